@@ -1,0 +1,285 @@
+#include "core/comparison.h"
+
+#include <memory>
+#include <new>
+
+#include "core/scanner.h"
+#include "core/sibling_tree.h"
+#include "platform/long_path.h"
+#include "platform/text.h"
+
+namespace fw {
+
+const char16_t* sideKindLabel(SideKind kind) {
+  switch (kind) {
+    case SideKind::FileSystem: return u"File system";
+    case SideKind::SavedState: return u"Saved state";
+    case SideKind::SavedDifference: return u"Saved difference";
+  }
+  return u"";
+}
+
+MarkMasks makeMarkMasks(uint32_t flagsSrc, uint32_t flagsTrg, uint32_t flagsColorize) {
+  return MarkMasks{flagsSrc | flagsTrg | HasAction, flagsSrc, flagsTrg, flagsColorize | HasColor};
+}
+
+void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modified, uint64_t size,
+                   uint8_t attrByte) {
+  int o = 1 - k;
+  SideInfo& mine = node->side[k];
+  const SideInfo& other = node->side[o];
+  mine.modified = modified;
+  mine.size = size;
+  mine.attributes = attrByte;
+  constexpr uint64_t kTolerance = 20000000;  // 2 seconds, boundaries included
+  uint32_t newer[2] = {NewerInSource, NewerInTarget};
+  if (other.modified > mine.modified && other.modified - mine.modified > kTolerance)
+    node->flags |= newer[o];
+  else if (mine.modified > other.modified && mine.modified - other.modified > kTolerance)
+    node->flags |= newer[k];
+  if (mine.size != other.size) node->flags |= SizeDiffers;
+  bool sameName = true;
+  for (size_t i = 0;; ++i) {
+    if (name[i] != node->name[i]) {
+      sameName = false;
+      break;
+    }
+    if (name[i] == 0) break;
+  }
+  if (!sameName || mine.attributes != other.attributes) node->flags |= CaseOrAttrDiffers;
+}
+
+int syncDirection(uint32_t flags, uint32_t flagsSrc, uint32_t flagsTrg) {
+  if (flags & flagsSrc & ~CategoryOtherDifference) return 1;
+  if (flags & flagsTrg & ~CategoryOtherDifference) return 0;
+  return (flags & flagsSrc) ? 1 : 0;
+}
+
+namespace {
+
+void addCounts(SideCounts& into, const SideCounts& c) {
+  into.filesExisting += c.filesExisting;
+  into.filesAdd += c.filesAdd;
+  into.filesModify += c.filesModify;
+  into.filesDelete += c.filesDelete;
+  into.bytesExisting += c.bytesExisting;
+  into.bytesAdd += c.bytesAdd;
+  into.bytesDelete += c.bytesDelete;
+}
+
+void markFile(FileNode* x, const MarkMasks& m) {
+  x->counts[0].filesExisting = (x->flags & OnlyInTarget) ? 0 : 1;
+  x->counts[1].filesExisting = (x->flags & OnlyInSource) ? 0 : 1;
+  x->counts[0].bytesExisting = x->side[0].size;
+  x->counts[1].bytesExisting = x->side[1].size;
+  if (!(x->flags & m.action) || (x->flags & Excluded)) return;
+  int c = syncDirection(x->flags, m.sourceWins, m.targetWins);
+  int o = 1 - c;
+  uint32_t onlyOther = o == 0 ? OnlyInSource : OnlyInTarget;
+  uint32_t onlyChanged = c == 0 ? OnlyInSource : OnlyInTarget;
+  SideCounts& changed = x->counts[c];
+  if (x->flags & onlyOther) {
+    changed.filesAdd = 1;
+    changed.bytesAdd = x->side[o].size;
+  } else if (x->flags & onlyChanged) {
+    changed.filesDelete = 1;
+    changed.bytesDelete = x->side[c].size;
+  } else {
+    changed.filesModify = 1;
+    if (x->flags & m.action & ~static_cast<uint32_t>(CaseOrAttrDiffers)) {
+      changed.bytesDelete = x->side[c].size;
+      changed.bytesAdd = x->side[o].size;
+    }
+  }
+}
+
+}  // namespace
+
+uint32_t markTree(FileNode* tree, const MarkMasks& m, SideCounts* tallies) {
+  uint32_t result = 0;
+  forEachInOrder(tree, [&](FileNode* x) {
+    x->counts[0] = SideCounts{};
+    x->counts[1] = SideCounts{};
+    if (isFolder(x)) {
+      x->flags &= ~(HasAction | HasColor);
+      if (x->children) x->flags |= markTree(x->children, m, x->counts);
+    } else {
+      markFile(x, m);
+    }
+    if (x->flags & m.colorize) result |= HasColor;
+    if (x->flags & m.action) result |= HasAction;
+    if (tallies) {
+      addCounts(tallies[0], x->counts[0]);
+      addCounts(tallies[1], x->counts[1]);
+    }
+  });
+  return result;
+}
+
+namespace {
+
+void excludeAll(FileNode* tree) {
+  forEachInOrder(tree, [](FileNode* x) {
+    x->flags |= Excluded;
+    if (x->children) excludeAll(x->children);
+  });
+}
+
+void excludeUnlisted(FileNode* tree) {
+  forEachInOrder(tree, [](FileNode* x) {
+    if (x->flags & (SourceUnlisted | TargetUnlisted)) {
+      x->flags |= Excluded;
+      excludeAll(x->children);
+    } else if (x->children) {
+      excludeUnlisted(x->children);
+    }
+  });
+}
+
+void collectUnlisted(FileNode* tree, std::u16string& path, std::vector<UnlistedFolder>& out) {
+  forEachInOrder(tree, [&](FileNode* x) {
+    size_t mark = path.size();
+    if (!path.empty()) path += u'/';
+    path += x->name;
+    for (int side = 0; side < 2; ++side)
+      if (x->flags & unlistedFlag(side)) out.push_back({path, side});
+    if (x->children) collectUnlisted(x->children, path, out);
+    path.resize(mark);
+  });
+}
+
+// Owns the two pattern buffers of one row.
+struct RowBuffers {
+  std::unique_ptr<char16_t[]> pattern[2];
+  size_t length[2] = {0, 0};
+  size_t rootLength[2] = {0, 0};
+};
+
+// Fills the pattern of one side's root; false when the buffer cannot be had.
+bool makePattern(RowBuffers& row, int side, const std::u16string& root) {
+  row.pattern[side].reset(new (std::nothrow) char16_t[kPathBufferUnits]);
+  if (!row.pattern[side]) return false;
+  char16_t* b = row.pattern[side].get();
+  size_t n = toLongPath(b, kPathBufferUnits - 2, root.c_str());
+  if (n == 0) {  // does not fit: an empty pattern lists nothing and fails the listing
+    b[0] = 0;
+    row.length[side] = 0;
+    return true;
+  }
+  // A root given with a trailing separator ("C:\", "/") already has the separator.
+  row.rootLength[side] = n;
+  if (b[n - 1] != kPathSeparator) b[n++] = kPathSeparator;
+  b[n++] = u'*';
+  b[n] = 0;
+  row.length[side] = n;
+  return true;
+}
+
+const std::u16string& rowOf(const SideInput* input, size_t i) {
+  static const std::u16string empty;
+  return (input && i < input->roots.size()) ? input->roots[i] : empty;
+}
+
+Rc readSide(CompareContext& ctx, const SideInput* input, int side, RowBuffers& row,
+            FileNode* root) {
+  if (input->hasSavedFile()) return ctx.saved[side]->readNextTree(&root->children, side, false);
+  if (row.length[side] == 0) {  // a root path too long for the buffer
+    root->flags |= unlistedFlag(side);
+    return Rc::Ok;
+  }
+  ScanContext scan;
+  scan.pathBuffer = row.pattern[side].get();
+  scan.ignoreList = ctx.ignoreList;
+  scan.pool = ctx.pool;
+  scan.cancel = ctx.cancel;
+  scan.fs = ctx.fs;
+  scan.rootLength = row.rootLength[side];
+  Rc rc = scanFolder(scan, row.length[side], &root->children, side);
+  if (scan.listFailed) root->flags |= unlistedFlag(side);
+  return rc;
+}
+
+Rc compareRows(const SideInput* source, const SideInput* target, FileNode** roots,
+               CompareContext& ctx) {
+  const SideInput* sides[2] = {source, target};
+  const SideInput* walked = target ? target : source;
+  size_t rows = walked->roots.size();
+  if (source && target && source->roots.size() > rows) rows = source->roots.size();
+  FileNode* last = nullptr;
+  for (size_t i = 0; i < rows; ++i) {
+    if (isCancelled(ctx.cancel)) return Rc::Ok;
+    FileNode* root;
+    Rc rc = ctx.pool->allocateNode(&root);
+    if (rc != Rc::Ok) return rc;
+    RowBuffers row;
+    bool present[2] = {false, false};
+    for (int s = 0; s < 2; ++s) {
+      present[s] = sides[s] && !rowOf(sides[s], i).empty();
+      if (present[s] && !makePattern(row, s, rowOf(sides[s], i))) return Rc::OutOfMemory;
+    }
+    if (last) last->link[1] = root;
+    else *roots = root;
+    last = root;
+    const std::u16string& name = present[1] ? rowOf(target, i) : rowOf(source, i);
+    rc = ctx.pool->allocateName(name.c_str(), name.size(), &root->name);
+    if (rc != Rc::Ok) return rc;
+    root->flags = Folder;
+    for (int s = 0; s < 2; ++s) {
+      if (present[s]) {
+        rc = readSide(ctx, sides[s], s, row, root);
+      } else if (sides[s] && sides[s]->hasSavedFile() && i < sides[s]->roots.size()) {
+        // A saved side holds a tree for every root, also for one stored without a name:
+        // consume it, so that the rows after it receive their own trees.
+        rc = ctx.saved[s]->readNextTree(&root->children, s, true);
+      }
+      if (rc != Rc::Ok) return rc;
+    }
+  }
+  return Rc::Ok;
+}
+
+}  // namespace
+
+Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roots,
+                CompareContext& ctx) {
+  ctx.pool->releaseAll();
+  *roots = nullptr;
+  if (!source && !target) return Rc::BadRequest;
+  const SideInput* sides[2] = {source, target};
+  bool opened[2] = {false, false};
+  Rc rc = Rc::Ok;
+  for (int s = 0; s < 2 && rc == Rc::Ok; ++s) {
+    if (!sides[s] || !sides[s]->hasSavedFile()) continue;
+    if (!ctx.saved[s]) {
+      rc = Rc::BadRequest;
+      break;
+    }
+    rc = ctx.saved[s]->open(sides[s]->savedFile.c_str());
+    opened[s] = true;
+  }
+  if (rc == Rc::Ok) rc = compareRows(source, target, roots, ctx);
+  for (int s = 0; s < 2; ++s)
+    if (opened[s]) ctx.saved[s]->close();
+  if (rc != Rc::Ok || isCancelled(ctx.cancel)) {
+    *roots = nullptr;
+    ctx.pool->releaseAll();
+    return rc;
+  }
+  excludeBelowUnlisted(*roots);
+  return Rc::Ok;
+}
+
+void excludeBelowUnlisted(FileNode* roots) { excludeUnlisted(roots); }
+
+std::vector<UnlistedFolder> unlistedFolders(FileNode* roots) {
+  std::vector<UnlistedFolder> out;
+  forEachInOrder(roots, [&](FileNode* root) {
+    for (int side = 0; side < 2; ++side)
+      if (root->flags & unlistedFlag(side)) out.push_back({root->name, side});
+    std::u16string path;
+    if (root->children) collectUnlisted(root->children, path, out);
+  });
+  return out;
+}
+
+}  // namespace fw

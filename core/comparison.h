@@ -1,0 +1,117 @@
+// The comparison of two sides: the driver that turns the rows of both sides into one tree, the
+// classification of a file both sides have, the rule that decides which side an action changes,
+// and the marking pass that tallies files and bytes per side.
+#ifndef FERRYWICK_CORE_COMPARISON_H
+#define FERRYWICK_CORE_COMPARISON_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/cancel_flag.h"
+#include "core/file_node.h"
+#include "core/node_pool.h"
+#include "core/result.h"
+#include "platform/fs.h"
+
+namespace fw {
+
+enum class SideKind : int { FileSystem = 0, SavedState = 1, SavedDifference = 2 };
+
+const char16_t* sideKindLabel(SideKind kind);  // "File system", "Saved state", "Saved difference"
+
+// One side's input: a root folder per row ("" where the row has none) and, for the saved
+// kinds, the state or difference file whose trees stand in for the folders.
+struct SideInput {
+  std::vector<std::u16string> roots;
+  std::u16string savedFile;  // empty: none (FileSystem)
+  bool hasSavedFile() const { return !savedFile.empty(); }
+};
+
+enum DiffCategory : uint32_t {
+  CategoryOnlyInSource = 0x08,
+  CategoryOnlyInTarget = 0x04,
+  CategoryNewerInSource = 0x10,
+  CategoryNewerInTarget = 0x20,
+  CategoryOtherDifference = 0xC0,
+};
+
+enum class SyncAction : int { SourceWins, TargetWins, NoChange };
+
+// The default settings: which categories the source wins, which the target wins, which are
+// shown in colour.
+inline constexpr uint32_t kDefaultFlagsSrc = 0xD8;
+inline constexpr uint32_t kDefaultFlagsTrg = 0x24;
+inline constexpr uint32_t kDefaultFlagsColorize = 0xFC;
+
+struct MarkMasks {
+  uint32_t action;      // flagsSrc | flagsTrg | HasAction
+  uint32_t sourceWins;  // flagsSrc
+  uint32_t targetWins;  // flagsTrg
+  uint32_t colorize;    // flagsColorize | HasColor
+};
+
+MarkMasks makeMarkMasks(uint32_t flagsSrc, uint32_t flagsTrg, uint32_t flagsColorize);
+
+// Reads the trees of a saved state or difference as one side of a comparison. The formats
+// layer implements it; the driver gets one per side.
+class SavedTreeSource {
+ public:
+  virtual ~SavedTreeSource() = default;
+  // Opens the file (as a state file, else as a difference file) and reads past its list of
+  // root names, so that the next tree read is the first root's.
+  virtual Rc open(const char16_t* path) = 0;
+  // Merges the next root's tree into *tree as side (0 source, 1 target); with skip, consumes
+  // it without merging.
+  virtual Rc readNextTree(FileNode** tree, int side, bool skip) = 0;
+  // Ends the decompression and closes the file; harmless when not open.
+  virtual void close() = 0;
+};
+
+struct CompareContext {
+  Fs* fs = nullptr;
+  NodePool* pool = nullptr;
+  const char16_t* ignoreList = nullptr;
+  const CancelFlag* cancel = nullptr;
+  // Readers for sides that have a saved file, index 0 source, 1 target; none where the build
+  // cannot read saved sides (a side with a saved file then gives BadRequest).
+  SavedTreeSource* saved[2] = {nullptr, nullptr};
+};
+
+// Compares source against target row by row into the chain of root nodes at *roots (chained
+// through link[1]). Either side may be null, not both (BadRequest). Whenever the result is not
+// Ok, and whenever the run was cancelled, *roots is null and the pool released. Rows beyond the
+// end of the shorter list count as empty. After both sides are read, every entry below a folder
+// that one side could not list is Excluded (see SourceUnlisted).
+Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roots,
+                CompareContext& ctx);
+
+// Classifies a file that the other side already put into the tree, for side k: stores its
+// SideInfo and sets the time, size and case-or-attribute bits. The caller has cleared the
+// node's flags to kKeptOnMerge.
+void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modified, uint64_t size,
+                   uint8_t attrByte);
+
+// The side a node's action changes: 1 target, 0 source.
+int syncDirection(uint32_t flags, uint32_t flagsSrc, uint32_t flagsTrg);
+
+// The marking pass over a sibling tree: recomputes every node's counts and the folders'
+// HasAction and HasColor; adds into tallies when given. Returns the joined HasAction/HasColor
+// bits of the tree.
+uint32_t markTree(FileNode* tree, const MarkMasks& masks, SideCounts* tallies);
+
+// Sets Excluded on every folder marked SourceUnlisted or TargetUnlisted and on everything below
+// it.
+void excludeBelowUnlisted(FileNode* roots);
+
+// The folders of a comparison that one side could not list, as paths below their root (the
+// root's own path for a root), with the side that failed.
+struct UnlistedFolder {
+  std::u16string path;
+  int side;
+};
+std::vector<UnlistedFolder> unlistedFolders(FileNode* roots);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_CORE_COMPARISON_H

@@ -1,0 +1,177 @@
+#include "core/comparison.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "core/compare_fixture.h"
+
+namespace fw {
+namespace {
+
+constexpr uint64_t kT = 132500000000000000ull;  // some time in 2020
+constexpr uint64_t kTwoSeconds = 20000000;
+
+using ComparisonTest = CompareFixture;
+
+TEST_F(ComparisonTest, NeitherSideGivenIsABadRequest) {
+  EXPECT_EQ(compareInputs(nullptr, nullptr), Rc::BadRequest);
+  EXPECT_EQ(roots_, nullptr);
+}
+
+TEST_F(ComparisonTest, TimesTwoSecondsApartAreEqualAndOneTickMoreIsNewer) {
+  writeFile(src_.at("equal"), "x");
+  writeFile(trg_.at("equal"), "x");
+  writeFile(src_.at("newer"), "x");
+  writeFile(trg_.at("newer"), "x");
+  writeFile(src_.at("older"), "x");
+  writeFile(trg_.at("older"), "x");
+  setModified(src_.at("equal"), kT + kTwoSeconds);
+  setModified(trg_.at("equal"), kT);
+  setModified(src_.at("newer"), kT + kTwoSeconds + 1);
+  setModified(trg_.at("newer"), kT);
+  setModified(src_.at("older"), kT);
+  setModified(trg_.at("older"), kT + kTwoSeconds + 1);
+  ASSERT_RC_OK(compare());
+  EXPECT_EQ(categories("equal"), 0u);
+  EXPECT_EQ(categories("newer"), static_cast<uint32_t>(NewerInSource));
+  EXPECT_EQ(categories("older"), static_cast<uint32_t>(NewerInTarget));
+}
+
+TEST_F(ComparisonTest, ClassifyComparesTimesAsNumbersNearZero) {
+  FileNode n{};
+  char16_t name[] = u"f";
+  n.name = name;
+  n.side[0] = SideInfo{0, 5, 1};
+  classifyEntry(&n, 1, u"f", 0, 5, 1);
+  EXPECT_EQ(n.flags, 0u);  // both zero
+  n.flags = 0;
+  n.side[0] = SideInfo{kTwoSeconds + 1, 5, 1};
+  classifyEntry(&n, 1, u"f", 0, 5, 1);
+  EXPECT_EQ(n.flags, static_cast<uint32_t>(NewerInSource));
+  n.flags = 0;
+  n.side[0] = SideInfo{5, 5, 1};
+  classifyEntry(&n, 1, u"F", kTwoSeconds + 6, 6, 3);
+  EXPECT_EQ(n.flags, static_cast<uint32_t>(NewerInTarget | SizeDiffers | CaseOrAttrDiffers));
+  EXPECT_EQ(n.side[1].size, 6u);
+  EXPECT_EQ(n.side[1].attributes, 3);
+}
+
+TEST_F(ComparisonTest, IdenticalTreeOfThousandsHasNoCategoryAnywhere) {
+  int files = 0;
+  for (int d = 0; d < 30; ++d)
+    for (int f = 0; f < 70; ++f, ++files) {
+      std::string rel = "d" + std::to_string(d) + "/sub" + std::to_string(f % 3) + "/f" +
+                        std::to_string(f) + ".txt";
+      writeFile(src_.at(rel), rel);
+      writeFile(trg_.at(rel), rel);
+      setModified(src_.at(rel), kT + f);
+      setModified(trg_.at(rel), kT + f);
+    }
+  ASSERT_RC_OK(compare());
+  int seen = 0;
+  std::function<void(FileNode*)> walk = [&](FileNode* tree) {
+    forEachInOrder(tree, [&](FileNode* n) {
+      EXPECT_EQ(n->flags & kCategoryBits, 0u) << toUtf8(n->name);
+      if (!isFolder(n)) ++seen;
+      if (n->children) walk(n->children);
+    });
+  };
+  walk(roots_->children);
+  EXPECT_EQ(seen, files);
+  SideCounts* t = totals();
+  for (int s = 0; s < 2; ++s) {
+    EXPECT_EQ(t[s].filesExisting, static_cast<uint32_t>(files));
+    EXPECT_EQ(t[s].filesAdd + t[s].filesModify + t[s].filesDelete, 0u);
+  }
+}
+
+TEST_F(ComparisonTest, DefaultMasksTallyAddsAndAttributeOnlyChanges) {
+  writeFile(trg_.at("only-target.bin"), std::string(300, 't'));
+  writeFile(src_.at("attrs"), "same");
+  writeFile(trg_.at("attrs"), "same");
+  setModified(src_.at("attrs"), kT);
+  setModified(trg_.at("attrs"), kT);
+  systemFs().setAttributes(src_.at("attrs").c_str(), attr::ReadOnly | attr::Archive);
+  ASSERT_RC_OK(compare());
+  EXPECT_EQ(categories("attrs"), static_cast<uint32_t>(CaseOrAttrDiffers));
+  SideCounts* t = totals();
+  // Only in the target: copied to the source.
+  EXPECT_EQ(t[0].filesAdd, 1u);
+  EXPECT_EQ(t[0].bytesAdd, 300u);
+  EXPECT_EQ(t[1].filesExisting, 2u);
+  // Attributes alone: one modified target file, no bytes moved.
+  EXPECT_EQ(t[1].filesModify, 1u);
+  EXPECT_EQ(t[1].bytesAdd, 0u);
+  EXPECT_EQ(t[1].bytesDelete, 0u);
+  systemFs().setAttributes(src_.at("attrs").c_str(), attr::Archive);
+}
+
+TEST_F(ComparisonTest, DeletingMaskTalliesDeletionsAndExcludedFilesOnlyExist) {
+  writeFile(trg_.at("gone.txt"), std::string(42, 'g'));
+  writeFile(trg_.at("dir/skip.txt"), std::string(7, 's'));
+  ASSERT_RC_OK(compare());
+  node("dir/skip.txt")->flags |= Excluded;
+  SideCounts* t = totals(kDefaultFlagsSrc | OnlyInTarget, 0);
+  EXPECT_EQ(t[1].filesDelete, 1u);
+  EXPECT_EQ(t[1].bytesDelete, 42u);
+  EXPECT_EQ(t[1].filesExisting, 2u);
+  EXPECT_EQ(t[1].bytesExisting, 49u);
+  // The excluded file's folder still says that something below it has an action.
+  EXPECT_TRUE(node("dir")->flags & HasAction);
+}
+
+TEST_F(ComparisonTest, EmptySourceOnlyFolderCountsNothingButMarksItsParent) {
+  makeDir(src_.at("parent/empty"));
+  makeDir(trg_.at("parent"));
+  ASSERT_RC_OK(compare());
+  EXPECT_EQ(categories("parent/empty"), Folder | OnlyInSource);
+  SideCounts* t = totals();
+  EXPECT_EQ(t[0].filesExisting + t[1].filesAdd, 0u);
+  EXPECT_TRUE(node("parent")->flags & HasAction);
+  EXPECT_TRUE(node("parent")->flags & HasColor);
+  // With the category at "No change" the mark goes away.
+  totals(kDefaultFlagsSrc & ~CategoryOnlyInSource, kDefaultFlagsTrg);
+  EXPECT_FALSE(node("parent")->flags & HasAction);
+}
+
+TEST_F(ComparisonTest, SyncDirectionLetsPresenceAndTimeDecideBeforeOtherDifferences) {
+  EXPECT_EQ(syncDirection(NewerInTarget | SizeDiffers, kDefaultFlagsSrc, kDefaultFlagsTrg), 0);
+  EXPECT_EQ(syncDirection(NewerInSource | SizeDiffers, 0xC0, kDefaultFlagsTrg), 1);
+  EXPECT_EQ(syncDirection(SizeDiffers, 0, 0xC0), 0);
+  EXPECT_EQ(syncDirection(OnlyInTarget, kDefaultFlagsSrc | OnlyInTarget, 0), 1);
+}
+
+TEST_F(ComparisonTest, RowsPairByIndexAndAnEmptyTargetNamesTheRootAfterTheSource) {
+  TempDir second;
+  writeFile(src_.at("a.txt"), "a");
+  writeFile(second.at("b.txt"), "b");
+  source_.roots = {src_.path(), second.path()};
+  target_.roots = {trg_.path(), u""};
+  ASSERT_RC_OK(compareInputs(&source_, &target_));
+  ASSERT_NE(roots_, nullptr);
+  FileNode* r2 = roots_->link[1];
+  ASSERT_NE(r2, nullptr);
+  EXPECT_EQ(roots_->link[0], nullptr);
+  EXPECT_EQ(std::u16string(roots_->name), trg_.path());
+  EXPECT_EQ(std::u16string(r2->name), second.path());
+  EXPECT_EQ(roots_->flags, static_cast<uint32_t>(Folder));
+  EXPECT_EQ(categories("a.txt"), static_cast<uint32_t>(OnlyInSource));
+  EXPECT_EQ(node("b.txt", r2)->flags & kCategoryBits, static_cast<uint32_t>(OnlyInSource));
+  // A shorter target list counts as empty rows.
+  target_.roots = {trg_.path()};
+  ASSERT_RC_OK(compareInputs(&source_, &target_));
+  ASSERT_NE(roots_->link[1], nullptr);
+  EXPECT_EQ(std::u16string(roots_->link[1]->name), second.path());
+}
+
+TEST_F(ComparisonTest, SavedSideWithoutAReaderIsRefused) {
+  SideInput saved;
+  saved.roots = {u"x"};
+  saved.savedFile = u"state.fws";
+  EXPECT_EQ(compareInputs(&saved, nullptr), Rc::BadRequest);
+  EXPECT_EQ(roots_, nullptr);
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,16 @@
+#include "platform/file_time.h"
+
+namespace fw {
+
+uint64_t unixToFileTime(int64_t seconds, int64_t nanoseconds) {
+  if (seconds < -kEpochDifferenceSeconds) return 0;
+  uint64_t s = static_cast<uint64_t>(seconds + kEpochDifferenceSeconds);
+  return s * kTicksPerSecond + static_cast<uint64_t>(nanoseconds / 100);
+}
+
+void fileTimeToUnix(uint64_t ticks, int64_t* seconds, int64_t* nanoseconds) {
+  *seconds = static_cast<int64_t>(ticks / kTicksPerSecond) - kEpochDifferenceSeconds;
+  *nanoseconds = static_cast<int64_t>(ticks % kTicksPerSecond) * 100;
+}
+
+}  // namespace fw

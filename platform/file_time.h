@@ -1,0 +1,20 @@
+// Conversions between FILETIME ticks (100 ns since 1601-01-01 UTC, unsigned 64-bit) and the
+// POSIX clock (seconds and nanoseconds since 1970-01-01 UTC).
+#ifndef FERRYWICK_PLATFORM_FILE_TIME_H
+#define FERRYWICK_PLATFORM_FILE_TIME_H
+
+#include <cstdint>
+
+namespace fw {
+
+// Seconds from 1601-01-01 to 1970-01-01.
+inline constexpr int64_t kEpochDifferenceSeconds = 11644473600;
+inline constexpr uint64_t kTicksPerSecond = 10000000;
+
+// Times before 1601 clamp to 0; nanoseconds are truncated to whole ticks.
+uint64_t unixToFileTime(int64_t seconds, int64_t nanoseconds);
+void fileTimeToUnix(uint64_t ticks, int64_t* seconds, int64_t* nanoseconds);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_PLATFORM_FILE_TIME_H

@@ -1,0 +1,148 @@
+// The file-system interface the engine is written against.
+//
+// Every path is UTF-16 (char16_t), NUL-terminated, in the form the engine builds: a root made
+// by toLongPath() (long_path.h) followed by kPathSeparator and names. The engine never calls the
+// operating system directly; it receives an Fs in its context records, so a test can hand it a
+// wrapper (forwarding_fs.h) that fails chosen calls.
+//
+// One implementation per operating system is compiled, chosen by CMake:
+//   platform/win32/win32_fs.cpp  the wide-character Win32 calls (FindFirstFileW, CreateFileW, ...)
+//   platform/posix/posix_fs.cpp  POSIX calls; UTF-16 converted to UTF-8 at the boundary, names
+//                                resolved without regard to case, DOS bits in user.DOSATTRIB
+//
+// Contracts common to every operation:
+// - The result is an FsStatus. NotFound means the path (or one of its folders) does not exist;
+//   it is never used for any other failure. Every failure leaves the raw OS error in
+//   lastOsError() on the calling thread, for messages.
+// - Handles are owned by the caller and closed with the matching close call exactly once.
+// - The implementations keep no state between calls beyond open handles, and may be used from
+//   several threads at once as long as one handle is used by one thread at a time.
+#ifndef FERRYWICK_PLATFORM_FS_H
+#define FERRYWICK_PLATFORM_FS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fw {
+
+enum class FsStatus : int {
+  Ok = 0,
+  NotFound,      // the path or a folder on it does not exist
+  AccessDenied,  // permissions, a read-only file, a file locked by another program
+  Exists,        // the object to be created exists already
+  NoMoreFiles,   // findNext: the enumeration is complete
+  DiskFull,
+  NotEmpty,      // removeDirectory of a folder that still has entries
+  InvalidName,   // a name the file system cannot hold, or a path that does not fit
+  IoError,       // anything else
+};
+
+const char* fsStatusName(FsStatus status);
+
+// File attribute bits, the values of the Win32 FILE_ATTRIBUTE_* constants.
+namespace attr {
+inline constexpr uint32_t ReadOnly = 0x01;
+inline constexpr uint32_t Hidden = 0x02;
+inline constexpr uint32_t System = 0x04;
+inline constexpr uint32_t Directory = 0x10;
+inline constexpr uint32_t Archive = 0x20;
+inline constexpr uint32_t Normal = 0x80;
+inline constexpr uint32_t ReparsePoint = 0x400;  // symbolic link or junction
+}  // namespace attr
+
+// Longest name one directory entry can have, in UTF-16 units, terminator included.
+inline constexpr size_t kMaxNameUnits = 260;
+// Capacity of a path buffer (PathBuffer) in UTF-16 units, terminator included.
+inline constexpr size_t kPathBufferUnits = 32768;
+
+#ifdef _WIN32
+inline constexpr char16_t kPathSeparator = u'\\';
+#else
+inline constexpr char16_t kPathSeparator = u'/';
+#endif
+
+// One directory entry as the enumeration reports it.
+struct FindEntry {
+  char16_t name[kMaxNameUnits];
+  uint32_t attributes;  // attr:: bits
+  uint64_t modified;    // last-write time, FILETIME ticks (100 ns since 1601-01-01 UTC)
+  uint64_t size;        // bytes; 0 for a folder
+};
+
+// What identifies a folder on its volume, whatever path leads to it.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+using FileHandle = intptr_t;
+using FindHandle = intptr_t;
+inline constexpr intptr_t kInvalidHandle = -1;
+
+class Fs {
+ public:
+  virtual ~Fs() = default;
+
+  // Enumeration of a folder. pattern is the folder's path followed by kPathSeparator and "*".
+  // The entries "." and ".." may or may not be reported; callers skip them. On success *handle
+  // is open and *entry holds the first entry. NotFound: the folder does not exist. Any other
+  // failure: the folder exists (or may) but cannot be listed, which callers must not take for
+  // an empty folder. A link or junction to a folder is reported with Directory|ReparsePoint.
+  virtual FsStatus findFirst(const char16_t* pattern, FindHandle* handle, FindEntry* entry) = 0;
+  // Next entry, or NoMoreFiles at the end; any other status is a failed listing.
+  virtual FsStatus findNext(FindHandle handle, FindEntry* entry) = 0;
+  virtual void findClose(FindHandle handle) = 0;
+
+  // Opens an existing file for reading; others may read it too.
+  virtual FsStatus openRead(const char16_t* path, FileHandle* file) = 0;
+  // Creates a file for writing, replacing an existing one (its content is discarded), with the
+  // given attr:: bits; others may read it. A read-only existing file gives AccessDenied.
+  virtual FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) = 0;
+  // Reads up to size bytes; *got is 0 at the end of the file.
+  virtual FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) = 0;
+  // Writes all size bytes or fails (DiskFull when the volume is full).
+  virtual FsStatus write(FileHandle file, const void* data, uint32_t size) = 0;
+  virtual FsStatus seek(FileHandle file, uint64_t offset) = 0;
+  virtual FsStatus tell(FileHandle file, uint64_t* offset) = 0;
+  virtual void close(FileHandle file) = 0;
+
+  // Last-write time of an open file, FILETIME ticks.
+  virtual FsStatus getFileTime(FileHandle file, uint64_t* modified) = 0;
+  // Sets the times of a file open for writing. Where a system keeps no creation time, that
+  // value is dropped.
+  virtual FsStatus setFileTimes(FileHandle file, uint64_t created, uint64_t accessed,
+                                uint64_t modified) = 0;
+
+  // Attributes of a file or folder; NotFound when it does not exist. Doubles as existence test.
+  virtual FsStatus getAttributes(const char16_t* path, uint32_t* attributes) = 0;
+  // Sets the attr:: bits ReadOnly, Hidden, System, Archive (Normal alone clears them all).
+  virtual FsStatus setAttributes(const char16_t* path, uint32_t attributes) = 0;
+
+  // Deletes a file or a link to a file. A read-only file is not deleted (AccessDenied).
+  virtual FsStatus deleteFile(const char16_t* path) = 0;
+  // Renames from onto to. With replace, an existing file at to is replaced in one step; a file
+  // renamed onto its own name in other letter case takes that case.
+  virtual FsStatus rename(const char16_t* from, const char16_t* to, bool replace) = 0;
+  // Creates one folder; its parent must exist. Exists when it is there already.
+  virtual FsStatus createDirectory(const char16_t* path) = 0;
+  // Removes an empty folder, or a link or junction to a folder without touching its target.
+  virtual FsStatus removeDirectory(const char16_t* path) = 0;
+
+  // The absolute form of a path given by a user (relative to the current folder), without
+  // the long-path prefix.
+  virtual FsStatus fullPath(const char16_t* path, std::u16string* full) = 0;
+  // The identity of the folder a path leads to, following links.
+  virtual FsStatus identify(const char16_t* path, FileIdentity* identity) = 0;
+
+  // Raw OS error of the calling thread's last failed call, for messages.
+  virtual int lastOsError() const = 0;
+};
+
+// The implementation of this operating system, alive for the whole program.
+Fs& systemFs();
+
+}  // namespace fw
+
+#endif  // FERRYWICK_PLATFORM_FS_H

@@ -1,0 +1,507 @@
+// The POSIX file system behind Fs.
+//
+// What it adds to the plain system calls, so that the engine sees the file system it was
+// written for:
+// - Names are converted from UTF-16 to UTF-8 at this boundary, losslessly (text.h: bytes that
+//   are not UTF-8 travel as lone surrogates U+DC80..U+DCFF).
+// - A path component that does not exist as spelled is looked up without regard to case in its
+//   folder (the engine builds the second side's paths from the first side's spelling).
+// - Attributes: Directory from the file type, ReadOnly from the owner write bit, Hidden for
+//   names beginning with "."; Archive, System and Hidden on other names live in the extended
+//   attribute user.DOSATTRIB. A file without that attribute reads as Archive, as a new file on
+//   Windows would. Where the file system has no extended attributes they are silently dropped.
+// - A read-only file is neither deleted nor replaced nor created over (AccessDenied), as on
+//   Windows; this also holds for root, who could otherwise write anything.
+// - A symbolic link to a folder is listed as Directory|ReparsePoint; removeDirectory of a link
+//   removes the link only.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "platform/case_map.h"
+#include "platform/dos_attrib.h"
+#include "platform/file_time.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+
+namespace fw {
+namespace {
+
+thread_local int tLastError = 0;
+
+FsStatus fail(int err) {
+  tLastError = err;
+  switch (err) {
+    case ENOENT: return FsStatus::NotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EBUSY:
+    case ETXTBSY: return FsStatus::AccessDenied;
+    case EEXIST: return FsStatus::Exists;
+    case ENOSPC:
+    case EDQUOT: return FsStatus::DiskFull;
+    case ENOTEMPTY: return FsStatus::NotEmpty;
+    case ENAMETOOLONG:
+    case EILSEQ:
+    case EINVAL: return FsStatus::InvalidName;
+    default: return FsStatus::IoError;
+  }
+}
+
+FsStatus failErrno() { return fail(errno); }
+
+bool toNative(const char16_t* path, std::string* out) {
+  size_t n = length16(path);
+  out->resize(n * 3 + 1);
+  size_t got = utf16ToUtf8Escaped(path, n, out->data(), out->size());
+  if (got == kConversionFailed) {
+    out->clear();
+    return false;
+  }
+  out->resize(got);
+  return true;
+}
+
+// Compares two native names without regard to case, by the same mapping the engine orders
+// names with.
+bool sameNameIgnoringCase(const char* a, const char* b) {
+  char16_t wa[kMaxNameUnits * 2], wb[kMaxNameUnits * 2];
+  size_t na = utf8ToUtf16Escaped(a, strlen(a), wa, kMaxNameUnits * 2);
+  size_t nb = utf8ToUtf16Escaped(b, strlen(b), wb, kMaxNameUnits * 2);
+  if (na == kConversionFailed || nb == kConversionFailed || na != nb) return false;
+  const char16_t* lower = lowerCaseTable();
+  for (size_t i = 0; i < na; ++i)
+    if (lower[wa[i]] != lower[wb[i]]) return false;
+  return true;
+}
+
+// Rewrites the components of path that do not exist as spelled into the spelling found in
+// their folder without regard to case. Stops at the first component that has no match at all:
+// that one and the rest stay as given (they may be about to be created).
+void resolveCase(std::string* path) {
+  struct stat st;
+  if (lstat(path->c_str(), &st) == 0 || errno != ENOENT) return;
+  std::string& p = *path;
+  size_t start = (!p.empty() && p[0] == '/') ? 1 : 0;
+  while (start < p.size()) {
+    size_t end = p.find('/', start);
+    if (end == std::string::npos) end = p.size();
+    if (end == start) {  // doubled separator
+      ++start;
+      continue;
+    }
+    std::string prefix = p.substr(0, end);
+    if (lstat(prefix.c_str(), &st) != 0) {
+      if (errno != ENOENT) return;
+      std::string folder = start == 0 ? std::string(".") : p.substr(0, start > 1 ? start - 1 : 1);
+      std::string name = p.substr(start, end - start);
+      DIR* dir = opendir(folder.c_str());
+      if (!dir) return;
+      bool found = false;
+      while (dirent* d = readdir(dir)) {
+        if (strlen(d->d_name) == name.size() && sameNameIgnoringCase(d->d_name, name.c_str())) {
+          p.replace(start, end - start, d->d_name);
+          found = true;
+          break;
+        }
+      }
+      closedir(dir);
+      if (!found) return;
+    }
+    start = end + 1;
+  }
+}
+
+// A path converted for the system and resolved without regard to case.
+struct NativePath {
+  std::string value;
+  bool ok;
+  explicit NativePath(const char16_t* path) : ok(toNative(path, &value)) {
+    if (ok) resolveCase(&value);
+  }
+  const char* c_str() const { return value.c_str(); }
+};
+
+const char* lastComponent(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+}
+
+bool readDosAttrib(const char* path, bool* unsupported, uint32_t* bits) {
+  char value[64];
+  ssize_t n = lgetxattr(path, kDosAttribName, value, sizeof value);
+  if (n < 0) {
+    if (errno == ENOTSUP) *unsupported = true;
+    return false;
+  }
+  return parseDosAttrib(value, static_cast<size_t>(n), bits);
+}
+
+uint32_t attributesOf(const struct stat& st, const char* name, const char* path,
+                      bool* xattrUnsupported) {
+  uint32_t a = 0;
+  bool dir = S_ISDIR(st.st_mode);
+  if (dir) a |= attr::Directory;
+  if (!(st.st_mode & S_IWUSR)) a |= attr::ReadOnly;
+  if (name[0] == '.') a |= attr::Hidden;
+  uint32_t dos = 0;
+  if (!*xattrUnsupported && readDosAttrib(path, xattrUnsupported, &dos)) {
+    a |= dos & (attr::Archive | attr::System | attr::Hidden);
+  } else if (!dir) {
+    a |= attr::Archive;
+  }
+  return a;
+}
+
+void writeDosAttrib(int fd, const char* path, uint32_t attributes) {
+  char value[16];
+  size_t n = formatDosAttrib(attributes & (attr::Archive | attr::System | attr::Hidden), value);
+  if (fd >= 0) fsetxattr(fd, kDosAttribName, value, n, 0);
+  else lsetxattr(path, kDosAttribName, value, n, 0);
+  // Failures (no extended attributes here, a link) are not errors: the bits are best effort.
+}
+
+void applyReadOnly(int fd, const char* path, mode_t mode, bool readOnly) {
+  mode_t wanted = readOnly ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+  if ((wanted & 07777) == (mode & 07777)) return;
+  if (fd >= 0) fchmod(fd, wanted & 07777);
+  else chmod(path, wanted & 07777);
+}
+
+bool isReadOnlyFile(const struct stat& st) {
+  return !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR);
+}
+
+struct Finder {
+  DIR* dir;
+  std::string folder;  // with trailing '/'
+  bool xattrUnsupported = false;
+};
+
+// Fills entry from one directory entry; false when the entry vanished meanwhile.
+bool describe(Finder* f, const char* name, FindEntry* entry) {
+  size_t units = utf8ToUtf16Escaped(name, strlen(name), entry->name, kMaxNameUnits - 1);
+  if (units == kConversionFailed) return false;  // cannot happen for names of <= 255 bytes
+  entry->name[units] = 0;
+  int fd = dirfd(f->dir);
+  struct stat st;
+  if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  bool link = S_ISLNK(st.st_mode);
+  if (link) {
+    struct stat target;
+    if (fstatat(fd, name, &target, 0) == 0) st = target;
+  }
+  std::string path = f->folder + name;
+  entry->attributes = attributesOf(st, name, path.c_str(), &f->xattrUnsupported);
+  if (link) entry->attributes |= attr::ReparsePoint;
+  bool dir = S_ISDIR(st.st_mode);
+  entry->modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  entry->size = dir ? 0 : static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+FsStatus nextEntry(Finder* f, FindEntry* entry) {
+  for (;;) {
+    errno = 0;
+    dirent* d = readdir(f->dir);
+    if (!d) return errno == 0 ? FsStatus::NoMoreFiles : failErrno();
+    if (d->d_name[0] == '.' && (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
+      continue;
+    if (describe(f, d->d_name, entry)) return FsStatus::Ok;
+  }
+}
+
+class PosixFs final : public Fs {
+ public:
+  FsStatus findFirst(const char16_t* pattern, FindHandle* handle, FindEntry* entry) override {
+    *handle = kInvalidHandle;
+    size_t n = length16(pattern);
+    if (n < 2 || pattern[n - 1] != u'*' || pattern[n - 2] != u'/') return fail(EINVAL);
+    std::u16string folder16(pattern, n - 2);
+    if (folder16.empty()) folder16 = u"/";
+    NativePath folder(folder16.c_str());
+    if (!folder.ok) return fail(EILSEQ);
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return failErrno();
+    auto* f = new Finder{dir, folder.value};
+    if (f->folder.back() != '/') f->folder += '/';
+    FsStatus s = nextEntry(f, entry);
+    if (s != FsStatus::Ok) {
+      closedir(dir);
+      delete f;
+      // An empty folder is an enumeration with no entries, as on Windows, where "." and ".."
+      // keep FindFirstFileW from failing: report it through an empty finder.
+      if (s != FsStatus::NoMoreFiles) return s;
+      *handle = kEmptyFinder;
+      entry->name[0] = u'.';
+      entry->name[1] = 0;
+      entry->attributes = attr::Directory;
+      entry->modified = 0;
+      entry->size = 0;
+      return FsStatus::Ok;
+    }
+    *handle = reinterpret_cast<FindHandle>(f);
+    return FsStatus::Ok;
+  }
+
+  FsStatus findNext(FindHandle handle, FindEntry* entry) override {
+    if (handle == kEmptyFinder) return FsStatus::NoMoreFiles;
+    return nextEntry(reinterpret_cast<Finder*>(handle), entry);
+  }
+
+  void findClose(FindHandle handle) override {
+    if (handle == kInvalidHandle || handle == kEmptyFinder) return;
+    auto* f = reinterpret_cast<Finder*>(handle);
+    closedir(f->dir);
+    delete f;
+  }
+
+  FsStatus openRead(const char16_t* path, FileHandle* file) override {
+    *file = kInvalidHandle;
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return failErrno();
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return fail(EISDIR);
+    }
+    *file = fd;
+    return FsStatus::Ok;
+  }
+
+  FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) override {
+    *file = kInvalidHandle;
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct stat st;
+    if (lstat(p.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+      if (isReadOnlyFile(st)) return fail(EACCES);
+    }
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return failErrno();
+    if (fstat(fd, &st) == 0) {
+      applyReadOnly(fd, nullptr, st.st_mode, (attributes & attr::ReadOnly) != 0);
+      writeDosAttrib(fd, nullptr, attributes);
+    }
+    *file = fd;
+    return FsStatus::Ok;
+  }
+
+  FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) override {
+    *got = 0;
+    for (;;) {
+      ssize_t n = ::read(static_cast<int>(file), buffer, size);
+      if (n >= 0) {
+        *got = static_cast<uint32_t>(n);
+        return FsStatus::Ok;
+      }
+      if (errno != EINTR) return failErrno();
+    }
+  }
+
+  FsStatus write(FileHandle file, const void* data, uint32_t size) override {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      ssize_t n = ::write(static_cast<int>(file), p, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return failErrno();
+      }
+      if (n == 0) return fail(ENOSPC);
+      p += n;
+      size -= static_cast<uint32_t>(n);
+    }
+    return FsStatus::Ok;
+  }
+
+  FsStatus seek(FileHandle file, uint64_t offset) override {
+    if (offset > static_cast<uint64_t>(LLONG_MAX)) return fail(EINVAL);
+    if (lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) < 0) return failErrno();
+    return FsStatus::Ok;
+  }
+
+  FsStatus tell(FileHandle file, uint64_t* offset) override {
+    off_t at = lseek(static_cast<int>(file), 0, SEEK_CUR);
+    if (at < 0) return failErrno();
+    *offset = static_cast<uint64_t>(at);
+    return FsStatus::Ok;
+  }
+
+  void close(FileHandle file) override {
+    if (file != kInvalidHandle) ::close(static_cast<int>(file));
+  }
+
+  FsStatus getFileTime(FileHandle file, uint64_t* modified) override {
+    struct stat st;
+    if (fstat(static_cast<int>(file), &st) != 0) return failErrno();
+    *modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    return FsStatus::Ok;
+  }
+
+  FsStatus setFileTimes(FileHandle file, uint64_t, uint64_t accessed,
+                        uint64_t modified) override {
+    struct timespec times[2];
+    int64_t s, ns;
+    fileTimeToUnix(accessed, &s, &ns);
+    times[0].tv_sec = static_cast<time_t>(s);
+    times[0].tv_nsec = static_cast<long>(ns);
+    fileTimeToUnix(modified, &s, &ns);
+    times[1].tv_sec = static_cast<time_t>(s);
+    times[1].tv_nsec = static_cast<long>(ns);
+    if (futimens(static_cast<int>(file), times) != 0) return failErrno();
+    return FsStatus::Ok;
+  }
+
+  FsStatus getAttributes(const char16_t* path, uint32_t* attributes) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) return failErrno();
+    bool unsupported = false;
+    *attributes = attributesOf(st, lastComponent(p.value), p.c_str(), &unsupported);
+    struct stat lst;
+    if (lstat(p.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) *attributes |= attr::ReparsePoint;
+    return FsStatus::Ok;
+  }
+
+  FsStatus setAttributes(const char16_t* path, uint32_t attributes) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) return failErrno();
+    applyReadOnly(-1, p.c_str(), st.st_mode, (attributes & attr::ReadOnly) != 0);
+    writeDosAttrib(-1, p.c_str(), attributes);
+    return FsStatus::Ok;
+  }
+
+  FsStatus deleteFile(const char16_t* path) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (isReadOnlyFile(st)) return fail(EACCES);
+    if (unlink(p.c_str()) != 0) return failErrno();
+    return FsStatus::Ok;
+  }
+
+  FsStatus rename(const char16_t* from, const char16_t* to, bool replace) override {
+    NativePath source(from);
+    if (!source.ok) return fail(EILSEQ);
+    struct stat s;
+    if (lstat(source.c_str(), &s) != 0) return failErrno();
+    NativePath dest(to);
+    if (!dest.ok) return fail(EILSEQ);
+    std::string target = dest.value;
+    struct stat d;
+    if (lstat(target.c_str(), &d) == 0) {
+      if (d.st_dev == s.st_dev && d.st_ino == s.st_ino) {
+        // The same entry under another spelling: rename to exactly the name asked for.
+        if (!toNative(to, &target)) return fail(EILSEQ);
+        std::string resolvedFolder = dest.value.substr(0, dest.value.rfind('/') + 1);
+        target = resolvedFolder + lastComponent(target);
+      } else {
+        if (!replace) return fail(EEXIST);
+        if (S_ISDIR(d.st_mode) || isReadOnlyFile(d)) return fail(EACCES);
+      }
+    }
+    if (::rename(source.c_str(), target.c_str()) != 0) return failErrno();
+    return FsStatus::Ok;
+  }
+
+  FsStatus createDirectory(const char16_t* path) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    if (mkdir(p.c_str(), 0777) != 0) return failErrno();
+    return FsStatus::Ok;
+  }
+
+  FsStatus removeDirectory(const char16_t* path) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    if (S_ISLNK(st.st_mode)) {
+      if (unlink(p.c_str()) != 0) return failErrno();
+      return FsStatus::Ok;
+    }
+    if (rmdir(p.c_str()) != 0) return failErrno();
+    return FsStatus::Ok;
+  }
+
+  FsStatus fullPath(const char16_t* path, std::u16string* full) override {
+    std::string native;
+    if (!toNative(path, &native)) return fail(EILSEQ);
+    if (native.empty() || native[0] != '/') {
+      char cwd[PATH_MAX];
+      if (!getcwd(cwd, sizeof cwd)) return failErrno();
+      native = std::string(cwd) + "/" + native;
+    }
+    // Fold "." and ".." and doubled separators, as the Windows call does, without touching disk.
+    std::string out;
+    size_t i = 0;
+    while (i < native.size()) {
+      size_t j = native.find('/', i);
+      if (j == std::string::npos) j = native.size();
+      std::string part = native.substr(i, j - i);
+      if (part == "..") {
+        size_t cut = out.rfind('/');
+        out.resize(cut == std::string::npos ? 0 : cut);
+      } else if (!part.empty() && part != ".") {
+        out += "/" + part;
+      }
+      i = j + 1;
+    }
+    if (out.empty()) out = "/";
+    full->resize(out.size());
+    size_t n = utf8ToUtf16Escaped(out.data(), out.size(), full->data(), full->size());
+    if (n == kConversionFailed) return fail(EILSEQ);
+    full->resize(n);
+    return FsStatus::Ok;
+  }
+
+  FsStatus identify(const char16_t* path, FileIdentity* identity) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) return failErrno();
+    identity->volume = static_cast<uint64_t>(st.st_dev);
+    identity->index = static_cast<uint64_t>(st.st_ino);
+    return FsStatus::Ok;
+  }
+
+  int lastOsError() const override { return tLastError; }
+
+ private:
+  static constexpr FindHandle kEmptyFinder = -2;
+};
+
+}  // namespace
+
+Fs& systemFs() {
+  static PosixFs fs;
+  return fs;
+}
+
+const char16_t* lowerCaseTable() {
+  static const char16_t* table = [] {
+    static char16_t t[65536];
+    for (unsigned u = 0; u < 65536; ++u) t[u] = simpleLowerCase(static_cast<char16_t>(u));
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace fw

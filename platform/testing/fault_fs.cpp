@@ -1,0 +1,165 @@
+#include "platform/testing/fault_fs.h"
+
+#include "platform/text.h"
+
+namespace fw {
+
+const char* fsOpName(FsOp op) {
+  static const char* const names[] = {"findFirst", "findNext", "openRead", "create",
+                                      "read",      "write",    "seek",     "setFileTimes",
+                                      "setAttributes", "delete", "rename", "createDirectory",
+                                      "removeDirectory"};
+  int i = static_cast<int>(op);
+  return i >= 0 && i < static_cast<int>(FsOp::Count) ? names[i] : "?";
+}
+
+void FaultFs::failNth(FsOp op, int nth, FsStatus status, bool persistent) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rules_.push_back(Rule{op, nth, persistent, {}, status});
+}
+
+void FaultFs::failPath(FsOp op, std::u16string fragment, FsStatus status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rules_.push_back(Rule{op, 0, true, std::move(fragment), status});
+}
+
+void FaultFs::diskFullAfter(uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  diskLimit_ = true;
+  diskLeft_ = bytes;
+}
+
+void FaultFs::clearFaults() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rules_.clear();
+  diskLimit_ = false;
+}
+
+void FaultFs::setLogging(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  logging_ = on;
+}
+
+std::vector<std::string> FaultFs::log() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+int FaultFs::calls(FsOp op) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_[static_cast<int>(op)];
+}
+
+int FaultFs::mutatingCalls() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mutating_;
+}
+
+FsStatus FaultFs::check(FsOp op, const char16_t* path, const char16_t* path2) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++calls_[static_cast<int>(op)];
+  switch (op) {
+    case FsOp::Create: case FsOp::Write: case FsOp::SetFileTimes: case FsOp::SetAttributes:
+    case FsOp::Delete: case FsOp::Rename: case FsOp::CreateDirectory: case FsOp::RemoveDirectory:
+      ++mutating_;
+      break;
+    default:
+      break;
+  }
+  if (logging_ && op != FsOp::Read && op != FsOp::Write && op != FsOp::FindNext) {
+    std::string line = fsOpName(op);
+    if (path) line += " " + toUtf8(path);
+    if (path2) line += " -> " + toUtf8(path2);
+    log_.push_back(line);
+  }
+  for (Rule& r : rules_) {
+    if (r.op != op) continue;
+    if (!r.fragment.empty()) {
+      bool hit = (path && std::u16string_view(path).find(r.fragment) != std::u16string_view::npos) ||
+                 (path2 && std::u16string_view(path2).find(r.fragment) != std::u16string_view::npos);
+      if (hit) return r.status;
+      continue;
+    }
+    if (r.countdown > 0 && --r.countdown == 0) return r.status;
+    if (r.countdown == 0 && r.persistent) return r.status;
+  }
+  return FsStatus::Ok;
+}
+
+FsStatus FaultFs::findFirst(const char16_t* p, FindHandle* h, FindEntry* e) {
+  *h = kInvalidHandle;
+  if (FsStatus s = check(FsOp::FindFirst, p); s != FsStatus::Ok) return s;
+  return base_.findFirst(p, h, e);
+}
+
+FsStatus FaultFs::findNext(FindHandle h, FindEntry* e) {
+  if (FsStatus s = check(FsOp::FindNext, nullptr); s != FsStatus::Ok) return s;
+  return base_.findNext(h, e);
+}
+
+FsStatus FaultFs::openRead(const char16_t* p, FileHandle* f) {
+  *f = kInvalidHandle;
+  if (FsStatus s = check(FsOp::OpenRead, p); s != FsStatus::Ok) return s;
+  return base_.openRead(p, f);
+}
+
+FsStatus FaultFs::createAlways(const char16_t* p, uint32_t a, FileHandle* f) {
+  *f = kInvalidHandle;
+  if (FsStatus s = check(FsOp::Create, p); s != FsStatus::Ok) return s;
+  return base_.createAlways(p, a, f);
+}
+
+FsStatus FaultFs::read(FileHandle f, void* b, uint32_t n, uint32_t* got) {
+  *got = 0;
+  if (FsStatus s = check(FsOp::Read, nullptr); s != FsStatus::Ok) return s;
+  return base_.read(f, b, n, got);
+}
+
+FsStatus FaultFs::write(FileHandle f, const void* d, uint32_t n) {
+  if (FsStatus s = check(FsOp::Write, nullptr); s != FsStatus::Ok) return s;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (diskLimit_) {
+      if (n > diskLeft_) return FsStatus::DiskFull;
+      diskLeft_ -= n;
+    }
+  }
+  return base_.write(f, d, n);
+}
+
+FsStatus FaultFs::seek(FileHandle f, uint64_t o) {
+  if (FsStatus s = check(FsOp::Seek, nullptr); s != FsStatus::Ok) return s;
+  return base_.seek(f, o);
+}
+
+FsStatus FaultFs::setFileTimes(FileHandle f, uint64_t c, uint64_t a, uint64_t m) {
+  if (FsStatus s = check(FsOp::SetFileTimes, nullptr); s != FsStatus::Ok) return s;
+  return base_.setFileTimes(f, c, a, m);
+}
+
+FsStatus FaultFs::setAttributes(const char16_t* p, uint32_t a) {
+  if (FsStatus s = check(FsOp::SetAttributes, p); s != FsStatus::Ok) return s;
+  return base_.setAttributes(p, a);
+}
+
+FsStatus FaultFs::deleteFile(const char16_t* p) {
+  if (FsStatus s = check(FsOp::Delete, p); s != FsStatus::Ok) return s;
+  return base_.deleteFile(p);
+}
+
+FsStatus FaultFs::rename(const char16_t* f, const char16_t* t, bool r) {
+  if (FsStatus s = check(FsOp::Rename, f, t); s != FsStatus::Ok) return s;
+  return base_.rename(f, t, r);
+}
+
+FsStatus FaultFs::createDirectory(const char16_t* p) {
+  if (FsStatus s = check(FsOp::CreateDirectory, p); s != FsStatus::Ok) return s;
+  return base_.createDirectory(p);
+}
+
+FsStatus FaultFs::removeDirectory(const char16_t* p) {
+  if (FsStatus s = check(FsOp::RemoveDirectory, p); s != FsStatus::Ok) return s;
+  return base_.removeDirectory(p);
+}
+
+}  // namespace fw

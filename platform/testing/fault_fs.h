@@ -1,0 +1,99 @@
+// A forwarding Fs that fails chosen calls, for the engine's failure-path tests.
+//
+//   FaultFs fs(systemFs());
+//   fs.failNth(FsOp::Write, 3, FsStatus::IoError);        // the third write from now fails
+//   fs.failNth(FsOp::Read, 1, FsStatus::IoError, true);   // every read from the next on fails
+//   fs.failPath(FsOp::FindFirst, u"locked", FsStatus::AccessDenied);  // paths containing it
+//   fs.diskFullAfter(1 << 20);                            // writes beyond 1 MiB report DiskFull
+//   fs.setLogging(true); ... fs.log()                     // "rename a -> b" lines, in order
+//
+// Counting and logging are guarded by a mutex, so a worker thread may use it too.
+#ifndef FERRYWICK_PLATFORM_TESTING_FAULT_FS_H
+#define FERRYWICK_PLATFORM_TESTING_FAULT_FS_H
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/testing/forwarding_fs.h"
+
+namespace fw {
+
+enum class FsOp {
+  FindFirst,
+  FindNext,
+  OpenRead,
+  Create,
+  Read,
+  Write,
+  Seek,
+  SetFileTimes,
+  SetAttributes,
+  Delete,
+  Rename,
+  CreateDirectory,
+  RemoveDirectory,
+  Count
+};
+
+const char* fsOpName(FsOp op);
+
+class FaultFs : public ForwardingFs {
+ public:
+  explicit FaultFs(Fs& base) : ForwardingFs(base) {}
+
+  // The nth call of op from now (1 = the next one) fails with status; with persistent, every
+  // call from then on fails too.
+  void failNth(FsOp op, int nth, FsStatus status, bool persistent = false);
+  // Every call of op whose path contains fragment fails with status.
+  void failPath(FsOp op, std::u16string fragment, FsStatus status);
+  // Writes fail with DiskFull once this many more bytes have been written (a write that would
+  // cross the limit writes nothing and fails).
+  void diskFullAfter(uint64_t bytes);
+  void clearFaults();
+
+  void setLogging(bool on);
+  std::vector<std::string> log() const;
+  int calls(FsOp op) const;
+  // Number of logged mutating calls (create, write, times, attributes, delete, rename, mkdir,
+  // rmdir) since the start.
+  int mutatingCalls() const;
+
+  FsStatus findFirst(const char16_t* p, FindHandle* h, FindEntry* e) override;
+  FsStatus findNext(FindHandle h, FindEntry* e) override;
+  FsStatus openRead(const char16_t* p, FileHandle* f) override;
+  FsStatus createAlways(const char16_t* p, uint32_t a, FileHandle* f) override;
+  FsStatus read(FileHandle f, void* b, uint32_t n, uint32_t* got) override;
+  FsStatus write(FileHandle f, const void* d, uint32_t n) override;
+  FsStatus seek(FileHandle f, uint64_t o) override;
+  FsStatus setFileTimes(FileHandle f, uint64_t c, uint64_t a, uint64_t m) override;
+  FsStatus setAttributes(const char16_t* p, uint32_t a) override;
+  FsStatus deleteFile(const char16_t* p) override;
+  FsStatus rename(const char16_t* f, const char16_t* t, bool r) override;
+  FsStatus createDirectory(const char16_t* p) override;
+  FsStatus removeDirectory(const char16_t* p) override;
+
+ private:
+  struct Rule {
+    FsOp op;
+    int countdown;  // calls until it fires; 0 for path rules
+    bool persistent;
+    std::u16string fragment;
+    FsStatus status;
+  };
+  // Counts the call, logs it, and returns the status it must fail with (Ok: forward it).
+  FsStatus check(FsOp op, const char16_t* path, const char16_t* path2 = nullptr);
+
+  mutable std::mutex mutex_;
+  std::vector<Rule> rules_;
+  int calls_[static_cast<int>(FsOp::Count)] = {};
+  bool logging_ = false;
+  std::vector<std::string> log_;
+  bool diskLimit_ = false;
+  uint64_t diskLeft_ = 0;
+  int mutating_ = 0;
+};
+
+}  // namespace fw
+
+#endif  // FERRYWICK_PLATFORM_TESTING_FAULT_FS_H

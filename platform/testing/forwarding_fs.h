@@ -1,0 +1,55 @@
+// An Fs that forwards every call to another one; tests override what they need.
+#ifndef FERRYWICK_PLATFORM_TESTING_FORWARDING_FS_H
+#define FERRYWICK_PLATFORM_TESTING_FORWARDING_FS_H
+
+#include "platform/fs.h"
+
+namespace fw {
+
+class ForwardingFs : public Fs {
+ public:
+  explicit ForwardingFs(Fs& base) : base_(base) {}
+
+  FsStatus findFirst(const char16_t* p, FindHandle* h, FindEntry* e) override {
+    return base_.findFirst(p, h, e);
+  }
+  FsStatus findNext(FindHandle h, FindEntry* e) override { return base_.findNext(h, e); }
+  void findClose(FindHandle h) override { base_.findClose(h); }
+  FsStatus openRead(const char16_t* p, FileHandle* f) override { return base_.openRead(p, f); }
+  FsStatus createAlways(const char16_t* p, uint32_t a, FileHandle* f) override {
+    return base_.createAlways(p, a, f);
+  }
+  FsStatus read(FileHandle f, void* b, uint32_t n, uint32_t* got) override {
+    return base_.read(f, b, n, got);
+  }
+  FsStatus write(FileHandle f, const void* d, uint32_t n) override { return base_.write(f, d, n); }
+  FsStatus seek(FileHandle f, uint64_t o) override { return base_.seek(f, o); }
+  FsStatus tell(FileHandle f, uint64_t* o) override { return base_.tell(f, o); }
+  void close(FileHandle f) override { base_.close(f); }
+  FsStatus getFileTime(FileHandle f, uint64_t* m) override { return base_.getFileTime(f, m); }
+  FsStatus setFileTimes(FileHandle f, uint64_t c, uint64_t a, uint64_t m) override {
+    return base_.setFileTimes(f, c, a, m);
+  }
+  FsStatus getAttributes(const char16_t* p, uint32_t* a) override {
+    return base_.getAttributes(p, a);
+  }
+  FsStatus setAttributes(const char16_t* p, uint32_t a) override {
+    return base_.setAttributes(p, a);
+  }
+  FsStatus deleteFile(const char16_t* p) override { return base_.deleteFile(p); }
+  FsStatus rename(const char16_t* f, const char16_t* t, bool r) override {
+    return base_.rename(f, t, r);
+  }
+  FsStatus createDirectory(const char16_t* p) override { return base_.createDirectory(p); }
+  FsStatus removeDirectory(const char16_t* p) override { return base_.removeDirectory(p); }
+  FsStatus fullPath(const char16_t* p, std::u16string* f) override { return base_.fullPath(p, f); }
+  FsStatus identify(const char16_t* p, FileIdentity* i) override { return base_.identify(p, i); }
+  int lastOsError() const override { return base_.lastOsError(); }
+
+ protected:
+  Fs& base_;
+};
+
+}  // namespace fw
+
+#endif  // FERRYWICK_PLATFORM_TESTING_FORWARDING_FS_H

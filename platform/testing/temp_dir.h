@@ -1,0 +1,61 @@
+// Temporary folders on the real disk for tests, and small helpers to fill and read them.
+// Paths are UTF-8 with "/" in the test's own code; native() gives this build's form.
+#ifndef FERRYWICK_PLATFORM_TESTING_TEMP_DIR_H
+#define FERRYWICK_PLATFORM_TESTING_TEMP_DIR_H
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "core/result.h"
+#include "gtest/gtest.h"
+
+namespace fw {
+
+// A fresh empty folder below the system's temporary folder, removed with all its content when
+// the object goes out of scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // This folder's path in the build's own form, UTF-16, without trailing separator.
+  const std::u16string& path() const { return path_; }
+  // path() + separator + relative ("/" in relative becomes the separator).
+  std::u16string at(const std::string& relative) const;
+
+ private:
+  std::u16string path_;
+};
+
+// File helpers through the real file system; relative "/" is converted. They fail the test
+// (ADD_FAILURE) when the operation fails.
+void writeFile(const std::u16string& path, const std::string& content);
+std::string readFile(const std::u16string& path);
+bool exists(const std::u16string& path);
+void makeDir(const std::u16string& path);  // with missing parents
+void setModified(const std::u16string& path, uint64_t fileTime);
+uint64_t modifiedOf(const std::u16string& path);
+uint32_t attributesOf(const std::u16string& path);
+void removeTree(const std::u16string& path);
+// "/" to the build's separator.
+std::u16string nativeSeparators(const std::string& relative);
+
+inline std::ostream& operator<<(std::ostream& out, Rc rc) { return out << rcName(rc); }
+
+}  // namespace fw
+
+#define ASSERT_RC_OK(expr)                                                 \
+  do {                                                                     \
+    ::fw::Rc rc_ = (expr);                                                 \
+    ASSERT_EQ(rc_, ::fw::Rc::Ok) << #expr << " returned " << ::fw::rcName(rc_); \
+  } while (0)
+#define EXPECT_RC(expected, expr)                                              \
+  do {                                                                         \
+    ::fw::Rc rc_ = (expr);                                                     \
+    EXPECT_EQ(rc_, expected) << #expr << " returned " << ::fw::rcName(rc_);    \
+  } while (0)
+
+#endif  // FERRYWICK_PLATFORM_TESTING_TEMP_DIR_H
