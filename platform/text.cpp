@@ -149,6 +149,21 @@ std::u16string toUtf16(std::string_view in) {
   return out;
 }
 
+std::string toUtf8Escaped(std::u16string_view in) {
+  std::string out(in.size() * 3, '\0');
+  size_t n = utf16ToUtf8Escaped(in.data(), in.size(), out.data(), out.size());
+  if (n != kConversionFailed) {
+    out.resize(n);
+    return out;
+  }
+  std::u16string cleaned(in);
+  for (char16_t& c : cleaned)
+    if (c >= 0xD800 && c <= 0xDFFF && (c < 0xDC80 || c > 0xDCFF)) c = u'?';
+  n = utf16ToUtf8Escaped(cleaned.data(), cleaned.size(), out.data(), out.size());
+  out.resize(n == kConversionFailed ? 0 : n);
+  return out;
+}
+
 size_t length16(const char16_t* s) {
   size_t n = 0;
   while (s[n]) ++n;

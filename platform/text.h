@@ -32,6 +32,9 @@ size_t utf16ToUtf8Escaped(const char16_t* in, size_t n, char* out, size_t capaci
 // Convenience for tests and messages: strict conversion, "?" for what does not convert.
 std::string toUtf8(std::u16string_view in);
 std::u16string toUtf16(std::string_view in);
+// Escaped conversion for display: a name read from a POSIX disk comes back as its bytes; other
+// lone surrogates become "?".
+std::string toUtf8Escaped(std::u16string_view in);
 
 size_t length16(const char16_t* s);
 

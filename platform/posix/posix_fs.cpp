@@ -18,9 +18,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -136,9 +138,39 @@ const char* lastComponent(const std::string& path) {
   return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
 }
 
-bool readDosAttrib(const char* path, bool* unsupported, uint32_t* bits) {
+// Reading the attribute by folder handle and name spares the kernel a walk of the whole path
+// for every entry of a listing; kernels before 6.13 lack the call, and then the path is used.
+#if defined(__linux__) && !defined(__NR_getxattrat)
+#define __NR_getxattrat 464  // the same number on every architecture
+#endif
+
+std::atomic<bool> gNoXattrAt{false};
+
+ssize_t getDosAttribAt(int dirFd, const char* name, const char* path, char* value, size_t size) {
+#ifdef __NR_getxattrat
+  if (dirFd >= 0 && !gNoXattrAt.load(std::memory_order_relaxed)) {
+    struct {
+      uint64_t value;
+      uint32_t size;
+      uint32_t flags;
+    } args = {reinterpret_cast<uintptr_t>(value), static_cast<uint32_t>(size), 0};
+    long n = syscall(__NR_getxattrat, dirFd, name, AT_SYMLINK_NOFOLLOW, kDosAttribName, &args,
+                     sizeof args);
+    if (n >= 0 || errno != ENOSYS) return n;
+    gNoXattrAt.store(true, std::memory_order_relaxed);
+  }
+#else
+  (void)dirFd;
+  (void)name;
+#endif
+  return lgetxattr(path, kDosAttribName, value, size);
+}
+
+// dirFd and name name the entry within its folder when dirFd >= 0; path names it in full.
+bool readDosAttrib(int dirFd, const char* name, const char* path, bool* unsupported,
+                   uint32_t* bits) {
   char value[64];
-  ssize_t n = lgetxattr(path, kDosAttribName, value, sizeof value);
+  ssize_t n = getDosAttribAt(dirFd, name, path, value, sizeof value);
   if (n < 0) {
     if (errno == ENOTSUP) *unsupported = true;
     return false;
@@ -146,7 +178,7 @@ bool readDosAttrib(const char* path, bool* unsupported, uint32_t* bits) {
   return parseDosAttrib(value, static_cast<size_t>(n), bits);
 }
 
-uint32_t attributesOf(const struct stat& st, const char* name, const char* path,
+uint32_t attributesOf(const struct stat& st, int dirFd, const char* name, const char* path,
                       bool* xattrUnsupported) {
   uint32_t a = 0;
   bool dir = S_ISDIR(st.st_mode);
@@ -154,7 +186,7 @@ uint32_t attributesOf(const struct stat& st, const char* name, const char* path,
   if (!(st.st_mode & S_IWUSR)) a |= attr::ReadOnly;
   if (name[0] == '.') a |= attr::Hidden;
   uint32_t dos = 0;
-  if (!*xattrUnsupported && readDosAttrib(path, xattrUnsupported, &dos)) {
+  if (!*xattrUnsupported && readDosAttrib(dirFd, name, path, xattrUnsupported, &dos)) {
     a |= dos & (attr::Archive | attr::System | attr::Hidden);
   } else if (!dir) {
     a |= attr::Archive;
@@ -162,19 +194,18 @@ uint32_t attributesOf(const struct stat& st, const char* name, const char* path,
   return a;
 }
 
-void writeDosAttrib(int fd, const char* path, uint32_t attributes) {
-  char value[16];
-  size_t n = formatDosAttrib(attributes & (attr::Archive | attr::System | attr::Hidden), value);
-  if (fd >= 0) fsetxattr(fd, kDosAttribName, value, n, 0);
-  else lsetxattr(path, kDosAttribName, value, n, 0);
-  // Failures (no extended attributes here, a link) are not errors: the bits are best effort.
+// The extended attribute's value for the DOS bits of attributes; returns its length.
+// Failures to store it (no extended attributes here, a link) are not errors: these bits are
+// best effort.
+size_t dosAttribValue(uint32_t attributes, char* value) {
+  return formatDosAttrib(attributes & (attr::Archive | attr::System | attr::Hidden), value);
 }
 
-void applyReadOnly(int fd, const char* path, mode_t mode, bool readOnly) {
+// The permission bits that give mode the read-only state asked for: all write bits off, or the
+// owner's write bit on.
+mode_t readOnlyMode(mode_t mode, bool readOnly) {
   mode_t wanted = readOnly ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
-  if ((wanted & 07777) == (mode & 07777)) return;
-  if (fd >= 0) fchmod(fd, wanted & 07777);
-  else chmod(path, wanted & 07777);
+  return wanted & 07777;
 }
 
 bool isReadOnlyFile(const struct stat& st) {
@@ -185,6 +216,7 @@ struct Finder {
   DIR* dir;
   std::string folder;  // with trailing '/'
   bool xattrUnsupported = false;
+  std::string scratch;  // the entry's full path, reused
 };
 
 // Fills entry from one directory entry; false when the entry vanished meanwhile.
@@ -200,8 +232,9 @@ bool describe(Finder* f, const char* name, FindEntry* entry) {
     struct stat target;
     if (fstatat(fd, name, &target, 0) == 0) st = target;
   }
-  std::string path = f->folder + name;
-  entry->attributes = attributesOf(st, name, path.c_str(), &f->xattrUnsupported);
+  std::string& path = f->scratch;
+  path.assign(f->folder).append(name);
+  entry->attributes = attributesOf(st, fd, name, path.c_str(), &f->xattrUnsupported);
   if (link) entry->attributes |= attr::ReparsePoint;
   bool dir = S_ISDIR(st.st_mode);
   entry->modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
@@ -226,13 +259,14 @@ class PosixFs final : public Fs {
     *handle = kInvalidHandle;
     size_t n = length16(pattern);
     if (n < 2 || pattern[n - 1] != u'*' || pattern[n - 2] != u'/') return fail(EINVAL);
-    std::u16string folder16(pattern, n - 2);
-    if (folder16.empty()) folder16 = u"/";
+    std::u16string folder16 = n > 2 ? std::u16string(pattern, n - 2) : std::u16string(1, u'/');
     NativePath folder(folder16.c_str());
     if (!folder.ok) return fail(EILSEQ);
     DIR* dir = opendir(folder.c_str());
     if (!dir) return failErrno();
-    auto* f = new Finder{dir, folder.value};
+    auto* f = new Finder;
+    f->dir = dir;
+    f->folder = folder.value;
     if (f->folder.back() != '/') f->folder += '/';
     FsStatus s = nextEntry(f, entry);
     if (s != FsStatus::Ok) {
@@ -292,8 +326,10 @@ class PosixFs final : public Fs {
     int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return failErrno();
     if (fstat(fd, &st) == 0) {
-      applyReadOnly(fd, nullptr, st.st_mode, (attributes & attr::ReadOnly) != 0);
-      writeDosAttrib(fd, nullptr, attributes);
+      mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
+      if (mode != (st.st_mode & 07777)) fchmod(fd, mode);
+      char value[16];
+      fsetxattr(fd, kDosAttribName, value, dosAttribValue(attributes, value), 0);
     }
     *file = fd;
     return FsStatus::Ok;
@@ -370,7 +406,7 @@ class PosixFs final : public Fs {
     struct stat st;
     if (stat(p.c_str(), &st) != 0) return failErrno();
     bool unsupported = false;
-    *attributes = attributesOf(st, lastComponent(p.value), p.c_str(), &unsupported);
+    *attributes = attributesOf(st, -1, lastComponent(p.value), p.c_str(), &unsupported);
     struct stat lst;
     if (lstat(p.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) *attributes |= attr::ReparsePoint;
     return FsStatus::Ok;
@@ -381,8 +417,10 @@ class PosixFs final : public Fs {
     if (!p.ok) return fail(EILSEQ);
     struct stat st;
     if (stat(p.c_str(), &st) != 0) return failErrno();
-    applyReadOnly(-1, p.c_str(), st.st_mode, (attributes & attr::ReadOnly) != 0);
-    writeDosAttrib(-1, p.c_str(), attributes);
+    mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
+    if (mode != (st.st_mode & 07777) && chmod(p.c_str(), mode) != 0) return failErrno();
+    char value[16];
+    lsetxattr(p.c_str(), kDosAttribName, value, dosAttribValue(attributes, value), 0);
     return FsStatus::Ok;
   }
 
@@ -460,11 +498,12 @@ class PosixFs final : public Fs {
         size_t cut = out.rfind('/');
         out.resize(cut == std::string::npos ? 0 : cut);
       } else if (!part.empty() && part != ".") {
-        out += "/" + part;
+        out.push_back('/');
+        out.append(part);
       }
       i = j + 1;
     }
-    if (out.empty()) out = "/";
+    if (out.empty()) out.push_back('/');
     full->resize(out.size());
     size_t n = utf8ToUtf16Escaped(out.data(), out.size(), full->data(), full->size());
     if (n == kConversionFailed) return fail(EILSEQ);

@@ -1,0 +1,30 @@
+// Writes a reproducible tree of folders and files for benchmarks.
+#ifndef FERRYWICK_BENCH_TREE_GENERATOR_H
+#define FERRYWICK_BENCH_TREE_GENERATOR_H
+
+#include <cstdint>
+#include <string>
+
+namespace fw {
+
+struct TreeShape {
+  uint64_t files = 100000;
+  uint64_t folders = 10000;
+  uint64_t seed = 1;
+  // Sizes: each file gets a size drawn from [0, maxSize); 0 makes empty files.
+  uint64_t maxSize = 0;
+  // Share of bytes drawn from a small alphabet (compressible) versus random bytes, 0..100.
+  int compressiblePercent = 60;
+};
+
+// Creates root and the tree below it: folders nested up to four deep, files spread evenly.
+// Returns false with a message on stderr when something cannot be written.
+bool generateTree(const std::string& root, const TreeShape& shape);
+
+// Changes about percent of the files of a tree made by generateTree with the same shape:
+// rewrites their content (new size) and moves their time forward.
+bool changeTree(const std::string& root, const TreeShape& shape, int percent, uint64_t seed);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_BENCH_TREE_GENERATOR_H
