@@ -1,0 +1,82 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace fw {
+namespace {
+
+bool parse(std::vector<const char*> args, CliOptions* o, std::string* error) {
+  args.insert(args.begin(), "ferrywick-cli");
+  return parseCliOptions(static_cast<int>(args.size()), args.data(), o, error);
+}
+
+TEST(CliOptionsTest, PositionalSidesDefaultsAndRepeatedRows) {
+  CliOptions o;
+  std::string e;
+  ASSERT_TRUE(parse({"compare", "a", "b"}, &o, &e)) << e;
+  EXPECT_EQ(o.command, CliCommand::Compare);
+  EXPECT_EQ(o.sources, std::vector<std::string>{"a"});
+  EXPECT_EQ(o.targets, std::vector<std::string>{"b"});
+  EXPECT_EQ(o.flagsSrc, 0xD8u);
+  EXPECT_EQ(o.flagsTrg, 0x24u);
+  EXPECT_EQ(o.ignore, "thumbs.db");
+  ASSERT_TRUE(parse({"sync", "--source", "s1", "--source", "s2", "--target", "t1", "--json",
+                     "--ignore", ""},
+                    &o, &e));
+  EXPECT_EQ(o.sources.size(), 2u);
+  EXPECT_TRUE(o.json);
+  EXPECT_EQ(o.ignore, "");
+}
+
+TEST(CliOptionsTest, MasksInHexOrDecimalAndNeverInBoth) {
+  CliOptions o;
+  std::string e;
+  ASSERT_TRUE(parse({"compare", "--flags-src", "0xFC", "--flags-trg", "0", "a", "b"}, &o, &e));
+  EXPECT_EQ(o.flagsSrc, 0xFCu);
+  ASSERT_TRUE(parse({"compare", "--flags-src", "216", "a", "b"}, &o, &e));
+  EXPECT_EQ(o.flagsSrc, 0xD8u);
+  ASSERT_TRUE(parse({"compare", "--mirror", "a", "b"}, &o, &e));
+  EXPECT_EQ(o.flagsSrc, 0xFCu);
+  EXPECT_EQ(o.flagsTrg, 0u);
+  EXPECT_FALSE(parse({"compare", "--flags-src", "0x0C", "a", "b"}, &o, &e));  // 0x04 twice
+  EXPECT_FALSE(parse({"compare", "--flags-src", "zz", "a", "b"}, &o, &e));
+  EXPECT_FALSE(parse({"compare", "--flags-src", "0x100", "a", "b"}, &o, &e));
+}
+
+TEST(CliOptionsTest, SplitLimitAndOutputRules) {
+  CliOptions o;
+  std::string e;
+  EXPECT_FALSE(parse({"save-diff", "--split", "0", "-o", "d.fwd", "a", "b"}, &o, &e));
+  EXPECT_EQ(e, "The split limit is too small, must be at least 1 MB!");
+  ASSERT_TRUE(parse({"save-diff", "--split", "1", "-o", "d.fwd", "a", "b"}, &o, &e));
+  EXPECT_TRUE(o.split);
+  EXPECT_EQ(o.splitMiB, 1);
+  EXPECT_FALSE(parse({"save-diff", "a", "b"}, &o, &e));  // no -o
+  EXPECT_FALSE(parse({"compare", "--split", "2", "a", "b"}, &o, &e));
+  ASSERT_TRUE(parse({"save-state", "--side", "target", "-o", "s.fws", "a", "b"}, &o, &e));
+  EXPECT_EQ(o.side, 1);
+  EXPECT_FALSE(parse({"save-state", "--side", "left", "-o", "s.fws", "a"}, &o, &e));
+}
+
+TEST(CliOptionsTest, UsageErrors) {
+  CliOptions o;
+  std::string e;
+  EXPECT_FALSE(parse({}, &o, &e));
+  EXPECT_FALSE(parse({"frobnicate"}, &o, &e));
+  EXPECT_FALSE(parse({"compare"}, &o, &e));           // no sides
+  EXPECT_FALSE(parse({"compare", "only-one"}, &o, &e));
+  EXPECT_FALSE(parse({"compare", "--bogus", "a", "b"}, &o, &e));
+  EXPECT_FALSE(parse({"compare", "--source"}, &o, &e));
+  EXPECT_FALSE(parse({"roots"}, &o, &e));
+  ASSERT_TRUE(parse({"roots", "p.fwp"}, &o, &e));
+  EXPECT_EQ(o.file, "p.fwp");
+  ASSERT_TRUE(parse({"compare", "--help"}, &o, &e));
+  EXPECT_EQ(o.command, CliCommand::Help);
+  ASSERT_TRUE(parse({"--version"}, &o, &e));
+  EXPECT_EQ(o.command, CliCommand::Version);
+}
+
+}  // namespace
+}  // namespace fw
