@@ -1,0 +1,316 @@
+#include "sync/file_ops.h"
+
+#include <chrono>
+#include <memory>
+#include <new>
+#include <random>
+
+#include "core/sibling_tree.h"
+#include "platform/long_path.h"
+#include "platform/text.h"
+
+namespace fw {
+namespace {
+
+constexpr char16_t kTemporaryPrefix[] = u"~fw";
+constexpr char16_t kTemporarySuffix[] = u".fwtmp";
+constexpr size_t kPrefixUnits = 3;
+constexpr size_t kSuffixUnits = 6;
+constexpr size_t kDigitUnits = 16;
+static_assert(kPrefixUnits + kDigitUnits + kSuffixUnits == kTemporaryNameUnits);
+
+bool isDotName(const char16_t* n) {
+  return n[0] == u'.' && (n[1] == 0 || (n[1] == u'.' && n[2] == 0));
+}
+
+uint64_t mix(uint64_t z) {  // splitmix64's finaliser
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+  return z ^ (z >> 31);
+}
+
+// A different value on every call, unpredictable across processes.
+uint64_t nextRandom() {
+  static const uint64_t seed = [] {
+    uint64_t s = static_cast<uint64_t>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    try {
+      std::random_device device;
+      s ^= (static_cast<uint64_t>(device()) << 32) ^ device();
+    } catch (...) {  // no entropy source: the clock alone will do
+    }
+    return s;
+  }();
+  static std::atomic<uint64_t> counter{0};
+  return mix(seed + 0x9e3779b97f4a7c15ull * (counter.fetch_add(1, std::memory_order_relaxed) + 1));
+}
+
+bool exists(Fs& fs, const char16_t* path) {
+  uint32_t a;
+  return fs.getAttributes(path, &a) != FsStatus::NotFound;
+}
+
+// Restores the pattern "<folder><sep>*" of patternLength units after an entry's name was
+// written over its asterisk.
+void restorePattern(char16_t* pattern, size_t patternLength) {
+  pattern[patternLength - 1] = u'*';
+  pattern[patternLength] = 0;
+}
+
+// The buffers of one copy: the data block and the temporary file's path.
+struct CopyBuffers {
+  unsigned char data[kCopyBlockSize];
+  char16_t temporary[kPathBufferUnits];
+};
+
+}  // namespace
+
+bool isTemporaryName(const char16_t* name) {
+  if (length16(name) != kTemporaryNameUnits) return false;
+  for (size_t i = 0; i < kPrefixUnits; ++i)
+    if (name[i] != kTemporaryPrefix[i]) return false;
+  for (size_t i = 0; i < kDigitUnits; ++i) {
+    char16_t c = name[kPrefixUnits + i];
+    if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
+  }
+  for (size_t i = 0; i < kSuffixUnits; ++i)
+    if (name[kPrefixUnits + kDigitUnits + i] != kTemporarySuffix[i]) return false;
+  return true;
+}
+
+bool makeTemporaryPath(Fs& fs, const char16_t* destination, char16_t* out, size_t capacity) {
+  size_t n = length16(destination);
+  size_t folderEnd = n;  // one past the last separator
+  while (folderEnd > 0 && destination[folderEnd - 1] != kPathSeparator) --folderEnd;
+  if (folderEnd == 0 || folderEnd + kTemporaryNameUnits + 1 > capacity) return false;
+  for (size_t i = 0; i < folderEnd; ++i) out[i] = destination[i];
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char16_t* at = out + folderEnd;
+    for (size_t i = 0; i < kPrefixUnits; ++i) *at++ = kTemporaryPrefix[i];
+    uint64_t r = nextRandom();
+    for (size_t i = 0; i < kDigitUnits; ++i) *at++ = u"0123456789abcdef"[(r >> (60 - 4 * i)) & 15];
+    for (size_t i = 0; i < kSuffixUnits; ++i) *at++ = kTemporarySuffix[i];
+    *at = 0;
+    if (!exists(fs, out)) return true;
+  }
+  return false;
+}
+
+void discardTemporary(Fs& fs, const char16_t* temporary) {
+  if (fs.deleteFile(temporary) == FsStatus::Ok) return;
+  fs.setAttributes(temporary, attr::Normal);
+  fs.deleteFile(temporary);
+}
+
+Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
+                    bool* replacedOld) {
+  *replacedOld = false;
+  uint32_t old = 0;
+  bool present = fs.getAttributes(destination, &old) == FsStatus::Ok;
+  // A read-only file cannot be renamed over: clear its bits, and put them back if the rename
+  // fails. A link is replaced itself; its target's attributes are not touched.
+  constexpr uint32_t kSettable = attr::ReadOnly | attr::Hidden | attr::System;
+  bool cleared = present && !(old & (attr::Directory | attr::ReparsePoint)) && (old & kSettable) &&
+                 fs.setAttributes(destination, attr::Normal) == FsStatus::Ok;
+  if (fs.rename(temporary, destination, true) != FsStatus::Ok) {
+    if (cleared) fs.setAttributes(destination, old);
+    return Rc::CannotWrite;
+  }
+  *replacedOld = present;
+  return Rc::Ok;
+}
+
+Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
+            std::atomic<uint64_t>* progress, const CancelFlag* cancel, CopyOutcome* outcome) {
+  CopyOutcome local;
+  CopyOutcome& out = outcome ? *outcome : local;
+  out = CopyOutcome{};
+  std::unique_ptr<CopyBuffers> buffers(new (std::nothrow) CopyBuffers);
+  if (!buffers) return Rc::OutOfMemory;
+
+  FileHandle in;
+  if (fs.openRead(source, &in) != FsStatus::Ok) return Rc::CannotOpen;
+  uint64_t modified = 0;
+  if (fs.getFileTime(in, &modified) != FsStatus::Ok) {
+    fs.close(in);
+    return Rc::CannotOpen;
+  }
+  char16_t* temporary = buffers->temporary;
+  FileHandle outFile;
+  if (!makeTemporaryPath(fs, destination, temporary, kPathBufferUnits) ||
+      fs.createAlways(temporary, attributes, &outFile) != FsStatus::Ok) {
+    fs.close(in);
+    return Rc::CannotOpen;
+  }
+
+  Rc rc = Rc::Ok;
+  for (;;) {
+    if (isCancelled(cancel)) break;
+    uint32_t got = 0;
+    if (fs.read(in, buffers->data, kCopyBlockSize, &got) != FsStatus::Ok) {
+      rc = Rc::CannotWrite;  // a copy that stops short must not pass for the whole file
+      break;
+    }
+    if (got == 0) break;
+    if (fs.write(outFile, buffers->data, got) != FsStatus::Ok) {
+      rc = Rc::CannotWrite;
+      break;
+    }
+    if (progress) progress->fetch_add(got, std::memory_order_relaxed);
+  }
+  if (rc == Rc::Ok && !isCancelled(cancel) &&
+      fs.setFileTimes(outFile, modified, modified, modified) != FsStatus::Ok)
+    rc = Rc::CannotWrite;
+  fs.close(outFile);
+  fs.close(in);
+
+  if (rc == Rc::Ok && isCancelled(cancel)) {
+    out.cancelled = true;
+    discardTemporary(fs, temporary);
+    return Rc::Ok;
+  }
+  if (rc == Rc::Ok) rc = installTemporary(fs, temporary, destination, &out.replacedOld);
+  if (rc != Rc::Ok) discardTemporary(fs, temporary);
+  return rc;
+}
+
+Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
+                        const CancelFlag* cancel) {
+  FindHandle handle;
+  FindEntry entry;
+  FsStatus status = fs.findFirst(pattern, &handle, &entry);
+  if (status == FsStatus::NotFound) return Rc::Ok;  // nothing there
+  if (status != FsStatus::Ok) return Rc::CannotWrite;  // there, but cannot be listed
+  Rc rc = Rc::Ok;
+  while (!isCancelled(cancel)) {
+    if (!isDotName(entry.name)) {
+      size_t length = extendPattern(pattern, kPathBufferUnits, patternLength, entry.name);
+      if (length == 0) {
+        rc = Rc::CannotWrite;  // a path too long to name cannot be removed
+        break;
+      }
+      bool link = (entry.attributes & attr::ReparsePoint) != 0;
+      bool folder = (entry.attributes & attr::Directory) != 0;
+      if (folder && !link) rc = deleteFolderContents(fs, pattern, length, cancel);
+      pattern[length - 2] = 0;  // the entry's own path
+      if (rc == Rc::Ok) {
+        // A link or junction is removed as what it is, never entered: what it points to lies
+        // outside the tree being removed.
+        FsStatus removed = folder ? fs.removeDirectory(pattern) : fs.deleteFile(pattern);
+        if (removed != FsStatus::Ok) rc = Rc::CannotWrite;
+      }
+      restorePattern(pattern, patternLength);
+      if (rc != Rc::Ok) break;
+    }
+    if (isCancelled(cancel)) break;
+    status = fs.findNext(handle, &entry);
+    if (status == FsStatus::NoMoreFiles) break;
+    if (status != FsStatus::Ok) {
+      rc = Rc::CannotWrite;
+      break;
+    }
+  }
+  fs.findClose(handle);
+  return rc;
+}
+
+Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel) {
+  if (length + 3 > kPathBufferUnits) return Rc::CannotWrite;
+  path[length] = kPathSeparator;
+  path[length + 1] = u'*';
+  path[length + 2] = 0;
+  Rc rc = deleteFolderContents(fs, path, length + 2, cancel);
+  path[length] = 0;
+  if (rc != Rc::Ok) return rc;
+  return fs.removeDirectory(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+}
+
+void createFolderChain(Fs& fs, char16_t* path, size_t end) {
+  // Cut the path back at its separators to the deepest folder that exists (or to the
+  // outermost name, which is not created), then create the cut-off folders outermost first.
+  uint32_t a;
+  size_t cut = end;
+  while (fs.getAttributes(path, &a) != FsStatus::Ok) {
+    size_t i = cut >= 2 ? cut - 2 : 0;
+    while (i > 0 && path[i] != kPathSeparator) --i;
+    if (i == 0) break;
+    path[i] = 0;
+    cut = i;
+  }
+  while (cut != end) {
+    path[cut] = kPathSeparator;
+    do ++cut;
+    while (path[cut] != 0);  // the next cut, or the path's own terminator
+    fs.createDirectory(path);
+  }
+}
+
+bool isPlainName(const char16_t* name, size_t length) {
+  if (length == 0) return false;
+  if (name[0] == u'.' && (length == 1 || (length == 2 && name[1] == u'.'))) return false;
+  for (size_t i = 0; i < length; ++i) {
+    char16_t c = name[i];
+    if (c == 0 || c == u'/' || c == kPathSeparator) return false;
+#ifdef _WIN32
+    if (c == u':') return false;  // a drive or an alternate data stream
+#endif
+  }
+  return true;
+}
+
+FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* siblings,
+                            bool createFolders) {
+  size_t begin = start;
+  for (;;) {
+    size_t end = begin;
+    while (path[end] != 0 && path[end] != kPathSeparator) ++end;
+    if (!isPlainName(path + begin, end - begin)) return nullptr;
+    bool last = path[end] == 0;
+    path[end] = 0;
+    FileNode* node = findNode(siblings, path + begin);
+    if (node && !last && isFolder(node) && (node->flags & OnlyInSource) && createFolders)
+      fs.createDirectory(path);
+    if (!last) path[end] = kPathSeparator;
+    if (!node || last) return node;
+    if (!isFolder(node) || !node->children) return nullptr;
+    siblings = node->children;
+    begin = end + 1;
+  }
+}
+
+Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
+               const CancelFlag* cancel) {
+  uint32_t a = 0;
+  bool link = fs.getAttributes(path, &a) == FsStatus::Ok && (a & attr::ReparsePoint);
+  if (link) {
+    FsStatus s = (a & attr::Directory) ? fs.removeDirectory(path) : fs.deleteFile(path);
+    return s == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+  }
+  if (isFolder(node)) return deleteTree(fs, path, length, cancel);
+  return fs.deleteFile(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+}
+
+void createFolder(Fs& fs, const char16_t* path) { fs.createDirectory(path); }
+
+ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
+                           uint8_t attrByte, std::atomic<uint64_t>* progress,
+                           const CancelFlag* cancel) {
+  ReplaceOutcome result;
+  CopyOutcome copy;
+  result.copyResult =
+      copyFile(fs, destination, source, fromAttrByte(attrByte), progress, cancel, &copy);
+  result.oldReplaced = copy.replacedOld;
+  result.cancelled = copy.cancelled;
+  return result;
+}
+
+void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte) {
+  uint32_t current = 0;
+  fs.getAttributes(destination, &current);
+  uint32_t kept = current & ~(attr::ReadOnly | attr::Hidden | attr::System | attr::Archive);
+  fs.setAttributes(destination, attr::Normal);
+  fs.rename(destination, destination, false);
+  fs.setAttributes(destination, kept | fromAttrByte(attrByte));
+}
+
+}  // namespace fw

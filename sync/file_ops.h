@@ -1,0 +1,125 @@
+// The operations a sync performs on single files and folders: copying a file with its time and
+// attributes, removing a folder tree, creating a folder with its missing ancestors, finding the
+// node a relative path of a difference file names, and the four entry actions of the sync walk.
+//
+// Paths are PathBuffers (kPathBufferUnits units) in the form toLongPath() gives a root, then
+// kPathSeparator and names. Operations that descend extend the caller's buffer in place and
+// cut it back before they return. Every file access goes through the Fs handed in.
+//
+// A file is never written in place. A copy goes to a temporary file in the destination's own
+// folder and replaces the destination only once it is complete and stamped with its time;
+// when anything fails, or the run is cancelled, the temporary file is removed and the old
+// destination stays as it was. Temporary names look like "~fw0123456789abcdef.fwtmp": a fixed
+// prefix and suffix around 16 random hexadecimal digits, checked to be free before use, so that
+// they cannot meet a user's file in practice and a leftover one (after a crash or power loss)
+// is recognisable by isTemporaryName() and by an ignore pattern "*.fwtmp".
+#ifndef FERRYWICK_SYNC_FILE_OPS_H
+#define FERRYWICK_SYNC_FILE_OPS_H
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/cancel_flag.h"
+#include "core/file_node.h"
+#include "core/result.h"
+#include "platform/fs.h"
+
+namespace fw {
+
+// The unit in which file data move.
+inline constexpr uint32_t kCopyBlockSize = 65536;
+
+// Length of a temporary name in UTF-16 units, and whether a name is one of ours.
+inline constexpr size_t kTemporaryNameUnits = 25;
+bool isTemporaryName(const char16_t* name);
+
+// Writes into out (capacity units) the path of a free temporary file in the folder of
+// destination. False when destination has no folder part or the result would not fit.
+bool makeTemporaryPath(Fs& fs, const char16_t* destination, char16_t* out, size_t capacity);
+
+// Removes a temporary file, whatever its attributes.
+void discardTemporary(Fs& fs, const char16_t* temporary);
+
+// Puts a finished temporary file in place of destination in one rename. An existing
+// destination file is replaced even when it is read-only, hidden or system; if the rename
+// fails, its attributes are put back and it stays as it was. *replacedOld tells whether an
+// existing destination was replaced. Returns CannotWrite when the rename fails; the temporary
+// file is then still there, for the caller to discard.
+Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
+                    bool* replacedOld);
+
+struct CopyOutcome {
+  bool replacedOld = false;  // an existing destination was replaced by the copy
+  bool cancelled = false;    // the cancel flag stopped the copy; nothing was changed
+};
+
+// Copies source to destination, giving the new file attributes (attr:: bits) and the source's
+// last-write time as all three of its times. progress grows by every block written. Results:
+// OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file
+// cannot be created), CannotWrite (a read or write fails, the time cannot be set, or the
+// destination cannot be replaced). On every result but a completed Ok the destination is as it
+// was before and no temporary file remains; a cancelled copy returns Ok.
+Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
+            std::atomic<uint64_t>* progress, const CancelFlag* cancel,
+            CopyOutcome* outcome = nullptr);
+
+// Removes the folder whose path (length units, no trailing separator) is in the buffer, with
+// everything in it. A symbolic link or junction, at the top or anywhere below, is removed
+// itself and never entered. CannotWrite on the first entry that cannot be removed (a read-only
+// file is not removed) or a folder that cannot be listed; what was removed before stays
+// removed. A removal stopped by the cancel flag leaves the folder and returns CannotWrite for
+// it, since it is not empty.
+Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel);
+
+// Removes everything in the folder whose pattern (its path, kPathSeparator and "*";
+// patternLength units with the asterisk) is in the buffer. Used by deleteTree and by itself.
+// Returns Ok when the cancel flag stops it.
+Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
+                        const CancelFlag* cancel);
+
+// Creates the folder at path (end units long) and its missing ancestors, outermost first.
+// Failures are not reported: a later operation on the missing folder fails instead.
+void createFolderChain(Fs& fs, char16_t* path, size_t end);
+
+// The node named by the relative path that begins at index start of path (components
+// separated by kPathSeparator), looked up without regard to case from siblings on, or null.
+// With createFolders, an intermediate folder flagged OnlyInSource is created on the way. A
+// component that is empty, "." or "..", or holds a character that separates or qualifies
+// names on either system, names nothing: such a path cannot leave the folder it starts in.
+FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* siblings,
+                            bool createFolders = true);
+
+// True when a name can be one entry of a folder on this build (see resolveRecordPath).
+bool isPlainName(const char16_t* name, size_t length);
+
+// The entry actions of the sync walk, each on the path of the side that changes.
+
+// Removes a folder (node flagged Folder) with deleteTree, a file with a plain delete (a
+// read-only file is not removed). A link is removed itself. Ok or CannotWrite.
+Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
+               const CancelFlag* cancel);
+
+// Creates one folder; an existing folder is not an error and nothing is reported.
+void createFolder(Fs& fs, const char16_t* path);
+
+struct ReplaceOutcome {
+  bool oldReplaced = false;  // an old destination existed and was replaced by the new version
+  bool cancelled = false;    // stopped by the cancel flag before anything was changed
+  Rc copyResult = Rc::Ok;
+};
+
+// Replaces destination (or creates it) by a copy of source with the attributes of attrByte.
+// The old destination is kept until the copy is complete, so a failed or cancelled copy loses
+// nothing.
+ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
+                           uint8_t attrByte, std::atomic<uint64_t>* progress,
+                           const CancelFlag* cancel);
+
+// Gives destination the attributes of attrByte (other attribute bits stay) and, by renaming it
+// onto itself, the letter case of the last name in the path. Nothing is reported.
+void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_SYNC_FILE_OPS_H

@@ -1,0 +1,325 @@
+// File operations on real temporary folders, through the real file system or a failing
+// wrapper of it.
+#include "sync/file_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/compare_fixture.h"
+#include "platform/testing/fault_fs.h"
+#include "platform/testing/temp_dir.h"
+#include "platform/text.h"
+
+namespace fw {
+namespace {
+
+constexpr uint64_t kT = 132500000000000000ull;
+
+// The names in a folder, through the real file system.
+std::set<std::u16string> namesIn(const std::u16string& folder) {
+  std::set<std::u16string> out;
+  Fs& sys = systemFs();
+  std::u16string pattern = folder + kPathSeparator + u"*";
+  FindHandle h;
+  FindEntry e;
+  if (sys.findFirst(pattern.c_str(), &h, &e) != FsStatus::Ok) return out;
+  do {
+    std::u16string n = e.name;
+    if (n != u"." && n != u"..") out.insert(n);
+  } while (sys.findNext(h, &e) == FsStatus::Ok);
+  sys.findClose(h);
+  return out;
+}
+
+bool hasTemporaryFile(const std::u16string& folder) {
+  for (const std::u16string& n : namesIn(folder))
+    if (isTemporaryName(n.c_str())) return true;
+  return false;
+}
+
+std::string pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+  return s;
+}
+
+// A PathBuffer holding a path.
+struct Path {
+  explicit Path(const std::u16string& p) : buffer(kPathBufferUnits), length(p.size()) {
+    std::copy(p.begin(), p.end(), buffer.begin());
+    buffer[length] = 0;
+  }
+  char16_t* get() { return buffer.data(); }
+  std::vector<char16_t> buffer;
+  size_t length;
+};
+
+// Calls a hook before the nth write, e.g. to raise the cancel flag in the middle of a copy.
+class HookFs : public ForwardingFs {
+ public:
+  HookFs(Fs& base, int nth, std::function<void()> hook)
+      : ForwardingFs(base), nth_(nth), hook_(std::move(hook)) {}
+  FsStatus write(FileHandle f, const void* d, uint32_t n) override {
+    if (++writes_ == nth_) hook_();
+    return base_.write(f, d, n);
+  }
+
+ private:
+  int nth_;
+  int writes_ = 0;
+  std::function<void()> hook_;
+};
+
+class FileOpsTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  Fs& sys_ = systemFs();
+  CancelFlag cancel_{0};
+  std::atomic<uint64_t> progress_{0};
+};
+
+TEST_F(FileOpsTest, CopyOfExactlyOneBlockIsCompleteAndStampedWithTheSourceWriteTime) {
+  std::string data = pattern(65536);
+  writeFile(dir_.at("src"), data);
+  setModified(dir_.at("src"), kT);
+  FaultFs fs(sys_);
+  ASSERT_RC_OK(copyFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), attr::Archive,
+                        &progress_, &cancel_));
+  EXPECT_EQ(readFile(dir_.at("dst")), data);
+  EXPECT_EQ(modifiedOf(dir_.at("dst")), kT);
+  EXPECT_EQ(progress_.load(), 65536u);
+  EXPECT_EQ(fs.calls(FsOp::Read), 2);  // one full block, one empty read
+  EXPECT_FALSE(hasTemporaryFile(dir_.path()));
+}
+
+TEST_F(FileOpsTest, EmptyFileCopiesWithItsTimeAndTheGivenAttributes) {
+  writeFile(dir_.at("src"), "");
+  setModified(dir_.at("src"), kT);
+  ASSERT_RC_OK(copyFile(sys_, dir_.at("dst").c_str(), dir_.at("src").c_str(), attr::ReadOnly,
+                        &progress_, &cancel_));
+  EXPECT_EQ(readFile(dir_.at("dst")), "");
+  EXPECT_EQ(modifiedOf(dir_.at("dst")), kT);
+  EXPECT_TRUE(attributesOf(dir_.at("dst")) & attr::ReadOnly);
+}
+
+TEST_F(FileOpsTest, CopyFailuresKeepTheOldDestinationAndLeaveNoTemporaryFile) {
+  std::string data = pattern(3 * 65536 + 17);
+  writeFile(dir_.at("src"), data);
+  struct Case {
+    const char* what;
+    FsOp op;
+    int nth;
+    Rc expected;
+  } cases[] = {
+      {"write fails half-way", FsOp::Write, 2, Rc::CannotWrite},
+      {"read fails half-way", FsOp::Read, 2, Rc::CannotWrite},
+      {"time cannot be set", FsOp::SetFileTimes, 1, Rc::CannotWrite},
+      {"rename fails", FsOp::Rename, 1, Rc::CannotWrite},
+      {"temporary file cannot be created", FsOp::Create, 1, Rc::CannotOpen},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeFile(dir_.at("dst"), "old version");
+    setModified(dir_.at("dst"), kT);
+    FaultFs fs(sys_);
+    fs.failNth(c.op, c.nth, FsStatus::IoError);
+    ReplaceOutcome r =
+        replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), 1, &progress_, &cancel_);
+    EXPECT_EQ(r.copyResult, c.expected);
+    EXPECT_FALSE(r.oldReplaced);
+    EXPECT_EQ(readFile(dir_.at("dst")), "old version");
+    EXPECT_EQ(modifiedOf(dir_.at("dst")), kT);
+    EXPECT_FALSE(hasTemporaryFile(dir_.path()));
+  }
+}
+
+TEST_F(FileOpsTest, CopyOntoAFullDiskKeepsTheOldDestination) {
+  writeFile(dir_.at("src"), pattern(300000));
+  writeFile(dir_.at("dst"), "old version");
+  FaultFs fs(sys_);
+  fs.diskFullAfter(100000);
+  ReplaceOutcome r =
+      replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), 1, &progress_, &cancel_);
+  EXPECT_EQ(r.copyResult, Rc::CannotWrite);
+  EXPECT_EQ(readFile(dir_.at("dst")), "old version");
+  EXPECT_EQ(namesIn(dir_.path()), (std::set<std::u16string>{u"src", u"dst"}));
+}
+
+TEST_F(FileOpsTest, CancelDuringALargeCopyLeavesNeitherTemporaryFileNorDamage) {
+  writeFile(dir_.at("big"), pattern(40 * 65536));
+  writeFile(dir_.at("old"), "old version");
+  for (const char* dst : {"old", "new"}) {
+    SCOPED_TRACE(dst);
+    cancel_ = 0;
+    HookFs fs(sys_, 5, [&] { cancel_ = 1; });
+    ReplaceOutcome r =
+        replaceFile(fs, dir_.at(dst).c_str(), dir_.at("big").c_str(), 1, &progress_, &cancel_);
+    EXPECT_RC(Rc::Ok, r.copyResult);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_FALSE(r.oldReplaced);
+    EXPECT_FALSE(hasTemporaryFile(dir_.path()));
+  }
+  EXPECT_EQ(readFile(dir_.at("old")), "old version");
+  EXPECT_FALSE(exists(dir_.at("new")));
+}
+
+TEST_F(FileOpsTest, ReplaceOverAReadOnlyDestinationSucceedsButDeleteEntryDoesNot) {
+  writeFile(dir_.at("src"), "new");
+  writeFile(dir_.at("dst"), "old");
+  writeFile(dir_.at("keep"), "keep");
+  sys_.setAttributes(dir_.at("dst").c_str(), attr::ReadOnly);
+  sys_.setAttributes(dir_.at("keep").c_str(), attr::ReadOnly);
+  ReplaceOutcome r = replaceFile(sys_, dir_.at("dst").c_str(), dir_.at("src").c_str(), 0x01,
+                                 &progress_, &cancel_);
+  ASSERT_RC_OK(r.copyResult);
+  EXPECT_TRUE(r.oldReplaced);
+  EXPECT_EQ(readFile(dir_.at("dst")), "new");
+  EXPECT_FALSE(attributesOf(dir_.at("dst")) & attr::ReadOnly);
+
+  FileNode file{};
+  Path keep(dir_.at("keep"));
+  EXPECT_EQ(deleteEntry(sys_, &file, keep.get(), keep.length, &cancel_), Rc::CannotWrite);
+  EXPECT_EQ(readFile(dir_.at("keep")), "keep");
+}
+
+TEST_F(FileOpsTest, FailedReplaceOfAReadOnlyDestinationLeavesItReadOnly) {
+  writeFile(dir_.at("src"), "new");
+  writeFile(dir_.at("dst"), "old");
+  sys_.setAttributes(dir_.at("dst").c_str(), attr::ReadOnly);
+  FaultFs fs(sys_);
+  fs.failNth(FsOp::Rename, 1, FsStatus::AccessDenied);
+  ReplaceOutcome r =
+      replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), 0x01, &progress_, &cancel_);
+  EXPECT_EQ(r.copyResult, Rc::CannotWrite);
+  EXPECT_EQ(readFile(dir_.at("dst")), "old");
+  EXPECT_TRUE(attributesOf(dir_.at("dst")) & attr::ReadOnly);
+}
+
+TEST_F(FileOpsTest, DeleteTreeStopsAtAReadOnlyFileAndKeepsItsFolder) {
+  writeFile(dir_.at("t/a/one"), "1");
+  writeFile(dir_.at("t/a/locked"), "2");
+  writeFile(dir_.at("t/b/two"), "3");
+  sys_.setAttributes(dir_.at("t/a/locked").c_str(), attr::ReadOnly);
+  Path t(dir_.at("t"));
+  EXPECT_EQ(deleteTree(sys_, t.get(), t.length, &cancel_), Rc::CannotWrite);
+  EXPECT_EQ(t.buffer[t.length], 0);  // the path is cut back
+  EXPECT_EQ(readFile(dir_.at("t/a/locked")), "2");
+  EXPECT_TRUE(exists(dir_.at("t/a")));
+
+  sys_.setAttributes(dir_.at("t/a/locked").c_str(), attr::Normal);
+  ASSERT_RC_OK(deleteTree(sys_, t.get(), t.length, &cancel_));
+  EXPECT_FALSE(exists(dir_.at("t")));
+}
+
+TEST_F(FileOpsTest, DeleteTreeRemovesLinksWithoutEnteringThem) {
+  writeFile(dir_.at("outside/precious.txt"), "keep me");
+  writeFile(dir_.at("tree/sub/file"), "x");
+  std::error_code ec;
+  std::filesystem::create_directory_symlink(std::filesystem::path(dir_.at("outside")),
+                                            std::filesystem::path(dir_.at("tree/sub/link")), ec);
+  if (!ec)
+    std::filesystem::create_symlink(std::filesystem::path(dir_.at("outside/precious.txt")),
+                                    std::filesystem::path(dir_.at("tree/filelink")), ec);
+  if (!ec)
+    std::filesystem::create_directory_symlink(std::filesystem::path(dir_.at("outside")),
+                                              std::filesystem::path(dir_.at("toplink")), ec);
+  if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
+
+  Path tree(dir_.at("tree"));
+  ASSERT_RC_OK(deleteTree(sys_, tree.get(), tree.length, &cancel_));
+  EXPECT_FALSE(exists(dir_.at("tree")));
+  EXPECT_EQ(readFile(dir_.at("outside/precious.txt")), "keep me");
+
+  // A folder entry whose path is itself a link: the link goes, what it leads to stays.
+  FileNode folder{};
+  folder.flags = Folder;
+  Path top(dir_.at("toplink"));
+  ASSERT_RC_OK(deleteEntry(sys_, &folder, top.get(), top.length, &cancel_));
+  EXPECT_EQ(namesIn(dir_.path()), std::set<std::u16string>{u"outside"});
+  EXPECT_EQ(readFile(dir_.at("outside/precious.txt")), "keep me");
+}
+
+TEST_F(FileOpsTest, CancelledDeleteTreeKeepsTheFolder) {
+  for (int i = 0; i < 5; ++i) writeFile(dir_.at("t/f" + std::to_string(i)), "x");
+  cancel_ = 1;
+  Path t(dir_.at("t"));
+  EXPECT_EQ(deleteTree(sys_, t.get(), t.length, &cancel_), Rc::CannotWrite);
+  EXPECT_EQ(namesIn(dir_.at("t")).size(), 5u);
+}
+
+TEST_F(FileOpsTest, CreateFolderChainCreatesTheOuterMissingFolderFirst) {
+  makeDir(dir_.at("have"));
+  Path p(dir_.at("have/one/two"));
+  FaultFs fs(sys_);
+  fs.setLogging(true);
+  createFolderChain(fs, p.get(), p.length);
+  EXPECT_EQ(std::u16string(p.get()), dir_.at("have/one/two"));
+  EXPECT_TRUE(exists(dir_.at("have/one/two")));
+  std::vector<std::string> expected = {"createDirectory " + toUtf8(dir_.at("have/one")),
+                                       "createDirectory " + toUtf8(dir_.at("have/one/two"))};
+  EXPECT_EQ(fs.log(), expected);
+  createFolderChain(fs, p.get(), p.length);  // exists: nothing more
+  EXPECT_EQ(fs.log().size(), 2u);
+}
+
+class ResolveTest : public CompareFixture {};
+
+TEST_F(ResolveTest, CreatesNewIntermediateFoldersOuterFirstAndRejectsWhatIsNotInTheTree) {
+  writeFile(src_.at("New/Deeper/file.txt"), "x");
+  writeFile(src_.at("old/a.txt"), "x");
+  makeDir(trg_.at("old"));
+  ASSERT_RC_OK(compare());
+  FaultFs fs(systemFs());
+  fs.setLogging(true);
+
+  Path p(trg_.path() + kPathSeparator + nativeSeparators("new/deeper/FILE.TXT"));
+  size_t start = trg_.path().size() + 1;
+  EXPECT_EQ(resolveRecordPath(fs, p.get(), start, roots_->children), node("New/Deeper/file.txt"));
+  EXPECT_EQ(std::u16string(p.get()), trg_.path() + kPathSeparator +
+                                         nativeSeparators("new/deeper/FILE.TXT"));
+  std::vector<std::string> expected = {"createDirectory " + toUtf8(trg_.at("new")),
+                                       "createDirectory " + toUtf8(trg_.at("new/deeper"))};
+  EXPECT_EQ(fs.log(), expected);
+
+  for (const char* bad : {"old/missing.txt", "missing/a.txt", "old/a.txt/x", "old/../old/a.txt",
+                          "./old/a.txt", "old//a.txt", "", "old/"}) {
+    SCOPED_TRACE(bad);
+    Path q(trg_.path() + kPathSeparator + nativeSeparators(bad));
+    EXPECT_EQ(resolveRecordPath(fs, q.get(), start, roots_->children), nullptr);
+  }
+  EXPECT_EQ(fs.log().size(), 2u);  // an existing folder (old) is not created
+}
+
+TEST_F(FileOpsTest, UpdateAttributesTakesTheNodesLetterCaseAndAttributes) {
+  writeFile(dir_.at("readme.TXT"), "content");
+  std::u16string wanted = dir_.path() + kPathSeparator + u"ReadMe.txt";
+  updateAttributes(sys_, wanted.c_str(), 0x04 | 0x01);  // read-only, archive
+  EXPECT_EQ(namesIn(dir_.path()), std::set<std::u16string>{u"ReadMe.txt"});
+  EXPECT_TRUE(attributesOf(wanted) & attr::ReadOnly);
+  EXPECT_EQ(readFile(wanted), "content");
+  updateAttributes(sys_, wanted.c_str(), 0);
+  EXPECT_FALSE(attributesOf(wanted) & attr::ReadOnly);
+}
+
+TEST(TemporaryNameTest, NamesAreRecognisableAndDiffer) {
+  TempDir dir;
+  std::u16string dst = dir.at("file");
+  std::vector<char16_t> a(kPathBufferUnits), b(kPathBufferUnits);
+  ASSERT_TRUE(makeTemporaryPath(systemFs(), dst.c_str(), a.data(), a.size()));
+  ASSERT_TRUE(makeTemporaryPath(systemFs(), dst.c_str(), b.data(), b.size()));
+  std::u16string ta(a.data()), tb(b.data());
+  EXPECT_NE(ta, tb);
+  EXPECT_EQ(ta.substr(0, dir.path().size() + 1), dir.path() + kPathSeparator);
+  EXPECT_TRUE(isTemporaryName(ta.c_str() + dir.path().size() + 1));
+  EXPECT_FALSE(isTemporaryName(u"~fw0123456789abcdef.fwtm"));
+  EXPECT_FALSE(isTemporaryName(u"~fw0123456789ABCDEF.fwtmp"));
+  EXPECT_FALSE(makeTemporaryPath(systemFs(), u"nofolder", a.data(), a.size()));
+}
+
+}  // namespace
+}  // namespace fw
