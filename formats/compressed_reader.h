@@ -53,8 +53,8 @@ class CompressedReader {
   // another kind) after a failed open or after endInflate.
   Rc openReader(FileKind kind, const char16_t* path);
   // Closes the open volume and opens and checks volume volumeNumber (the caller increments it
-  // first), its name derived from the current one: "d.fwd" -> "d.%03u.fwd", and back to "d.fwd"
-  // for volume 0. Missing: CannotOpen; another set's volume or a wrong header: Failed.
+  // first), named from the set's first volume as the writer names it (volumeName(), "d.fwd" ->
+  // "d.%03u.fwd"). Missing: CannotOpen; another set's volume or a wrong header: Failed.
   Rc openReaderVolume();
   // Reads the first piece of compressed data from the current file position and starts
   // inflating at byte skip of it. Nothing after skip: Failed. The window is empty afterwards;
@@ -125,7 +125,8 @@ class CompressedReader {
 
   Fs* fs_ = nullptr;
   FileKind kind_ = FileKind::ProjectFile;
-  std::u16string path_;
+  std::u16string first_;  // the set's first volume
+  std::u16string path_;   // the open volume
   FileHandle file_ = kInvalidHandle;
   FileHeader header_{};
   bool lastVolume_ = false;
@@ -137,10 +138,10 @@ class CompressedReader {
   std::unique_ptr<char16_t[]> workBuf_;   // kWorkBufferSize
 };
 
-// The name under which the reader looks for volume n of the set that name belongs to (any
-// volume's name): the number before the kind's extension is replaced, added or (n == 0)
-// removed. A name that does not end in the kind's extension is returned unchanged.
-std::u16string readerVolumeName(const std::u16string& name, FileKind kind, uint32_t n);
+// The name of the first volume of the set that name (any volume's name) belongs to: a number
+// before the kind's extension (".%03u", at least one digit, extension in any letter case) is
+// removed. Any other name is returned unchanged.
+std::u16string firstVolumeName(const std::u16string& name, FileKind kind);
 
 }  // namespace fw
 

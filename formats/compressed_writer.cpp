@@ -1,0 +1,285 @@
+#include "formats/compressed_writer.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "platform/text.h"
+
+namespace fw {
+namespace {
+
+// The zlib version the initialisers are told; any 1.x library accepts it.
+constexpr const char* kZlibVersion = "1.2.3";
+// Output is written once less than this much of the output buffer is free.
+constexpr uInt kFlushWhenFreeBelow = 32768;
+
+// "%03u." of n.
+std::u16string volumeTag(uint32_t n) {
+  char text[16];
+  int len = std::snprintf(text, sizeof text, "%03u.", static_cast<unsigned>(n));
+  return std::u16string(text, text + len);
+}
+
+}  // namespace
+
+std::u16string volumeName(const std::u16string& first, uint32_t n) {
+  if (n == 0) return first;
+  size_t at = first.size() >= 3 ? first.size() - 3 : 0;
+  std::u16string name = first;
+  name.insert(at, volumeTag(n));
+  return name;
+}
+
+Rc CompressedWriter::create(Fs& fs, FileKind kind, const char16_t* path, int side,
+                            int32_t splitMiB, std::unique_ptr<CompressedWriter>* out) {
+  out->reset();
+  if (!path || !path[0] || splitMiB < 1) return Rc::BadRequest;
+  std::unique_ptr<CompressedWriter> w(new (std::nothrow) CompressedWriter);
+  if (!w) return Rc::OutOfMemory;
+  try {
+    w->path_ = path;
+    w->path_.reserve(w->path_.size() + 14);  // room for the volume numbers
+  } catch (const std::bad_alloc&) {
+    return Rc::OutOfMemory;
+  }
+  w->output_.reset(new (std::nothrow) uint8_t[kStreamBufferSize]);
+  w->work_.reset(new (std::nothrow) char[kWorkBufferSize]);
+  w->stream_ = new (std::nothrow) z_stream;
+  if (!w->output_ || !w->work_ || !w->stream_) return Rc::OutOfMemory;
+  std::memset(w->stream_, 0, sizeof(z_stream));
+  w->fs_ = &fs;
+  w->kind_ = kind;
+  w->side_ = side;
+  w->splitMiB_ = splitMiB;
+  *out = std::move(w);
+  return Rc::Ok;
+}
+
+CompressedWriter::~CompressedWriter() {
+  endStream();
+  if (file_ != kInvalidHandle) fs_->close(file_);
+  delete stream_;
+}
+
+void CompressedWriter::endStream() {
+  if (streaming_) deflateEnd(stream_);
+  streaming_ = false;
+}
+
+void CompressedWriter::resetOutput() {
+  stream_->next_out = output_.get();
+  stream_->avail_out = static_cast<uInt>(kStreamBufferSize);
+}
+
+void CompressedWriter::countWritten(uint32_t n) {
+  bytesInMiB_ += n;
+  while (bytesInMiB_ > kMiB) {
+    bytesInMiB_ -= kMiB;
+    ++mibInVolume_;
+  }
+}
+
+Rc CompressedWriter::writeOut(const uint8_t* data, uint32_t n) {
+  if (n == 0) return Rc::Ok;
+  if (file_ == kInvalidHandle) return Rc::CannotWrite;
+  return fs_->write(file_, data, n) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+}
+
+Rc CompressedWriter::openVolume() {
+  if (file_ != kInvalidHandle) return Rc::BadRequest;
+  uint8_t bytes[kVolumeHeaderSize];
+  FileHeader h{};
+  std::memcpy(h.magic, fileMagic(kind_), kMagicSize);
+  h.version = kFormatVersion;
+  h.volumeNumber = volumeNumber_;
+  encodeHeader(h, kind_, bytes);
+  size_t n = headerSize(kind_);
+  mibInVolume_ = 0;
+  bytesInMiB_ = static_cast<uint32_t>(n);
+  if (fs_->createAlways(path_.c_str(), attr::Normal, &file_) != FsStatus::Ok) {
+    file_ = kInvalidHandle;
+    return Rc::CannotWrite;
+  }
+  return writeOut(bytes, static_cast<uint32_t>(n));
+}
+
+Rc CompressedWriter::beginStream() {
+  if (streaming_) return Rc::BadRequest;
+  std::memset(stream_, 0, sizeof(z_stream));  // zalloc/zfree null: the library's allocator
+  if (deflateInit_(stream_, Z_DEFAULT_COMPRESSION, kZlibVersion,
+                   static_cast<int>(sizeof(z_stream))) != Z_OK)
+    return Rc::Failed;
+  streaming_ = true;
+  resetOutput();
+  return Rc::Ok;
+}
+
+// Writes what deflate has put into the output buffer, cutting the volume where it is full.
+Rc CompressedWriter::flushPending(bool mayCut) {
+  uint32_t pending = static_cast<uint32_t>(kStreamBufferSize - stream_->avail_out);
+  const uint8_t* out = output_.get();
+  uint32_t first = pending;
+  bool cut = false;
+  if (mayCut && static_cast<int64_t>(mibInVolume_) >= static_cast<int64_t>(splitMiB_) - 1 &&
+      static_cast<uint64_t>(bytesInMiB_) + pending > kMiB) {
+    first = bytesInMiB_ >= kMiB ? 0 : kMiB - bytesInMiB_;
+    cut = true;
+  }
+  Rc rc = writeOut(out, first);
+  if (rc != Rc::Ok) return rc;
+  uint32_t last = first;
+  if (cut) {
+    rc = nextVolume();
+    if (rc != Rc::Ok) return rc;
+    last = pending - first;
+    rc = writeOut(out + first, last);
+    if (rc != Rc::Ok) return rc;
+  }
+  countWritten(last);
+  resetOutput();
+  return Rc::Ok;
+}
+
+Rc CompressedWriter::writeBytes(const void* data, size_t n) {
+  if (!streaming_) return Rc::BadRequest;
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  bytesIn_ += n;
+  while (n > 0) {
+    uInt piece = n > 0x40000000u ? 0x40000000u : static_cast<uInt>(n);
+    stream_->next_in = const_cast<Bytef*>(p);
+    stream_->avail_in = piece;
+    while (stream_->avail_in > 0) {
+      if (deflate(stream_, Z_NO_FLUSH) != Z_OK) return Rc::Failed;
+      if (stream_->avail_out >= kFlushWhenFreeBelow) continue;
+      Rc rc = flushPending(kind_ == FileKind::DifferenceFile);
+      if (rc != Rc::Ok) return rc;
+    }
+    p += piece;
+    n -= piece;
+  }
+  return Rc::Ok;
+}
+
+Rc CompressedWriter::writeU8(uint8_t v) { return writeBytes(&v, 1); }
+
+Rc CompressedWriter::writeU32(uint32_t v) {
+  uint8_t b[4];
+  putU32(b, v);
+  return writeBytes(b, 4);
+}
+
+Rc CompressedWriter::writeName(const char16_t* text) {
+  if (!text) return Rc::BadRequest;
+  size_t units = length16(text);
+  if (units > kMaxStoredName) return Rc::BadRequest;
+  return writeText(text, units);
+}
+
+Rc CompressedWriter::writeText(const char16_t* text, size_t units) {
+  if (!text && units > 0) return Rc::BadRequest;
+  size_t n = units == 0 ? 0 : utf16ToUtf8(text, units, work_.get(), kWorkBufferSize - 1);
+  if (n == kConversionFailed) {
+    // Up to this many units always fit (three bytes per unit at most), so the text itself
+    // does not convert; beyond, it may also be merely too long.
+    if (units <= (kWorkBufferSize - 1) / 3) return Rc::Failed;
+    for (size_t i = 0; i < units; ++i) {
+      char16_t c = text[i];
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        ++i;
+        continue;
+      }
+      if (c >= 0xD800 && c <= 0xDFFF) return Rc::Failed;
+    }
+    return Rc::BadRequest;
+  }
+  work_[n] = 0;
+  return writeBytes(work_.get(), n + 1);
+}
+
+Rc CompressedWriter::finishStream() {
+  if (!streaming_) return Rc::BadRequest;
+  stream_->next_in = nullptr;
+  stream_->avail_in = 0;
+  for (;;) {
+    int z = deflate(stream_, Z_FINISH);
+    uint32_t pending = static_cast<uint32_t>(kStreamBufferSize - stream_->avail_out);
+    if (pending > 0) {
+      if (writeOut(output_.get(), pending) != Rc::Ok) {
+        endStream();
+        return Rc::CannotWrite;
+      }
+      countWritten(pending);
+    }
+    if (z == Z_STREAM_END) {
+      endStream();
+      return Rc::Ok;
+    }
+    if (z != Z_OK && z != Z_BUF_ERROR) {
+      endStream();
+      return Rc::Failed;
+    }
+    resetOutput();
+  }
+}
+
+Rc CompressedWriter::recordTreeEnd() {
+  if (!hasVolumes(kind_)) return Rc::Ok;
+  if (file_ == kInvalidHandle) return Rc::BadRequest;
+  treeVolume_ = static_cast<int32_t>(volumeNumber_);
+  uint64_t position;
+  if (fs_->tell(file_, &position) != FsStatus::Ok) return Rc::Failed;
+  uint8_t b[4];
+  putU32(b, static_cast<uint32_t>(position));
+  if (fs_->seek(file_, kTreeEndOffset) != FsStatus::Ok) return Rc::Failed;
+  if (fs_->write(file_, b, 4) != FsStatus::Ok) return Rc::CannotWrite;
+  if (fs_->seek(file_, position) != FsStatus::Ok) return Rc::Failed;
+  return Rc::Ok;
+}
+
+Rc CompressedWriter::closeVolume(bool final) {
+  if (file_ == kInvalidHandle) return Rc::Ok;
+  Rc rc = Rc::Ok;
+  bool treeHere = treeVolume_ >= 0 && static_cast<uint32_t>(treeVolume_) == volumeNumber_;
+  if (hasVolumes(kind_) && (final || treeHere)) {
+    uint8_t flags = static_cast<uint8_t>((treeHere ? kTreeEndsHere : 0) |
+                                         (final ? kLastVolume : 0));
+    if (fs_->seek(file_, kVolumeFlagsOffset) != FsStatus::Ok)
+      rc = Rc::Failed;
+    else if (fs_->write(file_, &flags, 1) != FsStatus::Ok)
+      rc = Rc::CannotWrite;
+  }
+  fs_->close(file_);
+  file_ = kInvalidHandle;
+  return rc;
+}
+
+Rc CompressedWriter::nextVolume() {
+  if (!hasVolumes(kind_)) return Rc::BadRequest;
+  Rc rc = closeVolume(false);
+  if (rc != Rc::Ok) return rc;
+  if (volumeNumber_ == UINT32_MAX) return Rc::CannotWrite;
+  try {
+    // The first volume's name gets the number inserted before its last three characters;
+    // later names carry the current number there, which is replaced.
+    size_t ext = path_.size() >= 3 ? path_.size() - 3 : 0;
+    std::u16string next = volumeTag(volumeNumber_ + 1);
+    if (volumeNumber_ == 0) {
+      path_.insert(ext, next);
+    } else {
+      std::u16string current = volumeTag(volumeNumber_);
+      if (ext < current.size() || path_.compare(ext - current.size(), current.size(), current))
+        return Rc::Failed;  // cannot happen: the name is ours
+      path_.replace(ext - current.size(), current.size(), next);
+    }
+  } catch (const std::bad_alloc&) {
+    return Rc::OutOfMemory;
+  }
+  ++volumeNumber_;
+  return openVolume();
+}
+
+}  // namespace fw

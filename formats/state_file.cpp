@@ -1,0 +1,316 @@
+#include "formats/state_file.h"
+
+#include <new>
+#include <vector>
+
+#include "core/ignore_list.h"
+#include "core/sibling_tree.h"
+#include "platform/text.h"
+
+namespace fw {
+
+bool isValidStoredName(const char16_t* name, size_t units) {
+  if (units == 0) return false;
+  if (name[0] == u'.' && (units == 1 || (units == 2 && name[1] == u'.'))) return false;
+  for (size_t i = 0; i < units; ++i)
+    if (name[i] == 0 || name[i] == u'/' || name[i] == u'\\') return false;
+  return true;
+}
+
+// --- Writing -----------------------------------------------------------------------------
+
+Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path) {
+  std::unique_ptr<CompressedWriter> writer;
+  Rc rc = CompressedWriter::create(fs, FileKind::StateFile, path, side, kNoSplit, &writer);
+  if (rc != Rc::Ok) return rc;
+  rc = writeTreeSection(*writer, roots);
+  if (rc == Rc::Ok) rc = writer->closeVolume(true);
+  return rc;  // the destructor closes a volume left open by a failure
+}
+
+Rc rootNames(CompressedWriter& writer, FileNode* roots) {
+  for (FileNode* root = roots; root; root = root->link[1]) {
+    Rc rc = writer.writeName(root->name && root->name[0] ? root->name : u" ");
+    if (rc != Rc::Ok) return rc;
+  }
+  return writer.writeName(u"");
+}
+
+Rc writeTreeSection(CompressedWriter& writer, FileNode* roots) {
+  if (!roots || writer.path().empty()) return Rc::BadRequest;
+  Rc rc = writer.openVolume();
+  if (rc == Rc::Ok) rc = writer.beginStream();
+  if (rc == Rc::Ok) rc = rootNames(writer, roots);
+  uint32_t absent = writer.side() == 0 ? OnlyInTarget : OnlyInSource;
+  for (FileNode* root = roots; root && rc == Rc::Ok; root = root->link[1]) {
+    rc = writeTree(writer, root->children, absent);
+    if (rc == Rc::Ok) rc = writer.writeU8(0);
+  }
+  if (rc == Rc::Ok) rc = writer.finishStream();
+  if (rc == Rc::Ok) rc = writer.recordTreeEnd();
+  return rc;
+}
+
+namespace {
+
+Rc writeRecord(CompressedWriter& w, const FileNode* n, int side) {
+  Rc rc = w.writeName(n->name);
+  if (rc != Rc::Ok) return rc;
+  uint8_t fixed[kTreeRecordFixedSize] = {};
+  if (!isFolder(n)) {
+    const SideInfo& s = n->side[side];
+    putU32(fixed, static_cast<uint32_t>(s.modified));
+    putU32(fixed + 4, static_cast<uint32_t>(s.modified >> 32));
+    putU32(fixed + 8, static_cast<uint32_t>(s.size));
+    putU32(fixed + 12, static_cast<uint32_t>(s.size >> 32));
+  }
+  fixed[16] = n->side[side].attributes;
+  return w.writeBytes(fixed, sizeof fixed);
+}
+
+}  // namespace
+
+Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag) {
+  // An explicit stack instead of recursion: a subtree to walk in order, a node to write, or
+  // the 0 byte that ends a folder. Pushed in reverse of the order they are done in.
+  enum Step : uint8_t { Walk, Write, EndFolder };
+  struct Item {
+    FileNode* node;
+    Step step;
+  };
+  std::vector<Item> stack;
+  int side = writer.side();
+  try {
+    stack.reserve(256);
+    if (tree) stack.push_back({tree, Walk});
+    while (!stack.empty()) {
+      Item item = stack.back();
+      stack.pop_back();
+      FileNode* n = item.node;
+      if (item.step == EndFolder) {
+        Rc rc = writer.writeU8(0);
+        if (rc != Rc::Ok) return rc;
+      } else if (item.step == Write) {
+        Rc rc = writeRecord(writer, n, side);
+        if (rc != Rc::Ok) return rc;
+        if (isFolder(n)) {
+          stack.push_back({n, EndFolder});
+          if (n->children) stack.push_back({n->children, Walk});
+        }
+      } else {
+        if (n->link[1]) stack.push_back({n->link[1], Walk});
+        if (!(n->flags & absentFlag)) stack.push_back({n, Write});
+        if (n->link[0]) stack.push_back({n->link[0], Walk});
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return Rc::OutOfMemory;
+  }
+  return Rc::Ok;
+}
+
+Rc writeDataEntry(CompressedWriter& writer, uint32_t rootIndex, const char16_t* relativePath,
+                  size_t units) {
+  Rc rc = writer.writeU32(rootIndex);
+  if (rc != Rc::Ok) return rc;
+  return writer.writeText(relativePath, units);
+}
+
+// --- Reading -----------------------------------------------------------------------------
+
+namespace {
+
+// The next byte of the data, refilling if none is left; Failed when the data end.
+Rc peekByte(CompressedReader& r, uint8_t* b) {
+  if (r.available == 0) {
+    Rc rc = r.refill();
+    if (rc != Rc::Ok) return rc;
+    if (r.available == 0) return Rc::Failed;
+  }
+  *b = r.window[r.cursor];
+  return Rc::Ok;
+}
+
+struct Level {
+  FileNode** tree;  // null in skip mode
+  bool hadEntries;
+  bool skip;
+};
+
+Rc addEntry(TreeReadContext& ctx, FileNode** tree, int side, const TreeRecord& rec,
+            size_t units, FileNode** added) {
+  FileNode* node;
+  Rc rc = ctx.pool->allocateNode(&node);
+  if (rc != Rc::Ok) return rc;
+  rc = ctx.pool->allocateName(rec.name, units, &node->name);
+  if (rc != Rc::Ok) return rc;
+  node->flags = side == 1 ? OnlyInTarget : OnlyInSource;
+  *tree = insertNode(*tree, node);
+  (*tree)->flags &= ~static_cast<uint32_t>(Red);
+  node->side[side].attributes = rec.attributes;
+  if (rec.modified == 0) {
+    node->flags |= Folder;
+  } else {
+    node->side[side].modified = rec.modified;
+    node->side[side].size = rec.size;
+  }
+  *added = node;
+  return Rc::Ok;
+}
+
+}  // namespace
+
+Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
+  CompressedReader& r = *ctx.reader;
+  if (!r.inflating() || (!skip && (!tree || !ctx.pool))) return Rc::BadRequest;
+  std::vector<Level> levels;
+  try {
+    levels.reserve(kMaxTreeDepth + 1);
+  } catch (const std::bad_alloc&) {
+    return Rc::OutOfMemory;
+  }
+  levels.push_back({skip ? nullptr : tree, !skip && *tree != nullptr, skip});
+  while (!levels.empty()) {
+    if (isCancelled(ctx.cancel)) return Rc::Ok;
+    Level level = levels.back();
+    uint8_t first;
+    Rc rc = peekByte(r, &first);
+    if (rc != Rc::Ok) return rc;
+    if (first == 0) {  // the end of this level
+      ++r.cursor;
+      --r.available;
+      r.consume();
+      levels.pop_back();
+      continue;
+    }
+    size_t nameBytes;
+    rc = r.scanString(&nameBytes);
+    if (rc == Rc::Ok) rc = r.scanBytes(kTreeRecordFixedSize);
+    if (rc != Rc::Ok) return rc;
+    const uint8_t* item = r.itemStart();
+    const uint8_t* fixed = item + nameBytes + 1;
+    TreeRecord rec{r.work, getU64(fixed), getU64(fixed + 8), fixed[16]};
+    bool folder = rec.modified == 0;
+    size_t units = 0;
+    if (!level.skip) {
+      units = utf8ToUtf16(reinterpret_cast<const char*>(item), nameBytes, r.work,
+                          kMaxStoredName);
+      if (units == kConversionFailed || !isValidStoredName(r.work, units)) return Rc::Failed;
+      r.work[units] = 0;
+    }
+    r.consume();
+    if (level.skip || matchesIgnoreList(ctx.ignoreList, rec.name)) {
+      if (folder) {
+        if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
+        levels.push_back({nullptr, false, true});
+      }
+      continue;
+    }
+    FileNode* node = level.hadEntries ? findNode(*level.tree, rec.name) : nullptr;
+    if (!node) {
+      rc = addEntry(ctx, level.tree, side, rec, units, &node);
+      if (rc != Rc::Ok) return rc;
+      if (folder) {
+        if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
+        levels.push_back({&node->children, false, false});
+      }
+      continue;
+    }
+    node->flags &= kKeptOnMerge;
+    if (folder) {
+      node->side[side].attributes = rec.attributes;
+      if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
+      levels.push_back({&node->children, node->children != nullptr, false});
+    } else {
+      classifyEntry(node, side, rec.name, rec.modified, rec.size, rec.attributes);
+    }
+  }
+  return Rc::Ok;
+}
+
+Rc openSavedTrees(CompressedReader& reader, const char16_t* path) {
+  Rc rc = reader.openReader(FileKind::StateFile, path);
+  if (rc == Rc::Ok) rc = reader.startInflate(0);
+  if (rc != Rc::Ok) {
+    reader.endInflate();
+    rc = reader.openReader(FileKind::DifferenceFile, path);
+    if (rc == Rc::Ok) rc = reader.startInflate(0);
+  }
+  if (rc == Rc::Ok) rc = reader.skipStringList();
+  if (rc != Rc::Ok) reader.endInflate();
+  return rc;
+}
+
+Rc readDataEntry(CompressedReader& r, uint32_t* rootIndex, char16_t* path, size_t capacity,
+                 size_t* units, bool* end) {
+  *units = 0;
+  *rootIndex = 0;
+  if (capacity > 0) path[0] = 0;
+  Rc rc = r.atEnd(end);
+  if (rc != Rc::Ok || *end) return rc;
+  rc = r.scanBytes(4);
+  if (rc != Rc::Ok) return rc;
+  *rootIndex = getU32(r.itemStart());
+  r.consume();
+  size_t bytes;
+  rc = r.scanString(&bytes);
+  if (rc != Rc::Ok) return rc;
+  if (capacity == 0) return Rc::Failed;
+  size_t n = utf8ToUtf16(reinterpret_cast<const char*>(r.itemStart()), bytes, path,
+                         capacity - 1);
+  r.consume();
+  if (n == kConversionFailed) return Rc::Failed;
+  path[n] = 0;
+  // Every name on the path must be one a tree could hold: no way out of the root folder.
+  size_t start = 0;
+  for (size_t i = 0; i <= n; ++i) {
+    if (i < n && path[i] != u'\\') continue;
+    if (!isValidStoredName(path + start, i - start)) return Rc::Failed;
+    start = i + 1;
+  }
+  *units = n;
+  return Rc::Ok;
+}
+
+// --- The saved side of a comparison ------------------------------------------------------
+
+void SavedSideReader::setup(Fs* fs, NodePool* pool, const char16_t* ignoreList,
+                            const CancelFlag* cancel) {
+  fs_ = fs;
+  read_.pool = pool;
+  read_.ignoreList = ignoreList;
+  read_.cancel = cancel;
+}
+
+Rc SavedSideReader::open(const char16_t* path) {
+  if (!fs_) return Rc::BadRequest;
+  if (!reader_) {
+    Rc rc = CompressedReader::create(*fs_, &reader_);
+    if (rc != Rc::Ok) return rc;
+  }
+  read_.reader = reader_.get();
+  return openSavedTrees(*reader_, path);
+}
+
+Rc SavedSideReader::readNextTree(FileNode** tree, int side, bool skip) {
+  if (!reader_) return Rc::BadRequest;
+  return readTree(read_, tree, side, skip);
+}
+
+void SavedSideReader::close() {
+  if (reader_) reader_->endInflate();
+}
+
+SavedSides::SavedSides(CompareContext& c) : ctx(c) {
+  for (int s = 0; s < 2; ++s) {
+    side[s].setup(ctx.fs, ctx.pool, ctx.ignoreList, ctx.cancel);
+    ctx.saved[s] = &side[s];
+  }
+}
+
+SavedSides::~SavedSides() {
+  for (int s = 0; s < 2; ++s)
+    if (ctx.saved[s] == &side[s]) ctx.saved[s] = nullptr;
+}
+
+}  // namespace fw

@@ -1,0 +1,127 @@
+// State and difference files: the tree section that keeps one side of a comparison, its
+// writers, the reader that merges a saved tree into a comparison tree as one side, and the
+// framing of the difference's data entries. The layouts are in docs/formats.md.
+//
+// Tree section (inflated):  rootNames  then, per root, its TreeRecords and a 0 byte
+//   rootNames:   one string per root (" " for an empty name), then an empty string
+//   TreeRecord:  name (UTF-8, 0 byte) | modified u64 | size u64 | AttrByte u8
+//                modified 0 is a folder, followed by its records and a 0 byte
+// Data section (difference files, a second stream): DataEntry* to the end of the stream
+//   DataEntry:   rootIndex u32 | relativePath (UTF-8 names joined by "\", 0 byte) | contents
+#ifndef FERRYWICK_FORMATS_STATE_FILE_H
+#define FERRYWICK_FORMATS_STATE_FILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "core/cancel_flag.h"
+#include "core/comparison.h"
+#include "core/file_node.h"
+#include "core/node_pool.h"
+#include "core/result.h"
+#include "formats/compressed_reader.h"
+#include "formats/compressed_writer.h"
+#include "platform/fs.h"
+
+namespace fw {
+
+// The fixed part of a TreeRecord after its name: modified, size, attributes.
+inline constexpr size_t kTreeRecordFixedSize = 17;
+// How deep a saved tree may nest. A file claiming more is taken for damaged: every walk over
+// a comparison tree recurses once per level, and a real tree is nowhere near this deep.
+inline constexpr size_t kMaxTreeDepth = 1024;
+
+// One TreeRecord as read: the name converted to UTF-16, the fixed part decoded.
+struct TreeRecord {
+  const char16_t* name;
+  uint64_t modified;  // 0: a folder
+  uint64_t size;
+  uint8_t attributes;  // AttrByte
+};
+
+// True for a name a saved tree may hold: not empty, not "." or "..", no "/", "\" or 0 unit.
+bool isValidStoredName(const char16_t* name, size_t units);
+
+// --- Writing -----------------------------------------------------------------------------
+
+// Saves the tree below the chain of roots (linked by link[1]) for side 0 or 1 as a state file.
+// A failure leaves a partial file with volumeFlags 0.
+Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path);
+// The roots' names (" " for an empty one) and the terminating empty string.
+Rc rootNames(CompressedWriter& writer, FileNode* roots);
+// Opens the writer's first volume and writes the whole tree section of the writer's side as
+// one stream, finished, with treeEnd recorded. Without roots: BadRequest.
+Rc writeTreeSection(CompressedWriter& writer, FileNode* roots);
+// The records of one sibling tree in order, leaving out entries flagged absentFlag and what
+// is below them. Not recursive: any depth is fine.
+Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag);
+
+// The rootIndex and relativePath of a DataEntry; the contents follow with writeBytes.
+Rc writeDataEntry(CompressedWriter& writer, uint32_t rootIndex, const char16_t* relativePath,
+                  size_t units);
+
+// --- Reading -----------------------------------------------------------------------------
+
+struct TreeReadContext {
+  CompressedReader* reader = nullptr;
+  NodePool* pool = nullptr;
+  const char16_t* ignoreList = nullptr;
+  const CancelFlag* cancel = nullptr;  // seen before every record; a cancelled read stops, Ok
+};
+
+// Merges one folder level of the saved tree, and everything below it, into *tree as side 0 or
+// 1, up to the 0 byte that ends the level; with skip, consumes it without merging. Names
+// matching the ignore list are skipped with everything below them. Where the level already
+// had entries (from the other side) names are looked up without regard to case; a record
+// found there is merged as the folder scanner merges (flags cleared to kKeptOnMerge, files
+// classified), a new one is created as this side only. Failed: a bad name (see
+// isValidStoredName, or longer than 259 units), a tree deeper than kMaxTreeDepth, data that
+// end early; OutOfMemory/BadRequest from the pool.
+Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip);
+
+// Opens path as a state file, else as a difference file (whose result then counts), starts
+// inflating and reads past the root names, so that the reader stands before the first tree.
+Rc openSavedTrees(CompressedReader& reader, const char16_t* path);
+
+// Reads the rootIndex and relativePath of the next DataEntry of a data section (after
+// findDataSection). The path is converted into path (capacity units, terminator included)
+// with "\" between names, each of which must be a valid stored name; *units is its length.
+// At the clean end of the stream *end is set and nothing else. Failed: damaged framing, a bad
+// or too long path. The entry's contents follow at the reader's cursor (takeBytes).
+Rc readDataEntry(CompressedReader& reader, uint32_t* rootIndex, char16_t* path,
+                 size_t capacity, size_t* units, bool* end);
+
+// A saved side of a comparison: the state-then-difference reader behind CompareContext::saved.
+class SavedSideReader : public SavedTreeSource {
+ public:
+  SavedSideReader() = default;
+  // What readNextTree needs besides the file: the comparison's pool, ignore list and cancel
+  // flag (all must outlive the reader's use), and the Fs to read through.
+  void setup(Fs* fs, NodePool* pool, const char16_t* ignoreList, const CancelFlag* cancel);
+  Rc open(const char16_t* path) override;
+  Rc readNextTree(FileNode** tree, int side, bool skip) override;
+  void close() override;
+  CompressedReader* reader() { return reader_.get(); }
+
+ private:
+  Fs* fs_ = nullptr;
+  TreeReadContext read_;
+  std::unique_ptr<CompressedReader> reader_;
+};
+
+// Two saved-side readers wired into a comparison context: construct after filling ctx's fs,
+// pool, ignore list and cancel flag; ctx.saved points at them while this object lives.
+//   CompareContext ctx; ctx.fs = ...; ...; SavedSides saved(ctx); compareSides(..., ctx);
+struct SavedSides {
+  explicit SavedSides(CompareContext& ctx);
+  ~SavedSides();
+  SavedSides(const SavedSides&) = delete;
+  SavedSides& operator=(const SavedSides&) = delete;
+  SavedSideReader side[2];
+  CompareContext& ctx;
+};
+
+}  // namespace fw
+
+#endif  // FERRYWICK_FORMATS_STATE_FILE_H
