@@ -1,0 +1,471 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "formats/compressed_reader.h"
+#include "formats/compressed_writer.h"
+#include "formats/format_test_util.h"
+#include "platform/testing/fault_fs.h"
+#include "platform/testing/temp_dir.h"
+#include "platform/text.h"
+
+namespace fw {
+namespace {
+
+constexpr size_t kHeader = kVolumeHeaderSize;
+
+Fs& sys() { return systemFs(); }
+
+FileHeader headerOf(const std::u16string& path, FileKind kind = FileKind::DifferenceFile) {
+  std::string bytes = readFile(path);
+  FileHeader h{};
+  if (bytes.size() >= headerSize(kind))
+    decodeHeader(reinterpret_cast<const uint8_t*>(bytes.data()), kind, &h);
+  return h;
+}
+
+// Everything a reader standing at a data section yields until the stream ends.
+Rc drain(CompressedReader& r, std::string* out) {
+  out->clear();
+  for (;;) {
+    bool end;
+    Rc rc = r.atEnd(&end);
+    if (rc != Rc::Ok || end) return rc;
+    const uint8_t* p;
+    size_t n;
+    rc = r.takeBytes(UINT64_MAX, &p, &n);
+    if (rc != Rc::Ok) return rc;
+    out->append(reinterpret_cast<const char*>(p), n);
+  }
+}
+
+// A difference whose tree section is the bytes tree and whose data section is data, written
+// with the given volume size.
+Rc writeDifference(Fs& fs, const std::u16string& path, int32_t splitMiB, const std::string& tree,
+                   const std::string& data) {
+  std::unique_ptr<CompressedWriter> w;
+  Rc rc = CompressedWriter::create(fs, FileKind::DifferenceFile, path.c_str(), 0, splitMiB, &w);
+  if (rc == Rc::Ok) rc = w->openVolume();
+  if (rc == Rc::Ok) rc = w->beginStream();
+  if (rc == Rc::Ok) rc = w->writeBytes(tree.data(), tree.size());
+  if (rc == Rc::Ok) rc = w->finishStream();
+  if (rc == Rc::Ok) rc = w->recordTreeEnd();
+  if (rc == Rc::Ok) rc = w->beginStream();
+  // In pieces, as the data section's file copies write them.
+  for (size_t at = 0; rc == Rc::Ok && at < data.size(); at += 65536)
+    rc = w->writeBytes(data.data() + at, std::min<size_t>(65536, data.size() - at));
+  if (rc == Rc::Ok) rc = w->finishStream();
+  if (rc == Rc::Ok) rc = w->closeVolume(true);
+  return rc;
+}
+
+Rc readDataSection(const std::u16string& path, std::string* out) {
+  std::unique_ptr<CompressedReader> r;
+  Rc rc = CompressedReader::create(sys(), &r);
+  if (rc == Rc::Ok) rc = r->openReader(FileKind::DifferenceFile, path.c_str());
+  if (rc == Rc::Ok) rc = r->findDataSection();
+  if (rc == Rc::Ok) rc = drain(*r, out);
+  return rc;
+}
+
+class SplitSetTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    data_ = new std::string(randomBytes(2 * kMiB + kMiB / 2, 7));
+    ASSERT_RC_OK(writeDifference(sys(), dir_->at("d.fwd"), 1, "tree section", *data_));
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    delete data_;
+  }
+  void TearDown() override {
+    // Tests that damage the set restore it.
+    writeFile(dir_->at("d.001.fwd"), volume1_);
+  }
+  void SetUp() override { volume1_ = readFile(dir_->at("d.001.fwd")); }
+
+  static TempDir* dir_;
+  static std::string* data_;
+  std::string volume1_;
+};
+TempDir* SplitSetTest::dir_ = nullptr;
+std::string* SplitSetTest::data_ = nullptr;
+
+TEST_F(SplitSetTest, VolumesAreExactlyOneMiBAndNumberedWithTheLastFlagged) {
+  EXPECT_EQ(readFile(dir_->at("d.fwd")).size(), kMiB);
+  EXPECT_EQ(readFile(dir_->at("d.001.fwd")).size(), kMiB);
+  size_t rest = readFile(dir_->at("d.002.fwd")).size();
+  EXPECT_GT(rest, kHeader + kMiB / 2);
+  EXPECT_LT(rest, kMiB);
+  EXPECT_FALSE(exists(dir_->at("d.003.fwd")));
+  const char* names[] = {"d.fwd", "d.001.fwd", "d.002.fwd"};
+  for (uint32_t n = 0; n < 3; ++n) {
+    FileHeader h = headerOf(dir_->at(names[n]));
+    EXPECT_EQ(std::memcmp(h.magic, "KTRV_FWD", 8), 0);
+    EXPECT_EQ(h.version, 1);
+    EXPECT_EQ(h.volumeNumber, n);
+    EXPECT_EQ(h.volumeFlags, (n == 0 ? kTreeEndsHere : 0) | (n == 2 ? kLastVolume : 0)) << n;
+    if (n > 0) {
+      EXPECT_EQ(h.treeEnd, 0u);
+    }
+  }
+  // The tree section ended in volume 0; treeEnd points just past its stream.
+  std::string first = readFile(dir_->at("d.fwd"));
+  std::string tree;
+  size_t used;
+  ASSERT_TRUE(inflateStream(first.substr(kHeader), &tree, &used));
+  EXPECT_EQ(tree, "tree section");
+  EXPECT_EQ(headerOf(dir_->at("d.fwd")).treeEnd, kHeader + used);
+}
+
+TEST_F(SplitSetTest, AnyVolumeOpensTheSetFromItsFirstVolume) {
+  for (const char* name : {"d.fwd", "d.002.fwd", "d.001.fwd"}) {
+    std::unique_ptr<CompressedReader> r;
+    ASSERT_RC_OK(CompressedReader::create(sys(), &r));
+    ASSERT_RC_OK(r->openReader(FileKind::DifferenceFile, dir_->at(name).c_str()));
+    EXPECT_EQ(r->path(), dir_->at("d.fwd")) << name;
+    EXPECT_EQ(r->volumeNumber, 0u);
+    std::string data;
+    ASSERT_RC_OK(r->findDataSection());
+    ASSERT_RC_OK(drain(*r, &data));
+    EXPECT_TRUE(data == *data_) << name;
+  }
+}
+
+TEST_F(SplitSetTest, MissingMiddleVolumeCannotOpenAndForeignOneFails) {
+  std::string data;
+  ASSERT_EQ(sys().deleteFile(dir_->at("d.001.fwd").c_str()), FsStatus::Ok);
+  EXPECT_RC(Rc::CannotOpen, readDataSection(dir_->at("d.fwd"), &data));
+  writeFile(dir_->at("d.001.fwd"), readFile(dir_->at("d.002.fwd")));
+  EXPECT_RC(Rc::Failed, readDataSection(dir_->at("d.fwd"), &data));
+  // A volume of the right number from another set: its bytes do not continue the stream.
+  TempDir other;
+  ASSERT_RC_OK(writeDifference(sys(), other.at("d.fwd"), 1, "other", randomBytes(kMiB * 2, 9)));
+  writeFile(dir_->at("d.001.fwd"), readFile(other.at("d.001.fwd")));
+  EXPECT_RC(Rc::Failed, readDataSection(dir_->at("d.fwd"), &data));
+}
+
+TEST_F(SplitSetTest, TruncatedLastVolumeFails) {
+  std::string last = readFile(dir_->at("d.002.fwd"));
+  writeFile(dir_->at("d.002.fwd"), last.substr(0, last.size() - 100));
+  std::string data;
+  EXPECT_RC(Rc::Failed, readDataSection(dir_->at("d.fwd"), &data));
+  writeFile(dir_->at("d.002.fwd"), last);
+}
+
+TEST(VolumeNameTest, NumbersGoBeforeTheLastThreeCharacters) {
+  EXPECT_EQ(volumeName(u"backup.fwd", 0), u"backup.fwd");
+  EXPECT_EQ(volumeName(u"backup.fwd", 1), u"backup.001.fwd");
+  EXPECT_EQ(volumeName(u"backup.fwd", 999), u"backup.999.fwd");
+  EXPECT_EQ(volumeName(u"backup.fwd", 1000), u"backup.1000.fwd");
+  EXPECT_EQ(firstVolumeName(u"d.1000.fwd", FileKind::DifferenceFile), u"d.fwd");
+  EXPECT_EQ(firstVolumeName(u"d.002.FWD", FileKind::DifferenceFile), u"d.FWD");
+  EXPECT_EQ(firstVolumeName(u"d.fwd", FileKind::DifferenceFile), u"d.fwd");
+  EXPECT_EQ(firstVolumeName(u".001.fwd", FileKind::DifferenceFile), u".001.fwd");
+  EXPECT_EQ(firstVolumeName(u"d..fwd", FileKind::DifferenceFile), u"d..fwd");
+  EXPECT_EQ(firstVolumeName(u"d.002.fws", FileKind::DifferenceFile), u"d.002.fws");
+}
+
+TEST(VolumeNameTest, WriterRenumbersFromVolume999To1000AndNamesLikeDigitsSurvive) {
+  TempDir dir;
+  // A first name that itself ends in digits must not be taken for a numbered volume.
+  for (const char* first : {"d.fwd", "x000.fwd", "y.5.fwd"}) {
+    std::unique_ptr<CompressedWriter> w;
+    ASSERT_RC_OK(CompressedWriter::create(sys(), FileKind::DifferenceFile,
+                                          dir.at(first).c_str(), 0, 1, &w));
+    ASSERT_RC_OK(w->openVolume());
+    ASSERT_RC_OK(w->nextVolume());
+    EXPECT_EQ(w->path(), volumeName(dir.at(first), 1));
+    ASSERT_RC_OK(w->closeVolume(true));
+  }
+  std::unique_ptr<CompressedWriter> w;
+  ASSERT_RC_OK(CompressedWriter::create(sys(), FileKind::DifferenceFile,
+                                        dir.at("big.fwd").c_str(), 0, 1, &w));
+  ASSERT_RC_OK(w->openVolume());
+  for (int i = 0; i < 1000; ++i) ASSERT_RC_OK(w->nextVolume());
+  EXPECT_EQ(w->path(), dir.at("big.1000.fwd"));
+  ASSERT_RC_OK(w->closeVolume(true));
+  EXPECT_EQ(headerOf(dir.at("big.1000.fwd")).volumeNumber, 1000u);
+  EXPECT_TRUE(exists(dir.at("big.999.fwd")));
+}
+
+TEST(CompressedWriterTest, StateFileIsNeverSplitAndEndsWithFlagsThree) {
+  TempDir dir;
+  std::unique_ptr<CompressedWriter> w;
+  // Even when a volume size is given by mistake.
+  ASSERT_RC_OK(
+      CompressedWriter::create(sys(), FileKind::StateFile, dir.at("s.fws").c_str(), 1, 1, &w));
+  ASSERT_RC_OK(w->openVolume());
+  ASSERT_RC_OK(w->beginStream());
+  std::string big = randomBytes(kMiB + kMiB / 2, 3);
+  ASSERT_RC_OK(w->writeBytes(big.data(), big.size()));
+  ASSERT_RC_OK(w->finishStream());
+  ASSERT_RC_OK(w->recordTreeEnd());
+  ASSERT_RC_OK(w->closeVolume(true));
+  std::string file = readFile(dir.at("s.fws"));
+  EXPECT_FALSE(exists(dir.at("s.001.fws")));
+  FileHeader h = headerOf(dir.at("s.fws"), FileKind::StateFile);
+  EXPECT_EQ(h.volumeFlags, 3);
+  EXPECT_EQ(h.treeEnd, file.size());
+  // The header bytes themselves, little-endian.
+  std::string expected = std::string("KTRV_FWS\x01\x00", 10) + le32(0) + "\x03" +
+                         le32(static_cast<uint32_t>(file.size()));
+  EXPECT_EQ(file.substr(0, 19), expected);
+}
+
+TEST(CompressedWriterTest, NamesOf259UnitsAreStoredAnd260AreRefused) {
+  TempDir dir;
+  std::unique_ptr<CompressedWriter> w;
+  ASSERT_RC_OK(CompressedWriter::create(sys(), FileKind::ProjectFile, dir.at("p.fwp").c_str(), 0,
+                                        kNoSplit, &w));
+  ASSERT_RC_OK(w->openVolume());
+  ASSERT_RC_OK(w->beginStream());
+  std::u16string name259(259, u'\u00e9');  // two UTF-8 bytes each
+  std::u16string name260(260, u'n');
+  EXPECT_RC(Rc::Ok, w->writeName(name259.c_str()));
+  uint64_t before = w->bytesIn();
+  EXPECT_RC(Rc::BadRequest, w->writeName(name260.c_str()));
+  EXPECT_EQ(w->bytesIn(), before);  // nothing written
+  char16_t lone[] = {u'a', 0xD800, 0};
+  EXPECT_RC(Rc::Failed, w->writeName(lone));
+  ASSERT_RC_OK(w->finishStream());
+  w.reset();
+  std::string inflated;
+  ASSERT_TRUE(inflateStream(readFile(dir.at("p.fwp")).substr(10), &inflated));
+  EXPECT_EQ(inflated, toUtf8(name259) + std::string(1, '\0'));
+}
+
+TEST(CompressedWriterTest, FailedCreateOrWriteIsCannotWrite) {
+  TempDir dir;
+  FaultFs fs(sys());
+  std::unique_ptr<CompressedWriter> w;
+  ASSERT_RC_OK(CompressedWriter::create(fs, FileKind::DifferenceFile, dir.at("d.fwd").c_str(), 0,
+                                        1, &w));
+  fs.failNth(FsOp::Create, 1, FsStatus::AccessDenied);
+  EXPECT_RC(Rc::CannotWrite, w->openVolume());
+  ASSERT_RC_OK(w->openVolume());
+  ASSERT_RC_OK(w->beginStream());
+  // Writing into the second volume fails.
+  fs.failNth(FsOp::Create, 1, FsStatus::DiskFull);
+  std::string big = randomBytes(kMiB + 100000, 5);
+  EXPECT_RC(Rc::CannotWrite, w->writeBytes(big.data(), big.size()));
+  // A write failing in the final flush.
+  ASSERT_RC_OK(CompressedWriter::create(fs, FileKind::StateFile, dir.at("s.fws").c_str(), 0,
+                                        kNoSplit, &w));
+  ASSERT_RC_OK(w->openVolume());
+  ASSERT_RC_OK(w->beginStream());
+  ASSERT_RC_OK(w->writeU32(7));
+  fs.failNth(FsOp::Write, 1, FsStatus::IoError);
+  EXPECT_RC(Rc::CannotWrite, w->finishStream());
+  EXPECT_RC(Rc::BadRequest, w->writeU8(1));  // the stream is gone
+  EXPECT_RC(Rc::BadRequest,
+            CompressedWriter::create(fs, FileKind::StateFile, u"", 0, kNoSplit, &w));
+}
+
+class ReaderTest : public ::testing::Test {
+ protected:
+  Rc open(FileKind kind, const std::u16string& path) {
+    Rc rc = CompressedReader::create(sys(), &r_);
+    if (rc == Rc::Ok) rc = r_->openReader(kind, path.c_str());
+    if (rc == Rc::Ok) rc = r_->startInflate(0);
+    return rc;
+  }
+  TempDir dir_;
+  std::unique_ptr<CompressedReader> r_;
+};
+
+TEST_F(ReaderTest, WrongMagicVersionOrMissingFileIsRefused) {
+  std::u16string p = dir_.at("s.fws");
+  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, std::string("a\0\0", 3)));
+  EXPECT_RC(Rc::Ok, open(FileKind::StateFile, p));
+  EXPECT_RC(Rc::Failed, open(FileKind::DifferenceFile, p));
+  EXPECT_RC(Rc::Failed, open(FileKind::ProjectFile, p));
+  std::string bytes = readFile(p);
+  bytes[8] = 2;
+  writeFile(p, bytes);
+  EXPECT_RC(Rc::Failed, open(FileKind::StateFile, p));
+  writeFile(p, bytes.substr(0, 12));  // shorter than its header
+  EXPECT_RC(Rc::Failed, open(FileKind::StateFile, p));
+  EXPECT_RC(Rc::CannotOpen, open(FileKind::StateFile, dir_.at("none.fws")));
+  EXPECT_RC(Rc::CannotOpen, open(FileKind::DifferenceFile, dir_.at("none.002.fwd")));
+}
+
+TEST_F(ReaderTest, HeaderWithoutDataFailsToStart) {
+  std::u16string p = dir_.at("s.fws");
+  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, "x"));
+  writeFile(p, readFile(p).substr(0, kHeader));
+  EXPECT_RC(Rc::Failed, open(FileKind::StateFile, p));
+}
+
+TEST_F(ReaderTest, TruncatedOrCorruptStreamFailsInRefill) {
+  std::u16string p = dir_.at("s.fws");
+  std::string content = randomBytes(200000, 11);
+  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, content));
+  std::string good = readFile(p);
+  writeFile(p, good.substr(0, good.size() - 5000));
+  ASSERT_RC_OK(open(FileKind::StateFile, p));
+  Rc rc = Rc::Ok;
+  size_t total = 0;
+  while (rc == Rc::Ok) {
+    r_->consume();
+    r_->cursor += r_->available;
+    total += r_->available;
+    r_->available = 0;
+    rc = r_->refill();
+    if (rc == Rc::Ok && r_->available == 0) break;
+  }
+  EXPECT_RC(Rc::Failed, rc);
+  EXPECT_LT(total, content.size());
+  std::string bad = good;
+  bad[kHeader + 1000] ^= 0x55;
+  writeFile(p, bad);
+  ASSERT_RC_OK(open(FileKind::StateFile, p));
+  std::string all;
+  for (rc = Rc::Ok; rc == Rc::Ok;) {
+    rc = r_->refill();
+    if (rc != Rc::Ok || r_->available == 0) break;
+    r_->cursor += r_->available;
+    r_->available = 0;
+    r_->consume();
+  }
+  EXPECT_RC(Rc::Failed, rc);
+}
+
+// A list of 100-byte strings in which one string's 0 byte is the first byte of the second
+// refill, then the list's end and a marker.
+std::string listAcrossTheWindow() {
+  std::string list;
+  for (int i = 0; i < 655; ++i) list += std::string(99, 'a') + '\0';
+  list += std::string(36, 'b');  // bytes 65500..65535
+  list += '\0';                  // byte 65536: the first of the next refill
+  list += std::string("after") + '\0' + '\0';
+  list += "marker";
+  return list;
+}
+
+TEST_F(ReaderTest, SkipStringListTakesAZeroAfterARefillAsTheStringsEnd) {
+  std::u16string p = dir_.at("s.fws");
+  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, listAcrossTheWindow()));
+  ASSERT_RC_OK(open(FileKind::StateFile, p));
+  ASSERT_RC_OK(r_->refill());
+  ASSERT_EQ(r_->available, kStreamBufferSize);
+  ASSERT_EQ(r_->window[kStreamBufferSize - 1], 'b');
+  ASSERT_RC_OK(r_->skipStringList());
+  ASSERT_RC_OK(r_->scanBytes(6));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r_->itemStart()), 6), "marker");
+}
+
+TEST_F(ReaderTest, SkipStringListCoversListsLongerThanTheWindow) {
+  std::string list;
+  for (int i = 0; i < 2000; ++i) list += std::string(200, 'c') + '\0';
+  list += '\0';
+  list += "end";
+  std::u16string p = dir_.at("s.fws");
+  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, list));
+  ASSERT_RC_OK(open(FileKind::StateFile, p));
+  ASSERT_RC_OK(r_->skipStringList());
+  ASSERT_RC_OK(r_->scanBytes(3));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r_->itemStart()), 3), "end");
+}
+
+TEST_F(ReaderTest, StreamEndingInsideSkipStringListFailsAndStopsTheReader) {
+  std::u16string p = dir_.at("s.fws");
+  for (std::string content : {std::string("one\0two", 7), std::string("one\0", 4)}) {
+    ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, content));
+    ASSERT_RC_OK(open(FileKind::StateFile, p));
+    EXPECT_RC(Rc::Failed, r_->skipStringList());
+    EXPECT_FALSE(r_->inflating());
+    EXPECT_EQ(r_->window, nullptr);
+    EXPECT_RC(Rc::Failed, r_->refill());
+    size_t n;
+    EXPECT_RC(Rc::Failed, r_->scanString(&n));
+  }
+}
+
+TEST_F(ReaderTest, ItemLongerThanTheWindowFails) {
+  std::u16string p = dir_.at("s.fws");
+  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, std::string(70000, 'z') + '\0'));
+  ASSERT_RC_OK(open(FileKind::StateFile, p));
+  size_t n;
+  EXPECT_RC(Rc::Failed, r_->scanString(&n));
+}
+
+TEST_F(ReaderTest, ReadFailureIsFailed) {
+  std::u16string p = dir_.at("s.fws");
+  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, randomBytes(300000, 1)));
+  FaultFs fs(sys());
+  ASSERT_RC_OK(CompressedReader::create(fs, &r_));
+  ASSERT_RC_OK(r_->openReader(FileKind::StateFile, p.c_str()));
+  ASSERT_RC_OK(r_->startInflate(0));
+  fs.failNth(FsOp::Read, 1, FsStatus::IoError, true);
+  Rc rc = Rc::Ok;
+  while (rc == Rc::Ok) {
+    r_->cursor += r_->available;
+    r_->available = 0;
+    r_->consume();
+    rc = r_->refill();
+  }
+  EXPECT_RC(Rc::Failed, rc);
+  r_.reset();  // before fs goes
+}
+
+// The tree section's stream fills its volume to the byte, so the data section starts in the
+// next volume while treeEnd points at the end of the first.
+TEST(DataSectionTest, FoundWhenTheTreeFillsItsVolumeExactly) {
+  // Deflate's output does not depend on how the input is handed over, so the length that
+  // makes the tree's stream end exactly at 1 MiB can be searched in memory.
+  auto compressedSize = [](size_t n) {
+    std::string in = randomBytes(n, 21);
+    uLongf size = compressBound(static_cast<uLong>(n));
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(&out[0]), &size,
+              reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(n),
+              Z_DEFAULT_COMPRESSION);
+    return static_cast<size_t>(size);
+  };
+  const size_t target = kMiB - kHeader;
+  size_t n = target - 100;
+  for (int i = 0; i < 50 && compressedSize(n) != target; ++i) {
+    size_t s = compressedSize(n);
+    n = s < target ? n + std::max<size_t>(1, (target - s) / 2) : n - std::max<size_t>(1, (s - target) / 2);
+  }
+  ASSERT_EQ(compressedSize(n), target);
+  TempDir dir;
+  std::string data = randomBytes(100000, 4);
+  ASSERT_RC_OK(writeDifference(sys(), dir.at("d.fwd"), 1, randomBytes(n, 21), data));
+  ASSERT_EQ(readFile(dir.at("d.fwd")).size(), kMiB);
+  FileHeader h = headerOf(dir.at("d.fwd"));
+  ASSERT_EQ(h.treeEnd, kMiB);
+  ASSERT_EQ(h.volumeFlags, kTreeEndsHere);
+  std::string got;
+  ASSERT_RC_OK(readDataSection(dir.at("d.fwd"), &got));
+  EXPECT_TRUE(got == data);
+}
+
+TEST(DataSectionTest, TreeEndOutsideItsVolumeOrMissingFails) {
+  TempDir dir;
+  std::u16string p = dir.at("d.fwd");
+  ASSERT_RC_OK(writeDifference(sys(), p, kNoSplit, "tree", "data"));
+  std::string good = readFile(p);
+  std::string got;
+  ASSERT_RC_OK(readDataSection(p, &got));
+  EXPECT_EQ(got, "data");
+  auto withTreeEnd = [&](uint32_t end, uint8_t flags) {
+    std::string b = good;
+    b.replace(15, 4, le32(end));
+    b[14] = static_cast<char>(flags);
+    writeFile(p, b);
+    return readDataSection(p, &got);
+  };
+  EXPECT_RC(Rc::Failed, withTreeEnd(static_cast<uint32_t>(good.size()) + 1, 3));
+  EXPECT_RC(Rc::Failed, withTreeEnd(0xFFFFFFFFu, 3));
+  EXPECT_RC(Rc::Failed, withTreeEnd(5, 3));
+  EXPECT_RC(Rc::Failed, withTreeEnd(static_cast<uint32_t>(good.size()), 3));  // no data there
+  EXPECT_RC(Rc::Failed, withTreeEnd(getU32(reinterpret_cast<const uint8_t*>(good.data()) + 15),
+                                        kLastVolume));  // no tree end anywhere
+  EXPECT_RC(Rc::Failed, withTreeEnd(kHeader + 3, 3));  // inside the tree's stream
+}
+
+}  // namespace
+}  // namespace fw
