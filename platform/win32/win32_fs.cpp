@@ -1,0 +1,439 @@
+// The Win32 file system behind Fs: the wide-character calls, with paths passed through as they
+// come (normally "\\?\" long forms, so that neither MAX_PATH nor name folding applies).
+//
+// Where the plain calls do not give what the interface promises, this file closes the gap:
+// - findFirst on a folder that has no entries at all (an empty volume root, where even "." and
+//   ".." are missing) fails like a missing folder would; the folder is looked at to tell the
+//   cases apart, so that NotFound only ever means that the folder is not there.
+// - createAlways replaces an existing hidden or system file as any other (CreateFileW refuses
+//   unless the new attributes repeat those bits), never a read-only one, and leaves exactly
+//   the attributes asked for.
+// - rename onto the same name in other letter case takes that case also where the file
+//   system ignores such a rename.
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/case_map.h"
+#include "platform/fs.h"
+
+namespace fw {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 paths go to the wide calls as they are");
+
+thread_local DWORD tLastError = 0;
+
+// The one translation of Win32 error codes.
+FsStatus statusOf(DWORD err) {
+  switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return FsStatus::NotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: return FsStatus::AccessDenied;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS: return FsStatus::Exists;
+    case ERROR_NO_MORE_FILES: return FsStatus::NoMoreFiles;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return FsStatus::DiskFull;
+    case ERROR_DIR_NOT_EMPTY: return FsStatus::NotEmpty;
+    case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BAD_PATHNAME: return FsStatus::InvalidName;
+    default: return FsStatus::IoError;
+  }
+}
+
+FsStatus fail(DWORD err) {
+  tLastError = err;
+  return statusOf(err);
+}
+
+FsStatus failLast() { return fail(GetLastError()); }
+
+const wchar_t* wide(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
+HANDLE toHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+intptr_t fromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
+
+uint64_t ticks(const FILETIME& t) {
+  return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+FILETIME fileTime(uint64_t ticks) {
+  FILETIME t;
+  t.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  t.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return t;
+}
+
+bool isNotFound(DWORD err) { return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND; }
+
+// The attribute bits a created file may be given; no flags, no Directory, Normal only alone.
+DWORD creationAttributes(uint32_t attributes) {
+  DWORD a = attributes & (attr::ReadOnly | attr::Hidden | attr::System | attr::Archive);
+  return a ? a : FILE_ATTRIBUTE_NORMAL;
+}
+
+void describe(const WIN32_FIND_DATAW& data, FindEntry* entry) {
+  static_assert(sizeof data.cFileName / sizeof data.cFileName[0] == kMaxNameUnits);
+  size_t i = 0;
+  for (; i < kMaxNameUnits - 1 && data.cFileName[i]; ++i)
+    entry->name[i] = static_cast<char16_t>(data.cFileName[i]);
+  entry->name[i] = 0;
+  entry->attributes = data.dwFileAttributes;
+  entry->modified = ticks(data.ftLastWriteTime);
+  bool dir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry->size = dir ? 0 : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The folder a pattern lists: the pattern without "\*", but keeping the separator after a
+// drive ("C:\", "\\?\C:\"), where the folder without it would be the drive's current folder
+// or the volume device.
+std::u16string folderOfPattern(const char16_t* pattern) {
+  std::u16string folder(pattern);
+  if (folder.size() >= 2 && folder.back() == u'*' &&
+      (folder[folder.size() - 2] == u'\\' || folder[folder.size() - 2] == u'/')) {
+    folder.resize(folder.size() - 2);
+    if (folder.empty() || folder.back() == u':') folder += u'\\';
+  }
+  return folder;
+}
+
+// FindFirstFileW failed with a not-found code (findErr): either the folder is missing, or it
+// exists and has no entries at all. Ok means the latter. Anything that exists but is not a
+// listable folder is a failed listing, never NotFound.
+FsStatus checkUnlistedFolder(const char16_t* pattern, DWORD findErr) {
+  std::u16string folder = folderOfPattern(pattern);
+  DWORD a = GetFileAttributesW(wide(folder.c_str()));
+  if (a == INVALID_FILE_ATTRIBUTES) {
+    DWORD err = GetLastError();
+    return fail(isNotFound(err) ? findErr : err);
+  }
+  if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    fail(ERROR_DIRECTORY);
+    return FsStatus::IoError;
+  }
+  if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A link or junction whose target is gone is there but cannot be listed: not empty.
+    HANDLE h = CreateFileW(wide(folder.c_str()), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      FsStatus s = failLast();
+      return s == FsStatus::NotFound ? FsStatus::IoError : s;
+    }
+    CloseHandle(h);
+  }
+  return FsStatus::Ok;
+}
+
+// True when a and b are the same path, perhaps spelled in other letter case.
+bool sameIgnoringCase(const char16_t* a, const char16_t* b) {
+  const char16_t* lower = lowerCaseTable();
+  for (; *a && *b; ++a, ++b)
+    if (*a != *b && lower[*a] != lower[*b]) return false;
+  return *a == *b;
+}
+
+size_t nameStart(const std::u16string& path) {
+  size_t cut = path.find_last_of(u"\\/");
+  return cut == std::u16string::npos ? 0 : cut + 1;
+}
+
+// After a rename onto the same name, spelled as the entry is meant to be called: some file
+// systems (Wine's among them) report success and keep the old spelling. Such an entry is
+// renamed away and back.
+FsStatus takeLetterCase(const char16_t* from, const char16_t* to) {
+  std::u16string target(to);
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileExW(wide(to), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+  if (h == INVALID_HANDLE_VALUE) return failLast();
+  FindClose(h);
+  size_t name = nameStart(target);
+  if (target.compare(name, std::u16string::npos,
+                     reinterpret_cast<const char16_t*>(data.cFileName)) == 0)
+    return FsStatus::Ok;
+  std::u16string aside = target.substr(0, name) + u"~fw-case.tmp";
+  if (!MoveFileExW(wide(to), wide(aside.c_str()), 0)) return failLast();
+  if (!MoveFileExW(wide(aside.c_str()), wide(to), 0)) {
+    DWORD err = GetLastError();
+    MoveFileExW(wide(aside.c_str()), wide(from), 0);
+    return fail(err);
+  }
+  return FsStatus::Ok;
+}
+
+class Win32Fs final : public Fs {
+ public:
+  FsStatus findFirst(const char16_t* pattern, FindHandle* handle, FindEntry* entry) override {
+    *handle = kInvalidHandle;
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileExW(wide(pattern), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (h != INVALID_HANDLE_VALUE) {
+      describe(data, entry);
+      *handle = fromHandle(h);
+      return FsStatus::Ok;
+    }
+    DWORD err = GetLastError();
+    if (!isNotFound(err)) return fail(err);
+    FsStatus s = checkUnlistedFolder(pattern, err);
+    if (s != FsStatus::Ok) return s;
+    // An existing folder without entries: an enumeration of "." alone, as elsewhere.
+    *handle = kEmptyFinder;
+    entry->name[0] = u'.';
+    entry->name[1] = 0;
+    entry->attributes = attr::Directory;
+    entry->modified = 0;
+    entry->size = 0;
+    return FsStatus::Ok;
+  }
+
+  FsStatus findNext(FindHandle handle, FindEntry* entry) override {
+    if (handle == kEmptyFinder) return FsStatus::NoMoreFiles;
+    WIN32_FIND_DATAW data;
+    if (!FindNextFileW(toHandle(handle), &data)) {
+      DWORD err = GetLastError();
+      // The end of a listing is not a failure: lastOsError keeps the last real one.
+      return err == ERROR_NO_MORE_FILES ? FsStatus::NoMoreFiles : fail(err);
+    }
+    describe(data, entry);
+    return FsStatus::Ok;
+  }
+
+  void findClose(FindHandle handle) override {
+    if (handle == kInvalidHandle || handle == kEmptyFinder) return;
+    FindClose(toHandle(handle));
+  }
+
+  FsStatus openRead(const char16_t* path, FileHandle* file) override {
+    *file = kInvalidHandle;
+    HANDLE h = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return failLast();
+    *file = fromHandle(h);
+    return FsStatus::Ok;
+  }
+
+  FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) override {
+    *file = kInvalidHandle;
+    DWORD wanted = creationAttributes(attributes);
+    DWORD existing = GetFileAttributesW(wide(path));
+    bool replacing = existing != INVALID_FILE_ATTRIBUTES;
+    // Checked here rather than left to CreateFileW: Wine, run as root, overwrites a read-only
+    // file.
+    if (replacing && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+      return fail(ERROR_ACCESS_DENIED);
+    // CreateFileW refuses to replace a hidden or system file unless the new attributes repeat
+    // those bits: create it with them, then set the attributes asked for.
+    DWORD with = wanted;
+    if (replacing && (existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+      with = (wanted & ~FILE_ATTRIBUTE_NORMAL) |
+             (existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    HANDLE h = CreateFileW(wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           with, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return failLast();
+    // Some file systems keep the old bits of a replaced file whatever CreateFileW was given.
+    if (replacing && (existing & kDosBits) != (wanted & kDosBits)) {
+      FILE_BASIC_INFO info = {};  // zero times: left as they are
+      info.FileAttributes = wanted;
+      SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info);
+    }
+    *file = fromHandle(h);
+    return FsStatus::Ok;
+  }
+
+  FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) override {
+    DWORD n = 0;
+    *got = 0;
+    if (!ReadFile(toHandle(file), buffer, size, &n, nullptr)) return failLast();
+    *got = n;
+    return FsStatus::Ok;
+  }
+
+  FsStatus write(FileHandle file, const void* data, uint32_t size) override {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      DWORD n = 0;
+      if (!WriteFile(toHandle(file), p, size, &n, nullptr)) return failLast();
+      if (n == 0) return fail(ERROR_DISK_FULL);
+      p += n;
+      size -= n;
+    }
+    return FsStatus::Ok;
+  }
+
+  FsStatus seek(FileHandle file, uint64_t offset) override {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return fail(ERROR_NEGATIVE_SEEK);
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(toHandle(file), to, nullptr, FILE_BEGIN)) return failLast();
+    return FsStatus::Ok;
+  }
+
+  FsStatus tell(FileHandle file, uint64_t* offset) override {
+    LARGE_INTEGER zero, at;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(toHandle(file), zero, &at, FILE_CURRENT)) return failLast();
+    *offset = static_cast<uint64_t>(at.QuadPart);
+    return FsStatus::Ok;
+  }
+
+  void close(FileHandle file) override {
+    if (file != kInvalidHandle) CloseHandle(toHandle(file));
+  }
+
+  FsStatus getFileTime(FileHandle file, uint64_t* modified) override {
+    FILETIME written;
+    if (!GetFileTime(toHandle(file), nullptr, nullptr, &written)) return failLast();
+    *modified = ticks(written);
+    return FsStatus::Ok;
+  }
+
+  FsStatus setFileTimes(FileHandle file, uint64_t created, uint64_t accessed,
+                        uint64_t modified) override {
+    FILETIME c = fileTime(created), a = fileTime(accessed), m = fileTime(modified);
+    if (!SetFileTime(toHandle(file), &c, &a, &m)) return failLast();
+    return FsStatus::Ok;
+  }
+
+  FsStatus getAttributes(const char16_t* path, uint32_t* attributes) override {
+    DWORD a = GetFileAttributesW(wide(path));
+    if (a == INVALID_FILE_ATTRIBUTES) return failLast();
+    *attributes = a;
+    return FsStatus::Ok;
+  }
+
+  FsStatus setAttributes(const char16_t* path, uint32_t attributes) override {
+    DWORD current = GetFileAttributesW(wide(path));
+    if (current == INVALID_FILE_ATTRIBUTES) return failLast();
+    // SetFileAttributesW replaces every settable bit: keep those that are not ours to set.
+    DWORD keep = current & (FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    DWORD set = attributes & (attr::ReadOnly | attr::Hidden | attr::System | attr::Archive);
+    DWORD a = keep | set;
+    if (!SetFileAttributesW(wide(path), a ? a : FILE_ATTRIBUTE_NORMAL)) return failLast();
+    return FsStatus::Ok;
+  }
+
+  FsStatus deleteFile(const char16_t* path) override {
+    if (!DeleteFileW(wide(path))) return failLast();
+    return FsStatus::Ok;
+  }
+
+  FsStatus rename(const char16_t* from, const char16_t* to, bool replace) override {
+    bool caseOnly = sameIgnoringCase(from, to);
+    if (replace && !caseOnly) {
+      // As in createAlways: Wine run as root would replace a read-only file.
+      DWORD existing = GetFileAttributesW(wide(to));
+      if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (!MoveFileExW(wide(from), wide(to), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+      return failLast();
+    if (caseOnly) return takeLetterCase(from, to);
+    return FsStatus::Ok;
+  }
+
+  FsStatus createDirectory(const char16_t* path) override {
+    if (!CreateDirectoryW(wide(path), nullptr)) return failLast();
+    return FsStatus::Ok;
+  }
+
+  FsStatus removeDirectory(const char16_t* path) override {
+    if (!RemoveDirectoryW(wide(path))) return failLast();
+    return FsStatus::Ok;
+  }
+
+  FsStatus fullPath(const char16_t* path, std::u16string* full) override {
+    // A prefixed path is taken in its ordinary form, so that dots are folded in both.
+    std::u16string plain(path);
+    if (plain.rfind(u"\\\\?\\UNC\\", 0) == 0) plain.erase(2, 6);
+    else if (plain.rfind(u"\\\\?\\", 0) == 0) plain.erase(0, 4);
+    std::wstring out(MAX_PATH, L'\0');
+    for (;;) {
+      DWORD n = GetFullPathNameW(wide(plain.c_str()), static_cast<DWORD>(out.size()), out.data(),
+                                 nullptr);
+      if (n == 0) return failLast();
+      if (n < out.size()) {  // fitted: n excludes the terminator
+        full->assign(reinterpret_cast<const char16_t*>(out.data()), n);
+        return FsStatus::Ok;
+      }
+      out.resize(n);  // too small: n is the size needed, terminator included
+    }
+  }
+
+  FsStatus identify(const char16_t* path, FileIdentity* identity) override {
+    HANDLE h = CreateFileW(wide(path), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return failLast();
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL ok = GetFileInformationByHandle(h, &info);
+    DWORD err = GetLastError();
+    CloseHandle(h);
+    if (!ok) return fail(err);
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return FsStatus::Ok;
+  }
+
+  int lastOsError() const override { return static_cast<int>(tLastError); }
+
+ private:
+  static constexpr FindHandle kEmptyFinder = -2;
+  static constexpr DWORD kDosBits =
+      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+      FILE_ATTRIBUTE_ARCHIVE;
+};
+
+// Lower-cases every unit but the surrogates and 0 in one call; false when the call does not
+// map them one to one, as it must for a per-unit table.
+bool mapUnitsAtOnce(char16_t* table) {
+  std::wstring in, out;
+  in.reserve(65536);
+  for (unsigned u = 1; u < 0x10000; ++u)
+    if (u < 0xD800 || u > 0xDFFF) in.push_back(static_cast<wchar_t>(u));
+  out.resize(in.size());
+  int n = LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_LOWERCASE, in.data(),
+                        static_cast<int>(in.size()), out.data(), static_cast<int>(out.size()),
+                        nullptr, nullptr, 0);
+  if (n != static_cast<int>(in.size())) return false;
+  for (size_t i = 0; i < in.size(); ++i) table[in[i]] = static_cast<char16_t>(out[i]);
+  return true;
+}
+
+void mapUnitsOneByOne(char16_t* table) {
+  for (unsigned u = 1; u < 0x10000; ++u) {
+    if (u >= 0xD800 && u <= 0xDFFF) continue;
+    wchar_t in = static_cast<wchar_t>(u), out = 0;
+    int n = LCMapStringEx(LOCALE_NAME_USER_DEFAULT, LCMAP_LOWERCASE, &in, 1, &out, 1, nullptr,
+                          nullptr, 0);
+    table[u] = n == 1 ? static_cast<char16_t>(out) : simpleLowerCase(static_cast<char16_t>(u));
+  }
+}
+
+}  // namespace
+
+Fs& systemFs() {
+  static Win32Fs fs;
+  return fs;
+}
+
+const char16_t* lowerCaseTable() {
+  static const char16_t* table = [] {
+    static char16_t t[65536];
+    for (unsigned u = 0; u < 65536; ++u) t[u] = static_cast<char16_t>(u);
+    if (!mapUnitsAtOnce(t)) mapUnitsOneByOne(t);
+    // Comparisons rely on 0 staying the terminator and on pairs staying pairs.
+    for (unsigned u = 1; u < 65536; ++u)
+      if (t[u] == 0 || (t[u] >= 0xD800 && t[u] <= 0xDFFF)) t[u] = static_cast<char16_t>(u);
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace fw
