@@ -53,11 +53,20 @@ Rc writeTreeSection(CompressedWriter& writer, FileNode* roots) {
 
 namespace {
 
-Rc writeRecord(CompressedWriter& w, const FileNode* n, int side) {
+// Whether the entry is a folder on the given side. Folder tells what the first side to reach
+// the node found: always the source, or the target where the node is the target's alone. A
+// second side that found a folder where the first had a file (or the other way round) left
+// its own kind in its SideInfo only: a folder has time 0 there.
+bool folderOn(const FileNode* n, int side) {
+  if (side == 0 || (n->flags & OnlyInTarget)) return isFolder(n);
+  return n->side[1].modified == 0;
+}
+
+Rc writeRecord(CompressedWriter& w, const FileNode* n, int side, bool folder) {
   Rc rc = w.writeName(n->name);
   if (rc != Rc::Ok) return rc;
   uint8_t fixed[kTreeRecordFixedSize] = {};
-  if (!isFolder(n)) {
+  if (!folder) {
     const SideInfo& s = n->side[side];
     putU32(fixed, static_cast<uint32_t>(s.modified));
     putU32(fixed + 4, static_cast<uint32_t>(s.modified >> 32));
@@ -80,6 +89,7 @@ Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag) {
   };
   std::vector<Item> stack;
   int side = writer.side();
+  size_t depth = 1;  // the level being written
   try {
     stack.reserve(256);
     if (tree) stack.push_back({tree, Walk});
@@ -88,12 +98,15 @@ Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag) {
       stack.pop_back();
       FileNode* n = item.node;
       if (item.step == EndFolder) {
+        --depth;
         Rc rc = writer.writeU8(0);
         if (rc != Rc::Ok) return rc;
       } else if (item.step == Write) {
-        Rc rc = writeRecord(writer, n, side);
+        bool folder = folderOn(n, side);
+        Rc rc = writeRecord(writer, n, side, folder);
         if (rc != Rc::Ok) return rc;
-        if (isFolder(n)) {
+        if (folder) {
+          if (++depth > kMaxTreeDepth) return Rc::BadRequest;
           stack.push_back({n, EndFolder});
           if (n->children) stack.push_back({n->children, Walk});
         }

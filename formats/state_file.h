@@ -28,9 +28,10 @@ namespace fw {
 
 // The fixed part of a TreeRecord after its name: modified, size, attributes.
 inline constexpr size_t kTreeRecordFixedSize = 17;
-// How deep a saved tree may nest. A file claiming more is taken for damaged: every walk over
-// a comparison tree recurses once per level, and a real tree is nowhere near this deep.
-inline constexpr size_t kMaxTreeDepth = 1024;
+// How many folder levels a saved tree may have (a root's entries are level 1). The walks over
+// a comparison tree recurse once per level with about a kilobyte of stack each, so a deeper
+// tree is refused on both ends: the writer with BadRequest, the reader as damaged (Failed).
+inline constexpr size_t kMaxTreeDepth = 512;
 
 // One TreeRecord as read: the name converted to UTF-16, the fixed part decoded.
 struct TreeRecord {
@@ -54,7 +55,7 @@ Rc rootNames(CompressedWriter& writer, FileNode* roots);
 // one stream, finished, with treeEnd recorded. Without roots: BadRequest.
 Rc writeTreeSection(CompressedWriter& writer, FileNode* roots);
 // The records of one sibling tree in order, leaving out entries flagged absentFlag and what
-// is below them. Not recursive: any depth is fine.
+// is below them. Folders nested deeper than kMaxTreeDepth levels: BadRequest.
 Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag);
 
 // The rootIndex and relativePath of a DataEntry; the contents follow with writeBytes.
