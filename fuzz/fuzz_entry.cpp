@@ -1,0 +1,259 @@
+#include "fuzz/fuzz_entry.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include "core/comparison.h"
+#include "core/ignore_list.h"
+#include "formats/compressed_writer.h"
+#include "formats/project_file.h"
+#include "formats/state_file.h"
+#include "platform/text.h"
+
+namespace fw {
+namespace {
+
+constexpr FileHandle kFirstMemoryHandle = FileHandle(1) << 40;
+// Rows compared at most: a long list of root names is legal, but each row scans the folder.
+constexpr size_t kMaxRows = 8;
+
+// FW_FUZZ_VERBOSE set: each step's result on stderr, for looking at one input.
+void note(const char* step, Rc rc) {
+  static const bool verbose = std::getenv("FW_FUZZ_VERBOSE") != nullptr;
+  if (verbose) std::fprintf(stderr, "%s: %s\n", step, rcName(rc));
+}
+
+void check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+// A small real folder, made once per process and removed at its end.
+struct RealFolder {
+  std::u16string path;
+  RealFolder() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::random_device rd;
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    fs::path dir = fs::temp_directory_path(ec) /
+                   ("fwfuzz-" + std::to_string(stamp) + "-" + std::to_string(rd()));
+    fs::create_directories(dir / "sub" / "deeper", ec);
+    path = dir.u16string();
+    Fs& sys = systemFs();
+    const char* files[] = {"a", "B.txt", "thumbs.db", "sub/c", "sub/deeper/d", "x"};
+    for (const char* f : files) {
+      std::u16string p = path;
+      for (const char* c = f; *c; ++c) {
+        if (c == f || c[-1] == '/') p += kPathSeparator;
+        if (*c != '/') p += static_cast<char16_t>(*c);
+      }
+      FileHandle h;
+      if (sys.createAlways(p.c_str(), attr::Normal, &h) == FsStatus::Ok) {
+        sys.write(h, f, static_cast<uint32_t>(std::strlen(f)));
+        sys.close(h);
+      }
+    }
+  }
+  ~RealFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(path), ec);
+  }
+};
+
+const std::u16string& realFolder() {
+  static RealFolder folder;
+  return folder.path;
+}
+
+bool longestRootFits(const FileNode* roots) {
+  for (const FileNode* r = roots; r; r = r->link[1])
+    if (length16(r->name) > kMaxStoredName) return false;
+  return true;
+}
+
+// Loads file as side `side` of a comparison against the real folder.
+Rc compareAgainstFolder(MemoryFs& fs, const std::u16string& file, int side, NodePool& pool,
+                        FileNode** roots) {
+  SideInput saved;
+  saved.savedFile = file;
+  if (readStringList(fs, &saved.roots, file.c_str(), FileKind::StateFile) != Rc::Ok &&
+      readStringList(fs, &saved.roots, file.c_str(), FileKind::DifferenceFile) != Rc::Ok)
+    saved.roots = {u"R"};
+  if (saved.roots.size() > kMaxRows) saved.roots.resize(kMaxRows);
+  SideInput folder;
+  folder.roots.assign(saved.roots.size(), realFolder());
+  CancelFlag cancel{0};
+  CompareContext ctx;
+  ctx.fs = &fs;
+  ctx.pool = &pool;
+  ctx.ignoreList = kDefaultIgnoreList;
+  ctx.cancel = &cancel;
+  SavedSides sides(ctx);
+  return side == 0 ? compareSides(&saved, &folder, roots, ctx)
+                   : compareSides(&folder, &saved, roots, ctx);
+}
+
+}  // namespace
+
+// --- MemoryFs ----------------------------------------------------------------------------
+
+MemoryFs::MemoryFs() : ForwardingFs(systemFs()), next_(kFirstMemoryHandle) {}
+
+bool MemoryFs::isMemory(const char16_t* p) {
+  return p && p[0] == u'm' && p[1] == u'e' && p[2] == u'm' && p[3] == u':';
+}
+bool MemoryFs::isMemoryHandle(FileHandle f) { return f >= kFirstMemoryHandle; }
+
+FsStatus MemoryFs::openRead(const char16_t* p, FileHandle* f) {
+  if (!isMemory(p)) return base_.openRead(p, f);
+  if (!files.count(p)) return FsStatus::NotFound;
+  *f = next_++;
+  open_[*f] = Open{p, 0};
+  return FsStatus::Ok;
+}
+
+FsStatus MemoryFs::createAlways(const char16_t* p, uint32_t a, FileHandle* f) {
+  if (!isMemory(p)) return base_.createAlways(p, a, f);
+  files[p].clear();
+  *f = next_++;
+  open_[*f] = Open{p, 0};
+  return FsStatus::Ok;
+}
+
+FsStatus MemoryFs::read(FileHandle f, void* b, uint32_t n, uint32_t* got) {
+  if (!isMemoryHandle(f)) return base_.read(f, b, n, got);
+  Open& o = open_.at(f);
+  const std::string& data = files[o.path];
+  *got = 0;
+  if (o.position < data.size()) {
+    uint64_t left = data.size() - o.position;
+    *got = static_cast<uint32_t>(left < n ? left : n);
+    std::memcpy(b, data.data() + o.position, *got);
+    o.position += *got;
+  }
+  return FsStatus::Ok;
+}
+
+FsStatus MemoryFs::write(FileHandle f, const void* d, uint32_t n) {
+  if (!isMemoryHandle(f)) return base_.write(f, d, n);
+  Open& o = open_.at(f);
+  std::string& data = files[o.path];
+  if (data.size() < o.position + n) data.resize(o.position + n);
+  std::memcpy(&data[o.position], d, n);
+  o.position += n;
+  return FsStatus::Ok;
+}
+
+FsStatus MemoryFs::seek(FileHandle f, uint64_t offset) {
+  if (!isMemoryHandle(f)) return base_.seek(f, offset);
+  open_.at(f).position = offset;
+  return FsStatus::Ok;
+}
+
+FsStatus MemoryFs::tell(FileHandle f, uint64_t* offset) {
+  if (!isMemoryHandle(f)) return base_.tell(f, offset);
+  *offset = open_.at(f).position;
+  return FsStatus::Ok;
+}
+
+void MemoryFs::close(FileHandle f) {
+  if (!isMemoryHandle(f)) return base_.close(f);
+  check(open_.erase(f) == 1, "a memory file closed twice");
+}
+
+FsStatus MemoryFs::deleteFile(const char16_t* p) {
+  if (!isMemory(p)) return base_.deleteFile(p);
+  return files.erase(p) ? FsStatus::Ok : FsStatus::NotFound;
+}
+
+FsStatus MemoryFs::getAttributes(const char16_t* p, uint32_t* a) {
+  if (!isMemory(p)) return base_.getAttributes(p, a);
+  if (!files.count(p)) return FsStatus::NotFound;
+  *a = attr::Normal;
+  return FsStatus::Ok;
+}
+
+// --- Entry points ------------------------------------------------------------------------
+
+int fuzzStringList(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  static const FileKind kinds[] = {FileKind::ProjectFile, FileKind::StateFile,
+                                   FileKind::DifferenceFile};
+  FileKind kind = kinds[data[0] % 3];
+  MemoryFs fs;
+  std::u16string path = std::u16string(u"mem:/in") + fileExtension(kind);
+  fs.files[path].assign(reinterpret_cast<const char*>(data + 1), size - 1);
+  std::vector<std::u16string> list;
+  Rc rc = readStringList(fs, &list, path.c_str(), kind);
+  note("readStringList", rc);
+  check(rc == Rc::Ok || list.empty(), "a failed read left strings in the list");
+  if (rc == Rc::Ok) {
+    for (const std::u16string& s : list) check(s.size() <= kMaxListString, "string too long");
+    if (kind == FileKind::ProjectFile && list.size() % 2 == 0) {
+      size_t half = list.size() / 2;
+      std::vector<std::u16string> source(list.begin(), list.begin() + half);
+      std::vector<std::u16string> target(list.begin() + half, list.end());
+      Rc saved = saveProject(fs, source, target, u"mem:/out.fwp");
+      check(saved == Rc::Ok || saved == Rc::BadRequest, "saving a read project failed");
+      if (saved == Rc::Ok) {
+        std::vector<std::u16string> again;
+        check(readStringList(fs, &again, u"mem:/out.fwp", kind) == Rc::Ok,
+              "a saved project does not read back");
+        check(again == list, "a saved project reads back differently");
+      }
+    }
+  }
+  check(fs.files.size() <= 2, "stray files");
+  return 0;
+}
+
+int fuzzSavedSide(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  int side = data[0] & 1;
+  std::u16string first = (data[0] & 2) ? u"mem:/in.fwd" : u"mem:/in.fws";
+  MemoryFs fs;
+  std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
+  size_t markLength = std::strlen(kVolumeMark);
+  uint32_t volume = 0;
+  for (size_t at = 0;; ++volume) {
+    size_t mark = rest.find(kVolumeMark, at);
+    std::u16string name = volumeName(first, volume);
+    if (mark == std::string::npos) {
+      fs.files[name] = rest.substr(at);
+      break;
+    }
+    fs.files[name] = rest.substr(at, mark - at);
+    at = mark + markLength;
+  }
+  NodePool pool(1 << 20);
+  FileNode* roots = nullptr;
+  Rc rc = compareAgainstFolder(fs, first, side, pool, &roots);
+  note("compareSides", rc);
+  check(rc == Rc::Ok || roots == nullptr, "a failed comparison left a tree");
+  if (rc != Rc::Ok || !roots) return 0;
+  FileNode top{};
+  top.flags = Folder;
+  top.children = roots;
+  markTree(&top, makeMarkMasks(kDefaultFlagsSrc, kDefaultFlagsTrg, kDefaultFlagsColorize),
+           nullptr);
+  // What was loaded can be saved, and what was saved loads again.
+  Rc saved = saveSideState(fs, roots, side, u"mem:/out.fws");
+  note("saveSideState", saved);
+  check(saved == Rc::Ok || (saved == Rc::BadRequest && !longestRootFits(roots)),
+        "saving a loaded side failed");
+  if (saved != Rc::Ok) return 0;
+  NodePool pool2(1 << 20);
+  FileNode* again = nullptr;
+  check(compareAgainstFolder(fs, u"mem:/out.fws", side, pool2, &again) == Rc::Ok,
+        "a saved side does not load again");
+  return 0;
+}
+
+}  // namespace fw
