@@ -1,0 +1,38 @@
+// Applying a saved difference: writes the file contents carried in a difference file's data
+// section into the target folders of a compared tree (the tree of that difference against the
+// target). The deletions and attribute updates that need no file data are the folder pass of
+// runPairs (sync_walk.h) that follows.
+#ifndef FERRYWICK_SYNC_APPLY_DIFFERENCE_H
+#define FERRYWICK_SYNC_APPLY_DIFFERENCE_H
+
+#include <cstdint>
+#include <vector>
+
+#include "core/cancel_flag.h"
+#include "core/comparison.h"
+#include "core/file_node.h"
+#include "core/result.h"
+#include "platform/fs.h"
+#include "sync/sync_stats.h"
+
+namespace fw {
+
+// Reads the data section of the difference file at path (any volume of a split set) and
+// applies each entry whose node the masks select: a file is written to a temporary file and
+// renamed over the target only when all its bytes arrived and its times are set; an empty
+// folder is created. Entries that are not applied are read and counted as untouched.
+// Every file entry read is added to *tallied (when given), sorted by address at the end, so
+// that the folder pass does not count it again.
+// Results: Ok (also when cancelled); OutOfMemory; CannotOpen for a missing volume; Failed for
+// a damaged or mismatched file (no data section, a root index out of order or beyond the last
+// pair, a path not in the tree or too long, a stream that ends inside an entry); CannotWrite
+// when a target file cannot be written (a full disk). Whatever the result, no partly written
+// file remains, and every target file not yet reached is as it was.
+Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNode* firstRoot,
+                   uint32_t toTargetMask, uint32_t toSourceMask, SyncStats& okStats,
+                   SyncStats& failedStats, const CancelFlag* cancel,
+                   std::vector<const FileNode*>* tallied = nullptr);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_SYNC_APPLY_DIFFERENCE_H

@@ -1,0 +1,51 @@
+// Saving a difference: the tree section of the source side, then a data section with the
+// contents of every file whose action carries the source's version to the target, optionally
+// split into volumes.
+#ifndef FERRYWICK_SYNC_SAVE_DIFFERENCE_H
+#define FERRYWICK_SYNC_SAVE_DIFFERENCE_H
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/cancel_flag.h"
+#include "core/comparison.h"
+#include "core/file_node.h"
+#include "core/result.h"
+#include "formats/compressed_writer.h"
+#include "platform/fs.h"
+#include "sync/sync_stats.h"
+#include "sync/sync_walk.h"
+
+namespace fw {
+
+// Writes the difference of the compared tree at firstRoot to fileName, in volumes of
+// splitLimit MiB (kNoSplit: one volume of any size). flagsSrc selects the files whose contents are carried; okStats receives one
+// addedFiles per carried file and its bytes as they are compressed. A cancelled save removes
+// every volume it wrote and returns Ok; a failed one leaves its volumes, whose last one is not
+// marked as the last, so that no reader takes it for complete.
+Rc saveDifference(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
+                  const char16_t* fileName, int32_t splitLimit, uint32_t flagsSrc,
+                  SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel);
+
+// Writes the DataEntries of one folder pair's tree (the children of its root node).
+// ctx.sourcePath holds the pair's source root in long form, pathEnd units long;
+// ctx.sourceRootLength is pathEnd plus one. Stops with Ok at the cancel flag. Failed when a
+// file's size differs from the comparison's or a read fails, CannotOpen for a file that cannot
+// be opened, BadRequest for a name holding a backslash (the stored path's separator) or a
+// relative path too long for the writer.
+Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd);
+
+// Compresses the file at path into the writer in 64 KiB pieces, adding every piece to
+// *counter and counting the file's bytes in *local. CannotOpen when it cannot be opened,
+// Failed when a read fails, or the writer's code.
+Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
+                std::atomic<uint64_t>* counter, uint64_t* local, const CancelFlag* cancel);
+
+// The start and the end of a difference's data section on ctx.writer.
+Rc beginDataSection(WalkContext& ctx);
+Rc endDataSection(WalkContext& ctx);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_SYNC_SAVE_DIFFERENCE_H

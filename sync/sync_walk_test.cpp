@@ -1,0 +1,282 @@
+// The folder sync walk on real folder pairs: compare, mark with the masks, sync, look at disk
+// and at the tallies.
+#include "sync/sync_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "core/compare_fixture.h"
+#include "platform/testing/fault_fs.h"
+#include "sync/file_ops.h"
+
+namespace fw {
+namespace {
+
+constexpr uint64_t kT = 132500000000000000ull;
+constexpr uint64_t kHour = 36000000000ull;
+constexpr uint32_t kMirror = 0xFC;
+
+struct Counts {
+  uint32_t untouched, added, modified, deleted;
+  uint64_t untouchedBytes, addedBytes, deletedBytes;
+  bool operator==(const Counts&) const = default;
+};
+
+Counts countsOf(const SyncStats& s) {
+  return {valueOf(s.untouchedFiles), valueOf(s.addedFiles),     valueOf(s.modifiedFiles),
+          valueOf(s.deletedFiles),   valueOf(s.untouchedBytes), valueOf(s.addedBytes),
+          valueOf(s.deletedBytes)};
+}
+
+std::ostream& operator<<(std::ostream& o, const Counts& c) {
+  return o << "{untouched " << c.untouched << "/" << c.untouchedBytes << " B, added " << c.added
+           << "/" << c.addedBytes << " B, modified " << c.modified << ", deleted " << c.deleted
+           << "/" << c.deletedBytes << " B}";
+}
+
+void writeAt(const std::u16string& path, const std::string& content, uint64_t time) {
+  writeFile(path, content);
+  setModified(path, time);
+}
+
+bool hasTemporaryFile(const std::u16string& folder) {
+  Fs& sys = systemFs();
+  std::u16string pattern = folder + kPathSeparator + u"*";
+  FindHandle h;
+  FindEntry e;
+  if (sys.findFirst(pattern.c_str(), &h, &e) != FsStatus::Ok) return false;
+  bool found = false;
+  do found = found || isTemporaryName(e.name);
+  while (sys.findNext(h, &e) == FsStatus::Ok);
+  sys.findClose(h);
+  return found;
+}
+
+// Raises the cancel flag at the nth write.
+class CancelAtWriteFs : public ForwardingFs {
+ public:
+  CancelAtWriteFs(Fs& base, int nth, CancelFlag& flag)
+      : ForwardingFs(base), nth_(nth), flag_(flag) {}
+  FsStatus write(FileHandle f, const void* d, uint32_t n) override {
+    if (++writes_ == nth_) flag_ = 1;
+    return base_.write(f, d, n);
+  }
+
+ private:
+  int nth_;
+  int writes_ = 0;
+  CancelFlag& flag_;
+};
+
+class SyncWalkTest : public CompareFixture {
+ protected:
+  // Compares, marks with the masks as the File Tree window does, and syncs through fs.
+  Rc sync(uint32_t flagsSrc = kDefaultFlagsSrc, uint32_t flagsTrg = kDefaultFlagsTrg,
+          Fs* fs = nullptr, const std::function<void()>& beforeSync = {}) {
+    Rc rc = compare();
+    if (rc != Rc::Ok) return rc;
+    if (beforeSync) beforeSync();
+    return syncMarked(flagsSrc, flagsTrg, fs);
+  }
+  Rc syncMarked(uint32_t flagsSrc, uint32_t flagsTrg, Fs* fs = nullptr) {
+    totals(flagsSrc, flagsTrg);
+    ok_.reset();
+    failed_.reset();
+    return syncAll(fs ? *fs : systemFs(), source_, target_, roots_, flagsSrc, flagsTrg, ok_,
+                   failed_, &cancel_);
+  }
+  Counts ok() const { return countsOf(ok_); }
+  Counts failed() const { return countsOf(failed_); }
+
+  SyncStats ok_, failed_;
+};
+
+TEST_F(SyncWalkTest, DefaultMasksCarryBothWaysAndDeleteNothing) {
+  writeAt(src_.at("only-src.txt"), "12345", kT);
+  writeAt(src_.at("new-dir/inner/a.txt"), "aa", kT);
+  writeAt(trg_.at("only-trg.txt"), "123", kT);
+  writeAt(trg_.at("trg-dir/b.txt"), "b", kT);
+  writeAt(src_.at("newer-src.txt"), "new source", kT + kHour);
+  writeAt(trg_.at("newer-src.txt"), "old", kT);
+  writeAt(src_.at("newer-trg.txt"), "old", kT);
+  writeAt(trg_.at("newer-trg.txt"), "new target", kT + kHour);
+  writeAt(src_.at("other.txt"), "longer", kT);
+  writeAt(trg_.at("other.txt"), "short", kT);
+  writeAt(src_.at("same.txt"), "same", kT);
+  writeAt(trg_.at("same.txt"), "same", kT);
+  ASSERT_RC_OK(sync());
+
+  EXPECT_EQ(readFile(trg_.at("only-src.txt")), "12345");
+  EXPECT_EQ(modifiedOf(trg_.at("only-src.txt")), kT);
+  EXPECT_EQ(readFile(trg_.at("new-dir/inner/a.txt")), "aa");
+  EXPECT_EQ(readFile(src_.at("only-trg.txt")), "123");
+  EXPECT_EQ(readFile(src_.at("trg-dir/b.txt")), "b");
+  EXPECT_EQ(readFile(trg_.at("newer-src.txt")), "new source");
+  EXPECT_EQ(readFile(src_.at("newer-trg.txt")), "new target");
+  EXPECT_EQ(readFile(trg_.at("other.txt")), "longer");
+  EXPECT_EQ(modifiedOf(src_.at("newer-trg.txt")), kT + kHour);
+  // Added: 5 + 2 + 3 + 1 bytes; modified: 10 + 10 + 6 bytes written over 3 + 3 + 5 old ones.
+  EXPECT_EQ(ok(), (Counts{1, 4, 3, 0, 4, 11 + 26, 11}));
+  EXPECT_EQ(failed(), Counts{});
+  EXPECT_FALSE(hasTemporaryFile(trg_.path()) || hasTemporaryFile(src_.path()));
+}
+
+TEST_F(SyncWalkTest, OnlyInCategoriesOnTheOtherSidesMaskDelete) {
+  writeAt(src_.at("gone-from-src.txt"), "1", kT);
+  writeAt(src_.at("src-dir/x/y.txt"), "22", kT);
+  writeAt(src_.at("src-dir/z.txt"), "333", kT);
+  writeAt(trg_.at("gone-from-trg.txt"), "4444", kT);
+  writeAt(trg_.at("trg-dir/w.txt"), "55555", kT);
+  ASSERT_RC_OK(sync(OnlyInTarget, OnlyInSource));
+  EXPECT_FALSE(exists(src_.at("gone-from-src.txt")));
+  EXPECT_FALSE(exists(src_.at("src-dir")));
+  EXPECT_FALSE(exists(trg_.at("gone-from-trg.txt")));
+  EXPECT_FALSE(exists(trg_.at("trg-dir")));
+  EXPECT_EQ(ok(), (Counts{0, 0, 0, 5, 0, 0, 15}));
+  EXPECT_EQ(failed(), Counts{});
+}
+
+TEST_F(SyncWalkTest, AReadOnlyFileToDeleteStaysAndCountsAsFailed) {
+  writeAt(trg_.at("locked.txt"), "123", kT);
+  writeAt(trg_.at("free.txt"), "1", kT);
+  systemFs().setAttributes(trg_.at("locked.txt").c_str(), attr::ReadOnly);
+  ASSERT_RC_OK(sync(kMirror, 0));
+  EXPECT_TRUE(exists(trg_.at("locked.txt")));
+  EXPECT_FALSE(exists(trg_.at("free.txt")));
+  EXPECT_EQ(ok(), (Counts{0, 0, 0, 1, 0, 0, 1}));
+  EXPECT_EQ(failed(), (Counts{0, 0, 0, 1, 0, 0, 3}));
+}
+
+TEST_F(SyncWalkTest, FoldersOnlyInTheSourceAreCreatedEvenWhenEmpty) {
+  makeDir(src_.at("empty"));
+  makeDir(src_.at("outer/empty-inner"));
+  writeAt(src_.at("outer/f.txt"), "f", kT);
+  FaultFs fs(systemFs());
+  fs.setLogging(true);
+  ASSERT_RC_OK(sync(kDefaultFlagsSrc, kDefaultFlagsTrg, &fs));
+  EXPECT_TRUE(exists(trg_.at("empty")));
+  EXPECT_TRUE(exists(trg_.at("outer/empty-inner")));
+  EXPECT_EQ(readFile(trg_.at("outer/f.txt")), "f");
+  // The folder comes before anything inside it.
+  std::vector<std::string> log = fs.log();
+  auto at = [&](const std::string& prefix) {
+    for (size_t i = 0; i < log.size(); ++i)
+      if (log[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
+    return -1;
+  };
+  int folder = at("createDirectory " + toUtf8(trg_.at("outer")));
+  ASSERT_GE(folder, 0);
+  EXPECT_LT(folder, at("create " + toUtf8(trg_.at("outer"))));
+  EXPECT_EQ(ok().added, 1u);
+}
+
+TEST_F(SyncWalkTest, AnExcludedFolderWithActionsBelowIsWalked) {
+  writeAt(src_.at("ex/new.txt"), "new", kT);
+  writeAt(src_.at("ex/skipped.txt"), "s", kT);
+  writeAt(trg_.at("ex/kept.txt"), "k", kT);
+  ASSERT_RC_OK(sync(kDefaultFlagsSrc, kDefaultFlagsTrg, nullptr, [&] {
+    node("ex")->flags |= Excluded;
+    node("ex/skipped.txt")->flags |= Excluded;
+  }));
+  EXPECT_EQ(readFile(trg_.at("ex/new.txt")), "new");
+  EXPECT_FALSE(exists(trg_.at("ex/skipped.txt")));
+  EXPECT_EQ(readFile(src_.at("ex/kept.txt")), "k");
+  EXPECT_EQ(ok().added, 2u);
+}
+
+TEST_F(SyncWalkTest, PairsWithAnEmptyRootAreSkippedAndLaterPairsKeepTheirOwnTree) {
+  TempDir src2, trg2, src3, trg3;
+  writeAt(src_.at("one.txt"), "1", kT);
+  writeAt(trg2.at("two.txt"), "2", kT);  // row 2 has no source root
+  writeAt(src3.at("three.txt"), "3", kT);
+  writeAt(src2.at("stray.txt"), "x", kT);  // not part of any row
+  source_.roots = {src_.path(), u"", src3.path()};
+  target_.roots = {trg_.path(), trg2.path(), trg3.path()};
+  ASSERT_RC_OK(compareInputs(&source_, &target_));
+  ASSERT_RC_OK(syncMarked(kMirror, 0));
+  EXPECT_EQ(readFile(trg_.at("one.txt")), "1");
+  EXPECT_EQ(readFile(trg2.at("two.txt")), "2");  // skipped pair: untouched, not deleted
+  EXPECT_EQ(readFile(trg3.at("three.txt")), "3");
+  EXPECT_FALSE(exists(trg3.at("one.txt")));
+  EXPECT_FALSE(exists(trg3.at("two.txt")));
+  EXPECT_EQ(ok(), (Counts{0, 2, 0, 0, 0, 2, 0}));
+
+  // The same with the empty root on the target side.
+  source_.roots = {src_.path(), src2.path(), src3.path()};
+  target_.roots = {trg_.path(), u"", trg3.path()};
+  writeAt(src3.at("four.txt"), "4", kT);
+  ASSERT_RC_OK(compareInputs(&source_, &target_));
+  ASSERT_RC_OK(syncMarked(kMirror, 0));
+  EXPECT_EQ(readFile(trg3.at("four.txt")), "4");
+  EXPECT_FALSE(exists(trg3.at("stray.txt")));
+}
+
+TEST_F(SyncWalkTest, CaseOrAttributesOnlyUpdateTheTargetInPlace) {
+  writeAt(src_.at("Report.TXT"), "same", kT);
+  writeAt(trg_.at("report.txt"), "same", kT);
+  systemFs().setAttributes(src_.at("Report.TXT").c_str(), attr::ReadOnly | attr::Archive);
+  FaultFs fs(systemFs());
+  ASSERT_RC_OK(sync(kDefaultFlagsSrc, kDefaultFlagsTrg, &fs));
+  EXPECT_EQ(fs.calls(FsOp::Create), 0);  // no copy
+  EXPECT_TRUE(attributesOf(trg_.at("Report.TXT")) & attr::ReadOnly);
+  // A new comparison compares names exactly: the target now has the source's spelling.
+  ASSERT_RC_OK(compare());
+  EXPECT_EQ(node("report.txt")->flags & kCategoryBits, 0u);
+  EXPECT_EQ(ok(), (Counts{0, 0, 1, 0, 0, 0, 0}));
+}
+
+TEST_F(SyncWalkTest, AFileDifferingInSizeAndAttributesIsCopiedNotJustUpdated) {
+  writeAt(src_.at("f.bin"), "new content", kT);
+  writeAt(trg_.at("f.bin"), "old", kT);
+  systemFs().setAttributes(trg_.at("f.bin").c_str(), attr::ReadOnly);
+  ASSERT_RC_OK(sync());
+  EXPECT_EQ(readFile(trg_.at("f.bin")), "new content");
+  EXPECT_FALSE(attributesOf(trg_.at("f.bin")) & attr::ReadOnly);
+  EXPECT_EQ(ok(), (Counts{0, 0, 1, 0, 0, 11, 3}));
+}
+
+TEST_F(SyncWalkTest, ACopyFailingHalfWayIsTalliedAndTheRunGoesOn) {
+  std::string big(200000, 'n');
+  writeAt(src_.at("a.bin"), big, kT + kHour);
+  writeAt(trg_.at("a.bin"), "old a", kT);
+  writeAt(src_.at("b.bin"), "new b", kT + kHour);
+  writeAt(trg_.at("b.bin"), "old b", kT);
+  FaultFs fs(systemFs());
+  fs.failNth(FsOp::Write, 2, FsStatus::IoError);  // the second block of a.bin
+  ASSERT_RC_OK(sync(kDefaultFlagsSrc, kDefaultFlagsTrg, &fs));
+  EXPECT_EQ(readFile(trg_.at("a.bin")), "old a");
+  EXPECT_EQ(modifiedOf(trg_.at("a.bin")), kT);
+  EXPECT_EQ(readFile(trg_.at("b.bin")), "new b");
+  EXPECT_FALSE(hasTemporaryFile(trg_.path()));
+  // The block written before the failure stays in the live figure.
+  EXPECT_EQ(ok(), (Counts{0, 0, 1, 0, 0, 65536 + 5, 5}));
+  EXPECT_EQ(failed(), (Counts{0, 0, 1, 0, 0, big.size(), 5}));
+}
+
+TEST_F(SyncWalkTest, CancelDuringACopyStopsTheRunAndDamagesNothing) {
+  writeAt(src_.at("a.bin"), std::string(20 * 65536, 'a'), kT + kHour);
+  writeAt(trg_.at("a.bin"), "old a", kT);
+  writeAt(src_.at("b.bin"), "new b", kT + kHour);
+  writeAt(trg_.at("b.bin"), "old b", kT);
+  CancelAtWriteFs fs(systemFs(), 3, cancel_);
+  ASSERT_RC_OK(sync(kDefaultFlagsSrc, kDefaultFlagsTrg, &fs));
+  EXPECT_EQ(readFile(trg_.at("a.bin")), "old a");
+  EXPECT_EQ(readFile(trg_.at("b.bin")), "old b");
+  EXPECT_FALSE(hasTemporaryFile(trg_.path()));
+  EXPECT_EQ(failed(), Counts{});
+  EXPECT_EQ(ok().modified, 0u);
+}
+
+TEST_F(SyncWalkTest, MissingRootFoldersAreCreatedWithTheirAncestors) {
+  writeAt(src_.at("f.txt"), "f", kT);
+  target_.roots = {trg_.at("not/yet")};
+  source_.roots = {src_.path()};
+  ASSERT_RC_OK(compareInputs(&source_, &target_));
+  ASSERT_RC_OK(syncMarked(kDefaultFlagsSrc, kDefaultFlagsTrg));
+  EXPECT_EQ(readFile(trg_.at("not/yet/f.txt")), "f");
+}
+
+}  // namespace
+}  // namespace fw
