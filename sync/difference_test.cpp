@@ -1,0 +1,444 @@
+// Saving a difference and applying it: the round trip between two "machines", split
+// volumes, damaged and hostile files, full disks and cancels.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/compare_fixture.h"
+#include "formats/compressed_writer.h"
+#include "formats/state_file.h"
+#include "platform/testing/fault_fs.h"
+#include "sync/apply_difference.h"
+#include "sync/file_ops.h"
+#include "sync/save_difference.h"
+#include "sync/sync_walk.h"
+#include "sync/task.h"
+
+namespace fw {
+namespace {
+
+constexpr uint64_t kT = 132500000000000000ull;
+constexpr uint64_t kHour = 36000000000ull;
+constexpr uint32_t kMirror = 0xFC;
+
+std::string noise(size_t n, uint32_t seed) {  // bytes deflate cannot shrink
+  std::string out(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    out[i] = static_cast<char>(x >> 24);
+  }
+  return out;
+}
+
+void writeAt(const std::u16string& path, const std::string& content, uint64_t time) {
+  writeFile(path, content);
+  setModified(path, time);
+}
+
+// Everything below a folder: per relative path, what a byte-for-byte comparison looks at.
+void describe(const std::u16string& folder, const std::u16string& relative,
+              std::map<std::u16string, std::string>* out) {
+  Fs& sys = systemFs();
+  std::u16string base = relative.empty() ? folder : folder + kPathSeparator + relative;
+  std::u16string pattern = base + kPathSeparator + u"*";
+  FindHandle h;
+  FindEntry e;
+  if (sys.findFirst(pattern.c_str(), &h, &e) != FsStatus::Ok) return;
+  do {
+    std::u16string name = e.name;
+    if (name == u"." || name == u"..") continue;
+    std::u16string rel = relative.empty() ? name : relative + u'/' + name;
+    std::u16string full = base + kPathSeparator + name;
+    if (e.attributes & attr::Directory) {
+      (*out)[rel] = "folder";
+      describe(folder, rel, out);
+    } else {
+      std::string content = readFile(full);
+      (*out)[rel] = std::to_string(e.modified) + (e.attributes & attr::ReadOnly ? " ro " : " rw ") +
+                    std::to_string(content.size()) + " bytes, hash " +
+                    std::to_string(std::hash<std::string>{}(content));
+    }
+  } while (sys.findNext(h, &e) == FsStatus::Ok);
+  sys.findClose(h);
+}
+
+std::map<std::u16string, std::string> contentsOf(const std::u16string& folder) {
+  std::map<std::u16string, std::string> out;
+  describe(folder, u"", &out);
+  return out;
+}
+
+bool anyTemporaryFile(const std::map<std::u16string, std::string>& contents) {
+  for (const auto& [path, what] : contents) {
+    size_t slash = path.rfind(u'/');
+    if (isTemporaryName(path.c_str() + (slash == std::u16string::npos ? 0 : slash + 1)))
+      return true;
+  }
+  return false;
+}
+
+void mark(FileNode* roots, uint32_t flagsSrc, uint32_t flagsTrg) {
+  FileNode top{};
+  top.flags = Folder;
+  top.children = roots;
+  markTree(&top, makeMarkMasks(flagsSrc, flagsTrg, kDefaultFlagsColorize), nullptr);
+}
+
+// A difference file written by hand: the tree section's inflated bytes, then the data
+// section's.
+Rc writeDifference(const std::u16string& path, const std::string& tree, const std::string& data) {
+  std::unique_ptr<CompressedWriter> w;
+  Rc rc = CompressedWriter::create(systemFs(), FileKind::DifferenceFile, path.c_str(), 0, kNoSplit,
+                                   &w);
+  if (rc == Rc::Ok) rc = w->openVolume();
+  if (rc == Rc::Ok) rc = w->beginStream();
+  if (rc == Rc::Ok) rc = w->writeBytes(tree.data(), tree.size());
+  if (rc == Rc::Ok) rc = w->finishStream();
+  if (rc == Rc::Ok) rc = w->recordTreeEnd();
+  if (rc == Rc::Ok) rc = w->beginStream();
+  if (rc == Rc::Ok) rc = w->writeBytes(data.data(), data.size());
+  if (rc == Rc::Ok) rc = w->finishStream();
+  if (rc == Rc::Ok) rc = w->closeVolume(true);
+  return rc;
+}
+
+std::string entry(uint32_t root, const std::string& path, const std::string& contents = "") {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(root >> (8 * i));
+  return s + path + std::string(1, '\0') + contents;
+}
+
+// The two machines' program state, driven through runTask as the windows would.
+class RoundTripTest : public ::testing::Test {
+ protected:
+  RoundTripTest() {
+    a_.fs = &systemFs();
+    b_.fs = &systemFs();
+  }
+  // The File Tree window's marking, with the settings' masks.
+  static void markFor(TaskState& s) {
+    mark(s.firstRoot, s.settings.flagsSrc, s.settings.flagsTrg);
+  }
+
+  TempDir folderA_, folderB_, transfer_;
+  TaskState a_, b_;
+};
+
+TEST_F(RoundTripTest, StateOfBThenDifferenceFromAAppliedToBMakesBEqualToA) {
+  // Machine A's folder: new files and folders, changed files, a big file for several volumes.
+  writeAt(folderA_.at("same.txt"), "unchanged", kT);
+  writeAt(folderA_.at("changed.txt"), "the new version", kT + kHour);
+  writeAt(folderA_.at("older-on-a.txt"), "older but wins with mirror masks", kT);
+  writeAt(folderA_.at("Docs/Report.TXT"), "same bytes", kT);
+  writeAt(folderA_.at("new/deep/er/file.bin"), noise(3 * 1048576 + 12345, 1), kT);
+  writeAt(folderA_.at("new/small.txt"), "s", kT);
+  writeAt(folderA_.at("exact.bin"), noise(65536, 2), kT);
+  writeAt(folderA_.at("empty.txt"), "", kT);
+  makeDir(folderA_.at("empty-folder"));
+  makeDir(folderA_.at("new/empty-inside"));
+  systemFs().setAttributes(folderA_.at("Docs/Report.TXT").c_str(), attr::ReadOnly);
+  // Machine B's folder before.
+  writeAt(folderB_.at("same.txt"), "unchanged", kT);
+  writeAt(folderB_.at("changed.txt"), "old", kT);
+  writeAt(folderB_.at("older-on-a.txt"), "newer on b", kT + kHour);
+  writeAt(folderB_.at("Docs/report.txt"), "same bytes", kT);
+  writeAt(folderB_.at("only-on-b.txt"), "goes", kT);
+  writeAt(folderB_.at("gone/inside.txt"), "goes too", kT);
+
+  std::u16string state = transfer_.at("b.fws");
+  std::u16string diff = transfer_.at("a.fwd");
+
+  // On B: compare (target only) and save the target's state.
+  b_.inputs[1][0].roots = {folderB_.path()};
+  ASSERT_RC_OK(runTask(TaskId::Compare, b_));
+  b_.saveFileName = state;
+  ASSERT_RC_OK(runTask(TaskId::SaveTargetState, b_));
+
+  // On A: compare the folder against B's state and save the difference in 1 MiB volumes.
+  a_.inputs[0][0].roots = {folderA_.path()};
+  a_.kind[1] = SideKind::SavedState;
+  a_.inputs[1][1] = SideInput{{folderB_.path()}, state};
+  a_.settings.flagsSrc = kMirror;
+  a_.settings.flagsTrg = 0;
+  a_.settings.split = 1;
+  a_.settings.splitSize = 1;
+  ASSERT_RC_OK(runTask(TaskId::Compare, a_));
+  markFor(a_);
+  a_.saveFileName = diff;
+  ASSERT_RC_OK(runTask(TaskId::SaveDifference, a_));
+  EXPECT_TRUE(exists(transfer_.at("a.001.fwd")));
+  EXPECT_TRUE(exists(transfer_.at("a.002.fwd")));
+  EXPECT_EQ(valueOf(a_.okStats.addedFiles), 6u);  // every new or changed file, empty ones too
+
+  // Back on B: compare the difference against the folder and sync.
+  b_.kind[0] = SideKind::SavedDifference;
+  b_.inputs[0][2] = SideInput{{folderA_.path()}, transfer_.at("a.002.fwd")};  // any volume
+  b_.settings.flagsSrc = kMirror;
+  b_.settings.flagsTrg = 0;
+  ASSERT_RC_OK(runTask(TaskId::Compare, b_));
+  markFor(b_);
+  ASSERT_RC_OK(runTask(TaskId::Sync, b_));
+
+  EXPECT_EQ(contentsOf(folderB_.path()), contentsOf(folderA_.path()));
+  EXPECT_EQ(valueOf(b_.failedStats.addedFiles) + valueOf(b_.failedStats.modifiedFiles) +
+                valueOf(b_.failedStats.deletedFiles),
+            0u);
+  // Each file counted once: same.txt untouched; the rest added, modified or deleted.
+  EXPECT_EQ(valueOf(b_.okStats.untouchedFiles), 1u);
+  EXPECT_EQ(valueOf(b_.okStats.addedFiles), 4u);
+  EXPECT_EQ(valueOf(b_.okStats.modifiedFiles), 3u);  // changed, older-on-a, Report.TXT's case
+  EXPECT_EQ(valueOf(b_.okStats.deletedFiles), 2u);
+}
+
+TEST_F(RoundTripTest, ASyncIsRefusedForSavedStateSourcesAndSavedTargets) {
+  writeAt(folderA_.at("f.txt"), "f", kT);
+  a_.inputs[0][0].roots = {folderA_.path()};
+  a_.inputs[1][0].roots = {folderB_.path()};
+  ASSERT_RC_OK(runTask(TaskId::Compare, a_));
+  markFor(a_);
+  FaultFs fs(systemFs());
+  a_.fs = &fs;
+  a_.kind[0] = SideKind::SavedState;
+  EXPECT_EQ(runTask(TaskId::Sync, a_), Rc::BadRequest);
+  a_.kind[0] = SideKind::FileSystem;
+  a_.kind[1] = SideKind::SavedDifference;
+  EXPECT_EQ(runTask(TaskId::Sync, a_), Rc::BadRequest);
+  a_.kind[1] = SideKind::SavedState;
+  EXPECT_EQ(runTask(TaskId::Sync, a_), Rc::BadRequest);
+  EXPECT_EQ(fs.mutatingCalls(), 0);
+  a_.kind[1] = SideKind::FileSystem;
+  a_.cancelRequested = 1;  // cleared by the task at its start
+  ASSERT_RC_OK(runTask(TaskId::Sync, a_));
+  EXPECT_EQ(readFile(folderB_.at("f.txt")), "f");
+  EXPECT_EQ(runTask(static_cast<TaskId>(1234), a_), Rc::Ok);
+}
+
+// One comparison of a source folder against a target folder, whose difference is saved to
+// and applied from a file.
+class DifferenceTest : public CompareFixture {
+ protected:
+  Rc compareAndMark(uint32_t flagsSrc = kMirror, uint32_t flagsTrg = 0) {
+    Rc rc = compare();
+    if (rc == Rc::Ok) mark(roots_, flagsSrc, flagsTrg);
+    return rc;
+  }
+  Rc save(int32_t splitMiB = kNoSplit, Fs* fs = nullptr, uint32_t flagsSrc = kMirror) {
+    ok_.reset();
+    return saveDifference(fs ? *fs : systemFs(), source_, target_, roots_, diff_.c_str(),
+                          splitMiB, flagsSrc, ok_, failed_, &cancel_);
+  }
+  Rc apply(Fs* fs = nullptr, uint32_t flagsSrc = kMirror, uint32_t flagsTrg = 0) {
+    ok_.reset();
+    failed_.reset();
+    return applyDifference(fs ? *fs : systemFs(), target_, diff_.c_str(), roots_, flagsSrc,
+                           flagsTrg, ok_, failed_, &cancel_);
+  }
+  // The sync of machine B: the difference as the source of a new comparison.
+  Rc syncFromDifference(uint32_t flagsSrc = kMirror, uint32_t flagsTrg = 0) {
+    SideInput fromDiff{{src_.path()}, diff_};
+    CompareContext ctx;
+    ctx.fs = fs_;
+    ctx.pool = &pool_;
+    ctx.ignoreList = kDefaultIgnoreList;
+    ctx.cancel = &cancel_;
+    SavedSides saved(ctx);
+    Rc rc = compareSides(&fromDiff, &target_, &roots_, ctx);
+    if (rc != Rc::Ok) return rc;
+    mark(roots_, flagsSrc, flagsTrg);
+    ok_.reset();
+    failed_.reset();
+    return syncAll(systemFs(), fromDiff, target_, roots_, flagsSrc, flagsTrg, ok_, failed_,
+                   &cancel_);
+  }
+
+  TempDir transfer_;
+  std::u16string diff_ = transfer_.at("d.fwd");
+  SyncStats ok_, failed_;
+};
+
+TEST_F(DifferenceTest, TheFolderPassCountsNoFileTwiceAndFollowsOnlyFor0x84) {
+  writeAt(src_.at("same.txt"), "same", kT);
+  writeAt(trg_.at("same.txt"), "same", kT);
+  writeAt(src_.at("changed.txt"), "new!", kT + kHour);
+  writeAt(trg_.at("changed.txt"), "old", kT);
+  writeAt(src_.at("new.txt"), "n", kT);
+  writeAt(trg_.at("gone.txt"), "gone", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+
+  // Without 0x84 in the mask only the data are applied: gone.txt stays.
+  ASSERT_RC_OK(syncFromDifference(0x58, 0));
+  EXPECT_EQ(readFile(trg_.at("changed.txt")), "new!");
+  EXPECT_EQ(readFile(trg_.at("new.txt")), "n");
+  EXPECT_TRUE(exists(trg_.at("gone.txt")));
+
+  writeAt(trg_.at("changed.txt"), "old", kT);  // back to the state the difference was made for
+  removeTree(trg_.at("new.txt"));
+  ASSERT_RC_OK(syncFromDifference());
+  EXPECT_FALSE(exists(trg_.at("gone.txt")));
+  EXPECT_EQ(readFile(trg_.at("changed.txt")), "new!");
+  EXPECT_EQ(valueOf(ok_.untouchedFiles), 1u);  // same.txt only, not changed.txt again
+  EXPECT_EQ(valueOf(ok_.untouchedBytes), 4u);
+  EXPECT_EQ(valueOf(ok_.addedFiles), 1u);
+  EXPECT_EQ(valueOf(ok_.modifiedFiles), 1u);
+  EXPECT_EQ(valueOf(ok_.deletedFiles), 1u);
+  EXPECT_EQ(valueOf(ok_.deletedBytes), 3u + 4u);  // the old changed.txt and gone.txt
+}
+
+TEST_F(DifferenceTest, ExcludedEntriesAreConsumedAndUntouchedButTheirNewFoldersAppear) {
+  writeAt(src_.at("newdir/sub/skip.txt"), "skip", kT);
+  writeAt(src_.at("take.txt"), "take", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  node("newdir/sub/skip.txt")->flags |= Excluded;
+  ASSERT_RC_OK(apply());
+  EXPECT_TRUE(exists(trg_.at("newdir/sub")));
+  EXPECT_FALSE(exists(trg_.at("newdir/sub/skip.txt")));
+  EXPECT_EQ(readFile(trg_.at("take.txt")), "take");
+  EXPECT_EQ(valueOf(ok_.untouchedFiles), 1u);
+  EXPECT_EQ(valueOf(ok_.untouchedBytes), 4u);
+  EXPECT_EQ(valueOf(ok_.addedFiles), 1u);
+}
+
+TEST_F(DifferenceTest, MissingVolumesFailWithTheOpeningsCode) {
+  writeAt(src_.at("big.bin"), noise(2 * 1048576 + 500000, 7), kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save(1));
+  ASSERT_TRUE(exists(transfer_.at("d.002.fwd")));
+  removeTree(transfer_.at("d.001.fwd"));
+  EXPECT_EQ(apply(), Rc::CannotOpen);
+  EXPECT_EQ(contentsOf(trg_.path()), (std::map<std::u16string, std::string>{}));
+}
+
+TEST_F(DifferenceTest, ACancelledSaveRemovesEveryVolume) {
+  writeAt(src_.at("big.bin"), noise(3 * 1048576, 8), kT);
+  ASSERT_RC_OK(compareAndMark());
+  // Cancel once the third volume has been created.
+  class CancelAtThirdVolume : public ForwardingFs {
+   public:
+    CancelAtThirdVolume(Fs& base, CancelFlag& flag) : ForwardingFs(base), flag_(flag) {}
+    FsStatus createAlways(const char16_t* p, uint32_t a, FileHandle* f) override {
+      if (std::u16string(p).find(u".002.fwd") != std::u16string::npos) flag_ = 1;
+      return base_.createAlways(p, a, f);
+    }
+    CancelFlag& flag_;
+  } fs(systemFs(), cancel_);
+  ASSERT_RC_OK(save(1, &fs));
+  EXPECT_EQ(contentsOf(transfer_.path()), (std::map<std::u16string, std::string>{}));
+
+  // A failed save keeps what it wrote, unmarked as complete, so that nothing reads it.
+  cancel_ = 0;
+  FaultFs failing(systemFs());
+  failing.failPath(FsOp::OpenRead, u"big.bin", FsStatus::AccessDenied);
+  EXPECT_EQ(save(1, &failing), Rc::CannotOpen);
+  EXPECT_TRUE(exists(diff_));
+  EXPECT_NE(apply(), Rc::Ok);
+}
+
+TEST_F(DifferenceTest, AFileThatChangedSinceTheComparisonFailsTheSave) {
+  writeAt(src_.at("f.txt"), "12345", kT);
+  ASSERT_RC_OK(compareAndMark());
+  writeAt(src_.at("f.txt"), "123456", kT);
+  EXPECT_EQ(save(), Rc::Failed);
+  writeAt(src_.at("f.txt"), "12345", kT);
+  FaultFs fs(systemFs());
+  fs.failNth(FsOp::Read, 1, FsStatus::IoError);  // a read error is not the end of the file
+  EXPECT_EQ(save(kNoSplit, &fs), Rc::Failed);
+}
+
+TEST_F(DifferenceTest, AFullDiskFailsTheApplyAndLeavesEveryOtherFileIntact) {
+  for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+    writeAt(src_.at(name), noise(100000, name[0]), kT + kHour);
+    writeAt(trg_.at(name), std::string("old ") + name, kT);
+  }
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  FaultFs fs(systemFs());
+  fs.diskFullAfter(150000);
+  EXPECT_EQ(apply(&fs), Rc::CannotWrite);
+  auto after = contentsOf(trg_.path());
+  EXPECT_FALSE(anyTemporaryFile(after));
+  EXPECT_EQ(after.size(), 3u);
+  EXPECT_EQ(readFile(trg_.at("a.bin")), noise(100000, 'a'));
+  EXPECT_EQ(readFile(trg_.at("b.bin")), "old b.bin");
+  EXPECT_EQ(readFile(trg_.at("c.bin")), "old c.bin");
+  EXPECT_EQ(valueOf(ok_.modifiedFiles), 1u);
+  EXPECT_EQ(valueOf(failed_.modifiedFiles), 1u);
+}
+
+TEST_F(DifferenceTest, ACancelWhileApplyingLeavesNoPartialFile) {
+  writeAt(src_.at("big.bin"), noise(2000000, 3), kT + kHour);
+  writeAt(trg_.at("big.bin"), "old", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  class CancelAtWrite : public ForwardingFs {
+   public:
+    CancelAtWrite(Fs& base, CancelFlag& flag) : ForwardingFs(base), flag_(flag) {}
+    FsStatus write(FileHandle f, const void* d, uint32_t n) override {
+      if (++writes_ == 3) flag_ = 1;
+      return base_.write(f, d, n);
+    }
+    int writes_ = 0;
+    CancelFlag& flag_;
+  } fs(systemFs(), cancel_);
+  ASSERT_RC_OK(apply(&fs));
+  auto after = contentsOf(trg_.path());
+  EXPECT_EQ(after.size(), 1u);
+  EXPECT_EQ(readFile(trg_.at("big.bin")), "old");
+}
+
+TEST_F(DifferenceTest, HostileOrDamagedDataSectionsWriteNothingOutsideTheTarget) {
+  writeAt(src_.at("dir/a.txt"), "abc", kT);
+  writeAt(trg_.at("dir/a.txt"), "old", kT - kHour);
+  ASSERT_RC_OK(compareAndMark());
+  // The target folder sits inside a parent folder; nothing may appear in the parent.
+  TempDir parent;
+  std::u16string inner = parent.at("target");
+  writeAt(parent.at("target/dir/a.txt"), "old", kT - kHour);
+  writeAt(parent.at("victim.txt"), "victim", kT);
+  target_.roots = {inner};
+  auto before = contentsOf(parent.path());
+  std::string tree = std::string(1, '\0') + std::string(1, '\0');  // no names, no records
+
+  struct Case {
+    const char* what;
+    std::string data;
+  } cases[] = {
+      {"a parent step", entry(0, "..\\victim.txt", "abc")},
+      {"a step inside the path", entry(0, "dir\\..\\..\\victim.txt", "abc")},
+      {"an absolute path", entry(0, "\\victim.txt", "abc")},
+      {"a forward slash", entry(0, "dir/../../victim.txt", "abc")},
+      {"a name not in the tree", entry(0, "dir\\other.txt", "abc")},
+      {"a root index beyond the pairs", entry(1, "dir\\a.txt", "abc")},
+      {"a stream that ends inside the file", entry(0, "dir\\a.txt", "ab")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_RC_OK(writeDifference(diff_, tree, c.data));
+    EXPECT_EQ(apply(), Rc::Failed);
+    EXPECT_EQ(contentsOf(parent.path()), before);
+  }
+  // The same entry, whole, is applied.
+  ASSERT_RC_OK(writeDifference(diff_, tree, entry(0, "dir\\a.txt", "abc")));
+  ASSERT_RC_OK(apply());
+  EXPECT_EQ(readFile(parent.at("target/dir/a.txt")), "abc");
+  EXPECT_EQ(modifiedOf(parent.at("target/dir/a.txt")), kT);
+}
+
+TEST_F(DifferenceTest, NoMatchingCategoryGivesAnEmptyDataSection) {
+  writeAt(src_.at("f.txt"), "f", kT);
+  ASSERT_RC_OK(compareAndMark(0, 0));
+  ASSERT_RC_OK(save(kNoSplit, nullptr, 0));
+  EXPECT_EQ(valueOf(ok_.addedFiles), 0u);
+  ASSERT_RC_OK(apply());
+  EXPECT_FALSE(exists(trg_.at("f.txt")));
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,74 @@
+// The background tasks without any window: the program-wide state a task reads, and the
+// worker's entry that runs one task on it and returns its result code. The window layer starts
+// runTask on a worker thread and posts the result; the command line calls it directly.
+#ifndef FERRYWICK_SYNC_TASK_H
+#define FERRYWICK_SYNC_TASK_H
+
+#include <cstdint>
+#include <string>
+
+#include "core/cancel_flag.h"
+#include "core/comparison.h"
+#include "core/ignore_list.h"
+#include "core/node_pool.h"
+#include "core/result.h"
+#include "platform/fs.h"
+#include "sync/sync_stats.h"
+
+namespace fw {
+
+// The command ids that double as task ids.
+enum class TaskId : int {
+  SaveSourceState = 1005,
+  SaveTargetState = 1006,
+  SaveDifference = 1007,
+  Sync = 1008,
+  Compare = 10005,
+};
+
+// The settings values the tasks use (stored and loaded by the window layer).
+struct SyncSettings {
+  uint32_t flagsSrc = kDefaultFlagsSrc;            // categories the source wins
+  uint32_t flagsTrg = kDefaultFlagsTrg;            // categories the target wins
+  uint32_t flagsColorize = kDefaultFlagsColorize;  // categories shown in colour
+  uint32_t split = 0;                              // 1: split a saved difference into volumes
+  uint32_t splitSize = 2000;                       // volume size in MiB, at least 1
+  std::u16string ignore = kDefaultIgnoreList;      // ignore list, patterns separated by ";"
+};
+
+inline constexpr size_t kSideKinds = 3;
+
+// Shared by the window thread, which sets it up while no task runs, and the one worker of the
+// running task. Only cancelRequested and the statistics are touched by both while a task runs.
+struct TaskState {
+  Fs* fs = nullptr;
+  SideKind kind[2] = {SideKind::FileSystem, SideKind::FileSystem};  // 0 source, 1 target
+  SideInput inputs[2][kSideKinds];  // per side, one input for each SideKind
+  NodePool pool;
+  FileNode* firstRoot = nullptr;  // the last comparison's chain of root nodes
+  SyncSettings settings;
+  SyncStats okStats;
+  SyncStats failedStats;
+  CancelFlag cancelRequested{0};
+  std::u16string saveFileName;  // chosen in a save dialog
+
+  const SideInput& currentInput(int side) const {
+    return inputs[side][static_cast<int>(kind[side])];
+  }
+};
+
+// The worker's entry: clears cancelRequested, then runs the task:
+//   SaveSourceState, SaveTargetState: the state of side 0 or 1 of the comparison to
+//     saveFileName;
+//   SaveDifference: the difference to saveFileName (split as the settings say), from a source
+//     of kind FileSystem only (BadRequest otherwise: a saved side has no file data);
+//   Sync: syncAll, refused with BadRequest unless the target is of kind FileSystem and the
+//     source is not a SavedState;
+//   Compare: compareSides of both sides' current inputs into firstRoot;
+//   any other id: nothing, Ok.
+// SaveDifference and Sync start with both statistics at zero. Without an Fs: BadRequest.
+Rc runTask(TaskId id, TaskState& state);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_SYNC_TASK_H
