@@ -177,6 +177,8 @@ bool parseCliOptions(int argc, const char* const* argv, CliOptions* o, std::stri
   if (positional.size() == 2) {
     o->sources.push_back(positional[0]);
     o->targets.push_back(positional[1]);
+  } else if (positional.size() == 1 && o->command == CliCommand::SaveState) {
+    o->sources.push_back(positional[0]);  // the state of these folders alone
   } else if (!positional.empty()) {
     *error = "give SOURCE and TARGET together, or use --source and --target";
     return false;

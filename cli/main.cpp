@@ -1,160 +1,228 @@
-// ferrywick-cli: compare, sync, save and apply from scripts.
+// ferrywick-cli: compare, sync, save and apply from scripts, with the engine the windows use.
+#include <csignal>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/entry_report.h"
-#include "cli/json.h"
+#include "cli/cli_output.h"
+#include "cli/cli_sides.h"
+#include "cli/progress.h"
 #include "core/comparison.h"
-#include "core/format_size.h"
+#include "formats/difference_check.h"
+#include "formats/project_file.h"
 #include "platform/text.h"
+#include "sync/task.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
 
 namespace fw {
 namespace {
 
-constexpr int kExitUsage = 64;
+constexpr int kExitActions = 1;
 constexpr int kExitFailed = 2;
+constexpr int kExitUsage = 64;
+constexpr int kExitInterrupted = 130;
+
+// The running task's cancel flag, for the interrupt handler.
+CancelFlag* gCancel = nullptr;
+
+extern "C" void onInterrupt(int) {
+  if (gCancel) gCancel->store(1, std::memory_order_relaxed);
+}
 
 struct Run {
   CliOptions options;
-  SideInput source, target;
-  NodePool pool;
-  CancelFlag cancel{0};
-  FileNode* roots = nullptr;
-  std::u16string ignore;
+  TaskState state;
+  bool interrupted() const {
+    return state.cancelRequested.load(std::memory_order_relaxed) != 0;
+  }
 };
 
-int fail(const Run& run, Rc rc, const std::string& message) {
-  if (run.options.json)
-    std::printf("{\"result\":\"%s\",\"message\":%s}\n", rcName(rc), jsonString(message).c_str());
-  std::fprintf(stderr, "ferrywick-cli: %s (%s)\n", message.c_str(), rcName(rc));
+// Runs a task with live progress on a terminal; Ctrl+C cancels it.
+Rc runWithProgress(Run& run, TaskId id, bool showProgress) {
+  bool live = showProgress && !run.options.quiet && isatty(fileno(stderr));
+  Progress progress(live ? &run.state.okStats : nullptr,
+                    id == TaskId::SaveDifference ? "saved" : "written");
+  Rc rc = runTask(id, run.state);
+  progress.stop();
+  return rc;
+}
+
+Rc compare(Run& run) {
+  Rc rc = runWithProgress(run, TaskId::Compare, false);
+  if (rc == Rc::Ok && !run.interrupted()) {
+    // The sync walk and the difference save read the counts and marks of this pass.
+    FileNode top{};
+    top.flags = Folder;
+    top.children = run.state.firstRoot;
+    markTree(&top, makeMarkMasks(run.options.flagsSrc, run.options.flagsTrg, 0), nullptr);
+  }
+  return rc;
+}
+
+int interrupted(const Run& run) {
+  reportFailure(run.options, Rc::Ok, "interrupted; nothing more was done");
+  return kExitInterrupted;
+}
+
+int compareCommand(Run& run) {
+  Rc rc = compare(run);
+  if (run.interrupted()) return interrupted(run);
+  if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
+  warnAboutSides(run.options, run.state);
+  return reportEntries(run.options, run.state.firstRoot) ? kExitActions : 0;
+}
+
+// Refuses a damaged or incomplete difference before anything is touched.
+bool verifyBeforeApply(Run& run) {
+  const SideInput& source = run.state.currentInput(0);
+  if (run.state.kind[0] != SideKind::SavedDifference || !run.options.verify) return true;
+  DifferenceCheck check;
+  Rc rc = verifyDifference(*run.state.fs, source.savedFile.c_str(), &check);
+  if (rc == Rc::Ok) return true;
+  reportFailure(run.options, rc,
+                toUtf8Escaped(source.savedFile) + ": " + check.fault + "; nothing was changed");
+  return false;
+}
+
+int syncCommand(Run& run) {
+  if (run.state.kind[0] == SideKind::SavedState || run.state.kind[1] != SideKind::FileSystem) {
+    reportFailure(run.options, Rc::BadRequest,
+                  "a sync needs folders or a saved difference as source and folders as target");
+    return kExitFailed;
+  }
+  if (!verifyBeforeApply(run)) return kExitFailed;
+  Rc rc = compare(run);
+  if (run.interrupted()) return interrupted(run);
+  if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
+  warnAboutSides(run.options, run.state);
+  if (run.options.dryRun) {
+    reportEntries(run.options, run.state.firstRoot);
+    return 0;
+  }
+  rc = runWithProgress(run, TaskId::Sync, true);
+  if (run.interrupted()) return interrupted(run);
+  if (rc != Rc::Ok) return reportFailure(run.options, rc, "the sync failed"), kExitFailed;
+  reportStats(run.options, run.state.okStats, run.state.failedStats);
+  return anyFailure(run.state.failedStats) ? kExitActions : 0;
+}
+
+int saveCommand(Run& run, TaskId id) {
+  Rc rc = compare(run);
+  if (run.interrupted()) return interrupted(run);
+  if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
+  warnAboutSides(run.options, run.state);
+  run.state.saveFileName = absolutePath(*run.state.fs, run.options.output);
+  rc = runWithProgress(run, id, id == TaskId::SaveDifference);
+  if (run.interrupted()) return interrupted(run);
+  if (rc != Rc::Ok) {
+    reportFailure(run.options, rc, "cannot write " + run.options.output);
+    return kExitFailed;
+  }
+  if (id == TaskId::SaveDifference) reportStats(run.options, run.state.okStats,
+                                                run.state.failedStats);
+  else reportResult(run.options);
+  return 0;
+}
+
+int rootsCommand(Run& run) {
+  Fs& fs = *run.state.fs;
+  std::u16string path = toUtf16(run.options.file);
+  Project project;
+  if (loadProject(fs, path.c_str(), &project) == Rc::Ok) {
+    for (size_t i = 0; i < project.rows(); ++i) printProjectRow(run.options, i, project.row(i));
+    return 0;
+  }
+  std::vector<std::u16string> names;
+  for (FileKind kind : {FileKind::StateFile, FileKind::DifferenceFile}) {
+    if (readStringList(fs, &names, path.c_str(), kind) != Rc::Ok) continue;
+    for (size_t i = 0; i < names.size(); ++i) printRootName(run.options, i, names[i]);
+    return 0;
+  }
+  reportFailure(run.options, Rc::Failed, run.options.file + ": Wrong file format!");
   return kExitFailed;
 }
 
-std::string sideJson(const SideInfo& s) {
-  return "{\"size\":" + std::to_string(s.size) + ",\"modified\":" + std::to_string(s.modified) +
-         ",\"attributes\":" + std::to_string(s.attributes) + "}";
-}
-
-void printEntry(const Run& run, const EntryRow& e) {
-  const FileNode* n = e.node;
-  if (run.options.json) {
-    std::string flags = "\"" + categoryNames(n->flags, "\",\"") + "\"";
-    std::printf(
-        "{\"row\":%zu,\"path\":%s,\"kind\":\"%s\",\"flags\":[%s],\"excluded\":%s,"
-        "\"action\":\"%s\",\"changes\":%s,\"source\":%s,\"target\":%s}\n",
-        e.row, jsonString(e.path).c_str(), isFolder(n) ? "folder" : "file", flags.c_str(),
-        (n->flags & Excluded) ? "true" : "false", actionName(e.action),
-        e.changes < 0 ? "null" : e.changes == 0 ? "\"source\"" : "\"target\"",
-        e.onSource ? sideJson(n->side[0]).c_str() : "null",
-        e.onTarget ? sideJson(n->side[1]).c_str() : "null");
-    return;
+int verifyCommand(Run& run) {
+  DifferenceCheck check;
+  Rc rc = verifyDifference(*run.state.fs, toUtf16(run.options.file).c_str(), &check);
+  if (rc != Rc::Ok) {
+    reportFailure(run.options, rc, run.options.file + ": " + check.fault);
+    return kExitFailed;
   }
-  const char* where = e.changes < 0 ? "" : e.changes == 0 ? "source" : "target";
-  std::string path = e.path + (isFolder(n) ? "/" : "");
-  if (run.source.roots.size() > 1 || run.target.roots.size() > 1)
-    path = "[" + std::to_string(e.row) + "] " + path;
-  std::printf("%-7s %-7s %-30s %s\n", actionName(e.action), where,
-              categoryNames(n->flags, ",").c_str(), path.c_str());
+  reportCheck(run.options, check);
+  return 0;
 }
 
-std::string countsJson(const SideCounts& c) {
-  return "{\"filesExisting\":" + std::to_string(c.filesExisting) +
-         ",\"filesAdd\":" + std::to_string(c.filesAdd) +
-         ",\"filesModify\":" + std::to_string(c.filesModify) +
-         ",\"filesDelete\":" + std::to_string(c.filesDelete) +
-         ",\"bytesExisting\":" + std::to_string(c.bytesExisting) +
-         ",\"bytesAdd\":" + std::to_string(c.bytesAdd) +
-         ",\"bytesDelete\":" + std::to_string(c.bytesDelete) + "}";
-}
-
-void printTotals(const Run& run, const SideCounts* c) {
-  if (run.options.json) {
-    std::printf("{\"totals\":{\"source\":%s,\"target\":%s}}\n", countsJson(c[0]).c_str(),
-                countsJson(c[1]).c_str());
-    return;
+int runCommand(Run& run) {
+  switch (run.options.command) {
+    case CliCommand::Roots: return rootsCommand(run);
+    case CliCommand::Verify: return verifyCommand(run);
+    default: break;
   }
-  const char* names[2] = {"Source", "Target"};
-  for (int s = 0; s < 2; ++s)
-    std::printf("%s: %u files, %s; add %u (%s), modify %u, delete %u (%s)\n", names[s],
-                c[s].filesExisting, formatSize(c[s].bytesExisting).c_str(), c[s].filesAdd,
-                formatSize(c[s].bytesAdd).c_str(), c[s].filesModify, c[s].filesDelete,
-                formatSize(c[s].bytesDelete).c_str());
-}
-
-Rc runCompare(Run& run) {
-  CompareContext ctx;
-  ctx.fs = &systemFs();
-  ctx.pool = &run.pool;
-  ctx.ignoreList = run.ignore.c_str();
-  ctx.cancel = &run.cancel;
-  return compareSides(run.source.roots.empty() ? nullptr : &run.source,
-                      run.target.roots.empty() ? nullptr : &run.target, &run.roots, ctx);
-}
-
-// Lists the entries and totals; returns whether any entry has an action.
-bool report(Run& run) {
-  bool anyAction = false;
-  forEachCategorizedEntry(run.roots, run.options.flagsSrc, run.options.flagsTrg,
-                          [&](const EntryRow& e) {
-                            if (e.action != EntryAction::None) anyAction = true;
-                            if (!run.options.quiet || run.options.json) printEntry(run, e);
-                          });
-  FileNode top{};
-  top.flags = Folder;
-  top.children = run.roots;
-  markTree(&top, makeMarkMasks(run.options.flagsSrc, run.options.flagsTrg, 0), nullptr);
-  printTotals(run, top.counts);
-  return anyAction;
-}
-
-void warnAboutRoots(const Run& run) {
-  for (int s = 0; s < 2; ++s) {
-    const SideInput& side = s == 0 ? run.source : run.target;
-    if (side.hasSavedFile()) continue;
-    for (const std::u16string& root : side.roots) {
-      uint32_t a;
-      if (!root.empty() && systemFs().getAttributes(root.c_str(), &a) == FsStatus::NotFound)
-        std::fprintf(stderr, "ferrywick-cli: warning: %s folder %s does not exist\n",
-                     s == 0 ? "source" : "target", toUtf8Escaped(root).c_str());
-    }
+  std::string error;
+  Rc rc = setUpSides(run.options, run.state, &error);
+  if (rc != Rc::Ok) return reportFailure(run.options, rc, error), kExitFailed;
+  switch (run.options.command) {
+    case CliCommand::Compare: return compareCommand(run);
+    case CliCommand::Sync: return syncCommand(run);
+    case CliCommand::SaveState:
+      return saveCommand(run, run.options.side == 0 ? TaskId::SaveSourceState
+                                                    : TaskId::SaveTargetState);
+    case CliCommand::SaveDiff: return saveCommand(run, TaskId::SaveDifference);
+    default: return kExitUsage;
   }
-  for (const UnlistedFolder& u : unlistedFolders(run.roots))
-    std::fprintf(stderr,
-                 "ferrywick-cli: warning: %s folder %s could not be read; the entries below it "
-                 "are left alone\n",
-                 u.side == 0 ? "source" : "target", toUtf8Escaped(u.path).c_str());
 }
 
-bool setUpSides(Run& run) {
-  for (const std::string& s : run.options.sources) run.source.roots.push_back(toUtf16(s));
-  for (const std::string& t : run.options.targets) run.target.roots.push_back(toUtf16(t));
-  run.ignore = toUtf16(run.options.ignore);
-  return true;
-}
-
-int main(int argc, char** argv) {
+int cliMain(int argc, const char* const* argv) {
   Run run;
   std::string error;
   if (!parseCliOptions(argc, argv, &run.options, &error)) {
     std::fprintf(stderr, "ferrywick-cli: %s\nTry 'ferrywick-cli --help'.\n", error.c_str());
     return kExitUsage;
   }
-  switch (run.options.command) {
-    case CliCommand::Help: std::fputs(cliUsage(), stdout); return 0;
-    case CliCommand::Version: std::puts(cliVersion()); return 0;
-    default: break;
+  if (run.options.command == CliCommand::Help) {
+    std::fputs(cliUsage(), stdout);
+    return 0;
   }
-  if (!setUpSides(run)) return kExitFailed;
-  if (run.options.command != CliCommand::Compare)
-    return fail(run, Rc::BadRequest, "this command is not available in this build yet");
-  Rc rc = runCompare(run);
-  if (rc != Rc::Ok) return fail(run, rc, "the comparison failed");
-  warnAboutRoots(run);
-  return report(run) ? 1 : 0;
+  if (run.options.command == CliCommand::Version) {
+    std::puts(cliVersion());
+    return 0;
+  }
+  run.state.fs = &systemFs();
+  run.state.settings.flagsSrc = run.options.flagsSrc;
+  run.state.settings.flagsTrg = run.options.flagsTrg;
+  run.state.settings.ignore = toUtf16(run.options.ignore);
+  run.state.settings.split = run.options.split ? 1 : 0;
+  run.state.settings.splitSize = static_cast<uint32_t>(run.options.splitMiB);
+  gCancel = &run.state.cancelRequested;
+  std::signal(SIGINT, onInterrupt);
+  std::signal(SIGTERM, onInterrupt);
+  int status = runCommand(run);
+  std::fflush(stdout);
+  return status;
 }
 
 }  // namespace
 }  // namespace fw
 
-int main(int argc, char** argv) { return fw::main(argc, argv); }
+#ifdef _WIN32
+// Windows hands the arguments over as UTF-16; the rest of the tool works in UTF-8.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i)
+    args.push_back(fw::toUtf8Escaped(reinterpret_cast<const char16_t*>(argv[i])));
+  std::vector<const char*> pointers;
+  for (const std::string& a : args) pointers.push_back(a.c_str());
+  return fw::cliMain(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) { return fw::cliMain(argc, argv); }
+#endif

@@ -1,0 +1,125 @@
+#include "cli/cli_sides.h"
+
+#include <cstdio>
+
+#include "formats/project_file.h"
+#include "platform/text.h"
+
+namespace fw {
+
+std::u16string absolutePath(Fs& fs, const std::string& path) {
+  std::u16string given = toUtf16(path);
+#ifdef _WIN32
+  for (char16_t& c : given)
+    if (c == u'/') c = u'\\';
+#endif
+  std::u16string full;
+  if (given.empty() || fs.fullPath(given.c_str(), &full) != FsStatus::Ok) return given;
+  // A trailing separator ("dir/") would double up with the separators the engine adds.
+  while (full.size() > 1 && full.back() == kPathSeparator && full[full.size() - 2] != u':')
+    full.pop_back();
+  return full;
+}
+
+namespace {
+
+bool isFile(Fs& fs, const std::u16string& path) {
+  uint32_t a;
+  return fs.getAttributes(path.c_str(), &a) == FsStatus::Ok && !(a & attr::Directory);
+}
+
+Rc setUpSide(const CliOptions& options, TaskState& state, int side, std::string* error) {
+  Fs& fs = *state.fs;
+  const std::vector<std::string>& paths = side == 0 ? options.sources : options.targets;
+  const char* name = side == 0 ? "source" : "target";
+  std::vector<std::u16string> folders;
+  std::u16string savedFile;
+  for (const std::string& p : paths) {
+    std::u16string full = absolutePath(fs, p);
+    if (!isFile(fs, full)) {
+      folders.push_back(full);
+      continue;
+    }
+    if (!savedFile.empty()) {
+      *error = std::string("only one saved file may stand for the ") + name;
+      return Rc::BadRequest;
+    }
+    savedFile = full;
+  }
+  if (!savedFile.empty() && !folders.empty()) {
+    *error = std::string("the ") + name + " is either folders or one saved file, not both";
+    return Rc::BadRequest;
+  }
+  if (savedFile.empty()) {
+    SideInput& input = state.inputs[side][static_cast<int>(SideKind::FileSystem)];
+    input.roots.insert(input.roots.end(), folders.begin(), folders.end());
+    state.kind[side] = SideKind::FileSystem;
+    return Rc::Ok;
+  }
+  const struct {
+    FileKind file;
+    SideKind side;
+  } kinds[] = {{FileKind::StateFile, SideKind::SavedState},
+               {FileKind::DifferenceFile, SideKind::SavedDifference}};
+  for (const auto& k : kinds) {
+    SideInput& input = state.inputs[side][static_cast<int>(k.side)];
+    if (readStringList(fs, &input.roots, savedFile.c_str(), k.file) != Rc::Ok) continue;
+    input.savedFile = savedFile;
+    state.kind[side] = k.side;
+    return Rc::Ok;
+  }
+  *error = toUtf8Escaped(savedFile) + ": Wrong file format!";
+  return Rc::Failed;
+}
+
+}  // namespace
+
+Rc setUpSides(const CliOptions& options, TaskState& state, std::string* error) {
+  if (!options.project.empty()) {
+    Project project;
+    std::u16string path = absolutePath(*state.fs, options.project);
+    if (loadProject(*state.fs, path.c_str(), &project) != Rc::Ok) {
+      *error = options.project + ": Wrong file format!";
+      return Rc::Failed;
+    }
+    SideInput* in[2] = {&state.inputs[0][0], &state.inputs[1][0]};
+    for (size_t i = 0; i < project.rows(); ++i) {
+      FolderPair row = project.row(i);
+      in[0]->roots.push_back(row.source.empty() ? row.source
+                                                : absolutePath(*state.fs, toUtf8(row.source)));
+      in[1]->roots.push_back(row.target.empty() ? row.target
+                                                : absolutePath(*state.fs, toUtf8(row.target)));
+    }
+  }
+  for (int side = 0; side < 2; ++side)
+    if (Rc rc = setUpSide(options, state, side, error); rc != Rc::Ok) return rc;
+  // Rows pair by index: pad the shorter side, as the main window does.
+  std::vector<std::u16string>& a = state.inputs[0][static_cast<int>(state.kind[0])].roots;
+  std::vector<std::u16string>& b = state.inputs[1][static_cast<int>(state.kind[1])].roots;
+  bool onlySources = options.targets.empty() && options.project.empty();
+  if (!onlySources) {
+    while (a.size() < b.size()) a.emplace_back();
+    while (b.size() < a.size()) b.emplace_back();
+  }
+  return Rc::Ok;
+}
+
+void warnAboutSides(const CliOptions& options, const TaskState& state) {
+  if (options.quiet) return;
+  for (int s = 0; s < 2; ++s) {
+    if (state.kind[s] != SideKind::FileSystem) continue;
+    for (const std::u16string& root : state.currentInput(s).roots) {
+      uint32_t a;
+      if (!root.empty() && state.fs->getAttributes(root.c_str(), &a) == FsStatus::NotFound)
+        std::fprintf(stderr, "ferrywick-cli: warning: %s folder %s does not exist\n",
+                     s == 0 ? "source" : "target", toUtf8Escaped(root).c_str());
+    }
+  }
+  for (const UnlistedFolder& u : unlistedFolders(state.firstRoot))
+    std::fprintf(stderr,
+                 "ferrywick-cli: warning: %s folder %s could not be read completely; the "
+                 "entries below it are left alone\n",
+                 u.side == 0 ? "source" : "target", toUtf8Escaped(u.path).c_str());
+}
+
+}  // namespace fw

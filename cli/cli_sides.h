@@ -1,0 +1,29 @@
+// Turning the command line's paths into the two sides of a comparison.
+#ifndef FERRYWICK_CLI_CLI_SIDES_H
+#define FERRYWICK_CLI_CLI_SIDES_H
+
+#include <string>
+
+#include "cli/cli_options.h"
+#include "core/result.h"
+#include "platform/fs.h"
+#include "sync/task.h"
+
+namespace fw {
+
+// The absolute form of a path given on the command line (UTF-8), in this build's form.
+std::u16string absolutePath(Fs& fs, const std::string& path);
+
+// Fills each side's kind and input: the rows of --project, or per side the folders given, or
+// one existing regular file, read as a saved state or else a saved difference whose stored
+// root names are the side's rows. Both sides get the same number of rows (empty ones added).
+// On failure *error says why, naming the file.
+Rc setUpSides(const CliOptions& options, TaskState& state, std::string* error);
+
+// Warnings on stderr about what decides what a sync will do: root folders that do not exist,
+// folders that could not be listed.
+void warnAboutSides(const CliOptions& options, const TaskState& state);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_CLI_CLI_SIDES_H
