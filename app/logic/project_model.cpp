@@ -1,0 +1,213 @@
+#include "app/logic/project_model.h"
+
+#include <algorithm>
+
+#include "formats/project_file.h"
+#include "platform/fs.h"
+
+namespace fw {
+
+bool hasPlacement(const PlacementBytes& p) {
+  return p[0] != 0 || p[1] != 0 || p[2] != 0 || p[3] != 0;
+}
+
+Workspace::Workspace() {
+  task.fs = &systemFs();
+  for (auto& side : kindLabels)
+    for (size_t k = 0; k < kSideKinds; ++k) side[k] = sideKindLabel(static_cast<SideKind>(k));
+  fitKindBoxChars(*this);
+}
+
+namespace {
+
+// One direction of padRows: makes `shorter` as long as `longer` or trims `longer`'s empty tail.
+void padOne(std::vector<std::u16string>& shorter, std::vector<std::u16string>& longer) {
+  while (shorter.size() < longer.size()) {
+    if (!longer.back().empty())
+      shorter.emplace_back();
+    else
+      longer.pop_back();
+  }
+}
+
+}  // namespace
+
+void padRows(std::vector<std::u16string>& s, std::vector<std::u16string>& t) {
+  padOne(s, t);
+  padOne(t, s);
+}
+
+void padSelectedRows(Workspace& ws) {
+  padRows(ws.sides[kSourceSide].selected().roots, ws.sides[kTargetSide].selected().roots);
+}
+
+void clearInputs(Workspace& ws, int n) {
+  ws.task.pool.releaseAll();
+  ws.task.firstRoot = nullptr;
+  for (auto& side : ws.sides)
+    for (int k = 0; k < n && k < static_cast<int>(kSideKinds); ++k) {
+      side.inputs[k].roots.clear();
+      side.inputs[k].savedFile.clear();
+    }
+}
+
+void newProject(Workspace& ws) {
+  clearInputs(ws, 1);
+  for (auto& labels : ws.kindLabels) labels[0] = sideKindLabel(SideKind::FileSystem);
+  fitKindBoxChars(ws);
+}
+
+void fitKindBoxChars(Workspace& ws) {
+  for (int s = 0; s < 2; ++s) {
+    size_t longest = 0;
+    for (const auto& label : ws.kindLabels[s]) longest = std::max(longest, label.size());
+    ws.kindBoxChars[s] = static_cast<int>(longest);
+  }
+}
+
+ButtonStates buttonStates(const Workspace& ws, int selection, bool workerRunning) {
+  ButtonStates b;
+  b.add = ws.sides[kSourceSide].kind == SideKind::FileSystem ||
+          ws.sides[kTargetSide].kind == SideKind::FileSystem;
+  b.edit = b.remove = selection >= 0;
+  b.compare = !ws.sides[kSourceSide].selected().roots.empty() && !workerRunning;
+  return b;
+}
+
+std::u16string fileNamePart(const std::u16string& path) {
+  size_t cut = path.find_last_of(u"\\/");
+  return cut == std::u16string::npos ? path : path.substr(cut + 1);
+}
+
+FileKind fileKindFor(SideKind kind) {
+  switch (kind) {
+    case SideKind::FileSystem: return FileKind::ProjectFile;
+    case SideKind::SavedState: return FileKind::StateFile;
+    case SideKind::SavedDifference: return FileKind::DifferenceFile;
+  }
+  return FileKind::ProjectFile;
+}
+
+FileFilter fileFilterFor(SideKind kind) {
+  using namespace std::string_literals;
+  switch (kind) {
+    case SideKind::SavedState:
+      return {u"Ferrywick State (*.fws)\0*.fws;\0All Files (*.*)\0*.*;\0\0"s, u"fws"};
+    case SideKind::SavedDifference:
+      return {u"Ferrywick Diff (*.fwd)\0*.fwd;\0All Files (*.*)\0*.*;\0\0"s, u"fwd"};
+    case SideKind::FileSystem:
+      break;
+  }
+  return {u"Ferrywick Project (*.fwp)\0*.fwp;\0All Files (*.*)\0*.*;\0\0"s, u"fwp"};
+}
+
+Rc loadSideFile(Workspace& ws, const char16_t* path, int side, SideKind kind) {
+  if (kind == SideKind::FileSystem) newProject(ws);
+  const int k = static_cast<int>(kind);
+  SideInput& input = ws.sides[side].inputs[k];
+  Fs& fs = *ws.task.fs;
+  Rc rc = readStringList(fs, &input.roots, path, fileKindFor(kind));
+
+  std::u16string label = sideKindLabel(kind);
+  if (rc == Rc::Ok) {
+    if (kind == SideKind::FileSystem) {
+      // The file holds the source column and then the target column, n strings each; the half
+      // that belongs to the other side moves there.
+      std::vector<std::u16string>& mine = input.roots;
+      const size_t half = mine.size() / 2;
+      std::vector<std::u16string> first(std::make_move_iterator(mine.begin()),
+                                        std::make_move_iterator(mine.begin() + half));
+      std::vector<std::u16string> second(std::make_move_iterator(mine.begin() + half),
+                                         std::make_move_iterator(mine.end()));
+      ws.sides[kSourceSide].inputs[k].roots = std::move(first);
+      ws.sides[kTargetSide].inputs[k].roots = std::move(second);
+    } else {
+      input.savedFile = path;
+    }
+    std::u16string full;
+    label = fileNamePart(fs.fullPath(path, &full) == FsStatus::Ok ? full : std::u16string(path));
+  } else {
+    input.roots.clear();
+    input.savedFile.clear();
+  }
+
+  if (kind == SideKind::FileSystem) {
+    ws.kindLabels[kSourceSide][k] = label;
+    ws.kindLabels[kTargetSide][k] = label;
+  } else {
+    ws.kindLabels[side][k] = label;
+  }
+  fitKindBoxChars(ws);
+  padSelectedRows(ws);
+  return rc;
+}
+
+bool loadStartupFile(Workspace& ws, const char16_t* path) {
+  for (SideKind kind : {SideKind::FileSystem, SideKind::SavedState, SideKind::SavedDifference}) {
+    if (loadSideFile(ws, path, kSourceSide, kind) == Rc::Ok) {
+      ws.sides[kSourceSide].kind = kind;
+      padSelectedRows(ws);
+      return true;
+    }
+  }
+  return false;
+}
+
+void swapSides(Workspace& ws) {
+  std::swap(ws.sides[kSourceSide], ws.sides[kTargetSide]);
+  for (size_t k = 0; k < kSideKinds; ++k)
+    std::swap(ws.kindLabels[kSourceSide][k], ws.kindLabels[kTargetSide][k]);
+  std::swap(ws.kindBoxChars[kSourceSide], ws.kindBoxChars[kTargetSide]);
+  padSelectedRows(ws);
+}
+
+int removeRow(Workspace& ws, int row) {
+  auto& s = ws.sides[kSourceSide].selected().roots;
+  auto& t = ws.sides[kTargetSide].selected().roots;
+  if (row < 0) return -1;
+  const size_t r = static_cast<size_t>(row);
+  if (r < s.size()) s.erase(s.begin() + row);
+  if (r < t.size()) t.erase(t.begin() + row);
+  const size_t rows = std::max(s.size(), t.size());
+  return r < rows ? row : -1;
+}
+
+FolderPairRecord folderPairFor(const Workspace& ws) {
+  FolderPairRecord pair;
+  pair.sourceEditable = ws.sides[kSourceSide].kind == SideKind::FileSystem;
+  pair.targetEditable = ws.sides[kTargetSide].kind == SideKind::FileSystem;
+  if (!ws.addMode) {
+    const auto& s = ws.sides[kSourceSide].selected().roots;
+    const auto& t = ws.sides[kTargetSide].selected().roots;
+    const size_t r = static_cast<size_t>(ws.currentRow);
+    if (ws.currentRow >= 0 && r < s.size()) pair.source = s[r];
+    if (ws.currentRow >= 0 && r < t.size()) pair.target = t[r];
+  }
+  return pair;
+}
+
+void storeFolderPair(Workspace& ws, const FolderPairRecord& pair) {
+  auto& s = ws.sides[kSourceSide].selected().roots;
+  auto& t = ws.sides[kTargetSide].selected().roots;
+  const size_t r = static_cast<size_t>(std::max(ws.currentRow, 0));
+  auto put = [&](std::vector<std::u16string>& list, const std::u16string& text) {
+    std::u16string cut = text.substr(0, 259);
+    if (ws.addMode) {
+      list.insert(list.begin() + static_cast<std::ptrdiff_t>(std::min(r, list.size())), cut);
+    } else {
+      if (list.size() <= r) list.resize(r + 1);
+      list[r] = cut;
+    }
+  };
+  put(s, pair.source);
+  put(t, pair.target);
+}
+
+void publishSides(Workspace& ws) {
+  for (int side = 0; side < 2; ++side) {
+    ws.task.kind[side] = ws.sides[side].kind;
+    for (size_t k = 0; k < kSideKinds; ++k) ws.task.inputs[side][k] = ws.sides[side].inputs[k];
+  }
+}
+
+}  // namespace fw

@@ -1,0 +1,164 @@
+#include "app/logic/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace fw {
+namespace {
+
+// Two hives of values in memory; a hive is present once it has a key.
+class FakeRegistry : public RegistryAccess {
+ public:
+  using Values = std::map<std::u16string, std::vector<uint8_t>>;
+  std::map<Hive, Values> keys;
+  std::map<Hive, bool> writable{{Hive::CurrentUser, true}, {Hive::LocalMachine, true}};
+
+  bool openForQuery(Hive hive) override {
+    if (!keys.count(hive)) return false;
+    open_ = &keys[hive];
+    return true;
+  }
+  bool openForWrite(Hive hive) override {
+    if (!writable[hive]) return false;
+    open_ = &keys[hive];
+    return true;
+  }
+  void close() override { open_ = nullptr; }
+  bool query(const char16_t* name, std::vector<uint8_t>* data) override {
+    auto it = open_->find(name);
+    if (it == open_->end()) return false;
+    *data = it->second;
+    return true;
+  }
+  void writeBinary(const char16_t* name, const uint8_t* data, size_t size) override {
+    (*open_)[name].assign(data, data + size);
+  }
+  void writeDword(const char16_t* name, uint32_t v) override {
+    (*open_)[name] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+  }
+  void writeString(const char16_t* name, const std::u16string& text) override {
+    (*open_)[name] = textBytes(text, true);
+  }
+
+  static std::vector<uint8_t> textBytes(const std::u16string& text, bool terminated) {
+    std::vector<uint8_t> out;
+    for (char16_t c : text) out.insert(out.end(), {uint8_t(c), uint8_t(c >> 8)});
+    if (terminated) out.insert(out.end(), {0, 0});
+    return out;
+  }
+  static std::vector<uint8_t> dword(uint32_t v) {
+    return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+  }
+
+ private:
+  Values* open_ = nullptr;
+};
+
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  FakeRegistry registry;
+  SyncSettings settings;
+  ShellSettings shell;
+};
+
+TEST_F(SettingsStoreTest, FirstStartWithoutKeyKeepsDefaults) {
+  settings.flagsSrc = 1;
+  settings.ignore = u"x";
+  shell.mainPlacement[0] = 44;
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.flagsSrc, 0xD8u);
+  EXPECT_EQ(settings.flagsTrg, 0x24u);
+  EXPECT_EQ(settings.flagsColorize, 0xFCu);
+  EXPECT_EQ(settings.split, 0u);
+  EXPECT_EQ(settings.splitSize, 2000u);
+  EXPECT_EQ(settings.ignore, u"thumbs.db");
+  EXPECT_TRUE(shell.hasIgnore);
+  EXPECT_EQ(shell.ignoreCapacity, 32u);
+  EXPECT_FALSE(hasPlacement(shell.mainPlacement));
+}
+
+TEST_F(SettingsStoreTest, MachineKeyIsUsedOnlyWithoutUserKeyAndSaveWritesBoth) {
+  registry.keys[Hive::LocalMachine][u"flagsSrc"] = FakeRegistry::dword(0x08);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.flagsSrc, 0x08u);
+  // The machine's key has no "ignore": there is no ignore list, not the default one.
+  EXPECT_FALSE(shell.hasIgnore);
+  EXPECT_TRUE(settings.ignore.empty());
+
+  saveSettingsTo(registry, settings, shell);
+  for (Hive hive : {Hive::CurrentUser, Hive::LocalMachine}) {
+    auto& values = registry.keys[hive];
+    EXPECT_EQ(values[u"flagsSrc"], FakeRegistry::dword(0x08));
+    EXPECT_EQ(values[u"splitSize"], FakeRegistry::dword(2000));
+    EXPECT_EQ(values[u"ignore"], (std::vector<uint8_t>{0, 0}));  // the terminator alone
+    EXPECT_EQ(values[u"WindowPos"].size(), 44u);
+  }
+
+  // Now the user's key exists and wins.
+  registry.keys[Hive::LocalMachine][u"flagsSrc"] = FakeRegistry::dword(0x10);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.flagsSrc, 0x08u);
+  EXPECT_TRUE(shell.hasIgnore);  // an empty "ignore" is an empty list...
+  EXPECT_TRUE(settings.ignore.empty());
+}
+
+TEST_F(SettingsStoreTest, SaveSkipsAHiveThatCannotBeWritten) {
+  registry.writable[Hive::LocalMachine] = false;
+  saveSettingsTo(registry, settings, shell);
+  EXPECT_TRUE(registry.keys.count(Hive::CurrentUser));
+  EXPECT_FALSE(registry.keys.count(Hive::LocalMachine));
+  EXPECT_EQ(registry.keys[Hive::CurrentUser][u"ignore"],
+            FakeRegistry::textBytes(u"thumbs.db", true));
+}
+
+TEST_F(SettingsStoreTest, SplitSizeBelowOneLoadsAsOne) {
+  auto& key = registry.keys[Hive::CurrentUser];
+  key[u"splitSize"] = FakeRegistry::dword(0);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.splitSize, 1u);
+  key[u"splitSize"] = FakeRegistry::dword(0xFFFFFFF0u);  // negative as stored
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.splitSize, 1u);
+  key[u"splitSize"] = FakeRegistry::dword(7);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.splitSize, 7u);
+}
+
+TEST_F(SettingsStoreTest, IgnoreValueLoadsUnchangedAndIsAlwaysTerminated) {
+  auto& key = registry.keys[Hive::CurrentUser];
+  key[u"ignore"] = FakeRegistry::textBytes(u"*.tmp;Thumbs.db", true);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.ignore, u"*.tmp;Thumbs.db");
+  EXPECT_EQ(shell.ignoreCapacity, 16u);
+
+  // Stored without its terminator: the same text, with room for one.
+  key[u"ignore"] = FakeRegistry::textBytes(u"*.bak", false);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.ignore, u"*.bak");
+  EXPECT_EQ(shell.ignoreCapacity, 6u);
+
+  // An odd byte count is cut to whole units.
+  std::vector<uint8_t> odd = FakeRegistry::textBytes(u"ab", false);
+  odd.push_back('c');
+  EXPECT_EQ(decodeStoredText(odd).text, u"ab");
+}
+
+TEST_F(SettingsStoreTest, ValuesOfWrongSizeAreReadAsARegistryQueryWould) {
+  auto& key = registry.keys[Hive::CurrentUser];
+  key[u"flagsTrg"] = {1, 2, 3, 4, 5};  // too large for the field: left as it was
+  key[u"split"] = {1};                 // smaller: its bytes only
+  std::vector<uint8_t> placement(44, 0);
+  placement[0] = 44;
+  placement[40] = 0x7F;
+  key[u"WindowPosFileTree"] = placement;
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.flagsTrg, 0x24u);
+  EXPECT_EQ(settings.split, 1u);
+  EXPECT_TRUE(hasPlacement(shell.fileTreePlacement));
+  EXPECT_EQ(shell.fileTreePlacement[40], 0x7F);
+  EXPECT_FALSE(hasPlacement(shell.mainPlacement));
+}
+
+}  // namespace
+}  // namespace fw

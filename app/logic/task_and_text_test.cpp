@@ -1,0 +1,123 @@
+// The small pure pieces of the shell: summary texts, centring, task outcomes and the one-worker
+// gate, the Options working copy, the layout, the command-line token.
+#include <gtest/gtest.h>
+
+#include "app/logic/command_line.h"
+#include "app/logic/main_layout.h"
+#include "app/logic/options_edit.h"
+#include "app/logic/summary_text.h"
+#include "app/logic/task_flow.h"
+
+namespace fw {
+namespace {
+
+TEST(SummaryTextTest, ColumnsLineUpWithTheLabels) {
+  SyncStats ok, failed;
+  EXPECT_EQ(okColumnText(ok), u"0  \n0  \n0  \n0  \n\n0 B\n0 B\n0 B\n");
+  EXPECT_EQ(failedColumnText(failed), u"\n0  \n0  \n0  \n\n\n0 B\n0 B\n");
+
+  ok.untouchedFiles = 3;
+  ok.untouchedBytes = 1536;
+  ok.addedBytes = 1049088;
+  failed.modifiedFiles = 1;
+  failed.addedBytes = 1024;
+  failed.deletedBytes = 10240;
+  EXPECT_EQ(okColumnText(ok, ','), u"3  \n0  \n0  \n0  \n\n1,5 kB\n1,0 MB\n0 B\n");
+  EXPECT_EQ(failedColumnText(failed), u"\n0  \n1  \n0  \n\n\n1024 B\n10 kB\n");
+}
+
+TEST(SummaryTextTest, CentringTruncatesTowardsZeroAndMayLeaveTheScreen) {
+  EXPECT_EQ(centredOrigin({100, 50, 700, 500}, {0, 0, 301, 201}).x, 249);
+  ScreenPoint p = centredOrigin({0, 0, 101, 101}, {0, 0, 200, 300});
+  EXPECT_EQ(p.x, -49);  // (101 - 200) / 2, not floored to -50
+  EXPECT_EQ(p.y, -99);
+}
+
+TEST(TaskFlowTest, OutcomesOfCancelsResultsAndTasks) {
+  EXPECT_EQ(outcomeOf(2, 0), TaskOutcome::Nothing);
+  EXPECT_EQ(outcomeOf(1, 0), TaskOutcome::Nothing);
+  EXPECT_EQ(outcomeOf(1008, 0), TaskOutcome::SyncFinished);
+  EXPECT_EQ(outcomeOf(1008, 3), TaskOutcome::ErrorBox);
+  EXPECT_EQ(outcomeOf(10005, 0), TaskOutcome::FileTree);
+  EXPECT_EQ(outcomeOf(10005, 1), TaskOutcome::ErrorBox);
+  EXPECT_EQ(outcomeOf(1007, 0), TaskOutcome::Nothing);
+  EXPECT_EQ(progressTemplateFor(TaskId::Sync), 118);
+  EXPECT_EQ(progressTemplateFor(TaskId::Compare), 120);
+  EXPECT_EQ(std::u16string(progressCaptionFor(TaskId::SaveDifference)), u"Saving difference");
+  EXPECT_EQ(taskFromCommand(10005), TaskId::Compare);
+  EXPECT_FALSE(taskFromCommand(10000));
+}
+
+TEST(TaskFlowTest, GateRunsOneWorkerAndHandsOutTheWaitingTask) {
+  TaskGate gate;
+  EXPECT_TRUE(gate.request(TaskId::Compare));
+  EXPECT_FALSE(gate.request(TaskId::Sync));  // the first worker has not returned
+  EXPECT_EQ(gate.pending(), TaskId::Sync);
+  EXPECT_EQ(gate.workerReturned(), TaskId::Sync);
+  EXPECT_TRUE(gate.running());
+  EXPECT_FALSE(gate.request(TaskId::Compare));
+  gate.dropPending();
+  EXPECT_FALSE(gate.workerReturned());
+  EXPECT_FALSE(gate.running());
+}
+
+TEST(OptionsEditTest, IgnoreListChangeIgnoresCaseButNotAbsence) {
+  EXPECT_FALSE(ignoreListChanged(true, u"Thumbs.DB", true, u"thumbs.db"));
+  EXPECT_TRUE(ignoreListChanged(true, u"thumbs.db", true, u"thumbs.db;*.tmp"));
+  EXPECT_TRUE(ignoreListChanged(false, u"", true, u""));
+  EXPECT_FALSE(ignoreListChanged(false, u"", false, u""));
+}
+
+TEST(OptionsEditTest, WorkingCopyBecomesLiveOnlyOnCommit) {
+  SyncSettings live;
+  ShellSettings shell;
+  OptionsWorkingCopy copy = beginOptionsEdit(live, shell);
+  EXPECT_EQ(copy.ignore, u"thumbs.db");
+  copy.flagsSrc = 0;
+  storeIgnoreText(copy, u"");  // an emptied edit: an empty list, not none
+  EXPECT_EQ(live.flagsSrc, 0xD8u);
+  EXPECT_TRUE(commitOptionsEdit(live, shell, std::move(copy)));
+  EXPECT_EQ(live.flagsSrc, 0u);
+  EXPECT_TRUE(shell.hasIgnore);
+  EXPECT_TRUE(live.ignore.empty());
+
+  copy = beginOptionsEdit(live, shell);
+  storeIgnoreText(copy, std::u16string(40, u'x'));
+  EXPECT_EQ(copy.ignoreCapacity, 41u);  // grown past the 32 units
+  storeIgnoreText(copy, u"a");
+  EXPECT_EQ(copy.ignoreCapacity, 41u);
+}
+
+TEST(MainLayoutTest, DefaultWindowAndNarrowPanels) {
+  const int chars[2] = {16, 30};
+  MainLayout m = layoutMainWindow(584, 392, chars);
+  EXPECT_EQ(m.side[0].list.x, 20);
+  EXPECT_EQ(m.side[0].list.width, 262);  // 292 - 10 - 20
+  EXPECT_EQ(m.side[0].list.y, 45);
+  EXPECT_EQ(m.side[0].list.height, 272);  // 392 - 70 - 10 - 40
+  EXPECT_EQ(m.side[0].kindBox.width, 112);
+  EXPECT_EQ(m.side[1].kindBox.width, 162);  // min(262 - 100, 210)
+  EXPECT_EQ(m.side[1].list.x, 302);
+  EXPECT_EQ(m.compare.x, 302);
+  EXPECT_EQ(m.add.x, 113);
+
+  // The box is never narrower than 100 pixels unless the panel is narrower than 200.
+  EXPECT_EQ(layoutSidePanel(0, 0, 200, 100, 0).kindBox.width, 100);
+  EXPECT_EQ(layoutSidePanel(0, 0, 180, 100, 0).kindBox.width, 80);
+  SidePanelLayout p = layoutSidePanel(10, 10, 300, 100, 10);
+  EXPECT_EQ(p.label.x, 10 + 50);
+  EXPECT_EQ(p.browse.x, 10 + 50 + 100 + 75);
+}
+
+TEST(CommandLineTest, FirstTokenUpToAQuote) {
+  EXPECT_EQ(firstCommandLineToken(u"\"C:\\My files\\a.fwp\" more"), u"C:\\My files\\a.fwp");
+  EXPECT_EQ(firstCommandLineToken(u"C:\\plain.fws"), u"C:\\plain.fws");
+  EXPECT_EQ(firstCommandLineToken(u"C:\\a b.fwd \"x\""), u"C:\\a b.fwd");
+  EXPECT_EQ(firstCommandLineToken(u" \"Z:\\tmp\\p.fwp\""), u"Z:\\tmp\\p.fwp");
+  EXPECT_EQ(firstCommandLineToken(u""), u"");
+  EXPECT_EQ(firstCommandLineToken(u"\"\"  "), u"");
+  EXPECT_EQ(firstCommandLineToken(nullptr), u"");
+}
+
+}  // namespace
+}  // namespace fw

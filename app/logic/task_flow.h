@@ -1,0 +1,54 @@
+// The decisions around a background task that need no window: which progress window it gets,
+// what the user sees when it ends, and the rule that only one worker runs at a time.
+#ifndef FERRYWICK_APP_LOGIC_TASK_FLOW_H
+#define FERRYWICK_APP_LOGIC_TASK_FLOW_H
+
+#include <optional>
+
+#include "sync/task.h"
+
+namespace fw {
+
+// A task id from a command id; none for ids that are not tasks.
+std::optional<TaskId> taskFromCommand(int commandId);
+
+// The progress window's template: the summary dialog (118) for a sync or a difference save,
+// the small "Working..." window (120) for everything else; and the caption the summary dialog
+// takes in that role (null: keep the template's).
+int progressTemplateFor(TaskId id);
+const char16_t* progressCaptionFor(TaskId id);
+// Whether the progress window shows counts (and so runs its timer).
+bool showsCounts(TaskId id);
+
+enum class TaskOutcome {
+  Nothing,       // a cancel, or a saved difference
+  ErrorBox,      // "Operation failed!"
+  SyncFinished,  // the modal summary
+  FileTree,      // the File Tree window over the new comparison
+};
+// What follows a command that reached the progress window: its buttons (1, 2) are a cancel;
+// a task id carries the worker's result code.
+TaskOutcome outcomeOf(int commandId, int resultCode);
+
+// One worker at a time. A task asked for while an earlier worker still runs (one that was
+// cancelled and has not reached its next check yet, or a state save) waits for it: it is kept
+// as pending and handed out when the running worker returns. Window thread only.
+class TaskGate {
+ public:
+  // True: start the worker now (it counts as running). False: it is pending.
+  bool request(TaskId id);
+  // The running worker has returned; the pending task, if any, is to start now (and runs).
+  std::optional<TaskId> workerReturned();
+  // Forgets the pending task (its progress window was cancelled before it started).
+  void dropPending() { pending_.reset(); }
+  bool running() const { return running_; }
+  std::optional<TaskId> pending() const { return pending_; }
+
+ private:
+  bool running_ = false;
+  std::optional<TaskId> pending_;
+};
+
+}  // namespace fw
+
+#endif  // FERRYWICK_APP_LOGIC_TASK_FLOW_H

@@ -1,0 +1,61 @@
+// The program-wide state that the window thread owns for the whole run: the two project sides
+// with the texts of their kind boxes, the shared task state that a worker reads, and the parts
+// of the settings that only the shell keeps (placements, whether an ignore list exists).
+// Plain data: no window code reads or writes it except through the functions of app/logic.
+#ifndef FERRYWICK_APP_LOGIC_WORKSPACE_H
+#define FERRYWICK_APP_LOGIC_WORKSPACE_H
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "core/comparison.h"
+#include "sync/task.h"
+
+namespace fw {
+
+inline constexpr int kSourceSide = 0;
+inline constexpr int kTargetSide = 1;
+
+// One column of the main window: an input per SideKind and the kind its box selects. The
+// selected input is what the list shows, what a comparison reads and what Add, Edit and Delete
+// change.
+struct ProjectSide {
+  SideInput inputs[kSideKinds];
+  SideKind kind = SideKind::FileSystem;
+
+  SideInput& selected() { return inputs[static_cast<int>(kind)]; }
+  const SideInput& selected() const { return inputs[static_cast<int>(kind)]; }
+};
+
+// The 44-byte window placement record as the registry stores it; all zeros: none saved.
+inline constexpr size_t kPlacementBytes = 44;
+using PlacementBytes = std::array<uint8_t, kPlacementBytes>;
+bool hasPlacement(const PlacementBytes& p);  // its length field is not zero
+
+// What the settings store keeps beside the engine's SyncSettings.
+struct ShellSettings {
+  // False: there is no ignore list at all (SyncSettings::ignore is then empty), which is not
+  // the same as an empty one: saved as an empty "ignore", and compared as absent.
+  bool hasIgnore = true;
+  uint32_t ignoreCapacity = 32;  // units of the buffer that holds the ignore text
+  PlacementBytes mainPlacement{};
+  PlacementBytes fileTreePlacement{};
+};
+
+struct Workspace {
+  ProjectSide sides[2];
+  std::u16string kindLabels[2][kSideKinds];  // the entries of each kind box
+  int kindBoxChars[2] = {0, 0};              // length of each box's longest entry
+  int currentRow = 0;                        // the row Add, Edit and Delete work on
+  bool addMode = false;
+  TaskState task;
+  ShellSettings shell;
+
+  Workspace();
+  SyncSettings& settings() { return task.settings; }
+};
+
+}  // namespace fw
+
+#endif  // FERRYWICK_APP_LOGIC_WORKSPACE_H
