@@ -271,21 +271,30 @@ class ReaderTest : public ::testing::Test {
     if (rc == Rc::Ok) rc = r_->startInflate(0);
     return rc;
   }
+  // The reader's file is closed first: Windows lets nobody replace a file open for reading.
+  void rewrite(const std::u16string& path, const std::string& bytes) {
+    r_.reset();
+    writeFile(path, bytes);
+  }
+  Rc raw(const std::u16string& path, const std::string& content) {
+    r_.reset();
+    return writeRawFile(sys(), FileKind::StateFile, path, content);
+  }
   TempDir dir_;
   std::unique_ptr<CompressedReader> r_;
 };
 
 TEST_F(ReaderTest, WrongMagicVersionOrMissingFileIsRefused) {
   std::u16string p = dir_.at("s.fws");
-  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, std::string("a\0\0", 3)));
+  ASSERT_RC_OK(raw(p, std::string("a\0\0", 3)));
   EXPECT_RC(Rc::Ok, open(FileKind::StateFile, p));
   EXPECT_RC(Rc::Failed, open(FileKind::DifferenceFile, p));
   EXPECT_RC(Rc::Failed, open(FileKind::ProjectFile, p));
   std::string bytes = readFile(p);
   bytes[8] = 2;
-  writeFile(p, bytes);
+  rewrite(p, bytes);
   EXPECT_RC(Rc::Failed, open(FileKind::StateFile, p));
-  writeFile(p, bytes.substr(0, 12));  // shorter than its header
+  rewrite(p, bytes.substr(0, 12));  // shorter than its header
   EXPECT_RC(Rc::Failed, open(FileKind::StateFile, p));
   EXPECT_RC(Rc::CannotOpen, open(FileKind::StateFile, dir_.at("none.fws")));
   EXPECT_RC(Rc::CannotOpen, open(FileKind::DifferenceFile, dir_.at("none.002.fwd")));
@@ -293,17 +302,17 @@ TEST_F(ReaderTest, WrongMagicVersionOrMissingFileIsRefused) {
 
 TEST_F(ReaderTest, HeaderWithoutDataFailsToStart) {
   std::u16string p = dir_.at("s.fws");
-  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, "x"));
-  writeFile(p, readFile(p).substr(0, kHeader));
+  ASSERT_RC_OK(raw(p, "x"));
+  rewrite(p, readFile(p).substr(0, kHeader));
   EXPECT_RC(Rc::Failed, open(FileKind::StateFile, p));
 }
 
 TEST_F(ReaderTest, TruncatedOrCorruptStreamFailsInRefill) {
   std::u16string p = dir_.at("s.fws");
   std::string content = randomBytes(200000, 11);
-  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, content));
+  ASSERT_RC_OK(raw(p, content));
   std::string good = readFile(p);
-  writeFile(p, good.substr(0, good.size() - 5000));
+  rewrite(p, good.substr(0, good.size() - 5000));
   ASSERT_RC_OK(open(FileKind::StateFile, p));
   Rc rc = Rc::Ok;
   size_t total = 0;
@@ -319,7 +328,7 @@ TEST_F(ReaderTest, TruncatedOrCorruptStreamFailsInRefill) {
   EXPECT_LT(total, content.size());
   std::string bad = good;
   bad[kHeader + 1000] ^= 0x55;
-  writeFile(p, bad);
+  rewrite(p, bad);
   ASSERT_RC_OK(open(FileKind::StateFile, p));
   std::string all;
   for (rc = Rc::Ok; rc == Rc::Ok;) {
@@ -346,7 +355,7 @@ std::string listAcrossTheWindow() {
 
 TEST_F(ReaderTest, SkipStringListTakesAZeroAfterARefillAsTheStringsEnd) {
   std::u16string p = dir_.at("s.fws");
-  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, listAcrossTheWindow()));
+  ASSERT_RC_OK(raw(p, listAcrossTheWindow()));
   ASSERT_RC_OK(open(FileKind::StateFile, p));
   ASSERT_RC_OK(r_->refill());
   ASSERT_EQ(r_->available, kStreamBufferSize);
@@ -362,7 +371,7 @@ TEST_F(ReaderTest, SkipStringListCoversListsLongerThanTheWindow) {
   list += '\0';
   list += "end";
   std::u16string p = dir_.at("s.fws");
-  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, list));
+  ASSERT_RC_OK(raw(p, list));
   ASSERT_RC_OK(open(FileKind::StateFile, p));
   ASSERT_RC_OK(r_->skipStringList());
   ASSERT_RC_OK(r_->scanBytes(3));
@@ -372,7 +381,7 @@ TEST_F(ReaderTest, SkipStringListCoversListsLongerThanTheWindow) {
 TEST_F(ReaderTest, StreamEndingInsideSkipStringListFailsAndStopsTheReader) {
   std::u16string p = dir_.at("s.fws");
   for (std::string content : {std::string("one\0two", 7), std::string("one\0", 4)}) {
-    ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, content));
+    ASSERT_RC_OK(raw(p, content));
     ASSERT_RC_OK(open(FileKind::StateFile, p));
     EXPECT_RC(Rc::Failed, r_->skipStringList());
     EXPECT_FALSE(r_->inflating());
@@ -385,7 +394,7 @@ TEST_F(ReaderTest, StreamEndingInsideSkipStringListFailsAndStopsTheReader) {
 
 TEST_F(ReaderTest, ItemLongerThanTheWindowFails) {
   std::u16string p = dir_.at("s.fws");
-  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, std::string(70000, 'z') + '\0'));
+  ASSERT_RC_OK(raw(p, std::string(70000, 'z') + '\0'));
   ASSERT_RC_OK(open(FileKind::StateFile, p));
   size_t n;
   EXPECT_RC(Rc::Failed, r_->scanString(&n));
@@ -393,7 +402,7 @@ TEST_F(ReaderTest, ItemLongerThanTheWindowFails) {
 
 TEST_F(ReaderTest, ReadFailureIsFailed) {
   std::u16string p = dir_.at("s.fws");
-  ASSERT_RC_OK(writeRawFile(sys(), FileKind::StateFile, p, randomBytes(300000, 1)));
+  ASSERT_RC_OK(raw(p, randomBytes(300000, 1)));
   FaultFs fs(sys());
   ASSERT_RC_OK(CompressedReader::create(fs, &r_));
   ASSERT_RC_OK(r_->openReader(FileKind::StateFile, p.c_str()));

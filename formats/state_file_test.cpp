@@ -309,7 +309,7 @@ TEST_F(SavedSideTest, RecordsMergeByWhatTheyAreAndIgnoredOnesAreSkippedWhole) {
   SideInput source = rawState(
       path, fileRecord("kind", 7, 3, 1) + folderRecord("Thumbs.db", 0) +
                 fileRecord("hidden", 1, 1, 0) + folderRecord("x", 0) + z + z +
-                fileRecord("same", 132500000000000000ull, 3, 1) + fileRecord("zero", 0, 9, 1) +
+                fileRecord("same", 132500000000000000ull, 3, 6) + fileRecord("zero", 0, 9, 1) +
                 z + folderRecord("emptydir", 4) + z + fileRecord("zz", 9, 1, 1) + z);
   target_.roots = {trg_.path()};
   ASSERT_RC_OK(compareWithSaved(&source, &target_));
