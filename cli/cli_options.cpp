@@ -14,6 +14,7 @@ const char* cliUsage() {
          "  sync         compare, then synchronise (source: folders or a saved difference)\n"
          "  save-state   compare, then save the state of --side to -o FILE.fws\n"
          "  save-diff    compare, then save the difference to -o FILE.fwd\n"
+         "  save-project write the rows given with --source and --target to -o FILE.fwp\n"
          "  roots FILE   the root names stored in a project, state or difference file\n"
          "  verify FILE  check that a difference file and all its volumes are whole\n"
          "\n"
@@ -60,6 +61,7 @@ CliCommand commandOf(const std::string& word) {
   if (word == "sync") return CliCommand::Sync;
   if (word == "save-state") return CliCommand::SaveState;
   if (word == "save-diff") return CliCommand::SaveDiff;
+  if (word == "save-project") return CliCommand::SaveProject;
   if (word == "roots") return CliCommand::Roots;
   if (word == "verify") return CliCommand::Verify;
   return CliCommand::None;
@@ -187,7 +189,8 @@ bool parseCliOptions(int argc, const char* const* argv, CliOptions* o, std::stri
     *error = "no sides given";
     return false;
   }
-  bool needsOutput = o->command == CliCommand::SaveState || o->command == CliCommand::SaveDiff;
+  bool needsOutput = o->command == CliCommand::SaveState || o->command == CliCommand::SaveDiff ||
+                     o->command == CliCommand::SaveProject;
   if (needsOutput && o->output.empty()) {
     *error = "-o FILE is needed";
     return false;

@@ -10,7 +10,9 @@
 
 namespace fw {
 
-enum class CliCommand { None, Compare, Sync, SaveState, SaveDiff, Roots, Verify, Help, Version };
+enum class CliCommand {
+  None, Compare, Sync, SaveState, SaveDiff, SaveProject, Roots, Verify, Help, Version
+};
 
 struct CliOptions {
   CliCommand command = CliCommand::None;

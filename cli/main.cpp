@@ -150,6 +150,21 @@ int rootsCommand(Run& run) {
   return kExitFailed;
 }
 
+// The rows as given, without comparing: for scripts that prepare a project for the windows.
+int saveProjectCommand(Run& run) {
+  Fs& fs = *run.state.fs;
+  std::vector<std::u16string> columns[2];
+  for (const std::string& s : run.options.sources) columns[0].push_back(absolutePath(fs, s));
+  for (const std::string& t : run.options.targets) columns[1].push_back(absolutePath(fs, t));
+  Rc rc = saveProject(fs, columns[0], columns[1], absolutePath(fs, run.options.output).c_str());
+  if (rc != Rc::Ok) {
+    reportFailure(run.options, rc, "cannot write " + run.options.output);
+    return kExitFailed;
+  }
+  reportResult(run.options);
+  return 0;
+}
+
 int verifyCommand(Run& run) {
   DifferenceCheck check;
   Rc rc = verifyDifference(*run.state.fs, toUtf16(run.options.file).c_str(), &check);
@@ -165,6 +180,7 @@ int runCommand(Run& run) {
   switch (run.options.command) {
     case CliCommand::Roots: return rootsCommand(run);
     case CliCommand::Verify: return verifyCommand(run);
+    case CliCommand::SaveProject: return saveProjectCommand(run);
     default: break;
   }
   std::string error;

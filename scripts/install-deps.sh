@@ -10,14 +10,14 @@ pkgs=()
 add() { pkgs+=("$@"); }
 for w in "${want[@]}"; do
   case "$w" in
-    native) add build-essential cmake zlib1g-dev libgtest-dev ;;
+    native) add build-essential cmake zlib1g-dev libgtest-dev python3 ;;
     windows) add cmake g++-mingw-w64-x86-64-posix libz-mingw-w64-dev mingw-w64-tools googletest wine wine64 ;;
     gui) add xvfb xauth imagemagick ;;
     fuzz) add clang-14 libclang-rt-14-dev zlib1g-dev ;;
     bench) add libbenchmark-dev rsync findutils gzip tar ;;
     all) add build-essential cmake zlib1g-dev libgtest-dev googletest g++-mingw-w64-x86-64-posix \
              libz-mingw-w64-dev mingw-w64-tools wine wine64 xvfb xauth imagemagick clang-14 \
-             libclang-rt-14-dev libbenchmark-dev rsync ;;
+             libclang-rt-14-dev libbenchmark-dev rsync python3 ;;
     *) echo "install-deps: unknown group '$w'" >&2; exit 64 ;;
   esac
 done

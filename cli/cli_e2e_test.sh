@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# End-to-end tests of ferrywick-cli on real temporary folders.
+# Usage: cli_e2e_test.sh CLI [RUNNER]
+#   CLI     the built ferrywick-cli (or ferrywick-cli.exe)
+#   RUNNER  a program to run it with (scripts/wine-run.sh for the .exe); paths are then handed
+#           over in Wine's Z: form
+set -uo pipefail
+cli=$1
+runner=${2:-}
+here=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/fw-cli-e2e.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+
+# A path as the tool under test takes it.
+p() {
+  if [ -n "$runner" ]; then
+    local w=${1//\//\\}
+    printf 'Z:%s' "$w"
+  else
+    printf '%s' "$1"
+  fi
+}
+
+# fw ARGS...: runs the tool; stdout in $work/out, stderr in $work/err, status in $rc.
+fw() {
+  if [ -n "$runner" ]; then "$runner" "$cli" "$@" >"$work/out" 2>"$work/err"
+  else "$cli" "$@" >"$work/out" 2>"$work/err"; fi
+  rc=$?
+  tr -d '\r' <"$work/out" >"$work/out.lf" && mv "$work/out.lf" "$work/out"
+}
+
+check() {  # check NAME CONDITION...
+  local name=$1; shift
+  if "$@"; then passed=$((passed + 1)); else
+    failed=$((failed + 1))
+    echo "FAILED: $name"
+    echo "  stdout: $(head -c 600 "$work/out")"
+    echo "  stderr: $(head -c 600 "$work/err")"
+  fi
+}
+
+is() { [ "$1" = "$2" ]; }
+has() { grep -q -- "$2" "$1"; }
+json_ok() { python3 -c 'import json,sys; [json.loads(l) for l in open(sys.argv[1]) if l.strip()]' "$1"; }
+json_get() { python3 -c 'import json,sys; print(eval(sys.argv[2], {"j": [json.loads(l) for l in open(sys.argv[1]) if l.strip()]}))' "$1" "$2"; }
+same_tree() { diff -r -x Thumbs.db "$1" "$2" >/dev/null; }
+tree_sum() { (cd "$1" && find . -printf '%p %s %T@\n' | sort | md5sum); }
+
+"$here/scripts/make-sample.sh" "$work" >/dev/null
+S="$work/source"; T="$work/target"
+
+# Usage and help.
+fw --help;                               check "help" is "$rc" 0
+check "help text" has "$work/out" "save-diff"
+fw --version;                            check "version" is "$rc" 0
+fw frobnicate a b;                       check "unknown command" is "$rc" 64
+fw compare --bogus a b;                  check "unknown option" is "$rc" 64
+fw save-diff --split 0 -o x.fwd a b;     check "split too small" is "$rc" 64
+check "split message" has "$work/err" "The split limit is too small, must be at least 1 MB!"
+fw compare --flags-src 0x0C a b;         check "category in both masks" is "$rc" 64
+
+# compare: entries with actions, in walk order, then totals; identical trees exit 0.
+fw compare "$(p "$S")" "$(p "$T")";      check "compare finds actions" is "$rc" 1
+check "compare lists an only-in-source file" has "$work/out" "to-anna.txt"
+check "ignored names are left out" bash -c "! grep -q Thumbs.db '$work/out'"
+fw compare --json "$(p "$S")" "$(p "$T")"
+check "compare --json exit" is "$rc" 1
+check "every line is JSON" json_ok "$work/out"
+check "last line has the totals" is "$(json_get "$work/out" '"totals" in j[-1]')" True
+check "folder before its entries" is \
+  "$(json_get "$work/out" '[e["path"] for e in j[:-1]].index("Projects") < [e["path"] for e in j[:-1]].index("Projects/new-idea/plan.md")')" True
+check "an added file's fields" is \
+  "$(json_get "$work/out" '[(e["kind"],e["action"],e["changes"],e["flags"],e["target"]) for e in j[:-1] if e["path"].endswith("to-anna.txt")][0]')" \
+  "('file', 'add', 'target', ['OnlyInSource'], None)"
+check "newer in target goes to the source" is \
+  "$(json_get "$work/out" '[e["changes"] for e in j[:-1] if e["path"]=="Music/mix.txt"][0]')" source
+fw compare "$(p "$S")" "$(p "$S")";      check "identical trees" is "$rc" 0
+fw compare "$(p "$S")" "$(p "$work/missing")"
+check "missing target root still compares" is "$rc" 1
+check "missing root warning" has "$work/err" "does not exist"
+
+# sync --dry-run changes nothing; a sync with the defaults leaves nothing to do.
+cp -a "$S" "$work/s1"; cp -a "$T" "$work/t1"
+before=$(tree_sum "$work/t1")
+fw sync --dry-run "$(p "$work/s1")" "$(p "$work/t1")"
+check "dry run exit" is "$rc" 0
+check "dry run changes nothing" is "$(tree_sum "$work/t1")" "$before"
+fw sync --json "$(p "$work/s1")" "$(p "$work/t1")"
+check "sync exit" is "$rc" 0
+check "sync result line" is "$(json_get "$work/out" 'j[-1]["result"], j[-1]["ok"]["addedFiles"], j[-1]["failed"]["addedFiles"]')" "('Ok', 5, 0)"
+fw compare "$(p "$work/s1")" "$(p "$work/t1")"
+check "nothing left after sync" is "$rc" 0
+
+# Several rows and a project file.
+fw save-project -o "$(p "$work/p.fwp")" --source "$(p "$work/s1")" --source "$(p "$S")" \
+  --target "$(p "$work/t1")"
+check "save-project" is "$rc" 0
+fw roots "$(p "$work/p.fwp")"
+check "roots of a project" is "$(wc -l <"$work/out")" 2
+fw compare --json --project "$(p "$work/p.fwp")"
+check "project rows compare" is "$rc" 1
+check "second row carries row 1" is "$(json_get "$work/out" 'sorted({e["row"] for e in j[:-1]})')" "[1]"
+
+# The sneakernet round trip: state of B, difference of A against it in 1 MiB volumes, sync the
+# difference into B, and B equals A.
+cp -a "$S" "$work/A"; cp -a "$T" "$work/B"
+head -c 2800000 /dev/urandom >"$work/A/Photos/2024/more.bin"
+fw save-state -o "$(p "$work/b.fws")" "$(p "$work/B")"
+check "save-state" is "$rc" 0
+fw roots "$(p "$work/b.fws")"
+check "roots of a state" is "$(wc -l <"$work/out")" 1
+fw save-diff --mirror --split 1 --json -o "$(p "$work/d.fwd")" "$(p "$work/A")" "$(p "$work/b.fws")"
+check "save-diff" is "$rc" 0
+check "save-diff result" is "$(json_get "$work/out" 'j[-1]["result"]')" Ok
+check "three volumes or more" test -f "$work/d.002.fwd"
+check "a full first volume" is "$(stat -c %s "$work/d.fwd")" 1048576
+check "a full second volume" is "$(stat -c %s "$work/d.001.fwd")" 1048576
+fw verify "$(p "$work/d.fwd")";         check "verify a whole set" is "$rc" 0
+fw verify "$(p "$work/d.002.fwd")";     check "verify from a later volume" is "$rc" 0
+fw sync --flags-src 0xD8 --flags-trg 0x24 "$(p "$work/b.fws")" "$(p "$work/B")" --json
+check "sync from a state is refused" is "$rc" 2
+check "refusal names BadRequest" is "$(json_get "$work/out" 'j[-1]["result"]')" BadRequest
+
+# Damaged sets are refused before the target is touched.
+before=$(tree_sum "$work/B")
+mv "$work/d.001.fwd" "$work/d.001.keep"
+fw verify "$(p "$work/d.fwd")";         check "verify missing volume" is "$rc" 2
+fw sync --mirror "$(p "$work/d.fwd")" "$(p "$work/B")"
+check "sync with a missing volume fails" is "$rc" 2
+check "nothing touched by the refused sync" is "$(tree_sum "$work/B")" "$before"
+cp "$work/d.001.keep" "$work/d.001.fwd"
+head -c 500000 "$work/d.001.keep" >"$work/d.001.fwd"
+fw verify "$(p "$work/d.fwd")";         check "verify truncated volume" is "$rc" 2
+mv "$work/d.001.keep" "$work/d.001.fwd"
+fw sync --mirror "$(p "$work/d.fwd")" "$(p "$work/B")"
+check "sync from the difference" is "$rc" 0
+check "B equals A byte for byte" same_tree "$work/A" "$work/B"
+fw compare --mirror "$(p "$work/A")" "$(p "$work/B")"
+check "nothing left after the round trip" is "$rc" 0
+
+# Files that are no file of ours.
+printf 'not a file of ours' >"$work/junk.fws"
+fw roots "$(p "$work/junk.fws")";        check "roots of junk" is "$rc" 2
+check "wrong format message" has "$work/err" "Wrong file format!"
+fw compare "$(p "$work/junk.fws")" "$(p "$T")"
+check "junk as a side" is "$rc" 2
+
+echo "cli e2e: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
