@@ -180,6 +180,98 @@ FsStatus MemoryFs::getAttributes(const char16_t* p, uint32_t* a) {
   return FsStatus::Ok;
 }
 
+// --- Seeds -------------------------------------------------------------------------------
+
+namespace {
+
+const std::string z(1, '\0');
+
+std::string le64(uint64_t v) {
+  std::string s(8, '\0');
+  for (int i = 0; i < 8; ++i) s[i] = static_cast<char>(v >> (8 * i));
+  return s;
+}
+std::string file(const std::string& name, uint64_t t, uint64_t size, int attributes) {
+  return name + z + le64(t) + le64(size) + std::string(1, static_cast<char>(attributes));
+}
+std::string folder(const std::string& name) { return name + z + std::string(17, '\0'); }
+
+// A state or difference file of the given tree section (and data section for a difference).
+std::string written(MemoryFs& fs, FileKind kind, const std::string& tree,
+                    const std::string* data = nullptr) {
+  const char16_t* path = kind == FileKind::StateFile ? u"mem:/s.fws" : u"mem:/d.fwd";
+  std::unique_ptr<CompressedWriter> w;
+  CompressedWriter::create(fs, kind, path, 0, kNoSplit, &w);
+  w->openVolume();
+  w->beginStream();
+  w->writeBytes(tree.data(), tree.size());
+  w->finishStream();
+  w->recordTreeEnd();
+  if (data) {
+    w->beginStream();
+    w->writeBytes(data->data(), data->size());
+    w->finishStream();
+  }
+  w->closeVolume(true);
+  w.reset();
+  return fs.files[path];
+}
+
+std::string u32(uint32_t v) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));
+  return s;
+}
+
+// The same difference as two volumes, cut inside its tree section's stream.
+std::string split(const std::string& d, size_t cut) {
+  size_t treeEnd = getU32(reinterpret_cast<const uint8_t*>(d.data()) + 15);
+  std::string body = d.substr(19);
+  std::string v0 = d.substr(0, 10) + u32(0) + std::string(1, '\0') + u32(0) + body.substr(0, cut);
+  std::string v1 = d.substr(0, 10) + u32(1) + std::string(1, '\x03') +
+                   u32(static_cast<uint32_t>(treeEnd - cut)) + body.substr(cut);
+  return v0 + kVolumeMark + v1;
+}
+
+}  // namespace
+
+std::vector<Seed> makeSeeds() {
+  std::vector<Seed> seeds;
+  auto put = [&](const char* target, const char* name, const std::string& bytes) {
+    seeds.push_back(Seed{target, name, bytes});
+  };
+  MemoryFs fs;
+
+  saveProject(fs, {u"A", u"C"}, {u"B", u""}, u"mem:/p.fwp");
+  std::string project = fs.files[u"mem:/p.fwp"];
+  put("string_list", "project", std::string(1, '\0') + project);
+  put("string_list", "project-cut", std::string(1, '\0') + project.substr(0, project.size() - 6));
+  saveProject(fs, {}, {}, u"mem:/p.fwp");
+  put("string_list", "project-empty", std::string(1, '\0') + fs.files[u"mem:/p.fwp"]);
+
+  uint64_t t = 132500000000000000ull;
+  std::string tree = "R" + z + " " + z + z +                                   // root names
+                     file("a", t, 1, 1) + folder("sub") + file("c", t + 1, 5, 0) +
+                     folder("new") + z + z + file("x", 0, 0, 2) + z + z +       // root R
+                     file("only", t, 3, 8) + z;                                // root " "
+  std::string data = u32(0) + "sub\\c" + z + "ccccc";
+  std::string state = written(fs, FileKind::StateFile, tree);
+  std::string diff = written(fs, FileKind::DifferenceFile, tree, &data);
+  put("string_list", "state", std::string(1, '\1') + state);
+  put("string_list", "difference", std::string(1, '\2') + diff);
+
+  put("saved_side", "state-source", std::string(1, '\0') + state);
+  put("saved_side", "state-target", std::string(1, '\1') + state);
+  put("saved_side", "state-cut", std::string(1, '\0') + state.substr(0, state.size() - 10));
+  put("saved_side", "difference-target", std::string(1, '\3') + diff);
+  put("saved_side", "difference-split", std::string(1, '\2') + split(diff, 20));
+  std::string odd = "R" + z + z + folder("Thumbs.db") + file("in", t, 1, 0) + z +
+                    file("sub", t, 9, 0) + folder("a") + folder("deeper") + z + z +
+                    file("B.TXT", t, 5, 0) + z;
+  put("saved_side", "merge-kinds", std::string(1, '\1') + written(fs, FileKind::StateFile, odd));
+  return seeds;
+}
+
 // --- Entry points ------------------------------------------------------------------------
 
 int fuzzStringList(const uint8_t* data, size_t size) {

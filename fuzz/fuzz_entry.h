@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/testing/forwarding_fs.h"
 
@@ -26,6 +27,16 @@ inline constexpr char kVolumeMark[] = "--FW-VOLUME--";
 
 int fuzzStringList(const uint8_t* data, size_t size);
 int fuzzSavedSide(const uint8_t* data, size_t size);
+
+// The seed corpus as this build's writers make it: target "string_list" or "saved_side", the
+// file name, and the input. fuzz/make_corpus writes it out; the formats tests compare the
+// committed corpus, written by the native build, with what each build makes.
+struct Seed {
+  std::string target;
+  std::string name;
+  std::string bytes;
+};
+std::vector<Seed> makeSeeds();
 
 // Files whose path starts with "mem:" live in memory; every other call goes to the system.
 // Enough of a file system for the readers and writers (open, create, read, write, seek, tell,
