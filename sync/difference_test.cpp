@@ -15,31 +15,11 @@
 #include "sync/file_ops.h"
 #include "sync/save_difference.h"
 #include "sync/sync_walk.h"
+#include "sync/sync_test_support.h"
 #include "sync/task.h"
 
 namespace fw {
 namespace {
-
-constexpr uint64_t kT = 132500000000000000ull;
-constexpr uint64_t kHour = 36000000000ull;
-constexpr uint32_t kMirror = 0xFC;
-
-std::string noise(size_t n, uint32_t seed) {  // bytes deflate cannot shrink
-  std::string out(n, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < n; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    out[i] = static_cast<char>(x >> 24);
-  }
-  return out;
-}
-
-void writeAt(const std::u16string& path, const std::string& content, uint64_t time) {
-  writeFile(path, content);
-  setModified(path, time);
-}
 
 // Everything below a folder: per relative path, what a byte-for-byte comparison looks at.
 void describe(const std::u16string& folder, const std::u16string& relative,
@@ -81,13 +61,6 @@ bool anyTemporaryFile(const std::map<std::u16string, std::string>& contents) {
       return true;
   }
   return false;
-}
-
-void mark(FileNode* roots, uint32_t flagsSrc, uint32_t flagsTrg) {
-  FileNode top{};
-  top.flags = Folder;
-  top.children = roots;
-  markTree(&top, makeMarkMasks(flagsSrc, flagsTrg, kDefaultFlagsColorize), nullptr);
 }
 
 // A difference file written by hand: the tree section's inflated bytes, then the data
@@ -377,16 +350,7 @@ TEST_F(DifferenceTest, ACancelWhileApplyingLeavesNoPartialFile) {
   writeAt(trg_.at("big.bin"), "old", kT);
   ASSERT_RC_OK(compareAndMark());
   ASSERT_RC_OK(save());
-  class CancelAtWrite : public ForwardingFs {
-   public:
-    CancelAtWrite(Fs& base, CancelFlag& flag) : ForwardingFs(base), flag_(flag) {}
-    FsStatus write(FileHandle f, const void* d, uint32_t n) override {
-      if (++writes_ == 3) flag_ = 1;
-      return base_.write(f, d, n);
-    }
-    int writes_ = 0;
-    CancelFlag& flag_;
-  } fs(systemFs(), cancel_);
+  CancelAtWriteFs fs(systemFs(), 3, cancel_);
   ASSERT_RC_OK(apply(&fs));
   auto after = contentsOf(trg_.path());
   EXPECT_EQ(after.size(), 1u);

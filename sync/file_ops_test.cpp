@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,33 +13,10 @@
 #include "platform/testing/fault_fs.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"
+#include "sync/sync_test_support.h"
 
 namespace fw {
 namespace {
-
-constexpr uint64_t kT = 132500000000000000ull;
-
-// The names in a folder, through the real file system.
-std::set<std::u16string> namesIn(const std::u16string& folder) {
-  std::set<std::u16string> out;
-  Fs& sys = systemFs();
-  std::u16string pattern = folder + kPathSeparator + u"*";
-  FindHandle h;
-  FindEntry e;
-  if (sys.findFirst(pattern.c_str(), &h, &e) != FsStatus::Ok) return out;
-  do {
-    std::u16string n = e.name;
-    if (n != u"." && n != u"..") out.insert(n);
-  } while (sys.findNext(h, &e) == FsStatus::Ok);
-  sys.findClose(h);
-  return out;
-}
-
-bool hasTemporaryFile(const std::u16string& folder) {
-  for (const std::u16string& n : namesIn(folder))
-    if (isTemporaryName(n.c_str())) return true;
-  return false;
-}
 
 std::string pattern(size_t n) {
   std::string s(n, '\0');
@@ -57,22 +33,6 @@ struct Path {
   char16_t* get() { return buffer.data(); }
   std::vector<char16_t> buffer;
   size_t length;
-};
-
-// Calls a hook before the nth write, e.g. to raise the cancel flag in the middle of a copy.
-class HookFs : public ForwardingFs {
- public:
-  HookFs(Fs& base, int nth, std::function<void()> hook)
-      : ForwardingFs(base), nth_(nth), hook_(std::move(hook)) {}
-  FsStatus write(FileHandle f, const void* d, uint32_t n) override {
-    if (++writes_ == nth_) hook_();
-    return base_.write(f, d, n);
-  }
-
- private:
-  int nth_;
-  int writes_ = 0;
-  std::function<void()> hook_;
 };
 
 class FileOpsTest : public ::testing::Test {
@@ -156,7 +116,7 @@ TEST_F(FileOpsTest, CancelDuringALargeCopyLeavesNeitherTemporaryFileNorDamage) {
   for (const char* dst : {"old", "new"}) {
     SCOPED_TRACE(dst);
     cancel_ = 0;
-    HookFs fs(sys_, 5, [&] { cancel_ = 1; });
+    CancelAtWriteFs fs(sys_, 5, cancel_);
     ReplaceOutcome r =
         replaceFile(fs, dir_.at(dst).c_str(), dir_.at("big").c_str(), 1, &progress_, &cancel_);
     EXPECT_RC(Rc::Ok, r.copyResult);

@@ -10,13 +10,10 @@
 #include "core/compare_fixture.h"
 #include "platform/testing/fault_fs.h"
 #include "sync/file_ops.h"
+#include "sync/sync_test_support.h"
 
 namespace fw {
 namespace {
-
-constexpr uint64_t kT = 132500000000000000ull;
-constexpr uint64_t kHour = 36000000000ull;
-constexpr uint32_t kMirror = 0xFC;
 
 struct Counts {
   uint32_t untouched, added, modified, deleted;
@@ -35,40 +32,6 @@ std::ostream& operator<<(std::ostream& o, const Counts& c) {
            << "/" << c.addedBytes << " B, modified " << c.modified << ", deleted " << c.deleted
            << "/" << c.deletedBytes << " B}";
 }
-
-void writeAt(const std::u16string& path, const std::string& content, uint64_t time) {
-  writeFile(path, content);
-  setModified(path, time);
-}
-
-bool hasTemporaryFile(const std::u16string& folder) {
-  Fs& sys = systemFs();
-  std::u16string pattern = folder + kPathSeparator + u"*";
-  FindHandle h;
-  FindEntry e;
-  if (sys.findFirst(pattern.c_str(), &h, &e) != FsStatus::Ok) return false;
-  bool found = false;
-  do found = found || isTemporaryName(e.name);
-  while (sys.findNext(h, &e) == FsStatus::Ok);
-  sys.findClose(h);
-  return found;
-}
-
-// Raises the cancel flag at the nth write.
-class CancelAtWriteFs : public ForwardingFs {
- public:
-  CancelAtWriteFs(Fs& base, int nth, CancelFlag& flag)
-      : ForwardingFs(base), nth_(nth), flag_(flag) {}
-  FsStatus write(FileHandle f, const void* d, uint32_t n) override {
-    if (++writes_ == nth_) flag_ = 1;
-    return base_.write(f, d, n);
-  }
-
- private:
-  int nth_;
-  int writes_ = 0;
-  CancelFlag& flag_;
-};
 
 class SyncWalkTest : public CompareFixture {
  protected:

@@ -1,0 +1,88 @@
+// Shared by the sync tests: times, data, folder listings and a wrapper Fs that raises the
+// cancel flag in the middle of a run.
+#ifndef FERRYWICK_SYNC_SYNC_TEST_SUPPORT_H
+#define FERRYWICK_SYNC_SYNC_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "core/cancel_flag.h"
+#include "core/comparison.h"
+#include "platform/testing/forwarding_fs.h"
+#include "platform/testing/temp_dir.h"
+#include "sync/file_ops.h"
+
+namespace fw {
+
+inline constexpr uint64_t kT = 132500000000000000ull;  // some time in 2020
+inline constexpr uint64_t kHour = 36000000000ull;
+inline constexpr uint32_t kMirror = 0xFC;  // every category to the target, nothing back
+
+// n bytes that deflate cannot shrink, the same for the same seed.
+inline std::string noise(size_t n, uint32_t seed) {
+  std::string out(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    out[i] = static_cast<char>(x >> 24);
+  }
+  return out;
+}
+
+inline void writeAt(const std::u16string& path, const std::string& content, uint64_t time) {
+  writeFile(path, content);
+  setModified(path, time);
+}
+
+// The names in a folder as the file system spells them.
+inline std::set<std::u16string> namesIn(const std::u16string& folder) {
+  std::set<std::u16string> out;
+  Fs& sys = systemFs();
+  std::u16string pattern = folder + kPathSeparator + u"*";
+  FindHandle h;
+  FindEntry e;
+  if (sys.findFirst(pattern.c_str(), &h, &e) != FsStatus::Ok) return out;
+  do {
+    std::u16string n = e.name;
+    if (n != u"." && n != u"..") out.insert(n);
+  } while (sys.findNext(h, &e) == FsStatus::Ok);
+  sys.findClose(h);
+  return out;
+}
+
+inline bool hasTemporaryFile(const std::u16string& folder) {
+  for (const std::u16string& n : namesIn(folder))
+    if (isTemporaryName(n.c_str())) return true;
+  return false;
+}
+
+// Marks a compared tree with the masks, as the File Tree window does before a sync.
+inline void mark(FileNode* roots, uint32_t flagsSrc, uint32_t flagsTrg) {
+  FileNode top{};
+  top.flags = Folder;
+  top.children = roots;
+  markTree(&top, makeMarkMasks(flagsSrc, flagsTrg, kDefaultFlagsColorize), nullptr);
+}
+
+// Raises the cancel flag at the nth write.
+class CancelAtWriteFs : public ForwardingFs {
+ public:
+  CancelAtWriteFs(Fs& base, int nth, CancelFlag& flag)
+      : ForwardingFs(base), nth_(nth), flag_(flag) {}
+  FsStatus write(FileHandle f, const void* d, uint32_t n) override {
+    if (++writes_ == nth_) flag_ = 1;
+    return base_.write(f, d, n);
+  }
+
+ private:
+  int nth_;
+  int writes_ = 0;
+  CancelFlag& flag_;
+};
+
+}  // namespace fw
+
+#endif  // FERRYWICK_SYNC_SYNC_TEST_SUPPORT_H
