@@ -4,6 +4,10 @@
 //   fw-bench change DIR FILES FOLDERS MAXSIZE PERCENT            change some of its files
 //   fw-bench compare SRC TRG                                    one comparison; prints
 //        "seconds=<s> entries=<n> peak_rss_kib=<k> pool_bytes=<b>"
+//   fw-bench save-state SRC FILE     scan SRC alone, then save its state; prints
+//        "scan_seconds=<s> save_seconds=<s> entries=<n> bytes=<file size>"
+//   fw-bench load-state FILE         the state as the source of a comparison; prints
+//        "seconds=<s> entries=<n>"
 #include <sys/resource.h>
 
 #include <chrono>
@@ -16,6 +20,7 @@
 #include "core/comparison.h"
 #include "core/ignore_list.h"
 #include "core/sibling_tree.h"
+#include "formats/state_file.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -57,6 +62,63 @@ int compareCommand(const char* src, const char* trg) {
   return 0;
 }
 
+double since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int saveStateCommand(const char* src, const char* file) {
+  SideInput source;
+  source.roots = {toUtf16(src)};
+  NodePool pool;
+  CancelFlag cancel{0};
+  CompareContext ctx;
+  ctx.fs = &systemFs();
+  ctx.pool = &pool;
+  ctx.ignoreList = kDefaultIgnoreList;
+  ctx.cancel = &cancel;
+  FileNode* roots = nullptr;
+  auto start = std::chrono::steady_clock::now();
+  Rc rc = compareSides(&source, nullptr, &roots, ctx);
+  double scan = since(start);
+  if (rc != Rc::Ok) return std::fprintf(stderr, "scan failed: %s\n", rcName(rc)), 2;
+  start = std::chrono::steady_clock::now();
+  rc = saveSideState(systemFs(), roots, 0, toUtf16(file).c_str());
+  double save = since(start);
+  if (rc != Rc::Ok) return std::fprintf(stderr, "save failed: %s\n", rcName(rc)), 2;
+  FILE* f = std::fopen(file, "rb");
+  long size = 0;
+  if (f) {
+    std::fseek(f, 0, SEEK_END);
+    size = std::ftell(f);
+    std::fclose(f);
+  }
+  std::printf("scan_seconds=%.4f save_seconds=%.4f entries=%llu bytes=%ld\n", scan, save,
+              static_cast<unsigned long long>(countNodes(roots) - 1), size);
+  return 0;
+}
+
+int loadStateCommand(const char* file) {
+  SideInput source;
+  NodePool pool;
+  CancelFlag cancel{0};
+  CompareContext ctx;
+  ctx.fs = &systemFs();
+  ctx.pool = &pool;
+  ctx.ignoreList = kDefaultIgnoreList;
+  ctx.cancel = &cancel;
+  SavedSides saved(ctx);
+  source.savedFile = toUtf16(file);
+  source.roots = {u"saved"};
+  FileNode* roots = nullptr;
+  auto start = std::chrono::steady_clock::now();
+  Rc rc = compareSides(&source, nullptr, &roots, ctx);
+  double seconds = since(start);
+  if (rc != Rc::Ok) return std::fprintf(stderr, "load failed: %s\n", rcName(rc)), 2;
+  std::printf("seconds=%.4f entries=%llu\n", seconds,
+              static_cast<unsigned long long>(countNodes(roots) - 1));
+  return 0;
+}
+
 }  // namespace
 }  // namespace fw
 
@@ -78,6 +140,8 @@ int main(int argc, char** argv) {
     return changeTree(argv[2], shape, std::atoi(argv[6]), 99) ? 0 : 1;
   }
   if (argc == 4 && !std::strcmp(argv[1], "compare")) return compareCommand(argv[2], argv[3]);
+  if (argc == 4 && !std::strcmp(argv[1], "save-state")) return saveStateCommand(argv[2], argv[3]);
+  if (argc == 3 && !std::strcmp(argv[1], "load-state")) return loadStateCommand(argv[2]);
   std::fprintf(stderr, "usage: fw-bench gen|change|compare ...\n");
   return 64;
 }

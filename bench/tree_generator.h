@@ -11,10 +11,10 @@ struct TreeShape {
   uint64_t files = 100000;
   uint64_t folders = 10000;
   uint64_t seed = 1;
-  // Sizes: each file gets a size drawn from [0, maxSize); 0 makes empty files.
+  // Sizes: spread evenly over the orders of magnitude below maxSize; 0 makes empty files.
   uint64_t maxSize = 0;
-  // Share of bytes drawn from a small alphabet (compressible) versus random bytes, 0..100.
-  int compressiblePercent = 60;
+  // Share of 4 KiB chunks that are text (compressible) rather than random bytes, 0..100.
+  int compressiblePercent = 85;
 };
 
 // Creates root and the tree below it: folders nested up to four deep, files spread evenly.

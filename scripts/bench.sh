@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Benchmarks beside their reference tools, on the same generated data in the same run.
-# Usage: scripts/bench.sh [compare|memory|all]   (BENCH_DIR sets where trees are generated)
+# Usage: scripts/bench.sh [compare|memory|state|sync|all]   (BENCH_DIR: where trees are made)
 # Prints medians of 5 warm runs and their ratios; docs/benchmarks.md records the figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh native bench
 cmake -S . -B build/rel -DCMAKE_BUILD_TYPE=Release -DFW_BUILD_BENCH=ON -DFW_BUILD_TESTS=OFF >/dev/null
 cmake --build build/rel -j"$(nproc)" >/dev/null
-bench=build/rel/bench/fw-bench
+bench=$(pwd)/build/rel/bench/fw-bench
+cli=$(pwd)/build/rel/cli/ferrywick-cli
 dir=${BENCH_DIR:-/tmp/fwbench}
 what=${1:-all}
 runs=5
@@ -17,14 +18,17 @@ now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.4f", b - a}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
-tree() {  # tree NAME FILES FOLDERS: generated once, reused by later runs
+tree() {  # tree NAME FILES FOLDERS [MAXSIZE]: generated once, reused by later runs
   local path="$dir/$1"
   if [ ! -f "$path.done" ]; then
     rm -rf "$path"
-    "$bench" gen "$path" "$2" "$3"
+    "$bench" gen "$path" "$2" "$3" "${4:-0}"
     touch "$path.done"
   fi
 }
+# timed COMMAND...: prints the seconds the command took (its output discarded).
+timed() { local t0 t1; t0=$(now); "$@" >/dev/null 2>&1; t1=$(now); elapsed "$t0" "$t1"; }
+mbs() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%.0f", b / s / 1048576}'; }
 
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(uname -sr)"
 
@@ -48,4 +52,60 @@ if [ "$what" = memory ] || [ "$what" = all ]; then
   entries=$(echo "$line" | sed 's/.*entries=\([^ ]*\).*/\1/')
   rss=$(echo "$line" | sed 's/.*peak_rss_kib=\([^ ]*\).*/\1/')
   echo "memory at $entries entries: peak RSS ${rss} KiB, $(awk -v r="$rss" -v e="$entries" 'BEGIN {printf "%.0f", r * 1024 / e}') bytes per entry"
+fi
+
+if [ "$what" = state ] || [ "$what" = all ]; then
+  tree src100k 100000 10000
+  scan=(); save=(); load=(); ref=()
+  for _ in $(seq $runs); do
+    line=$("$bench" save-state "$dir/src100k" "$dir/s.fws")
+    scan+=("$(echo "$line" | sed 's/.*scan_seconds=\([^ ]*\).*/\1/')")
+    save+=("$(echo "$line" | sed 's/.*save_seconds=\([^ ]*\).*/\1/')")
+    entries=$(echo "$line" | sed 's/.*entries=\([^ ]*\).*/\1/')
+    bytes=$(echo "$line" | sed 's/.*bytes=\([^ ]*\).*/\1/')
+    load+=("$("$bench" load-state "$dir/s.fws" | sed 's/.*seconds=\([^ ]*\).*/\1/')")
+    ref+=("$(timed sh -c "find '$dir/src100k' -printf '%P\\0%s\\0%T@\\0' | gzip -6 > /dev/null")")
+  done
+  sc=$(printf '%s\n' "${scan[@]}" | median); sv=$(printf '%s\n' "${save[@]}" | median)
+  ld=$(printf '%s\n' "${load[@]}" | median); rf=$(printf '%s\n' "${ref[@]}" | median)
+  total=$(awk -v a="$sc" -v b="$sv" 'BEGIN {printf "%.4f", a + b}')
+  echo "state of $entries entries: scan ${sc}s + save ${sv}s = ${total}s; find|gzip -6 ${rf}s; ratio $(ratio "$total" "$rf")"
+  echo "  saving $(awk -v e="$entries" -v s="$sv" 'BEGIN {printf "%.0f", e / s}') entries/s, loading $(awk -v e="$entries" -v s="$ld" 'BEGIN {printf "%.0f", e / s}') entries/s (load ${ld}s vs scan ${sc}s), file $(awk -v b="$bytes" -v e="$entries" 'BEGIN {printf "%.2f", b / e}') bytes/entry"
+fi
+
+if [ "$what" = sync ] || [ "$what" = all ]; then
+  # Mixed sizes up to 1 MiB, text with some random chunks (about 2.5:1 under deflate).
+  tree mix 5000 500 1048576
+  if [ ! -f "$dir/changed.done" ]; then
+    rm -rf "$dir/changed"; cp -a "$dir/mix" "$dir/changed"
+    "$bench" change "$dir/changed" 5000 500 1048576 20
+    touch "$dir/changed.done"
+  fi
+  bytes=$(du -sb "$dir/mix" | cut -f1)
+  mkdir -p "$dir/empty"
+  tar -c -C "$dir" mix | gzip -6 >"$dir/mix.tar.gz"
+  first=(); cp=(); part=(); rs=(); save=(); gz=(); apply=(); applyv=(); gunz=()
+  for _ in $(seq $runs); do
+    rm -rf "$dir/dst"; first+=("$(timed "$cli" sync --mirror --quiet "$dir/mix" "$dir/dst")")
+    rm -rf "$dir/dst"; cp+=("$(timed cp -a "$dir/mix" "$dir/dst")")
+    rm -rf "$dir/dst"; cp -a "$dir/mix" "$dir/dst"
+    part+=("$(timed "$cli" sync --mirror --quiet "$dir/changed" "$dir/dst")")
+    rm -rf "$dir/dst"; cp -a "$dir/mix" "$dir/dst"
+    rs+=("$(timed rsync -a --delete "$dir/changed/" "$dir/dst/")")
+    rm -f "$dir"/d*.fwd
+    save+=("$(timed "$cli" save-diff --mirror --quiet -o "$dir/d.fwd" "$dir/mix" "$dir/empty")")
+    gz+=("$(timed sh -c "tar -c -C '$dir' mix | gzip -6 > /dev/null")")
+    rm -rf "$dir/dst"; apply+=("$(timed "$cli" sync --mirror --no-verify --quiet "$dir/d.fwd" "$dir/dst")")
+    rm -rf "$dir/dst"; applyv+=("$(timed "$cli" sync --mirror --quiet "$dir/d.fwd" "$dir/dst")")
+    rm -rf "$dir/dst"; mkdir -p "$dir/dst"
+    gunz+=("$(timed sh -c "gzip -dc '$dir/mix.tar.gz' | tar -x -C '$dir/dst'")")
+  done
+  m() { printf '%s\n' "$@" | median; }
+  f=$(m "${first[@]}"); c=$(m "${cp[@]}"); p=$(m "${part[@]}"); r=$(m "${rs[@]}")
+  sv=$(m "${save[@]}"); g=$(m "${gz[@]}"); a=$(m "${apply[@]}"); av=$(m "${applyv[@]}"); u=$(m "${gunz[@]}")
+  echo "data: 5,000 files in 500 folders, $(awk -v b="$bytes" 'BEGIN {printf "%.0f", b / 1048576}') MiB, tar.gz $(awk -v b="$(stat -c %s "$dir/mix.tar.gz")" 'BEGIN {printf "%.0f", b / 1048576}') MiB"
+  echo "first full copy: ours ${f}s, cp -a ${c}s, ratio $(ratio "$f" "$c")"
+  echo "sync after 20% changed: ours ${p}s, rsync -a --delete ${r}s, ratio $(ratio "$p" "$r")"
+  echo "save difference: ours ${sv}s ($(mbs "$bytes" "$sv") MB/s), tar|gzip -6 ${g}s ($(mbs "$bytes" "$g") MB/s), throughput ratio $(ratio "$g" "$sv")"
+  echo "apply difference: ours ${a}s ($(mbs "$bytes" "$a") MB/s; ${av}s with the check first), gzip -dc|tar -x ${u}s ($(mbs "$bytes" "$u") MB/s), throughput ratio $(ratio "$u" "$a")"
 fi
