@@ -1,0 +1,42 @@
+// The main window: its class, its controls and layout, and the operations its commands run.
+#ifndef FERRYWICK_APP_MAIN_WINDOW_H
+#define FERRYWICK_APP_MAIN_WINDOW_H
+
+#include <windows.h>
+
+#include "core/comparison.h"
+#include "core/result.h"
+
+namespace fw {
+
+inline constexpr wchar_t kMainWindowClass[] = L"Ferrywick_MainWnd";
+
+bool registerMainWindowClass();
+void unregisterMainWindowClass();
+HWND createMainWindow();
+
+// main_window.cpp: controls and layout.
+void layoutMainWindow(HWND window);
+void fitKindBoxes();
+// Shows the side's kind box entries (the workspace's labels) and selects the side's kind.
+void showKindBox(int side);
+
+// project_commands.cpp: what the commands do.
+int updateButtons(HWND list);  // list: the list whose selection counts, or null (source)
+void refreshLists();
+void newProjectCommand();
+Rc chooseSideFile(int side, SideKind kind);
+Rc loadSideFileCommand(const wchar_t* path, int side, SideKind kind);
+void onKindChanged(int side);
+void editRow(bool addMode);
+void deleteRow();
+void swapSidesCommand();
+void saveProjectAs();
+void optionsCommand();
+void openWebPage();
+// Handles a command of the main window; false when it is not one.
+bool onMainCommand(int id, int code, HWND control);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_APP_MAIN_WINDOW_H

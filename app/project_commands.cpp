@@ -1,0 +1,203 @@
+// The main window's commands: the project list, loading and saving, swapping, Options, the
+// menu's other items; background tasks are handed to tasks.cpp.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/file_dialogs.h"
+#include "app/logic/options_edit.h"
+#include "app/logic/project_model.h"
+#include "app/main_window.h"
+#include "app/resources/product.h"
+#include "app/resources/resource_ids.h"
+#include "app/shell_dialogs.h"
+#include "app/tasks.h"
+#include "formats/project_file.h"
+
+namespace fw {
+namespace {
+
+constexpr wchar_t kWrongFormat[] = L"Wrong file format!";
+constexpr wchar_t kWriteFailed[] = L"Failed to write file!";
+
+LRESULT listSelection(HWND list) { return SendMessageW(list, LB_GETCURSEL, 0, 0); }
+
+void addRows(HWND list, const std::vector<std::u16string>& rows) {
+  SendMessageW(list, LB_RESETCONTENT, 0, 0);
+  for (const auto& row : rows) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(row)));
+}
+
+void selectInBoth(LRESULT row) {
+  for (HWND list : app().controls.list) SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+}
+
+void onListNotification(int side, int code) {
+  const MainControls& c = app().controls;
+  if (code == LBN_SELCHANGE) {
+    const int row = updateButtons(c.list[side]);
+    HWND other = c.list[1 - side];
+    SendMessageW(other, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+    SendMessageW(other, LB_SETTOPINDEX, static_cast<WPARAM>(SendMessageW(c.list[side], LB_GETTOPINDEX, 0, 0)), 0);
+  } else if (code == LBN_DBLCLK) {
+    editRow(false);
+  }
+}
+
+}  // namespace
+
+int updateButtons(HWND list) {
+  const MainControls& c = app().controls;
+  const int selection = static_cast<int>(listSelection(list ? list : c.list[0]));
+  const ButtonStates b = buttonStates(workspace(), selection, workerRunning());
+  EnableWindow(c.add, b.add);
+  EnableWindow(c.edit, b.edit);
+  EnableWindow(c.remove, b.remove);
+  EnableWindow(c.compare, b.compare);
+  return selection;
+}
+
+void refreshLists() {
+  Workspace& ws = workspace();
+  padSelectedRows(ws);
+  for (int side = 0; side < 2; ++side) addRows(app().controls.list[side], ws.sides[side].selected().roots);
+  updateButtons(nullptr);
+}
+
+void newProjectCommand() {
+  waitForWorker();  // a cancelled comparison may still be filling the pool
+  newProject(workspace());
+  showKindBox(0);
+  showKindBox(1);
+  fitKindBoxes();
+  refreshLists();
+}
+
+Rc loadSideFileCommand(const wchar_t* path, int side, SideKind kind) {
+  if (kind == SideKind::FileSystem) waitForWorker();
+  const Rc rc = loadSideFile(workspace(), reinterpret_cast<const char16_t*>(path), side, kind);
+  showKindBox(0);
+  showKindBox(1);
+  fitKindBoxes();
+  refreshLists();
+  return rc;
+}
+
+Rc chooseSideFile(int side, SideKind kind) {
+  const std::optional<std::u16string> path = askOpenPath(app().mainWindow, fileFilterFor(kind));
+  if (!path) return Rc::Ok;
+  return loadSideFileCommand(wide(*path), side, kind);
+}
+
+void onKindChanged(int side) {
+  Workspace& ws = workspace();
+  const LRESULT selection = SendMessageW(app().controls.kindBox[side], CB_GETCURSEL, 0, 0);
+  if (selection < 0 || selection >= static_cast<LRESULT>(kSideKinds)) return;
+  const SideKind kind = static_cast<SideKind>(selection);
+  ws.sides[side].kind = kind;
+  if (kind != SideKind::FileSystem && !ws.sides[side].selected().hasSavedFile()) {
+    if (chooseSideFile(side, kind) != Rc::Ok) showError(kWrongFormat);
+  }
+  refreshLists();
+}
+
+void editRow(bool addMode) {
+  Workspace& ws = workspace();
+  const MainControls& c = app().controls;
+  ws.addMode = addMode;
+  ws.currentRow = addMode ? static_cast<int>(ws.sides[0].selected().roots.size())
+                          : static_cast<int>(listSelection(c.list[0]));
+  if (ws.currentRow < 0) return;  // a double click beside the rows
+  FolderPairRecord pair = folderPairFor(ws);
+  if (!runFolderPairDialog(app().mainWindow, pair)) return;
+  storeFolderPair(ws, pair);
+  const WPARAM row = static_cast<WPARAM>(ws.currentRow);
+  for (int side = 0; side < 2; ++side) {
+    if (!addMode) SendMessageW(c.list[side], LB_DELETESTRING, row, 0);
+    const auto& roots = ws.sides[side].selected().roots;
+    SendMessageW(c.list[side], LB_INSERTSTRING, row, reinterpret_cast<LPARAM>(wide(roots[row])));
+  }
+  selectInBoth(static_cast<LRESULT>(row));
+  updateButtons(nullptr);
+}
+
+void deleteRow() {
+  const MainControls& c = app().controls;
+  const LRESULT row = listSelection(c.list[0]);
+  if (row >= 0) {
+    workspace().currentRow = static_cast<int>(row);
+    for (HWND list : c.list) SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(row), 0);
+    selectInBoth(removeRow(workspace(), static_cast<int>(row)));
+  }
+  updateButtons(nullptr);
+}
+
+void swapSidesCommand() {
+  swapSides(workspace());
+  showKindBox(0);
+  showKindBox(1);
+  fitKindBoxes();
+  refreshLists();
+}
+
+void saveProjectAs() {
+  const std::optional<std::u16string> path =
+      askSavePath(app().mainWindow, fileFilterFor(SideKind::FileSystem));
+  if (!path) return;
+  Workspace& ws = workspace();
+  const Rc rc = saveProject(*ws.task.fs, ws.sides[0].inputs[0].roots, ws.sides[1].inputs[0].roots,
+                            path->c_str());
+  if (rc != Rc::Ok) showError(kWriteFailed);
+}
+
+void optionsCommand() {
+  Workspace& ws = workspace();
+  OptionsWorkingCopy copy = beginOptionsEdit(ws.settings(), ws.shell);
+  if (runOptionsDialog(app().mainWindow, copy) != 1) return;
+  waitForWorker();  // a cancelled comparison may still read the ignore list
+  commitOptionsEdit(ws.settings(), ws.shell, std::move(copy));
+}
+
+void openWebPage() {
+  ShellExecuteW(app().mainWindow, L"open", L"" FW_WEB_ADDRESS, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+bool onMainCommand(int id, int code, HWND) {
+  if (id == IDC_KIND_SOURCE || id == IDC_KIND_TARGET) {
+    if (code == CBN_SELCHANGE) onKindChanged(id - IDC_KIND_SOURCE);
+    return true;
+  }
+  if (id == IDC_LIST_SOURCE || id == IDC_LIST_TARGET) {
+    onListNotification(id - IDC_LIST_SOURCE, code);
+    return true;
+  }
+  if (code != 0) return false;
+  switch (id) {
+    case IDM_NEW: newProjectCommand(); return true;
+    case IDM_OPEN:
+      if (chooseSideFile(0, SideKind::FileSystem) != Rc::Ok) showError(kWrongFormat);
+      return true;
+    case IDM_SAVE_AS: saveProjectAs(); return true;
+    case IDM_SWAP: swapSidesCommand(); return true;
+    case IDM_OPTIONS: optionsCommand(); return true;
+    case IDM_EXIT: SendMessageW(app().mainWindow, WM_CLOSE, 0, 0); return true;
+    case IDM_ABOUT: runAboutBox(app().mainWindow); return true;
+    case IDM_WEB: openWebPage(); return true;
+    case IDC_ADD: editRow(true); return true;
+    case IDC_EDIT: editRow(false); return true;
+    case IDC_DELETE: deleteRow(); return true;
+    case IDC_BROWSE_SOURCE:
+    case IDC_BROWSE_TARGET: {
+      const int side = id - IDC_BROWSE_SOURCE;
+      if (chooseSideFile(side, workspace().sides[side].kind) != Rc::Ok) showError(kWrongFormat);
+      return true;
+    }
+    default: break;
+  }
+  if (std::optional<TaskId> task = taskFromCommand(id)) {
+    startTask(*task);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace fw

@@ -1,0 +1,58 @@
+# The Windows program: resources, the window code, Ferrywick.exe and the GUI tests.
+enable_language(RC)
+
+# The icon is drawn by a script in the repository, not taken from anywhere.
+set(FW_ICON ${CMAKE_CURRENT_BINARY_DIR}/ferrywick.ico)
+add_custom_command(
+  OUTPUT ${FW_ICON}
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/resources/make_icon.sh ${FW_ICON}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resources/make_icon.sh
+  COMMENT "Drawing the program icon")
+add_custom_target(fw_app_icon DEPENDS ${FW_ICON})
+
+# The window code as a library, so that the GUI tests drive the same windows in-process.
+add_library(fw_app_win STATIC
+  app_state.cpp
+  program.cpp
+  main_window.cpp
+  project_commands.cpp
+  tasks.cpp
+  progress_window.cpp
+  settings_registry.cpp
+  file_dialogs.cpp
+  placeholders.cpp
+)
+target_link_libraries(fw_app_win PUBLIC fw_app_logic comctl32 comdlg32 shell32 ole32 advapi32
+                      gdi32 user32)
+
+set(FW_RESOURCES
+  resources/ferrywick.rc
+  resources/placeholders.rc
+)
+set_source_files_properties(resources/ferrywick.rc PROPERTIES
+  OBJECT_DEPENDS "${FW_ICON};${CMAKE_CURRENT_SOURCE_DIR}/resources/ferrywick.manifest;${CMAKE_CURRENT_SOURCE_DIR}/resources/resource_ids.h")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_CURRENT_BINARY_DIR} -I${CMAKE_CURRENT_SOURCE_DIR}/resources")
+
+add_executable(Ferrywick WIN32 main.cpp ${FW_RESOURCES})
+add_dependencies(Ferrywick fw_app_icon)
+target_link_libraries(Ferrywick PRIVATE fw_app_win)
+target_link_options(Ferrywick PRIVATE -municode)
+
+if(FW_BUILD_TESTS AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/gui_tests/gui_harness.cpp)
+  # The real windows under Wine in a virtual X server: see scripts/gui-test.sh.
+  add_executable(gui_tests
+    gui_tests/gui_harness.cpp
+    gui_tests/main_window_gui_test.cpp
+    gui_tests/task_gui_test.cpp
+    gui_tests/settings_gui_test.cpp
+    ${FW_RESOURCES})
+  add_dependencies(gui_tests fw_app_icon)
+  target_link_libraries(gui_tests PRIVATE fw_app_win fw_testing GTest::gtest GTest::gtest_main)
+  find_program(FW_XVFB_RUN xvfb-run)
+  if(FW_XVFB_RUN)
+    add_test(NAME gui_tests
+             COMMAND ${FW_XVFB_RUN} -a -s "-screen 0 1024x768x24"
+                     ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:gui_tests> --gtest_brief=1)
+    set_tests_properties(gui_tests PROPERTIES TIMEOUT 300)
+  endif()
+endif()
