@@ -1,0 +1,195 @@
+#include "app/gui_tests/gui_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "app/app_state.h"
+#include "app/program.h"
+#include "app/resources/resource_ids.h"
+
+namespace fw {
+namespace {
+
+constexpr UINT kRunOnThread = WM_APP + 50;
+
+struct FindContext {
+  std::u16string caption;
+  bool dialogsOnly = false;
+  HWND found = nullptr;
+};
+
+bool isDialog(HWND window) {
+  wchar_t cls[16] = L"";
+  GetClassNameW(window, cls, 16);
+  return fromWide(cls) == u"#32770";
+}
+
+BOOL CALLBACK findByCaption(HWND window, LPARAM param) {
+  auto* ctx = reinterpret_cast<FindContext*>(param);
+  if (IsWindowVisible(window) && textOf(window) == ctx->caption &&
+      (!ctx->dialogsOnly || isDialog(window))) {
+    ctx->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Answers kRunOnThread sent to the main window (subclassing would be the program's business;
+// a thread hook keeps the test's machinery out of it).
+LRESULT CALLBACK runHook(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION) {
+    auto* msg = reinterpret_cast<CWPSTRUCT*>(lParam);
+    if (msg->message == kRunOnThread)
+      (*reinterpret_cast<const std::function<void()>*>(msg->lParam))();
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+ProgramRun::ProgramRun(const std::u16string& commandLine, std::function<void()> onStart) {
+  std::atomic<HWND>& started = started_;
+  std::atomic<bool>& failed = failed_;
+  std::atomic<DWORD>& threadId = threadIdShared_;
+  thread_ = std::thread([&started, &failed, &threadId, commandLine, onStart] {
+    threadId = GetCurrentThreadId();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, runHook, nullptr, GetCurrentThreadId());
+    if (!startProgram(GetModuleHandleW(nullptr), reinterpret_cast<const wchar_t*>(commandLine.c_str()),
+                      SW_SHOWNORMAL)) {
+      failed = true;
+      UnhookWindowsHookEx(hook);
+      return;
+    }
+    if (onStart) onStart();
+    started = app().mainWindow;
+    runMessageLoop();
+    shutdownProgram();
+    UnhookWindowsHookEx(hook);
+  });
+  waitUntil([&] { return started.load() || failed.load(); }, 10000);
+  threadId_ = threadId.load();
+  main_ = started.load();
+  if (!main_) ADD_FAILURE() << "the program did not start";
+}
+
+ProgramRun::~ProgramRun() { exit(); }
+
+void ProgramRun::onWindowThread(const std::function<void()>& f) const {
+  SendMessageW(main_, kRunOnThread, 0, reinterpret_cast<LPARAM>(&f));
+}
+
+void ProgramRun::exit() {
+  if (!thread_.joinable()) return;
+  if (main_ && IsWindow(main_)) PostMessageW(main_, WM_CLOSE, 0, 0);
+  thread_.join();
+  main_ = nullptr;
+}
+
+HWND findWindow(const ProgramRun& run, const std::u16string& caption) {
+  FindContext ctx{caption};
+  EnumThreadWindows(run.threadId(), findByCaption, reinterpret_cast<LPARAM>(&ctx));
+  return ctx.found;
+}
+
+HWND waitForWindow(const ProgramRun& run, const std::u16string& caption, int timeoutMs) {
+  HWND found = nullptr;
+  waitUntil([&] { return (found = findWindow(run, caption)) != nullptr; }, timeoutMs);
+  return found;
+}
+
+HWND waitForDialog(const ProgramRun& run, const std::u16string& caption, int timeoutMs) {
+  HWND found = nullptr;
+  waitUntil([&] {
+    FindContext ctx{caption, true};
+    EnumThreadWindows(run.threadId(), findByCaption, reinterpret_cast<LPARAM>(&ctx));
+    return (found = ctx.found) != nullptr;
+  }, timeoutMs);
+  return found;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Sleep(15);
+  }
+  return true;
+}
+
+bool waitGone(HWND window, int timeoutMs) {
+  return waitUntil([&] { return !IsWindow(window); }, timeoutMs);
+}
+
+std::u16string textOf(HWND window) { return windowText(window); }
+std::u16string itemText(HWND dialog, int id) { return windowText(GetDlgItem(dialog, id)); }
+
+std::vector<std::u16string> listItems(HWND list) {
+  std::vector<std::u16string> items;
+  const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::vector<wchar_t> buffer(static_cast<size_t>(SendMessageW(list, LB_GETTEXTLEN, i, 0)) + 1);
+    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buffer.data()));
+    items.push_back(fromWide(buffer.data()));
+  }
+  return items;
+}
+
+int listSelection(HWND list) { return static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0)); }
+int listTop(HWND list) { return static_cast<int>(SendMessageW(list, LB_GETTOPINDEX, 0, 0)); }
+
+std::u16string comboItem(HWND box, int index) {
+  std::vector<wchar_t> buffer(static_cast<size_t>(SendMessageW(box, CB_GETLBTEXTLEN, index, 0)) + 1);
+  SendMessageW(box, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(buffer.data()));
+  return fromWide(buffer.data());
+}
+
+std::u16string comboSelectionText(HWND box) {
+  const int selection = static_cast<int>(SendMessageW(box, CB_GETCURSEL, 0, 0));
+  return selection < 0 ? u"" : comboItem(box, selection);
+}
+
+std::u16string messageText(HWND box) { return itemText(box, 0xFFFF); }
+
+void click(HWND button) {
+  EXPECT_TRUE(IsWindowEnabled(button)) << "clicking a disabled button";
+  HWND parent = GetParent(button);
+  PostMessageW(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+               reinterpret_cast<LPARAM>(button));
+}
+
+void command(HWND window, int id) { PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+void chooseKind(const ProgramRun& run, int side, int kind) {
+  HWND box = run.control(IDC_KIND_SOURCE + side);
+  SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(kind), 0);
+  PostMessageW(run.main(), WM_COMMAND, MAKEWPARAM(IDC_KIND_SOURCE + side, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(box));
+}
+
+void chooseRow(const ProgramRun& run, int side, int row) {
+  HWND list = run.control(IDC_LIST_SOURCE + side);
+  SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+  SendMessageW(run.main(), WM_COMMAND, MAKEWPARAM(IDC_LIST_SOURCE + side, LBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(list));
+}
+
+void answerFileDialog(HWND dialog, const std::u16string& path) {
+  // The file name box: a combo box (cmb13) in the newer dialog, an edit (edt1) in the older.
+  HWND name = GetDlgItem(dialog, 0x47C);
+  if (!name) name = GetDlgItem(dialog, 0x480);
+  ASSERT_NE(name, nullptr) << "no file name box in the file dialog";
+  SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide(path)));
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+}
+
+void deleteSettingsKey() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Ferrywick");
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\Ferrywick");
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ferrywick");
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ferrywick");
+}
+
+}  // namespace fw

@@ -1,0 +1,83 @@
+// Runs the real program's windows on a thread of their own inside the test process and lets a
+// test drive them the way a user would: through control ids, commands, and the dialogs it finds
+// by their captions. Every test starts a fresh program run; the registry key is cleaned first
+// unless the test keeps it.
+#ifndef FERRYWICK_APP_GUI_TESTS_GUI_HARNESS_H
+#define FERRYWICK_APP_GUI_TESTS_GUI_HARNESS_H
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fw {
+
+class ProgramRun {
+ public:
+  // Starts the program with the command line; `onStart` runs on the window thread right after
+  // start-up (to swap the file system, say).
+  explicit ProgramRun(const std::u16string& commandLine = u"",
+                      std::function<void()> onStart = nullptr);
+  ~ProgramRun();
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+
+  HWND main() const { return main_; }
+  HWND control(int id) const { return GetDlgItem(main_, id); }
+  DWORD threadId() const { return threadId_; }
+  // Runs f on the window thread and waits for it (for reading program state safely).
+  void onWindowThread(const std::function<void()>& f) const;
+  // Closes the main window as Exit does and waits until the program has shut down.
+  void exit();
+
+ private:
+  std::atomic<HWND> started_{nullptr};
+  std::atomic<bool> failed_{false};
+  std::atomic<DWORD> threadIdShared_{0};
+  std::thread thread_;
+  HWND main_ = nullptr;
+  DWORD threadId_ = 0;
+};
+
+// A visible top-level window of the program with this caption, waited for; null on timeout.
+HWND waitForWindow(const ProgramRun& run, const std::u16string& caption, int timeoutMs = 5000);
+// A dialog (window class #32770) with this caption, waited for: tells the small progress
+// window from the main window, which has the same caption.
+HWND waitForDialog(const ProgramRun& run, const std::u16string& caption, int timeoutMs = 5000);
+// Whether such a window exists now.
+HWND findWindow(const ProgramRun& run, const std::u16string& caption);
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+// Waits until the window is gone.
+bool waitGone(HWND window, int timeoutMs = 5000);
+
+std::u16string textOf(HWND window);
+std::u16string itemText(HWND dialog, int id);
+std::vector<std::u16string> listItems(HWND list);
+int listSelection(HWND list);
+int listTop(HWND list);
+std::u16string comboSelectionText(HWND box);
+std::u16string comboItem(HWND box, int index);
+// The text of a message box.
+std::u16string messageText(HWND box);
+
+// A user's click on an enabled button (posted, so that a modal dialog it opens does not block
+// the test).
+void click(HWND button);
+// A command as a menu sends it.
+void command(HWND window, int id);
+// Selects an entry of a kind box as the user does (the selection plus its notification).
+void chooseKind(const ProgramRun& run, int side, int kind);
+// Selects a row in a list as the user does.
+void chooseRow(const ProgramRun& run, int side, int row);
+// Fills in the file name of an Open or Save dialog and confirms it.
+void answerFileDialog(HWND dialog, const std::u16string& path);
+
+// Removes the key "SOFTWARE\Ferrywick" from both hives.
+void deleteSettingsKey();
+
+}  // namespace fw
+
+#endif  // FERRYWICK_APP_GUI_TESTS_GUI_HARNESS_H

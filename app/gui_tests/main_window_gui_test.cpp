@@ -1,0 +1,232 @@
+// The main window as the user sees it: start-up with a file, the kind boxes, rows, swapping,
+// scrolling in step, loading and saving projects through the file dialogs.
+#include "app/gui_tests/gui_fixture.h"
+#include "app/resources/product.h"
+#include "sync/task.h"
+
+namespace fw {
+namespace {
+
+class MainWindowGuiTest : public GuiTest {
+ protected:
+  // A state file of folder `name` (made empty if missing), as machine B would save it.
+  std::u16string stateFile(const std::string& file, const std::string& name) {
+    makeDir(dir.at(name));
+    TaskState task;
+    task.fs = &systemFs();
+    task.inputs[1][0].roots = {dir.at(name)};
+    task.inputs[0][0].roots = {u""};
+    EXPECT_EQ(runTask(TaskId::Compare, task), Rc::Ok);
+    task.saveFileName = dir.at(file);
+    EXPECT_EQ(runTask(TaskId::SaveTargetState, task), Rc::Ok);
+    return task.saveFileName;
+  }
+};
+
+TEST_F(MainWindowGuiTest, QuotedProjectOnCommandLineFillsBothColumns) {
+  const std::u16string path =
+      project("My pairs.fwp", {u"C:\\src\\a", u"C:\\src\\b"}, {u"D:\\trg\\a", u""});
+  ProgramRun run(quoted(path) + u" ignored");
+
+  wchar_t cls[64];
+  GetClassNameW(run.main(), cls, 64);
+  EXPECT_EQ(fromWide(cls), u"Ferrywick_MainWnd");
+  EXPECT_EQ(textOf(run.main()), u"Ferrywick");
+  EXPECT_EQ(listItems(list(run, 0)), (Strings{u"C:\\src\\a", u"C:\\src\\b"}));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{u"D:\\trg\\a", u""}));
+  for (int side = 0; side < 2; ++side) {
+    EXPECT_EQ(comboSelectionText(kindBox(run, side)), u"My pairs.fwp");
+    EXPECT_EQ(comboItem(kindBox(run, side), 1), u"Saved state");
+    EXPECT_EQ(comboItem(kindBox(run, side), 2), u"Saved difference");
+  }
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_COMPARE)));
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_ADD)));
+  EXPECT_FALSE(IsWindowEnabled(run.control(IDC_EDIT)));
+  EXPECT_FALSE(IsWindowEnabled(run.control(IDC_DELETE)));
+
+  HMENU help = GetSubMenu(GetMenu(run.main()), 1);
+  wchar_t item[64] = L"";
+  GetMenuStringW(help, 0, item, 64, MF_BYPOSITION);
+  EXPECT_EQ(fromWide(item), u"" FW_WEB_ADDRESS);
+  EXPECT_EQ(GetMenuItemID(help, 0), static_cast<UINT>(IDM_WEB));
+
+  MINMAXINFO info{};
+  SendMessageW(run.main(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.ptMinTrackSize.x, 500);
+  EXPECT_EQ(info.ptMinTrackSize.y, 220);
+}
+
+TEST_F(MainWindowGuiTest, StateFileOnCommandLineLoadsAsSavedState) {
+  const std::u16string state = stateFile("b.fws", "machine-b");
+  ProgramRun run(state);
+  HWND box = kindBox(run, 0);
+  EXPECT_EQ(SendMessageW(box, CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(comboSelectionText(box), u"b.fws");
+  EXPECT_EQ(comboItem(box, 0), u"File system");  // the project attempt failed silently
+  EXPECT_EQ(comboSelectionText(kindBox(run, 1)), u"File system");
+  EXPECT_EQ(listItems(list(run, 0)), (Strings{dir.at("machine-b")}));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{u""}));
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_COMPARE)));
+}
+
+TEST_F(MainWindowGuiTest, SwitchingToSavedKindAsksForFileAndCancelLeavesEmptyRows) {
+  ProgramRun run(project("p.fwp", {u"C:\\a", u"C:\\b"}, {u"D:\\a", u"D:\\b"}));
+  chooseKind(run, 0, 1);
+  HWND open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(waitGone(open));
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 0)) == Strings{u"", u""}; }));
+  EXPECT_EQ(comboSelectionText(kindBox(run, 0)), u"Saved state");
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{u"D:\\a", u"D:\\b"}));
+  EXPECT_FALSE(findWindow(run, u"Error"));  // a cancelled dialog is not a wrong format
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_ADD)));
+
+  chooseKind(run, 1, 2);
+  open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(waitGone(open));
+  ASSERT_TRUE(waitUntil([&] { return !IsWindowEnabled(run.control(IDC_ADD)); }));
+  EXPECT_TRUE(listItems(list(run, 0)).empty());  // empty on both sides: the rows vanish
+
+  // Back to the folders: the project's rows are still there.
+  chooseKind(run, 0, 0);
+  chooseKind(run, 1, 0);
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 0)).size() == 2; }));
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_ADD)));
+}
+
+TEST_F(MainWindowGuiTest, RowsAreAddedEditedSelectedInBothAndDeleted) {
+  ProgramRun run;
+  click(run.control(IDC_ADD));
+  HWND pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  SetDlgItemTextW(pair, IDC_PAIR_SOURCE_EDIT, L"C:\\one");
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT, L"D:\\one");
+  command(pair, IDOK);
+  ASSERT_TRUE(waitGone(pair));
+  click(run.control(IDC_ADD));
+  pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  EXPECT_EQ(itemText(pair, IDC_PAIR_SOURCE_EDIT), u"");  // add mode starts empty
+  SetDlgItemTextW(pair, IDC_PAIR_SOURCE_EDIT, L"C:\\two");
+  command(pair, IDOK);
+  ASSERT_TRUE(waitGone(pair));
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 0)).size() == 2; }));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{u"D:\\one", u""}));
+  EXPECT_EQ(listSelection(list(run, 0)), 1);
+  EXPECT_EQ(listSelection(list(run, 1)), 1);
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_COMPARE)));
+
+  // Selecting in the target list selects the same row in the source list.
+  chooseRow(run, 1, 0);
+  EXPECT_EQ(listSelection(list(run, 0)), 0);
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_EDIT)));
+
+  // Edit, then Cancel: nothing changes. Edit, then OK: the row is shown again in place.
+  click(run.control(IDC_EDIT));
+  pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  EXPECT_EQ(itemText(pair, IDC_PAIR_TARGET_EDIT), u"D:\\one");
+  SetDlgItemTextW(pair, IDC_PAIR_SOURCE_EDIT, L"changed");
+  command(pair, IDCANCEL);
+  ASSERT_TRUE(waitGone(pair));
+  PostMessageW(run.main(), WM_COMMAND, MAKEWPARAM(IDC_LIST_SOURCE, LBN_DBLCLK),
+               reinterpret_cast<LPARAM>(list(run, 0)));
+  pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT, L"D:\\edited");
+  command(pair, IDOK);
+  ASSERT_TRUE(waitGone(pair));
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 1))[0] == u"D:\\edited"; }));
+  EXPECT_EQ(listItems(list(run, 0)), (Strings{u"C:\\one", u"C:\\two"}));
+  EXPECT_EQ(listSelection(list(run, 0)), 0);
+  EXPECT_EQ(listSelection(list(run, 1)), 0);
+
+  // Delete the first row: the row that took its place is selected in both lists.
+  click(run.control(IDC_DELETE));
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 0)).size() == 1; }));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{u""}));
+  EXPECT_EQ(listSelection(list(run, 0)), 0);
+  EXPECT_EQ(listSelection(list(run, 1)), 0);
+  click(run.control(IDC_DELETE));
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 0)).empty(); }));
+  EXPECT_FALSE(IsWindowEnabled(run.control(IDC_DELETE)));
+  EXPECT_FALSE(IsWindowEnabled(run.control(IDC_COMPARE)));
+}
+
+TEST_F(MainWindowGuiTest, SwapExchangesListsKindsAndTheFileNamesInTheKindBoxes) {
+  const std::u16string state = stateFile("b.fws", "machine-b");
+  ProgramRun run(state);
+  command(run.main(), IDM_SWAP);
+  ASSERT_TRUE(waitUntil([&] { return comboSelectionText(kindBox(run, 1)) == u"b.fws"; }));
+  EXPECT_EQ(SendMessageW(kindBox(run, 1), CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(comboSelectionText(kindBox(run, 0)), u"File system");
+  EXPECT_EQ(comboItem(kindBox(run, 0), 1), u"Saved state");
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{dir.at("machine-b")}));
+  EXPECT_EQ(listItems(list(run, 0)), (Strings{u""}));
+}
+
+TEST_F(MainWindowGuiTest, ScrollingOneListScrollsTheOther) {
+  Strings many;
+  for (int i = 0; i < 60; ++i) many.push_back(u"C:\\folder" + toUtf16(std::to_string(i)));
+  ProgramRun run(project("many.fwp", many, many));
+  HWND source = list(run, 0), target = list(run, 1);
+  SendMessageW(source, WM_VSCROLL, SB_PAGEDOWN, 0);
+  EXPECT_GT(listTop(source), 0);
+  EXPECT_EQ(listTop(target), listTop(source));
+
+  SendMessageW(target, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA * 2)), 0);
+  EXPECT_EQ(listTop(source), listTop(target));
+
+  chooseRow(run, 0, 0);
+  run.onWindowThread([&] { SetFocus(source); });
+  SendMessageW(source, WM_KEYDOWN, VK_END, 0);
+  EXPECT_GT(listTop(source), 20);
+  EXPECT_EQ(listTop(target), listTop(source));
+  EXPECT_EQ(listSelection(target), 59);  // the key moved the selection, mirrored too
+}
+
+TEST_F(MainWindowGuiTest, BrowseLoadsProjectIntoBothColumnsAndBadFileSaysWrongFormat) {
+  ProgramRun run;
+  const std::u16string path = project("load.fwp", {u"C:\\x"}, {u"D:\\y"});
+  click(run.control(IDC_BROWSE_TARGET));
+  HWND open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  answerFileDialog(open, path);
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 1)) == Strings{u"D:\\y"}; }));
+  EXPECT_EQ(listItems(list(run, 0)), (Strings{u"C:\\x"}));
+  EXPECT_EQ(comboSelectionText(kindBox(run, 0)), u"load.fwp");
+
+  writeFile(dir.at("bad.fwp"), "this is no project");
+  command(run.main(), IDM_OPEN);
+  open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  answerFileDialog(open, dir.at("bad.fwp"));
+  HWND error = waitForWindow(run, u"Error");
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(messageText(error), u"Wrong file format!");
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+  EXPECT_TRUE(listItems(list(run, 0)).empty());
+  EXPECT_EQ(comboSelectionText(kindBox(run, 0)), u"File system");
+}
+
+TEST_F(MainWindowGuiTest, SaveAsWritesTheFolderColumns) {
+  ProgramRun run(project("in.fwp", {u"C:\\a", u""}, {u"D:\\a", u"D:\\b"}));
+  command(run.main(), IDM_SAVE_AS);
+  HWND save = waitForWindow(run, u"Save As");
+  ASSERT_NE(save, nullptr);
+  answerFileDialog(save, dir.at("out"));  // the default extension is added
+  ASSERT_TRUE(waitUntil([&] { return exists(dir.at("out.fwp")); }));
+  Project saved;
+  ASSERT_TRUE(waitUntil([&] {
+    return loadProject(systemFs(), dir.at("out.fwp").c_str(), &saved) == Rc::Ok;
+  }));
+  EXPECT_EQ(saved.source, (Strings{u"C:\\a", u""}));
+  EXPECT_EQ(saved.target, (Strings{u"D:\\a", u"D:\\b"}));
+}
+
+}  // namespace
+}  // namespace fw

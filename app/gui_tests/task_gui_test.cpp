@@ -1,0 +1,264 @@
+// Background tasks through the real windows: comparison, the File Tree stand-in, sync with its
+// progress window and summary, difference saves, failures and Cancel.
+#include <set>
+
+#include "app/gui_tests/gui_fixture.h"
+#include "platform/testing/forwarding_fs.h"
+
+namespace fw {
+namespace {
+
+// The disk, with every write held up a little, so that copying a few MiB takes seconds.
+class SlowFs : public ForwardingFs {
+ public:
+  explicit SlowFs(DWORD msPerWrite, DWORD msPerEntry = 0)
+      : ForwardingFs(systemFs()), write_(msPerWrite), entry_(msPerEntry) {}
+  FsStatus write(FileHandle f, const void* d, uint32_t n) override {
+    Sleep(write_);
+    return ForwardingFs::write(f, d, n);
+  }
+  FsStatus findNext(FindHandle h, FindEntry* e) override {
+    Sleep(entry_);
+    return ForwardingFs::findNext(h, e);
+  }
+
+ private:
+  DWORD write_, entry_;
+};
+
+class TaskGuiTest : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    makeDir(dir.at("src"));
+    makeDir(dir.at("trg"));
+  }
+  std::u16string pairProject() { return quoted(project("pair.fwp", {dir.at("src")}, {dir.at("trg")})); }
+
+  // Compare, and wait for the File Tree stand-in.
+  HWND compare(ProgramRun& run) {
+    click(run.control(IDC_COMPARE));
+    return waitForWindow(run, u"File Tree", 10000);
+  }
+  // The summary's columns, split into their lines.
+  static std::vector<std::u16string> lines(const std::u16string& text) {
+    std::vector<std::u16string> out(1);
+    for (char16_t c : text) {
+      if (c == u'\n') out.emplace_back(); else out.back() += c;
+    }
+    out.pop_back();  // the text ends in a line break
+    return out;
+  }
+};
+
+TEST_F(TaskGuiTest, CompareThenSyncShowsSummaryWithOkAndFailedColumns) {
+  writeFile(dir.at("src/new.txt"), std::string(1536, 'n'));
+  writeFile(dir.at("src/same.txt"), "same");
+  writeFile(dir.at("trg/same.txt"), "same");
+  setModified(dir.at("trg/same.txt"), modifiedOf(dir.at("src/same.txt")));
+  writeFile(dir.at("trg/old.txt"), std::string(10, 'o'));  // only in target: the target wins
+  ProgramRun run(pairProject());
+
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(run.main()));  // modal over the main window
+  click(GetDlgItem(tree, IDT_SYNC));
+  HWND summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  EXPECT_EQ(itemText(summary, IDOK), u"OK");
+  EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_OK)),
+            (Strings{u"1  ", u"2  ", u"0  ", u"0  ", u"", u"4 B", u"1.5 kB", u"0 B"}));
+  EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_FAILED)),
+            (Strings{u"", u"0  ", u"0  ", u"0  ", u"", u"", u"0 B", u"0 B"}));
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+  EXPECT_TRUE(IsWindowEnabled(run.main()));
+  EXPECT_EQ(readFile(dir.at("trg/new.txt")), std::string(1536, 'n'));
+  EXPECT_EQ(readFile(dir.at("src/old.txt")), std::string(10, 'o'));
+}
+
+TEST_F(TaskGuiTest, SyncOfIdenticalFoldersShowsEverythingUntouched) {
+  for (const char* f : {"a", "b", "c"}) {
+    writeFile(dir.at(std::string("src/") + f), "12345");
+    writeFile(dir.at(std::string("trg/") + f), "12345");
+    setModified(dir.at(std::string("trg/") + f), modifiedOf(dir.at(std::string("src/") + f)));
+  }
+  ProgramRun run(pairProject());
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  HWND summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  EXPECT_EQ(itemText(summary, IDC_SUMMARY_OK), u"3  \n0  \n0  \n0  \n\n15 B\n0 B\n0 B\n");
+  EXPECT_EQ(itemText(summary, IDC_SUMMARY_FAILED), u"\n0  \n0  \n0  \n\n\n0 B\n0 B\n");
+  PostMessageW(summary, WM_COMMAND, IDCANCEL, 0);  // Escape ends it too
+  ASSERT_TRUE(waitGone(summary));
+}
+
+TEST_F(TaskGuiTest, SyncFromSavedStateFailsWithoutTouchingTheDisk) {
+  writeFile(dir.at("src/only.txt"), "x");
+  TaskState task;
+  task.fs = &systemFs();
+  task.inputs[0][0].roots = {dir.at("src")};
+  task.inputs[1][0].roots = {dir.at("trg")};
+  ASSERT_EQ(runTask(TaskId::Compare, task), Rc::Ok);
+  task.saveFileName = dir.at("src.fws");
+  ASSERT_EQ(runTask(TaskId::SaveSourceState, task), Rc::Ok);
+
+  // The saved source state against the target folder.
+  ProgramRun run(dir.at("src.fws"));
+  ASSERT_EQ(comboSelectionText(kindBox(run, 0)), u"src.fws");
+  click(run.control(IDC_ADD));
+  HWND pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT)));
+  command(pair, IDCANCEL);
+  ASSERT_TRUE(waitGone(pair));
+  run.onWindowThread([&] { workspace().sides[1].inputs[0].roots = {dir.at("trg")}; });
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(tree, IDT_SYNC)));
+  command(tree, IDCANCEL);
+  ASSERT_TRUE(waitGone(tree));
+
+  // As if the File Tree window had relayed "Sync".
+  command(run.main(), IDT_SYNC);
+  HWND error = waitForWindow(run, u"Error", 10000);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(messageText(error), u"Operation failed!");
+  EXPECT_FALSE(findWindow(run, u"Sync in progress"));
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+  EXPECT_TRUE(IsWindowEnabled(run.main()));
+  EXPECT_FALSE(exists(dir.at("trg/only.txt")));
+}
+
+TEST_F(TaskGuiTest, ProgressCountsChangeWhileALargeFileIsCopied) {
+  writeFile(dir.at("src/big.bin"), std::string(5 << 20, 'b'));  // 80 blocks of 64 KiB
+  SlowFs slow(40);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  HWND progress = waitForWindow(run, u"Sync in progress", 10000);
+  ASSERT_NE(progress, nullptr);
+  EXPECT_EQ(itemText(progress, IDOK), u"Cancel");
+  EXPECT_FALSE(IsWindowEnabled(run.main()));
+
+  std::set<std::u16string> seen;
+  while (IsWindow(progress)) {
+    seen.insert(itemText(progress, IDC_SUMMARY_OK));
+    Sleep(100);
+  }
+  // Zeros at first, then the added bytes growing once a second.
+  EXPECT_GE(seen.size(), 3u) << "the counts did not change while the file was copied";
+  HWND summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_OK))[6], u"5.0 MB");
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+}
+
+TEST_F(TaskGuiTest, CancelClosesTheProgressWindowAtOnceAndKeepsCompareOffUntilTheWorkerEnds) {
+  writeFile(dir.at("src/big.bin"), std::string(4 << 20, 'b'));
+  SlowFs slow(40);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  HWND progress = waitForWindow(run, u"Sync in progress", 10000);
+  ASSERT_NE(progress, nullptr);
+  Sleep(700);
+  click(GetDlgItem(progress, IDOK));
+  ASSERT_TRUE(waitGone(progress, 1000));
+  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.main()); }, 1000));
+  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.control(IDC_COMPARE)); }, 5000));
+  Sleep(300);
+  EXPECT_FALSE(findWindow(run, u"Sync finished"));
+  EXPECT_FALSE(findWindow(run, u"Error"));
+  EXPECT_FALSE(exists(dir.at("trg/big.bin")));  // the copy in progress was removed
+  // Nothing but the file's own name was ever in the target folder.
+  FindEntry entry;
+  FindHandle find;
+  bool onlyDots = true;
+  std::u16string pattern = dir.at("trg") + u"\\*";
+  if (systemFs().findFirst(pattern.c_str(), &find, &entry) == FsStatus::Ok) {
+    do {
+      std::u16string name(entry.name);
+      if (name != u"." && name != u"..") onlyDots = false;
+    } while (systemFs().findNext(find, &entry) == FsStatus::Ok);
+    systemFs().findClose(find);
+  }
+  EXPECT_TRUE(onlyDots) << "a temporary file was left behind";
+
+  // The next comparison runs normally.
+  tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  command(tree, IDCANCEL);
+  ASSERT_TRUE(waitGone(tree));
+}
+
+TEST_F(TaskGuiTest, CancelledComparisonOpensNothing) {
+  for (int i = 0; i < 100; ++i) writeFile(dir.at("src/f" + std::to_string(i)), "x");
+  SlowFs slow(0, 30);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  click(run.control(IDC_COMPARE));
+  HWND working = waitForDialog(run, u"Ferrywick");
+  ASSERT_NE(working, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(run.main()));
+  EXPECT_EQ(itemText(working, IDCANCEL), u"Cancel");
+  command(working, IDCANCEL);  // Escape or the button
+  ASSERT_TRUE(waitGone(working, 1000));
+  EXPECT_TRUE(IsWindowEnabled(run.main()));
+  EXPECT_FALSE(IsWindowEnabled(run.control(IDC_COMPARE)));  // until the worker has returned
+  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.control(IDC_COMPARE)); }, 5000));
+  Sleep(300);
+  EXPECT_FALSE(findWindow(run, u"File Tree"));
+  EXPECT_FALSE(findWindow(run, u"Error"));
+}
+
+TEST_F(TaskGuiTest, DifferenceSaveClosesTheProgressWindowAndShowsNothing) {
+  writeFile(dir.at("src/carried.txt"), "data that travels");
+  ProgramRun run(pairProject());
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SAVE_DIFF));
+  HWND save = waitForWindow(run, u"Save As");
+  ASSERT_NE(save, nullptr);
+  answerFileDialog(save, dir.at("changes.fwd"));
+  ASSERT_TRUE(waitGone(tree, 10000));
+  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.main()); }, 10000));
+  Sleep(300);
+  EXPECT_FALSE(findWindow(run, u"Saving difference"));
+  EXPECT_FALSE(findWindow(run, u"Sync finished"));
+  EXPECT_FALSE(findWindow(run, u"Error"));
+  EXPECT_TRUE(exists(dir.at("changes.fwd")));
+
+  // The saved difference loads as a source at the next start.
+  run.exit();
+  ProgramRun second(dir.at("changes.fwd"));
+  EXPECT_EQ(SendMessageW(kindBox(second, 0), CB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(comboSelectionText(kindBox(second, 0)), u"changes.fwd");
+}
+
+TEST_F(TaskGuiTest, ComparisonOfAVanishedStateFileSaysOperationFailed) {
+  writeFile(dir.at("src/a"), "a");
+  TaskState task;
+  task.fs = &systemFs();
+  task.inputs[0][0].roots = {dir.at("src")};
+  ASSERT_EQ(runTask(TaskId::Compare, task), Rc::Ok);
+  task.saveFileName = dir.at("gone.fws");
+  ASSERT_EQ(runTask(TaskId::SaveSourceState, task), Rc::Ok);
+  ProgramRun run(dir.at("gone.fws"));
+  removeTree(dir.at("gone.fws"));
+  click(run.control(IDC_COMPARE));
+  HWND error = waitForWindow(run, u"Error", 10000);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(messageText(error), u"Operation failed!");
+  EXPECT_FALSE(findWindow(run, u"File Tree"));
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+}
+
+}  // namespace
+}  // namespace fw
