@@ -109,6 +109,27 @@ TEST(FsTest, ReadWriteSeekAndTimes) {
   EXPECT_EQ(f, kInvalidHandle);
 }
 
+TEST(FsTest, CopyInsideTheSystemOrSayItCannot) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  std::string content(200000, 'c');
+  content[123456] = 'x';
+  writeFile(dir.at("from"), content);
+  FileHandle in, out;
+  ASSERT_EQ(fs.openRead(dir.at("from").c_str(), &in), FsStatus::Ok);
+  ASSERT_EQ(fs.createAlways(dir.at("to").c_str(), attr::Normal, &out), FsStatus::Ok);
+  uint32_t got = 0;
+  uint64_t total = 0;
+  FsStatus s;
+  while ((s = fs.copyData(in, out, 65536, &got)) == FsStatus::Ok && got > 0) total += got;
+  fs.close(in);
+  fs.close(out);
+  if (s == FsStatus::Unsupported) GTEST_SKIP() << "no copy inside the system here";
+  ASSERT_EQ(s, FsStatus::Ok);
+  EXPECT_EQ(total, content.size());
+  EXPECT_EQ(readFile(dir.at("to")), content);
+}
+
 TEST(FsTest, ReadOnlyFilesResistDeletionAndReplacement) {
   TempDir dir;
   Fs& fs = systemFs();
@@ -219,6 +240,26 @@ TEST(FsTest, PosixLinksToFoldersAreMarkedAndRemovedAlone) {
   EXPECT_TRUE(sawLink);
   ASSERT_EQ(fs.removeDirectory(dir.at("link").c_str()), FsStatus::Ok);
   EXPECT_EQ(readFile(dir.at("real/keep.txt")), "k");
+}
+
+TEST(FsTest, PosixCaseLookupSeesChangesMadeBehindItsBack) {
+  TempDir dir;
+  writeFile(dir.at("First.txt"), "1");
+  writeFile(dir.at("first.TXT"), "2");  // the folder is read, and the name found
+  EXPECT_EQ(listNames(dir.path()), (std::set<std::string>{"First.txt"}));
+  // Another program adds a name: the next lookup must see it.
+  FILE* f = fopen((toUtf8(dir.path()) + "/Other.txt").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  writeFile(dir.at("OTHER.txt"), "3");
+  EXPECT_EQ(readFile(dir.at("Other.txt")), "3");
+  // Names this program removes and renames are forgotten and learnt.
+  ASSERT_EQ(systemFs().deleteFile(dir.at("first.txt").c_str()), FsStatus::Ok);
+  writeFile(dir.at("FIRST.txt"), "4");
+  ASSERT_EQ(systemFs().rename(dir.at("other.txt").c_str(), dir.at("Moved.txt").c_str(), false),
+            FsStatus::Ok);
+  writeFile(dir.at("moved.TXT"), "5");
+  EXPECT_EQ(listNames(dir.path()), (std::set<std::string>{"FIRST.txt", "Moved.txt"}));
 }
 
 TEST(FsTest, PosixNamesThatAreNotUtf8SurviveListingAndOpening) {

@@ -27,6 +27,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "platform/case_map.h"
 #include "platform/dos_attrib.h"
@@ -73,17 +74,79 @@ bool toNative(const char16_t* path, std::string* out) {
   return true;
 }
 
-// Compares two native names without regard to case, by the same mapping the engine orders
-// names with.
-bool sameNameIgnoringCase(const char* a, const char* b) {
-  char16_t wa[kMaxNameUnits * 2], wb[kMaxNameUnits * 2];
-  size_t na = utf8ToUtf16Escaped(a, strlen(a), wa, kMaxNameUnits * 2);
-  size_t nb = utf8ToUtf16Escaped(b, strlen(b), wb, kMaxNameUnits * 2);
-  if (na == kConversionFailed || nb == kConversionFailed || na != nb) return false;
+// The lower-case form of a native name, for lookups without regard to case.
+std::u16string foldedName(const char* name, size_t bytes) {
+  char16_t wide[kMaxNameUnits * 2];
+  size_t n = utf8ToUtf16Escaped(name, bytes, wide, kMaxNameUnits * 2);
+  if (n == kConversionFailed) return {};
   const char16_t* lower = lowerCaseTable();
-  for (size_t i = 0; i < na; ++i)
-    if (lower[wa[i]] != lower[wb[i]]) return false;
-  return true;
+  for (size_t i = 0; i < n; ++i) wide[i] = lower[wide[i]];
+  return std::u16string(wide, n);
+}
+
+// The names of the folder looked into last, by their lower-case form, so that creating many
+// files in one folder does not list it again for each of them. It is valid while the folder's
+// change time is the one seen when it was read, and the operations below that change a folder
+// keep it up to date and take on the new time. One per thread.
+struct FolderNames {
+  std::string folder;
+  dev_t device = 0;
+  ino_t inode = 0;
+  struct timespec changed = {0, 0};
+  std::unordered_map<std::u16string, std::string> byFolded;
+};
+
+thread_local FolderNames tFolder;
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The spelling under which name exists in folder without regard to case, or "" when it does
+// not (or the folder cannot be read).
+std::string findIgnoringCase(const std::string& folder, const std::string& name) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) return {};
+  FolderNames& c = tFolder;
+  if (c.folder != folder || c.device != st.st_dev || c.inode != st.st_ino ||
+      !sameTime(c.changed, st.st_ctim)) {
+    c.folder.clear();
+    c.byFolded.clear();
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return {};
+    while (dirent* d = readdir(dir)) c.byFolded.emplace(foldedName(d->d_name, strlen(d->d_name)), d->d_name);
+    closedir(dir);
+    c.folder = folder;
+    c.device = st.st_dev;
+    c.inode = st.st_ino;
+    c.changed = st.st_ctim;
+  }
+  auto it = c.byFolded.find(foldedName(name.data(), name.size()));
+  return it == c.byFolded.end() ? std::string() : it->second;
+}
+
+std::string parentOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// Tells the folder cache that this thread added (or, with added false, removed) the entry at
+// path, so that the change does not make it read the folder again.
+void noteEntry(const std::string& path, bool added) {
+  FolderNames& c = tFolder;
+  std::string folder = parentOf(path);
+  if (c.folder != folder) return;
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) {
+    c.folder.clear();
+    return;
+  }
+  const char* name = path.c_str() + (path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  std::u16string folded = foldedName(name, strlen(name));
+  if (added) c.byFolded[folded] = name;
+  else c.byFolded.erase(folded);
+  c.changed = st.st_ctim;
 }
 
 // Rewrites the components of path that do not exist as spelled into the spelling found in
@@ -93,34 +156,17 @@ void resolveCase(std::string* path) {
   struct stat st;
   if (lstat(path->c_str(), &st) == 0 || errno != ENOENT) return;
   std::string& p = *path;
-  size_t start = (!p.empty() && p[0] == '/') ? 1 : 0;
-  while (start < p.size()) {
-    size_t end = p.find('/', start);
-    if (end == std::string::npos) end = p.size();
-    if (end == start) {  // doubled separator
-      ++start;
-      continue;
-    }
-    std::string prefix = p.substr(0, end);
-    if (lstat(prefix.c_str(), &st) != 0) {
-      if (errno != ENOENT) return;
-      std::string folder = start == 0 ? std::string(".") : p.substr(0, start > 1 ? start - 1 : 1);
-      std::string name = p.substr(start, end - start);
-      DIR* dir = opendir(folder.c_str());
-      if (!dir) return;
-      bool found = false;
-      while (dirent* d = readdir(dir)) {
-        if (strlen(d->d_name) == name.size() && sameNameIgnoringCase(d->d_name, name.c_str())) {
-          p.replace(start, end - start, d->d_name);
-          found = true;
-          break;
-        }
-      }
-      closedir(dir);
-      if (!found) return;
-    }
-    start = end + 1;
+  size_t slash = p.rfind('/');
+  if (slash == std::string::npos || slash + 1 == p.size()) return;
+  std::string folder = parentOf(p);
+  if (lstat(folder.c_str(), &st) != 0) {
+    if (errno != ENOENT || folder == "/" || folder == ".") return;
+    resolveCase(&folder);
+    if (lstat(folder.c_str(), &st) != 0) return;  // no such folder in any spelling
   }
+  std::string name = p.substr(slash + 1);
+  std::string found = findIgnoringCase(folder, name);
+  p = (folder == "/" ? std::string() : folder) + "/" + (found.empty() ? name : found);
 }
 
 // A path converted for the system and resolved without regard to case.
@@ -325,6 +371,7 @@ class PosixFs final : public Fs {
     }
     int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return failErrno();
+    noteEntry(p.value, true);
     if (fstat(fd, &st) == 0) {
       mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
       if (mode != (st.st_mode & 07777)) fchmod(fd, mode);
@@ -373,6 +420,23 @@ class PosixFs final : public Fs {
     if (at < 0) return failErrno();
     *offset = static_cast<uint64_t>(at);
     return FsStatus::Ok;
+  }
+
+  FsStatus copyData(FileHandle from, FileHandle to, uint32_t size, uint32_t* copied) override {
+    *copied = 0;
+    for (;;) {
+      ssize_t n = copy_file_range(static_cast<int>(from), nullptr, static_cast<int>(to), nullptr,
+                                  size, 0);
+      if (n >= 0) {
+        *copied = static_cast<uint32_t>(n);
+        return FsStatus::Ok;
+      }
+      if (errno == EINTR) continue;
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+          errno == EBADF)
+        return FsStatus::Unsupported;
+      return failErrno();
+    }
   }
 
   void close(FileHandle file) override {
@@ -432,6 +496,7 @@ class PosixFs final : public Fs {
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (isReadOnlyFile(st)) return fail(EACCES);
     if (unlink(p.c_str()) != 0) return failErrno();
+    noteEntry(p.value, false);
     return FsStatus::Ok;
   }
 
@@ -456,6 +521,8 @@ class PosixFs final : public Fs {
       }
     }
     if (::rename(source.c_str(), target.c_str()) != 0) return failErrno();
+    noteEntry(source.value, false);
+    noteEntry(target, true);
     return FsStatus::Ok;
   }
 
@@ -463,6 +530,7 @@ class PosixFs final : public Fs {
     NativePath p(path);
     if (!p.ok) return fail(EILSEQ);
     if (mkdir(p.c_str(), 0777) != 0) return failErrno();
+    noteEntry(p.value, true);
     return FsStatus::Ok;
   }
 
@@ -473,9 +541,11 @@ class PosixFs final : public Fs {
     if (lstat(p.c_str(), &st) != 0) return failErrno();
     if (S_ISLNK(st.st_mode)) {
       if (unlink(p.c_str()) != 0) return failErrno();
+      noteEntry(p.value, false);
       return FsStatus::Ok;
     }
     if (rmdir(p.c_str()) != 0) return failErrno();
+    noteEntry(p.value, false);
     return FsStatus::Ok;
   }
 
