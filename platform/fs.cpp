@@ -13,6 +13,7 @@ const char* fsStatusName(FsStatus status) {
     case FsStatus::NotEmpty: return "NotEmpty";
     case FsStatus::InvalidName: return "InvalidName";
     case FsStatus::IoError: return "IoError";
+    case FsStatus::Unsupported: return "Unsupported";
   }
   return "?";
 }

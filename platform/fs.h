@@ -36,6 +36,7 @@ enum class FsStatus : int {
   NotEmpty,      // removeDirectory of a folder that still has entries
   InvalidName,   // a name the file system cannot hold, or a path that does not fit
   IoError,       // anything else
+  Unsupported,   // this file system or build cannot do the operation; use another way
 };
 
 const char* fsStatusName(FsStatus status);
@@ -107,6 +108,16 @@ class Fs {
   virtual FsStatus seek(FileHandle file, uint64_t offset) = 0;
   virtual FsStatus tell(FileHandle file, uint64_t* offset) = 0;
   virtual void close(FileHandle file) = 0;
+  // Copies up to size bytes from the current position of from to that of to inside the
+  // system, without passing them through a buffer of ours; *copied is 0 at the end of from.
+  // Unsupported where the system cannot (the caller then reads and writes instead).
+  virtual FsStatus copyData(FileHandle from, FileHandle to, uint32_t size, uint32_t* copied) {
+    (void)from;
+    (void)to;
+    (void)size;
+    *copied = 0;
+    return FsStatus::Unsupported;
+  }
 
   // Last-write time of an open file, FILETIME ticks.
   virtual FsStatus getFileTime(FileHandle file, uint64_t* modified) = 0;

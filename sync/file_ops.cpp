@@ -12,12 +12,6 @@
 namespace fw {
 namespace {
 
-constexpr char16_t kTemporaryPrefix[] = u"~fw";
-constexpr char16_t kTemporarySuffix[] = u".fwtmp";
-constexpr size_t kPrefixUnits = 3;
-constexpr size_t kSuffixUnits = 6;
-constexpr size_t kDigitUnits = 16;
-static_assert(kPrefixUnits + kDigitUnits + kSuffixUnits == kTemporaryNameUnits);
 
 bool isDotName(const char16_t* n) {
   return n[0] == u'.' && (n[1] == 0 || (n[1] == u'.' && n[2] == 0));
@@ -65,19 +59,6 @@ struct CopyBuffers {
 
 }  // namespace
 
-bool isTemporaryName(const char16_t* name) {
-  if (length16(name) != kTemporaryNameUnits) return false;
-  for (size_t i = 0; i < kPrefixUnits; ++i)
-    if (name[i] != kTemporaryPrefix[i]) return false;
-  for (size_t i = 0; i < kDigitUnits; ++i) {
-    char16_t c = name[kPrefixUnits + i];
-    if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'))) return false;
-  }
-  for (size_t i = 0; i < kSuffixUnits; ++i)
-    if (name[kPrefixUnits + kDigitUnits + i] != kTemporarySuffix[i]) return false;
-  return true;
-}
-
 bool makeTemporaryPath(Fs& fs, const char16_t* destination, char16_t* out, size_t capacity) {
   size_t n = length16(destination);
   size_t folderEnd = n;  // one past the last separator
@@ -86,10 +67,10 @@ bool makeTemporaryPath(Fs& fs, const char16_t* destination, char16_t* out, size_
   for (size_t i = 0; i < folderEnd; ++i) out[i] = destination[i];
   for (int attempt = 0; attempt < 16; ++attempt) {
     char16_t* at = out + folderEnd;
-    for (size_t i = 0; i < kPrefixUnits; ++i) *at++ = kTemporaryPrefix[i];
+    for (size_t i = 0; i < kTemporaryPrefixUnits; ++i) *at++ = kTemporaryPrefix[i];
     uint64_t r = nextRandom();
-    for (size_t i = 0; i < kDigitUnits; ++i) *at++ = u"0123456789abcdef"[(r >> (60 - 4 * i)) & 15];
-    for (size_t i = 0; i < kSuffixUnits; ++i) *at++ = kTemporarySuffix[i];
+    for (size_t i = 0; i < kTemporaryDigitUnits; ++i) *at++ = u"0123456789abcdef"[(r >> (60 - 4 * i)) & 15];
+    for (size_t i = 0; i < kTemporarySuffixUnits; ++i) *at++ = kTemporarySuffix[i];
     *at = 0;
     if (!exists(fs, out)) return true;
   }
@@ -144,17 +125,36 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
   }
 
   Rc rc = Rc::Ok;
+  bool inSystem = true;  // the system copies the blocks itself until it says it cannot
   for (;;) {
     if (isCancelled(cancel)) break;
     uint32_t got = 0;
-    if (fs.read(in, buffers->data, kCopyBlockSize, &got) != FsStatus::Ok) {
-      rc = Rc::CannotWrite;  // a copy that stops short must not pass for the whole file
-      break;
-    }
-    if (got == 0) break;
-    if (fs.write(outFile, buffers->data, got) != FsStatus::Ok) {
-      rc = Rc::CannotWrite;
-      break;
+    if (inSystem) {
+      FsStatus s = fs.copyData(in, outFile, kCopyBlockSize, &got);
+      if (s == FsStatus::Unsupported) {
+        inSystem = false;
+        continue;
+      }
+      if (s != FsStatus::Ok) {
+        rc = Rc::CannotWrite;
+        break;
+      }
+      if (got == 0) {
+        // Some files (of pseudo file systems) report no data to an in-system copy: the end
+        // is only the end when a plain read agrees.
+        inSystem = false;
+        continue;
+      }
+    } else {
+      if (fs.read(in, buffers->data, kCopyBlockSize, &got) != FsStatus::Ok) {
+        rc = Rc::CannotWrite;  // a copy that stops short must not pass for the whole file
+        break;
+      }
+      if (got == 0) break;
+      if (fs.write(outFile, buffers->data, got) != FsStatus::Ok) {
+        rc = Rc::CannotWrite;
+        break;
+      }
     }
     if (progress) progress->fetch_add(got, std::memory_order_relaxed);
   }
