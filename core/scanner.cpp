@@ -5,6 +5,7 @@
 #include "core/comparison.h"
 #include "core/ignore_list.h"
 #include "core/sibling_tree.h"
+#include "core/temporary_name.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
 
@@ -85,7 +86,8 @@ Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side)
   }
   Rc rc = Rc::Ok;
   while (!isCancelled(ctx.cancel)) {
-    if (!isDotName(entry.name) && !matchesIgnoreList(ctx.ignoreList, entry.name)) {
+    if (!isDotName(entry.name) && !isTemporaryName(entry.name) &&
+        !matchesIgnoreList(ctx.ignoreList, entry.name)) {
       FileNode* node = fresh ? nullptr : findNode(*tree, entry.name);
       if (!node) {
         rc = addNewEntry(ctx, patternLength, tree, side, entry);

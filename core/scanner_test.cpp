@@ -32,6 +32,18 @@ TEST_F(ScannerTest, IgnoredNamesAreLeftOutAtEveryDepthOnBothSides) {
   EXPECT_NE(node("a/b/thumbs.db.old"), nullptr);
 }
 
+TEST_F(ScannerTest, LeftoverTemporaryFilesOfASyncAreNotUserData) {
+  writeFile(src_.at("~fw0123456789abcdef.fwtmp"), "half a copy");
+  writeFile(trg_.at("d/~fwfedcba9876543210.fwtmp"), "half a copy");
+  writeFile(src_.at("~fw0123456789abcdeX.fwtmp"), "a user's file");
+  writeFile(src_.at("~fw0123456789abcdef.fwtmp.txt"), "a user's file");
+  ASSERT_RC_OK(compare());
+  EXPECT_EQ(node("~fw0123456789abcdef.fwtmp"), nullptr);
+  EXPECT_EQ(node("d/~fwfedcba9876543210.fwtmp"), nullptr);
+  EXPECT_NE(node("~fw0123456789abcdeX.fwtmp"), nullptr);
+  EXPECT_NE(node("~fw0123456789abcdef.fwtmp.txt"), nullptr);
+}
+
 TEST_F(ScannerTest, NewFoldersCarryTheirSideOnEveryEntryBelow) {
   writeFile(src_.at("only/deep/er/f.txt"), "1");
   makeDir(trg_.at("tonly/empty"));

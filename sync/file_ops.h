@@ -23,6 +23,7 @@
 #include "core/cancel_flag.h"
 #include "core/file_node.h"
 #include "core/result.h"
+#include "core/temporary_name.h"
 #include "platform/fs.h"
 
 namespace fw {
@@ -30,9 +31,6 @@ namespace fw {
 // The unit in which file data move.
 inline constexpr uint32_t kCopyBlockSize = 65536;
 
-// Length of a temporary name in UTF-16 units, and whether a name is one of ours.
-inline constexpr size_t kTemporaryNameUnits = 25;
-bool isTemporaryName(const char16_t* name);
 
 // Writes into out (capacity units) the path of a free temporary file in the folder of
 // destination. False when destination has no folder part or the result would not fit.
