@@ -57,3 +57,7 @@ if(FW_BUILD_TESTS)
     set_tests_properties(gui_tests PROPERTIES TIMEOUT 300)
   endif()
 endif()
+
+# A small driver that moves the running program from a script (scripts/screenshots.sh).
+add_executable(fw-gui-drive tools/gui_drive.cpp)
+target_link_options(fw-gui-drive PRIVATE -municode)

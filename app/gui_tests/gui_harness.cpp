@@ -53,7 +53,11 @@ ProgramRun::ProgramRun(const std::u16string& commandLine, std::function<void()> 
   std::atomic<HWND>& started = started_;
   std::atomic<bool>& failed = failed_;
   std::atomic<DWORD>& threadId = threadIdShared_;
-  thread_ = std::thread([&started, &failed, &threadId, commandLine, onStart] {
+  // The program's windows go on the test's desktop (under Wine a new thread would start on the
+  // default one).
+  HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+  thread_ = std::thread([&started, &failed, &threadId, desktop, commandLine, onStart] {
+    SetThreadDesktop(desktop);
     threadId = GetCurrentThreadId();
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, runHook, nullptr, GetCurrentThreadId());
     if (!startProgram(GetModuleHandleW(nullptr), reinterpret_cast<const wchar_t*>(commandLine.c_str()),

@@ -1,35 +1,42 @@
-// The GUI tests' entry. Under Wine, the windows go into a virtual desktop of their own: without
-// a window manager on the X server, Wine waits for one on every window that is hidden or
-// destroyed (two seconds each time), and the tests would spend most of their time waiting.
-// On Windows the setting is not read, and the tests run on the user's desktop.
+// The GUI tests' entry. Under Wine the tests run on a desktop of their own, which Wine shows as
+// a virtual desktop: without a window manager on the X server, Wine waits for one on every
+// window that is hidden or destroyed (two seconds each time), and the tests would spend most of
+// their time waiting. So the process starts itself again on that desktop and passes on the
+// exit code. On Windows the tests run where they are started.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
-// True when the setting was there already; a process sees it only from its start on.
-bool useVirtualDesktop() {
-  wchar_t current[32] = L"";
-  DWORD currentSize = sizeof current;
-  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer", L"Desktop", RRF_RT_REG_SZ,
-                   nullptr, current, &currentSize) == ERROR_SUCCESS)
-    return true;
-  const wchar_t name[] = L"Default";
-  const wchar_t size[] = L"1024x768";
-  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer", L"Desktop", REG_SZ, name,
-                  sizeof name);
-  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer\\Desktops", L"Default", REG_SZ,
-                  size, sizeof size);
-  return false;
+constexpr wchar_t kDesktop[] = L"FerrywickTests";
+
+bool underWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"); }
+
+std::wstring currentDesktop() {
+  wchar_t name[128] = L"";
+  DWORD needed = 0;
+  GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, name, sizeof name,
+                            &needed);
+  return name;
 }
 
-// Runs this program again with the same command line and returns its exit code.
-int runAgain() {
+int runOnOwnDesktop() {
+  const wchar_t size[] = L"1024x768";
+  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer\\Desktops", kDesktop, REG_SZ,
+                  size, sizeof size);
+  std::wstring desktop = kDesktop;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  startup.lpDesktop = desktop.data();
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, GetCommandLineW(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  if (!CreateProcessW(nullptr, GetCommandLineW(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &startup, &process))
     return 1;
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -43,8 +50,7 @@ int runAgain() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!useVirtualDesktop() && GetEnvironmentVariableW(L"WINELOADER", nullptr, 0) != 0)
-    return runAgain();
+  if (underWine() && currentDesktop() != kDesktop) return runOnOwnDesktop();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Screenshots of the Windows program for people: builds Ferrywick.exe, starts it under Wine in a
+# virtual X server with a sample project on its command line, and captures the main window, the
+# progress window of a sync and "Sync finished" as PNG files.
+# Usage: scripts/screenshots.sh [OUTDIR]   (default docs/screenshots)
+#        FW_WIN_BUILD=DIR picks the Windows build folder (default build/win, as scripts/test.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=${1:-docs/screenshots}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+win=${FW_WIN_BUILD:-build/win}
+work=$root/build/screenshots
+# A prefix of its own: no settings or window positions from earlier runs.
+export WINEPREFIX=$work/wineprefix
+
+winpath() { printf 'Z:%s' "$(readlink -f "$1" | sed 's|/|\\|g')"; }
+drive() { scripts/wine-run.sh "$win/app/fw-gui-drive.exe" "$@"; }
+# The screen cut to the main window's rectangle.
+shot() {
+  local rect
+  rect=$(drive rect main | tr -d '\r')
+  import -window root -crop "$rect" +repage "$out/$1"
+}
+project="$(winpath "$work/sample")\\ferrywick-sample.fwp"
+
+# Inside the virtual X server: one run of the program, driven by its command ids. The program
+# runs on a Wine virtual desktop as large as the screen, so Wine draws the window frames.
+take() {
+  drive start 800x560 "$(winpath "$win/app/Ferrywick.exe")" "$project"
+  drive wait main 30
+  sleep 2
+  shot main-window.png
+  drive command main 10005          # Compare
+  drive wait "File Tree" 60
+  drive command "File Tree" 1008    # Sync
+  drive wait "Sync in progress" 30
+  sleep 2.5
+  shot progress.png
+  drive wait "Sync finished" 300
+  sleep 1
+  shot sync-finished.png
+  drive command "Sync finished" 1
+  drive gone "Sync finished" 10
+  drive command main 40008          # Exit
+  drive gone main 10
+}
+if [ "${FW_SHOTS_INSIDE:-}" = 1 ]; then take; exit; fi
+
+scripts/install-deps.sh windows gui >/dev/null
+cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$win" -j"$(nproc)" --target Ferrywick ferrywick-cli fw-gui-drive >/dev/null
+
+rm -rf "$work/sample"
+mkdir -p "$work/sample"
+scripts/make-sample.sh "$work/sample"
+# Enough to copy that the progress window stays up for a few seconds.
+mkdir -p "$work/sample/source/Videos" "$work/sample/source/Mail"
+for i in 1 2 3; do head -c 200000000 /dev/zero > "$work/sample/source/Videos/holiday-$i.mp4"; done
+for i in $(seq 1 1500); do printf 'message %s\n' "$i" > "$work/sample/source/Mail/m$i.eml"; done
+scripts/wine-run.sh "$win/cli/ferrywick-cli.exe" save-project -q \
+  --source "$(winpath "$work/sample/source")" --target "$(winpath "$work/sample/target")" \
+  -o "$project"
+
+FW_SHOTS_INSIDE=1 xvfb-run -a -s "-screen 0 800x560x24" "$0" "$out"
+echo "Screenshots in $out:"
+ls -1 "$out"
