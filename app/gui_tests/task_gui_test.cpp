@@ -1,5 +1,6 @@
 // Background tasks through the real windows: comparison, the File Tree stand-in, sync with its
 // progress window and summary, difference saves, failures and Cancel.
+#include <atomic>
 #include <set>
 
 #include "app/gui_tests/gui_fixture.h"
@@ -13,7 +14,10 @@ class SlowFs : public ForwardingFs {
  public:
   explicit SlowFs(DWORD msPerWrite, DWORD msPerEntry = 0)
       : ForwardingFs(systemFs()), write_(msPerWrite), entry_(msPerEntry) {}
+  std::atomic<int> writes{0};
+  std::atomic<DWORD> write_;
   FsStatus write(FileHandle f, const void* d, uint32_t n) override {
+    ++writes;
     Sleep(write_);
     return ForwardingFs::write(f, d, n);
   }
@@ -23,7 +27,7 @@ class SlowFs : public ForwardingFs {
   }
 
  private:
-  DWORD write_, entry_;
+  DWORD entry_;
 };
 
 class TaskGuiTest : public GuiTest {
@@ -196,6 +200,36 @@ TEST_F(TaskGuiTest, CancelClosesTheProgressWindowAtOnceAndKeepsCompareOffUntilTh
   ASSERT_NE(tree, nullptr);
   command(tree, IDCANCEL);
   ASSERT_TRUE(waitGone(tree));
+}
+
+TEST_F(TaskGuiTest, SyncAskedForWhileACancelledWorkerRunsWaitsForItThenRuns) {
+  writeFile(dir.at("src/big.bin"), std::string(2 << 20, 'b'));
+  SlowFs slow(400);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  HWND progress = waitForWindow(run, u"Sync in progress", 10000);
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(waitUntil([&] { return slow.writes > 0; }));
+  // Cancel while the worker sits in a write, and at once ask for the sync again (as the File
+  // Tree window would): it must not run beside the cancelled worker.
+  click(GetDlgItem(progress, IDOK));
+  command(run.main(), IDT_SYNC);
+  ASSERT_TRUE(waitGone(progress, 1000));
+  HWND again = waitForWindow(run, u"Sync in progress", 2000);
+  ASSERT_NE(again, nullptr);
+  bool waited = false;
+  run.onWindowThread([&] { waited = app().gate.pending().has_value(); });
+  EXPECT_TRUE(waited) << "the second sync did not wait for the cancelled worker";
+  slow.write_ = 0;
+  HWND summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_OK))[1], u"1  ");
+  EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_OK))[6], u"2.0 MB");
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+  EXPECT_EQ(readFile(dir.at("trg/big.bin")).size(), size_t{2} << 20);
 }
 
 TEST_F(TaskGuiTest, CancelledComparisonOpensNothing) {
