@@ -21,7 +21,9 @@ class SlowFs : public ForwardingFs {
     Sleep(write_);
     return ForwardingFs::write(f, d, n);
   }
+  std::atomic<int> entries{0};
   FsStatus findNext(FindHandle h, FindEntry* e) override {
+    ++entries;
     Sleep(entry_);
     return ForwardingFs::findNext(h, e);
   }
@@ -233,12 +235,14 @@ TEST_F(TaskGuiTest, SyncAskedForWhileACancelledWorkerRunsWaitsForItThenRuns) {
 }
 
 TEST_F(TaskGuiTest, CancelledComparisonOpensNothing) {
-  for (int i = 0; i < 100; ++i) writeFile(dir.at("src/f" + std::to_string(i)), "x");
-  SlowFs slow(0, 30);
+  for (int i = 0; i < 20; ++i) writeFile(dir.at("src/f" + std::to_string(i)), "x");
+  SlowFs slow(0, 500);
   ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
   click(run.control(IDC_COMPARE));
   HWND working = waitForDialog(run, u"Ferrywick");
   ASSERT_NE(working, nullptr);
+  // Cancel while the worker is inside a slow listing step, so that it returns only later.
+  ASSERT_TRUE(waitUntil([&] { return slow.entries > 0; }));
   EXPECT_FALSE(IsWindowEnabled(run.main()));
   EXPECT_EQ(itemText(working, IDCANCEL), u"Cancel");
   command(working, IDCANCEL);  // Escape or the button
