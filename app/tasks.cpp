@@ -129,7 +129,9 @@ void onWorkerDone() {
     const bool stateSave = *next == TaskId::SaveSourceState || *next == TaskId::SaveTargetState;
     launchWorker(*next, !stateSave || (a.progressWindow.load() && a.progressTask == *next));
   }
-  if (IsWindowEnabled(a.mainWindow)) updateButtons(nullptr);
+  // Also while a modal dialog (the summary, the File Tree window) has the main window disabled:
+  // Compare must be usable again once that closes.
+  updateButtons(nullptr);
 }
 
 void waitForWorker() {

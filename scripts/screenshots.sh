@@ -23,7 +23,8 @@ shot() {
   rect=$(drive rect main | tr -d '\r')
   import -window root -crop "$rect" +repage "$out/$1"
 }
-project="$(winpath "$work/sample")\\ferrywick-sample.fwp"
+# The sample folders appear as drive S: (short paths in the lists).
+project='S:\ferrywick-sample.fwp'
 
 # Inside the virtual X server: one run of the program, driven by its command ids. The program
 # runs on a Wine virtual desktop as large as the screen, so Wine draws the window frames.
@@ -60,9 +61,10 @@ scripts/make-sample.sh "$work/sample"
 mkdir -p "$work/sample/source/Videos" "$work/sample/source/Mail"
 for i in 1 2 3; do head -c 200000000 /dev/zero > "$work/sample/source/Videos/holiday-$i.mp4"; done
 for i in $(seq 1 1500); do printf 'message %s\n' "$i" > "$work/sample/source/Mail/m$i.eml"; done
-scripts/wine-run.sh "$win/cli/ferrywick-cli.exe" save-project -q \
-  --source "$(winpath "$work/sample/source")" --target "$(winpath "$work/sample/target")" \
-  -o "$project"
+scripts/wine-run.sh "$win/cli/ferrywick-cli.exe" --version >/dev/null  # makes the prefix
+ln -sfn "$work/sample" "$WINEPREFIX/dosdevices/s:"
+scripts/wine-run.sh "$win/cli/ferrywick-cli.exe" save-project -q --source 'S:\source' \
+  --target 'S:\target' -o "$project"
 
 FW_SHOTS_INSIDE=1 xvfb-run -a -s "-screen 0 800x560x24" "$0" "$out"
 echo "Screenshots in $out:"

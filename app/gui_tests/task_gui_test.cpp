@@ -76,9 +76,11 @@ TEST_F(TaskGuiTest, CompareThenSyncShowsSummaryWithOkAndFailedColumns) {
             (Strings{u"1  ", u"2  ", u"0  ", u"0  ", u"", u"4 B", u"1.5 kB", u"0 B"}));
   EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_FAILED)),
             (Strings{u"", u"0  ", u"0  ", u"0  ", u"", u"", u"0 B", u"0 B"}));
+  Sleep(200);  // the worker's last message arrives while the summary is open
   command(summary, IDOK);
   ASSERT_TRUE(waitGone(summary));
   EXPECT_TRUE(IsWindowEnabled(run.main()));
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_COMPARE)));
   EXPECT_EQ(readFile(dir.at("trg/new.txt")), std::string(1536, 'n'));
   EXPECT_EQ(readFile(dir.at("src/old.txt")), std::string(10, 'o'));
 }
