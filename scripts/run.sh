@@ -35,3 +35,18 @@ else
   echo "B differs from A:"; diff -r -q "$demo/A" "$demo/B" || true
   exit 1
 fi
+
+# With a display, the Windows program too, with the sample project on its command line.
+if [ -n "${DISPLAY:-}" ]; then
+  scripts/install-deps.sh windows >/dev/null
+  cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE="$(pwd)/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build/win -j"$(nproc)" --target Ferrywick ferrywick-cli >/dev/null
+  z() { printf 'Z:%s' "${1//\//\\}"; }
+  scripts/make-sample.sh "$demo" >/dev/null
+  scripts/wine-run.sh build/win/cli/ferrywick-cli.exe save-project -o "$(z "$demo/sample.fwp")" \
+    --source "$(z "$demo/source")" --target "$(z "$demo/target")" >/dev/null
+  echo
+  echo "Starting the Windows program under Wine with $demo/sample.fwp (close it to finish)."
+  scripts/wine-run.sh build/win/app/Ferrywick.exe "$(z "$demo/sample.fwp")"
+fi
