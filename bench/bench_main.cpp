@@ -35,25 +35,35 @@ uint64_t countNodes(FileNode* tree) {
   return n;
 }
 
-int compareCommand(const char* src, const char* trg) {
-  SideInput source, target;
-  source.roots = {toUtf16(src)};
-  target.roots = {toUtf16(trg)};
-  NodePool pool;
+double since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One comparison of the given sides (either may be null) with the program's defaults, timed.
+Rc timedCompare(const SideInput* source, const SideInput* target, NodePool& pool,
+                FileNode** roots, double* seconds) {
   CancelFlag cancel{0};
   CompareContext ctx;
   ctx.fs = &systemFs();
   ctx.pool = &pool;
   ctx.ignoreList = kDefaultIgnoreList;
   ctx.cancel = &cancel;
-  FileNode* roots = nullptr;
+  SavedSides saved(ctx);
   auto start = std::chrono::steady_clock::now();
-  Rc rc = compareSides(&source, &target, &roots, ctx);
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (rc != Rc::Ok) {
-    std::fprintf(stderr, "compare failed: %s\n", rcName(rc));
-    return 2;
-  }
+  Rc rc = compareSides(source, target, roots, ctx);
+  *seconds = since(start);
+  if (rc != Rc::Ok) std::fprintf(stderr, "comparison failed: %s\n", rcName(rc));
+  return rc;
+}
+
+int compareCommand(const char* src, const char* trg) {
+  SideInput source, target;
+  source.roots = {toUtf16(src)};
+  target.roots = {toUtf16(trg)};
+  NodePool pool;
+  FileNode* roots = nullptr;
+  double seconds;
+  if (timedCompare(&source, &target, pool, &roots, &seconds) != Rc::Ok) return 2;
   struct rusage usage;
   getrusage(RUSAGE_SELF, &usage);
   std::printf("seconds=%.4f entries=%llu peak_rss_kib=%ld pool_bytes=%llu\n", seconds,
@@ -62,27 +72,15 @@ int compareCommand(const char* src, const char* trg) {
   return 0;
 }
 
-double since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 int saveStateCommand(const char* src, const char* file) {
   SideInput source;
   source.roots = {toUtf16(src)};
   NodePool pool;
-  CancelFlag cancel{0};
-  CompareContext ctx;
-  ctx.fs = &systemFs();
-  ctx.pool = &pool;
-  ctx.ignoreList = kDefaultIgnoreList;
-  ctx.cancel = &cancel;
   FileNode* roots = nullptr;
+  double scan;
+  if (timedCompare(&source, nullptr, pool, &roots, &scan) != Rc::Ok) return 2;
   auto start = std::chrono::steady_clock::now();
-  Rc rc = compareSides(&source, nullptr, &roots, ctx);
-  double scan = since(start);
-  if (rc != Rc::Ok) return std::fprintf(stderr, "scan failed: %s\n", rcName(rc)), 2;
-  start = std::chrono::steady_clock::now();
-  rc = saveSideState(systemFs(), roots, 0, toUtf16(file).c_str());
+  Rc rc = saveSideState(systemFs(), roots, 0, toUtf16(file).c_str());
   double save = since(start);
   if (rc != Rc::Ok) return std::fprintf(stderr, "save failed: %s\n", rcName(rc)), 2;
   FILE* f = std::fopen(file, "rb");
@@ -99,21 +97,12 @@ int saveStateCommand(const char* src, const char* file) {
 
 int loadStateCommand(const char* file) {
   SideInput source;
-  NodePool pool;
-  CancelFlag cancel{0};
-  CompareContext ctx;
-  ctx.fs = &systemFs();
-  ctx.pool = &pool;
-  ctx.ignoreList = kDefaultIgnoreList;
-  ctx.cancel = &cancel;
-  SavedSides saved(ctx);
   source.savedFile = toUtf16(file);
   source.roots = {u"saved"};
+  NodePool pool;
   FileNode* roots = nullptr;
-  auto start = std::chrono::steady_clock::now();
-  Rc rc = compareSides(&source, nullptr, &roots, ctx);
-  double seconds = since(start);
-  if (rc != Rc::Ok) return std::fprintf(stderr, "load failed: %s\n", rcName(rc)), 2;
+  double seconds;
+  if (timedCompare(&source, nullptr, pool, &roots, &seconds) != Rc::Ok) return 2;
   std::printf("seconds=%.4f entries=%llu\n", seconds,
               static_cast<unsigned long long>(countNodes(roots) - 1));
   return 0;
