@@ -4,6 +4,7 @@
 #define FERRYWICK_CORE_SIBLING_TREE_H
 
 #include "core/file_node.h"
+#include "core/result.h"
 
 namespace fw {
 
@@ -37,6 +38,27 @@ void forEachInOrder(FileNode* root, Visit&& visit) {
     visit(n);
     n = next;
   }
+}
+
+// The same walk for visits that can fail: visit(node) returns an Rc, and the first one that is
+// not Ok ends the walk and is returned.
+template <typename Visit>
+Rc walkInOrder(FileNode* root, Visit&& visit) {
+  FileNode* stack[128];
+  int depth = 0;
+  FileNode* n = root;
+  while (n || depth > 0) {
+    while (n) {
+      stack[depth++] = n;
+      n = n->link[0];
+    }
+    n = stack[--depth];
+    FileNode* next = n->link[1];
+    Rc rc = visit(n);
+    if (rc != Rc::Ok) return rc;
+    n = next;
+  }
+  return Rc::Ok;
 }
 
 }  // namespace fw

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "core/sibling_tree.h"
 #include "formats/state_file.h"
 #include "platform/text.h"
 #include "sync/file_ops.h"
@@ -95,22 +96,16 @@ Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
 }
 
 Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd) {
-  // In order, as the tree section lists the entries; stops at the cancel flag.
-  FileNode* stack[128];
-  int depth = 0;
-  FileNode* n = tree;
-  while (n || depth > 0) {
-    while (n) {
-      stack[depth++] = n;
-      n = n->link[0];
+  // In order (link[0], node, link[1]), stopping at the cancel flag.
+  bool cancelled = false;
+  Rc rc = walkInOrder(tree, [&](FileNode* n) {
+    if (isCancelled(ctx.cancel)) {
+      cancelled = true;
+      return Rc::Failed;  // ends the walk; reported as Ok below
     }
-    n = stack[--depth];
-    if (isCancelled(ctx.cancel)) return Rc::Ok;
-    Rc rc = writeNodeData(ctx, n, pathEnd);
-    if (rc != Rc::Ok) return rc;
-    n = n->link[1];
-  }
-  return Rc::Ok;
+    return writeNodeData(ctx, n, pathEnd);
+  });
+  return cancelled ? Rc::Ok : rc;
 }
 
 Rc beginDataSection(WalkContext& ctx) {

@@ -111,23 +111,16 @@ bool putRoot(char16_t* buffer, const std::u16string& root, size_t* length) {
 }
 
 Rc applyTree(WalkContext& ctx, size_t sourceLength, size_t targetLength, FileNode* tree) {
-  // In order (link[0], node, link[1]), stopping at the cancel flag. Only link[0] steps are
-  // stacked; a red-black tree is at most 2 log2(n) deep.
-  FileNode* stack[128];
-  int depth = 0;
-  FileNode* n = tree;
-  while (n || depth > 0) {
-    while (n) {
-      stack[depth++] = n;
-      n = n->link[0];
+  // In order (link[0], node, link[1]), stopping at the cancel flag.
+  bool cancelled = false;
+  Rc rc = walkInOrder(tree, [&](FileNode* n) {
+    if (isCancelled(ctx.cancel)) {
+      cancelled = true;
+      return Rc::Failed;  // ends the walk; reported as Ok below
     }
-    n = stack[--depth];
-    if (isCancelled(ctx.cancel)) return Rc::Ok;
-    Rc rc = applyNode(ctx, sourceLength, targetLength, n);
-    if (rc != Rc::Ok) return rc;
-    n = n->link[1];
-  }
-  return Rc::Ok;
+    return applyNode(ctx, sourceLength, targetLength, n);
+  });
+  return cancelled ? Rc::Ok : rc;
 }
 
 Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideInput& target,
