@@ -1,0 +1,37 @@
+// The Options dialog's category matrix and the Save diff dialog's size rule, without windows.
+#ifndef FERRYWICK_APP_LOGIC_OPTIONS_MATRIX_H
+#define FERRYWICK_APP_LOGIC_OPTIONS_MATRIX_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/comparison.h"
+
+namespace fw {
+
+inline constexpr int kCategoryRows = 5;
+// The rows top down: only in source, only in target, newer in source, newer in target, other.
+inline constexpr uint32_t kCategoryRowBits[kCategoryRows] = {
+    CategoryOnlyInSource, CategoryOnlyInTarget, CategoryNewerInSource, CategoryNewerInTarget,
+    CategoryOtherDifference};
+
+struct OptionsMatrix {
+  SyncAction action[kCategoryRows];
+  bool colorize[kCategoryRows];
+};
+
+// A row is "Source" when flagsSrc has any of its bits, else "Target" when flagsTrg has any,
+// else "No change"; colorized when flagsColorize has any of them.
+OptionsMatrix matrixFromMasks(uint32_t flagsSrc, uint32_t flagsTrg, uint32_t flagsColorize);
+// Back to masks: each row adds all its bits to the mask its choice names.
+void masksFromMatrix(const OptionsMatrix& m, uint32_t& flagsSrc, uint32_t& flagsTrg,
+                     uint32_t& flagsColorize);
+
+// The volume size typed into the Save diff dialog: at most the first 19 characters read as a
+// decimal number (leading digits; none gives 0). None when below 1.
+std::optional<uint32_t> splitSizeFromText(const std::u16string& text);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_APP_LOGIC_OPTIONS_MATRIX_H
