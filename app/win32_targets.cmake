@@ -8,7 +8,18 @@ add_custom_command(
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/resources/make_icon.sh ${FW_ICON}
   DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resources/make_icon.sh
   COMMENT "Drawing the program icon")
-add_custom_target(fw_app_icon DEPENDS ${FW_ICON})
+# So are the File Tree's entry pictures.
+set(FW_BITMAPS)
+foreach(name folder_plain folder_red folder_green folder_blue file_plain file_red file_green
+             file_pink file_cyan file_yellow)
+  list(APPEND FW_BITMAPS ${CMAKE_CURRENT_BINARY_DIR}/${name}.bmp)
+endforeach()
+add_custom_command(
+  OUTPUT ${FW_BITMAPS}
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/resources/make_bitmaps.sh ${CMAKE_CURRENT_BINARY_DIR}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resources/make_bitmaps.sh
+  COMMENT "Drawing the File Tree pictures")
+add_custom_target(fw_app_icon DEPENDS ${FW_ICON} ${FW_BITMAPS})
 
 # The window code as a library, so that the GUI tests drive the same windows in-process.
 add_library(fw_app_win STATIC
@@ -21,6 +32,8 @@ add_library(fw_app_win STATIC
   settings_registry.cpp
   file_dialogs.cpp
   placeholders.cpp
+  file_tree_window.cpp
+  options_dialog.cpp
 )
 target_link_libraries(fw_app_win PUBLIC fw_app_logic comctl32 comdlg32 shell32 ole32 advapi32
                       gdi32 user32)
@@ -28,7 +41,11 @@ target_link_libraries(fw_app_win PUBLIC fw_app_logic comctl32 comdlg32 shell32 o
 set(FW_RESOURCES
   resources/ferrywick.rc
   resources/placeholders.rc
+  resources/file_tree.rc
+  resources/dialogs.rc
 )
+set_source_files_properties(resources/file_tree.rc PROPERTIES
+  OBJECT_DEPENDS "${FW_BITMAPS};${CMAKE_CURRENT_SOURCE_DIR}/resources/resource_ids.h")
 set_source_files_properties(resources/ferrywick.rc PROPERTIES
   OBJECT_DEPENDS "${FW_ICON};${CMAKE_CURRENT_SOURCE_DIR}/resources/ferrywick.manifest;${CMAKE_CURRENT_SOURCE_DIR}/resources/resource_ids.h")
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_CURRENT_BINARY_DIR} -I${CMAKE_CURRENT_SOURCE_DIR}/resources")
@@ -46,6 +63,7 @@ if(FW_BUILD_TESTS)
     gui_tests/main_window_gui_test.cpp
     gui_tests/task_gui_test.cpp
     gui_tests/settings_gui_test.cpp
+    gui_tests/file_tree_gui_test.cpp
     ${FW_RESOURCES})
   add_dependencies(gui_tests fw_app_icon)
   target_link_libraries(gui_tests PRIVATE fw_app_win fw_testing GTest::gtest)

@@ -266,6 +266,9 @@ TEST_F(TaskGuiTest, DifferenceSaveClosesTheProgressWindowAndShowsNothing) {
   HWND save = waitForWindow(run, u"Save As");
   ASSERT_NE(save, nullptr);
   answerFileDialog(save, dir.at("changes.fwd"));
+  HWND split = waitForDialog(run, u"Save diff");
+  ASSERT_NE(split, nullptr);
+  click(GetDlgItem(split, IDOK));
   ASSERT_TRUE(waitGone(tree, 10000));
   ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.main()); }, 10000));
   Sleep(300);

@@ -99,6 +99,7 @@
 /* Messages. */
 #define WM_STATE_SAVE_FAILED (WM_USER + 1) /* 1025: to the File Tree window */
 #define WM_WORKER_DONE (WM_APP + 1)        /* to the main window: a worker has returned */
+#define WM_TREE_CHECK_TOGGLED (WM_APP + 2) /* to the File Tree window: a box changed, lParam item */
 
 /* Main window timers. */
 #define IDT_CANCEL_HOLD 7001 /* keeps a cancelled worker's flag raised until it returns */

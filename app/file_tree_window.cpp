@@ -1,0 +1,484 @@
+// The File Tree window. Tree items are inserted lazily: a folder's entries when it is first
+// expanded, so that opening a large comparison costs only its top levels.
+#include "app/file_tree_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstring>
+#include <optional>
+#include <unordered_set>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/file_dialogs.h"
+#include "app/logic/file_tree_model.h"
+#include "app/resources/resource_ids.h"
+#include "app/shell_dialogs.h"
+#include "app/tasks.h"
+#include "core/comparison.h"
+
+namespace fw {
+namespace {
+
+FileNode gRootNode;
+const char16_t kRootName[] = u"Root";
+
+struct FileTreeState {
+  HWND tree = nullptr;
+  HIMAGELIST icons = nullptr;
+  std::unordered_set<HTREEITEM> filled;  // items whose entries have been inserted
+};
+FileTreeState* gState = nullptr;
+
+MarkMasks liveMasks() {
+  const SyncSettings& s = workspace().settings();
+  return makeMarkMasks(s.flagsSrc, s.flagsTrg, s.flagsColorize);
+}
+
+HIMAGELIST buildFileTreeIcons() {
+  static const int kBitmaps[] = {IDB_FOLDER_PLAIN, IDB_FOLDER_RED, IDB_FOLDER_GREEN,
+                                 IDB_FOLDER_BLUE,  IDB_FILE_PLAIN, IDB_FILE_RED,
+                                 IDB_FILE_GREEN,   IDB_FILE_CYAN,  IDB_FILE_PINK,
+                                 IDB_FILE_YELLOW};
+  HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR24, 10, 0);
+  for (int id : kBitmaps) {
+    HBITMAP bitmap = LoadBitmapW(app().instance, MAKEINTRESOURCEW(id));
+    ImageList_Add(list, bitmap, nullptr);
+    DeleteObject(bitmap);
+  }
+  return list;
+}
+
+void setCheck(HWND tree, HTREEITEM item, bool ticked) {
+  TVITEMW it{};
+  it.mask = TVIF_STATE | TVIF_HANDLE;
+  it.hItem = item;
+  it.stateMask = TVIS_STATEIMAGEMASK;
+  it.state = INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1);
+  SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+}
+
+bool isChecked(HWND tree, HTREEITEM item) {
+  const UINT state = static_cast<UINT>(
+      SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_STATEIMAGEMASK));
+  return (state >> 12) == 2;
+}
+
+void insertChildren(HWND tree, HTREEITEM parent, FileNode* siblings) {
+  const uint32_t colorize = workspace().settings().flagsColorize;
+  SendMessageW(tree, WM_SETREDRAW, FALSE, 0);
+  for (FileNode* node : childrenInOrder(siblings)) {
+    TVINSERTSTRUCTW ins{};
+    ins.hParent = parent;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_PARAM;
+    ins.item.pszText = const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(node->name));
+    ins.item.iImage = ins.item.iSelectedImage = iconFor(node, colorize);
+    ins.item.cChildren = node->children ? 1 : 0;
+    ins.item.lParam = reinterpret_cast<LPARAM>(node);
+    auto item = reinterpret_cast<HTREEITEM>(
+        SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    if (item && !(node->flags & Excluded)) setCheck(tree, item, true);
+  }
+  SendMessageW(tree, WM_SETREDRAW, TRUE, 0);
+}
+
+void setText(HWND dialog, int id, const std::string& text) {
+  SetDlgItemTextA(dialog, id, text.c_str());
+}
+
+// The file time in local time with the offset in force now, whatever the season of the date.
+LocalTimeParts localTimeOf(uint64_t fileTime) {
+  FILETIME utc{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
+  FILETIME local{};
+  TIME_ZONE_INFORMATION zone{};
+  const DWORD mode = GetTimeZoneInformation(&zone);
+  if (mode == TIME_ZONE_ID_STANDARD || mode == TIME_ZONE_ID_DAYLIGHT) {
+    const LONG bias = zone.Bias + (mode == TIME_ZONE_ID_STANDARD ? zone.StandardBias
+                                                                 : zone.DaylightBias);
+    const int64_t ticks = static_cast<int64_t>(fileTime) - static_cast<int64_t>(bias) * 600000000LL;
+    local.dwLowDateTime = static_cast<DWORD>(ticks);
+    local.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  } else {
+    FileTimeToLocalFileTime(&utc, &local);
+  }
+  SYSTEMTIME st{};
+  FileTimeToSystemTime(&local, &st);
+  return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute};
+}
+
+void showDetails(HWND dialog, const FileNode* node) {
+  const char decimal = app().decimalPoint;
+  static const int kIds[2][4] = {
+      {IDC_TREE_SOURCE_FILES, IDC_TREE_SOURCE_BYTES, IDC_TREE_SOURCE_FILE_CAPTION,
+       IDC_TREE_SOURCE_FILE_DETAIL},
+      {IDC_TREE_TARGET_FILES, IDC_TREE_TARGET_BYTES, IDC_TREE_TARGET_FILE_CAPTION,
+       IDC_TREE_TARGET_FILE_DETAIL}};
+  for (int i = 0; i < 2; ++i) {
+    setText(dialog, kIds[i][0], fileCountsText(node->counts[i]));
+    setText(dialog, kIds[i][1], byteCountsText(node->counts[i], decimal));
+    const bool shown = node->side[i].modified != 0;
+    ShowWindow(GetDlgItem(dialog, kIds[i][2]), shown ? SW_SHOW : SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, kIds[i][3]), shown ? SW_SHOW : SW_HIDE);
+    if (shown)
+      setText(dialog, kIds[i][3],
+              fileDetailText(localTimeOf(node->side[i].modified), node->side[i].attributes));
+  }
+}
+
+void showSelected(HWND dialog) {
+  auto item = reinterpret_cast<HTREEITEM>(
+      SendMessageW(gState->tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  if (item) showDetails(dialog, nodeOfItem(gState->tree, item));
+}
+
+void fillTree(HWND dialog) {
+  HWND tree = gState->tree;
+  markTree(&gRootNode, liveMasks(), nullptr);
+  insertChildren(tree, TVI_ROOT, &gRootNode);
+  auto top = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+  if (!top) return;
+  SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(top));
+  SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(top));
+  showSelected(dialog);
+}
+
+HTREEITEM nextItem(HWND tree, HTREEITEM item, UINT how) {
+  return reinterpret_cast<HTREEITEM>(
+      SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
+}
+
+void setChecksBelow(HWND tree, HTREEITEM item, bool ticked) {
+  for (HTREEITEM c = nextItem(tree, item, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT)) {
+    setCheck(tree, c, ticked);
+    setChecksBelow(tree, c, ticked);
+  }
+}
+
+// A box was toggled, by a click or the space bar; ticked is its new state.
+void onCheckToggled(HWND dialog, HTREEITEM item, bool ticked) {
+  HWND tree = gState->tree;
+  FileNode* node = nodeOfItem(tree, item);
+  if (!node) return;
+  setChecksBelow(tree, item, ticked);
+  std::vector<FileNode*> ancestors;
+  std::vector<HTREEITEM> ancestorItems;
+  for (HTREEITEM p = nextItem(tree, item, TVGN_PARENT); p; p = nextItem(tree, p, TVGN_PARENT)) {
+    ancestors.push_back(nodeOfItem(tree, p));
+    ancestorItems.push_back(p);
+  }
+  const SyncSettings& s = workspace().settings();
+  const size_t taken = applyCheck(node, ancestors, ticked, s.flagsSrc, s.flagsTrg);
+  for (size_t i = 0; i < taken; ++i) setCheck(tree, ancestorItems[i], ticked);
+  markTree(&gRootNode, liveMasks(), nullptr);
+  showSelected(dialog);
+}
+
+// The item's names from its pair root down; empty for the Root item.
+std::vector<const char16_t*> namesOf(HWND tree, HTREEITEM item, FileNode** pairRoot) {
+  std::vector<const char16_t*> names;
+  for (HTREEITEM i = item; i; i = nextItem(tree, i, TVGN_PARENT)) {
+    FileNode* n = nodeOfItem(tree, i);
+    if (n == &gRootNode) break;
+    names.insert(names.begin(), n->name);
+    *pairRoot = n;
+  }
+  return names;
+}
+
+std::u16string entryPathOf(HWND tree, HTREEITEM item) {
+  FileNode* pairRoot = nullptr;
+  const std::vector<const char16_t*> names = namesOf(tree, item, &pairRoot);
+  if (names.empty()) return u"";
+  std::u16string path = entryPath(names);
+  if (GetFileAttributesW(wide(path)) != INVALID_FILE_ATTRIBUTES) return path;
+  const int row = pairRowOf(gRootNode.children, pairRoot);
+  const std::vector<std::u16string>& roots = workspace().sides[0].selected().roots;
+  if (row < 0 || static_cast<size_t>(row) >= roots.size()) return path;
+  return entryPath(names, &roots[row]);
+}
+
+HTREEITEM hitItem(HWND tree, UINT* flags) {
+  const DWORD pos = GetMessagePos();
+  TVHITTESTINFO hit{};
+  hit.pt = {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+  ScreenToClient(tree, &hit.pt);
+  SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+  *flags = hit.flags;
+  return hit.hItem;
+}
+
+void showContextMenu(HWND dialog, const std::u16string& path, POINT at) {
+  PIDLIST_ABSOLUTE pidl = nullptr;
+  if (FAILED(SHParseDisplayName(wide(path), nullptr, &pidl, 0, nullptr))) return;
+  IShellFolder* parent = nullptr;
+  PCUITEMID_CHILD child = nullptr;
+  IContextMenu* menuObject = nullptr;
+  if (SUCCEEDED(SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&parent),
+                               &child))) {
+    parent->GetUIObjectOf(dialog, 1, &child, IID_IContextMenu, nullptr,
+                          reinterpret_cast<void**>(&menuObject));
+    parent->Release();
+  }
+  CoTaskMemFree(pidl);
+  if (!menuObject) return;
+  HMENU menu = CreatePopupMenu();
+  if (menu && SUCCEEDED(menuObject->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL))) {
+    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0,
+                                      dialog, nullptr);
+    if (chosen > 0) {
+      CMINVOKECOMMANDINFOEX info{};
+      info.cbSize = sizeof info;
+      info.fMask = CMIC_MASK_UNICODE | CMIC_MASK_PTINVOKE;
+      if (GetKeyState(VK_CONTROL) < 0) info.fMask |= CMIC_MASK_CONTROL_DOWN;
+      if (GetKeyState(VK_SHIFT) < 0) info.fMask |= CMIC_MASK_SHIFT_DOWN;
+      info.hwnd = dialog;
+      info.lpVerb = MAKEINTRESOURCEA(chosen - 1);
+      info.lpVerbW = MAKEINTRESOURCEW(chosen - 1);
+      info.nShow = SW_SHOWNORMAL;
+      info.ptInvoke = at;
+      menuObject->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
+    }
+  }
+  if (menu) DestroyMenu(menu);
+  menuObject->Release();
+}
+
+LRESULT onTreeNotify(HWND dialog, NMHDR* header) {
+  HWND tree = gState->tree;
+  switch (header->code) {
+    case TVN_ITEMEXPANDINGW: {
+      auto* nm = reinterpret_cast<NMTREEVIEWW*>(header);
+      HTREEITEM item = nm->itemNew.hItem;
+      if (gState->filled.insert(item).second) {
+        FileNode* node = nodeOfItem(tree, item);
+        if (node) insertChildren(tree, item, node->children);
+      }
+      return 0;
+    }
+    case TVN_SELCHANGEDW: {
+      auto* nm = reinterpret_cast<NMTREEVIEWW*>(header);
+      if (nm->itemNew.hItem) showDetails(dialog, nodeOfItem(tree, nm->itemNew.hItem));
+      return 0;
+    }
+    case TVN_KEYDOWN: {
+      // The space bar toggles the selected box: handled as a click on it.
+      auto* nm = reinterpret_cast<NMTVKEYDOWN*>(header);
+      if (nm->wVKey == VK_SPACE) {
+        auto item = nextItem(tree, nullptr, TVGN_CARET);
+        if (item) PostMessageW(dialog, WM_TREE_CHECK_TOGGLED, 0, reinterpret_cast<LPARAM>(item));
+      }
+      return 0;
+    }
+    case NM_CLICK: {
+      UINT flags = 0;
+      HTREEITEM item = hitItem(tree, &flags);
+      if (item && (flags & TVHT_ONITEMSTATEICON))
+        PostMessageW(dialog, WM_TREE_CHECK_TOGGLED, 0, reinterpret_cast<LPARAM>(item));
+      return 0;
+    }
+    case NM_DBLCLK: {
+      UINT flags = 0;
+      HTREEITEM item = hitItem(tree, &flags);
+      if (!item || !(flags & (TVHT_ONITEMICON | TVHT_ONITEMLABEL))) return 0;
+      FileNode* node = nodeOfItem(tree, item);
+      if (!node || isFolder(node)) return 0;
+      const std::u16string path = entryPathOf(tree, item);
+      const std::u16string folder = folderPart(path);
+      ShellExecuteW(dialog, nullptr, wide(path), nullptr, wide(folder), SW_SHOWNORMAL);
+      return 0;
+    }
+    case NM_RCLICK: {
+      UINT flags = 0;
+      HTREEITEM item = hitItem(tree, &flags);
+      if (!item || !(flags & (TVHT_ONITEMICON | TVHT_ONITEMLABEL))) return 0;
+      const DWORD pos = GetMessagePos();
+      showContextMenu(dialog, entryPathOf(tree, item),
+                      {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))});
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+void closeFileTree(HWND dialog, INT_PTR result) {
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  GetWindowPlacement(dialog, &placement);
+  static_assert(sizeof placement == kPlacementBytes);
+  std::memcpy(workspace().shell.fileTreePlacement.data(), &placement, kPlacementBytes);
+  app().fileTreeWindow = nullptr;
+  EndDialog(dialog, result);
+}
+
+void onInit(HWND dialog) {
+  App& a = app();
+  Workspace& ws = workspace();
+  a.fileTreeWindow = dialog;
+  gRootNode = FileNode{};
+  gRootNode.name = const_cast<char16_t*>(kRootName);
+  gRootNode.flags = Folder;
+  gRootNode.children = ws.task.firstRoot;
+
+  for (int id : {IDC_TREE_SOURCE_HEADING, IDC_TREE_TARGET_HEADING})
+    SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(a.fonts.heading), TRUE);
+  for (int id : {IDC_TREE_SOURCE_FILES_TAG, IDC_TREE_SOURCE_DATA_TAG, IDC_TREE_TARGET_FILES_TAG,
+                 IDC_TREE_TARGET_DATA_TAG})
+    SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(a.fonts.small), TRUE);
+
+  if (hasPlacement(ws.shell.fileTreePlacement)) {
+    WINDOWPLACEMENT placement;
+    std::memcpy(&placement, ws.shell.fileTreePlacement.data(), sizeof placement);
+    placement.length = sizeof placement;
+    SetWindowPlacement(dialog, &placement);
+  }
+
+  const SideKind source = ws.sides[0].kind, target = ws.sides[1].kind;
+  EnableWindow(GetDlgItem(dialog, IDT_SYNC),
+               source != SideKind::SavedState && target == SideKind::FileSystem);
+  EnableWindow(GetDlgItem(dialog, IDT_SAVE_SOURCE_STATE), source != SideKind::SavedState);
+  EnableWindow(GetDlgItem(dialog, IDT_SAVE_TARGET_STATE), target != SideKind::SavedState);
+  EnableWindow(GetDlgItem(dialog, IDT_SAVE_DIFF), source == SideKind::FileSystem);
+
+  layoutFileTree(dialog);
+  gState->icons = buildFileTreeIcons();
+  SendMessageW(gState->tree, TVM_SETIMAGELIST, TVSIL_NORMAL,
+               reinterpret_cast<LPARAM>(gState->icons));
+  fillTree(dialog);
+}
+
+void onOptions(HWND dialog) {
+  Workspace& ws = workspace();
+  OptionsWorkingCopy copy = beginOptionsEdit(ws.settings(), ws.shell);
+  if (runOptionsDialog(dialog, copy) != 1) return;
+  waitForWorker();  // a state save may still read the tree; the new comparison frees it
+  if (commitOptionsEdit(ws.settings(), ws.shell, std::move(copy))) {
+    closeFileTree(dialog, IDCANCEL);
+    startTask(TaskId::Compare);
+    return;
+  }
+  SendMessageW(gState->tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+  gState->filled.clear();
+  for (int id : {IDC_TREE_SOURCE_FILES, IDC_TREE_SOURCE_BYTES, IDC_TREE_TARGET_FILES,
+                 IDC_TREE_TARGET_BYTES})
+    SetDlgItemTextW(dialog, id, L"");
+  fillTree(dialog);
+}
+
+bool onCommand(HWND dialog, int id) {
+  HWND main = app().mainWindow;
+  switch (id) {
+    case IDOK:
+    case IDCANCEL:
+      closeFileTree(dialog, id);
+      return true;
+    case IDT_SYNC:
+      PostMessageW(main, WM_COMMAND, IDT_SYNC, 0);
+      closeFileTree(dialog, IDT_SYNC);
+      return true;
+    case IDT_SAVE_SOURCE_STATE:
+    case IDT_SAVE_TARGET_STATE: {
+      std::optional<std::u16string> path = askSavePath(dialog, fileFilterFor(SideKind::SavedState));
+      if (!path) return true;
+      // An earlier save of this window may still be writing; the gate makes this one wait,
+      // but the name it reads must not change under it.
+      waitForWorker();
+      workspace().task.saveFileName = *path;
+      startStateSave(static_cast<TaskId>(id));
+      return true;
+    }
+    case IDT_SAVE_DIFF: {
+      std::optional<std::u16string> path =
+          askSavePath(dialog, fileFilterFor(SideKind::SavedDifference));
+      if (!path) return true;
+      if (!runSaveDiffDialog(main)) return true;
+      waitForWorker();  // a state save of this window still writing: let it finish first
+      workspace().task.saveFileName = *path;
+      PostMessageW(main, WM_COMMAND, IDT_SAVE_DIFF, 0);
+      closeFileTree(dialog, IDT_SAVE_DIFF);
+      return true;
+    }
+    case IDC_TREE_OPTIONS:
+      onOptions(dialog);
+      return true;
+    default:
+      return false;
+  }
+}
+
+INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      gState->tree = GetDlgItem(dialog, IDC_TREE);
+      onInit(dialog);
+      return TRUE;
+    case WM_SIZE:
+      if (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED) layoutFileTree(dialog);
+      return TRUE;
+    case WM_GETMINMAXINFO: {
+      auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+      info->ptMinTrackSize = {450, 380};
+      return TRUE;
+    }
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->idFrom != IDC_TREE || !gState->tree) return FALSE;
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, onTreeNotify(dialog, header));
+      return TRUE;
+    }
+    case WM_TREE_CHECK_TOGGLED: {
+      auto item = reinterpret_cast<HTREEITEM>(lParam);
+      onCheckToggled(dialog, item, isChecked(gState->tree, item));
+      return TRUE;
+    }
+    case WM_STATE_SAVE_FAILED:
+      MessageBoxW(dialog, L"Failed to write file!", L"Error", MB_OK | MB_ICONERROR);
+      return TRUE;
+    case WM_COMMAND:
+      return onCommand(dialog, LOWORD(wParam)) ? TRUE : FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+FileNode& fileTreeRootNode() { return gRootNode; }
+
+FileNode* nodeOfItem(HWND tree, HTREEITEM item) {
+  TVITEMW it{};
+  it.mask = TVIF_PARAM | TVIF_HANDLE;
+  it.hItem = item;
+  if (!SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it))) return nullptr;
+  return reinterpret_cast<FileNode*>(it.lParam);
+}
+
+void layoutFileTree(HWND dialog) {
+  RECT r{};
+  GetClientRect(dialog, &r);
+  const int w = r.right, h = r.bottom;
+  MoveWindow(GetDlgItem(dialog, IDC_TREE), 111, 11, w - 211, h - 23, TRUE);
+  const int x = w - 86;
+  const int buttons[][2] = {{IDT_SYNC, 11},          {IDT_SAVE_SOURCE_STATE, 49},
+                            {IDT_SAVE_TARGET_STATE, 77}, {IDT_SAVE_DIFF, 105},
+                            {IDC_TREE_OPTIONS, 143}, {IDCANCEL, 181}};
+  for (const auto& b : buttons) MoveWindow(GetDlgItem(dialog, b[0]), x, b[1], 75, 23, TRUE);
+}
+
+INT_PTR runFileTreeWindow(HWND owner) {
+  FileTreeState state;
+  FileTreeState* outer = gState;
+  gState = &state;
+  const INT_PTR result = DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_FILE_TREE), owner,
+                                         fileTreeProc, 0);
+  if (state.icons) ImageList_Destroy(state.icons);
+  gState = outer;
+  app().fileTreeWindow = nullptr;
+  return result;
+}
+
+}  // namespace fw

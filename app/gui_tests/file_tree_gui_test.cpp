@@ -1,0 +1,341 @@
+// The File Tree window, the Options and Save diff dialogs through the real windows: the tree's
+// items, lazy expansion, check boxes and their Excluded marks, the left panel, and the commands.
+#include <commctrl.h>
+
+#include "app/file_tree_window.h"
+#include "app/gui_tests/gui_fixture.h"
+#include "sync/task.h"
+
+namespace fw {
+namespace {
+
+struct Item {
+  std::u16string text;
+  int image;
+  bool hasChildren;
+  bool checked;
+};
+
+HTREEITEM next(HWND tree, HTREEITEM item, UINT how) {
+  return reinterpret_cast<HTREEITEM>(
+      SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
+}
+Item itemOf(HWND tree, HTREEITEM h) {
+  wchar_t text[300] = {};
+  TVITEMW it{};
+  it.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_CHILDREN | TVIF_STATE | TVIF_HANDLE;
+  it.hItem = h;
+  it.pszText = text;
+  it.cchTextMax = 300;
+  it.stateMask = TVIS_STATEIMAGEMASK;
+  SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+  return {fromWide(text), it.iImage, it.cChildren != 0, (it.state >> 12) == 2};
+}
+std::vector<HTREEITEM> childrenOf(HWND tree, HTREEITEM parent) {
+  std::vector<HTREEITEM> out;
+  for (HTREEITEM c = next(tree, parent, TVGN_CHILD); c; c = next(tree, c, TVGN_NEXT))
+    out.push_back(c);
+  return out;
+}
+Strings textsOf(HWND tree, HTREEITEM parent) {
+  Strings out;
+  for (HTREEITEM c : childrenOf(tree, parent)) out.push_back(itemOf(tree, c).text);
+  return out;
+}
+HTREEITEM childNamed(HWND tree, HTREEITEM parent, const std::u16string& name) {
+  for (HTREEITEM c : childrenOf(tree, parent))
+    if (itemOf(tree, c).text == name) return c;
+  return nullptr;
+}
+void expand(HWND tree, HTREEITEM item) {
+  SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+}
+void select(HWND tree, HTREEITEM item) {
+  SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+}
+// A user's click on the item's check box: the cursor moved there, the button pressed.
+void clickBox(HWND tree, HTREEITEM item) {
+  RECT r{};
+  *reinterpret_cast<HTREEITEM*>(&r) = item;
+  SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+  const int y = (r.top + r.bottom) / 2;
+  for (int x = 0; x < r.left; ++x) {
+    TVHITTESTINFO hit{};
+    hit.pt = {x, y};
+    SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (hit.hItem == item && (hit.flags & TVHT_ONITEMSTATEICON)) {
+      POINT screen{x + 2, y};
+      ClientToScreen(tree, &screen);
+      SetCursorPos(screen.x, screen.y);
+      Sleep(50);
+      PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x + 2, y));
+      PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(x + 2, y));
+      Sleep(300);
+      return;
+    }
+  }
+  ADD_FAILURE() << "no check box found";
+}
+
+class FileTreeGuiTest : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    makeDir(dir.at("src"));
+    makeDir(dir.at("trg"));
+  }
+  HWND compare(ProgramRun& run) {
+    click(run.control(IDC_COMPARE));
+    HWND w = waitForDialog(run, u"File Tree", 10000);
+    if (w) Sleep(200);
+    return w;
+  }
+  uint32_t flagsOf(ProgramRun& run, HWND tree, HTREEITEM item) {
+    uint32_t flags = 0;
+    run.onWindowThread([&] { flags = nodeOfItem(tree, item)->flags; });
+    return flags;
+  }
+  // A comparison with every category in one pair.
+  void everyCategory() {
+    writeFile(dir.at("src/same.txt"), "same");
+    writeFile(dir.at("trg/same.txt"), "same");
+    setModified(dir.at("trg/same.txt"), modifiedOf(dir.at("src/same.txt")));
+    writeFile(dir.at("src/new.txt"), "n");
+    writeFile(dir.at("trg/old.txt"), "o");
+    writeFile(dir.at("src/newer.txt"), "s");
+    writeFile(dir.at("trg/newer.txt"), "t");
+    setModified(dir.at("trg/newer.txt"), modifiedOf(dir.at("src/newer.txt")) - 100000000ull);
+    writeFile(dir.at("src/older.txt"), "s");
+    writeFile(dir.at("trg/older.txt"), "t");
+    setModified(dir.at("src/older.txt"), modifiedOf(dir.at("trg/older.txt")) - 100000000ull);
+    writeFile(dir.at("src/size.txt"), "ss");
+    writeFile(dir.at("trg/size.txt"), "t");
+    setModified(dir.at("trg/size.txt"), modifiedOf(dir.at("src/size.txt")));
+    writeFile(dir.at("src/Only/a/b/c.txt"), "deep");
+    writeFile(dir.at("trg/gone/x.txt"), "x");
+    makeDir(dir.at("src/Both"));
+    makeDir(dir.at("trg/Both"));
+  }
+};
+
+TEST_F(FileTreeGuiTest, TreeShowsRootPairsInOrderWithIconsChecksAndLazyChildren) {
+  everyCategory();
+  writeFile(dir.at("src2/f.txt"), "f");
+  ProgramRun run(quoted(project("two.fwp", {dir.at("src"), dir.at("src2")}, {dir.at("trg"), u""})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM root = next(tree, nullptr, TVGN_ROOT);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(itemOf(tree, root).text, u"Root");
+  EXPECT_EQ(next(tree, root, TVGN_NEXT), nullptr);  // one top item
+  // Two pairs, named by their target path, or the source path where the target is empty.
+  EXPECT_EQ(textsOf(tree, root), (Strings{dir.at("trg"), dir.at("src2")}));
+  HTREEITEM pair = childrenOf(tree, root)[0];
+  EXPECT_EQ(itemOf(tree, pair).image, 3);  // something coloured below
+  EXPECT_TRUE(itemOf(tree, pair).hasChildren);
+  EXPECT_TRUE(itemOf(tree, pair).checked);
+  // Nothing below the pair until it is expanded.
+  EXPECT_TRUE(childrenOf(tree, pair).empty());
+  expand(tree, pair);
+  EXPECT_EQ(textsOf(tree, pair), (Strings{u"Both", u"gone", u"Only", u"new.txt", u"newer.txt",
+                                          u"old.txt", u"older.txt", u"same.txt", u"size.txt"}));
+  const std::pair<const char16_t*, int> images[] = {
+      {u"Both", 0},    {u"gone", 1},      {u"Only", 2},      {u"new.txt", 6}, {u"newer.txt", 7},
+      {u"old.txt", 5}, {u"older.txt", 8}, {u"same.txt", 4},  {u"size.txt", 9}};
+  for (const auto& [name, image] : images) {
+    const Item it = itemOf(tree, childNamed(tree, pair, name));
+    EXPECT_EQ(it.image, image) << std::string(name, name + std::char_traits<char16_t>::length(name)).size();
+    EXPECT_TRUE(it.checked);
+  }
+  EXPECT_FALSE(itemOf(tree, childNamed(tree, pair, u"Both")).hasChildren);
+  EXPECT_TRUE(itemOf(tree, childNamed(tree, pair, u"Only")).hasChildren);
+  // Expanding again inserts nothing twice.
+  HTREEITEM only = childNamed(tree, pair, u"Only");
+  expand(tree, only);
+  SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(only));
+  expand(tree, only);
+  EXPECT_EQ(textsOf(tree, only), (Strings{u"a"}));
+
+  // The left panel: the whole comparison for Root, no file lines for a folder.
+  EXPECT_EQ(itemText(window, IDC_TREE_SOURCE_FILES), u"8\n3\n3\n0");
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_TREE_SOURCE_FILE_CAPTION)));
+  select(tree, childNamed(tree, pair, u"old.txt"));
+  Sleep(100);
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_TREE_SOURCE_FILE_DETAIL)));
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(window, IDC_TREE_TARGET_FILE_DETAIL)));
+  EXPECT_EQ(itemText(window, IDC_TREE_TARGET_FILE_DETAIL).substr(0, 2), u"  ");
+  EXPECT_NE(itemText(window, IDC_TREE_TARGET_FILE_DETAIL).find(u"Attr:  A"), std::u16string::npos);
+  EXPECT_EQ(itemText(window, IDC_TREE_TARGET_BYTES), u"1 B\n0 B\n0 B\n");
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
+TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolders) {
+  everyCategory();
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM pair = childrenOf(tree, next(tree, nullptr, TVGN_ROOT))[0];
+  expand(tree, pair);
+  clickBox(tree, pair);
+  EXPECT_FALSE(itemOf(tree, pair).checked);
+  EXPECT_FALSE(itemOf(tree, childNamed(tree, pair, u"new.txt")).checked);
+  HTREEITEM only = childNamed(tree, pair, u"Only");
+  EXPECT_TRUE(flagsOf(run, tree, only) & Excluded);
+  // Items inserted later come unticked, their nodes already excluded.
+  expand(tree, only);
+  HTREEITEM a = childrenOf(tree, only)[0];
+  expand(tree, a);
+  HTREEITEM b = childrenOf(tree, a)[0];
+  expand(tree, b);
+  HTREEITEM c = childrenOf(tree, b)[0];
+  EXPECT_FALSE(itemOf(tree, c).checked);
+  EXPECT_EQ(itemText(window, IDC_TREE_SOURCE_FILES).substr(0, 2), u"8\n");
+  select(tree, next(tree, nullptr, TVGN_ROOT));
+  Sleep(100);
+  EXPECT_EQ(itemText(window, IDC_TREE_SOURCE_FILES), u"8\n0\n0\n0");
+
+  // The file three folders deep ticks the folders that must be created, not the pair root.
+  clickBox(tree, c);
+  EXPECT_TRUE(itemOf(tree, c).checked);
+  for (HTREEITEM f : {b, a, only}) {
+    EXPECT_TRUE(itemOf(tree, f).checked);
+    EXPECT_FALSE(flagsOf(run, tree, f) & Excluded);
+  }
+  EXPECT_FALSE(itemOf(tree, pair).checked);
+  EXPECT_EQ(itemText(window, IDC_TREE_SOURCE_FILES), u"8\n0\n0\n0");
+  EXPECT_EQ(itemText(window, IDC_TREE_TARGET_FILES), u"7\n1\n0\n0");
+
+  // The space bar goes the same way as a click.
+  select(tree, c);
+  PostMessageW(tree, WM_KEYDOWN, VK_SPACE, 0);
+  PostMessageW(tree, WM_KEYUP, VK_SPACE, 0);
+  Sleep(300);
+  EXPECT_EQ(itemOf(tree, c).checked, !(flagsOf(run, tree, c) & Excluded));
+  EXPECT_FALSE(itemOf(tree, c).checked);
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
+TEST_F(FileTreeGuiTest, OptionsRebuildTheTreeKeepingChecksAndAChangedIgnoreListComparesAgain) {
+  everyCategory();
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM pair = childrenOf(tree, next(tree, nullptr, TVGN_ROOT))[0];
+  expand(tree, pair);
+  clickBox(tree, childNamed(tree, pair, u"new.txt"));
+
+  click(GetDlgItem(window, IDC_TREE_OPTIONS));
+  HWND options = waitForDialog(run, u"Options");
+  ASSERT_NE(options, nullptr);
+  // Defaults: Source, Target, Source, Target, Source; all colorized.
+  for (int id : {1009, 1014, 1017, 1022, 1025, 1012, 1016, 1020, 1024, 1028})
+    EXPECT_EQ(SendDlgItemMessageW(options, id, BM_GETCHECK, 0, 0), BST_CHECKED) << id;
+  click(GetDlgItem(options, 1020));  // "Newer in source" no longer coloured
+  Sleep(200);
+  click(GetDlgItem(options, 1011));  // "Only in source": no change
+  Sleep(200);
+  click(GetDlgItem(options, IDOK));
+  ASSERT_TRUE(waitGone(options));
+  Sleep(200);
+  uint32_t src = 0, col = 0;
+  run.onWindowThread([&] {
+    src = workspace().settings().flagsSrc;
+    col = workspace().settings().flagsColorize;
+  });
+  EXPECT_EQ(src, 0xD0u);
+  EXPECT_EQ(col, 0xECu);
+  HTREEITEM root = next(tree, nullptr, TVGN_ROOT);
+  ASSERT_NE(root, nullptr);
+  pair = childrenOf(tree, root)[0];
+  EXPECT_TRUE(childrenOf(tree, pair).empty());  // rebuilt, collapsed below the pairs
+  expand(tree, pair);
+  EXPECT_EQ(itemOf(tree, childNamed(tree, pair, u"newer.txt")).image, 4);
+  EXPECT_FALSE(itemOf(tree, childNamed(tree, pair, u"new.txt")).checked);
+  EXPECT_TRUE(itemOf(tree, childNamed(tree, pair, u"old.txt")).checked);
+
+  // A changed ignore list closes the window and compares again.
+  click(GetDlgItem(window, IDC_TREE_OPTIONS));
+  options = waitForDialog(run, u"Options");
+  ASSERT_NE(options, nullptr);
+  SetDlgItemTextW(options, IDC_OPT_IGNORE, L"*.txt");
+  click(GetDlgItem(options, IDOK));
+  ASSERT_TRUE(waitGone(window, 10000));
+  HWND again = waitForDialog(run, u"File Tree", 10000);
+  ASSERT_NE(again, nullptr);
+  Sleep(200);
+  HWND tree2 = GetDlgItem(again, IDC_TREE);
+  HTREEITEM pair2 = childrenOf(tree2, next(tree2, nullptr, TVGN_ROOT))[0];
+  expand(tree2, pair2);
+  EXPECT_EQ(textsOf(tree2, pair2), (Strings{u"Both", u"gone", u"Only"}));
+  command(again, IDCANCEL);
+  ASSERT_TRUE(waitGone(again));
+}
+
+TEST_F(FileTreeGuiTest, StateSavesAndTheSaveDiffSplitDialog) {
+  everyCategory();
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  for (int id : {IDT_SAVE_SOURCE_STATE, IDT_SAVE_TARGET_STATE}) {
+    click(GetDlgItem(window, id));
+    HWND save = waitForWindow(run, u"Save As");
+    ASSERT_NE(save, nullptr);
+    const std::u16string file = dir.at(id == IDT_SAVE_SOURCE_STATE ? "s.fws" : "t.fws");
+    answerFileDialog(save, file);
+    ASSERT_TRUE(waitUntil([&] { return exists(file); }, 10000));
+  }
+  EXPECT_TRUE(IsWindow(window));  // still open
+
+  // Cancel in the split dialog saves nothing and keeps the window.
+  click(GetDlgItem(window, IDT_SAVE_DIFF));
+  HWND save = waitForWindow(run, u"Save As");
+  ASSERT_NE(save, nullptr);
+  answerFileDialog(save, dir.at("d.fwd"));
+  HWND split = waitForDialog(run, u"Save diff");
+  ASSERT_NE(split, nullptr);
+  EXPECT_EQ(itemText(split, IDC_SPLIT_SIZE), u"2000");
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(split, IDC_SPLIT_SIZE)));
+  click(GetDlgItem(split, IDCANCEL));
+  ASSERT_TRUE(waitGone(split));
+  Sleep(300);
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(exists(dir.at("d.fwd")));
+
+  // A split size of 0 is refused, 1 with the box checked is stored and saves.
+  click(GetDlgItem(window, IDT_SAVE_DIFF));
+  save = waitForWindow(run, u"Save As");
+  ASSERT_NE(save, nullptr);
+  answerFileDialog(save, dir.at("d.fwd"));
+  split = waitForDialog(run, u"Save diff");
+  ASSERT_NE(split, nullptr);
+  SetDlgItemTextW(split, IDC_SPLIT_SIZE, L"");
+  click(GetDlgItem(split, IDOK));
+  HWND error = waitForWindow(run, u"Error");
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(messageText(error), u"The split limit is too small, must be at least 1 MB!");
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+  click(GetDlgItem(split, IDC_SPLIT_CHECK));
+  Sleep(200);
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(split, IDC_SPLIT_SIZE)));
+  SetDlgItemTextW(split, IDC_SPLIT_SIZE, L"1");
+  click(GetDlgItem(split, IDOK));
+  ASSERT_TRUE(waitGone(window, 10000));
+  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.main()); }, 10000));
+  uint32_t splitOn = 0, size = 0;
+  run.onWindowThread([&] {
+    splitOn = workspace().settings().split;
+    size = workspace().settings().splitSize;
+  });
+  EXPECT_EQ(splitOn, 1u);
+  EXPECT_EQ(size, 1u);
+  EXPECT_TRUE(exists(dir.at("d.fwd")));
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,140 @@
+// The Options dialog (119) on a working copy of the settings, and the Save diff dialog (121)
+// that sets the live split settings.
+#include <string>
+
+#include "app/app_state.h"
+#include "app/file_tree_window.h"
+#include "app/logic/options_matrix.h"
+#include "app/resources/resource_ids.h"
+#include "app/shell_dialogs.h"
+
+namespace fw {
+namespace {
+
+// The swatch colours of the rows, top down.
+const int kSwatchBitmaps[kCategoryRows] = {IDB_FILE_GREEN, IDB_FILE_RED, IDB_FILE_CYAN,
+                                           IDB_FILE_PINK, IDB_FILE_YELLOW};
+
+int radioId(int row, int column) { return IDC_OPT_FIRST_RADIO + row * 4 + column; }
+int colorizeId(int row) { return radioId(row, 3); }
+int swatchId(int row) { return IDC_OPT_FIRST_SWATCH + row; }
+
+void setSwatch(int checkId, HWND dialog, int swatch, int colourBitmap) {
+  const bool checked = IsDlgButtonChecked(dialog, checkId) == BST_CHECKED;
+  HBITMAP bitmap = LoadBitmapW(app().instance,
+                               MAKEINTRESOURCEW(checked ? colourBitmap : IDB_FILE_PLAIN));
+  auto old = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(
+      dialog, swatch, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
+  if (old) DeleteObject(old);
+}
+
+void setRowSwatch(HWND dialog, int row) {
+  setSwatch(colorizeId(row), dialog, swatchId(row), kSwatchBitmaps[row]);
+}
+
+INT_PTR CALLBACK optionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* copy = reinterpret_cast<OptionsWorkingCopy*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG: {
+      SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+      copy = reinterpret_cast<OptionsWorkingCopy*>(lParam);
+      const OptionsMatrix m = matrixFromMasks(copy->flagsSrc, copy->flagsTrg, copy->flagsColorize);
+      for (int r = 0; r < kCategoryRows; ++r) {
+        CheckDlgButton(dialog, radioId(r, static_cast<int>(m.action[r])), BST_CHECKED);
+        CheckDlgButton(dialog, colorizeId(r), m.colorize[r] ? BST_CHECKED : BST_UNCHECKED);
+        setRowSwatch(dialog, r);
+      }
+      if (copy->hasIgnore) SetDlgItemTextW(dialog, IDC_OPT_IGNORE, wide(copy->ignore));
+      return TRUE;
+    }
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam);
+      for (int r = 0; r < kCategoryRows; ++r)
+        if (id == colorizeId(r)) {
+          setRowSwatch(dialog, r);
+          return TRUE;
+        }
+      if (id == IDOK) {
+        OptionsMatrix m{};
+        for (int r = 0; r < kCategoryRows; ++r) {
+          m.action[r] = IsDlgButtonChecked(dialog, radioId(r, 0)) == BST_CHECKED
+                            ? SyncAction::SourceWins
+                        : IsDlgButtonChecked(dialog, radioId(r, 1)) == BST_CHECKED
+                            ? SyncAction::TargetWins
+                            : SyncAction::NoChange;
+          m.colorize[r] = IsDlgButtonChecked(dialog, colorizeId(r)) == BST_CHECKED;
+        }
+        masksFromMatrix(m, copy->flagsSrc, copy->flagsTrg, copy->flagsColorize);
+        storeIgnoreText(*copy, windowText(GetDlgItem(dialog, IDC_OPT_IGNORE)));
+        EndDialog(dialog, IDOK);
+        return TRUE;
+      }
+      if (id == IDCANCEL) {
+        EndDialog(dialog, IDCANCEL);
+        return TRUE;
+      }
+      return FALSE;
+    }
+    case WM_DESTROY:
+      for (int r = 0; r < kCategoryRows; ++r) {
+        auto old = reinterpret_cast<HBITMAP>(
+            SendDlgItemMessageW(dialog, swatchId(r), STM_SETIMAGE, IMAGE_BITMAP, 0));
+        if (old) DeleteObject(old);
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR CALLBACK saveDiffProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  SyncSettings& s = workspace().settings();
+  switch (message) {
+    case WM_INITDIALOG:
+      CheckDlgButton(dialog, IDC_SPLIT_CHECK, s.split == 1 ? BST_CHECKED : BST_UNCHECKED);
+      EnableWindow(GetDlgItem(dialog, IDC_SPLIT_SIZE), s.split == 1);
+      SetDlgItemTextW(dialog, IDC_SPLIT_SIZE, std::to_wstring(static_cast<int>(s.splitSize)).c_str());
+      return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_SPLIT_CHECK:
+          EnableWindow(GetDlgItem(dialog, IDC_SPLIT_SIZE),
+                       IsDlgButtonChecked(dialog, IDC_SPLIT_CHECK) == BST_CHECKED);
+          return TRUE;
+        case IDOK: {
+          std::optional<uint32_t> size =
+              splitSizeFromText(windowText(GetDlgItem(dialog, IDC_SPLIT_SIZE)));
+          if (!size) {
+            MessageBoxW(dialog, L"The split limit is too small, must be at least 1 MB!", L"Error",
+                        MB_OK | MB_ICONERROR);
+            return TRUE;
+          }
+          s.splitSize = *size;
+          s.split = IsDlgButtonChecked(dialog, IDC_SPLIT_CHECK) == BST_CHECKED ? 1 : 0;
+          EndDialog(dialog, IDOK);
+          return TRUE;
+        }
+        case IDCANCEL:
+          EndDialog(dialog, IDCANCEL);
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+INT_PTR runOptionsDialog(HWND owner, OptionsWorkingCopy& copy) {
+  return DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_OPTIONS), owner, optionsProc,
+                         reinterpret_cast<LPARAM>(&copy));
+}
+
+bool runSaveDiffDialog(HWND owner) {
+  return DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_SAVE_DIFF), owner, saveDiffProc,
+                         0) == IDOK;
+}
+
+}  // namespace fw
