@@ -79,6 +79,10 @@ void insertChildren(HWND tree, HTREEITEM parent, FileNode* siblings) {
     ins.item.iImage = ins.item.iSelectedImage = iconFor(node, colorize);
     ins.item.cChildren = node->children ? 1 : 0;
     ins.item.lParam = reinterpret_cast<LPARAM>(node);
+    // The box's state goes in with the item too: a tree not yet shown may drop a later change.
+    ins.item.mask |= TVIF_STATE;
+    ins.item.stateMask = TVIS_STATEIMAGEMASK;
+    ins.item.state = INDEXTOSTATEIMAGEMASK((node->flags & Excluded) ? 1 : 2);
     auto item = reinterpret_cast<HTREEITEM>(
         SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
     if (item && !(node->flags & Excluded)) setCheck(tree, item, true);
@@ -155,6 +159,15 @@ void setChecksBelow(HWND tree, HTREEITEM item, bool ticked) {
   for (HTREEITEM c = nextItem(tree, item, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT)) {
     setCheck(tree, c, ticked);
     setChecksBelow(tree, c, ticked);
+  }
+}
+
+// Every inserted item's box from its node's Excluded mark.
+void syncChecks(HWND tree, HTREEITEM parent) {
+  for (HTREEITEM c = nextItem(tree, parent, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT)) {
+    const FileNode* node = nodeOfItem(tree, c);
+    if (node) setCheck(tree, c, !(node->flags & Excluded));
+    syncChecks(tree, c);
   }
 }
 
@@ -367,6 +380,7 @@ void onOptions(HWND dialog) {
                  IDC_TREE_TARGET_BYTES})
     SetDlgItemTextW(dialog, id, L"");
   fillTree(dialog);
+  SetTimer(dialog, IDT_TREE_CHECKS, 1, nullptr);
 }
 
 bool onCommand(HWND dialog, int id) {
@@ -415,6 +429,14 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_INITDIALOG:
       gState->tree = GetDlgItem(dialog, IDC_TREE);
       onInit(dialog);
+      // Some trees reset the boxes of the items they held when they were first painted:
+      // set them again once the window is up.
+      SetTimer(dialog, IDT_TREE_CHECKS, 1, nullptr);
+      return TRUE;
+    case WM_TIMER:
+      if (wParam != IDT_TREE_CHECKS) return FALSE;
+      KillTimer(dialog, IDT_TREE_CHECKS);
+      syncChecks(gState->tree, TVI_ROOT);
       return TRUE;
     case WM_SIZE:
       if (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED) layoutFileTree(dialog);

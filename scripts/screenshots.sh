@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the Windows program for people: builds Ferrywick.exe, starts it under Wine in a
 # virtual X server with a sample project on its command line, and captures the main window, the
-# progress window of a sync and "Sync finished" as PNG files.
+# File Tree window, the Options dialog, the progress window of a sync and "Sync finished" as PNG
+# files.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default docs/screenshots)
 #        FW_WIN_BUILD=DIR picks the Windows build folder (default build/win, as scripts/test.sh).
 set -euo pipefail
@@ -17,10 +18,10 @@ export WINEPREFIX=$work/wineprefix
 
 winpath() { printf 'Z:%s' "$(readlink -f "$1" | sed 's|/|\\|g')"; }
 drive() { scripts/wine-run.sh "$win/app/fw-gui-drive.exe" "$@"; }
-# The screen cut to the main window's rectangle.
+# The screen cut to a window's rectangle (default the main window): shot FILE [CAPTION]
 shot() {
   local rect
-  rect=$(drive rect main | tr -d '\r')
+  rect=$(drive rect "${2:-main}" | tr -d '\r')
   import -window root -crop "$rect" +repage "$out/$1"
 }
 # The sample folders appear as drive S: (short paths in the lists).
@@ -35,6 +36,14 @@ take() {
   shot main-window.png
   drive command main 10005          # Compare
   drive wait "File Tree" 60
+  sleep 2
+  shot file-tree.png "File Tree"
+  drive command "File Tree" 10007   # Options
+  drive wait "Options" 30
+  sleep 1
+  shot options.png "Options"
+  drive command "Options" 2         # Cancel
+  drive gone "Options" 10
   drive command "File Tree" 1008    # Sync
   drive wait "Sync in progress" 30
   sleep 2.5
