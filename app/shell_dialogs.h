@@ -1,5 +1,5 @@
 // The dialogs that the main window and the progress window open, one function each with a data
-// record in and out. placeholders.cpp holds simple stand-ins until the real dialogs exist.
+// record in and out.
 #ifndef FERRYWICK_APP_SHELL_DIALOGS_H
 #define FERRYWICK_APP_SHELL_DIALOGS_H
 

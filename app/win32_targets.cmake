@@ -31,7 +31,7 @@ add_library(fw_app_win STATIC
   progress_window.cpp
   settings_registry.cpp
   file_dialogs.cpp
-  placeholders.cpp
+  folder_pair_dialog.cpp
   file_tree_window.cpp
   options_dialog.cpp
 )
@@ -40,7 +40,7 @@ target_link_libraries(fw_app_win PUBLIC fw_app_logic comctl32 comdlg32 shell32 o
 
 set(FW_RESOURCES
   resources/ferrywick.rc
-  resources/placeholders.rc
+  resources/folder_pair_about.rc
   resources/file_tree.rc
   resources/dialogs.rc
 )
@@ -64,6 +64,7 @@ if(FW_BUILD_TESTS)
     gui_tests/task_gui_test.cpp
     gui_tests/settings_gui_test.cpp
     gui_tests/file_tree_gui_test.cpp
+    gui_tests/dialogs_gui_test.cpp
     ${FW_RESOURCES})
   add_dependencies(gui_tests fw_app_icon)
   target_link_libraries(gui_tests PRIVATE fw_app_win fw_testing GTest::gtest)

@@ -105,10 +105,4 @@
 #define IDT_CANCEL_HOLD 7001 /* keeps a cancelled worker's flag raised until it returns */
 #define IDT_TREE_CHECKS 7002 /* File Tree window: its boxes set again once it is up */
 
-/* Stand-ins for the dialogs still to come (placeholders.rc). */
-#define IDD_PLACEHOLDER_FILE_TREE 901
-#define IDD_PLACEHOLDER_FOLDER_PAIR 902
-#define IDD_PLACEHOLDER_OPTIONS 903
-#define IDC_PLACEHOLDER_TOTALS 905
-
 #endif

@@ -1,0 +1,72 @@
+// The folder pair dialog with a saved side, and the About box, through the real windows.
+#include "app/gui_tests/gui_fixture.h"
+#include "sync/task.h"
+
+namespace fw {
+namespace {
+
+HWND focusOf(const ProgramRun& run) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(run.threadId(), &info);
+  return info.hwndFocus;
+}
+
+class DialogsGuiTest : public GuiTest {};
+
+TEST_F(DialogsGuiTest, FolderPairDialogDisablesASavedSideAndFocusesTheOther) {
+  // A source of kind "Saved state": its path shows greyed, the focus is on the target field.
+  makeDir(dir.at("machine-b"));
+  TaskState task;
+  task.fs = &systemFs();
+  task.inputs[0][0].roots = {dir.at("machine-b")};
+  ASSERT_EQ(runTask(TaskId::Compare, task), Rc::Ok);
+  task.saveFileName = dir.at("b.fws");
+  ASSERT_EQ(runTask(TaskId::SaveSourceState, task), Rc::Ok);
+  ProgramRun run(dir.at("b.fws"));
+  chooseRow(run, 0, 0);
+  click(run.control(IDC_EDIT));
+  HWND pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  Sleep(200);
+  EXPECT_EQ(itemText(pair, IDC_PAIR_SOURCE_EDIT), dir.at("machine-b"));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_SOURCE_BROWSE)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_TARGET_BROWSE)));
+  EXPECT_EQ(focusOf(run), GetDlgItem(pair, IDC_PAIR_TARGET_EDIT));
+  // Text beyond 259 characters is cut off.
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT, std::wstring(300, L'x').c_str());
+  command(pair, IDOK);
+  ASSERT_TRUE(waitGone(pair));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{std::u16string(259, u'x')}));
+  EXPECT_EQ(listItems(list(run, 0)), (Strings{dir.at("machine-b")}));
+
+  // Add mode on folders: empty fields, focus on the source.
+  chooseKind(run, 0, 0);
+  click(run.control(IDC_ADD));
+  pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  Sleep(200);
+  EXPECT_EQ(itemText(pair, IDC_PAIR_SOURCE_EDIT), u"");
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT)));
+  EXPECT_EQ(focusOf(run), GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT));
+  command(pair, IDCANCEL);
+  ASSERT_TRUE(waitGone(pair));
+}
+
+TEST_F(DialogsGuiTest, AboutBoxShowsItsLinkAndCloses) {
+  ProgramRun run;
+  command(run.main(), IDM_ABOUT);
+  HWND about = waitForDialog(run, u"Donate");
+  ASSERT_NE(about, nullptr);
+  HWND link = GetDlgItem(about, IDC_DONATE_LINK);
+  ASSERT_NE(link, nullptr);
+  EXPECT_TRUE(GetWindowLongPtrW(link, GWLP_USERDATA) != 0);  // subclassed, the old procedure kept
+  EXPECT_EQ(itemText(about, IDOK), u"OK");
+  command(about, IDCANCEL);
+  ASSERT_TRUE(waitGone(about));
+  EXPECT_TRUE(IsWindowEnabled(run.main()));
+}
+
+}  // namespace
+}  // namespace fw
