@@ -20,28 +20,10 @@ FileNode* insertNode(FileNode* root, FileNode* node);
 // The node whose name equals name without regard to case, or null.
 FileNode* findNode(FileNode* root, const char16_t* name);
 
-// Calls visit(node) for every node of the tree in ascending order (link[0], node, link[1]).
-template <typename Visit>
-void forEachInOrder(FileNode* root, Visit&& visit) {
-  // Iterative. Only link[0] steps are stacked: a red-black tree is at most 2 log2(n) deep, and
-  // the chain of root nodes runs through link[1] alone.
-  FileNode* stack[128];
-  int depth = 0;
-  FileNode* n = root;
-  while (n || depth > 0) {
-    while (n) {
-      stack[depth++] = n;
-      n = n->link[0];
-    }
-    n = stack[--depth];
-    FileNode* next = n->link[1];
-    visit(n);
-    n = next;
-  }
-}
-
-// The same walk for visits that can fail: visit(node) returns an Rc, and the first one that is
-// not Ok ends the walk and is returned.
+// Calls visit(node) for every node of the tree in ascending order (link[0], node, link[1]);
+// visit returns an Rc, and the first one that is not Ok ends the walk and is returned.
+// Iterative. Only link[0] steps are stacked: a red-black tree is at most 2 log2(n) deep, and
+// the chain of root nodes runs through link[1] alone.
 template <typename Visit>
 Rc walkInOrder(FileNode* root, Visit&& visit) {
   FileNode* stack[128];
@@ -59,6 +41,15 @@ Rc walkInOrder(FileNode* root, Visit&& visit) {
     n = next;
   }
   return Rc::Ok;
+}
+
+// The same walk for visits that cannot fail.
+template <typename Visit>
+void forEachInOrder(FileNode* root, Visit&& visit) {
+  walkInOrder(root, [&](FileNode* n) {
+    visit(n);
+    return Rc::Ok;
+  });
 }
 
 }  // namespace fw

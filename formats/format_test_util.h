@@ -12,20 +12,9 @@
 #include "formats/compressed_writer.h"
 #include "platform/fs.h"
 
-namespace fw {
+#include "platform/testing/temp_dir.h"
 
-// n bytes that deflate cannot shrink, the same for the same seed.
-inline std::string randomBytes(size_t n, uint32_t seed) {
-  std::string out(n, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < n; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    out[i] = static_cast<char>(x >> 24);
-  }
-  return out;
-}
+namespace fw {
 
 // Inflates the zlib stream at the start of data; *used receives its compressed length.
 // Returns false when data do not hold one complete stream.

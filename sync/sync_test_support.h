@@ -19,18 +19,8 @@ inline constexpr uint64_t kT = 132500000000000000ull;  // some time in 2020
 inline constexpr uint64_t kHour = 36000000000ull;
 inline constexpr uint32_t kMirror = 0xFC;  // every category to the target, nothing back
 
-// n bytes that deflate cannot shrink, the same for the same seed.
-inline std::string noise(size_t n, uint32_t seed) {
-  std::string out(n, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < n; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    out[i] = static_cast<char>(x >> 24);
-  }
-  return out;
-}
+// Contents that deflate cannot shrink.
+inline std::string noise(size_t n, uint32_t seed) { return randomBytes(n, seed); }
 
 inline void writeAt(const std::u16string& path, const std::string& content, uint64_t time) {
   writeFile(path, content);

@@ -43,6 +43,19 @@ void removeTree(const std::u16string& path);
 // "/" to the build's separator.
 std::u16string nativeSeparators(const std::string& relative);
 
+// n bytes that deflate cannot shrink, the same for the same seed.
+inline std::string randomBytes(size_t n, uint32_t seed) {
+  std::string out(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    out[i] = static_cast<char>(x >> 24);
+  }
+  return out;
+}
+
 inline std::ostream& operator<<(std::ostream& out, Rc rc) { return out << rcName(rc); }
 
 }  // namespace fw
