@@ -72,10 +72,21 @@ void clickBox(HWND tree, HTREEITEM item) {
     if (hit.hItem == item && (hit.flags & TVHT_ONITEMSTATEICON)) {
       POINT screen{x + 2, y};
       ClientToScreen(tree, &screen);
-      SetCursorPos(screen.x, screen.y);
-      Sleep(50);
-      PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x + 2, y));
-      PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(x + 2, y));
+      // A click can be lost while the tree is still settling (under load): click again until
+      // the box has changed, three times at most.
+      LRESULT before = SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item),
+                                    TVIS_STATEIMAGEMASK);
+      for (int attempt = 0; attempt < 3; ++attempt) {
+        SetCursorPos(screen.x, screen.y);
+        Sleep(50);
+        PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x + 2, y));
+        PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(x + 2, y));
+        if (waitUntil([&] {
+              return SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item),
+                                  TVIS_STATEIMAGEMASK) != before;
+            }, 1500))
+          break;
+      }
       Sleep(300);
       return;
     }
@@ -198,6 +209,8 @@ TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolde
   HTREEITEM pair = childrenOf(tree, next(tree, nullptr, TVGN_ROOT))[0];
   expand(tree, pair);
   clickBox(tree, pair);
+  // The window handles the toggle after the tree has drawn it: wait for its effect.
+  waitUntil([&] { return (flagsOf(run, tree, childNamed(tree, pair, u"Only")) & Excluded) != 0; });
   EXPECT_FALSE(itemOf(tree, pair).checked);
   EXPECT_FALSE(itemOf(tree, childNamed(tree, pair, u"new.txt")).checked);
   HTREEITEM only = childNamed(tree, pair, u"Only");
@@ -218,6 +231,7 @@ TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolde
   // The file three folders deep, ticked with the space bar (handled as a click), ticks the
   // folders that must be created, not the pair root.
   spaceToggle(tree, c);
+  waitUntil([&] { return (flagsOf(run, tree, only) & Excluded) == 0; });
   EXPECT_TRUE(itemOf(tree, c).checked);
   for (HTREEITEM f : {b, a, only}) {
     EXPECT_TRUE(itemOf(tree, f).checked);
@@ -230,6 +244,7 @@ TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolde
 
   // And unticked again with the mouse.
   clickBox(tree, c);
+  waitUntil([&] { return (flagsOf(run, tree, c) & Excluded) != 0; });
   EXPECT_EQ(itemOf(tree, c).checked, !(flagsOf(run, tree, c) & Excluded));
   EXPECT_FALSE(itemOf(tree, c).checked);
   command(window, IDCANCEL);
@@ -245,6 +260,7 @@ TEST_F(FileTreeGuiTest, OptionsRebuildTheTreeKeepingChecksAndAChangedIgnoreListC
   HTREEITEM pair = childrenOf(tree, next(tree, nullptr, TVGN_ROOT))[0];
   expand(tree, pair);
   spaceToggle(tree, childNamed(tree, pair, u"new.txt"));
+  waitUntil([&] { return (flagsOf(run, tree, childNamed(tree, pair, u"new.txt")) & Excluded) != 0; });
   ASSERT_FALSE(itemOf(tree, childNamed(tree, pair, u"new.txt")).checked);
 
   click(GetDlgItem(window, IDC_TREE_OPTIONS));
