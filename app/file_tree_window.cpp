@@ -67,6 +67,22 @@ bool isChecked(HWND tree, HTREEITEM item) {
   return (state >> 12) == 2;
 }
 
+// A tree with check boxes may make their images only when it is first painted, and untick
+// every item it holds then; that paint comes whenever the window is first shown, and a
+// click before it finds no box to hit. Painting the empty tree into a memory context makes
+// the images now, before any item is inserted.
+void prepareCheckBoxes(HWND tree) {
+  HDC screen = GetDC(tree);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 1, 1);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  SendMessageW(tree, WM_PAINT, reinterpret_cast<WPARAM>(memory), 0);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(tree, screen);
+}
+
 void insertChildren(HWND tree, HTREEITEM parent, FileNode* siblings) {
   const uint32_t colorize = workspace().settings().flagsColorize;
   SendMessageW(tree, WM_SETREDRAW, FALSE, 0);
@@ -162,15 +178,6 @@ void setChecksBelow(HWND tree, HTREEITEM item, bool ticked) {
   for (HTREEITEM c = nextItem(tree, item, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT)) {
     setCheck(tree, c, ticked);
     setChecksBelow(tree, c, ticked);
-  }
-}
-
-// Every inserted item's box from its node's Excluded mark.
-void syncChecks(HWND tree, HTREEITEM parent) {
-  for (HTREEITEM c = nextItem(tree, parent, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT)) {
-    const FileNode* node = nodeOfItem(tree, c);
-    if (node) setCheck(tree, c, !(node->flags & Excluded));
-    syncChecks(tree, c);
   }
 }
 
@@ -361,6 +368,7 @@ void onInit(HWND dialog) {
   EnableWindow(GetDlgItem(dialog, IDT_SAVE_DIFF), source == SideKind::FileSystem);
 
   layoutFileTree(dialog);
+  prepareCheckBoxes(gState->tree);
   gState->icons = buildFileTreeIcons();
   SendMessageW(gState->tree, TVM_SETIMAGELIST, TVSIL_NORMAL,
                reinterpret_cast<LPARAM>(gState->icons));
@@ -383,7 +391,6 @@ void onOptions(HWND dialog) {
                  IDC_TREE_TARGET_BYTES})
     SetDlgItemTextW(dialog, id, L"");
   fillTree(dialog);
-  SetTimer(dialog, IDT_TREE_CHECKS, 1, nullptr);
 }
 
 bool onCommand(HWND dialog, int id) {
@@ -432,14 +439,6 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_INITDIALOG:
       gState->tree = GetDlgItem(dialog, IDC_TREE);
       onInit(dialog);
-      // Some trees reset the boxes of the items they held when they were first painted:
-      // set them again once the window is up.
-      SetTimer(dialog, IDT_TREE_CHECKS, 1, nullptr);
-      return TRUE;
-    case WM_TIMER:
-      if (wParam != IDT_TREE_CHECKS) return FALSE;
-      KillTimer(dialog, IDT_TREE_CHECKS);
-      syncChecks(gState->tree, TVI_ROOT);
       return TRUE;
     case WM_SIZE:
       if (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED) layoutFileTree(dialog);

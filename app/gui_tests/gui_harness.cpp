@@ -163,6 +163,35 @@ void click(HWND button) {
                reinterpret_cast<LPARAM>(button));
 }
 
+void mouseClick(HWND window, POINT client, MouseButton button, int clicks) {
+  POINT screen = client;
+  ClientToScreen(window, &screen);
+  // Every event carries the position itself: under load, pointer motion from an earlier move
+  // can still arrive, and a button message must not read the cursor from it.
+  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  INPUT at{};
+  at.type = INPUT_MOUSE;
+  at.mi.dx = static_cast<LONG>((screen.x * 65536LL + 32768) / width);
+  at.mi.dy = static_cast<LONG>((screen.y * 65536LL + 32768) / height);
+  at.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  SendInput(1, &at, sizeof at);
+  waitUntil([&] {
+    POINT now{};
+    return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
+  }, 1000);
+  Sleep(50);
+  const DWORD down = button == MouseButton::Left ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_RIGHTDOWN;
+  const DWORD up = button == MouseButton::Left ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_RIGHTUP;
+  std::vector<INPUT> inputs;
+  for (int i = 0; i < clicks; ++i)
+    for (DWORD flags : {down, up}) {
+      INPUT in = at;
+      in.mi.dwFlags |= flags;
+      inputs.push_back(in);
+    }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
 void command(HWND window, int id) { PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
 void chooseKind(const ProgramRun& run, int side, int kind) {

@@ -66,6 +66,11 @@ std::u16string messageText(HWND box);
 // A user's click on an enabled button (posted, so that a modal dialog it opens does not block
 // the test).
 void click(HWND button);
+// A user's click at a point of the window's client area, through the system's input queue, so
+// that the button messages and the position a handler reads with GetMessagePos agree. Two
+// clicks make a double-click.
+enum class MouseButton { Left, Right };
+void mouseClick(HWND window, POINT client, MouseButton button = MouseButton::Left, int clicks = 1);
 // A command as a menu sends it.
 void command(HWND window, int id);
 // Selects an entry of a kind box as the user does (the selection plus its notification).

@@ -103,6 +103,5 @@
 
 /* Main window timers. */
 #define IDT_CANCEL_HOLD 7001 /* keeps a cancelled worker's flag raised until it returns */
-#define IDT_TREE_CHECKS 7002 /* File Tree window: its boxes set again once it is up */
 
 #endif
