@@ -36,15 +36,25 @@ BOOL CALLBACK findByCaption(HWND window, LPARAM param) {
   return TRUE;
 }
 
-// Answers kRunOnThread sent to the main window (subclassing would be the program's business;
-// a thread hook keeps the test's machinery out of it).
-LRESULT CALLBACK runHook(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION) {
-    auto* msg = reinterpret_cast<CWPSTRUCT*>(lParam);
-    if (msg->message == kRunOnThread)
-      (*reinterpret_cast<const std::function<void()>*>(msg->lParam))();
+// Runs the function kRunOnThread carries. A message-only window of the program's thread keeps
+// the test's machinery out of the program's windows; a hook would slow every message down.
+LRESULT CALLBACK runnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kRunOnThread) {
+    (*reinterpret_cast<const std::function<void()>*>(lParam))();
+    return 0;
   }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND createRunner() {
+  static const wchar_t kClass[] = L"FerrywickTestRunner";
+  WNDCLASSW cls{};
+  cls.lpfnWndProc = runnerProc;
+  cls.hInstance = GetModuleHandleW(nullptr);
+  cls.lpszClassName = kClass;
+  RegisterClassW(&cls);  // fails harmlessly when a run before this one registered it
+  return CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance,
+                         nullptr);
 }
 
 }  // namespace
@@ -53,24 +63,25 @@ ProgramRun::ProgramRun(const std::u16string& commandLine, std::function<void()> 
   std::atomic<HWND>& started = started_;
   std::atomic<bool>& failed = failed_;
   std::atomic<DWORD>& threadId = threadIdShared_;
+  std::atomic<HWND>& runner = runner_;
   // The program's windows go on the test's desktop (under Wine a new thread would start on the
   // default one).
   HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
-  thread_ = std::thread([&started, &failed, &threadId, desktop, commandLine, onStart] {
+  thread_ = std::thread([&started, &failed, &threadId, &runner, desktop, commandLine, onStart] {
     SetThreadDesktop(desktop);
     threadId = GetCurrentThreadId();
-    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, runHook, nullptr, GetCurrentThreadId());
+    runner = createRunner();
     if (!startProgram(GetModuleHandleW(nullptr), reinterpret_cast<const wchar_t*>(commandLine.c_str()),
                       SW_SHOWNORMAL)) {
       failed = true;
-      UnhookWindowsHookEx(hook);
+      DestroyWindow(runner);
       return;
     }
     if (onStart) onStart();
     started = app().mainWindow;
     runMessageLoop();
     shutdownProgram();
-    UnhookWindowsHookEx(hook);
+    DestroyWindow(runner);
   });
   waitUntil([&] { return started.load() || failed.load(); }, 10000);
   threadId_ = threadId.load();
@@ -81,7 +92,7 @@ ProgramRun::ProgramRun(const std::u16string& commandLine, std::function<void()> 
 ProgramRun::~ProgramRun() { exit(); }
 
 void ProgramRun::onWindowThread(const std::function<void()>& f) const {
-  SendMessageW(main_, kRunOnThread, 0, reinterpret_cast<LPARAM>(&f));
+  SendMessageW(runner_.load(), kRunOnThread, 0, reinterpret_cast<LPARAM>(&f));
 }
 
 void ProgramRun::exit() {

@@ -37,6 +37,7 @@ class ProgramRun {
   std::atomic<HWND> started_{nullptr};
   std::atomic<bool> failed_{false};
   std::atomic<DWORD> threadIdShared_{0};
+  std::atomic<HWND> runner_{nullptr};
   std::thread thread_;
   HWND main_ = nullptr;
   DWORD threadId_ = 0;
