@@ -1,4 +1,6 @@
 // The folder pair dialog with a saved side, and the About box, through the real windows.
+#include <shlobj.h>
+
 #include "app/gui_tests/gui_fixture.h"
 #include "sync/task.h"
 
@@ -13,6 +15,31 @@ HWND focusOf(const ProgramRun& run) {
 }
 
 class DialogsGuiTest : public GuiTest {};
+
+struct OwnedSearch {
+  HWND owner;
+  HWND found = nullptr;
+};
+BOOL CALLBACK findOwnedDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<OwnedSearch*>(param);
+  wchar_t cls[16] = L"";
+  GetClassNameW(window, cls, 16);
+  if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == search->owner &&
+      std::wstring(cls) == L"#32770") {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+// A dialog of the program owned by the window: the shell's folder browser has no fixed caption.
+HWND waitForOwnedDialog(const ProgramRun& run, HWND owner) {
+  OwnedSearch search{owner};
+  waitUntil([&] {
+    EnumThreadWindows(run.threadId(), findOwnedDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+  }, 10000);
+  return search.found;
+}
 
 TEST_F(DialogsGuiTest, FolderPairDialogDisablesASavedSideAndFocusesTheOther) {
   // A source of kind "Saved state": its path shows greyed, the focus is on the target field.
@@ -52,6 +79,35 @@ TEST_F(DialogsGuiTest, FolderPairDialogDisablesASavedSideAndFocusesTheOther) {
   EXPECT_EQ(focusOf(run), GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT));
   command(pair, IDCANCEL);
   ASSERT_TRUE(waitGone(pair));
+}
+
+TEST_F(DialogsGuiTest, FolderBrowserPutsThePickedFolderIntoItsFieldAndCancelLeavesIt) {
+  makeDir(dir.at("picked"));
+  ProgramRun run;
+  click(run.control(IDC_ADD));
+  HWND pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT, L"typed");
+
+  click(GetDlgItem(pair, IDC_PAIR_TARGET_BROWSE));
+  HWND browser = waitForOwnedDialog(run, pair);
+  ASSERT_NE(browser, nullptr) << "no folder browser";
+  command(browser, IDCANCEL);
+  ASSERT_TRUE(waitGone(browser));
+  EXPECT_EQ(itemText(pair, IDC_PAIR_TARGET_EDIT), u"typed");
+
+  click(GetDlgItem(pair, IDC_PAIR_TARGET_BROWSE));
+  browser = waitForOwnedDialog(run, pair);
+  ASSERT_NE(browser, nullptr);
+  SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(wide(dir.at("picked"))));
+  Sleep(200);
+  click(GetDlgItem(browser, IDOK));
+  ASSERT_TRUE(waitGone(browser));
+  EXPECT_EQ(itemText(pair, IDC_PAIR_TARGET_EDIT), dir.at("picked"));
+  EXPECT_EQ(itemText(pair, IDC_PAIR_SOURCE_EDIT), u"");
+  command(pair, IDOK);
+  ASSERT_TRUE(waitGone(pair));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{dir.at("picked")}));
 }
 
 TEST_F(DialogsGuiTest, AboutBoxShowsItsLinkAndCloses) {

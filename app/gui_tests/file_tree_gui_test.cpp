@@ -10,6 +10,7 @@
 #include "app/file_tree_window.h"
 #include "app/gui_tests/gui_fixture.h"
 #include "app/shell_dialogs.h"
+#include "platform/testing/fault_fs.h"
 #include "sync/task.h"
 
 namespace fw {
@@ -358,6 +359,110 @@ TEST_F(FileTreeGuiTest, StateSavesAndTheSaveDiffSplitDialog) {
   });
   EXPECT_EQ(splitOn, 1u);
   EXPECT_EQ(size, 1u);
+}
+
+// The middle of an item's label, in the tree's client coordinates.
+POINT labelPoint(HWND tree, HTREEITEM item) {
+  RECT r{};
+  std::memcpy(&r, &item, sizeof item);
+  SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+  return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+struct TitleSearch {
+  std::wstring part;
+  HWND found = nullptr;
+};
+BOOL CALLBACK findTitleContaining(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<TitleSearch*>(param);
+  wchar_t title[300] = L"";
+  GetWindowTextW(window, title, 300);
+  if (IsWindowVisible(window) && std::wstring(title).find(search->part) != std::wstring::npos) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+// A visible top-level window of any program whose title contains the text.
+HWND anyWindowTitled(const std::wstring& part) {
+  TitleSearch search{part};
+  EnumWindows(findTitleContaining, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+BOOL CALLBACK findMenu(HWND window, LPARAM param) {
+  wchar_t cls[16] = L"";
+  GetClassNameW(window, cls, 16);
+  if (IsWindowVisible(window) && std::wstring(cls) == L"#32768") {
+    *reinterpret_cast<HWND*>(param) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+TEST_F(FileTreeGuiTest, AFailedStateSaveSaysSoAndKeepsTheWindow) {
+  everyCategory();
+  FaultFs fs(systemFs());
+  fs.diskFullAfter(64);  // the state file's header fits, its tree does not
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})),
+                 [&] { workspace().task.fs = &fs; });
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  click(GetDlgItem(window, IDT_SAVE_SOURCE_STATE));
+  HWND save = waitForWindow(run, u"Save As");
+  ASSERT_NE(save, nullptr);
+  answerFileDialog(save, dir.at("s.fws"));
+  HWND error = waitForWindow(run, u"Error", 10000);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(messageText(error), u"Failed to write file!");
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+  EXPECT_TRUE(IsWindow(window));
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
+TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMenu) {
+  everyCategory();
+  writeFile(dir.at("src/settings.ini"), "[section]\n");
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM pair = childrenOf(tree, next(tree, nullptr, TVGN_ROOT))[0];
+  expand(tree, pair);
+  Sleep(200);
+  // A folder's double-click opens nothing.
+  mouseClick(tree, labelPoint(tree, childNamed(tree, pair, u"Both")), MouseButton::Left, 2);
+  Sleep(500);
+  EXPECT_EQ(anyWindowTitled(L"Both"), nullptr);
+
+  // Only in the source: its path under the target does not exist, the source's is opened (by
+  // the program the prefix has for ".ini" files: a fresh one has none for ".txt").
+  mouseClick(tree, labelPoint(tree, childNamed(tree, pair, u"settings.ini")), MouseButton::Left, 2);
+  HWND opened = nullptr;
+  EXPECT_TRUE(waitUntil([&] { return (opened = anyWindowTitled(L"settings.ini")) != nullptr; },
+                        20000))
+      << "no program opened the file";
+  if (opened) {
+    PostMessageW(opened, WM_CLOSE, 0, 0);
+    waitGone(opened, 10000);
+  }
+
+  mouseClick(tree, labelPoint(tree, childNamed(tree, pair, u"old.txt")), MouseButton::Right);
+  HWND menu = nullptr;
+  ASSERT_TRUE(waitUntil([&] {
+    EnumThreadWindows(run.threadId(), findMenu, reinterpret_cast<LPARAM>(&menu));
+    return menu != nullptr;
+  }, 10000)) << "no context menu";
+  auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
+  EXPECT_GT(GetMenuItemCount(items), 0);
+  run.onWindowThread([] { EndMenu(); });
+  EXPECT_TRUE(waitGone(menu));
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_TRUE(exists(dir.at("trg/old.txt")));
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
 }
 
 }  // namespace
