@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the Windows program for people: builds Ferrywick.exe, starts it under Wine in a
 # virtual X server with a sample project on its command line, and captures the main window, the
-# File Tree window, the Options dialog, the progress window of a sync and "Sync finished" as PNG
-# files.
+# About box, the File Tree window (a folder expanded, a file selected), the Options dialog, the
+# progress window of a sync and "Sync finished" as PNG files.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default docs/screenshots)
 #        FW_WIN_BUILD=DIR picks the Windows build folder (default build/win, as scripts/test.sh).
 set -euo pipefail
@@ -34,9 +34,17 @@ take() {
   drive wait main 30
   sleep 2
   shot main-window.png
+  drive command main 40015          # About
+  drive wait "Donate" 30
+  sleep 1
+  shot about.png "Donate"
+  drive command "Donate" 2
+  drive gone "Donate" 10
   drive command main 10005          # Compare
   drive wait "File Tree" 60
   sleep 2
+  drive tree "File Tree" 1004 0/0/1/1   # Root, the pair, Documents, budget.csv
+  sleep 1
   shot file-tree.png "File Tree"
   drive command "File Tree" 10007   # Options
   drive wait "Options" 30

@@ -8,9 +8,14 @@
 //   fw-gui-drive command CAPTION ID          posts WM_COMMAND ID to it
 //   fw-gui-drive text CAPTION ID             prints the text of its control ID
 //   fw-gui-drive rect CAPTION                prints its rectangle as WIDTHxHEIGHT+LEFT+TOP
+//   fw-gui-drive tree CAPTION ID PATH        in its tree view ID, follows PATH ("0/2/1": the
+//                                            first top item, its third child, that one's second),
+//                                            expanding each step, and selects the last item
 // The caption "main" stands for the main window (class Ferrywick_MainWnd).
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -76,6 +81,27 @@ int start(int argc, wchar_t** argv) {
   return 0;
 }
 
+HTREEITEM treeItem(HWND tree, HTREEITEM item, UINT how) {
+  return reinterpret_cast<HTREEITEM>(
+      SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
+}
+
+int selectInTree(HWND tree, const std::wstring& path) {
+  HTREEITEM item = nullptr;
+  size_t at = 0;
+  while (at <= path.size()) {
+    const size_t slash = std::min(path.find(L'/', at), path.size());
+    long index = std::wcstol(path.substr(at, slash - at).c_str(), nullptr, 10);
+    if (item) SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+    item = item ? treeItem(tree, item, TVGN_CHILD) : treeItem(tree, nullptr, TVGN_ROOT);
+    while (item && index-- > 0) item = treeItem(tree, item, TVGN_NEXT);
+    if (!item) return 1;
+    at = slash + 1;
+  }
+  SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -99,6 +125,7 @@ int wmain(int argc, wchar_t** argv) {
   if (!window || argc < 4) return 1;
   const int id = static_cast<int>(std::wcstol(argv[3], nullptr, 10));
   if (verb == L"command") return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
+  if (verb == L"tree" && argc > 4) return selectInTree(GetDlgItem(window, id), argv[4]);
   if (verb == L"text") {
     wchar_t text[1024] = L"";
     GetDlgItemTextW(window, id, text, 1024);
