@@ -16,29 +16,16 @@ HWND focusOf(const ProgramRun& run) {
 
 class DialogsGuiTest : public GuiTest {};
 
-struct OwnedSearch {
-  HWND owner;
-  HWND found = nullptr;
-};
-BOOL CALLBACK findOwnedDialog(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<OwnedSearch*>(param);
-  wchar_t cls[16] = L"";
-  GetClassNameW(window, cls, 16);
-  if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == search->owner &&
-      std::wstring(cls) == L"#32770") {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
 // A dialog of the program owned by the window: the shell's folder browser has no fixed caption.
 HWND waitForOwnedDialog(const ProgramRun& run, HWND owner) {
-  OwnedSearch search{owner};
+  HWND found = nullptr;
   waitUntil([&] {
-    EnumThreadWindows(run.threadId(), findOwnedDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found != nullptr;
+    found = findThreadWindow(run, [&](HWND w) {
+      return GetWindow(w, GW_OWNER) == owner && classOf(w) == u"#32770";
+    });
+    return found != nullptr;
   }, 10000);
-  return search.found;
+  return found;
 }
 
 TEST_F(DialogsGuiTest, FolderPairDialogDisablesASavedSideAndFocusesTheOther) {

@@ -54,6 +54,8 @@ HTREEITEM childNamed(HWND tree, HTREEITEM parent, const std::u16string& name) {
     if (itemOf(tree, c).text == name) return c;
   return nullptr;
 }
+// The first pair's item, below "Root".
+HTREEITEM firstPair(HWND tree) { return next(tree, next(tree, nullptr, TVGN_ROOT), TVGN_CHILD); }
 void expand(HWND tree, HTREEITEM item) {
   SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
 }
@@ -195,7 +197,7 @@ TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolde
   HWND window = compare(run);
   ASSERT_NE(window, nullptr);
   HWND tree = GetDlgItem(window, IDC_TREE);
-  HTREEITEM pair = childrenOf(tree, next(tree, nullptr, TVGN_ROOT))[0];
+  HTREEITEM pair = firstPair(tree);
   expand(tree, pair);
   clickBox(tree, pair);
   // The window handles the toggle after the tree has drawn it: wait for its effect.
@@ -246,7 +248,7 @@ TEST_F(FileTreeGuiTest, OptionsRebuildTheTreeKeepingChecksAndAChangedIgnoreListC
   HWND window = compare(run);
   ASSERT_NE(window, nullptr);
   HWND tree = GetDlgItem(window, IDC_TREE);
-  HTREEITEM pair = childrenOf(tree, next(tree, nullptr, TVGN_ROOT))[0];
+  HTREEITEM pair = firstPair(tree);
   expand(tree, pair);
   spaceToggle(tree, childNamed(tree, pair, u"new.txt"));
   waitUntil([&] { return (flagsOf(run, tree, childNamed(tree, pair, u"new.txt")) & Excluded) != 0; });
@@ -292,7 +294,7 @@ TEST_F(FileTreeGuiTest, OptionsRebuildTheTreeKeepingChecksAndAChangedIgnoreListC
   ASSERT_NE(again, nullptr);
   Sleep(200);
   HWND tree2 = GetDlgItem(again, IDC_TREE);
-  HTREEITEM pair2 = childrenOf(tree2, next(tree2, nullptr, TVGN_ROOT))[0];
+  HTREEITEM pair2 = firstPair(tree2);
   expand(tree2, pair2);
   EXPECT_EQ(textsOf(tree2, pair2), (Strings{u"Both", u"gone", u"Only"}));
   command(again, IDCANCEL);
@@ -369,35 +371,9 @@ POINT labelPoint(HWND tree, HTREEITEM item) {
   return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
-struct TitleSearch {
-  std::wstring part;
-  HWND found = nullptr;
-};
-BOOL CALLBACK findTitleContaining(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<TitleSearch*>(param);
-  wchar_t title[300] = L"";
-  GetWindowTextW(window, title, 300);
-  if (IsWindowVisible(window) && std::wstring(title).find(search->part) != std::wstring::npos) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
 // A visible top-level window of any program whose title contains the text.
-HWND anyWindowTitled(const std::wstring& part) {
-  TitleSearch search{part};
-  EnumWindows(findTitleContaining, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-BOOL CALLBACK findMenu(HWND window, LPARAM param) {
-  wchar_t cls[16] = L"";
-  GetClassNameW(window, cls, 16);
-  if (IsWindowVisible(window) && std::wstring(cls) == L"#32768") {
-    *reinterpret_cast<HWND*>(param) = window;
-    return FALSE;
-  }
-  return TRUE;
+HWND anyWindowTitled(const std::u16string& part) {
+  return findAnyWindow([&](HWND w) { return textOf(w).find(part) != std::u16string::npos; });
 }
 
 TEST_F(FileTreeGuiTest, AFailedStateSaveSaysSoAndKeepsTheWindow) {
@@ -429,19 +405,19 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   HWND window = compare(run);
   ASSERT_NE(window, nullptr);
   HWND tree = GetDlgItem(window, IDC_TREE);
-  HTREEITEM pair = childrenOf(tree, next(tree, nullptr, TVGN_ROOT))[0];
+  HTREEITEM pair = firstPair(tree);
   expand(tree, pair);
   Sleep(200);
   // A folder's double-click opens nothing.
   mouseClick(tree, labelPoint(tree, childNamed(tree, pair, u"Both")), MouseButton::Left, 2);
   Sleep(500);
-  EXPECT_EQ(anyWindowTitled(L"Both"), nullptr);
+  EXPECT_EQ(anyWindowTitled(u"Both"), nullptr);
 
   // Only in the source: its path under the target does not exist, the source's is opened (by
   // the program the prefix has for ".ini" files: a fresh one has none for ".txt").
   mouseClick(tree, labelPoint(tree, childNamed(tree, pair, u"settings.ini")), MouseButton::Left, 2);
   HWND opened = nullptr;
-  EXPECT_TRUE(waitUntil([&] { return (opened = anyWindowTitled(L"settings.ini")) != nullptr; },
+  EXPECT_TRUE(waitUntil([&] { return (opened = anyWindowTitled(u"settings.ini")) != nullptr; },
                         20000))
       << "no program opened the file";
   if (opened) {
@@ -452,8 +428,8 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   mouseClick(tree, labelPoint(tree, childNamed(tree, pair, u"old.txt")), MouseButton::Right);
   HWND menu = nullptr;
   ASSERT_TRUE(waitUntil([&] {
-    EnumThreadWindows(run.threadId(), findMenu, reinterpret_cast<LPARAM>(&menu));
-    return menu != nullptr;
+    return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
+           nullptr;
   }, 10000)) << "no context menu";
   auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
   EXPECT_GT(GetMenuItemCount(items), 0);
@@ -506,7 +482,7 @@ TEST_F(FileTreeGuiTest, DISABLED_BenchmarkOpenAndExpandLargeTree) {
     return root && next(tree, root, TVGN_CHILD) && IsWindowVisible(window);
   }, 60000));
   QueryPerformanceCounter(&shown);
-  HTREEITEM pair = childrenOf(tree, next(tree, nullptr, TVGN_ROOT))[0];
+  HTREEITEM pair = firstPair(tree);
   expand(tree, pair);
   HTREEITEM big = childNamed(tree, pair, u"big");
   ASSERT_NE(big, nullptr);

@@ -14,26 +14,13 @@ namespace {
 
 constexpr UINT kRunOnThread = WM_APP + 50;
 
-struct FindContext {
-  std::u16string caption;
-  bool dialogsOnly = false;
-  HWND found = nullptr;
-};
+using WindowTest = std::function<bool(HWND)>;
 
-bool isDialog(HWND window) {
-  wchar_t cls[16] = L"";
-  GetClassNameW(window, cls, 16);
-  return fromWide(cls) == u"#32770";
-}
-
-BOOL CALLBACK findByCaption(HWND window, LPARAM param) {
-  auto* ctx = reinterpret_cast<FindContext*>(param);
-  if (IsWindowVisible(window) && textOf(window) == ctx->caption &&
-      (!ctx->dialogsOnly || isDialog(window))) {
-    ctx->found = window;
-    return FALSE;
-  }
-  return TRUE;
+BOOL CALLBACK firstMatching(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<std::pair<const WindowTest*, HWND>*>(param);
+  if (!IsWindowVisible(window) || !(*search->first)(window)) return TRUE;
+  search->second = window;
+  return FALSE;
 }
 
 // Runs the function kRunOnThread carries. A message-only window of the program's thread keeps
@@ -102,10 +89,26 @@ void ProgramRun::exit() {
   main_ = nullptr;
 }
 
+std::u16string classOf(HWND window) {
+  wchar_t cls[64] = L"";
+  GetClassNameW(window, cls, 64);
+  return fromWide(cls);
+}
+
+HWND findThreadWindow(const ProgramRun& run, const std::function<bool(HWND)>& test) {
+  std::pair<const WindowTest*, HWND> search{&test, nullptr};
+  EnumThreadWindows(run.threadId(), firstMatching, reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+HWND findAnyWindow(const std::function<bool(HWND)>& test) {
+  std::pair<const WindowTest*, HWND> search{&test, nullptr};
+  EnumWindows(firstMatching, reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
 HWND findWindow(const ProgramRun& run, const std::u16string& caption) {
-  FindContext ctx{caption};
-  EnumThreadWindows(run.threadId(), findByCaption, reinterpret_cast<LPARAM>(&ctx));
-  return ctx.found;
+  return findThreadWindow(run, [&](HWND w) { return textOf(w) == caption; });
 }
 
 HWND waitForWindow(const ProgramRun& run, const std::u16string& caption, int timeoutMs) {
@@ -117,9 +120,9 @@ HWND waitForWindow(const ProgramRun& run, const std::u16string& caption, int tim
 HWND waitForDialog(const ProgramRun& run, const std::u16string& caption, int timeoutMs) {
   HWND found = nullptr;
   waitUntil([&] {
-    FindContext ctx{caption, true};
-    EnumThreadWindows(run.threadId(), findByCaption, reinterpret_cast<LPARAM>(&ctx));
-    return (found = ctx.found) != nullptr;
+    found = findThreadWindow(
+        run, [&](HWND w) { return textOf(w) == caption && classOf(w) == u"#32770"; });
+    return found != nullptr;
   }, timeoutMs);
   return found;
 }

@@ -50,6 +50,11 @@ HWND waitForWindow(const ProgramRun& run, const std::u16string& caption, int tim
 HWND waitForDialog(const ProgramRun& run, const std::u16string& caption, int timeoutMs = 5000);
 // Whether such a window exists now.
 HWND findWindow(const ProgramRun& run, const std::u16string& caption);
+// The first visible top-level window of the program's thread, or of any program, that passes
+// the test; null when there is none.
+HWND findThreadWindow(const ProgramRun& run, const std::function<bool(HWND)>& test);
+HWND findAnyWindow(const std::function<bool(HWND)>& test);
+std::u16string classOf(HWND window);
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Waits until the window is gone.
 bool waitGone(HWND window, int timeoutMs = 5000);
