@@ -77,6 +77,7 @@ void markFile(FileNode* x, const MarkMasks& m) {
   int o = 1 - c;
   uint32_t onlyOther = o == 0 ? OnlyInSource : OnlyInTarget;
   uint32_t onlyChanged = c == 0 ? OnlyInSource : OnlyInTarget;
+  if ((x->flags & onlyChanged) && (x->flags & KeptForMissingRoot)) return;
   SideCounts& changed = x->counts[c];
   if (x->flags & onlyOther) {
     changed.filesAdd = 1;
@@ -127,7 +128,7 @@ void excludeAll(FileNode* tree) {
 
 void excludeUnlisted(FileNode* tree) {
   forEachInOrder(tree, [](FileNode* x) {
-    if (x->flags & (SourceUnlisted | TargetUnlisted)) {
+    if (x->flags & (SourceUnlisted | TargetUnlisted | Conflict)) {
       x->flags |= Excluded;
       excludeAll(x->children);
     } else if (x->children) {
@@ -136,15 +137,152 @@ void excludeUnlisted(FileNode* tree) {
   });
 }
 
-void collectUnlisted(FileNode* tree, std::u16string& path, std::vector<UnlistedFolder>& out) {
+void markAll(FileNode* tree, uint32_t flag) {
+  forEachInOrder(tree, [flag](FileNode* x) {
+    x->flags |= flag;
+    if (x->children) markAll(x->children, flag);
+  });
+}
+
+// Calls visit(node, path) for every node whose flags hold one of mask, with its path below
+// the root (names joined by '/', each in the spelling of side).
+template <typename Visit>
+void collectMarked(FileNode* tree, uint32_t mask, int side, std::u16string& path, Visit& visit) {
   forEachInOrder(tree, [&](FileNode* x) {
     size_t mark = path.size();
     if (!path.empty()) path += u'/';
-    path += x->name;
-    for (int side = 0; side < 2; ++side)
-      if (x->flags & unlistedFlag(side)) out.push_back({path, side});
-    if (x->children) collectUnlisted(x->children, path, out);
+    path += sideName(x, side);
+    if (x->flags & mask) visit(x, path);
+    if (x->children) collectMarked(x->children, mask, side, path, visit);
     path.resize(mark);
+  });
+}
+
+// --- Pairs that differ only in letter case ------------------------------------------------
+
+bool sameIgnoringCase(const FileNode* a, const FileNode* b) {
+  return compareNames(a->name, b->name) == 0;
+}
+
+// Rebuilds a sibling tree from nodes in order, leaving out the removed ones.
+FileNode* rebuildTree(const std::vector<FileNode*>& nodes, const std::vector<bool>& removed) {
+  FileNode* tree = nullptr;
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    if (removed[i]) continue;
+    FileNode* n = nodes[i];
+    n->link[0] = n->link[1] = nullptr;
+    n->flags &= ~static_cast<uint32_t>(Red);
+    tree = insertNode(tree, n);
+    tree->flags &= ~static_cast<uint32_t>(Red);
+  }
+  return tree;
+}
+
+Rc absorb(NodePool& pool, FileNode* a, FileNode* b, bool* merged);
+
+// Moves the children of b (entries of the target only) into the folder a.
+Rc mergeChildren(NodePool& pool, FileNode* a, FileNode* b) {
+  std::vector<FileNode*> moved;
+  forEachInOrder(b->children, [&](FileNode* c) { moved.push_back(c); });
+  b->children = nullptr;
+  for (FileNode* c : moved) {
+    FileNode* twin = findNode(a->children, c->name);
+    if (twin) {
+      bool merged = false;
+      Rc rc = absorb(pool, twin, c, &merged);
+      if (rc != Rc::Ok) return rc;
+      if (merged) continue;
+      // A file against a folder of the same spelling: one node, marked, as the scanner does.
+      twin->flags |= Conflict;
+      twin->side[1] = c->side[1];
+      continue;
+    }
+    c->link[0] = c->link[1] = nullptr;
+    c->flags &= ~static_cast<uint32_t>(Red);
+    a->children = insertNode(a->children, c);
+    a->children->flags &= ~static_cast<uint32_t>(Red);
+  }
+  return Rc::Ok;
+}
+
+// Makes the node a (only in the source) and b (only in the target, the same name without
+// regard to case) one entry. A file against a folder stays two nodes, both marked Conflict
+// (*merged false).
+Rc absorb(NodePool& pool, FileNode* a, FileNode* b, bool* merged) {
+  *merged = false;
+  if (isFolder(a) != isFolder(b)) {
+    a->flags |= Conflict;
+    b->flags |= Conflict;
+    return Rc::Ok;
+  }
+  const char16_t* targetName = b->name;
+  bool spelledAlike = compareNodeNames(a->name, targetName) == 0;
+  uint32_t fromTarget = b->flags & (TargetUnlisted | Conflict | KeptForMissingRoot);
+  uint32_t kept = a->flags & kKeptOnMerge;
+  a->flags = kept | fromTarget;
+  if (isFolder(a)) {
+    a->side[1] = b->side[1];
+    Rc rc = mergeChildren(pool, a, b);
+    if (rc != Rc::Ok) return rc;
+  } else {
+    classifyEntry(a, 1, targetName, b->side[1].modified, b->side[1].size, b->side[1].attributes);
+  }
+  if (!spelledAlike) {
+    size_t n0 = length16(a->name);
+    size_t n1 = length16(targetName);
+    char16_t* both;
+    Rc rc = pool.allocateName(a->name, n0 + 1 + n1, &both);  // the terminator is overwritten
+    if (rc != Rc::Ok) return rc;
+    for (size_t i = 0; i < n0; ++i) both[i] = a->name[i];
+    both[n0] = 0;
+    for (size_t i = 0; i < n1; ++i) both[n0 + 1 + i] = targetName[i];
+    both[n0 + 1 + n1] = 0;
+    a->name = both;
+    a->flags |= OtherSpelling;
+  }
+  *merged = true;
+  return Rc::Ok;
+}
+
+// Pairs, folder by folder, each source-only entry with the target-only entry that has the
+// same name without regard to case, when each side has exactly one such entry left after the
+// exact pairs; where one side has several, none of them can be paired safely and all are
+// marked Conflict.
+Rc pairCaseVariants(NodePool& pool, FileNode** tree) {
+  bool twins = false;
+  FileNode* previous = nullptr;
+  forEachInOrder(*tree, [&](FileNode* x) {
+    if (previous && sameIgnoringCase(previous, x)) twins = true;
+    previous = x;
+  });
+  if (twins) {
+    std::vector<FileNode*> nodes;
+    forEachInOrder(*tree, [&](FileNode* x) { nodes.push_back(x); });
+    std::vector<bool> removed(nodes.size(), false);
+    bool anyRemoved = false;
+    for (size_t i = 0; i < nodes.size();) {
+      size_t j = i + 1;
+      while (j < nodes.size() && sameIgnoringCase(nodes[i], nodes[j])) ++j;
+      std::vector<size_t> only[2];
+      for (size_t k = i; k < j; ++k) {
+        if (nodes[k]->flags & OnlyInSource) only[0].push_back(k);
+        if (nodes[k]->flags & OnlyInTarget) only[1].push_back(k);
+      }
+      if (only[0].size() == 1 && only[1].size() == 1) {
+        bool merged = false;
+        Rc rc = absorb(pool, nodes[only[0][0]], nodes[only[1][0]], &merged);
+        if (rc != Rc::Ok) return rc;
+        if (merged) removed[only[1][0]] = anyRemoved = true;
+      } else if (!only[0].empty() && !only[1].empty()) {
+        for (int s = 0; s < 2; ++s)
+          for (size_t k : only[s]) nodes[k]->flags |= Conflict;
+      }
+      i = j;
+    }
+    if (anyRemoved) *tree = rebuildTree(nodes, removed);
+  }
+  return walkInOrder(*tree, [&](FileNode* x) {
+    return x->children ? pairCaseVariants(pool, &x->children) : Rc::Ok;
   });
 }
 
@@ -224,6 +362,9 @@ Rc compareRows(const SideInput* source, const SideInput* target, FileNode** root
     rc = ctx.pool->allocateName(name.c_str(), name.size(), &root->name);
     if (rc != Rc::Ok) return rc;
     root->flags = Folder;
+    bool missing[2] = {false, false};
+    for (int s = 0; s < 2; ++s)
+      missing[s] = present[s] && !sides[s]->hasSavedFile() && isMissingRoot(*ctx.fs, rowOf(sides[s], i));
     for (int s = 0; s < 2; ++s) {
       if (present[s]) {
         rc = readSide(ctx, sides[s], s, row, root);
@@ -234,11 +375,34 @@ Rc compareRows(const SideInput* source, const SideInput* target, FileNode** root
       }
       if (rc != Rc::Ok) return rc;
     }
+    // What the other side has is not deleted because a root is not there (an unmounted drive,
+    // a folder renamed meanwhile); it is still copied, which creates the root.
+    if (missing[0] || missing[1]) markAll(root->children, KeptForMissingRoot);
   }
   return Rc::Ok;
 }
 
 }  // namespace
+
+bool isMissingRoot(Fs& fs, const std::u16string& root) {
+  if (root.empty()) return false;
+  std::unique_ptr<char16_t[]> path(new (std::nothrow) char16_t[kPathBufferUnits]);
+  if (!path) return false;
+  if (toLongPath(path.get(), kPathBufferUnits, root.c_str()) == 0) return false;
+  uint32_t attributes = 0;
+  return fs.getAttributes(path.get(), &attributes) == FsStatus::NotFound;
+}
+
+std::vector<MissingRoot> missingRoots(Fs& fs, const SideInput* source, const SideInput* target) {
+  std::vector<MissingRoot> out;
+  const SideInput* sides[2] = {source, target};
+  for (int s = 0; s < 2; ++s) {
+    if (!sides[s] || sides[s]->hasSavedFile()) continue;
+    for (size_t i = 0; i < sides[s]->roots.size(); ++i)
+      if (isMissingRoot(fs, sides[s]->roots[i])) out.push_back({i, s, sides[s]->roots[i]});
+  }
+  return out;
+}
 
 Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roots,
                 CompareContext& ctx) {
@@ -260,6 +424,15 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
   if (rc == Rc::Ok) rc = compareRows(source, target, roots, ctx);
   for (int s = 0; s < 2; ++s)
     if (opened[s]) ctx.saved[s]->close();
+  if (rc == Rc::Ok && source && target && !isCancelled(ctx.cancel)) {
+    try {
+      rc = walkInOrder(*roots, [&](FileNode* root) {
+        return root->children ? pairCaseVariants(*ctx.pool, &root->children) : Rc::Ok;
+      });
+    } catch (const std::bad_alloc&) {
+      rc = Rc::OutOfMemory;
+    }
+  }
   if (rc != Rc::Ok || isCancelled(ctx.cancel)) {
     *roots = nullptr;
     ctx.pool->releaseAll();
@@ -271,13 +444,33 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
 
 void excludeBelowUnlisted(FileNode* roots) { excludeUnlisted(roots); }
 
-std::vector<UnlistedFolder> unlistedFolders(FileNode* roots) {
+std::vector<UnlistedFolder> unlistedFolders(FileNode* roots, const SideInput* source,
+                                            const SideInput* target) {
   std::vector<UnlistedFolder> out;
+  const SideInput* sides[2] = {source, target};
+  size_t row = 0;
   forEachInOrder(roots, [&](FileNode* root) {
-    for (int side = 0; side < 2; ++side)
-      if (root->flags & unlistedFlag(side)) out.push_back({root->name, side});
+    for (int side = 0; side < 2; ++side) {
+      if (root->flags & unlistedFlag(side)) {
+        const SideInput* in = sides[side];
+        bool own = in && !in->hasSavedFile() && row < in->roots.size();
+        out.push_back({own ? in->roots[row] : std::u16string(root->name), side});
+      }
+      std::u16string path;
+      auto visit = [&](FileNode*, const std::u16string& p) { out.push_back({p, side}); };
+      if (root->children) collectMarked(root->children, unlistedFlag(side), side, path, visit);
+    }
+    ++row;
+  });
+  return out;
+}
+
+std::vector<std::u16string> conflictingEntries(FileNode* roots) {
+  std::vector<std::u16string> out;
+  forEachInOrder(roots, [&](FileNode* root) {
     std::u16string path;
-    if (root->children) collectUnlisted(root->children, path, out);
+    auto visit = [&](FileNode*, const std::u16string& p) { out.push_back(p); };
+    if (root->children) collectMarked(root->children, Conflict, 0, path, visit);
   });
   return out;
 }

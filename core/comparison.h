@@ -81,8 +81,10 @@ struct CompareContext {
 // Compares source against target row by row into the chain of root nodes at *roots (chained
 // through link[1]). Either side may be null, not both (BadRequest). Whenever the result is not
 // Ok, and whenever the run was cancelled, *roots is null and the pool released. Rows beyond the
-// end of the shorter list count as empty. After both sides are read, every entry below a folder
-// that one side could not list is Excluded (see SourceUnlisted).
+// end of the shorter list count as empty. After both sides are read, entries that differ only
+// in letter case are paired (or marked Conflict where that is ambiguous), every entry below a
+// folder that one side could not list and below a Conflict is Excluded (see SourceUnlisted),
+// and in a row whose root on one side does not exist every entry is KeptForMissingRoot.
 Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roots,
                 CompareContext& ctx);
 
@@ -104,13 +106,30 @@ uint32_t markTree(FileNode* tree, const MarkMasks& masks, SideCounts* tallies);
 // it.
 void excludeBelowUnlisted(FileNode* roots);
 
-// The folders of a comparison that one side could not list, as paths below their root (the
-// root's own path for a root), with the side that failed.
+// The entries of a comparison that one side could not read (SourceUnlisted, TargetUnlisted),
+// as paths below their root in that side's spelling (the root's own path for a root), with
+// the side. Listed side by side: the source's first, then the target's, per root.
 struct UnlistedFolder {
   std::u16string path;
   int side;
 };
-std::vector<UnlistedFolder> unlistedFolders(FileNode* roots);
+// With the sides given, an unlisted root is named by that side's own root path.
+std::vector<UnlistedFolder> unlistedFolders(FileNode* roots, const SideInput* source = nullptr,
+                                            const SideInput* target = nullptr);
+
+// The entries marked Conflict, as paths below their root in the source's spelling.
+std::vector<std::u16string> conflictingEntries(FileNode* roots);
+
+// Whether a root that a user named does not exist as spelled (never for "").
+bool isMissingRoot(Fs& fs, const std::u16string& root);
+
+// The roots of the folder sides (not saved ones) that do not exist.
+struct MissingRoot {
+  size_t row;
+  int side;
+  std::u16string path;
+};
+std::vector<MissingRoot> missingRoots(Fs& fs, const SideInput* source, const SideInput* target);
 
 }  // namespace fw
 

@@ -4,6 +4,7 @@
 #ifndef FERRYWICK_CORE_FILE_NODE_H
 #define FERRYWICK_CORE_FILE_NODE_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace fw {
@@ -38,15 +39,30 @@ enum NodeFlag : uint32_t {
   HasAction = 0x100,          // folders: some entry below has an action (marking pass)
   HasColor = 0x200,           // folders: some entry below is in a colorized category
   Excluded = 0x400,           // unticked by the user: no action, not tallied as a change
-  // A folder that exists on that side but could not be listed completely (access denied, a
-  // read error, a path too long, a link back to one of its own ancestors). Its entries on the
-  // other side are Excluded after the comparison, so that no sync acts on them unasked.
+  // An entry that exists on that side but could not be read as a whole: a folder that could
+  // not be listed completely (access denied, a read error, a path too long, nested deeper
+  // than kMaxFolderDepth), a link or junction to a folder (never entered: what it leads to
+  // lies outside the tree), or a special file (a FIFO, a socket, a device, a dangling link).
+  // The node and its entries on the other side are Excluded after the comparison, so that no
+  // sync acts on them unasked, and no save stores them as if complete.
   SourceUnlisted = 0x800,
   TargetUnlisted = 0x1000,
+  // The entry cannot be paired safely with the other side: a file on one side against a
+  // folder on the other, or a name that several entries of one folder share without regard to
+  // case with no exact spelling to tell them apart. Such nodes are Excluded, never acted on,
+  // and reported; a sync counts them as failed and a save refuses them.
+  Conflict = 0x2000,
+  // The two sides spell the name in different letter case: name holds the source's spelling,
+  // then its terminator, then the target's (see sideName).
+  OtherSpelling = 0x4000,
+  // The entry exists only on one side of a row whose other root does not exist (an unmounted
+  // drive, a mistyped path): it is not deleted because of that (see compareSides).
+  KeptForMissingRoot = 0x8000,
 };
 
 // The bits a second side's scan or load keeps when it meets a node again; it clears the rest.
-inline constexpr uint32_t kKeptOnMerge = Red | Folder | SourceUnlisted | TargetUnlisted;
+inline constexpr uint32_t kKeptOnMerge =
+    Red | Folder | SourceUnlisted | TargetUnlisted | Conflict | OtherSpelling | KeptForMissingRoot;
 inline constexpr uint32_t kCategoryBits = 0xFC;
 
 struct FileNode {
@@ -60,6 +76,18 @@ struct FileNode {
 
 inline bool isFolder(const FileNode* n) { return (n->flags & Folder) != 0; }
 inline uint32_t unlistedFlag(int side) { return side == 0 ? SourceUnlisted : TargetUnlisted; }
+
+// How deep folders are entered below a root; deeper ones count as unlisted. The saved files
+// nest no deeper either.
+inline constexpr size_t kMaxFolderDepth = 512;
+
+// The entry's name as side spells it (0 source, 1 target).
+inline const char16_t* sideName(const FileNode* n, int side) {
+  if (side == 0 || !(n->flags & OtherSpelling)) return n->name;
+  const char16_t* p = n->name;
+  while (*p) ++p;
+  return p + 1;
+}
 
 // AttrByte: 0x01 archive, 0x02 hidden, 0x04 read-only, 0x08 system.
 uint8_t toAttrByte(uint32_t fileAttributes);

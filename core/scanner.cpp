@@ -16,38 +16,63 @@ bool isDotName(const char16_t* n) {
   return n[0] == u'.' && (n[1] == 0 || (n[1] == u'.' && n[2] == 0));
 }
 
-// True when the folder that pathBuffer's pattern (length units) lists is one of the folders on
-// the path that leads to it: a link or junction back to an ancestor.
-bool leadsToAncestor(ScanContext& ctx, size_t length) {
-  const char16_t* b = ctx.pathBuffer;
-  FileIdentity self;
-  if (ctx.fs->identify(std::u16string(b, length - 2).c_str(), &self) != FsStatus::Ok)
-    return true;  // a link that cannot be followed cannot be entered either
-  for (size_t end = ctx.rootLength; end < length - 2; ++end) {
-    if (end != ctx.rootLength && b[end] != kPathSeparator) continue;
-    FileIdentity ancestor;
-    if (ctx.fs->identify(std::u16string(b, end).c_str(), &ancestor) == FsStatus::Ok &&
-        ancestor == self)
-      return true;
-  }
-  return false;
+// A link or junction to a folder: never entered, since what it leads to lies outside the tree
+// and a sync must not write or delete through it.
+bool isFolderLink(const FindEntry& entry) {
+  constexpr uint32_t kBoth = attr::Directory | attr::ReparsePoint;
+  return (entry.attributes & kBoth) == kBoth;
 }
 
-// Scans the folder entry into node's children. A folder that cannot be entered (its pattern
-// would not fit, a link back to an ancestor) or cannot be listed is marked on the node.
+bool isSpecial(const FindEntry& entry) { return (entry.attributes & attr::Device) != 0; }
+
+bool isFolderEntry(const FindEntry& entry) {
+  return (entry.attributes & attr::Directory) && !isSpecial(entry);
+}
+
+// Scans the folder entry into node's children. A folder that cannot be entered (a link, its
+// pattern would not fit, nested too deep) or cannot be listed is marked on the node.
 Rc scanInto(ScanContext& ctx, size_t patternLength, FileNode* node, int side,
             const FindEntry& entry) {
-  size_t length = extendPattern(ctx.pathBuffer, kPathBufferUnits, patternLength, node->name);
-  if (length == 0 || ((entry.attributes & attr::ReparsePoint) && leadsToAncestor(ctx, length))) {
+  size_t length = 0;
+  if (!isFolderLink(entry) && ctx.depth < kMaxFolderDepth)
+    length = extendPattern(ctx.pathBuffer, kPathBufferUnits, patternLength, entry.name);
+  if (length == 0) {
     node->flags |= unlistedFlag(side);
     return Rc::Ok;
   }
+  ++ctx.depth;
   Rc rc = scanFolder(ctx, length, &node->children, side);
+  --ctx.depth;
   if (ctx.listFailed) {
     node->flags |= unlistedFlag(side);
     ctx.listFailed = false;
   }
   return rc;
+}
+
+// Merges an entry of the second side into the node of the same exact name that the first side
+// made. A file against a folder is a conflict: neither is entered or acted on.
+Rc mergeEntry(ScanContext& ctx, size_t patternLength, FileNode* node, int side,
+              const FindEntry& entry) {
+  node->flags &= kKeptOnMerge;
+  uint8_t attributes = toAttrByte(entry.attributes);
+  if (isSpecial(entry)) {
+    node->flags |= unlistedFlag(side);
+    node->side[side].attributes = attributes;
+    return Rc::Ok;
+  }
+  if (isFolderEntry(entry) != isFolder(node)) {
+    node->flags |= Conflict;
+    bool folder = isFolderEntry(entry);  // a folder's time and size are 0 in the tree
+    node->side[side] = SideInfo{folder ? 0 : entry.modified, folder ? 0 : entry.size, attributes};
+    return Rc::Ok;
+  }
+  if (isFolder(node)) {
+    node->side[side].attributes = attributes;
+    return scanInto(ctx, patternLength, node, side, entry);
+  }
+  classifyEntry(node, side, entry.name, entry.modified, entry.size, attributes);
+  return Rc::Ok;
 }
 
 }  // namespace
@@ -63,7 +88,11 @@ Rc addNewEntry(ScanContext& ctx, size_t patternLength, FileNode** tree, int side
   *tree = insertNode(*tree, node);
   (*tree)->flags &= ~Red;
   node->side[side].attributes = toAttrByte(entry.attributes);
-  if (entry.attributes & attr::Directory) {
+  if (isSpecial(entry)) {
+    node->flags |= unlistedFlag(side);
+    return Rc::Ok;
+  }
+  if (isFolderEntry(entry)) {
     node->flags |= Folder;
     return scanInto(ctx, patternLength, node, side, entry);
   }
@@ -89,16 +118,8 @@ Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side)
     if (!isDotName(entry.name) && !isTemporaryName(entry.name) &&
         !matchesIgnoreList(ctx.ignoreList, entry.name)) {
       FileNode* node = fresh ? nullptr : findNode(*tree, entry.name);
-      if (!node) {
-        rc = addNewEntry(ctx, patternLength, tree, side, entry);
-      } else {
-        node->flags &= kKeptOnMerge;
-        if (entry.attributes & attr::Directory)
-          rc = scanInto(ctx, patternLength, node, side, entry);
-        else
-          classifyEntry(node, side, entry.name, entry.modified, entry.size,
-                        toAttrByte(entry.attributes));
-      }
+      rc = node ? mergeEntry(ctx, patternLength, node, side, entry)
+                : addNewEntry(ctx, patternLength, tree, side, entry);
       if (rc != Rc::Ok) break;
     }
     if (isCancelled(ctx.cancel)) break;

@@ -22,9 +22,10 @@ struct ScanContext {
   NodePool* pool = nullptr;
   const CancelFlag* cancel = nullptr;
   Fs* fs = nullptr;
-  // Length of the root's long form in pathBuffer (without the separator and "*"); the folders
-  // on the current path are the prefixes from here on, for the link-cycle check.
+  // Length of the root's long form in pathBuffer (without the separator and "*").
   size_t rootLength = 0;
+  // Folder levels entered below the root so far.
+  size_t depth = 0;
   // Set by scanFolder when the folder it was asked to list exists but could not be listed
   // completely; the caller records it on the folder's node and clears it.
   bool listFailed = false;
@@ -33,7 +34,9 @@ struct ScanContext {
 // Lists the folder whose pattern (patternLength units, asterisk included) is in pathBuffer into
 // the sibling tree at *tree as side 0 (source) or 1 (target). Returns Ok, or the first pool
 // failure. A folder that does not exist contributes nothing; one that exists but cannot be
-// listed contributes what was read before the failure and sets listFailed.
+// listed contributes what was read before the failure and sets listFailed. Names are matched
+// with the tree's exact spelling; pairs that differ only in letter case are made afterwards
+// (pairCaseVariants). Special files and links to folders are kept as unlisted entries.
 Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side);
 
 // Creates the node for an entry that the tree does not hold yet and, for a folder, scans into

@@ -30,12 +30,21 @@ int compareNames(const char16_t* a, const char16_t* b) {
   }
 }
 
+int compareNodeNames(const char16_t* a, const char16_t* b) {
+  int c = compareNames(a, b);
+  if (c != 0) return c;
+  for (;; ++a, ++b) {
+    if (*a != *b) return static_cast<unsigned>(*a) < static_cast<unsigned>(*b) ? -1 : 1;
+    if (*a == 0) return 0;
+  }
+}
+
 FileNode* insertNode(FileNode* root, FileNode* node) {
   if (!root) {
     node->flags |= Red;
     return node;
   }
-  int d = compareNames(root->name, node->name) < 0 ? 1 : 0;
+  int d = compareNodeNames(root->name, node->name) < 0 ? 1 : 0;
   int e = 1 - d;
   root->link[d] = insertNode(root->link[d], node);
   FileNode* k = root->link[d];
@@ -56,7 +65,7 @@ FileNode* insertNode(FileNode* root, FileNode* node) {
 
 FileNode* findNode(FileNode* root, const char16_t* name) {
   while (root) {
-    int c = compareNames(root->name, name);
+    int c = compareNodeNames(root->name, name);
     if (c == 0) return root;
     root = root->link[c < 0 ? 1 : 0];
   }

@@ -1,5 +1,7 @@
 // The sibling tree: the entries of one folder as a red-black search tree ordered by name
-// without regard to letter case (link[0]: names before or equal, link[1]: names after).
+// without regard to letter case, and names equal that way (case twins such as "xt_MARK.h" and
+// "xt_mark.h", which a case-sensitive file system holds side by side) by their exact units
+// (link[0]: names before, link[1]: names after).
 #ifndef FERRYWICK_CORE_SIBLING_TREE_H
 #define FERRYWICK_CORE_SIBLING_TREE_H
 
@@ -13,11 +15,14 @@ namespace fw {
 // Returns <0, 0 or >0.
 int compareNames(const char16_t* a, const char16_t* b);
 
+// The tree's order: compareNames, then the exact units for names equal without regard to case.
+int compareNodeNames(const char16_t* a, const char16_t* b);
+
 // Inserts a prepared node (name set, links empty) and returns the tree's new root; the caller
 // stores it and clears Red on it.
 FileNode* insertNode(FileNode* root, FileNode* node);
 
-// The node whose name equals name without regard to case, or null.
+// The node whose name is exactly name, or null.
 FileNode* findNode(FileNode* root, const char16_t* name);
 
 // Calls visit(node) for every node of the tree in ascending order (link[0], node, link[1]);

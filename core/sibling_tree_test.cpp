@@ -45,14 +45,15 @@ class SiblingTreeTest : public ::testing::Test {
   FileNode* root_ = nullptr;
 };
 
-TEST_F(SiblingTreeTest, OrdersWithoutRegardToCaseAndFindsAnySpelling) {
+TEST_F(SiblingTreeTest, OrdersWithoutRegardToCaseAndFindsTheExactSpelling) {
   add(u"b");
   add(u"A");
   add(u"c");
   EXPECT_EQ(inOrder(), (std::vector<std::u16string>{u"A", u"b", u"c"}));
-  FileNode* b = findNode(root_, u"B");
+  FileNode* b = findNode(root_, u"b");
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(std::u16string(b->name), u"b");
+  EXPECT_EQ(findNode(root_, u"B"), nullptr);
   EXPECT_EQ(findNode(root_, u"d"), nullptr);
   EXPECT_EQ(findNode(nullptr, u"a"), nullptr);
 }
@@ -90,11 +91,18 @@ TEST(CompareNamesTest, UnderscoreSortsBeforeLettersAndShorterFirst) {
   EXPECT_EQ(compareNames(u"", u""), 0);
 }
 
-TEST_F(SiblingTreeTest, EqualKeysAreKeptSideBySide) {
-  add(u"Same");
+TEST_F(SiblingTreeTest, CaseTwinsAreKeptSideBySideInExactOrder) {
   add(u"same");
-  EXPECT_EQ(inOrder().size(), 2u);
-  EXPECT_NE(findNode(root_, u"SAME"), nullptr);
+  add(u"x");
+  add(u"Same");
+  add(u"SAME");
+  EXPECT_EQ(inOrder(), (std::vector<std::u16string>{u"SAME", u"Same", u"same", u"x"}));
+  for (const char16_t* n : {u"same", u"Same", u"SAME"}) {
+    FileNode* f = findNode(root_, n);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(std::u16string(f->name), n);
+  }
+  EXPECT_EQ(findNode(root_, u"sAme"), nullptr);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ bool folderOn(const FileNode* n, int side) {
 }
 
 Rc writeRecord(CompressedWriter& w, const FileNode* n, int side, bool folder) {
-  Rc rc = w.writeName(n->name);
+  Rc rc = w.writeName(sideName(n, side));
   if (rc != Rc::Ok) return rc;
   uint8_t fixed[kTreeRecordFixedSize] = {};
   if (!folder) {
@@ -230,6 +230,17 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
       continue;
     }
     node->flags &= kKeptOnMerge;
+    if (folder != isFolder(node)) {
+      // A file against a folder of the same name: neither is acted on; the folder's entries
+      // on this side are read past.
+      node->flags |= Conflict;
+      node->side[side] = SideInfo{rec.modified, rec.size, rec.attributes};
+      if (folder) {
+        if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
+        levels.push_back({nullptr, false, true});
+      }
+      continue;
+    }
     if (folder) {
       node->side[side].attributes = rec.attributes;
       if (levels.size() >= kMaxTreeDepth) return Rc::Failed;

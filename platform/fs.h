@@ -47,6 +47,7 @@ inline constexpr uint32_t ReadOnly = 0x01;
 inline constexpr uint32_t Hidden = 0x02;
 inline constexpr uint32_t System = 0x04;
 inline constexpr uint32_t Directory = 0x10;
+inline constexpr uint32_t Device = 0x40;  // no regular file or folder: FIFO, socket, device
 inline constexpr uint32_t Archive = 0x20;
 inline constexpr uint32_t Normal = 0x80;
 inline constexpr uint32_t ReparsePoint = 0x400;  // symbolic link or junction

@@ -268,6 +268,11 @@ FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* sibl
     bool last = path[end] == 0;
     path[end] = 0;
     FileNode* node = findNode(siblings, path + begin);
+    // The target may spell an entry it has in other letter case: its spelling is the path.
+    if (node && (node->flags & OtherSpelling)) {
+      const char16_t* own = sideName(node, 1);
+      for (size_t i = begin; i < end; ++i) path[i] = own[i - begin];
+    }
     if (node && !last && isFolder(node) && (node->flags & OnlyInSource) && createFolders)
       fs.createDirectory(path);
     if (!last) path[end] = kPathSeparator;
@@ -309,7 +314,6 @@ void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte) {
   fs.getAttributes(destination, &current);
   uint32_t kept = current & ~(attr::ReadOnly | attr::Hidden | attr::System | attr::Archive);
   fs.setAttributes(destination, attr::Normal);
-  fs.rename(destination, destination, false);
   fs.setAttributes(destination, kept | fromAttrByte(attrByte));
 }
 

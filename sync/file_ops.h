@@ -81,7 +81,9 @@ Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
 void createFolderChain(Fs& fs, char16_t* path, size_t end);
 
 // The node named by the relative path that begins at index start of path (components
-// separated by kPathSeparator), looked up without regard to case from siblings on, or null.
+// separated by kPathSeparator, each in the source's exact spelling), looked up from siblings
+// on, or null. A component whose entry the target spells in other letter case is rewritten in
+// place to the target's spelling, so that the path names the target's entry.
 // With createFolders, an intermediate folder flagged OnlyInSource is created on the way. A
 // component that is empty, "." or "..", or holds a character that separates or qualifies
 // names on either system, names nothing: such a path cannot leave the folder it starts in.
@@ -114,8 +116,8 @@ ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* 
                            uint8_t attrByte, std::atomic<uint64_t>* progress,
                            const CancelFlag* cancel);
 
-// Gives destination the attributes of attrByte (other attribute bits stay) and, by renaming it
-// onto itself, the letter case of the last name in the path. Nothing is reported.
+// Gives destination the attributes of attrByte (other attribute bits stay). Nothing is
+// reported. (The letter case of the name is the sync walk's: it renames.)
 void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte);
 
 }  // namespace fw

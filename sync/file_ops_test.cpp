@@ -237,17 +237,18 @@ TEST_F(ResolveTest, CreatesNewIntermediateFoldersOuterFirstAndRejectsWhatIsNotIn
   FaultFs fs(systemFs());
   fs.setLogging(true);
 
-  Path p(trg_.path() + kPathSeparator + nativeSeparators("new/deeper/FILE.TXT"));
+  Path p(trg_.path() + kPathSeparator + nativeSeparators("New/Deeper/file.txt"));
   size_t start = trg_.path().size() + 1;
   EXPECT_EQ(resolveRecordPath(fs, p.get(), start, roots_->children), node("New/Deeper/file.txt"));
   EXPECT_EQ(std::u16string(p.get()), trg_.path() + kPathSeparator +
-                                         nativeSeparators("new/deeper/FILE.TXT"));
-  std::vector<std::string> expected = {"createDirectory " + toUtf8(trg_.at("new")),
-                                       "createDirectory " + toUtf8(trg_.at("new/deeper"))};
+                                         nativeSeparators("New/Deeper/file.txt"));
+  std::vector<std::string> expected = {"createDirectory " + toUtf8(trg_.at("New")),
+                                       "createDirectory " + toUtf8(trg_.at("New/Deeper"))};
   EXPECT_EQ(fs.log(), expected);
 
+  // Stored paths use the source's exact spelling.
   for (const char* bad : {"old/missing.txt", "missing/a.txt", "old/a.txt/x", "old/../old/a.txt",
-                          "./old/a.txt", "old//a.txt", "", "old/"}) {
+                          "./old/a.txt", "old//a.txt", "", "old/", "new/deeper/FILE.TXT"}) {
     SCOPED_TRACE(bad);
     Path q(trg_.path() + kPathSeparator + nativeSeparators(bad));
     EXPECT_EQ(resolveRecordPath(fs, q.get(), start, roots_->children), nullptr);
@@ -255,8 +256,8 @@ TEST_F(ResolveTest, CreatesNewIntermediateFoldersOuterFirstAndRejectsWhatIsNotIn
   EXPECT_EQ(fs.log().size(), 2u);  // an existing folder (old) is not created
 }
 
-TEST_F(FileOpsTest, UpdateAttributesTakesTheNodesLetterCaseAndAttributes) {
-  writeFile(dir_.at("readme.TXT"), "content");
+TEST_F(FileOpsTest, UpdateAttributesSetsTheNodesAttributes) {
+  writeFile(dir_.at("ReadMe.txt"), "content");
   std::u16string wanted = dir_.path() + kPathSeparator + u"ReadMe.txt";
   updateAttributes(sys_, wanted.c_str(), 0x04 | 0x01);  // read-only, archive
   EXPECT_EQ(namesIn(dir_.path()), std::set<std::u16string>{u"ReadMe.txt"});

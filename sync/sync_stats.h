@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace fw {
 
@@ -26,6 +28,14 @@ struct SyncStats {
       f->store(0, std::memory_order_relaxed);
   }
 };
+
+// One entry that a run could not handle, for the user: its full path and why. Written by the
+// worker and read by others only after the run has ended.
+struct EntryFailure {
+  std::u16string path;
+  std::string reason;  // a short English phrase: "cannot delete", "case collision", ...
+};
+using FailureLog = std::vector<EntryFailure>;
 
 template <typename T, typename V>
 inline void tally(std::atomic<T>& field, V amount) {

@@ -44,36 +44,73 @@ size_t putName(char16_t* buffer, size_t at, const char16_t* name, size_t length)
   return at + 1 + length;
 }
 
+// After the changed side's file took the winner's content or attributes under its own
+// spelling, gives it the winner's spelling too, so that the next comparison finds them equal.
+void takeSpelling(WalkContext& ctx, FileNode* node, char16_t* destination, size_t nameStart,
+                  int winner) {
+  if (!(node->flags & OtherSpelling)) return;
+  std::u16string renamed(destination, nameStart);
+  renamed += sideName(node, winner);
+  if (ctx.fs->rename(destination, renamed.c_str(), false) != FsStatus::Ok)
+    noteFailure(ctx, destination, "cannot change the letter case of the name");
+}
+
+std::string because(const char* what, Rc rc) { return std::string(what) + " (" + rcName(rc) + ")"; }
+
+// An entry that the comparison could not pair safely: left as it is on both sides, counted
+// as failed and named.
+void failConflict(WalkContext& ctx, FileNode* node, size_t sn, size_t tn) {
+  SyncStats& failed = *ctx.failedStats;
+  bool both = !(node->flags & (OnlyInSource | OnlyInTarget));
+  tally(both ? failed.modifiedFiles : failed.addedFiles, 1);
+  bool onTarget = !(node->flags & OnlyInSource);
+  (void)sn;
+  (void)tn;
+  noteFailure(ctx, onTarget ? ctx.targetPath : ctx.sourcePath,
+              isFolder(node) || both
+                  ? "left alone: a file on one side and a folder on the other, or a name that "
+                    "differs only in letter case from another"
+                  : "left alone: its name differs only in letter case from another");
+}
+
 Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
-  size_t length = length16(node->name);
+  const char16_t* names[2] = {sideName(node, 0), sideName(node, 1)};
+  size_t length = length16(names[0]);
   // A name that cannot be one entry of a folder ("..", a separator inside) can only come from
   // a damaged or hostile saved file: never build a path from it.
-  if (!isPlainName(node->name, length)) return Rc::Ok;
-  size_t sn = putName(ctx.sourcePath, sl, node->name, length);
-  size_t tn = putName(ctx.targetPath, tl, node->name, length);
+  if (!isPlainName(names[0], length) || !isPlainName(names[1], length16(names[1])))
+    return Rc::Ok;
+  size_t sn = putName(ctx.sourcePath, sl, names[0], length);
+  size_t tn = putName(ctx.targetPath, tl, names[1], length16(names[1]));
   if (sn == 0 || tn == 0) return Rc::Ok;  // beyond what any path of this system can hold
   Fs& fs = *ctx.fs;
   SyncStats& ok = *ctx.okStats;
   SyncStats& failed = *ctx.failedStats;
   uint32_t flags = node->flags;
 
+  if (flags & Conflict) {
+    failConflict(ctx, node, sn, tn);
+    return Rc::Ok;
+  }
   if (!(flags & Excluded)) {
     uint32_t deletions = (ctx.toSourceMask & OnlyInSource) | (ctx.toTargetMask & OnlyInTarget);
-    if (flags & deletions) {
+    if ((flags & deletions) && !(flags & KeptForMissingRoot)) {
       // On one side only, and the other side's state wins: remove it.
       int d = (flags & OnlyInTarget) ? 1 : 0;
-      Rc rc = d == 1 ? deleteEntry(fs, node, ctx.targetPath, tn, ctx.cancel)
-                     : deleteEntry(fs, node, ctx.sourcePath, sn, ctx.cancel);
+      char16_t* path = d == 1 ? ctx.targetPath : ctx.sourcePath;
+      Rc rc = deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel);
       SyncStats& s = rc == Rc::Ok ? ok : failed;
       tally(s.deletedFiles, node->counts[d].filesExisting);
       tally(s.deletedBytes, node->counts[d].bytesExisting);
+      if (rc != Rc::Ok) noteFailure(ctx, path, because("cannot delete", rc));
       return Rc::Ok;
     }
-    uint32_t action = flags & (ctx.toTargetMask | ctx.toSourceMask);
+    uint32_t action = flags & (ctx.toTargetMask | ctx.toSourceMask) & ~deletions;
     if (action != 0) {
       int changed = syncDirection(flags, ctx.toTargetMask, ctx.toSourceMask);
       int winner = 1 - changed;
       char16_t* destination = changed == 1 ? ctx.targetPath : ctx.sourcePath;
+      size_t nameStart = (changed == 1 ? tl : sl) + 1;
       const char16_t* from = winner == 1 ? ctx.targetPath : ctx.sourcePath;
       if (isFolder(node)) {
         createFolder(fs, destination);
@@ -81,6 +118,7 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       }
       if (action == CaseOrAttrDiffers) {
         updateAttributes(fs, destination, node->side[winner].attributes);
+        takeSpelling(ctx, node, destination, nameStart, winner);
         if (!isTallied(ctx, node)) tally(ok.modifiedFiles, 1);
         return Rc::Ok;
       }
@@ -89,7 +127,12 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       if (r.cancelled) return Rc::Ok;  // nothing changed; the run stops at its next check
       tally(r.oldReplaced ? ok.deletedBytes : failed.deletedBytes,
             node->counts[changed].bytesExisting);
-      if (r.copyResult != Rc::Ok) tally(failed.addedBytes, node->counts[winner].bytesExisting);
+      if (r.copyResult != Rc::Ok) {
+        tally(failed.addedBytes, node->counts[winner].bytesExisting);
+        noteFailure(ctx, destination, because("cannot copy", r.copyResult));
+      } else {
+        takeSpelling(ctx, node, destination, nameStart, winner);
+      }
       SyncStats& s = r.copyResult == Rc::Ok ? ok : failed;
       tally((flags & (OnlyInSource | OnlyInTarget)) ? s.addedFiles : s.modifiedFiles, 1);
       return Rc::Ok;
@@ -101,6 +144,15 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
 }
 
 }  // namespace
+
+void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason) {
+  if (!ctx.failures) return;
+  try {
+    ctx.failures->push_back({path, reason});
+  } catch (const std::bad_alloc&) {
+    // The tallies still count it; only its name is lost.
+  }
+}
 
 bool putRoot(char16_t* buffer, const std::u16string& root, size_t* length) {
   size_t n = toLongPath(buffer, kPathBufferUnits, root.c_str());
@@ -126,7 +178,7 @@ Rc applyTree(WalkContext& ctx, size_t sourceLength, size_t targetLength, FileNod
 Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideInput& target,
             FileNode* firstRoot, CompressedWriter* writer, uint32_t toSourceMask,
             SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-            PairMode mode) {
+            PairMode mode, FailureLog* failures) {
   toTargetMask &= kCategoryBits;
   toSourceMask &= kCategoryBits;
   bool fromDifference = mode == PairMode::Sync && source.hasSavedFile();
@@ -156,6 +208,7 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
   ctx.toSourceMask = toSourceMask;
   ctx.fs = &fs;
   ctx.tallied = fromDifference ? &tallied : nullptr;
+  ctx.failures = failures;
 
   Rc rc = Rc::Ok;
   if (mode == PairMode::DifferenceData) {
@@ -199,9 +252,9 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
 
 Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
            uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
-           const CancelFlag* cancel) {
+           const CancelFlag* cancel, FailureLog* failures) {
   return runPairs(fs, flagsSrc, source, target, firstRoot, nullptr, flagsTrg, okStats,
-                  failedStats, cancel, PairMode::Sync);
+                  failedStats, cancel, PairMode::Sync, failures);
 }
 
 }  // namespace fw

@@ -37,7 +37,12 @@ struct WalkContext {
   // Files that a difference's data pass has tallied already, sorted by address; the folder
   // pass that follows it leaves them out of its own tallies. None in any other run.
   const std::vector<const FileNode*>* tallied = nullptr;
+  // Where every failed entry is named, or none.
+  FailureLog* failures = nullptr;
 };
+
+// Adds an entry to ctx.failures, when there is a log: the path in the buffer and why.
+void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason);
 
 enum class PairMode : int {
   Sync = 0,            // carry out the actions
@@ -48,9 +53,10 @@ enum class PairMode : int {
 // no writer, PairMode::Sync. With a source that has a saved file (a saved difference), the
 // carried files are written from it first. Ok when every pair was walked, whatever failed on
 // the way, and when cancelled; OutOfMemory; or the code of a difference that cannot be applied.
+// Every entry that fails, and every Conflict, is also named in *failures when given.
 Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
            uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
-           const CancelFlag* cancel);
+           const CancelFlag* cancel, FailureLog* failures = nullptr);
 
 // The pair loop. Walks the rows of the source's roots together with the chain of root nodes
 // (link[1]); a pair whose source root is empty is skipped, in PairMode::Sync also one whose
@@ -58,7 +64,7 @@ Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* f
 Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideInput& target,
             FileNode* firstRoot, CompressedWriter* writer, uint32_t toSourceMask,
             SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-            PairMode mode);
+            PairMode mode, FailureLog* failures = nullptr);
 
 // Applies the actions of one sibling tree. sourceLength and targetLength say where the parent
 // folder's path ends in ctx.sourcePath and ctx.targetPath. Failed operations are tallied and

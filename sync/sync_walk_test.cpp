@@ -189,7 +189,7 @@ TEST_F(SyncWalkTest, CaseOrAttributesOnlyUpdateTheTargetInPlace) {
   EXPECT_TRUE(attributesOf(trg_.at("Report.TXT")) & attr::ReadOnly);
   // A new comparison compares names exactly: the target now has the source's spelling.
   ASSERT_RC_OK(compare());
-  EXPECT_EQ(node("report.txt")->flags & kCategoryBits, 0u);
+  EXPECT_EQ(node("Report.TXT")->flags & kCategoryBits, 0u);
   EXPECT_EQ(ok(), (Counts{0, 0, 1, 0, 0, 0, 0}));
 }
 

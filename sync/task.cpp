@@ -1,5 +1,6 @@
 #include "sync/task.h"
 
+#include "formats/save_check.h"
 #include "formats/state_file.h"
 #include "sync/save_difference.h"
 #include "sync/sync_walk.h"
@@ -17,22 +18,36 @@ Rc compare(TaskState& s) {
   return compareSides(&s.currentInput(0), &s.currentInput(1), &s.firstRoot, ctx);
 }
 
+// Refuses a save of side whose tree cannot be saved whole, naming the entry.
+bool savable(TaskState& s, int side) {
+  SaveProblem problem;
+  if (checkSavable(*s.fs, s.firstRoot, side, &s.currentInput(side), &problem) == Rc::Ok)
+    return true;
+  s.saveProblem = {problem.entry, problem.reason};
+  return false;
+}
+
 }  // namespace
 
 Rc runTask(TaskId id, TaskState& s) {
   s.cancelRequested.store(0, std::memory_order_relaxed);
   if (!s.fs) return Rc::BadRequest;
   Fs& fs = *s.fs;
+  s.saveProblem = EntryFailure{};
   switch (id) {
     case TaskId::SaveSourceState:
-    case TaskId::SaveTargetState:
-      return saveSideState(fs, s.firstRoot, id == TaskId::SaveSourceState ? 0 : 1,
-                           s.saveFileName.c_str());
+    case TaskId::SaveTargetState: {
+      int side = id == TaskId::SaveSourceState ? 0 : 1;
+      if (!savable(s, side)) return Rc::BadRequest;
+      return saveSideState(fs, s.firstRoot, side, s.saveFileName.c_str());
+    }
     case TaskId::SaveDifference: {
       s.okStats.reset();
       s.failedStats.reset();
+      s.failures.clear();
       // The data section is read from the source folders: a saved source has none.
       if (s.kind[0] != SideKind::FileSystem) return Rc::BadRequest;
+      if (!savable(s, 0)) return Rc::BadRequest;
       int32_t splitLimit = s.settings.split ? static_cast<int32_t>(s.settings.splitSize) : kNoSplit;
       return saveDifference(fs, s.currentInput(0), s.currentInput(1), s.firstRoot,
                             s.saveFileName.c_str(), splitLimit, s.settings.flagsSrc, s.okStats,
@@ -41,12 +56,13 @@ Rc runTask(TaskId id, TaskState& s) {
     case TaskId::Sync:
       s.okStats.reset();
       s.failedStats.reset();
+      s.failures.clear();
       if (s.kind[0] == SideKind::SavedState || s.kind[1] != SideKind::FileSystem)
         return Rc::BadRequest;
       return syncAll(fs, s.currentInput(0),
                      s.inputs[1][static_cast<int>(SideKind::FileSystem)], s.firstRoot,
                      s.settings.flagsSrc, s.settings.flagsTrg, s.okStats, s.failedStats,
-                     &s.cancelRequested);
+                     &s.cancelRequested, &s.failures);
     case TaskId::Compare:
       return compare(s);
   }

@@ -51,6 +51,10 @@ struct TaskState {
   SyncStats failedStats;
   CancelFlag cancelRequested{0};
   std::u16string saveFileName;  // chosen in a save dialog
+  // Filled by the worker, read after it has ended: every entry a sync or difference apply
+  // could not handle, and why a save was refused or failed (the entry and the reason).
+  FailureLog failures;
+  EntryFailure saveProblem;
 
   const SideInput& currentInput(int side) const {
     return inputs[side][static_cast<int>(kind[side])];
@@ -66,7 +70,9 @@ struct TaskState {
 //     source is not a SavedState;
 //   Compare: compareSides of both sides' current inputs into firstRoot;
 //   any other id: nothing, Ok.
-// SaveDifference and Sync start with both statistics at zero. Without an Fs: BadRequest.
+// SaveDifference and Sync start with both statistics at zero and failures empty. A save is
+// refused with BadRequest before it writes anything when its side cannot be saved whole
+// (checkSavable), saveProblem then naming the entry. Without an Fs: BadRequest.
 Rc runTask(TaskId id, TaskState& state);
 
 }  // namespace fw

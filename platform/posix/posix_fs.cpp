@@ -4,12 +4,12 @@
 // written for:
 // - Names are converted from UTF-16 to UTF-8 at this boundary, losslessly (text.h: bytes that
 //   are not UTF-8 travel as lone surrogates U+DC80..U+DCFF).
-// - A path component that does not exist as spelled is looked up without regard to case in its
-//   folder (the engine builds the second side's paths from the first side's spelling).
-// - Attributes: Directory from the file type, ReadOnly from the owner write bit, Hidden for
-//   names beginning with "."; Archive, System and Hidden on other names live in the extended
-//   attribute user.DOSATTRIB. A file without that attribute reads as Archive, as a new file on
-//   Windows would. Where the file system has no extended attributes they are silently dropped.
+// - Paths are used exactly as spelled: two names that differ only in letter case are two
+//   entries here, as the file system has them.
+// - Attributes: Directory from the file type, ReadOnly from the owner write bit; Archive,
+//   System and Hidden live in the extended attribute user.DOSATTRIB. Without that attribute a
+//   file reads as Archive, as a new file on Windows would, and a name beginning with "." as
+//   Hidden. Where the file system has no extended attributes they are silently dropped.
 // - A read-only file is neither deleted nor replaced nor created over (AccessDenied), as on
 //   Windows; this also holds for root, who could otherwise write anything.
 // - A symbolic link to a folder is listed as Directory|ReparsePoint; removeDirectory of a link
@@ -27,7 +27,6 @@
 #include <climits>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 
 #include "platform/case_map.h"
 #include "platform/dos_attrib.h"
@@ -74,108 +73,13 @@ bool toNative(const char16_t* path, std::string* out) {
   return true;
 }
 
-// The lower-case form of a native name, for lookups without regard to case.
-std::u16string foldedName(const char* name, size_t bytes) {
-  char16_t wide[kMaxNameUnits * 2];
-  size_t n = utf8ToUtf16Escaped(name, bytes, wide, kMaxNameUnits * 2);
-  if (n == kConversionFailed) return {};
-  const char16_t* lower = lowerCaseTable();
-  for (size_t i = 0; i < n; ++i) wide[i] = lower[wide[i]];
-  return std::u16string(wide, n);
-}
-
-// The names of the folder looked into last, by their lower-case form, so that creating many
-// files in one folder does not list it again for each of them. It is valid while the folder's
-// change time is the one seen when it was read, and the operations below that change a folder
-// keep it up to date and take on the new time. One per thread.
-struct FolderNames {
-  std::string folder;
-  dev_t device = 0;
-  ino_t inode = 0;
-  struct timespec changed = {0, 0};
-  std::unordered_map<std::u16string, std::string> byFolded;
-};
-
-thread_local FolderNames tFolder;
-
-bool sameTime(const struct timespec& a, const struct timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// The spelling under which name exists in folder without regard to case, or "" when it does
-// not (or the folder cannot be read).
-std::string findIgnoringCase(const std::string& folder, const std::string& name) {
-  struct stat st;
-  if (stat(folder.c_str(), &st) != 0) return {};
-  FolderNames& c = tFolder;
-  if (c.folder != folder || c.device != st.st_dev || c.inode != st.st_ino ||
-      !sameTime(c.changed, st.st_ctim)) {
-    c.folder.clear();
-    c.byFolded.clear();
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return {};
-    while (dirent* d = readdir(dir)) c.byFolded.emplace(foldedName(d->d_name, strlen(d->d_name)), d->d_name);
-    closedir(dir);
-    c.folder = folder;
-    c.device = st.st_dev;
-    c.inode = st.st_ino;
-    c.changed = st.st_ctim;
-  }
-  auto it = c.byFolded.find(foldedName(name.data(), name.size()));
-  return it == c.byFolded.end() ? std::string() : it->second;
-}
-
-std::string parentOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-// Tells the folder cache that this thread added (or, with added false, removed) the entry at
-// path, so that the change does not make it read the folder again.
-void noteEntry(const std::string& path, bool added) {
-  FolderNames& c = tFolder;
-  std::string folder = parentOf(path);
-  if (c.folder != folder) return;
-  struct stat st;
-  if (stat(folder.c_str(), &st) != 0) {
-    c.folder.clear();
-    return;
-  }
-  const char* name = path.c_str() + (path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-  std::u16string folded = foldedName(name, strlen(name));
-  if (added) c.byFolded[folded] = name;
-  else c.byFolded.erase(folded);
-  c.changed = st.st_ctim;
-}
-
-// Rewrites the components of path that do not exist as spelled into the spelling found in
-// their folder without regard to case. Stops at the first component that has no match at all:
-// that one and the rest stay as given (they may be about to be created).
-void resolveCase(std::string* path) {
-  struct stat st;
-  if (lstat(path->c_str(), &st) == 0 || errno != ENOENT) return;
-  std::string& p = *path;
-  size_t slash = p.rfind('/');
-  if (slash == std::string::npos || slash + 1 == p.size()) return;
-  std::string folder = parentOf(p);
-  if (lstat(folder.c_str(), &st) != 0) {
-    if (errno != ENOENT || folder == "/" || folder == ".") return;
-    resolveCase(&folder);
-    if (lstat(folder.c_str(), &st) != 0) return;  // no such folder in any spelling
-  }
-  std::string name = p.substr(slash + 1);
-  std::string found = findIgnoringCase(folder, name);
-  p = (folder == "/" ? std::string() : folder) + "/" + (found.empty() ? name : found);
-}
-
-// A path converted for the system and resolved without regard to case.
+// A path converted for the system. Paths are used exactly as spelled: the engine builds each
+// side's paths from that side's own spelling, and a path a user named means that folder and no
+// other spelling of it.
 struct NativePath {
   std::string value;
   bool ok;
-  explicit NativePath(const char16_t* path) : ok(toNative(path, &value)) {
-    if (ok) resolveCase(&value);
-  }
+  explicit NativePath(const char16_t* path) : ok(toNative(path, &value)) {}
   const char* c_str() const { return value.c_str(); }
 };
 
@@ -230,12 +134,13 @@ uint32_t attributesOf(const struct stat& st, int dirFd, const char* name, const 
   bool dir = S_ISDIR(st.st_mode);
   if (dir) a |= attr::Directory;
   if (!(st.st_mode & S_IWUSR)) a |= attr::ReadOnly;
-  if (name[0] == '.') a |= attr::Hidden;
   uint32_t dos = 0;
   if (!*xattrUnsupported && readDosAttrib(dirFd, name, path, xattrUnsupported, &dos)) {
+    // Stored bits say it all: a dot-file that came from Windows without Hidden stays so.
     a |= dos & (attr::Archive | attr::System | attr::Hidden);
-  } else if (!dir) {
-    a |= attr::Archive;
+  } else {
+    if (!dir) a |= attr::Archive;
+    if (name[0] == '.') a |= attr::Hidden;
   }
   return a;
 }
@@ -371,7 +276,6 @@ class PosixFs final : public Fs {
     }
     int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return failErrno();
-    noteEntry(p.value, true);
     if (fstat(fd, &st) == 0) {
       mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
       if (mode != (st.st_mode & 07777)) fchmod(fd, mode);
@@ -496,7 +400,6 @@ class PosixFs final : public Fs {
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (isReadOnlyFile(st)) return fail(EACCES);
     if (unlink(p.c_str()) != 0) return failErrno();
-    noteEntry(p.value, false);
     return FsStatus::Ok;
   }
 
@@ -507,22 +410,15 @@ class PosixFs final : public Fs {
     if (lstat(source.c_str(), &s) != 0) return failErrno();
     NativePath dest(to);
     if (!dest.ok) return fail(EILSEQ);
-    std::string target = dest.value;
+    const std::string& target = dest.value;
     struct stat d;
-    if (lstat(target.c_str(), &d) == 0) {
-      if (d.st_dev == s.st_dev && d.st_ino == s.st_ino) {
-        // The same entry under another spelling: rename to exactly the name asked for.
-        if (!toNative(to, &target)) return fail(EILSEQ);
-        std::string resolvedFolder = dest.value.substr(0, dest.value.rfind('/') + 1);
-        target = resolvedFolder + lastComponent(target);
-      } else {
-        if (!replace) return fail(EEXIST);
-        if (S_ISDIR(d.st_mode) || isReadOnlyFile(d)) return fail(EACCES);
-      }
+    // The same entry under another spelling (a file system that ignores case) is renamed to
+    // exactly the name asked for.
+    if (lstat(target.c_str(), &d) == 0 && !(d.st_dev == s.st_dev && d.st_ino == s.st_ino)) {
+      if (!replace) return fail(EEXIST);
+      if (S_ISDIR(d.st_mode) || isReadOnlyFile(d)) return fail(EACCES);
     }
     if (::rename(source.c_str(), target.c_str()) != 0) return failErrno();
-    noteEntry(source.value, false);
-    noteEntry(target, true);
     return FsStatus::Ok;
   }
 
@@ -530,7 +426,6 @@ class PosixFs final : public Fs {
     NativePath p(path);
     if (!p.ok) return fail(EILSEQ);
     if (mkdir(p.c_str(), 0777) != 0) return failErrno();
-    noteEntry(p.value, true);
     return FsStatus::Ok;
   }
 
@@ -541,11 +436,9 @@ class PosixFs final : public Fs {
     if (lstat(p.c_str(), &st) != 0) return failErrno();
     if (S_ISLNK(st.st_mode)) {
       if (unlink(p.c_str()) != 0) return failErrno();
-      noteEntry(p.value, false);
       return FsStatus::Ok;
     }
     if (rmdir(p.c_str()) != 0) return failErrno();
-    noteEntry(p.value, false);
     return FsStatus::Ok;
   }
 
