@@ -99,10 +99,22 @@ bool reportEntries(const CliOptions& options, FileNode* roots) {
   return anyAction;
 }
 
-void reportStats(const CliOptions& options, const SyncStats& ok, const SyncStats& failed) {
+void reportStats(const CliOptions& options, const SyncStats& ok, const SyncStats& failed,
+                 const FailureLog* failures, size_t leftOut) {
+  if (failures) {
+    for (const EntryFailure& f : *failures) {
+      std::string path = toUtf8Escaped(f.path);
+      std::fprintf(stderr, "ferrywick-cli: failed: %s: %s\n", path.c_str(), f.reason.c_str());
+      if (options.json)
+        std::printf("{\"failed\":%s,\"reason\":%s}\n", jsonString(path).c_str(),
+                    jsonString(f.reason).c_str());
+    }
+  }
+  bool whole = !anyFailure(failed) && leftOut == 0;
   if (options.json) {
-    std::printf("{\"result\":\"Ok\",\"ok\":%s,\"failed\":%s}\n", statsJson(ok).c_str(),
-                statsJson(failed).c_str());
+    std::printf("{\"result\":\"%s\",\"ok\":%s,\"failed\":%s,\"leftOut\":%zu}\n",
+                whole ? "Ok" : "Incomplete", statsJson(ok).c_str(), statsJson(failed).c_str(),
+                leftOut);
     return;
   }
   std::printf("                     Ok     Failed\n");

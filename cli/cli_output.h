@@ -20,8 +20,11 @@ void reportFailure(const CliOptions& options, Rc rc, const std::string& message)
 void reportResult(const CliOptions& options);
 // Every entry in a category, then the totals. Returns whether any entry has an action.
 bool reportEntries(const CliOptions& options, FileNode* roots);
-// The Ok and Failed tallies of a sync or a difference save.
-void reportStats(const CliOptions& options, const SyncStats& ok, const SyncStats& failed);
+// The Ok and Failed tallies of a sync or a difference save, after a line on stderr (and with
+// --json an object) for each failed entry. The JSON result is "Incomplete" when anything failed
+// or leftOut entries were left alone (unreadable, conflicts, missing roots).
+void reportStats(const CliOptions& options, const SyncStats& ok, const SyncStats& failed,
+                 const FailureLog* failures = nullptr, size_t leftOut = 0);
 bool anyFailure(const SyncStats& failed);
 void printProjectRow(const CliOptions& options, size_t row, const FolderPair& pair);
 void printRootName(const CliOptions& options, size_t row, const std::u16string& name);

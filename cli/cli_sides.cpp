@@ -104,22 +104,27 @@ Rc setUpSides(const CliOptions& options, TaskState& state, std::string* error) {
   return Rc::Ok;
 }
 
-void warnAboutSides(const CliOptions& options, const TaskState& state) {
-  if (options.quiet) return;
-  for (int s = 0; s < 2; ++s) {
-    if (state.kind[s] != SideKind::FileSystem) continue;
-    for (const std::u16string& root : state.currentInput(s).roots) {
-      uint32_t a;
-      if (!root.empty() && state.fs->getAttributes(root.c_str(), &a) == FsStatus::NotFound)
-        std::fprintf(stderr, "ferrywick-cli: warning: %s folder %s does not exist\n",
-                     s == 0 ? "source" : "target", toUtf8Escaped(root).c_str());
-    }
-  }
-  for (const UnlistedFolder& u : unlistedFolders(state.firstRoot))
-    std::fprintf(stderr,
-                 "ferrywick-cli: warning: %s folder %s could not be read completely; the "
-                 "entries below it are left alone\n",
-                 u.side == 0 ? "source" : "target", toUtf8Escaped(u.path).c_str());
+size_t warnAboutSides(const CliOptions& options, const TaskState& state) {
+  size_t leftOut = 0;
+  const SideInput* sides[2] = {&state.currentInput(0), &state.currentInput(1)};
+  auto warn = [&](const std::string& text) {
+    ++leftOut;
+    if (!options.quiet) std::fprintf(stderr, "ferrywick-cli: warning: %s\n", text.c_str());
+  };
+  const char* names[2] = {"source", "target"};
+  for (const MissingRoot& m : missingRoots(*state.fs, sides[0], sides[1]))
+    warn(std::string(names[m.side]) + " folder " + toUtf8Escaped(m.path) +
+         " does not exist; nothing on the " + names[1 - m.side] +
+         " side of that row is deleted because of it");
+  for (const UnlistedFolder& u : unlistedFolders(state.firstRoot, sides[0], sides[1]))
+    warn(std::string(names[u.side]) + " entry " + toUtf8Escaped(u.path) +
+         " could not be read (an unreadable folder, a link to a folder or a special file); it "
+         "and what lies below it are left alone");
+  for (const std::u16string& c : conflictingEntries(state.firstRoot))
+    warn("entry " + toUtf8Escaped(c) +
+         " cannot be paired (a file against a folder, or a name that differs only in letter "
+         "case from another); it is left alone on both sides");
+  return leftOut;
 }
 
 }  // namespace fw

@@ -22,7 +22,9 @@ Rc setUpSides(const CliOptions& options, TaskState& state, std::string* error);
 
 // Warnings on stderr about what decides what a sync will do: root folders that do not exist,
 // folders that could not be listed.
-void warnAboutSides(const CliOptions& options, const TaskState& state);
+// Warns on stderr (unless quiet) about every root that does not exist, every entry that could
+// not be read and every conflict of the last comparison; returns how many there were.
+size_t warnAboutSides(const CliOptions& options, const TaskState& state);
 
 }  // namespace fw
 

@@ -102,7 +102,7 @@ int syncCommand(Run& run) {
   Rc rc = compare(run);
   if (run.interrupted()) return interrupted(run);
   if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
-  warnAboutSides(run.options, run.state);
+  size_t leftOut = warnAboutSides(run.options, run.state);
   if (run.options.dryRun) {
     reportEntries(run.options, run.state.firstRoot);
     return 0;
@@ -110,8 +110,10 @@ int syncCommand(Run& run) {
   rc = runWithProgress(run, TaskId::Sync, true);
   if (run.interrupted()) return interrupted(run);
   if (rc != Rc::Ok) return reportFailure(run.options, rc, "the sync failed"), kExitFailed;
-  reportStats(run.options, run.state.okStats, run.state.failedStats);
-  return anyFailure(run.state.failedStats) ? kExitActions : 0;
+  reportStats(run.options, run.state.okStats, run.state.failedStats, &run.state.failures,
+              leftOut);
+  // Whatever was left alone is not in step either: say so in the status too.
+  return anyFailure(run.state.failedStats) || leftOut > 0 ? kExitActions : 0;
 }
 
 int saveCommand(Run& run, TaskId id) {
@@ -122,6 +124,13 @@ int saveCommand(Run& run, TaskId id) {
   run.state.saveFileName = absolutePath(*run.state.fs, run.options.output);
   rc = runWithProgress(run, id, id == TaskId::SaveDifference);
   if (run.interrupted()) return interrupted(run);
+  const EntryFailure& problem = run.state.saveProblem;
+  if (rc != Rc::Ok && !problem.path.empty()) {
+    reportFailure(run.options, rc,
+                  "cannot save: " + toUtf8Escaped(problem.path) + " " + problem.reason +
+                      "; nothing was written");
+    return kExitFailed;
+  }
   if (rc != Rc::Ok) {
     reportFailure(run.options, rc, "cannot write " + run.options.output);
     return kExitFailed;

@@ -44,6 +44,19 @@ size_t putName(char16_t* buffer, size_t at, const char16_t* name, size_t length)
   return at + 1 + length;
 }
 
+// Whether anything below is to be left alone (unticked, unread, a conflict): then a folder to
+// be deleted is emptied entry by entry instead of removed whole.
+bool leavesSomethingBelow(FileNode* tree) {
+  constexpr uint32_t kLeftAlone = Excluded | SourceUnlisted | TargetUnlisted | Conflict;
+  bool found = false;
+  walkInOrder(tree, [&](FileNode* n) {
+    if ((n->flags & kLeftAlone) || (n->children && leavesSomethingBelow(n->children)))
+      found = true;
+    return found ? Rc::Failed : Rc::Ok;  // Failed only ends the walk
+  });
+  return found;
+}
+
 // After the changed side's file took the winner's content or attributes under its own
 // spelling, gives it the winner's spelling too, so that the next comparison finds them equal.
 void takeSpelling(WalkContext& ctx, FileNode* node, char16_t* destination, size_t nameStart,
@@ -59,18 +72,13 @@ std::string because(const char* what, Rc rc) { return std::string(what) + " (" +
 
 // An entry that the comparison could not pair safely: left as it is on both sides, counted
 // as failed and named.
-void failConflict(WalkContext& ctx, FileNode* node, size_t sn, size_t tn) {
+void failConflict(WalkContext& ctx, FileNode* node) {
   SyncStats& failed = *ctx.failedStats;
   bool both = !(node->flags & (OnlyInSource | OnlyInTarget));
   tally(both ? failed.modifiedFiles : failed.addedFiles, 1);
-  bool onTarget = !(node->flags & OnlyInSource);
-  (void)sn;
-  (void)tn;
-  noteFailure(ctx, onTarget ? ctx.targetPath : ctx.sourcePath,
-              isFolder(node) || both
-                  ? "left alone: a file on one side and a folder on the other, or a name that "
-                    "differs only in letter case from another"
-                  : "left alone: its name differs only in letter case from another");
+  noteFailure(ctx, (node->flags & OnlyInSource) ? ctx.sourcePath : ctx.targetPath,
+              "left alone: cannot be paired with the other side (a file against a folder, or "
+              "a name that differs only in letter case from another)");
 }
 
 Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
@@ -89,7 +97,7 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
   uint32_t flags = node->flags;
 
   if (flags & Conflict) {
-    failConflict(ctx, node, sn, tn);
+    failConflict(ctx, node);
     return Rc::Ok;
   }
   if (!(flags & Excluded)) {
@@ -98,6 +106,11 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       // On one side only, and the other side's state wins: remove it.
       int d = (flags & OnlyInTarget) ? 1 : 0;
       char16_t* path = d == 1 ? ctx.targetPath : ctx.sourcePath;
+      if (isFolder(node) && leavesSomethingBelow(node->children)) {
+        Rc rc = applyTree(ctx, sn, tn, node->children);
+        fs.removeDirectory(path);  // stays when what was left alone is still in it
+        return rc;
+      }
       Rc rc = deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel);
       SyncStats& s = rc == Rc::Ok ? ok : failed;
       tally(s.deletedFiles, node->counts[d].filesExisting);
