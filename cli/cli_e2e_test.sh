@@ -147,5 +147,51 @@ check "wrong format message" has "$work/err" "Wrong file format!"
 fw compare "$(p "$work/junk.fws")" "$(p "$T")"
 check "junk as a side" is "$rc" 2
 
+# What was not there or could not be handled is never taken for empty, and is named.
+X="$work/x"; mkdir -p "$X/trg/d" "$X/src"
+echo a >"$X/trg/a.txt"; echo b >"$X/trg/d/b.txt"
+fw sync --mirror --json "$(p "$X/unmounted")" "$(p "$X/trg")"
+check "sync from a missing root exits 1" is "$rc" 1
+check "missing root warned in its own words" has "$work/err" "source folder .*unmounted does not exist"
+check "missing root empties nothing" test -f "$X/trg/d/b.txt"
+check "missing root: result says so" is "$(json_get "$work/out" 'j[-1]["result"], j[-1]["leftOut"]')" "('Incomplete', 1)"
+fw save-diff "$(p "$X/unmounted")" "$(p "$X/trg")" -o "$(p "$X/u.fwd")"
+check "difference of a missing root refused" is "$rc" 2
+check "refusal names the root" has "$work/err" "cannot save: .*unmounted does not exist"
+check "nothing written for a refused save" test ! -e "$X/u.fwd"
+echo keep >"$X/trg/locked.txt"; chmod a-w "$X/trg/locked.txt"
+fw sync --mirror --json "$(p "$X/src")" "$(p "$X/trg")"
+check "sync with a failure exits 1" is "$rc" 1
+check "failed entry named on stderr" has "$work/err" "failed: .*locked.txt: cannot delete"
+check "failed entry named in JSON" is "$(json_get "$work/out" '[e["failed"][-10:] for e in j if "failed" in e and isinstance(e["failed"], str)]')" "['locked.txt']"
+check "others deleted" test ! -e "$X/trg/a.txt"
+chmod u+w "$X/trg/locked.txt"
+mkdir -p "$X/k1" "$X/k2/kind"; echo f >"$X/k1/kind"; echo x >"$X/k2/kind/inner"
+fw compare "$(p "$X/k1")" "$(p "$X/k2")"
+check "file against folder is listed" has "$work/err" "entry kind cannot be paired"
+fw sync --mirror "$(p "$X/k1")" "$(p "$X/k2")"
+check "file against folder: sync exits 1" is "$rc" 1
+check "file against folder: folder kept" test -f "$X/k2/kind/inner"
+if [ -z "$runner" ]; then
+  # A case-sensitive file system: names and paths as spelled.
+  mkdir -p "$X/backup/music" "$X/empty" "$X/out"; echo song >"$X/backup/music/song.txt"
+  fw sync --mirror "$X/empty" "$X/backup/Music"
+  check "another spelling of a root is another folder" test -f "$X/backup/music/song.txt"
+  echo old >"$X/out/state.fws"
+  fw save-state "$X/src" -o "$X/out/State.fws"
+  check "output as spelled" is "$(cat "$X/out/state.fws")" old
+  check "output written" test -s "$X/out/State.fws"
+  mkdir -p "$X/tw1/A" "$X/tw2/A"; echo UPPER >"$X/tw1/A/X.h"; echo lower >"$X/tw1/A/x.h"
+  cp -p "$X/tw1/A/x.h" "$X/tw2/A/x.h"
+  fw sync --mirror "$X/tw1" "$X/tw2"
+  check "case twins: each keeps its bytes" is "$(cat "$X/tw2/A/X.h") $(cat "$X/tw2/A/x.h")" "UPPER lower"
+  fw save-diff "$X/tw1" "$X/tw2" -o "$X/tw.fwd"
+  fw verify "$X/tw.fwd";                  check "a difference with case twins verifies" is "$rc" 0
+  printf b >"$X/src/a\\b.txt"
+  fw save-state "$X/src" -o "$X/bs.fws"
+  check "a name the format cannot hold is refused" is "$rc" 2
+  check "refusal names the file" has "$work/err" 'a\\b.txt has a name'
+fi
+
 echo "cli e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -114,6 +114,9 @@ TEST_F(SyncSafetyTest, AMissingSourceRootEmptiesNoTarget) {
   EXPECT_EQ(readFile(trg_.at("a.txt")), "a");
   EXPECT_EQ(readFile(trg_.at("d/b.txt")), "b");
   EXPECT_EQ(valueOf(ok_.deletedFiles), 0u);
+  // Nothing was to be written there: the root is not made, so that it cannot pass for an
+  // emptied folder at the next sync.
+  EXPECT_FALSE(exists(src_.at("unmounted")));
   // The same row with the default masks still carries the target's files back.
   ASSERT_RC_OK(compareInputs(&source_, &target_));
   ASSERT_RC_OK(syncCompared(kDefaultFlagsSrc, kDefaultFlagsTrg));

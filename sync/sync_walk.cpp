@@ -57,6 +57,22 @@ bool leavesSomethingBelow(FileNode* tree) {
   return found;
 }
 
+// Whether the walk of tree creates or replaces anything on side.
+bool writesInto(const WalkContext& ctx, FileNode* tree, int side) {
+  uint32_t deletions = (ctx.toSourceMask & OnlyInSource) | (ctx.toTargetMask & OnlyInTarget);
+  bool found = false;
+  walkInOrder(tree, [&](FileNode* n) {
+    uint32_t action = n->flags & (ctx.toTargetMask | ctx.toSourceMask) & ~deletions;
+    if (!(n->flags & (Excluded | Conflict)) && action &&
+        syncDirection(n->flags, ctx.toTargetMask, ctx.toSourceMask) == side)
+      found = true;
+    else if (n->children && writesInto(ctx, n->children, side))
+      found = true;
+    return found ? Rc::Failed : Rc::Ok;  // Failed only ends the walk
+  });
+  return found;
+}
+
 // After the changed side's file took the winner's content or attributes under its own
 // spelling, gives it the winner's spelling too, so that the next comparison finds them equal.
 void takeSpelling(WalkContext& ctx, FileNode* node, char16_t* destination, size_t nameStart,
@@ -245,9 +261,11 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
         break;
       }
       if (mode == PairMode::Sync) {
+        // A root is created only when something is written into it: an empty folder made at
+        // the place of an unmounted drive would pass for an emptied one at the next sync.
         if (!source.hasSavedFile()) {
-          createFolderChain(fs, ctx.sourcePath, sl);
-          createFolderChain(fs, ctx.targetPath, tl);
+          if (writesInto(ctx, root->children, 0)) createFolderChain(fs, ctx.sourcePath, sl);
+          if (writesInto(ctx, root->children, 1)) createFolderChain(fs, ctx.targetPath, tl);
         }
         rc = applyTree(ctx, sl, tl, root->children);
       } else {
