@@ -124,7 +124,8 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       char16_t* path = d == 1 ? ctx.targetPath : ctx.sourcePath;
       if (isFolder(node) && leavesSomethingBelow(node->children)) {
         Rc rc = applyTree(ctx, sn, tn, node->children);
-        fs.removeDirectory(path);  // stays when what was left alone is still in it
+        path[d == 1 ? tn : sn] = 0;  // the entries' walk wrote their names after it
+        fs.removeDirectory(path);    // stays when what was left alone is still in it
         return rc;
       }
       Rc rc = deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel);
