@@ -194,6 +194,14 @@ bool onMainCommand(int id, int code, HWND) {
     default: break;
   }
   if (std::optional<TaskId> task = taskFromCommand(id)) {
+    if (*task == TaskId::Sync) {
+      // Say what the sync will leave alone before it runs, rather than act silently.
+      std::u16string warning = syncWarningText(workspace().task);
+      if (!warning.empty() &&
+          MessageBoxW(app().mainWindow, wide(warning), L"Warning",
+                      MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) != IDOK)
+        return true;
+    }
     startTask(*task);
     return true;
   }

@@ -7,6 +7,7 @@
 #include "app/logic/options_edit.h"
 #include "app/logic/summary_text.h"
 #include "app/logic/task_flow.h"
+#include "platform/testing/temp_dir.h"
 
 namespace fw {
 namespace {
@@ -117,6 +118,23 @@ TEST(CommandLineTest, FirstTokenUpToAQuote) {
   EXPECT_EQ(firstCommandLineToken(u""), u"");
   EXPECT_EQ(firstCommandLineToken(u"\"\"  "), u"");
   EXPECT_EQ(firstCommandLineToken(nullptr), u"");
+}
+
+TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncAndNothingElseWarns) {
+  TempDir dir;
+  writeFile(dir.at("trg/a.txt"), "a");
+  TaskState s;
+  s.fs = &systemFs();
+  s.inputs[0][0].roots = {dir.at("src")};
+  s.inputs[1][0].roots = {dir.at("trg")};
+  ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
+  std::u16string text = syncWarningText(s);
+  EXPECT_NE(text.find(u"The source folder \"" + dir.at("src") + u"\" does not exist"),
+            std::u16string::npos);
+  EXPECT_NE(text.find(u"Nothing on the target side"), std::u16string::npos);
+  writeFile(dir.at("src/a.txt"), "a");
+  ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
+  EXPECT_EQ(syncWarningText(s), u"");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/logic/task_flow.h"
 
+#include "platform/text.h"
+
 namespace fw {
 
 std::optional<TaskId> taskFromCommand(int commandId) {
@@ -52,6 +54,34 @@ std::optional<TaskId> TaskGate::workerReturned() {
   pending_.reset();
   if (next) running_ = true;
   return next;
+}
+
+std::u16string syncWarningText(TaskState& state) {
+  std::u16string text;
+  if (!state.fs) return text;
+  const SideInput* sides[2] = {&state.currentInput(0), &state.currentInput(1)};
+  static const char16_t* kSide[2] = {u"source", u"target"};
+  for (const MissingRoot& m : missingRoots(*state.fs, sides[0], sides[1])) {
+    text += u"The ";
+    text += kSide[m.side];
+    text += u" folder \"" + m.path + u"\" does not exist. Nothing on the ";
+    text += kSide[1 - m.side];
+    text += u" side of that row is deleted because of it.\n";
+  }
+  size_t unread = unlistedFolders(state.firstRoot, sides[0], sides[1]).size();
+  size_t conflicts = conflictingEntries(state.firstRoot).size();
+  if (unread > 0) {
+    text += u"Some entries could not be read (" + toUtf16(std::to_string(unread)) +
+            u"): they and what lies below them are left alone.\n";
+  }
+  if (conflicts > 0) {
+    text += u"Some entries cannot be paired with the other side (" +
+            toUtf16(std::to_string(conflicts)) +
+            u": a file against a folder, or names that differ only in letter case): they are "
+            u"left alone.\n";
+  }
+  if (!text.empty()) text += u"\nSynchronise anyway?";
+  return text;
 }
 
 }  // namespace fw

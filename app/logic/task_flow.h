@@ -4,6 +4,7 @@
 #define FERRYWICK_APP_LOGIC_TASK_FLOW_H
 
 #include <optional>
+#include <string>
 
 #include "sync/task.h"
 
@@ -29,6 +30,11 @@ enum class TaskOutcome {
 // What follows a command that reached the progress window: its buttons (1, 2) are a cancel;
 // a task id carries the worker's result code.
 TaskOutcome outcomeOf(int commandId, int resultCode);
+
+// The warning shown before a sync of the compared state: a root that does not exist (nothing
+// on the other side of its row is deleted because of it), entries that could not be read or
+// paired (left alone). Empty when there is nothing to warn about.
+std::u16string syncWarningText(TaskState& state);
 
 // One worker at a time. A task asked for while an earlier worker still runs (one that was
 // cancelled and has not reached its next check yet, or a state save) waits for it: it is kept
