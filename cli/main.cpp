@@ -112,6 +112,10 @@ int syncCommand(Run& run) {
   if (rc != Rc::Ok) return reportFailure(run.options, rc, "the sync failed"), kExitFailed;
   reportStats(run.options, run.state.okStats, run.state.failedStats, &run.state.failures,
               leftOut);
+  if (!run.options.quiet)
+    for (const std::u16string& path : run.state.removedLeftovers)
+      std::fprintf(stderr, "ferrywick-cli: removed a leftover temporary file of an interrupted "
+                           "run: %s\n", toUtf8Escaped(path).c_str());
   // Whatever was left alone is not in step either: say so in the status too.
   return anyFailure(run.state.failedStats) || leftOut > 0 ? kExitActions : 0;
 }

@@ -332,6 +332,8 @@ Rc readSide(CompareContext& ctx, const SideInput* input, int side, RowBuffers& r
   scan.cancel = ctx.cancel;
   scan.fs = ctx.fs;
   scan.rootLength = row.rootLength[side];
+  scan.leftovers = ctx.leftovers;
+  scan.leftoverBefore = ctx.leftoverBefore;
   Rc rc = scanFolder(scan, row.length[side], &root->children, side);
   if (scan.listFailed) root->flags |= unlistedFlag(side);
   return rc;

@@ -76,6 +76,10 @@ struct CompareContext {
   // Readers for sides that have a saved file, index 0 source, 1 target; none where the build
   // cannot read saved sides (a side with a saved file then gives BadRequest).
   SavedTreeSource* saved[2] = {nullptr, nullptr};
+  // Leftover temporary files of an interrupted run met in the folders, when given: those last
+  // written before leftoverBefore (FILETIME ticks), so that a running sync's are not among them.
+  std::vector<std::u16string>* leftovers = nullptr;
+  uint64_t leftoverBefore = 0;
 };
 
 // Compares source against target row by row into the chain of root nodes at *roots (chained

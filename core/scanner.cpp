@@ -1,5 +1,6 @@
 #include "core/scanner.h"
 
+#include <new>
 #include <string>
 
 #include "core/comparison.h"
@@ -75,6 +76,17 @@ Rc mergeEntry(ScanContext& ctx, size_t patternLength, FileNode* node, int side,
   return Rc::Ok;
 }
 
+// Lists a leftover temporary file: the folder's path (the pattern without its "*") and name.
+void noteLeftover(ScanContext& ctx, size_t patternLength, const char16_t* name) {
+  try {
+    std::u16string path(ctx.pathBuffer, patternLength - 1);
+    path += name;
+    ctx.leftovers->push_back(std::move(path));
+  } catch (const std::bad_alloc&) {
+    // Not listed: it stays, as before.
+  }
+}
+
 }  // namespace
 
 Rc addNewEntry(ScanContext& ctx, size_t patternLength, FileNode** tree, int side,
@@ -115,6 +127,9 @@ Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side)
   }
   Rc rc = Rc::Ok;
   while (!isCancelled(ctx.cancel)) {
+    if (ctx.leftovers && isTemporaryName(entry.name) && !(entry.attributes & attr::Directory) &&
+        entry.modified < ctx.leftoverBefore)
+      noteLeftover(ctx, patternLength, entry.name);
     if (!isDotName(entry.name) && !isTemporaryName(entry.name) &&
         !matchesIgnoreList(ctx.ignoreList, entry.name)) {
       FileNode* node = fresh ? nullptr : findNode(*tree, entry.name);

@@ -5,6 +5,9 @@
 #define FERRYWICK_CORE_SCANNER_H
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/cancel_flag.h"
 #include "core/file_node.h"
@@ -26,6 +29,10 @@ struct ScanContext {
   size_t rootLength = 0;
   // Folder levels entered below the root so far.
   size_t depth = 0;
+  // Where leftover temporary files of an interrupted run are listed (full paths), when given:
+  // those last written before leftoverBefore (FILETIME ticks).
+  std::vector<std::u16string>* leftovers = nullptr;
+  uint64_t leftoverBefore = 0;
   // Set by scanFolder when the folder it was asked to list exists but could not be listed
   // completely; the caller records it on the folder's node and clears it.
   bool listFailed = false;

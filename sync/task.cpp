@@ -1,6 +1,10 @@
 #include "sync/task.h"
 
+#include <chrono>
+
 #include "formats/save_check.h"
+#include "platform/file_time.h"
+#include "sync/file_ops.h"
 #include "formats/state_file.h"
 #include "sync/save_difference.h"
 #include "sync/sync_walk.h"
@@ -8,8 +12,31 @@
 namespace fw {
 namespace {
 
+// A temporary file last written this long before a comparison belongs to no running sync.
+constexpr uint64_t kLeftoverAge = 3600 * kTicksPerSecond;
+
+uint64_t nowTicks() {
+  auto since = std::chrono::system_clock::now().time_since_epoch();
+  return unixToFileTime(std::chrono::duration_cast<std::chrono::seconds>(since).count(), 0);
+}
+
+// Removes the leftover temporary files that the comparison met, and lists what went.
+void removeLeftovers(TaskState& s) {
+  s.removedLeftovers.clear();
+  for (const std::u16string& path : s.leftovers) {
+    discardTemporary(*s.fs, path.c_str());
+    uint32_t a;
+    if (s.fs->getAttributes(path.c_str(), &a) == FsStatus::NotFound)
+      s.removedLeftovers.push_back(path);
+  }
+  s.leftovers.clear();
+}
+
 Rc compare(TaskState& s) {
+  s.leftovers.clear();
   CompareContext ctx;
+  ctx.leftovers = &s.leftovers;
+  ctx.leftoverBefore = nowTicks() - kLeftoverAge;
   ctx.fs = s.fs;
   ctx.pool = &s.pool;
   ctx.ignoreList = s.settings.ignore.c_str();
@@ -59,10 +86,14 @@ Rc runTask(TaskId id, TaskState& s) {
       s.failures.clear();
       if (s.kind[0] == SideKind::SavedState || s.kind[1] != SideKind::FileSystem)
         return Rc::BadRequest;
-      return syncAll(fs, s.currentInput(0),
-                     s.inputs[1][static_cast<int>(SideKind::FileSystem)], s.firstRoot,
-                     s.settings.flagsSrc, s.settings.flagsTrg, s.okStats, s.failedStats,
-                     &s.cancelRequested, &s.failures);
+    {
+      Rc rc = syncAll(fs, s.currentInput(0),
+                      s.inputs[1][static_cast<int>(SideKind::FileSystem)], s.firstRoot,
+                      s.settings.flagsSrc, s.settings.flagsTrg, s.okStats, s.failedStats,
+                      &s.cancelRequested, &s.failures);
+      if (rc == Rc::Ok && !isCancelled(&s.cancelRequested)) removeLeftovers(s);
+      return rc;
+    }
     case TaskId::Compare:
       return compare(s);
   }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/cancel_flag.h"
 #include "core/comparison.h"
@@ -55,6 +56,10 @@ struct TaskState {
   // could not handle, and why a save was refused or failed (the entry and the reason).
   FailureLog failures;
   EntryFailure saveProblem;
+  // Leftover temporary files of an interrupted run that the last comparison met (written more
+  // than an hour before it), and those a sync removed.
+  std::vector<std::u16string> leftovers;
+  std::vector<std::u16string> removedLeftovers;
 
   const SideInput& currentInput(int side) const {
     return inputs[side][static_cast<int>(kind[side])];
@@ -68,7 +73,8 @@ struct TaskState {
 //     of kind FileSystem only (BadRequest otherwise: a saved side has no file data);
 //   Sync: syncAll, refused with BadRequest unless the target is of kind FileSystem and the
 //     source is not a SavedState;
-//   Compare: compareSides of both sides' current inputs into firstRoot;
+//   Compare: compareSides of both sides' current inputs into firstRoot, listing leftovers;
+//   a Sync that has run removes those leftovers (removedLeftovers);
 //   any other id: nothing, Ok.
 // SaveDifference and Sync start with both statistics at zero and failures empty. A save is
 // refused with BadRequest before it writes anything when its side cannot be saved whole
