@@ -19,13 +19,16 @@ bool isValidStoredName(const char16_t* name, size_t units) {
 
 // --- Writing -----------------------------------------------------------------------------
 
-Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path) {
+Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path,
+                 std::u16string* failedEntry) {
+  if (failedEntry) failedEntry->clear();
   std::unique_ptr<CompressedWriter> writer;
   Rc rc = CompressedWriter::create(fs, FileKind::StateFile, path, side, kNoSplit, &writer);
   if (rc != Rc::Ok) return rc;
-  rc = writeTreeSection(*writer, roots);
+  rc = writeTreeSection(*writer, roots, failedEntry);
   if (rc == Rc::Ok) rc = writer->closeVolume(true);
-  return rc;  // the destructor closes a volume left open by a failure
+  if (rc == Rc::Ok) rc = writer->commit();
+  return rc;  // the destructor removes what a failure left
 }
 
 Rc rootNames(CompressedWriter& writer, FileNode* roots) {
@@ -36,14 +39,40 @@ Rc rootNames(CompressedWriter& writer, FileNode* roots) {
   return writer.writeName(u"");
 }
 
-Rc writeTreeSection(CompressedWriter& writer, FileNode* roots) {
+namespace {
+
+// A failure that the record of an entry caused rather than the output or memory.
+bool causedByRecord(Rc rc) { return rc == Rc::BadRequest || rc == Rc::Failed; }
+
+void noteFailedEntry(std::u16string* failedEntry, const char16_t* root, const std::u16string& below) {
+  if (!failedEntry) return;
+  try {
+    *failedEntry = root ? root : u"";
+    if (!below.empty()) {
+      *failedEntry += kPathSeparator;
+      *failedEntry += below;
+    }
+  } catch (const std::bad_alloc&) {
+    failedEntry->clear();
+  }
+}
+
+}  // namespace
+
+Rc writeTreeSection(CompressedWriter& writer, FileNode* roots, std::u16string* failedEntry) {
   if (!roots || writer.path().empty()) return Rc::BadRequest;
   Rc rc = writer.openVolume();
   if (rc == Rc::Ok) rc = writer.beginStream();
-  if (rc == Rc::Ok) rc = rootNames(writer, roots);
-  uint32_t absent = writer.side() == 0 ? OnlyInTarget : OnlyInSource;
   for (FileNode* root = roots; root && rc == Rc::Ok; root = root->link[1]) {
-    rc = writeTree(writer, root->children, absent);
+    rc = writer.writeName(root->name && root->name[0] ? root->name : u" ");
+    if (causedByRecord(rc)) noteFailedEntry(failedEntry, root->name, {});
+  }
+  if (rc == Rc::Ok) rc = writer.writeName(u"");
+  uint32_t absent = writer.side() == 0 ? OnlyInTarget : OnlyInSource;
+  std::u16string below;
+  for (FileNode* root = roots; root && rc == Rc::Ok; root = root->link[1]) {
+    rc = writeTree(writer, root->children, absent, failedEntry ? &below : nullptr);
+    if (causedByRecord(rc) && !below.empty()) noteFailedEntry(failedEntry, root->name, below);
     if (rc == Rc::Ok) rc = writer.writeU8(0);
   }
   if (rc == Rc::Ok) rc = writer.finishStream();
@@ -79,7 +108,8 @@ Rc writeRecord(CompressedWriter& w, const FileNode* n, int side, bool folder) {
 
 }  // namespace
 
-Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag) {
+Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag,
+             std::u16string* failedEntry) {
   // An explicit stack instead of recursion: a subtree to walk in order, a node to write, or
   // the 0 byte that ends a folder. Pushed in reverse of the order they are done in.
   enum Step : uint8_t { Walk, Write, EndFolder };
@@ -90,6 +120,18 @@ Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag) {
   std::vector<Item> stack;
   int side = writer.side();
   size_t depth = 1;  // the level being written
+  // The path of n below the tree: the folders still open on the stack, then n.
+  auto note = [&](Rc rc, const FileNode* n) {
+    if (!failedEntry || !causedByRecord(rc)) return rc;
+    failedEntry->clear();
+    for (const Item& open : stack) {
+      if (open.step != EndFolder) continue;
+      *failedEntry += open.node->name;
+      *failedEntry += kPathSeparator;
+    }
+    *failedEntry += n->name;
+    return rc;
+  };
   try {
     stack.reserve(256);
     if (tree) stack.push_back({tree, Walk});
@@ -104,9 +146,9 @@ Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag) {
       } else if (item.step == Write) {
         bool folder = folderOn(n, side);
         Rc rc = writeRecord(writer, n, side, folder);
-        if (rc != Rc::Ok) return rc;
+        if (rc != Rc::Ok) return note(rc, n);
         if (folder) {
-          if (++depth > kMaxTreeDepth) return Rc::BadRequest;
+          if (++depth > kMaxTreeDepth) return note(Rc::BadRequest, n);
           stack.push_back({n, EndFolder});
           if (n->children) stack.push_back({n->children, Walk});
         }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "core/cancel_flag.h"
 #include "core/comparison.h"
@@ -47,16 +48,26 @@ bool isValidStoredName(const char16_t* name, size_t units);
 // --- Writing -----------------------------------------------------------------------------
 
 // Saves the tree below the chain of roots (linked by link[1]) for side 0 or 1 as a state file.
-// A failure leaves a partial file with volumeFlags 0.
-Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path);
+// The file is written under a temporary name and replaces a file at path only when complete
+// (CompressedWriter::commit); after a failure the file at path is as it was. failedEntry: as
+// for writeTreeSection.
+Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path,
+                 std::u16string* failedEntry = nullptr);
 // The roots' names (" " for an empty one) and the terminating empty string.
 Rc rootNames(CompressedWriter& writer, FileNode* roots);
 // Opens the writer's first volume and writes the whole tree section of the writer's side as
-// one stream, finished, with treeEnd recorded. Without roots: BadRequest.
-Rc writeTreeSection(CompressedWriter& writer, FileNode* roots);
+// one stream, finished, with treeEnd recorded. Without roots: BadRequest. failedEntry, when
+// given, receives the path of an entry whose record cannot be written (a name over 259 units
+// or that does not convert, a folder too deep): its root node's name, the separator and the
+// names below it; or the root's name alone when that is the one that cannot be stored.
+Rc writeTreeSection(CompressedWriter& writer, FileNode* roots,
+                    std::u16string* failedEntry = nullptr);
 // The records of one sibling tree in order, leaving out entries flagged absentFlag and what
-// is below them. Folders nested deeper than kMaxTreeDepth levels: BadRequest.
-Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag);
+// is below them. Folders nested deeper than kMaxTreeDepth levels: BadRequest. On a failure
+// caused by an entry, failedEntry (when given) receives its path below the tree, names joined
+// by the separator.
+Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag,
+             std::u16string* failedEntry = nullptr);
 
 // The rootIndex and relativePath of a DataEntry; the contents follow with writeBytes.
 Rc writeDataEntry(CompressedWriter& writer, uint32_t rootIndex, const char16_t* relativePath,

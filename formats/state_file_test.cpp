@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "core/compare_fixture.h"
@@ -102,22 +103,62 @@ TEST(StateWriterTest, SavesOnlyTheChosenSideAndNamesEmptyRootsWithASpace) {
   EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"R"}));
 }
 
-TEST(StateWriterTest, FailuresLeaveAPartialFileWithoutFlags) {
+// The names in a folder, sorted.
+std::set<std::u16string> namesIn(const std::u16string& folder) {
+  std::set<std::u16string> names;
+  std::u16string pattern = folder + kPathSeparator + u"*";
+  FindHandle h;
+  FindEntry e;
+  if (systemFs().findFirst(pattern.c_str(), &h, &e) != FsStatus::Ok) return names;
+  do {
+    std::u16string name = e.name;
+    if (name != u"." && name != u"..") names.insert(name);
+  } while (systemFs().findNext(h, &e) == FsStatus::Ok);
+  systemFs().findClose(h);
+  return names;
+}
+
+TEST(StateWriterTest, AFailedSaveKeepsTheOldFileAndNamesTheEntry) {
   TempDir dir;
   NodePool pool;
   FileNode* root = makeRoot(pool, u"R");
-  std::u16string longName(260, u'x');
-  addNode(pool, &root->children, longName.c_str(), OnlyInSource, SideInfo{1, 1, 0});
+  FileNode* sub = addNode(pool, &root->children, u"sub", Folder | OnlyInSource);
   std::u16string path = dir.at("s.fws");
-  EXPECT_RC(Rc::BadRequest, saveSideState(systemFs(), root, 0, path.c_str()));
-  EXPECT_EQ(readFile(path)[14], 0);
-  EXPECT_RC(Rc::BadRequest, saveSideState(systemFs(), nullptr, 0, path.c_str()));
+  ASSERT_RC_OK(saveSideState(systemFs(), root, 0, path.c_str()));
+  const std::string old = readFile(path);
+
+  std::u16string longName(260, u'x');
+  addNode(pool, &sub->children, longName.c_str(), OnlyInSource, SideInfo{1, 1, 0});
+  std::u16string entry;
+  EXPECT_RC(Rc::BadRequest, saveSideState(systemFs(), root, 0, path.c_str(), &entry));
+  EXPECT_EQ(entry, std::u16string(u"R") + kPathSeparator + u"sub" + kPathSeparator + longName);
+  EXPECT_EQ(readFile(path), old);
+  EXPECT_RC(Rc::BadRequest, saveSideState(systemFs(), nullptr, 0, path.c_str(), &entry));
+  EXPECT_EQ(entry, u"");
+
+  // Failures of the output name no entry and leave the old file too.
+  sub->children = nullptr;
   FaultFs fs(systemFs());
   fs.failNth(FsOp::Write, 1, FsStatus::DiskFull);
-  root->children = nullptr;
-  EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str()));
+  EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str(), &entry));
+  EXPECT_EQ(entry, u"");
   fs.failNth(FsOp::Create, 1, FsStatus::AccessDenied);
   EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str()));
+  fs.failNth(FsOp::Rename, 2, FsStatus::AccessDenied);  // the new file into place
+  EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str()));
+  fs.failNth(FsOp::Rename, 1, FsStatus::AccessDenied);  // the old file aside
+  EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str()));
+  EXPECT_EQ(readFile(path), old);
+  EXPECT_EQ(namesIn(dir.path()), std::set<std::u16string>{u"s.fws"});
+
+  // A read-only file is not replaced; a save in its place succeeds once it is writable.
+  ASSERT_EQ(systemFs().setAttributes(path.c_str(), attr::ReadOnly), FsStatus::Ok);
+  EXPECT_RC(Rc::CannotWrite, saveSideState(systemFs(), root, 1, path.c_str()));
+  ASSERT_EQ(systemFs().setAttributes(path.c_str(), attr::Normal), FsStatus::Ok);
+  EXPECT_EQ(readFile(path), old);
+  ASSERT_RC_OK(saveSideState(systemFs(), root, 1, path.c_str()));
+  EXPECT_NE(readFile(path), old);
+  EXPECT_EQ(namesIn(dir.path()), std::set<std::u16string>{u"s.fws"});
 }
 
 // What a comparison decided about each entry, for comparing two comparisons.
@@ -229,6 +270,7 @@ TEST_F(SavedSideTest, DifferenceFileLoadsAsASideAndOtherFilesDoNot) {
   ASSERT_RC_OK(w->writeBytes("d", 1));
   ASSERT_RC_OK(w->finishStream());
   ASSERT_RC_OK(w->closeVolume(true));
+  ASSERT_RC_OK(w->commit());
   w.reset();
   ASSERT_RC_OK(readStringList(*fs_, &source.roots, source.savedFile.c_str(),
                               FileKind::DifferenceFile));
@@ -394,6 +436,7 @@ TEST(DataEntryTest, PathsMustStayBelowTheirRoot) {
     ASSERT_RC_OK(writeDataEntry(*w, 0, r16.c_str(), r16.size()));
     ASSERT_RC_OK(w->finishStream());
     ASSERT_RC_OK(w->closeVolume(true));
+    ASSERT_RC_OK(w->commit());
     w.reset();
     std::unique_ptr<CompressedReader> r;
     ASSERT_RC_OK(CompressedReader::create(systemFs(), &r));

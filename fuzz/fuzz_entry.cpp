@@ -180,6 +180,18 @@ FsStatus MemoryFs::getAttributes(const char16_t* p, uint32_t* a) {
   return FsStatus::Ok;
 }
 
+FsStatus MemoryFs::rename(const char16_t* from, const char16_t* to, bool replace) {
+  if (!isMemory(from) && !isMemory(to)) return base_.rename(from, to, replace);
+  if (!isMemory(from) || !isMemory(to)) return FsStatus::Unsupported;
+  auto source = files.find(from);
+  if (source == files.end()) return FsStatus::NotFound;
+  if (!replace && files.count(to)) return FsStatus::Exists;
+  std::string data = std::move(source->second);
+  files.erase(source);
+  files[to] = std::move(data);
+  return FsStatus::Ok;
+}
+
 // --- Seeds -------------------------------------------------------------------------------
 
 namespace {
@@ -213,6 +225,7 @@ std::string written(MemoryFs& fs, FileKind kind, const std::string& tree,
     w->finishStream();
   }
   w->closeVolume(true);
+  w->commit();
   w.reset();
   return fs.files[path];
 }

@@ -37,6 +37,8 @@ struct WalkContext {
   // Files that a difference's data pass has tallied already, sorted by address; the folder
   // pass that follows it leaves them out of its own tallies. None in any other run.
   const std::vector<const FileNode*>* tallied = nullptr;
+  // Where a difference save's data pass names the source entry that ended it; none elsewhere.
+  std::u16string* failedEntry = nullptr;
 };
 
 enum class PairMode : int {
@@ -58,7 +60,7 @@ Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* f
 Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideInput& target,
             FileNode* firstRoot, CompressedWriter* writer, uint32_t toSourceMask,
             SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-            PairMode mode);
+            PairMode mode, std::u16string* failedEntry = nullptr);
 
 // Applies the actions of one sibling tree. sourceLength and targetLength say where the parent
 // folder's path ends in ctx.sourcePath and ctx.targetPath. Failed operations are tallied and

@@ -21,13 +21,14 @@ Rc compare(TaskState& s) {
 
 Rc runTask(TaskId id, TaskState& s) {
   s.cancelRequested.store(0, std::memory_order_relaxed);
+  s.failedEntry.clear();
   if (!s.fs) return Rc::BadRequest;
   Fs& fs = *s.fs;
   switch (id) {
     case TaskId::SaveSourceState:
     case TaskId::SaveTargetState:
       return saveSideState(fs, s.firstRoot, id == TaskId::SaveSourceState ? 0 : 1,
-                           s.saveFileName.c_str());
+                           s.saveFileName.c_str(), &s.failedEntry);
     case TaskId::SaveDifference: {
       s.okStats.reset();
       s.failedStats.reset();
@@ -36,7 +37,7 @@ Rc runTask(TaskId id, TaskState& s) {
       int32_t splitLimit = s.settings.split ? static_cast<int32_t>(s.settings.splitSize) : kNoSplit;
       return saveDifference(fs, s.currentInput(0), s.currentInput(1), s.firstRoot,
                             s.saveFileName.c_str(), splitLimit, s.settings.flagsSrc, s.okStats,
-                            s.failedStats, &s.cancelRequested);
+                            s.failedStats, &s.cancelRequested, &s.failedEntry);
     }
     case TaskId::Sync:
       s.okStats.reset();

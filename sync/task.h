@@ -51,6 +51,9 @@ struct TaskState {
   SyncStats failedStats;
   CancelFlag cancelRequested{0};
   std::u16string saveFileName;  // chosen in a save dialog
+  // After a failed save: the path of the source entry that caused it, or empty when the cause
+  // was not an entry (the output file, memory).
+  std::u16string failedEntry;
 
   const SideInput& currentInput(int side) const {
     return inputs[side][static_cast<int>(kind[side])];
