@@ -140,6 +140,21 @@ check "B equals A byte for byte" same_tree "$work/A" "$work/B"
 fw compare --mirror "$(p "$work/A")" "$(p "$work/B")"
 check "nothing left after the round trip" is "$rc" 0
 
+# A saved side with fewer roots than the other side has rows: the rows past it are empty there.
+mkdir -p "$work/T2"; printf 'x' >"$work/T2/only.txt"
+for saved in d.fwd b.fws; do
+  fw compare --json --source "$(p "$work/$saved")" --target "$(p "$work/B")" --target "$(p "$work/T2")"
+  check "rows past the roots of $saved" is "$rc" 1
+  check "the second row of $saved is the target's" is "$(json_get "$work/out" '[e["path"] for e in j[:-1] if e["row"] == 1]')" "['only.txt']"
+done
+
+# Saving over a longer set leaves no volume of it behind.
+fw save-diff --mirror --split 1 -o "$(p "$work/d.fwd")" "$(p "$work/A")" "$(p "$work/B")"
+check "save-diff over a set" is "$rc" 0
+check "no old volume left" test ! -e "$work/d.001.fwd" -a ! -e "$work/d.002.fwd"
+fw verify "$(p "$work/d.fwd")";         check "verify the new set" is "$rc" 0
+check "no temporary file left" is "$(ls "$work" | grep -c fwtmp)" 0
+
 # Files that are no file of ours.
 printf 'not a file of ours' >"$work/junk.fws"
 fw roots "$(p "$work/junk.fws")";        check "roots of junk" is "$rc" 2

@@ -1,6 +1,8 @@
 #include "formats/state_file.h"
 
 #include <new>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/ignore_list.h"
@@ -192,6 +194,17 @@ struct Level {
   bool skip;
 };
 
+// The names this side's records gave one folder level so far, exactly as spelt (two names
+// that differ only in letter case are both legal). The views point into the pool.
+struct NameHash {
+  size_t operator()(std::u16string_view name) const {
+    uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a over the units
+    for (char16_t c : name) h = (h ^ c) * 0x100000001b3ull;
+    return static_cast<size_t>(h);
+  }
+};
+using SeenNames = std::unordered_set<std::u16string_view, NameHash>;
+
 Rc addEntry(TreeReadContext& ctx, FileNode** tree, int side, const TreeRecord& rec,
             size_t units, FileNode** added) {
   FileNode* node;
@@ -219,12 +232,39 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
   CompressedReader& r = *ctx.reader;
   if (!r.inflating() || (!skip && (!tree || !ctx.pool))) return Rc::BadRequest;
   std::vector<Level> levels;
+  // seen[i]: the names of levels[i] (not kept in skip mode, which allocates nothing). A name
+  // that comes twice is refused: no writer makes it, and every copy would cost a node.
+  std::vector<SeenNames> seen;
   try {
     levels.reserve(kMaxTreeDepth + 1);
+    seen.resize(skip ? 0 : kMaxTreeDepth + 1);
   } catch (const std::bad_alloc&) {
     return Rc::OutOfMemory;
   }
   levels.push_back({skip ? nullptr : tree, !skip && *tree != nullptr, skip});
+  if (!skip) seen[0].clear();
+  // Enters the folder of node (null: an ignored folder, skipped) one level down.
+  auto enter = [&](const Level& level) {
+    if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
+    levels.push_back(level);
+    if (!level.skip) seen[levels.size() - 1].clear();
+    return Rc::Ok;
+  };
+  // Records name for the current level; Failed when it is there already.
+  auto firstTime = [&](const char16_t* name, size_t units) {
+    try {
+      return seen[levels.size() - 1].emplace(name, units).second ? Rc::Ok : Rc::Failed;
+    } catch (const std::bad_alloc&) {
+      return Rc::OutOfMemory;
+    }
+  };
+  // A copy of this record's name in the pool, where no node of this side keeps its spelling.
+  auto keepName = [&](const TreeRecord& rec, size_t units, const char16_t** kept) {
+    char16_t* copy;
+    Rc rc = ctx.pool->allocateName(rec.name, units, &copy);
+    *kept = copy;
+    return rc;
+  };
   while (!levels.empty()) {
     if (isCancelled(ctx.cancel)) return Rc::Ok;
     Level level = levels.back();
@@ -254,28 +294,35 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
       r.work[units] = 0;
     }
     r.consume();
-    if (level.skip || matchesIgnoreList(ctx.ignoreList, rec.name)) {
-      if (folder) {
-        if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
-        levels.push_back({nullptr, false, true});
-      }
+    if (level.skip) {
+      if (folder && (rc = enter({nullptr, false, true})) != Rc::Ok) return rc;
+      continue;
+    }
+    if (matchesIgnoreList(ctx.ignoreList, rec.name)) {
+      const char16_t* kept;
+      if ((rc = keepName(rec, units, &kept)) != Rc::Ok || (rc = firstTime(kept, units)) != Rc::Ok)
+        return rc;
+      if (folder && (rc = enter({nullptr, false, true})) != Rc::Ok) return rc;
       continue;
     }
     FileNode* node = level.hadEntries ? findNode(*level.tree, rec.name) : nullptr;
     if (!node) {
       rc = addEntry(ctx, level.tree, side, rec, units, &node);
+      if (rc == Rc::Ok) rc = firstTime(node->name, units);
       if (rc != Rc::Ok) return rc;
-      if (folder) {
-        if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
-        levels.push_back({&node->children, false, false});
-      }
+      if (folder && (rc = enter({&node->children, false, false})) != Rc::Ok) return rc;
       continue;
     }
+    // The node may carry the other side's spelling of the name.
+    const char16_t* spelt = node->name;
+    if (std::u16string_view(spelt) != std::u16string_view(rec.name, units) &&
+        (rc = keepName(rec, units, &spelt)) != Rc::Ok)
+      return rc;
+    if ((rc = firstTime(spelt, units)) != Rc::Ok) return rc;
     node->flags &= kKeptOnMerge;
     if (folder) {
       node->side[side].attributes = rec.attributes;
-      if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
-      levels.push_back({&node->children, node->children != nullptr, false});
+      if ((rc = enter({&node->children, node->children != nullptr, false})) != Rc::Ok) return rc;
     } else {
       classifyEntry(node, side, rec.name, rec.modified, rec.size, rec.attributes);
     }
@@ -283,7 +330,7 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
   return Rc::Ok;
 }
 
-Rc openSavedTrees(CompressedReader& reader, const char16_t* path) {
+Rc openSavedTrees(CompressedReader& reader, const char16_t* path, size_t* roots) {
   Rc rc = reader.openReader(FileKind::StateFile, path);
   if (rc == Rc::Ok) rc = reader.startInflate(0);
   if (rc != Rc::Ok) {
@@ -291,7 +338,7 @@ Rc openSavedTrees(CompressedReader& reader, const char16_t* path) {
     rc = reader.openReader(FileKind::DifferenceFile, path);
     if (rc == Rc::Ok) rc = reader.startInflate(0);
   }
-  if (rc == Rc::Ok) rc = reader.skipStringList();
+  if (rc == Rc::Ok) rc = reader.skipStringList(roots);
   if (rc != Rc::Ok) reader.endInflate();
   return rc;
 }
@@ -344,12 +391,18 @@ Rc SavedSideReader::open(const char16_t* path) {
     if (rc != Rc::Ok) return rc;
   }
   read_.reader = reader_.get();
-  return openSavedTrees(*reader_, path);
+  treesLeft_ = 0;
+  return openSavedTrees(*reader_, path, &treesLeft_);
 }
 
 Rc SavedSideReader::readNextTree(FileNode** tree, int side, bool skip) {
   if (!reader_) return Rc::BadRequest;
-  return readTree(read_, tree, side, skip);
+  if (treesLeft_ == 0) return Rc::Ok;  // a row past the saved roots: nothing on this side
+  Rc rc = readTree(read_, tree, side, skip);
+  if (rc != Rc::Ok || isCancelled(read_.cancel)) return rc;
+  // Nothing read from the file counts before its stream proved whole.
+  if (--treesLeft_ == 0) rc = reader_->requireStreamEnd(true);
+  return rc;
 }
 
 void SavedSideReader::close() {

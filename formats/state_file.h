@@ -88,13 +88,16 @@ struct TreeReadContext {
 // had entries (from the other side) names are looked up without regard to case; a record
 // found there is merged as the folder scanner merges (flags cleared to kKeptOnMerge, files
 // classified), a new one is created as this side only. Failed: a bad name (see
-// isValidStoredName, or longer than 259 units), a tree deeper than kMaxTreeDepth, data that
-// end early; OutOfMemory/BadRequest from the pool.
+// isValidStoredName, or longer than 259 units), a name that comes twice in one folder (exactly
+// the same units; names that differ in letter case only are both taken), a tree deeper than
+// kMaxTreeDepth, data that end early; OutOfMemory/BadRequest from the pool. In skip mode only
+// the framing is checked.
 Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip);
 
 // Opens path as a state file, else as a difference file (whose result then counts), starts
 // inflating and reads past the root names, so that the reader stands before the first tree.
-Rc openSavedTrees(CompressedReader& reader, const char16_t* path);
+// roots, when given, receives the number of root names.
+Rc openSavedTrees(CompressedReader& reader, const char16_t* path, size_t* roots = nullptr);
 
 // Reads the rootIndex and relativePath of the next DataEntry of a data section (after
 // findDataSection). The path is converted into path (capacity units, terminator included)
@@ -105,6 +108,9 @@ Rc readDataEntry(CompressedReader& reader, uint32_t* rootIndex, char16_t* path,
                  size_t capacity, size_t* units, bool* end);
 
 // A saved side of a comparison: the state-then-difference reader behind CompareContext::saved.
+// Rows past the file's last root read as empty. Once the last root's tree is read, the
+// tree section's stream must end there, complete and with its checksum (requireStreamEnd), or
+// that read fails: a comparison never returns what a damaged file seemed to say.
 class SavedSideReader : public SavedTreeSource {
  public:
   SavedSideReader() = default;
@@ -120,6 +126,7 @@ class SavedSideReader : public SavedTreeSource {
   Fs* fs_ = nullptr;
   TreeReadContext read_;
   std::unique_ptr<CompressedReader> reader_;
+  size_t treesLeft_ = 0;  // roots whose trees are still to be read
 };
 
 // Two saved-side readers wired into a comparison context: construct after filling ctx's fs,

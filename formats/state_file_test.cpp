@@ -418,6 +418,110 @@ TEST_F(SavedSideTest, TruncatedTreesAndTooDeepNestingFail) {
   EXPECT_RC(Rc::Failed, compareWithSaved(&ignored, &target_));
 }
 
+TEST_F(SavedSideTest, ANameTwiceInOneFolderIsRefusedButCaseTwinsAreNot) {
+  std::u16string path = src_.at("../fwtest-twice.fws");
+  saved_.push_back(path);
+  std::string z(1, '\0');
+  std::string a = fileRecord("a", 5, 1, 0), b = fileRecord("b", 5, 1, 0);
+  target_.roots = {trg_.path()};
+  source_.roots = {src_.path()};
+  std::string twice[] = {
+      a + a + z,
+      a + b + a + z,                                     // not next to each other
+      folderRecord("d", 0) + a + a + z + z,              // below a folder
+      folderRecord("d", 0) + z + folderRecord("d", 0) + z + z,
+      fileRecord("thumbs.db", 5, 1, 0) + fileRecord("thumbs.db", 6, 1, 0) + z,  // ignored
+      fileRecord("same", 5, 3, 0) + fileRecord("same", 5, 3, 0) + z,  // merged with the folder's
+  };
+  for (const std::string& records : twice) {
+    SideInput saved = rawState(path, records);
+    EXPECT_EQ(compareWithSaved(&saved, &target_), Rc::Failed);
+    EXPECT_EQ(roots_, nullptr);
+    EXPECT_EQ(compareWithSaved(&source_, &saved), Rc::Failed);
+  }
+  // A name once per folder, in several folders, and names that differ in letter case only
+  // (also against the folder's "same") are what real trees hold.
+  std::string fine[] = {
+      folderRecord("d", 0) + a + z + a + folderRecord("e", 0) + a + z + z,
+      fileRecord("xt_MARK.h", 5, 1, 0) + fileRecord("xt_mark.h", 6, 2, 0) + z,
+      fileRecord("same", 5, 3, 0) + fileRecord("SAME", 5, 3, 0) + z,
+  };
+  for (const std::string& records : fine) {
+    SideInput saved = rawState(path, records);
+    EXPECT_RC(Rc::Ok, compareWithSaved(&saved, &target_));
+    EXPECT_RC(Rc::Ok, compareWithSaved(&source_, &saved));
+  }
+  // A small file of one record copied many times ends at the second copy.
+  std::string many;
+  for (int i = 0; i < 200000; ++i) many += a;
+  SideInput saved = rawState(path, many + z);
+  EXPECT_EQ(compareWithSaved(&saved, &target_), Rc::Failed);
+}
+
+TEST_F(SavedSideTest, AStreamThatDoesNotEndWholeWhereItsHeaderSaysIsRefused) {
+  std::u16string path = src_.at("../fwtest-damaged.fws");
+  saved_.push_back(path);
+  std::string z(1, '\0');
+  source_.roots = {src_.path()};
+  for (FileKind kind : {FileKind::StateFile, FileKind::DifferenceFile}) {
+    std::string content = "R" + z + z + fileRecord("f", 5, 1, 0) + z;
+    ASSERT_RC_OK(writeRawFile(systemFs(), kind, path, content));
+    if (kind == FileKind::DifferenceFile) {  // writeRawFile writes no data section
+      std::unique_ptr<CompressedWriter> w;
+      ASSERT_RC_OK(CompressedWriter::create(systemFs(), kind, path.c_str(), 0, kNoSplit, &w));
+      ASSERT_RC_OK(w->openVolume());
+      ASSERT_RC_OK(w->beginStream());
+      ASSERT_RC_OK(w->writeBytes(content.data(), content.size()));
+      ASSERT_RC_OK(w->finishStream());
+      ASSERT_RC_OK(w->recordTreeEnd());
+      ASSERT_RC_OK(w->beginStream());
+      ASSERT_RC_OK(w->finishStream());
+      ASSERT_RC_OK(w->commit());
+    }
+    const std::string good = readFile(path);
+    SideInput saved{{u"R"}, path};
+    ASSERT_RC_OK(compareWithSaved(&source_, &saved));
+    uint32_t treeEnd = getU32(reinterpret_cast<const uint8_t*>(good.data()) + 15);
+
+    std::string flipped = good;
+    flipped[treeEnd - 1] ^= 0x01;  // in the checksum after the last root
+    std::string cut = good.substr(0, treeEnd - 2) + good.substr(treeEnd);
+    std::string unflagged = good;
+    unflagged[14] = 0;  // as a save that failed left its file
+    std::string moved = good;
+    moved[15] = static_cast<char>(moved[15] - 1);  // treeEnd one byte early
+    for (const std::string& bytes : {flipped, cut, unflagged, moved}) {
+      writeFile(path, bytes);
+      EXPECT_EQ(compareWithSaved(&source_, &saved), Rc::Failed) << static_cast<int>(kind);
+      EXPECT_EQ(roots_, nullptr);
+    }
+  }
+}
+
+TEST_F(SavedSideTest, RowsPastTheSavedRootsAreEmptyOnThatSide) {
+  std::string z(1, '\0');
+  for (FileKind kind : {FileKind::StateFile, FileKind::DifferenceFile}) {
+    std::u16string path = src_.at(std::string("../fwtest-rows") + toUtf8(fileExtension(kind)));
+    saved_.push_back(path);
+    ASSERT_RC_OK(writeRawFile(systemFs(), kind, path, "R" + z + z + fileRecord("f", 5, 1, 0) + z));
+    // The shorter side padded with empty rows, as the main window and the CLI pad it.
+    SideInput saved{{u"R", u""}, path};
+    target_.roots = {trg_.path(), trg_.path()};
+    ASSERT_RC_OK(compareWithSaved(&saved, &target_));
+    ASSERT_NE(roots_->link[1], nullptr);
+    EXPECT_NE(node("f"), nullptr);
+    EXPECT_EQ(node("f", roots_->link[1]), nullptr);
+    ASSERT_NE(node("same", roots_->link[1]), nullptr);
+    EXPECT_EQ(node("same", roots_->link[1])->flags & kCategoryBits,
+              static_cast<uint32_t>(OnlyInTarget));
+    source_.roots = {src_.path(), src_.path()};
+    ASSERT_RC_OK(compareWithSaved(&source_, &saved));
+    ASSERT_NE(node("same", roots_->link[1]), nullptr);
+    EXPECT_EQ(node("same", roots_->link[1])->flags & kCategoryBits,
+              static_cast<uint32_t>(OnlyInSource));
+  }
+}
+
 TEST(DataEntryTest, PathsMustStayBelowTheirRoot) {
   TempDir dir;
   std::u16string path = dir.at("d.fwd");

@@ -10,6 +10,7 @@
 
 #include "core/compare_fixture.h"
 #include "formats/compressed_writer.h"
+#include "formats/difference_check.h"
 #include "formats/state_file.h"
 #include "platform/testing/fault_fs.h"
 #include "sync/apply_difference.h"
@@ -439,6 +440,60 @@ TEST_F(DifferenceTest, HostileOrDamagedDataSectionsWriteNothingOutsideTheTarget)
   ASSERT_RC_OK(apply());
   EXPECT_EQ(readFile(parent.at("target/dir/a.txt")), "abc");
   EXPECT_EQ(modifiedOf(parent.at("target/dir/a.txt")), kT);
+}
+
+TEST_F(DifferenceTest, ADataStreamThatIsNotWholeChangesNothing) {
+  writeAt(src_.at("dir/a.txt"), "the new contents", kT);
+  writeAt(trg_.at("dir/a.txt"), "old", kT - kHour);
+  writeAt(src_.at("b.txt"), "b", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  const std::string good = readFile(diff_);
+  const auto before = contentsOf(trg_.path());
+  std::string flipped = good;
+  flipped.back() ^= 0x01;  // the data section's checksum, read after every file
+  std::string cut = good.substr(0, good.size() - 1);
+  std::string longer = good + "x";
+  std::string unmarked = good;
+  unmarked[14] &= ~kLastVolume;
+  for (const std::string& bytes : {flipped, cut, longer, unmarked}) {
+    writeFile(diff_, bytes);
+    EXPECT_EQ(apply(), Rc::Failed);
+    EXPECT_EQ(contentsOf(trg_.path()), before);
+    DifferenceCheck check;
+    EXPECT_EQ(verifyDifference(systemFs(), diff_.c_str(), &check), Rc::Failed);
+  }
+  writeFile(diff_, good);
+  ASSERT_RC_OK(apply());
+  EXPECT_EQ(readFile(trg_.at("dir/a.txt")), "the new contents");
+}
+
+TEST_F(DifferenceTest, AFileNamedTwiceInTheDataSectionIsRefused) {
+  writeAt(src_.at("empty"), "", kT);
+  writeAt(src_.at("dir/a.txt"), "abc", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  // The source's tree section, with a data section that repeats one entry.
+  auto record = [](const std::string& name, uint64_t modified, uint64_t size) {
+    std::string r = name + std::string(1, '\0');
+    for (uint64_t v : {modified, size})
+      for (int i = 0; i < 8; ++i) r += static_cast<char>(v >> (8 * i));
+    return r + std::string(1, '\0');
+  };
+  const std::string z(1, '\0');
+  std::string tree = "R" + z + z + record("dir", 0, 0) + record("a.txt", kT, 3) + z +
+                     record("empty", kT, 0) + z;
+  std::string data;
+  for (int i = 0; i < 1000; ++i) data += entry(0, "empty");
+  for (const std::string& repeated : {data, entry(0, "dir\\a.txt", "abc") +
+                                                entry(0, "dir\\a.txt", "abc")}) {
+    ASSERT_RC_OK(writeDifference(diff_, tree, repeated));
+    EXPECT_EQ(apply(), Rc::Failed);
+    EXPECT_LE(valueOf(ok_.addedFiles), 1u);
+    DifferenceCheck check;
+    EXPECT_EQ(verifyDifference(systemFs(), diff_.c_str(), &check), Rc::Failed);
+    EXPECT_NE(check.fault.find("comes twice"), std::string::npos) << check.fault;
+  }
 }
 
 TEST_F(DifferenceTest, NoMatchingCategoryGivesAnEmptyDataSection) {
