@@ -282,6 +282,17 @@ std::vector<Seed> makeSeeds() {
                     file("sub", t, 9, 0) + folder("a") + folder("deeper") + z + z +
                     file("B.TXT", t, 5, 0) + z;
   put("saved_side", "merge-kinds", std::string(1, '\1') + written(fs, FileKind::StateFile, odd));
+  // Files no writer makes: a name twice in a folder (and its case twin, which is legal), a
+  // stream whose checksum is wrong, a state left without its flags.
+  std::string twice = "R" + z + z + file("a", t, 1, 0) + file("A", t, 1, 0) + folder("d") +
+                      file("x", t, 2, 0) + file("x", t, 2, 0) + z + z;
+  put("saved_side", "name-twice", std::string(1, '\0') + written(fs, FileKind::StateFile, twice));
+  std::string flipped = state;
+  flipped.back() = static_cast<char>(flipped.back() ^ 1);
+  put("saved_side", "state-bad-checksum", std::string(1, '\1') + flipped);
+  std::string unflagged = state;
+  unflagged[14] = 0;
+  put("saved_side", "state-unflagged", std::string(1, '\0') + unflagged);
   return seeds;
 }
 
