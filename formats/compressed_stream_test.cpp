@@ -66,6 +66,18 @@ Rc readDataSection(const std::u16string& path, std::string* out) {
   if (rc == Rc::Ok) rc = r->openReader(FileKind::DifferenceFile, path.c_str());
   if (rc == Rc::Ok) rc = r->findDataSection();
   if (rc == Rc::Ok) rc = drain(*r, out);
+  if (rc == Rc::Ok) rc = r->requireStreamEnd(false);
+  return rc;
+}
+
+// The tree section's inflated bytes, checked to end where the header says.
+Rc readTreeSection(const std::u16string& path, std::string* out) {
+  std::unique_ptr<CompressedReader> r;
+  Rc rc = CompressedReader::create(sys(), &r);
+  if (rc == Rc::Ok) rc = r->openReader(FileKind::DifferenceFile, path.c_str());
+  if (rc == Rc::Ok) rc = r->startInflate(0);
+  if (rc == Rc::Ok) rc = drain(*r, out);
+  if (rc == Rc::Ok) rc = r->requireStreamEnd(true);
   return rc;
 }
 
@@ -455,6 +467,8 @@ TEST(DataSectionTest, FoundWhenTheTreeFillsItsVolumeExactly) {
   std::string got;
   ASSERT_RC_OK(readDataSection(dir.at("d.fwd"), &got));
   EXPECT_TRUE(got == data);
+  ASSERT_RC_OK(readTreeSection(dir.at("d.fwd"), &got));
+  EXPECT_TRUE(got == randomBytes(n, 21));
 }
 
 TEST(DataSectionTest, TreeEndOutsideItsVolumeOrMissingFails) {
