@@ -243,7 +243,7 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
   }
   levels.push_back({skip ? nullptr : tree, !skip && *tree != nullptr, skip});
   if (!skip) seen[0].clear();
-  // Enters the folder of node (null: an ignored folder, skipped) one level down.
+  // Descends into a folder record's entries, one level down, as level says.
   auto enter = [&](const Level& level) {
     if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
     levels.push_back(level);
