@@ -140,6 +140,33 @@ check "B equals A byte for byte" same_tree "$work/A" "$work/B"
 fw compare --mirror "$(p "$work/A")" "$(p "$work/B")"
 check "nothing left after the round trip" is "$rc" 0
 
+# A saved side with fewer roots than the other side has rows: the rows past it are empty there.
+mkdir -p "$work/T2"; printf 'x' >"$work/T2/only.txt"
+for saved in d.fwd b.fws; do
+  fw compare --json --source "$(p "$work/$saved")" --target "$(p "$work/B")" --target "$(p "$work/T2")"
+  check "rows past the roots of $saved" is "$rc" 1
+  check "the second row of $saved is the target's" is "$(json_get "$work/out" '[e["path"] for e in j[:-1] if e["row"] == 1]')" "['only.txt']"
+done
+
+# Saving over a longer set leaves no volume of it behind.
+fw save-diff --mirror --split 1 -o "$(p "$work/d.fwd")" "$(p "$work/A")" "$(p "$work/B")"
+check "save-diff over a set" is "$rc" 0
+check "no old volume left" test ! -e "$work/d.001.fwd" -a ! -e "$work/d.002.fwd"
+fw verify "$(p "$work/d.fwd")";         check "verify the new set" is "$rc" 0
+check "no temporary file left" is "$(ls "$work" | grep -c fwtmp)" 0
+
+# A save that an entry fails names the entry and leaves the old file as it was.
+if [ -z "$runner" ]; then  # a tree deeper than the formats allow: paths too long for Wine's Z:
+  deep="$work/deep"; for i in $(seq 1 515); do deep="$deep/d"; done
+  mkdir -p "$deep"; printf 'old' >"$work/deep.fws"
+  fw save-state -o "$work/deep.fws" "$work/deep"
+  check "a failing entry fails the save" is "$rc" 2
+  check "the failing entry is named" has "$work/err" "cannot save: .*/d/d/d could not be read completely"
+  check "the old state is kept" is "$(cat "$work/deep.fws")" old
+  check "no temporary file left by the failure" is "$(ls "$work" | grep -c fwtmp)" 0
+  rm -rf "$work/deep"
+fi
+
 # Files that are no file of ours.
 printf 'not a file of ours' >"$work/junk.fws"
 fw roots "$(p "$work/junk.fws")";        check "roots of junk" is "$rc" 2

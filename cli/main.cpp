@@ -120,6 +120,15 @@ int syncCommand(Run& run) {
   return anyFailure(run.state.failedStats) || leftOut > 0 ? kExitActions : 0;
 }
 
+// Why a source entry stopped a save, by the save's result.
+const char* entryFault(Rc rc) {
+  switch (rc) {
+    case Rc::CannotOpen: return "cannot be opened";
+    case Rc::BadRequest: return "its name or depth cannot be stored";
+    default: return "cannot be read, or changed since the comparison";
+  }
+}
+
 int saveCommand(Run& run, TaskId id) {
   Rc rc = compare(run);
   if (run.interrupted()) return interrupted(run);
@@ -136,7 +145,11 @@ int saveCommand(Run& run, TaskId id) {
     return kExitFailed;
   }
   if (rc != Rc::Ok) {
-    reportFailure(run.options, rc, "cannot write " + run.options.output);
+    const std::u16string& entry = run.state.failedEntry;
+    reportFailure(run.options, rc,
+                  entry.empty() ? "cannot write " + run.options.output
+                                : toUtf8Escaped(entry) + ": " + entryFault(rc) + "; " +
+                                      run.options.output + " was not written");
     return kExitFailed;
   }
   if (id == TaskId::SaveDifference) reportStats(run.options, run.state.okStats,

@@ -6,6 +6,9 @@
 #define FERRYWICK_CORE_TEMPORARY_NAME_H
 
 #include <cstddef>
+#include <string>
+
+#include "platform/fs.h"
 
 namespace fw {
 
@@ -18,6 +21,14 @@ inline constexpr size_t kTemporaryNameUnits =
     kTemporaryPrefixUnits + kTemporaryDigitUnits + kTemporarySuffixUnits;
 
 bool isTemporaryName(const char16_t* name);
+
+// Writes a fresh temporary name (kTemporaryNameUnits units and a terminator) to out: 16 digits
+// that differ on every call and are unpredictable across processes.
+void makeTemporaryName(char16_t* out);
+
+// The path of a free temporary file in the folder of destination (the part up to its last
+// separator; none: the current folder). False when no free name was found.
+bool temporaryPathBeside(Fs& fs, const std::u16string& destination, std::u16string* out);
 
 }  // namespace fw
 

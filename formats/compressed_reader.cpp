@@ -231,7 +231,8 @@ Rc CompressedReader::refill() {
   return Rc::Ok;
 }
 
-Rc CompressedReader::skipStringList() {
+Rc CompressedReader::skipStringList(size_t* count) {
+  if (count) *count = 0;
   if (!inflating_) return Rc::Failed;
   bool inString = false;
   for (;;) {
@@ -255,6 +256,7 @@ Rc CompressedReader::skipStringList() {
       cursor += n;
       available -= n;
       inString = false;
+      if (count) ++*count;
       consume();  // a complete string: the list can be longer than the window
     }
     Rc rc = refill();
@@ -328,6 +330,29 @@ Rc CompressedReader::takeBytes(uint64_t max, const uint8_t** data, size_t* n) {
   cursor += take;
   available -= take;
   consume();
+  return Rc::Ok;
+}
+
+Rc CompressedReader::requireStreamEnd(bool treeSection) {
+  bool end = false;
+  Rc rc = atEnd(&end);
+  if (rc != Rc::Ok) return rc;
+  if (!end || !streamEnded_ || file_ == kInvalidHandle) return Rc::Failed;
+  // Where the stream's last byte lies in the open volume: the input not yet used is after it.
+  uint64_t position = 0;
+  if (fs_->tell(file_, &position) != FsStatus::Ok || position < stream_->avail_in)
+    return Rc::Failed;
+  position -= stream_->avail_in;
+  if (treeSection) {
+    if (!(header_.volumeFlags & kTreeEndsHere) || position != header_.treeEnd) return Rc::Failed;
+    if (kind_ == FileKind::StateFile && !lastVolume_) return Rc::Failed;
+    return Rc::Ok;
+  }
+  // Nothing may follow the data section: not in the input read, not in the file.
+  if (!lastVolume_ || stream_->avail_in != 0) return Rc::Failed;
+  uint8_t probe;
+  uint32_t got = 0;
+  if (fs_->read(file_, &probe, 1, &got) != FsStatus::Ok || got != 0) return Rc::Failed;
   return Rc::Ok;
 }
 

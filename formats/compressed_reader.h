@@ -71,7 +71,13 @@ class CompressedReader {
   // may be of any length. If the data end or a refill fails before the empty string, the
   // inflate stream is ended (nothing can be scanned afterwards) and the result is Failed, or
   // the refill's code.
-  Rc skipStringList();
+  Rc skipStringList(size_t* count = nullptr);  // count: the strings before the empty one
+  // After the last item of a stream: Ok only when nothing is left to scan, the zlib stream has
+  // ended with its checksum verified (Z_STREAM_END), and it ended where the headers say. A
+  // tree section (treeSection) must end at treeEnd of a volume flagged TreeEndsHere (of a
+  // state file, one also flagged LastVolume); a difference's data section at the very end of
+  // the volume flagged LastVolume. Failed otherwise, or the refill's code.
+  Rc requireStreamEnd(bool treeSection);
   // Ends the zlib stream, frees the buffers and closes the open volume. Harmless when idle.
   void endInflate();
 

@@ -56,6 +56,7 @@ Rc writeDifference(Fs& fs, const std::u16string& path, int32_t splitMiB, const s
     rc = w->writeBytes(data.data() + at, std::min<size_t>(65536, data.size() - at));
   if (rc == Rc::Ok) rc = w->finishStream();
   if (rc == Rc::Ok) rc = w->closeVolume(true);
+  if (rc == Rc::Ok) rc = w->commit();
   return rc;
 }
 
@@ -65,6 +66,18 @@ Rc readDataSection(const std::u16string& path, std::string* out) {
   if (rc == Rc::Ok) rc = r->openReader(FileKind::DifferenceFile, path.c_str());
   if (rc == Rc::Ok) rc = r->findDataSection();
   if (rc == Rc::Ok) rc = drain(*r, out);
+  if (rc == Rc::Ok) rc = r->requireStreamEnd(false);
+  return rc;
+}
+
+// The tree section's inflated bytes, checked to end where the header says.
+Rc readTreeSection(const std::u16string& path, std::string* out) {
+  std::unique_ptr<CompressedReader> r;
+  Rc rc = CompressedReader::create(sys(), &r);
+  if (rc == Rc::Ok) rc = r->openReader(FileKind::DifferenceFile, path.c_str());
+  if (rc == Rc::Ok) rc = r->startInflate(0);
+  if (rc == Rc::Ok) rc = drain(*r, out);
+  if (rc == Rc::Ok) rc = r->requireStreamEnd(true);
   return rc;
 }
 
@@ -178,6 +191,7 @@ TEST(VolumeNameTest, WriterRenumbersFromVolume999To1000AndNamesLikeDigitsSurvive
     ASSERT_RC_OK(w->nextVolume());
     EXPECT_EQ(w->path(), volumeName(dir.at(first), 1));
     ASSERT_RC_OK(w->closeVolume(true));
+    ASSERT_RC_OK(w->commit());
   }
   std::unique_ptr<CompressedWriter> w;
   ASSERT_RC_OK(CompressedWriter::create(sys(), FileKind::DifferenceFile,
@@ -186,6 +200,7 @@ TEST(VolumeNameTest, WriterRenumbersFromVolume999To1000AndNamesLikeDigitsSurvive
   for (int i = 0; i < 1000; ++i) ASSERT_RC_OK(w->nextVolume());
   EXPECT_EQ(w->path(), dir.at("big.1000.fwd"));
   ASSERT_RC_OK(w->closeVolume(true));
+  ASSERT_RC_OK(w->commit());
   EXPECT_EQ(headerOf(dir.at("big.1000.fwd")).volumeNumber, 1000u);
   EXPECT_TRUE(exists(dir.at("big.999.fwd")));
 }
@@ -203,6 +218,7 @@ TEST(CompressedWriterTest, StateFileIsNeverSplitAndEndsWithFlagsThree) {
   ASSERT_RC_OK(w->finishStream());
   ASSERT_RC_OK(w->recordTreeEnd());
   ASSERT_RC_OK(w->closeVolume(true));
+  ASSERT_RC_OK(w->commit());
   std::string file = readFile(dir.at("s.fws"));
   EXPECT_FALSE(exists(dir.at("s.001.fws")));
   FileHeader h = headerOf(dir.at("s.fws"), FileKind::StateFile);
@@ -230,6 +246,7 @@ TEST(CompressedWriterTest, NamesOf259UnitsAreStoredAnd260AreRefused) {
   char16_t lone[] = {u'a', 0xD800, 0};
   EXPECT_RC(Rc::Failed, w->writeName(lone));
   ASSERT_RC_OK(w->finishStream());
+  ASSERT_RC_OK(w->commit());
   w.reset();
   std::string inflated;
   ASSERT_TRUE(inflateStream(readFile(dir.at("p.fwp")).substr(10), &inflated));
@@ -450,6 +467,8 @@ TEST(DataSectionTest, FoundWhenTheTreeFillsItsVolumeExactly) {
   std::string got;
   ASSERT_RC_OK(readDataSection(dir.at("d.fwd"), &got));
   EXPECT_TRUE(got == data);
+  ASSERT_RC_OK(readTreeSection(dir.at("d.fwd"), &got));
+  EXPECT_TRUE(got == randomBytes(n, 21));
 }
 
 TEST(DataSectionTest, TreeEndOutsideItsVolumeOrMissingFails) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/temporary_name.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -21,6 +22,13 @@ std::u16string volumeTag(uint32_t n) {
   char text[16];
   int len = std::snprintf(text, sizeof text, "%03u.", static_cast<unsigned>(n));
   return std::u16string(text, text + len);
+}
+
+// Removes a file whatever its attributes.
+void removeFile(Fs& fs, const std::u16string& path) {
+  if (fs.deleteFile(path.c_str()) == FsStatus::Ok) return;
+  fs.setAttributes(path.c_str(), attr::Normal);
+  fs.deleteFile(path.c_str());
 }
 
 }  // namespace
@@ -40,6 +48,7 @@ Rc CompressedWriter::create(Fs& fs, FileKind kind, const char16_t* path, int sid
   std::unique_ptr<CompressedWriter> w(new (std::nothrow) CompressedWriter);
   if (!w) return Rc::OutOfMemory;
   try {
+    w->first_ = path;
     w->path_ = path;
     w->path_.reserve(w->path_.size() + 14);  // room for the volume numbers
   } catch (const std::bad_alloc&) {
@@ -61,7 +70,15 @@ Rc CompressedWriter::create(Fs& fs, FileKind kind, const char16_t* path, int sid
 CompressedWriter::~CompressedWriter() {
   endStream();
   if (file_ != kInvalidHandle) fs_->close(file_);
+  if (!committed_) discardStaged();
   delete stream_;
+}
+
+void CompressedWriter::discardStaged() {
+  for (std::u16string& temporary : staged_) {
+    if (!temporary.empty()) removeFile(*fs_, temporary);
+    temporary.clear();
+  }
 }
 
 void CompressedWriter::endStream() {
@@ -99,8 +116,25 @@ Rc CompressedWriter::openVolume() {
   size_t n = headerSize(kind_);
   mibInVolume_ = 0;
   bytesInMiB_ = static_cast<uint32_t>(n);
-  if (fs_->createAlways(path_.c_str(), attr::Normal, &file_) != FsStatus::Ok) {
+  if (committed_) return Rc::BadRequest;
+  // What commit could not replace is refused now, before anything is written.
+  uint32_t existing = 0;
+  if (fs_->getAttributes(path_.c_str(), &existing) == FsStatus::Ok &&
+      (existing & (attr::ReadOnly | attr::Directory)))
+    return Rc::CannotWrite;
+  std::u16string temporary;
+  if (!temporaryPathBeside(*fs_, path_, &temporary)) return Rc::CannotWrite;
+  try {
+    if (staged_.size() <= volumeNumber_) staged_.resize(volumeNumber_ + 1);
+  } catch (const std::bad_alloc&) {
+    return Rc::OutOfMemory;
+  }
+  std::u16string& slot = staged_[volumeNumber_];
+  if (!slot.empty()) removeFile(*fs_, slot);  // this volume opened again: the old try goes
+  slot = std::move(temporary);
+  if (fs_->createAlways(slot.c_str(), attr::Normal, &file_) != FsStatus::Ok) {
     file_ = kInvalidHandle;
+    slot.clear();
     return Rc::CannotWrite;
   }
   return writeOut(bytes, static_cast<uint32_t>(n));
@@ -280,6 +314,63 @@ Rc CompressedWriter::nextVolume() {
   }
   ++volumeNumber_;
   return openVolume();
+}
+
+Rc CompressedWriter::commit() {
+  if (committed_ || streaming_ || staged_.empty()) return Rc::BadRequest;
+  if (file_ != kInvalidHandle) {
+    Rc rc = closeVolume(true);
+    if (rc != Rc::Ok) return rc;
+  }
+  for (const std::u16string& temporary : staged_)
+    if (temporary.empty()) return Rc::BadRequest;  // a volume that was never written
+  // Every name the new set takes, then (for a difference) the old set's further volumes, with
+  // a free temporary name to move each existing file to. All allocation happens here, so that
+  // the renames below cannot be left half done by a lack of memory.
+  struct Place {
+    std::u16string name;
+    std::u16string aside;  // empty: nothing there
+  };
+  std::vector<Place> places;
+  try {
+    for (uint32_t n = 0; n < UINT32_MAX; ++n) {
+      bool ours = n < staged_.size();
+      if (!ours && kind_ != FileKind::DifferenceFile) break;
+      Place place{volumeName(first_, n), {}};
+      uint32_t attributes = 0;
+      bool present = fs_->getAttributes(place.name.c_str(), &attributes) == FsStatus::Ok;
+      if (!ours && (!present || (attributes & attr::Directory))) break;
+      if (present && (attributes & attr::Directory)) return Rc::CannotWrite;
+      if (present && !temporaryPathBeside(*fs_, place.name, &place.aside)) return Rc::CannotWrite;
+      places.push_back(std::move(place));
+    }
+  } catch (const std::bad_alloc&) {
+    return Rc::OutOfMemory;
+  }
+  auto putBack = [&](size_t movedAside) {
+    for (size_t i = 0; i < movedAside; ++i)
+      if (!places[i].aside.empty())
+        fs_->rename(places[i].aside.c_str(), places[i].name.c_str(), false);
+  };
+  for (size_t i = 0; i < places.size(); ++i) {
+    if (places[i].aside.empty()) continue;
+    if (fs_->rename(places[i].name.c_str(), places[i].aside.c_str(), false) != FsStatus::Ok) {
+      putBack(i);
+      return Rc::CannotWrite;
+    }
+  }
+  for (size_t n = 0; n < staged_.size(); ++n) {
+    if (fs_->rename(staged_[n].c_str(), places[n].name.c_str(), false) != FsStatus::Ok) {
+      for (size_t m = 0; m < n; ++m) removeFile(*fs_, places[m].name);
+      putBack(places.size());
+      return Rc::CannotWrite;  // the destructor removes the temporary files left
+    }
+    staged_[n].clear();
+  }
+  committed_ = true;
+  for (const Place& place : places)
+    if (!place.aside.empty()) removeFile(*fs_, place.aside);
+  return Rc::Ok;
 }
 
 }  // namespace fw

@@ -6,7 +6,14 @@
 //                    closeVolume(true), destroy
 //   difference file: the same up to recordTreeEnd, then beginStream, the data section's
 //                    writes, finishStream, closeVolume(true), destroy
-//   project file:    create, openVolume, beginStream, writes, finishStream, destroy
+//   project file:    create, openVolume, beginStream, writes, finishStream, commit, destroy
+//   (state and difference files end with commit after closeVolume(true), too)
+//
+// Staging. Every volume is written under a temporary name ("~fw....fwtmp", core/
+// temporary_name.h) in its destination's folder; only commit puts the finished set in place of
+// whatever files have those names. A writer destroyed without a successful commit (a failure,
+// a cancel) removes its temporary files, so the files the save would have replaced stay as
+// they were, every volume of them.
 //
 // Volumes. Every volume starts with a 19-byte header (volumeNumber 0, 1, 2, ...; flags and
 // treeEnd written as 0 and patched by recordTreeEnd/closeVolume). The compressed bytes of all
@@ -22,9 +29,9 @@
 //   Ok; Failed (zlib error, seek failure, text conversion failure); OutOfMemory (create);
 //   BadRequest (a missing path, splitMiB < 1, a name over 259 units, a call out of order);
 //   CannotWrite (a file cannot be created or written).
-// After a failure the partly written volume stays on disk with volumeFlags 0; the caller
-// decides whether to delete it. The destructor ends a running zlib stream and closes the open
-// volume without patching anything.
+// After a failure nothing under the destination's names has changed. The destructor ends a
+// running zlib stream, closes the open volume without patching anything and, unless commit
+// succeeded, removes every temporary file the writer made.
 //
 // One writer is used by one thread for one operation. All file access goes through the Fs
 // given at creation, which must outlive the writer.
@@ -35,6 +42,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/result.h"
 #include "formats/file_header.h"
@@ -56,9 +64,10 @@ class CompressedWriter {
   CompressedWriter(const CompressedWriter&) = delete;
   CompressedWriter& operator=(const CompressedWriter&) = delete;
 
-  // Creates the file `path` (replacing one that exists) and writes its header with version 1
-  // and, for state and difference files, volumeNumber. Counts the header into the volume's
-  // size whether or not the writes succeeded.
+  // Creates the temporary file of volume `path` and writes its header with version 1 and,
+  // for state and difference files, volumeNumber. An existing read-only file or a folder under
+  // path is CannotWrite, as it cannot be replaced. Counts the header into the volume's size
+  // whether or not the writes succeeded.
   Rc openVolume();
   // Starts a zlib stream (default level and window) whose output follows what is written so
   // far; a second stream after finishStream starts where the first ended.
@@ -86,6 +95,14 @@ class CompressedWriter {
   // Closes the open volume and opens the next one ("%03u." inserted or replaced). Called by
   // writeBytes on a cut; public for tests.
   Rc nextVolume();
+  // After the last stream is finished (and closeVolume(true), which it does itself when the
+  // volume is still open): renames the temporary files onto the volumes' names. The files
+  // they replace are first moved aside and removed only once the whole new set is in place;
+  // for a difference, so are the higher-numbered volumes of an earlier, longer set of the same
+  // name (d.003.fwd, ... as long as they follow on), which would otherwise look like part of
+  // the new one. CannotWrite when a rename fails: then the old files are put back and the new
+  // ones removed. BadRequest with a stream still running or nothing written.
+  Rc commit();
 
   FileKind kind() const { return kind_; }
   int side() const { return side_; }
@@ -115,7 +132,12 @@ class CompressedWriter {
   uint32_t volumeNumber_ = 0;
   int32_t treeVolume_ = -1;
   uint64_t bytesIn_ = 0;
+  void discardStaged();
+
+  std::u16string first_;                // the first volume's name
   std::u16string path_;
+  std::vector<std::u16string> staged_;  // per volume number, its temporary file
+  bool committed_ = false;
   FileHandle file_ = kInvalidHandle;
   z_stream_s* stream_ = nullptr;
   bool streaming_ = false;

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <new>
+#include <unordered_set>
 #include <vector>
 
 #include "core/node_pool.h"
@@ -64,11 +65,11 @@ struct Checker {
       if (rc != Rc::Ok)
         return readFault(rc, *r, "the records of root " + std::to_string(i) + " are damaged");
     }
-    bool end = false;
-    rc = r->atEnd(&end);
-    if (rc != Rc::Ok || !end)
-      return readFault(rc == Rc::Ok ? Rc::Failed : rc, *r,
-                       "the tree section does not end after its last root");
+    rc = r->requireStreamEnd(true);
+    if (rc != Rc::Ok)
+      return readFault(rc, *r,
+                       "the tree section does not end whole where its header says, after its "
+                       "last root");
     r->endInflate();
     return Rc::Ok;
   }
@@ -99,6 +100,7 @@ struct Checker {
     std::unique_ptr<char16_t[]> entryPath(new (std::nothrow) char16_t[kPathBufferUnits]);
     if (!entryPath) return fault(Rc::OutOfMemory, "out of memory");
     uint32_t lastRoot = 0;
+    std::unordered_set<const FileNode*> carried;
     for (;;) {
       uint32_t rootIndex;
       size_t units;
@@ -113,6 +115,12 @@ struct Checker {
       lastRoot = rootIndex;
       FileNode* node = resolve(rootIndex, entryPath.get(), units);
       if (!node) return fault(Rc::Failed, "data entry " + shown + " is not in the tree section");
+      try {
+        if (!carried.insert(node).second)
+          return fault(Rc::Failed, "data entry " + shown + " comes twice");
+      } catch (const std::bad_alloc&) {
+        return fault(Rc::OutOfMemory, "out of memory");
+      }
       ++check->dataEntries;
       if (isFolder(node)) continue;
       for (uint64_t left = node->side[0].size; left > 0;) {
@@ -129,12 +137,37 @@ struct Checker {
     if (!r->lastVolume())
       return fault(Rc::Failed, "the data end in volume " + toUtf8Escaped(r->path()) +
                                    ", which is not marked as the last one");
+    rc = r->requireStreamEnd(false);
+    if (rc != Rc::Ok) return readFault(rc, *r, "bytes follow the end of the data section");
     r->endInflate();
     return Rc::Ok;
   }
 };
 
 }  // namespace
+
+Rc checkDataStream(Fs& fs, const char16_t* path, const CancelFlag* cancel) {
+  std::unique_ptr<CompressedReader> r;
+  Rc rc = CompressedReader::create(fs, &r);
+  if (rc != Rc::Ok) return rc;
+  rc = r->openReader(FileKind::DifferenceFile, path);
+  if (rc == Rc::Ok) rc = r->findDataSection();
+  while (rc == Rc::Ok) {
+    if (isCancelled(cancel)) {
+      r->endInflate();
+      return Rc::Ok;
+    }
+    bool end = false;
+    rc = r->atEnd(&end);
+    if (rc != Rc::Ok || end) break;
+    const uint8_t* data;
+    size_t n;
+    rc = r->takeBytes(UINT64_MAX, &data, &n);
+  }
+  if (rc == Rc::Ok) rc = r->requireStreamEnd(false);
+  r->endInflate();
+  return rc;
+}
 
 Rc verifyDifference(Fs& fs, const char16_t* path, DifferenceCheck* check) {
   *check = DifferenceCheck{};

@@ -49,6 +49,7 @@ inline Rc writeRawFile(Fs& fs, FileKind kind, const std::u16string& path,
   if (rc == Rc::Ok) rc = w->finishStream();
   if (rc == Rc::Ok && hasVolumes(kind)) rc = w->recordTreeEnd();
   if (rc == Rc::Ok && hasVolumes(kind)) rc = w->closeVolume(true);
+  if (rc == Rc::Ok) rc = w->commit();
   return rc;
 }
 

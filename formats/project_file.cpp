@@ -77,7 +77,8 @@ Rc saveProject(Fs& fs, const std::vector<std::u16string>& source,
   if (rc == Rc::Ok) rc = writeColumn(*w, target, rows);
   if (rc == Rc::Ok) rc = w->writeName(u"");
   if (rc == Rc::Ok) rc = w->finishStream();
-  return rc;  // destroying the writer closes the file
+  if (rc == Rc::Ok) rc = w->commit();
+  return rc;  // destroying the writer removes what a failure left
 }
 
 Rc readStringList(Fs& fs, std::vector<std::u16string>* list, const char16_t* path,

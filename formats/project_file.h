@@ -39,7 +39,8 @@ struct Project {
 };
 
 // Writes the project file. BadRequest: no path, or a string over 259 units; CannotWrite;
-// Failed (zlib, or a string that does not convert); OutOfMemory. A partly written file stays.
+// Failed (zlib, or a string that does not convert); OutOfMemory. The file is written under a
+// temporary name and replaces one at path only when complete; after a failure it is as it was.
 Rc saveProject(Fs& fs, const std::vector<std::u16string>& source,
                const std::vector<std::u16string>& target, const char16_t* path);
 inline Rc saveProject(Fs& fs, const Project& project, const char16_t* path) {

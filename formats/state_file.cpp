@@ -1,6 +1,8 @@
 #include "formats/state_file.h"
 
 #include <new>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/ignore_list.h"
@@ -19,13 +21,16 @@ bool isValidStoredName(const char16_t* name, size_t units) {
 
 // --- Writing -----------------------------------------------------------------------------
 
-Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path) {
+Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path,
+                 std::u16string* failedEntry) {
+  if (failedEntry) failedEntry->clear();
   std::unique_ptr<CompressedWriter> writer;
   Rc rc = CompressedWriter::create(fs, FileKind::StateFile, path, side, kNoSplit, &writer);
   if (rc != Rc::Ok) return rc;
-  rc = writeTreeSection(*writer, roots);
+  rc = writeTreeSection(*writer, roots, failedEntry);
   if (rc == Rc::Ok) rc = writer->closeVolume(true);
-  return rc;  // the destructor closes a volume left open by a failure
+  if (rc == Rc::Ok) rc = writer->commit();
+  return rc;  // the destructor removes what a failure left
 }
 
 Rc rootNames(CompressedWriter& writer, FileNode* roots) {
@@ -36,14 +41,40 @@ Rc rootNames(CompressedWriter& writer, FileNode* roots) {
   return writer.writeName(u"");
 }
 
-Rc writeTreeSection(CompressedWriter& writer, FileNode* roots) {
+namespace {
+
+// A failure that the record of an entry caused rather than the output or memory.
+bool causedByRecord(Rc rc) { return rc == Rc::BadRequest || rc == Rc::Failed; }
+
+void noteFailedEntry(std::u16string* failedEntry, const char16_t* root, const std::u16string& below) {
+  if (!failedEntry) return;
+  try {
+    *failedEntry = root ? root : u"";
+    if (!below.empty()) {
+      *failedEntry += kPathSeparator;
+      *failedEntry += below;
+    }
+  } catch (const std::bad_alloc&) {
+    failedEntry->clear();
+  }
+}
+
+}  // namespace
+
+Rc writeTreeSection(CompressedWriter& writer, FileNode* roots, std::u16string* failedEntry) {
   if (!roots || writer.path().empty()) return Rc::BadRequest;
   Rc rc = writer.openVolume();
   if (rc == Rc::Ok) rc = writer.beginStream();
-  if (rc == Rc::Ok) rc = rootNames(writer, roots);
-  uint32_t absent = writer.side() == 0 ? OnlyInTarget : OnlyInSource;
   for (FileNode* root = roots; root && rc == Rc::Ok; root = root->link[1]) {
-    rc = writeTree(writer, root->children, absent);
+    rc = writer.writeName(root->name && root->name[0] ? root->name : u" ");
+    if (causedByRecord(rc)) noteFailedEntry(failedEntry, root->name, {});
+  }
+  if (rc == Rc::Ok) rc = writer.writeName(u"");
+  uint32_t absent = writer.side() == 0 ? OnlyInTarget : OnlyInSource;
+  std::u16string below;
+  for (FileNode* root = roots; root && rc == Rc::Ok; root = root->link[1]) {
+    rc = writeTree(writer, root->children, absent, failedEntry ? &below : nullptr);
+    if (causedByRecord(rc) && !below.empty()) noteFailedEntry(failedEntry, root->name, below);
     if (rc == Rc::Ok) rc = writer.writeU8(0);
   }
   if (rc == Rc::Ok) rc = writer.finishStream();
@@ -79,7 +110,8 @@ Rc writeRecord(CompressedWriter& w, const FileNode* n, int side, bool folder) {
 
 }  // namespace
 
-Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag) {
+Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag,
+             std::u16string* failedEntry) {
   // An explicit stack instead of recursion: a subtree to walk in order, a node to write, or
   // the 0 byte that ends a folder. Pushed in reverse of the order they are done in.
   enum Step : uint8_t { Walk, Write, EndFolder };
@@ -90,6 +122,18 @@ Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag) {
   std::vector<Item> stack;
   int side = writer.side();
   size_t depth = 1;  // the level being written
+  // The path of n below the tree: the folders still open on the stack, then n.
+  auto note = [&](Rc rc, const FileNode* n) {
+    if (!failedEntry || !causedByRecord(rc)) return rc;
+    failedEntry->clear();
+    for (const Item& open : stack) {
+      if (open.step != EndFolder) continue;
+      *failedEntry += open.node->name;
+      *failedEntry += kPathSeparator;
+    }
+    *failedEntry += n->name;
+    return rc;
+  };
   try {
     stack.reserve(256);
     if (tree) stack.push_back({tree, Walk});
@@ -104,9 +148,9 @@ Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag) {
       } else if (item.step == Write) {
         bool folder = folderOn(n, side);
         Rc rc = writeRecord(writer, n, side, folder);
-        if (rc != Rc::Ok) return rc;
+        if (rc != Rc::Ok) return note(rc, n);
         if (folder) {
-          if (++depth > kMaxTreeDepth) return Rc::BadRequest;
+          if (++depth > kMaxTreeDepth) return note(Rc::BadRequest, n);
           stack.push_back({n, EndFolder});
           if (n->children) stack.push_back({n->children, Walk});
         }
@@ -150,6 +194,17 @@ struct Level {
   bool skip;
 };
 
+// The names this side's records gave one folder level so far, exactly as spelt (two names
+// that differ only in letter case are both legal). The views point into the pool.
+struct NameHash {
+  size_t operator()(std::u16string_view name) const {
+    uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a over the units
+    for (char16_t c : name) h = (h ^ c) * 0x100000001b3ull;
+    return static_cast<size_t>(h);
+  }
+};
+using SeenNames = std::unordered_set<std::u16string_view, NameHash>;
+
 Rc addEntry(TreeReadContext& ctx, FileNode** tree, int side, const TreeRecord& rec,
             size_t units, FileNode** added) {
   FileNode* node;
@@ -177,12 +232,39 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
   CompressedReader& r = *ctx.reader;
   if (!r.inflating() || (!skip && (!tree || !ctx.pool))) return Rc::BadRequest;
   std::vector<Level> levels;
+  // seen[i]: the names of levels[i] (not kept in skip mode, which allocates nothing). A name
+  // that comes twice is refused: no writer makes it, and every copy would cost a node.
+  std::vector<SeenNames> seen;
   try {
     levels.reserve(kMaxTreeDepth + 1);
+    seen.resize(skip ? 0 : kMaxTreeDepth + 1);
   } catch (const std::bad_alloc&) {
     return Rc::OutOfMemory;
   }
   levels.push_back({skip ? nullptr : tree, !skip && *tree != nullptr, skip});
+  if (!skip) seen[0].clear();
+  // Descends into a folder record's entries, one level down, as level says.
+  auto enter = [&](const Level& level) {
+    if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
+    levels.push_back(level);
+    if (!level.skip) seen[levels.size() - 1].clear();
+    return Rc::Ok;
+  };
+  // Records name for the current level; Failed when it is there already.
+  auto firstTime = [&](const char16_t* name, size_t units) {
+    try {
+      return seen[levels.size() - 1].emplace(name, units).second ? Rc::Ok : Rc::Failed;
+    } catch (const std::bad_alloc&) {
+      return Rc::OutOfMemory;
+    }
+  };
+  // A copy of this record's name in the pool, where no node of this side keeps its spelling.
+  auto keepName = [&](const TreeRecord& rec, size_t units, const char16_t** kept) {
+    char16_t* copy;
+    Rc rc = ctx.pool->allocateName(rec.name, units, &copy);
+    *kept = copy;
+    return rc;
+  };
   while (!levels.empty()) {
     if (isCancelled(ctx.cancel)) return Rc::Ok;
     Level level = levels.back();
@@ -212,23 +294,31 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
       r.work[units] = 0;
     }
     r.consume();
-    if (level.skip || matchesIgnoreList(ctx.ignoreList, rec.name)) {
-      if (folder) {
-        if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
-        levels.push_back({nullptr, false, true});
-      }
+    if (level.skip) {
+      if (folder && (rc = enter({nullptr, false, true})) != Rc::Ok) return rc;
+      continue;
+    }
+    if (matchesIgnoreList(ctx.ignoreList, rec.name)) {
+      const char16_t* kept;
+      if ((rc = keepName(rec, units, &kept)) != Rc::Ok || (rc = firstTime(kept, units)) != Rc::Ok)
+        return rc;
+      if (folder && (rc = enter({nullptr, false, true})) != Rc::Ok) return rc;
       continue;
     }
     FileNode* node = level.hadEntries ? findNode(*level.tree, rec.name) : nullptr;
     if (!node) {
       rc = addEntry(ctx, level.tree, side, rec, units, &node);
+      if (rc == Rc::Ok) rc = firstTime(node->name, units);
       if (rc != Rc::Ok) return rc;
-      if (folder) {
-        if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
-        levels.push_back({&node->children, false, false});
-      }
+      if (folder && (rc = enter({&node->children, false, false})) != Rc::Ok) return rc;
       continue;
     }
+    // The node may carry the other side's spelling of the name.
+    const char16_t* spelt = node->name;
+    if (std::u16string_view(spelt) != std::u16string_view(rec.name, units) &&
+        (rc = keepName(rec, units, &spelt)) != Rc::Ok)
+      return rc;
+    if ((rc = firstTime(spelt, units)) != Rc::Ok) return rc;
     node->flags &= kKeptOnMerge;
     if (folder != isFolder(node)) {
       // A file against a folder of the same name: neither is acted on; the folder's entries
@@ -243,8 +333,7 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
     }
     if (folder) {
       node->side[side].attributes = rec.attributes;
-      if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
-      levels.push_back({&node->children, node->children != nullptr, false});
+      if ((rc = enter({&node->children, node->children != nullptr, false})) != Rc::Ok) return rc;
     } else {
       classifyEntry(node, side, rec.name, rec.modified, rec.size, rec.attributes);
     }
@@ -252,7 +341,7 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
   return Rc::Ok;
 }
 
-Rc openSavedTrees(CompressedReader& reader, const char16_t* path) {
+Rc openSavedTrees(CompressedReader& reader, const char16_t* path, size_t* roots) {
   Rc rc = reader.openReader(FileKind::StateFile, path);
   if (rc == Rc::Ok) rc = reader.startInflate(0);
   if (rc != Rc::Ok) {
@@ -260,7 +349,7 @@ Rc openSavedTrees(CompressedReader& reader, const char16_t* path) {
     rc = reader.openReader(FileKind::DifferenceFile, path);
     if (rc == Rc::Ok) rc = reader.startInflate(0);
   }
-  if (rc == Rc::Ok) rc = reader.skipStringList();
+  if (rc == Rc::Ok) rc = reader.skipStringList(roots);
   if (rc != Rc::Ok) reader.endInflate();
   return rc;
 }
@@ -313,12 +402,18 @@ Rc SavedSideReader::open(const char16_t* path) {
     if (rc != Rc::Ok) return rc;
   }
   read_.reader = reader_.get();
-  return openSavedTrees(*reader_, path);
+  treesLeft_ = 0;
+  return openSavedTrees(*reader_, path, &treesLeft_);
 }
 
 Rc SavedSideReader::readNextTree(FileNode** tree, int side, bool skip) {
   if (!reader_) return Rc::BadRequest;
-  return readTree(read_, tree, side, skip);
+  if (treesLeft_ == 0) return Rc::Ok;  // a row past the saved roots: nothing on this side
+  Rc rc = readTree(read_, tree, side, skip);
+  if (rc != Rc::Ok || isCancelled(read_.cancel)) return rc;
+  // Nothing read from the file counts before its stream proved whole.
+  if (--treesLeft_ == 0) rc = reader_->requireStreamEnd(true);
+  return rc;
 }
 
 void SavedSideReader::close() {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "core/cancel_flag.h"
 #include "core/comparison.h"
@@ -47,16 +48,26 @@ bool isValidStoredName(const char16_t* name, size_t units);
 // --- Writing -----------------------------------------------------------------------------
 
 // Saves the tree below the chain of roots (linked by link[1]) for side 0 or 1 as a state file.
-// A failure leaves a partial file with volumeFlags 0.
-Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path);
+// The file is written under a temporary name and replaces a file at path only when complete
+// (CompressedWriter::commit); after a failure the file at path is as it was. failedEntry: as
+// for writeTreeSection.
+Rc saveSideState(Fs& fs, FileNode* roots, int side, const char16_t* path,
+                 std::u16string* failedEntry = nullptr);
 // The roots' names (" " for an empty one) and the terminating empty string.
 Rc rootNames(CompressedWriter& writer, FileNode* roots);
 // Opens the writer's first volume and writes the whole tree section of the writer's side as
-// one stream, finished, with treeEnd recorded. Without roots: BadRequest.
-Rc writeTreeSection(CompressedWriter& writer, FileNode* roots);
+// one stream, finished, with treeEnd recorded. Without roots: BadRequest. failedEntry, when
+// given, receives the path of an entry whose record cannot be written (a name over 259 units
+// or that does not convert, a folder too deep): its root node's name, the separator and the
+// names below it; or the root's name alone when that is the one that cannot be stored.
+Rc writeTreeSection(CompressedWriter& writer, FileNode* roots,
+                    std::u16string* failedEntry = nullptr);
 // The records of one sibling tree in order, leaving out entries flagged absentFlag and what
-// is below them. Folders nested deeper than kMaxTreeDepth levels: BadRequest.
-Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag);
+// is below them. Folders nested deeper than kMaxTreeDepth levels: BadRequest. On a failure
+// caused by an entry, failedEntry (when given) receives its path below the tree, names joined
+// by the separator.
+Rc writeTree(CompressedWriter& writer, FileNode* tree, uint32_t absentFlag,
+             std::u16string* failedEntry = nullptr);
 
 // The rootIndex and relativePath of a DataEntry; the contents follow with writeBytes.
 Rc writeDataEntry(CompressedWriter& writer, uint32_t rootIndex, const char16_t* relativePath,
@@ -77,13 +88,16 @@ struct TreeReadContext {
 // had entries (from the other side) names are looked up without regard to case; a record
 // found there is merged as the folder scanner merges (flags cleared to kKeptOnMerge, files
 // classified), a new one is created as this side only. Failed: a bad name (see
-// isValidStoredName, or longer than 259 units), a tree deeper than kMaxTreeDepth, data that
-// end early; OutOfMemory/BadRequest from the pool.
+// isValidStoredName, or longer than 259 units), a name that comes twice in one folder (exactly
+// the same units; names that differ in letter case only are both taken), a tree deeper than
+// kMaxTreeDepth, data that end early; OutOfMemory/BadRequest from the pool. In skip mode only
+// the framing is checked.
 Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip);
 
 // Opens path as a state file, else as a difference file (whose result then counts), starts
 // inflating and reads past the root names, so that the reader stands before the first tree.
-Rc openSavedTrees(CompressedReader& reader, const char16_t* path);
+// roots, when given, receives the number of root names.
+Rc openSavedTrees(CompressedReader& reader, const char16_t* path, size_t* roots = nullptr);
 
 // Reads the rootIndex and relativePath of the next DataEntry of a data section (after
 // findDataSection). The path is converted into path (capacity units, terminator included)
@@ -94,6 +108,9 @@ Rc readDataEntry(CompressedReader& reader, uint32_t* rootIndex, char16_t* path,
                  size_t capacity, size_t* units, bool* end);
 
 // A saved side of a comparison: the state-then-difference reader behind CompareContext::saved.
+// Rows past the file's last root read as empty. Once the last root's tree is read, the
+// tree section's stream must end there, complete and with its checksum (requireStreamEnd), or
+// that read fails: a comparison never returns what a damaged file seemed to say.
 class SavedSideReader : public SavedTreeSource {
  public:
   SavedSideReader() = default;
@@ -109,6 +126,7 @@ class SavedSideReader : public SavedTreeSource {
   Fs* fs_ = nullptr;
   TreeReadContext read_;
   std::unique_ptr<CompressedReader> reader_;
+  size_t treesLeft_ = 0;  // roots whose trees are still to be read
 };
 
 // Two saved-side readers wired into a comparison context: construct after filling ctx's fs,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "core/compare_fixture.h"
@@ -102,22 +103,62 @@ TEST(StateWriterTest, SavesOnlyTheChosenSideAndNamesEmptyRootsWithASpace) {
   EXPECT_EQ(names, (std::vector<std::u16string>{u"", u"R"}));
 }
 
-TEST(StateWriterTest, FailuresLeaveAPartialFileWithoutFlags) {
+// The names in a folder, sorted.
+std::set<std::u16string> namesIn(const std::u16string& folder) {
+  std::set<std::u16string> names;
+  std::u16string pattern = folder + kPathSeparator + u"*";
+  FindHandle h;
+  FindEntry e;
+  if (systemFs().findFirst(pattern.c_str(), &h, &e) != FsStatus::Ok) return names;
+  do {
+    std::u16string name = e.name;
+    if (name != u"." && name != u"..") names.insert(name);
+  } while (systemFs().findNext(h, &e) == FsStatus::Ok);
+  systemFs().findClose(h);
+  return names;
+}
+
+TEST(StateWriterTest, AFailedSaveKeepsTheOldFileAndNamesTheEntry) {
   TempDir dir;
   NodePool pool;
   FileNode* root = makeRoot(pool, u"R");
-  std::u16string longName(260, u'x');
-  addNode(pool, &root->children, longName.c_str(), OnlyInSource, SideInfo{1, 1, 0});
+  FileNode* sub = addNode(pool, &root->children, u"sub", Folder | OnlyInSource);
   std::u16string path = dir.at("s.fws");
-  EXPECT_RC(Rc::BadRequest, saveSideState(systemFs(), root, 0, path.c_str()));
-  EXPECT_EQ(readFile(path)[14], 0);
-  EXPECT_RC(Rc::BadRequest, saveSideState(systemFs(), nullptr, 0, path.c_str()));
+  ASSERT_RC_OK(saveSideState(systemFs(), root, 0, path.c_str()));
+  const std::string old = readFile(path);
+
+  std::u16string longName(260, u'x');
+  addNode(pool, &sub->children, longName.c_str(), OnlyInSource, SideInfo{1, 1, 0});
+  std::u16string entry;
+  EXPECT_RC(Rc::BadRequest, saveSideState(systemFs(), root, 0, path.c_str(), &entry));
+  EXPECT_EQ(entry, std::u16string(u"R") + kPathSeparator + u"sub" + kPathSeparator + longName);
+  EXPECT_EQ(readFile(path), old);
+  EXPECT_RC(Rc::BadRequest, saveSideState(systemFs(), nullptr, 0, path.c_str(), &entry));
+  EXPECT_EQ(entry, u"");
+
+  // Failures of the output name no entry and leave the old file too.
+  sub->children = nullptr;
   FaultFs fs(systemFs());
   fs.failNth(FsOp::Write, 1, FsStatus::DiskFull);
-  root->children = nullptr;
-  EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str()));
+  EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str(), &entry));
+  EXPECT_EQ(entry, u"");
   fs.failNth(FsOp::Create, 1, FsStatus::AccessDenied);
   EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str()));
+  fs.failNth(FsOp::Rename, 2, FsStatus::AccessDenied);  // the new file into place
+  EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str()));
+  fs.failNth(FsOp::Rename, 1, FsStatus::AccessDenied);  // the old file aside
+  EXPECT_RC(Rc::CannotWrite, saveSideState(fs, root, 0, path.c_str()));
+  EXPECT_EQ(readFile(path), old);
+  EXPECT_EQ(namesIn(dir.path()), std::set<std::u16string>{u"s.fws"});
+
+  // A read-only file is not replaced; a save in its place succeeds once it is writable.
+  ASSERT_EQ(systemFs().setAttributes(path.c_str(), attr::ReadOnly), FsStatus::Ok);
+  EXPECT_RC(Rc::CannotWrite, saveSideState(systemFs(), root, 1, path.c_str()));
+  ASSERT_EQ(systemFs().setAttributes(path.c_str(), attr::Normal), FsStatus::Ok);
+  EXPECT_EQ(readFile(path), old);
+  ASSERT_RC_OK(saveSideState(systemFs(), root, 1, path.c_str()));
+  EXPECT_NE(readFile(path), old);
+  EXPECT_EQ(namesIn(dir.path()), std::set<std::u16string>{u"s.fws"});
 }
 
 // What a comparison decided about each entry, for comparing two comparisons.
@@ -226,6 +267,7 @@ TEST_F(SavedSideTest, DifferenceFileLoadsAsASideAndOtherFilesDoNot) {
   ASSERT_RC_OK(w->writeBytes("d", 1));
   ASSERT_RC_OK(w->finishStream());
   ASSERT_RC_OK(w->closeVolume(true));
+  ASSERT_RC_OK(w->commit());
   w.reset();
   ASSERT_RC_OK(readStringList(*fs_, &source.roots, source.savedFile.c_str(),
                               FileKind::DifferenceFile));
@@ -375,6 +417,110 @@ TEST_F(SavedSideTest, TruncatedTreesAndTooDeepNestingFail) {
   EXPECT_RC(Rc::Failed, compareWithSaved(&ignored, &target_));
 }
 
+TEST_F(SavedSideTest, ANameTwiceInOneFolderIsRefusedButCaseTwinsAreNot) {
+  std::u16string path = src_.at("../fwtest-twice.fws");
+  saved_.push_back(path);
+  std::string z(1, '\0');
+  std::string a = fileRecord("a", 5, 1, 0), b = fileRecord("b", 5, 1, 0);
+  target_.roots = {trg_.path()};
+  source_.roots = {src_.path()};
+  std::string twice[] = {
+      a + a + z,
+      a + b + a + z,                                     // not next to each other
+      folderRecord("d", 0) + a + a + z + z,              // below a folder
+      folderRecord("d", 0) + z + folderRecord("d", 0) + z + z,
+      fileRecord("thumbs.db", 5, 1, 0) + fileRecord("thumbs.db", 6, 1, 0) + z,  // ignored
+      fileRecord("same", 5, 3, 0) + fileRecord("same", 5, 3, 0) + z,  // merged with the folder's
+  };
+  for (const std::string& records : twice) {
+    SideInput saved = rawState(path, records);
+    EXPECT_EQ(compareWithSaved(&saved, &target_), Rc::Failed);
+    EXPECT_EQ(roots_, nullptr);
+    EXPECT_EQ(compareWithSaved(&source_, &saved), Rc::Failed);
+  }
+  // A name once per folder, in several folders, and names that differ in letter case only
+  // (also against the folder's "same") are what real trees hold.
+  std::string fine[] = {
+      folderRecord("d", 0) + a + z + a + folderRecord("e", 0) + a + z + z,
+      fileRecord("xt_MARK.h", 5, 1, 0) + fileRecord("xt_mark.h", 6, 2, 0) + z,
+      fileRecord("same", 5, 3, 0) + fileRecord("SAME", 5, 3, 0) + z,
+  };
+  for (const std::string& records : fine) {
+    SideInput saved = rawState(path, records);
+    EXPECT_RC(Rc::Ok, compareWithSaved(&saved, &target_));
+    EXPECT_RC(Rc::Ok, compareWithSaved(&source_, &saved));
+  }
+  // A small file of one record copied many times ends at the second copy.
+  std::string many;
+  for (int i = 0; i < 200000; ++i) many += a;
+  SideInput saved = rawState(path, many + z);
+  EXPECT_EQ(compareWithSaved(&saved, &target_), Rc::Failed);
+}
+
+TEST_F(SavedSideTest, AStreamThatDoesNotEndWholeWhereItsHeaderSaysIsRefused) {
+  std::u16string path = src_.at("../fwtest-damaged.fws");
+  saved_.push_back(path);
+  std::string z(1, '\0');
+  source_.roots = {src_.path()};
+  for (FileKind kind : {FileKind::StateFile, FileKind::DifferenceFile}) {
+    std::string content = "R" + z + z + fileRecord("f", 5, 1, 0) + z;
+    ASSERT_RC_OK(writeRawFile(systemFs(), kind, path, content));
+    if (kind == FileKind::DifferenceFile) {  // writeRawFile writes no data section
+      std::unique_ptr<CompressedWriter> w;
+      ASSERT_RC_OK(CompressedWriter::create(systemFs(), kind, path.c_str(), 0, kNoSplit, &w));
+      ASSERT_RC_OK(w->openVolume());
+      ASSERT_RC_OK(w->beginStream());
+      ASSERT_RC_OK(w->writeBytes(content.data(), content.size()));
+      ASSERT_RC_OK(w->finishStream());
+      ASSERT_RC_OK(w->recordTreeEnd());
+      ASSERT_RC_OK(w->beginStream());
+      ASSERT_RC_OK(w->finishStream());
+      ASSERT_RC_OK(w->commit());
+    }
+    const std::string good = readFile(path);
+    SideInput saved{{u"R"}, path};
+    ASSERT_RC_OK(compareWithSaved(&source_, &saved));
+    uint32_t treeEnd = getU32(reinterpret_cast<const uint8_t*>(good.data()) + 15);
+
+    std::string flipped = good;
+    flipped[treeEnd - 1] ^= 0x01;  // in the checksum after the last root
+    std::string cut = good.substr(0, treeEnd - 2) + good.substr(treeEnd);
+    std::string unflagged = good;
+    unflagged[14] = 0;  // as a save that failed left its file
+    std::string moved = good;
+    moved[15] = static_cast<char>(moved[15] - 1);  // treeEnd one byte early
+    for (const std::string& bytes : {flipped, cut, unflagged, moved}) {
+      writeFile(path, bytes);
+      EXPECT_EQ(compareWithSaved(&source_, &saved), Rc::Failed) << static_cast<int>(kind);
+      EXPECT_EQ(roots_, nullptr);
+    }
+  }
+}
+
+TEST_F(SavedSideTest, RowsPastTheSavedRootsAreEmptyOnThatSide) {
+  std::string z(1, '\0');
+  for (FileKind kind : {FileKind::StateFile, FileKind::DifferenceFile}) {
+    std::u16string path = src_.at(std::string("../fwtest-rows") + toUtf8(fileExtension(kind)));
+    saved_.push_back(path);
+    ASSERT_RC_OK(writeRawFile(systemFs(), kind, path, "R" + z + z + fileRecord("f", 5, 1, 0) + z));
+    // The shorter side padded with empty rows, as the main window and the CLI pad it.
+    SideInput saved{{u"R", u""}, path};
+    target_.roots = {trg_.path(), trg_.path()};
+    ASSERT_RC_OK(compareWithSaved(&saved, &target_));
+    ASSERT_NE(roots_->link[1], nullptr);
+    EXPECT_NE(node("f"), nullptr);
+    EXPECT_EQ(node("f", roots_->link[1]), nullptr);
+    ASSERT_NE(node("same", roots_->link[1]), nullptr);
+    EXPECT_EQ(node("same", roots_->link[1])->flags & kCategoryBits,
+              static_cast<uint32_t>(OnlyInTarget));
+    source_.roots = {src_.path(), src_.path()};
+    ASSERT_RC_OK(compareWithSaved(&source_, &saved));
+    ASSERT_NE(node("same", roots_->link[1]), nullptr);
+    EXPECT_EQ(node("same", roots_->link[1])->flags & kCategoryBits,
+              static_cast<uint32_t>(OnlyInSource));
+  }
+}
+
 TEST(DataEntryTest, PathsMustStayBelowTheirRoot) {
   TempDir dir;
   std::u16string path = dir.at("d.fwd");
@@ -393,6 +539,7 @@ TEST(DataEntryTest, PathsMustStayBelowTheirRoot) {
     ASSERT_RC_OK(writeDataEntry(*w, 0, r16.c_str(), r16.size()));
     ASSERT_RC_OK(w->finishStream());
     ASSERT_RC_OK(w->closeVolume(true));
+    ASSERT_RC_OK(w->commit());
     w.reset();
     std::unique_ptr<CompressedReader> r;
     ASSERT_RC_OK(CompressedReader::create(systemFs(), &r));

@@ -180,6 +180,18 @@ FsStatus MemoryFs::getAttributes(const char16_t* p, uint32_t* a) {
   return FsStatus::Ok;
 }
 
+FsStatus MemoryFs::rename(const char16_t* from, const char16_t* to, bool replace) {
+  if (!isMemory(from) && !isMemory(to)) return base_.rename(from, to, replace);
+  if (!isMemory(from) || !isMemory(to)) return FsStatus::Unsupported;
+  auto source = files.find(from);
+  if (source == files.end()) return FsStatus::NotFound;
+  if (!replace && files.count(to)) return FsStatus::Exists;
+  std::string data = std::move(source->second);
+  files.erase(source);
+  files[to] = std::move(data);
+  return FsStatus::Ok;
+}
+
 // --- Seeds -------------------------------------------------------------------------------
 
 namespace {
@@ -213,6 +225,7 @@ std::string written(MemoryFs& fs, FileKind kind, const std::string& tree,
     w->finishStream();
   }
   w->closeVolume(true);
+  w->commit();
   w.reset();
   return fs.files[path];
 }
@@ -269,6 +282,17 @@ std::vector<Seed> makeSeeds() {
                     file("sub", t, 9, 0) + folder("a") + folder("deeper") + z + z +
                     file("B.TXT", t, 5, 0) + z;
   put("saved_side", "merge-kinds", std::string(1, '\1') + written(fs, FileKind::StateFile, odd));
+  // Files no writer makes: a name twice in a folder (and its case twin, which is legal), a
+  // stream whose checksum is wrong, a state left without its flags.
+  std::string twice = "R" + z + z + file("a", t, 1, 0) + file("A", t, 1, 0) + folder("d") +
+                      file("x", t, 2, 0) + file("x", t, 2, 0) + z + z;
+  put("saved_side", "name-twice", std::string(1, '\0') + written(fs, FileKind::StateFile, twice));
+  std::string flipped = state;
+  flipped.back() = static_cast<char>(flipped.back() ^ 1);
+  put("saved_side", "state-bad-checksum", std::string(1, '\1') + flipped);
+  std::string unflagged = state;
+  unflagged[14] = 0;
+  put("saved_side", "state-unflagged", std::string(1, '\0') + unflagged);
   return seeds;
 }
 

@@ -40,7 +40,7 @@ std::vector<Seed> makeSeeds();
 
 // Files whose path starts with "mem:" live in memory; every other call goes to the system.
 // Enough of a file system for the readers and writers (open, create, read, write, seek, tell,
-// close, delete).
+// close, delete, rename).
 class MemoryFs : public ForwardingFs {
  public:
   MemoryFs();
@@ -55,6 +55,7 @@ class MemoryFs : public ForwardingFs {
   void close(FileHandle f) override;
   FsStatus deleteFile(const char16_t* p) override;
   FsStatus getAttributes(const char16_t* p, uint32_t* a) override;
+  FsStatus rename(const char16_t* from, const char16_t* to, bool replace) override;
 
  private:
   struct Open {

@@ -4,8 +4,10 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_set>
 
 #include "formats/compressed_reader.h"
+#include "formats/difference_check.h"
 #include "formats/state_file.h"
 #include "sync/file_ops.h"
 #include "sync/sync_walk.h"
@@ -127,6 +129,7 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
 
 Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tallied) {
   CompressedReader& r = run.reader;
+  std::unordered_set<const FileNode*> carried;  // a second entry for one node is not ours
   uint32_t pair = 0;
   FileNode* root = firstRoot;
   Rc rc = enterRoot(run, 0);
@@ -140,7 +143,8 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
     size_t units = 0;
     bool end = false;
     rc = readDataEntry(r, &rootIndex, run.temporary, kPathBufferUnits, &units, &end);
-    if (rc != Rc::Ok || end) return rc;
+    if (rc != Rc::Ok) return rc;
+    if (end) return r.requireStreamEnd(false);
     // Entries come root by root in ascending order; one that goes back is not of this file.
     if (rootIndex < pair) return Rc::Failed;
     if (rootIndex > pair) {
@@ -162,6 +166,11 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
     // Not in the tree, or a name only the target has: the file does not belong to this
     // comparison.
     if (!node || (node->flags & OnlyInTarget)) return Rc::Failed;
+    try {
+      if (!carried.insert(node).second) return Rc::Failed;
+    } catch (const std::bad_alloc&) {
+      return Rc::OutOfMemory;
+    }
     bool folder = isFolder(node);
     uint64_t size = folder ? 0 : node->side[0].size;
     if (!folder && tallied) {
@@ -200,8 +209,11 @@ Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNo
   std::unique_ptr<char16_t[]> pathBuffer(new (std::nothrow) char16_t[kPathBufferUnits]);
   std::unique_ptr<char16_t[]> temporary(new (std::nothrow) char16_t[kPathBufferUnits]);
   if (!pathBuffer || !temporary) return Rc::OutOfMemory;
+  // The whole data stream must prove intact before the first file is written from it.
+  Rc rc = checkDataStream(fs, path, cancel);
+  if (rc != Rc::Ok || isCancelled(cancel)) return rc;
   std::unique_ptr<CompressedReader> reader;
-  Rc rc = CompressedReader::create(fs, &reader);
+  rc = CompressedReader::create(fs, &reader);
   if (rc != Rc::Ok) return rc;
   rc = reader->openReader(FileKind::DifferenceFile, path);
   if (rc == Rc::Ok) rc = reader->findDataSection();

@@ -23,9 +23,12 @@ namespace fw {
 // folder is created. Entries that are not applied are read and counted as untouched.
 // Every file entry read is added to *tallied (when given), sorted by address at the end, so
 // that the folder pass does not count it again.
+// Before anything is written the data section's stream is read to its end once
+// (checkDataStream), so a damaged stream changes nothing.
 // Results: Ok (also when cancelled); OutOfMemory; CannotOpen for a missing volume; Failed for
-// a damaged or mismatched file (no data section, a root index out of order or beyond the last
-// pair, a path not in the tree or too long, a stream that ends inside an entry); CannotWrite
+// a damaged or mismatched file (no data section, a stream without its checksum or with bytes
+// after it, a root index out of order or beyond the last pair, a path not in the tree, too
+// long or named twice, a stream that ends inside an entry); CannotWrite
 // when a target file cannot be written (a full disk). Whatever the result, no partly written
 // file remains, and every target file not yet reached is as it was.
 Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNode* firstRoot,

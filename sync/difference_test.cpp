@@ -5,10 +5,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "core/compare_fixture.h"
 #include "formats/compressed_writer.h"
+#include "formats/difference_check.h"
 #include "formats/state_file.h"
 #include "platform/testing/fault_fs.h"
 #include "sync/apply_difference.h"
@@ -78,6 +80,7 @@ Rc writeDifference(const std::u16string& path, const std::string& tree, const st
   if (rc == Rc::Ok) rc = w->writeBytes(data.data(), data.size());
   if (rc == Rc::Ok) rc = w->finishStream();
   if (rc == Rc::Ok) rc = w->closeVolume(true);
+  if (rc == Rc::Ok) rc = w->commit();
   return rc;
 }
 
@@ -289,29 +292,73 @@ TEST_F(DifferenceTest, MissingVolumesFailWithTheOpeningsCode) {
   EXPECT_EQ(contentsOf(trg_.path()), (std::map<std::u16string, std::string>{}));
 }
 
-TEST_F(DifferenceTest, ACancelledSaveRemovesEveryVolume) {
+TEST_F(DifferenceTest, AFailedOrCancelledSaveKeepsTheOldSetAndLeavesNothingElse) {
   writeAt(src_.at("big.bin"), noise(3 * 1048576, 8), kT);
   ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save(1));
+  const auto old = contentsOf(transfer_.path());
+  ASSERT_EQ(old.size(), 3u);  // d.fwd, d.001.fwd, d.002.fwd
+
   // Cancel once the third volume has been created.
   class CancelAtThirdVolume : public ForwardingFs {
    public:
     CancelAtThirdVolume(Fs& base, CancelFlag& flag) : ForwardingFs(base), flag_(flag) {}
     FsStatus createAlways(const char16_t* p, uint32_t a, FileHandle* f) override {
-      if (std::u16string(p).find(u".002.fwd") != std::u16string::npos) flag_ = 1;
+      if (++created_ == 3) flag_ = 1;
       return base_.createAlways(p, a, f);
     }
     CancelFlag& flag_;
+    int created_ = 0;
   } fs(systemFs(), cancel_);
   ASSERT_RC_OK(save(1, &fs));
-  EXPECT_EQ(contentsOf(transfer_.path()), (std::map<std::u16string, std::string>{}));
-
-  // A failed save keeps what it wrote, unmarked as complete, so that nothing reads it.
+  EXPECT_EQ(contentsOf(transfer_.path()), old);
   cancel_ = 0;
+
+  // A source file that cannot be opened is named; its folder's path is the source root's.
   FaultFs failing(systemFs());
   failing.failPath(FsOp::OpenRead, u"big.bin", FsStatus::AccessDenied);
-  EXPECT_EQ(save(1, &failing), Rc::CannotOpen);
-  EXPECT_TRUE(exists(diff_));
-  EXPECT_NE(apply(), Rc::Ok);
+  std::u16string entry = u"stale";
+  EXPECT_EQ(saveDifference(failing, source_, target_, roots_, diff_.c_str(), 1, kMirror, ok_,
+                           failed_, &cancel_, &entry),
+            Rc::CannotOpen);
+  EXPECT_EQ(entry, src_.at("big.bin"));
+  EXPECT_EQ(contentsOf(transfer_.path()), old);
+
+  // A full disk is the output's fault: no entry is named.
+  failing.clearFaults();
+  failing.diskFullAfter(1048576 + 4096);
+  EXPECT_EQ(saveDifference(failing, source_, target_, roots_, diff_.c_str(), 1, kMirror, ok_,
+                           failed_, &cancel_, &entry),
+            Rc::CannotWrite);
+  EXPECT_EQ(entry, u"");
+  EXPECT_EQ(contentsOf(transfer_.path()), old);
+
+  // Renames that fail while the set is put in place put the old set back.
+  for (int nth : {2, 5}) {  // moving the old volumes aside; moving the new ones in
+    failing.clearFaults();
+    failing.failNth(FsOp::Rename, nth, FsStatus::AccessDenied);
+    EXPECT_EQ(save(1, &failing), Rc::CannotWrite) << nth;
+    EXPECT_EQ(contentsOf(transfer_.path()), old) << nth;
+  }
+  ASSERT_RC_OK(apply());
+  EXPECT_EQ(readFile(trg_.at("big.bin")), noise(3 * 1048576, 8));
+}
+
+TEST_F(DifferenceTest, ASaveOverALongerSetLeavesOnlyTheNewVolumes) {
+  writeAt(src_.at("big.bin"), noise(3 * 1048576, 9), kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save(1));
+  ASSERT_TRUE(exists(transfer_.at("d.002.fwd")));
+  writeAt(transfer_.at("d.004.fwd"), "after a gap", kT);  // not part of the set
+  writeAt(src_.at("big.bin"), noise(2 * 1048576, 10), kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save(1));
+  auto after = contentsOf(transfer_.path());
+  std::set<std::u16string> names;
+  for (const auto& [name, what] : after) names.insert(name);
+  EXPECT_EQ(names, (std::set<std::u16string>{u"d.fwd", u"d.001.fwd", u"d.004.fwd"}));
+  ASSERT_RC_OK(apply());
+  EXPECT_EQ(readFile(trg_.at("big.bin")), noise(2 * 1048576, 10));
 }
 
 TEST_F(DifferenceTest, AFileThatChangedSinceTheComparisonFailsTheSave) {
@@ -393,6 +440,60 @@ TEST_F(DifferenceTest, HostileOrDamagedDataSectionsWriteNothingOutsideTheTarget)
   ASSERT_RC_OK(apply());
   EXPECT_EQ(readFile(parent.at("target/dir/a.txt")), "abc");
   EXPECT_EQ(modifiedOf(parent.at("target/dir/a.txt")), kT);
+}
+
+TEST_F(DifferenceTest, ADataStreamThatIsNotWholeChangesNothing) {
+  writeAt(src_.at("dir/a.txt"), "the new contents", kT);
+  writeAt(trg_.at("dir/a.txt"), "old", kT - kHour);
+  writeAt(src_.at("b.txt"), "b", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  const std::string good = readFile(diff_);
+  const auto before = contentsOf(trg_.path());
+  std::string flipped = good;
+  flipped.back() ^= 0x01;  // the data section's checksum, read after every file
+  std::string cut = good.substr(0, good.size() - 1);
+  std::string longer = good + "x";
+  std::string unmarked = good;
+  unmarked[14] &= ~kLastVolume;
+  for (const std::string& bytes : {flipped, cut, longer, unmarked}) {
+    writeFile(diff_, bytes);
+    EXPECT_EQ(apply(), Rc::Failed);
+    EXPECT_EQ(contentsOf(trg_.path()), before);
+    DifferenceCheck check;
+    EXPECT_EQ(verifyDifference(systemFs(), diff_.c_str(), &check), Rc::Failed);
+  }
+  writeFile(diff_, good);
+  ASSERT_RC_OK(apply());
+  EXPECT_EQ(readFile(trg_.at("dir/a.txt")), "the new contents");
+}
+
+TEST_F(DifferenceTest, AFileNamedTwiceInTheDataSectionIsRefused) {
+  writeAt(src_.at("empty"), "", kT);
+  writeAt(src_.at("dir/a.txt"), "abc", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  // The source's tree section, with a data section that repeats one entry.
+  auto record = [](const std::string& name, uint64_t modified, uint64_t size) {
+    std::string r = name + std::string(1, '\0');
+    for (uint64_t v : {modified, size})
+      for (int i = 0; i < 8; ++i) r += static_cast<char>(v >> (8 * i));
+    return r + std::string(1, '\0');
+  };
+  const std::string z(1, '\0');
+  std::string tree = "R" + z + z + record("dir", 0, 0) + record("a.txt", kT, 3) + z +
+                     record("empty", kT, 0) + z;
+  std::string data;
+  for (int i = 0; i < 1000; ++i) data += entry(0, "empty");
+  for (const std::string& repeated : {data, entry(0, "dir\\a.txt", "abc") +
+                                                entry(0, "dir\\a.txt", "abc")}) {
+    ASSERT_RC_OK(writeDifference(diff_, tree, repeated));
+    EXPECT_EQ(apply(), Rc::Failed);
+    EXPECT_LE(valueOf(ok_.addedFiles), 1u);
+    DifferenceCheck check;
+    EXPECT_EQ(verifyDifference(systemFs(), diff_.c_str(), &check), Rc::Failed);
+    EXPECT_NE(check.fault.find("comes twice"), std::string::npos) << check.fault;
+  }
 }
 
 TEST_F(DifferenceTest, NoMatchingCategoryGivesAnEmptyDataSection) {

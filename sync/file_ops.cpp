@@ -1,9 +1,7 @@
 #include "sync/file_ops.h"
 
-#include <chrono>
 #include <memory>
 #include <new>
-#include <random>
 
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
@@ -15,28 +13,6 @@ namespace {
 
 bool isDotName(const char16_t* n) {
   return n[0] == u'.' && (n[1] == 0 || (n[1] == u'.' && n[2] == 0));
-}
-
-uint64_t mix(uint64_t z) {  // splitmix64's finaliser
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-  return z ^ (z >> 31);
-}
-
-// A different value on every call, unpredictable across processes.
-uint64_t nextRandom() {
-  static const uint64_t seed = [] {
-    uint64_t s = static_cast<uint64_t>(
-        std::chrono::high_resolution_clock::now().time_since_epoch().count());
-    try {
-      std::random_device device;
-      s ^= (static_cast<uint64_t>(device()) << 32) ^ device();
-    } catch (...) {  // no entropy source: the clock alone will do
-    }
-    return s;
-  }();
-  static std::atomic<uint64_t> counter{0};
-  return mix(seed + 0x9e3779b97f4a7c15ull * (counter.fetch_add(1, std::memory_order_relaxed) + 1));
 }
 
 bool exists(Fs& fs, const char16_t* path) {
@@ -66,12 +42,7 @@ bool makeTemporaryPath(Fs& fs, const char16_t* destination, char16_t* out, size_
   if (folderEnd == 0 || folderEnd + kTemporaryNameUnits + 1 > capacity) return false;
   for (size_t i = 0; i < folderEnd; ++i) out[i] = destination[i];
   for (int attempt = 0; attempt < 16; ++attempt) {
-    char16_t* at = out + folderEnd;
-    for (size_t i = 0; i < kTemporaryPrefixUnits; ++i) *at++ = kTemporaryPrefix[i];
-    uint64_t r = nextRandom();
-    for (size_t i = 0; i < kTemporaryDigitUnits; ++i) *at++ = u"0123456789abcdef"[(r >> (60 - 4 * i)) & 15];
-    for (size_t i = 0; i < kTemporarySuffixUnits; ++i) *at++ = kTemporarySuffix[i];
-    *at = 0;
+    makeTemporaryName(out + folderEnd);
     if (!exists(fs, out)) return true;
   }
   return false;

@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "core/sibling_tree.h"
 #include "formats/state_file.h"
@@ -31,6 +33,18 @@ Rc writeEntryHead(WalkContext& ctx, size_t end) {
   }
   return rc;
 }
+
+// The path in the buffer as the user gave its root: without the long-path prefix.
+std::u16string shownPath(const char16_t* path) {
+  std::u16string_view p(path);
+  if (p.substr(0, 8) == u"\\\\?\\UNC\\") return u"\\" + std::u16string(p.substr(7));
+  if (p.substr(0, 4) == u"\\\\?\\") return std::u16string(p.substr(4));
+  return std::u16string(p);
+}
+
+// A failure that an entry of the source caused (it cannot be opened or read, it changed, its
+// name cannot be stored), unlike one of the output (CannotWrite) or of memory.
+bool causedByEntry(Rc rc) { return rc != Rc::Ok && rc != Rc::CannotWrite && rc != Rc::OutOfMemory; }
 
 bool holdsBackslash(const char16_t* name, size_t length) {
   for (size_t i = 0; i < length; ++i)
@@ -103,7 +117,15 @@ Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd) {
       cancelled = true;
       return Rc::Failed;  // ends the walk; reported as Ok below
     }
-    return writeNodeData(ctx, n, pathEnd);
+    Rc result = writeNodeData(ctx, n, pathEnd);
+    // The buffer still holds the failing entry's path: nothing cut it back.
+    if (causedByEntry(result) && ctx.failedEntry && ctx.failedEntry->empty()) {
+      try {
+        *ctx.failedEntry = shownPath(ctx.sourcePath);
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    return result;
   });
   return cancelled ? Rc::Ok : rc;
 }
@@ -118,23 +140,21 @@ Rc endDataSection(WalkContext& ctx) {
 
 Rc saveDifference(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
                   const char16_t* fileName, int32_t splitLimit, uint32_t flagsSrc,
-                  SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel) {
+                  SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
+                  std::u16string* failedEntry) {
+  if (failedEntry) failedEntry->clear();
   if (!fileName || !fileName[0]) return Rc::BadRequest;
   std::unique_ptr<CompressedWriter> writer;
   Rc rc = CompressedWriter::create(fs, FileKind::DifferenceFile, fileName, 0, splitLimit, &writer);
   if (rc != Rc::Ok) return rc;
-  rc = writeTreeSection(*writer, firstRoot);
+  rc = writeTreeSection(*writer, firstRoot, failedEntry);
   if (rc == Rc::Ok)
     rc = runPairs(fs, flagsSrc, source, target, firstRoot, writer.get(), 0, okStats, failedStats,
-                  cancel, PairMode::DifferenceData);
+                  cancel, PairMode::DifferenceData, nullptr, failedEntry);
   if (rc == Rc::Ok) rc = writer->closeVolume(true);
-  uint32_t volumes = writer->volumeNumber() + 1;
-  writer.reset();  // closes a volume still open
-  if (isCancelled(cancel)) {
-    // A cancelled save leaves nothing behind: every volume it wrote goes, not only the first.
-    std::u16string first(fileName);
-    for (uint32_t n = 0; n < volumes; ++n) fs.deleteFile(volumeName(first, n).c_str());
-  }
+  // Only a complete, uncancelled set takes the chosen name; otherwise destroying the writer
+  // removes every volume it wrote and the files of that name stay as they were.
+  if (rc == Rc::Ok && !isCancelled(cancel)) rc = writer->commit();
   return rc;
 }
 

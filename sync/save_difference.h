@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "core/cancel_flag.h"
 #include "core/comparison.h"
@@ -20,13 +21,19 @@
 namespace fw {
 
 // Writes the difference of the compared tree at firstRoot to fileName, in volumes of
-// splitLimit MiB (kNoSplit: one volume of any size). flagsSrc selects the files whose contents are carried; okStats receives one
-// addedFiles per carried file and its bytes as they are compressed. A cancelled save removes
-// every volume it wrote and returns Ok; a failed one leaves its volumes, whose last one is not
-// marked as the last, so that no reader takes it for complete.
+// splitLimit MiB (kNoSplit: one volume of any size). flagsSrc selects the files whose contents
+// are carried; okStats receives one addedFiles per carried file and its bytes as they are
+// compressed. The volumes are written under temporary names and take their names only once the
+// whole set is complete (CompressedWriter::commit), so a cancelled save (Ok) and a failed one
+// leave no volume of the new set behind and every file of the chosen name as it was.
+// failedEntry, when given, is cleared and, when the failure came from a source entry (one that
+// cannot be opened or read, changed since the comparison, or has a name that cannot be stored),
+// receives its path: the source root as given, the separator and the relative path (a tree
+// section failure names the root node's name instead of the root).
 Rc saveDifference(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
                   const char16_t* fileName, int32_t splitLimit, uint32_t flagsSrc,
-                  SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel);
+                  SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
+                  std::u16string* failedEntry = nullptr);
 
 // Writes the DataEntries of one folder pair's tree (the children of its root node).
 // ctx.sourcePath holds the pair's source root in long form, pathEnd units long;

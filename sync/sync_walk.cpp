@@ -208,7 +208,7 @@ Rc applyTree(WalkContext& ctx, size_t sourceLength, size_t targetLength, FileNod
 Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideInput& target,
             FileNode* firstRoot, CompressedWriter* writer, uint32_t toSourceMask,
             SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-            PairMode mode, FailureLog* failures) {
+            PairMode mode, FailureLog* failures, std::u16string* failedEntry) {
   toTargetMask &= kCategoryBits;
   toSourceMask &= kCategoryBits;
   bool fromDifference = mode == PairMode::Sync && source.hasSavedFile();
@@ -239,6 +239,7 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
   ctx.fs = &fs;
   ctx.tallied = fromDifference ? &tallied : nullptr;
   ctx.failures = failures;
+  ctx.failedEntry = failedEntry;
 
   Rc rc = Rc::Ok;
   if (mode == PairMode::DifferenceData) {

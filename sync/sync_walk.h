@@ -39,6 +39,8 @@ struct WalkContext {
   const std::vector<const FileNode*>* tallied = nullptr;
   // Where every failed entry is named, or none.
   FailureLog* failures = nullptr;
+  // Where a difference save's data pass names the source entry that ended it; none elsewhere.
+  std::u16string* failedEntry = nullptr;
 };
 
 // Adds an entry to ctx.failures, when there is a log: the path in the buffer and why.
@@ -64,7 +66,8 @@ Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* f
 Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideInput& target,
             FileNode* firstRoot, CompressedWriter* writer, uint32_t toSourceMask,
             SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-            PairMode mode, FailureLog* failures = nullptr);
+            PairMode mode, FailureLog* failures = nullptr,
+            std::u16string* failedEntry = nullptr);
 
 // Applies the actions of one sibling tree. sourceLength and targetLength say where the parent
 // folder's path ends in ctx.sourcePath and ctx.targetPath. Failed operations are tallied and

@@ -58,6 +58,7 @@ bool savable(TaskState& s, int side) {
 
 Rc runTask(TaskId id, TaskState& s) {
   s.cancelRequested.store(0, std::memory_order_relaxed);
+  s.failedEntry.clear();
   if (!s.fs) return Rc::BadRequest;
   Fs& fs = *s.fs;
   s.saveProblem = EntryFailure{};
@@ -66,7 +67,7 @@ Rc runTask(TaskId id, TaskState& s) {
     case TaskId::SaveTargetState: {
       int side = id == TaskId::SaveSourceState ? 0 : 1;
       if (!savable(s, side)) return Rc::BadRequest;
-      return saveSideState(fs, s.firstRoot, side, s.saveFileName.c_str());
+      return saveSideState(fs, s.firstRoot, side, s.saveFileName.c_str(), &s.failedEntry);
     }
     case TaskId::SaveDifference: {
       s.okStats.reset();
@@ -78,7 +79,7 @@ Rc runTask(TaskId id, TaskState& s) {
       int32_t splitLimit = s.settings.split ? static_cast<int32_t>(s.settings.splitSize) : kNoSplit;
       return saveDifference(fs, s.currentInput(0), s.currentInput(1), s.firstRoot,
                             s.saveFileName.c_str(), splitLimit, s.settings.flagsSrc, s.okStats,
-                            s.failedStats, &s.cancelRequested);
+                            s.failedStats, &s.cancelRequested, &s.failedEntry);
     }
     case TaskId::Sync:
       s.okStats.reset();

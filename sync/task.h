@@ -60,6 +60,9 @@ struct TaskState {
   // than an hour before it), and those a sync removed.
   std::vector<std::u16string> leftovers;
   std::vector<std::u16string> removedLeftovers;
+  // After a failed save: the path of the source entry that caused it, or empty when the cause
+  // was not an entry (the output file, memory).
+  std::u16string failedEntry;
 
   const SideInput& currentInput(int side) const {
     return inputs[side][static_cast<int>(kind[side])];
