@@ -58,6 +58,9 @@ enum NodeFlag : uint32_t {
   // The entry exists only on one side of a row whose other root does not exist (an unmounted
   // drive, a mistyped path): it is not deleted because of that (see compareSides).
   KeptForMissingRoot = 0x8000,
+  // An entry of a saved difference's tree that this comparison's ignore list leaves out: kept
+  // (and Excluded) so that the file data it carries are read past, not written, and reported.
+  Ignored = 0x10000,
 };
 
 // The bits a second side's scan or load keeps when it meets a node again; it clears the rest.

@@ -192,6 +192,7 @@ struct Level {
   FileNode** tree;  // null in skip mode
   bool hadEntries;
   bool skip;
+  bool ignored = false;  // below an ignored folder that is kept (keepIgnored)
 };
 
 // The names this side's records gave one folder level so far, exactly as spelt (two names
@@ -298,14 +299,23 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
       if (folder && (rc = enter({nullptr, false, true})) != Rc::Ok) return rc;
       continue;
     }
-    if (matchesIgnoreList(ctx.ignoreList, rec.name)) {
+    FileNode* node = nullptr;
+    if (level.ignored || matchesIgnoreList(ctx.ignoreList, rec.name)) {
+      if (ctx.keepIgnored && side == 0) {
+        rc = addEntry(ctx, level.tree, side, rec, units, &node);
+        if (rc == Rc::Ok) rc = firstTime(node->name, units);
+        if (rc != Rc::Ok) return rc;
+        node->flags |= Ignored | Excluded;
+        if (folder && (rc = enter({&node->children, false, false, true})) != Rc::Ok) return rc;
+        continue;
+      }
       const char16_t* kept;
       if ((rc = keepName(rec, units, &kept)) != Rc::Ok || (rc = firstTime(kept, units)) != Rc::Ok)
         return rc;
       if (folder && (rc = enter({nullptr, false, true})) != Rc::Ok) return rc;
       continue;
     }
-    FileNode* node = level.hadEntries ? findNode(*level.tree, rec.name) : nullptr;
+    node = level.hadEntries ? findNode(*level.tree, rec.name) : nullptr;
     if (!node) {
       rc = addEntry(ctx, level.tree, side, rec, units, &node);
       if (rc == Rc::Ok) rc = firstTime(node->name, units);
@@ -403,7 +413,9 @@ Rc SavedSideReader::open(const char16_t* path) {
   }
   read_.reader = reader_.get();
   treesLeft_ = 0;
-  return openSavedTrees(*reader_, path, &treesLeft_);
+  Rc rc = openSavedTrees(*reader_, path, &treesLeft_);
+  read_.keepIgnored = rc == Rc::Ok && reader_->kind() == FileKind::DifferenceFile;
+  return rc;
 }
 
 Rc SavedSideReader::readNextTree(FileNode** tree, int side, bool skip) {

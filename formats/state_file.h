@@ -80,6 +80,9 @@ struct TreeReadContext {
   NodePool* pool = nullptr;
   const char16_t* ignoreList = nullptr;
   const CancelFlag* cancel = nullptr;  // seen before every record; a cancelled read stops, Ok
+  // Ignored names become Ignored|Excluded nodes (with what is below them) instead of being
+  // left out: a difference's data section names them, and their sizes say what to read past.
+  bool keepIgnored = false;
 };
 
 // Merges one folder level of the saved tree, and everything below it, into *tree as side 0 or

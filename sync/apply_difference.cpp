@@ -184,7 +184,7 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
     if (!applies(run, node)) {
       rc = skipContents(run, size);
       if (rc != Rc::Ok) return rc;
-      if (!folder) {
+      if (!folder && !(node->flags & Ignored)) {  // an ignored one is the folder pass's to name
         tally(run.ok.untouchedFiles, 1);
         tally(run.ok.untouchedBytes, size);
       }

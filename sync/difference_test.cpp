@@ -216,12 +216,13 @@ class DifferenceTest : public CompareFixture {
                            flagsTrg, ok_, failed_, &cancel_);
   }
   // The sync of machine B: the difference as the source of a new comparison.
-  Rc syncFromDifference(uint32_t flagsSrc = kMirror, uint32_t flagsTrg = 0) {
+  Rc syncFromDifference(uint32_t flagsSrc = kMirror, uint32_t flagsTrg = 0,
+                        const char16_t* ignore = kDefaultIgnoreList) {
     SideInput fromDiff{{src_.path()}, diff_};
     CompareContext ctx;
     ctx.fs = fs_;
     ctx.pool = &pool_;
-    ctx.ignoreList = kDefaultIgnoreList;
+    ctx.ignoreList = ignore;
     ctx.cancel = &cancel_;
     SavedSides saved(ctx);
     Rc rc = compareSides(&fromDiff, &target_, &roots_, ctx);
@@ -229,11 +230,13 @@ class DifferenceTest : public CompareFixture {
     mark(roots_, flagsSrc, flagsTrg);
     ok_.reset();
     failed_.reset();
+    failures_.clear();
     return syncAll(systemFs(), fromDiff, target_, roots_, flagsSrc, flagsTrg, ok_, failed_,
-                   &cancel_);
+                   &cancel_, &failures_);
   }
 
   TempDir transfer_;
+  FailureLog failures_;
   std::u16string diff_ = transfer_.at("d.fwd");
   SyncStats ok_, failed_;
 };
@@ -503,6 +506,41 @@ TEST_F(DifferenceTest, NoMatchingCategoryGivesAnEmptyDataSection) {
   EXPECT_EQ(valueOf(ok_.addedFiles), 0u);
   ASSERT_RC_OK(apply());
   EXPECT_FALSE(exists(trg_.at("f.txt")));
+}
+
+TEST_F(DifferenceTest, AnEntryTheReceivingSideIgnoresIsReadPastNamedAndNotWritten) {
+  writeAt(src_.at("a.txt"), "a", kT);
+  writeAt(src_.at("m.log"), "log", kT);
+  writeAt(src_.at("logs/x.log"), "x", kT);
+  writeAt(src_.at("z.txt"), "z", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  ASSERT_RC_OK(syncFromDifference(kMirror, 0, u"*.log"));
+  EXPECT_EQ(readFile(trg_.at("a.txt")), "a");
+  EXPECT_EQ(readFile(trg_.at("z.txt")), "z");  // the entries after the ignored ones still come
+  EXPECT_FALSE(exists(trg_.at("m.log")));
+  EXPECT_FALSE(exists(trg_.at("logs/x.log")));
+  EXPECT_EQ(valueOf(failed_.addedFiles), 2u);
+  ASSERT_EQ(failures_.size(), 2u);
+  EXPECT_NE(failures_[0].reason.find("ignore"), std::string::npos);
+}
+
+TEST_F(DifferenceTest, AFileTheDifferenceShouldCarryButDoesNotIsAFailureNotASilentSkip) {
+  writeAt(src_.at("same.txt"), "same", kT);
+  writeAt(trg_.at("same.txt"), "same", kT);
+  writeAt(src_.at("new.txt"), "n", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  // Applied to a target it was not made for: same.txt is missing there.
+  removeTree(trg_.at("same.txt"));
+  writeAt(trg_.at("stray.txt"), "s", kT);
+  ASSERT_RC_OK(syncFromDifference());
+  EXPECT_EQ(readFile(trg_.at("new.txt")), "n");
+  EXPECT_FALSE(exists(trg_.at("same.txt")));
+  EXPECT_FALSE(exists(trg_.at("stray.txt")));  // the folder pass still ran
+  EXPECT_EQ(valueOf(failed_.addedFiles), 1u);
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].path, trg_.at("same.txt"));
 }
 
 }  // namespace

@@ -44,6 +44,14 @@ size_t putName(char16_t* buffer, size_t at, const char16_t* name, size_t length)
   return at + 1 + length;
 }
 
+// Whether the difference's data pass should have written this file (as applies() in the
+// apply decides), the user's unticking aside.
+bool needsData(const WalkContext& ctx, uint32_t f) {
+  if ((f & Excluded) && !(f & Ignored)) return false;
+  if (f & ctx.dataToTarget & ~static_cast<uint32_t>(SizeDiffers)) return true;
+  return !(f & ctx.dataToSource) && (f & ctx.dataToTarget);
+}
+
 // Whether anything below is to be left alone (unticked, unread, a conflict): then a folder to
 // be deleted is emptied entry by entry instead of removed whole.
 bool leavesSomethingBelow(FileNode* tree) {
@@ -114,6 +122,16 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
 
   if (flags & Conflict) {
     failConflict(ctx, node);
+    return Rc::Ok;
+  }
+  if (ctx.tallied && !isFolder(node) && ((flags & Ignored) || !isTallied(ctx, node)) &&
+      needsData(ctx, flags)) {
+    // From a difference: a file it should have carried, but did not (a difference made for
+    // another target), or one the receiving side leaves out.
+    tally((flags & OnlyInSource) ? failed.addedFiles : failed.modifiedFiles, 1);
+    noteFailure(ctx, ctx.targetPath,
+                (flags & Ignored) ? "not written: this side's ignore list leaves it out"
+                                  : "not written: the difference does not carry its data");
     return Rc::Ok;
   }
   if (!(flags & Excluded)) {
@@ -213,13 +231,17 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
   toSourceMask &= kCategoryBits;
   bool fromDifference = mode == PairMode::Sync && source.hasSavedFile();
   std::vector<const FileNode*> tallied;
+  uint32_t dataToTarget = 0, dataToSource = 0;
   if (fromDifference) {
     Rc rc = applyDifference(fs, target, source.savedFile.c_str(), firstRoot, toTargetMask,
                             toSourceMask, okStats, failedStats, cancel, &tallied);
-    if (rc != Rc::Ok) return rc;
-    // What is left needs no file data: deleting what only the target has, and attributes.
+    if (rc != Rc::Ok || isCancelled(cancel)) return rc;
+    // What is left needs no file data: deleting what only the target has, and attributes; and
+    // naming the files that needed data the difference did not carry.
     constexpr uint32_t kFolderPass = OnlyInTarget | CaseOrAttrDiffers;
-    if (!(toTargetMask & kFolderPass)) return Rc::Ok;
+    constexpr uint32_t kCarried = OnlyInSource | NewerInSource | NewerInTarget | SizeDiffers;
+    dataToTarget = toTargetMask & kCarried;
+    dataToSource = toSourceMask & kCarried;
     toTargetMask &= kFolderPass;
     toSourceMask = 0;
   }
@@ -238,6 +260,8 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
   ctx.toSourceMask = toSourceMask;
   ctx.fs = &fs;
   ctx.tallied = fromDifference ? &tallied : nullptr;
+  ctx.dataToTarget = dataToTarget;
+  ctx.dataToSource = dataToSource;
   ctx.failures = failures;
   ctx.failedEntry = failedEntry;
 

@@ -37,6 +37,9 @@ struct WalkContext {
   // Files that a difference's data pass has tallied already, sorted by address; the folder
   // pass that follows it leaves them out of its own tallies. None in any other run.
   const std::vector<const FileNode*>* tallied = nullptr;
+  // After a difference's data pass: the masks it applied, for naming files it did not write.
+  uint32_t dataToTarget = 0;
+  uint32_t dataToSource = 0;
   // Where every failed entry is named, or none.
   FailureLog* failures = nullptr;
   // Where a difference save's data pass names the source entry that ended it; none elsewhere.
