@@ -48,6 +48,7 @@ inline constexpr uint32_t Hidden = 0x02;
 inline constexpr uint32_t System = 0x04;
 inline constexpr uint32_t Directory = 0x10;
 inline constexpr uint32_t Archive = 0x20;
+inline constexpr uint32_t Device = 0x40;  // not a file or folder: see Fs::findFirst
 inline constexpr uint32_t Normal = 0x80;
 inline constexpr uint32_t ReparsePoint = 0x400;  // symbolic link or junction
 }  // namespace attr
@@ -91,15 +92,22 @@ class Fs {
   // is open and *entry holds the first entry. NotFound: the folder does not exist. Any other
   // failure: the folder exists (or may) but cannot be listed, which callers must not take for
   // an empty folder. A link or junction to a folder is reported with Directory|ReparsePoint.
+  // An entry that is neither a file nor a folder (a FIFO, a socket, a block or character
+  // device, a link to one of these, or a symbolic link whose target is missing or cannot be
+  // examined, a link cycle among them) is reported with Device and without Directory, size 0:
+  // callers leave it alone, since it holds no data to copy and cannot be recreated.
   virtual FsStatus findFirst(const char16_t* pattern, FindHandle* handle, FindEntry* entry) = 0;
   // Next entry, or NoMoreFiles at the end; any other status is a failed listing.
   virtual FsStatus findNext(FindHandle handle, FindEntry* entry) = 0;
   virtual void findClose(FindHandle handle) = 0;
 
-  // Opens an existing file for reading; others may read it too.
+  // Opens an existing file for reading; others may read it too. Only a regular file (or a link
+  // to one) is opened: a folder, FIFO, socket or device gives a failure without ever blocking
+  // or reading from it (AccessDenied for the entries listed as Device).
   virtual FsStatus openRead(const char16_t* path, FileHandle* file) = 0;
   // Creates a file for writing, replacing an existing one (its content is discarded), with the
-  // given attr:: bits; others may read it. A read-only existing file gives AccessDenied.
+  // given attr:: bits; others may read it. A read-only existing file gives AccessDenied, and so
+  // does a path that the listing reports as Device (it is neither opened nor created through).
   virtual FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) = 0;
   // Reads up to size bytes; *got is 0 at the end of the file.
   virtual FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) = 0;
@@ -127,14 +135,20 @@ class Fs {
                                 uint64_t modified) = 0;
 
   // Attributes of a file or folder; NotFound when it does not exist. Doubles as existence test.
+  // A link is described by what it leads to, with ReparsePoint; Device as in findFirst.
   virtual FsStatus getAttributes(const char16_t* path, uint32_t* attributes) = 0;
   // Sets the attr:: bits ReadOnly, Hidden, System, Archive (Normal alone clears them all).
+  // Never reaches what an entry points to: on POSIX, where a symbolic link has no attributes
+  // of its own, a link gives AccessDenied and nothing changes; so does an entry listed as
+  // Device. On Windows the link itself takes the bits.
   virtual FsStatus setAttributes(const char16_t* path, uint32_t attributes) = 0;
 
   // Deletes a file or a link to a file. A read-only file is not deleted (AccessDenied).
   virtual FsStatus deleteFile(const char16_t* path) = 0;
-  // Renames from onto to. With replace, an existing file at to is replaced in one step; a file
-  // renamed onto its own name in other letter case takes that case.
+  // Renames from onto to. With replace, an existing file at to is replaced in one step (a link
+  // to a file is replaced itself, its target untouched); a folder, a link to one and an entry
+  // listed as Device are not replaced (AccessDenied). A file renamed onto its own name in other
+  // letter case takes that case.
   virtual FsStatus rename(const char16_t* from, const char16_t* to, bool replace) = 0;
   // Creates one folder; its parent must exist. Exists when it is there already.
   virtual FsStatus createDirectory(const char16_t* path) = 0;

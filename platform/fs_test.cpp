@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 
@@ -11,12 +12,36 @@
 #include "platform/text.h"
 
 #ifndef _WIN32
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
 #endif
 
 namespace fw {
 namespace {
+
+#ifndef _WIN32
+std::string native(const std::u16string& path) { return toUtf8(path); }
+
+// The attributes of every entry of a folder, by name.
+std::map<std::string, FindEntry> listEntries(const std::u16string& folder) {
+  Fs& fs = systemFs();
+  std::u16string pattern = folder + u"/*";
+  std::map<std::string, FindEntry> out;
+  FindHandle h;
+  FindEntry e;
+  EXPECT_EQ(fs.findFirst(pattern.c_str(), &h, &e), FsStatus::Ok);
+  do {
+    std::u16string n = e.name;
+    if (n != u"." && n != u"..") out[toUtf8(n)] = e;
+  } while (fs.findNext(h, &e) == FsStatus::Ok);
+  fs.findClose(h);
+  return out;
+}
+#endif
 
 std::set<std::string> listNames(const std::u16string& folder, FsStatus* status = nullptr) {
   Fs& fs = systemFs();
@@ -242,6 +267,62 @@ TEST(FsTest, PosixLinksToFoldersAreMarkedAndRemovedAlone) {
   EXPECT_EQ(readFile(dir.at("real/keep.txt")), "k");
 }
 
+// FIFOs, sockets, devices and links that lead nowhere hold no data to copy: they are listed
+// as Device, never opened (a FIFO would block the open or the first read, a device would never
+// end), and never created over, replaced or given attributes.
+TEST(FsTest, PosixSpecialEntriesAreListedAsDeviceAndNeverOpened) {
+  alarm(20);  // a blocked open would otherwise hang the run
+  TempDir dir;
+  Fs& fs = systemFs();
+  writeFile(dir.at("file"), "data");
+  ASSERT_EQ(mkfifo(native(dir.at("fifo")).c_str(), 0644), 0);
+  ASSERT_EQ(symlink("/dev/zero", native(dir.at("zero")).c_str()), 0);
+  ASSERT_EQ(symlink(native(dir.at("missing")).c_str(), native(dir.at("dangling")).c_str()), 0);
+  ASSERT_EQ(symlink(native(dir.at("cycle2")).c_str(), native(dir.at("cycle1")).c_str()), 0);
+  ASSERT_EQ(symlink(native(dir.at("cycle1")).c_str(), native(dir.at("cycle2")).c_str()), 0);
+  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::string socketPath = native(dir.at("sock"));
+  bool haveSocket = socketPath.size() < sizeof address.sun_path;
+  if (haveSocket) {
+    memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    haveSocket = bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  close(sock);
+
+  std::map<std::string, FindEntry> entries = listEntries(dir.path());
+  std::vector<std::string> special = {"fifo", "zero", "dangling", "cycle1", "cycle2"};
+  if (haveSocket) special.push_back("sock");
+  for (const std::string& name : special) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(entries.count(name));
+    EXPECT_EQ(entries[name].attributes & (attr::Device | attr::Directory), attr::Device);
+    EXPECT_EQ(entries[name].size, 0u);
+    uint32_t a = 0;
+    ASSERT_EQ(fs.getAttributes(dir.at(name).c_str(), &a), FsStatus::Ok);
+    EXPECT_EQ(a & (attr::Device | attr::Directory), attr::Device);
+
+    FileHandle f;
+    EXPECT_NE(fs.openRead(dir.at(name).c_str(), &f), FsStatus::Ok);
+    EXPECT_EQ(f, kInvalidHandle);
+    EXPECT_EQ(fs.createAlways(dir.at(name).c_str(), attr::Normal, &f), FsStatus::AccessDenied);
+    EXPECT_EQ(f, kInvalidHandle);
+    EXPECT_EQ(fs.setAttributes(dir.at(name).c_str(), attr::ReadOnly), FsStatus::AccessDenied);
+    writeFile(dir.at("new"), "new");
+    EXPECT_EQ(fs.rename(dir.at("new").c_str(), dir.at(name).c_str(), true),
+              FsStatus::AccessDenied);
+  }
+  EXPECT_FALSE(entries["file"].attributes & attr::Device);
+  EXPECT_FALSE(exists(dir.at("missing")));  // nothing was created through the dangling link
+  struct stat st;
+  ASSERT_EQ(lstat(native(dir.at("fifo")).c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  alarm(0);
+}
+
 TEST(FsTest, PosixCaseLookupSeesChangesMadeBehindItsBack) {
   TempDir dir;
   writeFile(dir.at("First.txt"), "1");
@@ -284,6 +365,14 @@ TEST(FsTest, PosixNamesThatAreNotUtf8SurviveListingAndOpening) {
   EXPECT_TRUE(names.count(u"caf\u00e9"));
   EXPECT_EQ(readFile(dir.path() + u"/caf\xdce9"), "bytes");
   EXPECT_EQ(readFile(dir.path() + u"/caf\u00e9"), "text");
+}
+#endif
+
+#ifdef _WIN32
+TEST(FsTest, Win32DevicesAreNotOpenedAsFiles) {
+  FileHandle f;
+  EXPECT_NE(systemFs().openRead(u"\\\\.\\NUL", &f), FsStatus::Ok);
+  EXPECT_EQ(f, kInvalidHandle);
 }
 #endif
 

@@ -191,7 +191,10 @@ Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
       }
       bool link = (entry.attributes & attr::ReparsePoint) != 0;
       bool folder = (entry.attributes & attr::Directory) != 0;
-      if (folder && !link) rc = deleteFolderContents(fs, pattern, length, cancel);
+      // A FIFO, socket or device (or a link leading nowhere) is not the sync's to remove: the
+      // comparison leaves it out, so the folder that holds it stays.
+      if (entry.attributes & attr::Device) rc = Rc::CannotWrite;
+      else if (folder && !link) rc = deleteFolderContents(fs, pattern, length, cancel);
       pattern[length - 2] = 0;  // the entry's own path
       if (rc == Rc::Ok) {
         // A link or junction is removed as what it is, never entered: what it points to lies

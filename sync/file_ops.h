@@ -65,7 +65,9 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
 // Removes the folder whose path (length units, no trailing separator) is in the buffer, with
 // everything in it. A symbolic link or junction, at the top or anywhere below, is removed
 // itself and never entered. CannotWrite on the first entry that cannot be removed (a read-only
-// file is not removed) or a folder that cannot be listed; what was removed before stays
+// file is not removed, nor an entry listed as attr::Device: a FIFO, socket, device or a link
+// leading nowhere, which a comparison never offers to delete) or a folder that cannot be
+// listed; what was removed before stays
 // removed. A removal stopped by the cancel flag leaves the folder and returns CannotWrite for
 // it, since it is not empty.
 Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel);

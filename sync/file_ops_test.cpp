@@ -15,6 +15,11 @@
 #include "platform/text.h"
 #include "sync/sync_test_support.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace fw {
 namespace {
 
@@ -203,6 +208,26 @@ TEST_F(FileOpsTest, DeleteTreeRemovesLinksWithoutEnteringThem) {
   EXPECT_EQ(namesIn(dir_.path()), std::set<std::u16string>{u"outside"});
   EXPECT_EQ(readFile(dir_.at("outside/precious.txt")), "keep me");
 }
+
+#ifndef _WIN32
+TEST_F(FileOpsTest, PosixAFifoIsNeitherCopiedNorRemoved) {
+  alarm(20);  // a copy blocked on the FIFO would otherwise hang the run
+  makeDir(dir_.at("t"));
+  ASSERT_EQ(mkfifo(toUtf8(dir_.at("t/fifo")).c_str(), 0600), 0);
+  writeFile(dir_.at("dst"), "old");
+  ReplaceOutcome r = replaceFile(sys_, dir_.at("dst").c_str(), dir_.at("t/fifo").c_str(), 1,
+                                 &progress_, &cancel_);
+  EXPECT_EQ(r.copyResult, Rc::CannotOpen);
+  EXPECT_EQ(readFile(dir_.at("dst")), "old");
+  EXPECT_FALSE(hasTemporaryFile(dir_.path()));
+
+  Path t(dir_.at("t"));
+  EXPECT_EQ(deleteTree(sys_, t.get(), t.length, &cancel_), Rc::CannotWrite);
+  struct stat st;
+  EXPECT_EQ(lstat(toUtf8(dir_.at("t/fifo")).c_str(), &st), 0);
+  alarm(0);
+}
+#endif
 
 TEST_F(FileOpsTest, CancelledDeleteTreeKeepsTheFolder) {
   for (int i = 0; i < 5; ++i) writeFile(dir_.at("t/f" + std::to_string(i)), "x");
