@@ -96,6 +96,9 @@ class Fs {
   // device, a link to one of these, or a symbolic link whose target is missing or cannot be
   // examined, a link cycle among them) is reported with Device and without Directory, size 0:
   // callers leave it alone, since it holds no data to copy and cannot be recreated.
+  // An entry whose name can be read but which cannot be examined (its type, size or time
+  // refused) fails the listing, in findFirst or findNext, with AccessDenied or IoError; one
+  // removed while the folder is listed is left out.
   virtual FsStatus findFirst(const char16_t* pattern, FindHandle* handle, FindEntry* entry) = 0;
   // Next entry, or NoMoreFiles at the end; any other status is a failed listing.
   virtual FsStatus findNext(FindHandle handle, FindEntry* entry) = 0;

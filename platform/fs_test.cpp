@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -321,6 +322,49 @@ TEST(FsTest, PosixSpecialEntriesAreListedAsDeviceAndNeverOpened) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0644u);
   alarm(0);
+}
+
+// A folder that gives its names but refuses to have its entries examined (read permission
+// without search permission) must fail to list, not read as empty: a mirror sync would take
+// its files for gone. Root may examine anything, so as root the listing runs in a child
+// process that has become the unprivileged user "nobody".
+TEST(FsTest, PosixAFolderWhoseEntriesCannotBeExaminedFailsToList) {
+  TempDir dir;
+  writeFile(dir.at("locked/a.txt"), "a");
+  writeFile(dir.at("locked/b.txt"), "b");
+  std::u16string pattern = dir.at("locked") + u"/*";
+  bool root = geteuid() == 0;
+  ASSERT_EQ(chmod(native(dir.path()).c_str(), 0755), 0);
+  ASSERT_EQ(chmod(native(dir.at("locked")).c_str(), root ? 0744 : 0644), 0);
+  auto list = [&] {
+    FindHandle h;
+    FindEntry e;
+    FsStatus s = systemFs().findFirst(pattern.c_str(), &h, &e);
+    while (s == FsStatus::Ok) {
+      if (std::u16string(e.name) != u"." && std::u16string(e.name) != u"..") break;  // an entry
+      s = systemFs().findNext(h, &e);
+    }
+    if (h != kInvalidHandle) systemFs().findClose(h);
+    return s;
+  };
+  FsStatus s;
+  if (!root) {
+    s = list();
+  } else {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+      _exit(static_cast<int>(list()));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 100) GTEST_SKIP() << "cannot become another user here";
+    s = static_cast<FsStatus>(WEXITSTATUS(status));
+  }
+  chmod(native(dir.at("locked")).c_str(), 0755);
+  EXPECT_TRUE(s == FsStatus::AccessDenied || s == FsStatus::IoError) << fsStatusName(s);
 }
 
 TEST(FsTest, PosixCaseLookupSeesChangesMadeBehindItsBack) {

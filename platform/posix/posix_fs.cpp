@@ -278,14 +278,23 @@ struct Finder {
   std::string scratch;  // the entry's full path, reused
 };
 
-// Fills entry from one directory entry; false when the entry vanished meanwhile.
-bool describe(Finder* f, const char* name, FindEntry* entry) {
+// Fills entry from one directory entry. NotFound when the entry vanished meanwhile (it is
+// skipped); any other failure to examine it fails the listing: a folder whose names can be
+// read but whose entries cannot be examined (read but no search permission) must not pass for
+// one without them.
+FsStatus describe(Finder* f, const char* name, FindEntry* entry) {
   size_t units = utf8ToUtf16Escaped(name, strlen(name), entry->name, kMaxNameUnits - 1);
-  if (units == kConversionFailed) return false;  // cannot happen for names of <= 255 bytes
+  // Cannot happen for names of <= 255 bytes.
+  if (units == kConversionFailed) return FsStatus::NotFound;
   entry->name[units] = 0;
   int fd = dirfd(f->dir);
   struct stat st;
-  if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    int err = errno;
+    if (err == ENOENT) return FsStatus::NotFound;
+    tLastError = err;
+    return err == EACCES || err == EPERM ? FsStatus::AccessDenied : FsStatus::IoError;
+  }
   bool link = S_ISLNK(st.st_mode);
   if (link) {
     struct stat target;
@@ -297,7 +306,7 @@ bool describe(Finder* f, const char* name, FindEntry* entry) {
     entry->attributes = attr::Device | (link ? attr::ReparsePoint : 0) |
                         (name[0] == '.' ? attr::Hidden : 0);
     entry->size = 0;
-    return true;
+    return FsStatus::Ok;
   }
   std::string& path = f->scratch;
   path.assign(f->folder).append(name);
@@ -305,7 +314,7 @@ bool describe(Finder* f, const char* name, FindEntry* entry) {
   if (link) entry->attributes |= attr::ReparsePoint;
   bool dir = S_ISDIR(st.st_mode);
   entry->size = dir ? 0 : static_cast<uint64_t>(st.st_size);
-  return true;
+  return FsStatus::Ok;
 }
 
 // Clears O_NONBLOCK, with which a file is opened so that a FIFO put in its place meanwhile
@@ -322,7 +331,8 @@ FsStatus nextEntry(Finder* f, FindEntry* entry) {
     if (!d) return errno == 0 ? FsStatus::NoMoreFiles : failErrno();
     if (d->d_name[0] == '.' && (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
       continue;
-    if (describe(f, d->d_name, entry)) return FsStatus::Ok;
+    FsStatus s = describe(f, d->d_name, entry);
+    if (s != FsStatus::NotFound) return s;
   }
 }
 
