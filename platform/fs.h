@@ -53,6 +53,12 @@ inline constexpr uint32_t Normal = 0x80;
 inline constexpr uint32_t ReparsePoint = 0x400;  // symbolic link or junction
 }  // namespace attr
 
+// Permission bits, the POSIX mode bits (0777 for owner, group and others; 07000 for set-uid,
+// set-gid and sticky), for the calls that carry them. Windows has none.
+inline constexpr uint32_t kOwnerOnly = 0600;
+// Not bits but "what a file created the ordinary way gets": 0666 less the process's umask.
+inline constexpr uint32_t kDefaultPermissions = 0x80000000u;
+
 // Longest name one directory entry can have, in UTF-16 units, terminator included.
 inline constexpr size_t kMaxNameUnits = 260;
 // Capacity of a path buffer (PathBuffer) in UTF-16 units, terminator included.
@@ -112,6 +118,37 @@ class Fs {
   // given attr:: bits; others may read it. A read-only existing file gives AccessDenied, and so
   // does a path that the listing reports as Device (it is neither opened nor created through).
   virtual FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) = 0;
+  // As createAlways, but the file gets the permission bits given (kDefaultPermissions: as
+  // createAlways would), with the read-only state of attributes applied on top, from the
+  // moment it exists: a new file is created with them and an existing one is given them before
+  // anything is written. Where the system has no permission bits this is createAlways.
+  virtual FsStatus createWithPermissions(const char16_t* path, uint32_t attributes,
+                                         uint32_t permissions, FileHandle* file) {
+    (void)permissions;
+    return createAlways(path, attributes, file);
+  }
+  // The permission bits (07777) of an open file, or of what a path leads to (NotFound when
+  // there is nothing). Unsupported where the system has none.
+  virtual FsStatus getFilePermissions(FileHandle file, uint32_t* permissions) {
+    (void)file;
+    *permissions = 0;
+    return FsStatus::Unsupported;
+  }
+  virtual FsStatus getPermissions(const char16_t* path, uint32_t* permissions) {
+    (void)path;
+    *permissions = 0;
+    return FsStatus::Unsupported;
+  }
+  // Gives a file open for writing the bits 0777 of permissions (or kDefaultPermissions), and
+  // keeps its read-only state: a file without the owner's write bit gets no write bit at all,
+  // one with it keeps it. Set-uid, set-gid and sticky are never set: the file belongs to
+  // whoever runs the program, not to the owner of the file whose bits it takes. Unsupported
+  // where the system has no permission bits.
+  virtual FsStatus setFilePermissions(FileHandle file, uint32_t permissions) {
+    (void)file;
+    (void)permissions;
+    return FsStatus::Unsupported;
+  }
   // Reads up to size bytes; *got is 0 at the end of the file.
   virtual FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) = 0;
   // Writes all size bytes or fails (DiskFull when the volume is full).

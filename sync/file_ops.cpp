@@ -116,10 +116,14 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     fs.close(in);
     return Rc::CannotOpen;
   }
+  // The copy takes the source's permission bits (where the system has any), but only once it
+  // is complete: until then nobody but the owner may read it.
+  uint32_t permissions = 0;
+  bool withPermissions = fs.getFilePermissions(in, &permissions) == FsStatus::Ok;
   char16_t* temporary = buffers->temporary;
   FileHandle outFile;
   if (!makeTemporaryPath(fs, destination, temporary, kPathBufferUnits) ||
-      fs.createAlways(temporary, attributes, &outFile) != FsStatus::Ok) {
+      fs.createWithPermissions(temporary, attributes, kOwnerOnly, &outFile) != FsStatus::Ok) {
     fs.close(in);
     return Rc::CannotOpen;
   }
@@ -158,6 +162,10 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     }
     if (progress) progress->fetch_add(got, std::memory_order_relaxed);
   }
+  // Best effort: a file system without permission bits (FAT on a removable disk) refuses them,
+  // and the copy is then as private as it can be, never more open than its source.
+  if (rc == Rc::Ok && !isCancelled(cancel) && withPermissions)
+    fs.setFilePermissions(outFile, permissions);
   if (rc == Rc::Ok && !isCancelled(cancel) &&
       fs.setFileTimes(outFile, modified, modified, modified) != FsStatus::Ok)
     rc = Rc::CannotWrite;

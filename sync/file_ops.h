@@ -52,8 +52,11 @@ struct CopyOutcome {
   bool cancelled = false;    // the cancel flag stopped the copy; nothing was changed
 };
 
-// Copies source to destination, giving the new file attributes (attr:: bits) and the source's
-// last-write time as all three of its times. progress grows by every block written. Results:
+// Copies source to destination, giving the new file attributes (attr:: bits), the source's
+// permission bits 0777 where the system has them (with the read-only state of attributes on
+// top; set-uid, set-gid and sticky are not carried, since the copy belongs to whoever runs the
+// sync) and the source's last-write time as all three of its times. The temporary file is the
+// owner's alone (0600) until it is complete. progress grows by every block written. Results:
 // OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file
 // cannot be created), CannotWrite (a read or write fails, the time cannot be set, or the
 // destination cannot be replaced). On every result but a completed Ok the destination is as it

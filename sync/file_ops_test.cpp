@@ -229,6 +229,39 @@ TEST_F(FileOpsTest, PosixAFifoIsNeitherCopiedNorRemoved) {
 }
 #endif
 
+#ifndef _WIN32
+// A 0600 key file must not arrive as 0644, nor a 0755 script as 0644; set-uid and set-gid do
+// not travel (the copy belongs to whoever runs the sync). While it is written the copy is the
+// owner's alone, whatever the source.
+TEST_F(FileOpsTest, PosixACopyTakesTheSourcesPermissionsOnceComplete) {
+  struct Case {
+    uint32_t source;
+    uint8_t attrByte;
+    uint32_t expected;
+    uint32_t whileWritten;
+  } cases[] = {
+      {0600, 0x01, 0600, 0600}, {0755, 0x01, 0755, 0600}, {0640, 0x04, 0440, 0400},
+      {04755, 0x01, 0755, 0600}, {02770, 0x00, 0770, 0600}, {0444, 0x01, 0644, 0600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    writeFile(dir_.at("src"), "secret");
+    ASSERT_EQ(chmod(toUtf8(dir_.at("src")).c_str(), c.source), 0);
+    writeFile(dir_.at("dst"), "old");
+    ASSERT_EQ(chmod(toUtf8(dir_.at("dst")).c_str(), 0666), 0);
+    ModeAtWriteFs fs(sys_);
+    ReplaceOutcome r = replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), c.attrByte,
+                                   &progress_, &cancel_);
+    ASSERT_RC_OK(r.copyResult);
+    EXPECT_EQ(readFile(dir_.at("dst")), "secret");
+    EXPECT_EQ(modeOf(dir_.at("dst")), c.expected);
+    EXPECT_EQ(fs.modes, std::set<uint32_t>{c.whileWritten});
+    sys_.setAttributes(dir_.at("dst").c_str(), attr::Normal);
+    chmod(toUtf8(dir_.at("src")).c_str(), 0644);
+  }
+}
+#endif
+
 TEST_F(FileOpsTest, CancelledDeleteTreeKeepsTheFolder) {
   for (int i = 0; i < 5; ++i) writeFile(dir_.at("t/f" + std::to_string(i)), "x");
   cancel_ = 1;

@@ -267,6 +267,21 @@ mode_t readOnlyMode(mode_t mode, bool readOnly) {
   return wanted & 07777;
 }
 
+// The process's umask. Setting one to read the old is the only way; the value set meanwhile is
+// the strictest, so that a file another thread creates in that instant is only ever the more
+// private for it.
+mode_t currentUmask() {
+  mode_t mask = umask(077);
+  umask(mask);
+  return mask;
+}
+
+// The mode bits a file gets for permissions (see fs.h): set-uid, set-gid and sticky never.
+mode_t permissionBits(uint32_t permissions) {
+  if (permissions == kDefaultPermissions) return 0666 & ~currentUmask();
+  return static_cast<mode_t>(permissions & 0777);
+}
+
 bool isReadOnlyFile(const struct stat& st) {
   return !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
@@ -407,33 +422,38 @@ class PosixFs final : public Fs {
   }
 
   FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) override {
-    *file = kInvalidHandle;
+    return create(path, attributes, kDefaultPermissions, file);
+  }
+
+  FsStatus createWithPermissions(const char16_t* path, uint32_t attributes, uint32_t permissions,
+                                 FileHandle* file) override {
+    return create(path, attributes, permissions, file);
+  }
+
+  FsStatus getFilePermissions(FileHandle file, uint32_t* permissions) override {
+    *permissions = 0;
+    struct stat st;
+    if (fstat(static_cast<int>(file), &st) != 0) return failErrno();
+    *permissions = st.st_mode & 07777;
+    return FsStatus::Ok;
+  }
+
+  FsStatus getPermissions(const char16_t* path, uint32_t* permissions) override {
+    *permissions = 0;
     NativePath p(path);
     if (!p.ok) return fail(EILSEQ);
     struct stat st;
-    if (lstat(p.c_str(), &st) == 0) {
-      // Through a link whose target is missing, the open would create a file wherever it
-      // points.
-      if (S_ISLNK(st.st_mode) && stat(p.c_str(), &st) != 0) return refuseNotAFile();
-      if (S_ISDIR(st.st_mode)) return fail(EISDIR);
-      if (!S_ISREG(st.st_mode)) return refuseNotAFile();
-      if (isReadOnlyFile(st)) return fail(EACCES);
-    }
-    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
-                  0666);
-    if (fd < 0) return failErrno();
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !makeBlocking(fd)) {
-      ::close(fd);
-      return refuseNotAFile();
-    }
-    noteEntry(p.value, true);
-    {
-      mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
-      if (mode != (st.st_mode & 07777)) fchmod(fd, mode);
-      char value[16];
-      fsetxattr(fd, kDosAttribName, value, dosAttribValue(attributes, value), 0);
-    }
-    *file = fd;
+    if (stat(p.c_str(), &st) != 0) return failErrno();
+    *permissions = st.st_mode & 07777;
+    return FsStatus::Ok;
+  }
+
+  FsStatus setFilePermissions(FileHandle file, uint32_t permissions) override {
+    int fd = static_cast<int>(file);
+    struct stat st;
+    if (fstat(fd, &st) != 0) return failErrno();
+    mode_t mode = readOnlyMode(permissionBits(permissions), !(st.st_mode & S_IWUSR));
+    if (mode != (st.st_mode & 07777) && fchmod(fd, mode) != 0) return failErrno();
     return FsStatus::Ok;
   }
 
@@ -668,6 +688,41 @@ class PosixFs final : public Fs {
 
  private:
   static constexpr FindHandle kEmptyFinder = -2;
+
+  // createAlways with permissions as createWithPermissions takes them.
+  FsStatus create(const char16_t* path, uint32_t attributes, uint32_t permissions,
+                  FileHandle* file) {
+    *file = kInvalidHandle;
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct stat st;
+    if (lstat(p.c_str(), &st) == 0) {
+      // Through a link whose target is missing, the open would create a file wherever it
+      // points.
+      if (S_ISLNK(st.st_mode) && stat(p.c_str(), &st) != 0) return refuseNotAFile();
+      if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+      if (!S_ISREG(st.st_mode)) return refuseNotAFile();
+      if (isReadOnlyFile(st)) return fail(EACCES);
+    }
+    bool exact = permissions != kDefaultPermissions;
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                  exact ? permissionBits(permissions) : 0666);
+    if (fd < 0) return failErrno();
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !makeBlocking(fd)) {
+      ::close(fd);
+      return refuseNotAFile();
+    }
+    noteEntry(p.value, true);
+    {
+      mode_t mode = readOnlyMode(exact ? permissionBits(permissions) : st.st_mode,
+                                 (attributes & attr::ReadOnly) != 0);
+      if (mode != (st.st_mode & 07777)) fchmod(fd, mode);
+      char value[16];
+      fsetxattr(fd, kDosAttribName, value, dosAttribValue(attributes, value), 0);
+    }
+    *file = fd;
+    return FsStatus::Ok;
+  }
 };
 
 }  // namespace
