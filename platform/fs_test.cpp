@@ -367,6 +367,38 @@ TEST(FsTest, PosixAFolderWhoseEntriesCannotBeExaminedFailsToList) {
   EXPECT_TRUE(s == FsStatus::AccessDenied || s == FsStatus::IoError) << fsStatusName(s);
 }
 
+// A symbolic link to a file is the entry itself: it is replaced and removed as a link, and
+// setting attributes on it never reaches the file it points to.
+TEST(FsTest, PosixALinkToAFileIsTheEntryAndItsTargetIsNeverTouched) {
+  TempDir dir, outside;
+  Fs& fs = systemFs();
+  writeFile(outside.at("target"), "outside");
+  ASSERT_EQ(chmod(native(outside.at("target")).c_str(), 0644), 0);
+  makeDir(outside.at("folder"));
+  ASSERT_EQ(symlink(native(outside.at("target")).c_str(), native(dir.at("link")).c_str()), 0);
+  ASSERT_EQ(symlink(native(outside.at("target")).c_str(), native(dir.at("other")).c_str()), 0);
+  ASSERT_EQ(symlink(native(outside.at("folder")).c_str(), native(dir.at("dirlink")).c_str()), 0);
+
+  EXPECT_EQ(fs.setAttributes(dir.at("link").c_str(), attr::ReadOnly | attr::Hidden),
+            FsStatus::AccessDenied);
+  struct stat st;
+  ASSERT_EQ(stat(native(outside.at("target")).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+  writeFile(dir.at("new"), "new");
+  ASSERT_EQ(fs.rename(dir.at("new").c_str(), dir.at("link").c_str(), true), FsStatus::Ok);
+  ASSERT_EQ(lstat(native(dir.at("link")).c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(readFile(dir.at("link")), "new");
+  // A link to a folder is a folder here: not replaced by a file.
+  writeFile(dir.at("new"), "new");
+  EXPECT_EQ(fs.rename(dir.at("new").c_str(), dir.at("dirlink").c_str(), true),
+            FsStatus::AccessDenied);
+  ASSERT_EQ(fs.deleteFile(dir.at("other").c_str()), FsStatus::Ok);
+  EXPECT_EQ(readFile(outside.at("target")), "outside");
+  EXPECT_TRUE(exists(outside.at("folder")));
+}
+
 TEST(FsTest, PosixCaseLookupSeesChangesMadeBehindItsBack) {
   TempDir dir;
   writeFile(dir.at("First.txt"), "1");

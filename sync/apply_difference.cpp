@@ -90,7 +90,8 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   if (had == FsStatus::NotFound) permissions = kDefaultPermissions;
   else if (had != FsStatus::Ok) permissions = kOwnerOnly;
   FileHandle file = kInvalidHandle;
-  bool created = makeTemporaryPath(fs, run.path, run.temporary, kPathBufferUnits) &&
+  bool created = !pathRunsThroughLink(fs, run.path, run.rootEnd) &&
+                 makeTemporaryPath(fs, run.path, run.temporary, kPathBufferUnits) &&
                  fs.createWithPermissions(run.temporary, fromAttrByte(src.attributes), kOwnerOnly,
                                           &file) == FsStatus::Ok;
   SyncStats& live = created ? run.ok : run.failed;
@@ -189,7 +190,7 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
         tally(run.ok.untouchedBytes, size);
       }
     } else if (folder) {
-      createFolder(run.fs, run.path);
+      createFolder(run.fs, run.path, run.rootEnd);
     } else {
       rc = writeFileEntry(run, node, size);
       if (rc != Rc::Ok) return rc;

@@ -62,8 +62,8 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
     if (flags & deletions) {
       // On one side only, and the other side's state wins: remove it.
       int d = (flags & OnlyInTarget) ? 1 : 0;
-      Rc rc = d == 1 ? deleteEntry(fs, node, ctx.targetPath, tn, ctx.cancel)
-                     : deleteEntry(fs, node, ctx.sourcePath, sn, ctx.cancel);
+      Rc rc = d == 1 ? deleteEntry(fs, node, ctx.targetPath, tn, ctx.cancel, ctx.targetRootLength)
+                     : deleteEntry(fs, node, ctx.sourcePath, sn, ctx.cancel, ctx.sourceRootLength);
       SyncStats& s = rc == Rc::Ok ? ok : failed;
       tally(s.deletedFiles, node->counts[d].filesExisting);
       tally(s.deletedBytes, node->counts[d].bytesExisting);
@@ -75,17 +75,18 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       int winner = 1 - changed;
       char16_t* destination = changed == 1 ? ctx.targetPath : ctx.sourcePath;
       const char16_t* from = winner == 1 ? ctx.targetPath : ctx.sourcePath;
+      size_t start = changed == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
       if (isFolder(node)) {
-        createFolder(fs, destination);
+        createFolder(fs, destination, start);
         return applyTree(ctx, sn, tn, node->children);
       }
       if (action == CaseOrAttrDiffers) {
-        updateAttributes(fs, destination, node->side[winner].attributes);
+        updateAttributes(fs, destination, node->side[winner].attributes, start);
         if (!isTallied(ctx, node)) tally(ok.modifiedFiles, 1);
         return Rc::Ok;
       }
       ReplaceOutcome r = replaceFile(fs, destination, from, node->side[winner].attributes,
-                                     &ok.addedBytes, ctx.cancel);
+                                     &ok.addedBytes, ctx.cancel, start);
       if (r.cancelled) return Rc::Ok;  // nothing changed; the run stops at its next check
       tally(r.oldReplaced ? ok.deletedBytes : failed.deletedBytes,
             node->counts[changed].bytesExisting);
@@ -183,6 +184,8 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
           createFolderChain(fs, ctx.sourcePath, sl);
           createFolderChain(fs, ctx.targetPath, tl);
         }
+        ctx.sourceRootLength = sl + 1;  // no link below the roots is written through
+        ctx.targetRootLength = tl + 1;
         rc = applyTree(ctx, sl, tl, root->children);
       } else {
         ctx.sourceRootLength = sl + 1;
