@@ -18,6 +18,11 @@
 //   that lead nowhere) are listed as Device; they are never opened, written, created through,
 //   replaced or given attributes (AccessDenied), so that a FIFO cannot block a sync and a
 //   device cannot feed it without end.
+// - Permission bits: createWithPermissions gives a file its bits from the moment it exists,
+//   setFilePermissions sets 0777 only (never set-uid, set-gid or sticky) and keeps the file's
+//   read-only state.
+// - A folder whose entries cannot be examined (stat refused) fails to list; only an entry that
+//   vanished during the listing is left out.
 
 #include <dirent.h>
 #include <fcntl.h>
