@@ -399,6 +399,38 @@ TEST(FsTest, PosixALinkToAFileIsTheEntryAndItsTargetIsNeverTouched) {
   EXPECT_TRUE(exists(outside.at("folder")));
 }
 
+TEST(FsTest, PosixPermissionBitsAreGivenFromCreationAndKeepTheReadOnlyState) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  auto mode = [&](const char* name) {
+    struct stat st;
+    return stat(native(dir.at(name)).c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  writeFile(dir.at("old"), "old content");
+  ASSERT_EQ(chmod(native(dir.at("old")).c_str(), 0666), 0);
+  FileHandle f;
+  ASSERT_EQ(fs.createWithPermissions(dir.at("old").c_str(), attr::Normal, kOwnerOnly, &f),
+            FsStatus::Ok);
+  EXPECT_EQ(mode("old"), 0600u);  // before a byte is written
+  uint32_t bits = 0;
+  ASSERT_EQ(fs.getFilePermissions(f, &bits), FsStatus::Ok);
+  EXPECT_EQ(bits, 0600u);
+  ASSERT_EQ(fs.setFilePermissions(f, 06755), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_EQ(mode("old"), 0755u);
+  EXPECT_EQ(readFile(dir.at("old")), "");
+
+  ASSERT_EQ(fs.createWithPermissions(dir.at("ro").c_str(), attr::ReadOnly, kOwnerOnly, &f),
+            FsStatus::Ok);
+  EXPECT_EQ(mode("ro"), 0400u);
+  ASSERT_EQ(fs.setFilePermissions(f, 0664), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_EQ(mode("ro"), 0444u);
+  ASSERT_EQ(fs.getPermissions(dir.at("ro").c_str(), &bits), FsStatus::Ok);
+  EXPECT_EQ(bits, 0444u);
+  EXPECT_EQ(fs.getPermissions(dir.at("none").c_str(), &bits), FsStatus::NotFound);
+}
+
 TEST(FsTest, PosixCaseLookupSeesChangesMadeBehindItsBack) {
   TempDir dir;
   writeFile(dir.at("First.txt"), "1");
