@@ -264,7 +264,7 @@ TEST_F(FileOpsTest, PosixACopyTakesTheSourcesPermissionsOnceComplete) {
 #endif
 
 #ifndef _WIN32
-void link(const std::u16string& target, const std::u16string& at) {
+void makeLink(const std::u16string& target, const std::u16string& at) {
   ASSERT_EQ(symlink(toUtf8(target).c_str(), toUtf8(at).c_str()), 0) << toUtf8(at);
 }
 
@@ -278,10 +278,10 @@ TEST_F(FileOpsTest, PosixNothingIsWrittenCreatedOrDeletedBelowALinkToAFolder) {
   writeFile(dir_.at("src"), "new a");
   std::u16string b = dir_.at("B");
   makeDir(b);
-  link(outside.path(), dir_.at("B/dir"));
-  link(dir_.at("B/loop2"), dir_.at("B/loop1"));
-  link(dir_.at("B/loop1"), dir_.at("B/loop2"));
-  link(outside.at("missing"), dir_.at("B/dangling"));
+  makeLink(outside.path(), dir_.at("B/dir"));
+  makeLink(dir_.at("B/loop2"), dir_.at("B/loop1"));
+  makeLink(dir_.at("B/loop1"), dir_.at("B/loop2"));
+  makeLink(outside.at("missing"), dir_.at("B/dangling"));
   size_t start = b.size() + 1;
 
   EXPECT_EQ(copyFile(sys_, dir_.at("B/dir/a").c_str(), dir_.at("src").c_str(), attr::Archive,
@@ -317,7 +317,7 @@ TEST_F(FileOpsTest, PosixALinkToAFileIsReplacedAndRemovedAsALink) {
   TempDir outside;
   writeFile(outside.at("target"), "outside");
   writeFile(dir_.at("src"), "new");
-  link(outside.at("target"), dir_.at("link"));
+  makeLink(outside.at("target"), dir_.at("link"));
   size_t start = dir_.path().size() + 1;
   updateAttributes(sys_, dir_.at("link").c_str(), 0x04 | 0x02, start);
   EXPECT_EQ(modeOf(outside.at("target")) & 0200, 0200u);
@@ -327,7 +327,7 @@ TEST_F(FileOpsTest, PosixALinkToAFileIsReplacedAndRemovedAsALink) {
   EXPECT_TRUE(r.oldReplaced);
   EXPECT_FALSE(attributesOf(dir_.at("link")) & attr::ReparsePoint);
   EXPECT_EQ(readFile(dir_.at("link")), "new");
-  link(outside.at("target"), dir_.at("again"));
+  makeLink(outside.at("target"), dir_.at("again"));
   FileNode file{};
   Path again(dir_.at("again"));
   ASSERT_RC_OK(deleteEntry(sys_, &file, again.get(), again.length, &cancel_, start));
