@@ -47,11 +47,17 @@ inline constexpr uint32_t ReadOnly = 0x01;
 inline constexpr uint32_t Hidden = 0x02;
 inline constexpr uint32_t System = 0x04;
 inline constexpr uint32_t Directory = 0x10;
-inline constexpr uint32_t Device = 0x40;  // no regular file or folder: FIFO, socket, device
 inline constexpr uint32_t Archive = 0x20;
+inline constexpr uint32_t Device = 0x40;  // not a file or folder: see Fs::findFirst
 inline constexpr uint32_t Normal = 0x80;
 inline constexpr uint32_t ReparsePoint = 0x400;  // symbolic link or junction
 }  // namespace attr
+
+// Permission bits, the POSIX mode bits (0777 for owner, group and others; 07000 for set-uid,
+// set-gid and sticky), for the calls that carry them. Windows has none.
+inline constexpr uint32_t kOwnerOnly = 0600;
+// Not bits but "what a file created the ordinary way gets": 0666 less the process's umask.
+inline constexpr uint32_t kDefaultPermissions = 0x80000000u;
 
 // Longest name one directory entry can have, in UTF-16 units, terminator included.
 inline constexpr size_t kMaxNameUnits = 260;
@@ -92,16 +98,57 @@ class Fs {
   // is open and *entry holds the first entry. NotFound: the folder does not exist. Any other
   // failure: the folder exists (or may) but cannot be listed, which callers must not take for
   // an empty folder. A link or junction to a folder is reported with Directory|ReparsePoint.
+  // An entry that is neither a file nor a folder (a FIFO, a socket, a block or character
+  // device, a link to one of these, or a symbolic link whose target is missing or cannot be
+  // examined, a link cycle among them) is reported with Device and without Directory, size 0:
+  // callers leave it alone, since it holds no data to copy and cannot be recreated.
+  // An entry whose name can be read but which cannot be examined (its type, size or time
+  // refused) fails the listing, in findFirst or findNext, with AccessDenied or IoError; one
+  // removed while the folder is listed is left out.
   virtual FsStatus findFirst(const char16_t* pattern, FindHandle* handle, FindEntry* entry) = 0;
   // Next entry, or NoMoreFiles at the end; any other status is a failed listing.
   virtual FsStatus findNext(FindHandle handle, FindEntry* entry) = 0;
   virtual void findClose(FindHandle handle) = 0;
 
-  // Opens an existing file for reading; others may read it too.
+  // Opens an existing file for reading; others may read it too. Only a regular file (or a link
+  // to one) is opened: a folder, FIFO, socket or device gives a failure without ever blocking
+  // or reading from it (AccessDenied for the entries listed as Device).
   virtual FsStatus openRead(const char16_t* path, FileHandle* file) = 0;
   // Creates a file for writing, replacing an existing one (its content is discarded), with the
-  // given attr:: bits; others may read it. A read-only existing file gives AccessDenied.
+  // given attr:: bits; others may read it. A read-only existing file gives AccessDenied, and so
+  // does a path that the listing reports as Device (it is neither opened nor created through).
   virtual FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) = 0;
+  // As createAlways, but the file gets the permission bits given (kDefaultPermissions: as
+  // createAlways would), with the read-only state of attributes applied on top, from the
+  // moment it exists: a new file is created with them and an existing one is given them before
+  // anything is written. Where the system has no permission bits this is createAlways.
+  virtual FsStatus createWithPermissions(const char16_t* path, uint32_t attributes,
+                                         uint32_t permissions, FileHandle* file) {
+    (void)permissions;
+    return createAlways(path, attributes, file);
+  }
+  // The permission bits (07777) of an open file, or of what a path leads to (NotFound when
+  // there is nothing). Unsupported where the system has none.
+  virtual FsStatus getFilePermissions(FileHandle file, uint32_t* permissions) {
+    (void)file;
+    *permissions = 0;
+    return FsStatus::Unsupported;
+  }
+  virtual FsStatus getPermissions(const char16_t* path, uint32_t* permissions) {
+    (void)path;
+    *permissions = 0;
+    return FsStatus::Unsupported;
+  }
+  // Gives a file open for writing the bits 0777 of permissions (or kDefaultPermissions), and
+  // keeps its read-only state: a file without the owner's write bit gets no write bit at all,
+  // one with it keeps it. Set-uid, set-gid and sticky are never set: the file belongs to
+  // whoever runs the program, not to the owner of the file whose bits it takes. Unsupported
+  // where the system has no permission bits.
+  virtual FsStatus setFilePermissions(FileHandle file, uint32_t permissions) {
+    (void)file;
+    (void)permissions;
+    return FsStatus::Unsupported;
+  }
   // Reads up to size bytes; *got is 0 at the end of the file.
   virtual FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) = 0;
   // Writes all size bytes or fails (DiskFull when the volume is full).
@@ -128,14 +175,20 @@ class Fs {
                                 uint64_t modified) = 0;
 
   // Attributes of a file or folder; NotFound when it does not exist. Doubles as existence test.
+  // A link is described by what it leads to, with ReparsePoint; Device as in findFirst.
   virtual FsStatus getAttributes(const char16_t* path, uint32_t* attributes) = 0;
   // Sets the attr:: bits ReadOnly, Hidden, System, Archive (Normal alone clears them all).
+  // Never reaches what an entry points to: on POSIX, where a symbolic link has no attributes
+  // of its own, a link gives AccessDenied and nothing changes; so does an entry listed as
+  // Device. On Windows the link itself takes the bits.
   virtual FsStatus setAttributes(const char16_t* path, uint32_t attributes) = 0;
 
   // Deletes a file or a link to a file. A read-only file is not deleted (AccessDenied).
   virtual FsStatus deleteFile(const char16_t* path) = 0;
-  // Renames from onto to. With replace, an existing file at to is replaced in one step; a file
-  // renamed onto its own name in other letter case takes that case.
+  // Renames from onto to. With replace, an existing file at to is replaced in one step (a link
+  // to a file is replaced itself, its target untouched); a folder, a link to one and an entry
+  // listed as Device are not replaced (AccessDenied). A file renamed onto its own name in other
+  // letter case takes that case.
   virtual FsStatus rename(const char16_t* from, const char16_t* to, bool replace) = 0;
   // Creates one folder; its parent must exist. Exists when it is there already.
   virtual FsStatus createDirectory(const char16_t* path) = 0;

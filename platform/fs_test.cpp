@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 
@@ -11,12 +12,37 @@
 #include "platform/text.h"
 
 #ifndef _WIN32
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 #endif
 
 namespace fw {
 namespace {
+
+#ifndef _WIN32
+std::string native(const std::u16string& path) { return toUtf8(path); }
+
+// The attributes of every entry of a folder, by name.
+std::map<std::string, FindEntry> listEntries(const std::u16string& folder) {
+  Fs& fs = systemFs();
+  std::u16string pattern = folder + u"/*";
+  std::map<std::string, FindEntry> out;
+  FindHandle h;
+  FindEntry e;
+  EXPECT_EQ(fs.findFirst(pattern.c_str(), &h, &e), FsStatus::Ok);
+  do {
+    std::u16string n = e.name;
+    if (n != u"." && n != u"..") out[toUtf8(n)] = e;
+  } while (fs.findNext(h, &e) == FsStatus::Ok);
+  fs.findClose(h);
+  return out;
+}
+#endif
 
 std::set<std::string> listNames(const std::u16string& folder, FsStatus* status = nullptr) {
   Fs& fs = systemFs();
@@ -266,6 +292,169 @@ TEST(FsTest, PosixLinksToFoldersAreMarkedAndRemovedAlone) {
   EXPECT_EQ(readFile(dir.at("real/keep.txt")), "k");
 }
 
+// FIFOs, sockets, devices and links that lead nowhere hold no data to copy: they are listed
+// as Device, never opened (a FIFO would block the open or the first read, a device would never
+// end), and never created over, replaced or given attributes.
+TEST(FsTest, PosixSpecialEntriesAreListedAsDeviceAndNeverOpened) {
+  alarm(20);  // a blocked open would otherwise hang the run
+  TempDir dir;
+  Fs& fs = systemFs();
+  writeFile(dir.at("file"), "data");
+  ASSERT_EQ(mkfifo(native(dir.at("fifo")).c_str(), 0644), 0);
+  ASSERT_EQ(symlink("/dev/zero", native(dir.at("zero")).c_str()), 0);
+  ASSERT_EQ(symlink(native(dir.at("missing")).c_str(), native(dir.at("dangling")).c_str()), 0);
+  ASSERT_EQ(symlink(native(dir.at("cycle2")).c_str(), native(dir.at("cycle1")).c_str()), 0);
+  ASSERT_EQ(symlink(native(dir.at("cycle1")).c_str(), native(dir.at("cycle2")).c_str()), 0);
+  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::string socketPath = native(dir.at("sock"));
+  bool haveSocket = socketPath.size() < sizeof address.sun_path;
+  if (haveSocket) {
+    memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    haveSocket = bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  close(sock);
+
+  std::map<std::string, FindEntry> entries = listEntries(dir.path());
+  std::vector<std::string> special = {"fifo", "zero", "dangling", "cycle1", "cycle2"};
+  if (haveSocket) special.push_back("sock");
+  for (const std::string& name : special) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(entries.count(name));
+    EXPECT_EQ(entries[name].attributes & (attr::Device | attr::Directory), attr::Device);
+    EXPECT_EQ(entries[name].size, 0u);
+    uint32_t a = 0;
+    ASSERT_EQ(fs.getAttributes(dir.at(name).c_str(), &a), FsStatus::Ok);
+    EXPECT_EQ(a & (attr::Device | attr::Directory), attr::Device);
+
+    FileHandle f;
+    EXPECT_NE(fs.openRead(dir.at(name).c_str(), &f), FsStatus::Ok);
+    EXPECT_EQ(f, kInvalidHandle);
+    EXPECT_EQ(fs.createAlways(dir.at(name).c_str(), attr::Normal, &f), FsStatus::AccessDenied);
+    EXPECT_EQ(f, kInvalidHandle);
+    EXPECT_EQ(fs.setAttributes(dir.at(name).c_str(), attr::ReadOnly), FsStatus::AccessDenied);
+    writeFile(dir.at("new"), "new");
+    EXPECT_EQ(fs.rename(dir.at("new").c_str(), dir.at(name).c_str(), true),
+              FsStatus::AccessDenied);
+  }
+  EXPECT_FALSE(entries["file"].attributes & attr::Device);
+  EXPECT_FALSE(exists(dir.at("missing")));  // nothing was created through the dangling link
+  struct stat st;
+  ASSERT_EQ(lstat(native(dir.at("fifo")).c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  alarm(0);
+}
+
+// A folder that gives its names but refuses to have its entries examined (read permission
+// without search permission) must fail to list, not read as empty: a mirror sync would take
+// its files for gone. Root may examine anything, so as root the listing runs in a child
+// process that has become the unprivileged user "nobody".
+TEST(FsTest, PosixAFolderWhoseEntriesCannotBeExaminedFailsToList) {
+  TempDir dir;
+  writeFile(dir.at("locked/a.txt"), "a");
+  writeFile(dir.at("locked/b.txt"), "b");
+  std::u16string pattern = dir.at("locked") + u"/*";
+  bool root = geteuid() == 0;
+  ASSERT_EQ(chmod(native(dir.path()).c_str(), 0755), 0);
+  ASSERT_EQ(chmod(native(dir.at("locked")).c_str(), root ? 0744 : 0644), 0);
+  auto list = [&] {
+    FindHandle h;
+    FindEntry e;
+    FsStatus s = systemFs().findFirst(pattern.c_str(), &h, &e);
+    while (s == FsStatus::Ok) {
+      if (std::u16string(e.name) != u"." && std::u16string(e.name) != u"..") break;  // an entry
+      s = systemFs().findNext(h, &e);
+    }
+    if (h != kInvalidHandle) systemFs().findClose(h);
+    return s;
+  };
+  FsStatus s;
+  if (!root) {
+    s = list();
+  } else {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+      _exit(static_cast<int>(list()));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 100) GTEST_SKIP() << "cannot become another user here";
+    s = static_cast<FsStatus>(WEXITSTATUS(status));
+  }
+  chmod(native(dir.at("locked")).c_str(), 0755);
+  EXPECT_TRUE(s == FsStatus::AccessDenied || s == FsStatus::IoError) << fsStatusName(s);
+}
+
+// A symbolic link to a file is the entry itself: it is replaced and removed as a link, and
+// setting attributes on it never reaches the file it points to.
+TEST(FsTest, PosixALinkToAFileIsTheEntryAndItsTargetIsNeverTouched) {
+  TempDir dir, outside;
+  Fs& fs = systemFs();
+  writeFile(outside.at("target"), "outside");
+  ASSERT_EQ(chmod(native(outside.at("target")).c_str(), 0644), 0);
+  makeDir(outside.at("folder"));
+  ASSERT_EQ(symlink(native(outside.at("target")).c_str(), native(dir.at("link")).c_str()), 0);
+  ASSERT_EQ(symlink(native(outside.at("target")).c_str(), native(dir.at("other")).c_str()), 0);
+  ASSERT_EQ(symlink(native(outside.at("folder")).c_str(), native(dir.at("dirlink")).c_str()), 0);
+
+  EXPECT_EQ(fs.setAttributes(dir.at("link").c_str(), attr::ReadOnly | attr::Hidden),
+            FsStatus::AccessDenied);
+  struct stat st;
+  ASSERT_EQ(stat(native(outside.at("target")).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+  writeFile(dir.at("new"), "new");
+  ASSERT_EQ(fs.rename(dir.at("new").c_str(), dir.at("link").c_str(), true), FsStatus::Ok);
+  ASSERT_EQ(lstat(native(dir.at("link")).c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(readFile(dir.at("link")), "new");
+  // A link to a folder is a folder here: not replaced by a file.
+  writeFile(dir.at("new"), "new");
+  EXPECT_EQ(fs.rename(dir.at("new").c_str(), dir.at("dirlink").c_str(), true),
+            FsStatus::AccessDenied);
+  ASSERT_EQ(fs.deleteFile(dir.at("other").c_str()), FsStatus::Ok);
+  EXPECT_EQ(readFile(outside.at("target")), "outside");
+  EXPECT_TRUE(exists(outside.at("folder")));
+}
+
+TEST(FsTest, PosixPermissionBitsAreGivenFromCreationAndKeepTheReadOnlyState) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  auto mode = [&](const char* name) {
+    struct stat st;
+    return stat(native(dir.at(name)).c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  writeFile(dir.at("old"), "old content");
+  ASSERT_EQ(chmod(native(dir.at("old")).c_str(), 0666), 0);
+  FileHandle f;
+  ASSERT_EQ(fs.createWithPermissions(dir.at("old").c_str(), attr::Normal, kOwnerOnly, &f),
+            FsStatus::Ok);
+  EXPECT_EQ(mode("old"), 0600u);  // before a byte is written
+  uint32_t bits = 0;
+  ASSERT_EQ(fs.getFilePermissions(f, &bits), FsStatus::Ok);
+  EXPECT_EQ(bits, 0600u);
+  ASSERT_EQ(fs.setFilePermissions(f, 06755), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_EQ(mode("old"), 0755u);
+  EXPECT_EQ(readFile(dir.at("old")), "");
+
+  ASSERT_EQ(fs.createWithPermissions(dir.at("ro").c_str(), attr::ReadOnly, kOwnerOnly, &f),
+            FsStatus::Ok);
+  EXPECT_EQ(mode("ro"), 0400u);
+  ASSERT_EQ(fs.setFilePermissions(f, 0664), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_EQ(mode("ro"), 0444u);
+  ASSERT_EQ(fs.getPermissions(dir.at("ro").c_str(), &bits), FsStatus::Ok);
+  EXPECT_EQ(bits, 0444u);
+  EXPECT_EQ(fs.getPermissions(dir.at("none").c_str(), &bits), FsStatus::NotFound);
+}
+
 
 TEST(FsTest, PosixNamesThatAreNotUtf8SurviveListingAndOpening) {
   TempDir dir;
@@ -289,6 +478,14 @@ TEST(FsTest, PosixNamesThatAreNotUtf8SurviveListingAndOpening) {
   EXPECT_TRUE(names.count(u"caf\u00e9"));
   EXPECT_EQ(readFile(dir.path() + u"/caf\xdce9"), "bytes");
   EXPECT_EQ(readFile(dir.path() + u"/caf\u00e9"), "text");
+}
+#endif
+
+#ifdef _WIN32
+TEST(FsTest, Win32DevicesAreNotOpenedAsFiles) {
+  FileHandle f;
+  EXPECT_NE(systemFs().openRead(u"\\\\.\\NUL", &f), FsStatus::Ok);
+  EXPECT_EQ(f, kInvalidHandle);
 }
 #endif
 

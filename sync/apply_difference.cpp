@@ -84,9 +84,18 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   const SideInfo& src = node->side[0];
   uint64_t old = node->counts[1].bytesExisting;
   bool added = (node->flags & (OnlyInSource | OnlyInTarget)) != 0;
+  // A difference carries no permission bits: a replaced file keeps those of the file it
+  // replaces, a new one gets what a new file gets; one whose predecessor cannot be examined
+  // stays the owner's alone. Until it is in place, it is the owner's alone in every case.
+  uint32_t permissions = kOwnerOnly;
+  FsStatus had = fs.getPermissions(run.path, &permissions);
+  if (had == FsStatus::NotFound) permissions = kDefaultPermissions;
+  else if (had != FsStatus::Ok) permissions = kOwnerOnly;
   FileHandle file = kInvalidHandle;
-  bool created = makeTemporaryPath(fs, run.path, run.temporary, kPathBufferUnits) &&
-                 fs.createAlways(run.temporary, fromAttrByte(src.attributes), &file) == FsStatus::Ok;
+  bool created = !pathRunsThroughLink(fs, run.path, run.rootEnd) &&
+                 makeTemporaryPath(fs, run.path, run.temporary, kPathBufferUnits) &&
+                 fs.createWithPermissions(run.temporary, fromAttrByte(src.attributes), kOwnerOnly,
+                                          &file) == FsStatus::Ok;
   SyncStats& live = created ? run.ok : run.failed;
 
   Rc rc = Rc::Ok;        // ends the run
@@ -107,6 +116,7 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   }
   bool complete = rc == Rc::Ok && left == 0;
   if (!complete) entryOk = false;
+  if (entryOk && had != FsStatus::Unsupported) fs.setFilePermissions(file, permissions);
   if (entryOk && fs.setFileTimes(file, src.modified, src.modified, src.modified) != FsStatus::Ok)
     entryOk = false;
   if (created) fs.close(file);
@@ -189,7 +199,7 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
         tally(run.ok.untouchedBytes, size);
       }
     } else if (folder) {
-      createFolder(run.fs, run.path);
+      createFolder(run.fs, run.path, run.rootEnd);
     } else {
       rc = writeFileEntry(run, node, size);
       if (rc != Rc::Ok) return rc;

@@ -395,6 +395,33 @@ TEST_F(DifferenceTest, AFullDiskFailsTheApplyAndLeavesEveryOtherFileIntact) {
   EXPECT_EQ(valueOf(failed_.modifiedFiles), 1u);
 }
 
+#ifndef _WIN32
+// A difference carries no permission bits: a replaced file keeps its own, a new file gets the
+// umask's default, and each is the owner's alone while it is written.
+TEST_F(DifferenceTest, PosixAppliedFilesKeepTheirPredecessorsPermissionsOrGetTheDefault) {
+  writeAt(src_.at("script.sh"), "new script", kT + kHour);
+  writeAt(trg_.at("script.sh"), "old", kT);
+  writeAt(src_.at("key"), "new key", kT + kHour);
+  writeAt(trg_.at("key"), "old", kT);
+  writeAt(src_.at("added.txt"), "added", kT);
+  ASSERT_EQ(chmod(toUtf8(trg_.at("script.sh")).c_str(), 0750), 0);
+  ASSERT_EQ(chmod(toUtf8(trg_.at("key")).c_str(), 0600), 0);
+  ASSERT_EQ(chmod(toUtf8(src_.at("added.txt")).c_str(), 0600), 0);  // not carried
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  ModeAtWriteFs fs(systemFs());
+  mode_t mask = umask(027);
+  Rc rc = apply(&fs);
+  umask(mask);
+  ASSERT_RC_OK(rc);
+  EXPECT_EQ(readFile(trg_.at("key")), "new key");
+  EXPECT_EQ(modeOf(trg_.at("script.sh")), 0750u);
+  EXPECT_EQ(modeOf(trg_.at("key")), 0600u);
+  EXPECT_EQ(modeOf(trg_.at("added.txt")), 0640u);
+  EXPECT_EQ(fs.modes, std::set<uint32_t>{0600});
+}
+#endif
+
 TEST_F(DifferenceTest, ACancelWhileApplyingLeavesNoPartialFile) {
   writeAt(src_.at("big.bin"), noise(2000000, 3), kT + kHour);
   writeAt(trg_.at("big.bin"), "old", kT);

@@ -27,6 +27,33 @@ void restorePattern(char16_t* pattern, size_t patternLength) {
   pattern[patternLength] = 0;
 }
 
+// True when a folder on path, below the part that ends at index start, is a symbolic link or
+// junction: what lies below it is elsewhere, and nothing is written or deleted there. Looked at
+// are the folders that end at a separator in [start, end); the entry named after the last
+// separator is not. The path is cut in place for each look and restored. start 0 looks at
+// nothing (the caller vouches for the whole path).
+bool linkOnPath(Fs& fs, char16_t* path, size_t start, size_t end) {
+  if (start == 0) return false;
+  for (size_t i = start; i < end; ++i) {
+    if (path[i] != kPathSeparator) continue;
+    path[i] = 0;
+    uint32_t a = 0;
+    bool link = fs.getAttributes(path, &a) == FsStatus::Ok && (a & attr::ReparsePoint);
+    path[i] = kPathSeparator;
+    if (link) return true;
+  }
+  return false;
+}
+
+// linkOnPath for a path the caller may not change, copied into scratch (kPathBufferUnits).
+bool linkOnConstPath(Fs& fs, const char16_t* path, size_t start, char16_t* scratch) {
+  if (start == 0) return false;
+  size_t n = length16(path);
+  if (n >= kPathBufferUnits) return true;
+  for (size_t i = 0; i <= n; ++i) scratch[i] = path[i];
+  return linkOnPath(fs, scratch, start, n);
+}
+
 // The buffers of one copy: the data block and the temporary file's path.
 struct CopyBuffers {
   unsigned char data[kCopyBlockSize];
@@ -73,12 +100,14 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
 }
 
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
-            std::atomic<uint64_t>* progress, const CancelFlag* cancel, CopyOutcome* outcome) {
+            std::atomic<uint64_t>* progress, const CancelFlag* cancel, CopyOutcome* outcome,
+            size_t start) {
   CopyOutcome local;
   CopyOutcome& out = outcome ? *outcome : local;
   out = CopyOutcome{};
   std::unique_ptr<CopyBuffers> buffers(new (std::nothrow) CopyBuffers);
   if (!buffers) return Rc::OutOfMemory;
+  if (linkOnConstPath(fs, destination, start, buffers->temporary)) return Rc::CannotOpen;
 
   FileHandle in;
   if (fs.openRead(source, &in) != FsStatus::Ok) return Rc::CannotOpen;
@@ -87,10 +116,14 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     fs.close(in);
     return Rc::CannotOpen;
   }
+  // The copy takes the source's permission bits (where the system has any), but only once it
+  // is complete: until then nobody but the owner may read it.
+  uint32_t permissions = 0;
+  bool withPermissions = fs.getFilePermissions(in, &permissions) == FsStatus::Ok;
   char16_t* temporary = buffers->temporary;
   FileHandle outFile;
   if (!makeTemporaryPath(fs, destination, temporary, kPathBufferUnits) ||
-      fs.createAlways(temporary, attributes, &outFile) != FsStatus::Ok) {
+      fs.createWithPermissions(temporary, attributes, kOwnerOnly, &outFile) != FsStatus::Ok) {
     fs.close(in);
     return Rc::CannotOpen;
   }
@@ -129,6 +162,10 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     }
     if (progress) progress->fetch_add(got, std::memory_order_relaxed);
   }
+  // Best effort: a file system without permission bits (FAT on a removable disk) refuses them,
+  // and the copy is then as private as it can be, never more open than its source.
+  if (rc == Rc::Ok && !isCancelled(cancel) && withPermissions)
+    fs.setFilePermissions(outFile, permissions);
   if (rc == Rc::Ok && !isCancelled(cancel) &&
       fs.setFileTimes(outFile, modified, modified, modified) != FsStatus::Ok)
     rc = Rc::CannotWrite;
@@ -162,7 +199,10 @@ Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
       }
       bool link = (entry.attributes & attr::ReparsePoint) != 0;
       bool folder = (entry.attributes & attr::Directory) != 0;
-      if (folder && !link) rc = deleteFolderContents(fs, pattern, length, cancel);
+      // A FIFO, socket or device (or a link leading nowhere) is not the sync's to remove: the
+      // comparison leaves it out, so the folder that holds it stays.
+      if (entry.attributes & attr::Device) rc = Rc::CannotWrite;
+      else if (folder && !link) rc = deleteFolderContents(fs, pattern, length, cancel);
       pattern[length - 2] = 0;  // the entry's own path
       if (rc == Rc::Ok) {
         // A link or junction is removed as what it is, never entered: what it points to lies
@@ -186,6 +226,12 @@ Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
 }
 
 Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel) {
+  uint32_t a = 0;
+  if (fs.getAttributes(path, &a) == FsStatus::Ok && (a & attr::ReparsePoint)) {
+    // A link (or a junction) is removed itself; listing it would list what it points to.
+    FsStatus s = (a & attr::Directory) ? fs.removeDirectory(path) : fs.deleteFile(path);
+    return s == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+  }
   if (length + 3 > kPathBufferUnits) return Rc::CannotWrite;
   path[length] = kPathSeparator;
   path[length + 1] = u'*';
@@ -199,14 +245,24 @@ Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel) {
 void createFolderChain(Fs& fs, char16_t* path, size_t end) {
   // Cut the path back at its separators to the deepest folder that exists (or to the
   // outermost name, which is not created), then create the cut-off folders outermost first.
-  uint32_t a;
+  uint32_t a = 0;
   size_t cut = end;
-  while (fs.getAttributes(path, &a) != FsStatus::Ok) {
+  bool found;
+  while (!(found = fs.getAttributes(path, &a) == FsStatus::Ok)) {
     size_t i = cut >= 2 ? cut - 2 : 0;
     while (i > 0 && path[i] != kPathSeparator) --i;
     if (i == 0) break;
     path[i] = 0;
     cut = i;
+  }
+  if (found && cut != end && (a & attr::ReparsePoint)) {
+    // The deepest folder there is a link: what would be created lies elsewhere.
+    while (cut != end) {
+      path[cut] = kPathSeparator;
+      do ++cut;
+      while (path[cut] != 0);
+    }
+    return;
   }
   while (cut != end) {
     path[cut] = kPathSeparator;
@@ -214,6 +270,10 @@ void createFolderChain(Fs& fs, char16_t* path, size_t end) {
     while (path[cut] != 0);  // the next cut, or the path's own terminator
     fs.createDirectory(path);
   }
+}
+
+bool pathRunsThroughLink(Fs& fs, char16_t* path, size_t start) {
+  return linkOnPath(fs, path, start, length16(path));
 }
 
 bool isPlainName(const char16_t* name, size_t length) {
@@ -244,7 +304,8 @@ FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* sibl
       const char16_t* own = sideName(node, 1);
       for (size_t i = begin; i < end; ++i) path[i] = own[i - begin];
     }
-    if (node && !last && isFolder(node) && (node->flags & OnlyInSource) && createFolders)
+    if (node && !last && isFolder(node) && (node->flags & OnlyInSource) && createFolders &&
+        !linkOnPath(fs, path, start, end))
       fs.createDirectory(path);
     if (!last) path[end] = kPathSeparator;
     if (!node || last) return node;
@@ -255,7 +316,8 @@ FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* sibl
 }
 
 Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
-               const CancelFlag* cancel) {
+               const CancelFlag* cancel, size_t start) {
+  if (linkOnPath(fs, path, start, length)) return Rc::CannotWrite;
   uint32_t a = 0;
   bool link = fs.getAttributes(path, &a) == FsStatus::Ok && (a & attr::ReparsePoint);
   if (link) {
@@ -266,21 +328,31 @@ Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
   return fs.deleteFile(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
 }
 
-void createFolder(Fs& fs, const char16_t* path) { fs.createDirectory(path); }
+void createFolder(Fs& fs, const char16_t* path, size_t start) {
+  if (start != 0) {
+    std::unique_ptr<char16_t[]> scratch(new (std::nothrow) char16_t[kPathBufferUnits]);
+    if (!scratch || linkOnConstPath(fs, path, start, scratch.get())) return;
+  }
+  fs.createDirectory(path);
+}
 
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
                            uint8_t attrByte, std::atomic<uint64_t>* progress,
-                           const CancelFlag* cancel) {
+                           const CancelFlag* cancel, size_t start) {
   ReplaceOutcome result;
   CopyOutcome copy;
-  result.copyResult =
-      copyFile(fs, destination, source, fromAttrByte(attrByte), progress, cancel, &copy);
+  result.copyResult = copyFile(fs, destination, source, fromAttrByte(attrByte), progress, cancel,
+                               &copy, start);
   result.oldReplaced = copy.replacedOld;
   result.cancelled = copy.cancelled;
   return result;
 }
 
-void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte) {
+void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte, size_t start) {
+  if (start != 0) {
+    std::unique_ptr<char16_t[]> scratch(new (std::nothrow) char16_t[kPathBufferUnits]);
+    if (!scratch || linkOnConstPath(fs, destination, start, scratch.get())) return;
+  }
   uint32_t current = 0;
   fs.getAttributes(destination, &current);
   uint32_t kept = current & ~(attr::ReadOnly | attr::Hidden | attr::System | attr::Archive);

@@ -6,6 +6,14 @@
 // kPathSeparator and names. Operations that descend extend the caller's buffer in place and
 // cut it back before they return. Every file access goes through the Fs handed in.
 //
+// Links. A symbolic link (or junction) to a file is itself the entry: replacing it renames the
+// new file over the link, deleting it unlinks the link, and its target is never touched. A
+// link to a folder is never entered. The operations that take a start index (where the part
+// below the sync's root begins in the path; 0 when the caller vouches for the whole path)
+// refuse to act when a folder on the path below the root is a link, since what lies below it
+// is elsewhere: a copy gives CannotOpen, a deletion CannotWrite, and createFolder and
+// updateAttributes do nothing.
+//
 // A file is never written in place. A copy goes to a temporary file in the destination's own
 // folder and replaces the destination only once it is complete and stamped with its time;
 // when anything fails, or the run is cancelled, the temporary file is removed and the old
@@ -52,20 +60,25 @@ struct CopyOutcome {
   bool cancelled = false;    // the cancel flag stopped the copy; nothing was changed
 };
 
-// Copies source to destination, giving the new file attributes (attr:: bits) and the source's
-// last-write time as all three of its times. progress grows by every block written. Results:
+// Copies source to destination, giving the new file attributes (attr:: bits), the source's
+// permission bits 0777 where the system has them (with the read-only state of attributes on
+// top; set-uid, set-gid and sticky are not carried, since the copy belongs to whoever runs the
+// sync) and the source's last-write time as all three of its times. The temporary file is the
+// owner's alone (0600) until it is complete. progress grows by every block written. Results:
 // OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file
 // cannot be created), CannotWrite (a read or write fails, the time cannot be set, or the
 // destination cannot be replaced). On every result but a completed Ok the destination is as it
 // was before and no temporary file remains; a cancelled copy returns Ok.
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
             std::atomic<uint64_t>* progress, const CancelFlag* cancel,
-            CopyOutcome* outcome = nullptr);
+            CopyOutcome* outcome = nullptr, size_t start = 0);
 
 // Removes the folder whose path (length units, no trailing separator) is in the buffer, with
 // everything in it. A symbolic link or junction, at the top or anywhere below, is removed
 // itself and never entered. CannotWrite on the first entry that cannot be removed (a read-only
-// file is not removed) or a folder that cannot be listed; what was removed before stays
+// file is not removed, nor an entry listed as attr::Device: a FIFO, socket, device or a link
+// leading nowhere, which a comparison never offers to delete) or a folder that cannot be
+// listed; what was removed before stays
 // removed. A removal stopped by the cancel flag leaves the folder and returns CannotWrite for
 // it, since it is not empty.
 Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel);
@@ -76,15 +89,21 @@ Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel);
 Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
                         const CancelFlag* cancel);
 
+// True when a folder on path (a PathBuffer, changed and restored) after index start is a link;
+// the entry named last is not looked at. Always false for start 0.
+bool pathRunsThroughLink(Fs& fs, char16_t* path, size_t start);
+
 // Creates the folder at path (end units long) and its missing ancestors, outermost first.
-// Failures are not reported: a later operation on the missing folder fails instead.
+// Nothing is created when the deepest folder that exists is a link. Failures are not
+// reported: a later operation on the missing folder fails instead.
 void createFolderChain(Fs& fs, char16_t* path, size_t end);
 
 // The node named by the relative path that begins at index start of path (components
 // separated by kPathSeparator, each in the source's exact spelling), looked up from siblings
 // on, or null. A component whose entry the target spells in other letter case is rewritten in
 // place to the target's spelling, so that the path names the target's entry.
-// With createFolders, an intermediate folder flagged OnlyInSource is created on the way. A
+// With createFolders, an intermediate folder flagged OnlyInSource is created on the way,
+// unless a folder on its path from start on is a link. A
 // component that is empty, "." or "..", or holds a character that separates or qualifies
 // names on either system, names nothing: such a path cannot leave the folder it starts in.
 FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* siblings,
@@ -98,10 +117,10 @@ bool isPlainName(const char16_t* name, size_t length);
 // Removes a folder (node flagged Folder) with deleteTree, a file with a plain delete (a
 // read-only file is not removed). A link is removed itself. Ok or CannotWrite.
 Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
-               const CancelFlag* cancel);
+               const CancelFlag* cancel, size_t start = 0);
 
 // Creates one folder; an existing folder is not an error and nothing is reported.
-void createFolder(Fs& fs, const char16_t* path);
+void createFolder(Fs& fs, const char16_t* path, size_t start = 0);
 
 struct ReplaceOutcome {
   bool oldReplaced = false;  // an old destination existed and was replaced by the new version
@@ -114,11 +133,13 @@ struct ReplaceOutcome {
 // nothing.
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
                            uint8_t attrByte, std::atomic<uint64_t>* progress,
-                           const CancelFlag* cancel);
+                           const CancelFlag* cancel, size_t start = 0);
 
 // Gives destination the attributes of attrByte (other attribute bits stay). Nothing is
-// reported. (The letter case of the name is the sync walk's: it renames.)
-void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte);
+// reported. (The letter case of the name is the sync walk's: it renames.) On a link, its
+// target keeps its attributes (POSIX refuses to set attributes on a link; see
+// Fs::setAttributes).
+void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte, size_t start = 0);
 
 }  // namespace fw
 

@@ -14,6 +14,12 @@
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"
 #include "sync/sync_test_support.h"
+#include "sync/sync_walk.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace fw {
 namespace {
@@ -204,6 +210,132 @@ TEST_F(FileOpsTest, DeleteTreeRemovesLinksWithoutEnteringThem) {
   EXPECT_EQ(readFile(dir_.at("outside/precious.txt")), "keep me");
 }
 
+#ifndef _WIN32
+TEST_F(FileOpsTest, PosixAFifoIsNeitherCopiedNorRemoved) {
+  alarm(20);  // a copy blocked on the FIFO would otherwise hang the run
+  makeDir(dir_.at("t"));
+  ASSERT_EQ(mkfifo(toUtf8(dir_.at("t/fifo")).c_str(), 0600), 0);
+  writeFile(dir_.at("dst"), "old");
+  ReplaceOutcome r = replaceFile(sys_, dir_.at("dst").c_str(), dir_.at("t/fifo").c_str(), 1,
+                                 &progress_, &cancel_);
+  EXPECT_EQ(r.copyResult, Rc::CannotOpen);
+  EXPECT_EQ(readFile(dir_.at("dst")), "old");
+  EXPECT_FALSE(hasTemporaryFile(dir_.path()));
+
+  Path t(dir_.at("t"));
+  EXPECT_EQ(deleteTree(sys_, t.get(), t.length, &cancel_), Rc::CannotWrite);
+  struct stat st;
+  EXPECT_EQ(lstat(toUtf8(dir_.at("t/fifo")).c_str(), &st), 0);
+  alarm(0);
+}
+#endif
+
+#ifndef _WIN32
+// A 0600 key file must not arrive as 0644, nor a 0755 script as 0644; set-uid and set-gid do
+// not travel (the copy belongs to whoever runs the sync). While it is written the copy is the
+// owner's alone, whatever the source.
+TEST_F(FileOpsTest, PosixACopyTakesTheSourcesPermissionsOnceComplete) {
+  struct Case {
+    uint32_t source;
+    uint8_t attrByte;
+    uint32_t expected;
+    uint32_t whileWritten;
+  } cases[] = {
+      {0600, 0x01, 0600, 0600}, {0755, 0x01, 0755, 0600}, {0640, 0x04, 0440, 0400},
+      {04755, 0x01, 0755, 0600}, {02770, 0x00, 0770, 0600}, {0444, 0x01, 0644, 0600},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    writeFile(dir_.at("src"), "secret");
+    ASSERT_EQ(chmod(toUtf8(dir_.at("src")).c_str(), c.source), 0);
+    writeFile(dir_.at("dst"), "old");
+    ASSERT_EQ(chmod(toUtf8(dir_.at("dst")).c_str(), 0666), 0);
+    ModeAtWriteFs fs(sys_);
+    ReplaceOutcome r = replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), c.attrByte,
+                                   &progress_, &cancel_);
+    ASSERT_RC_OK(r.copyResult);
+    EXPECT_EQ(readFile(dir_.at("dst")), "secret");
+    EXPECT_EQ(modeOf(dir_.at("dst")), c.expected);
+    EXPECT_EQ(fs.modes, std::set<uint32_t>{c.whileWritten});
+    sys_.setAttributes(dir_.at("dst").c_str(), attr::Normal);
+    chmod(toUtf8(dir_.at("src")).c_str(), 0644);
+  }
+}
+#endif
+
+#ifndef _WIN32
+void makeLink(const std::u16string& target, const std::u16string& at) {
+  ASSERT_EQ(symlink(toUtf8(target).c_str(), toUtf8(at).c_str()), 0) << toUtf8(at);
+}
+
+// B/dir is a link to a folder outside the roots: nothing is written, created, given attributes
+// or deleted through it, nor through a link that leads nowhere or into a cycle; removing such
+// a link removes the link alone.
+TEST_F(FileOpsTest, PosixNothingIsWrittenCreatedOrDeletedBelowALinkToAFolder) {
+  TempDir outside;
+  writeFile(outside.at("precious.txt"), "precious");
+  writeFile(outside.at("a"), "outside a");
+  writeFile(dir_.at("src"), "new a");
+  std::u16string b = dir_.at("B");
+  makeDir(b);
+  makeLink(outside.path(), dir_.at("B/dir"));
+  makeLink(dir_.at("B/loop2"), dir_.at("B/loop1"));
+  makeLink(dir_.at("B/loop1"), dir_.at("B/loop2"));
+  makeLink(outside.at("missing"), dir_.at("B/dangling"));
+  size_t start = b.size() + 1;
+
+  EXPECT_EQ(copyFile(sys_, dir_.at("B/dir/a").c_str(), dir_.at("src").c_str(), attr::Archive,
+                     &progress_, &cancel_, nullptr, start),
+            Rc::CannotOpen);
+  FileNode file{};
+  Path precious(dir_.at("B/dir/precious.txt"));
+  EXPECT_EQ(deleteEntry(sys_, &file, precious.get(), precious.length, &cancel_, start),
+            Rc::CannotWrite);
+  updateAttributes(sys_, dir_.at("B/dir/precious.txt").c_str(), 0x04, start);
+  createFolder(sys_, dir_.at("B/dir/new").c_str(), start);
+  for (const char* chain : {"B/dir/x/y", "B/dangling/x", "B/loop1/x"}) {
+    Path p(dir_.at(chain));
+    createFolderChain(sys_, p.get(), p.length);
+    EXPECT_EQ(std::u16string(p.get()), dir_.at(chain));
+  }
+  EXPECT_EQ(namesIn(outside.path()), (std::set<std::u16string>{u"a", u"precious.txt"}));
+  EXPECT_EQ(readFile(outside.at("a")), "outside a");
+  EXPECT_FALSE(attributesOf(outside.at("precious.txt")) & attr::ReadOnly);
+
+  for (const char* top : {"B/dir", "B/loop1", "B/dangling"}) {
+    SCOPED_TRACE(top);
+    Path p(dir_.at(top));
+    ASSERT_RC_OK(deleteTree(sys_, p.get(), p.length, &cancel_));
+  }
+  EXPECT_EQ(namesIn(b), std::set<std::u16string>{u"loop2"});
+  EXPECT_EQ(readFile(outside.at("precious.txt")), "precious");
+}
+
+// A link to a file outside: replacing it replaces the link, setting attributes leaves the
+// outside file as it was, deleting it removes the link alone.
+TEST_F(FileOpsTest, PosixALinkToAFileIsReplacedAndRemovedAsALink) {
+  TempDir outside;
+  writeFile(outside.at("target"), "outside");
+  writeFile(dir_.at("src"), "new");
+  makeLink(outside.at("target"), dir_.at("link"));
+  size_t start = dir_.path().size() + 1;
+  updateAttributes(sys_, dir_.at("link").c_str(), 0x04 | 0x02, start);
+  EXPECT_EQ(modeOf(outside.at("target")) & 0200, 0200u);
+  ReplaceOutcome r = replaceFile(sys_, dir_.at("link").c_str(), dir_.at("src").c_str(), 0x01,
+                                 &progress_, &cancel_, start);
+  ASSERT_RC_OK(r.copyResult);
+  EXPECT_TRUE(r.oldReplaced);
+  EXPECT_FALSE(attributesOf(dir_.at("link")) & attr::ReparsePoint);
+  EXPECT_EQ(readFile(dir_.at("link")), "new");
+  makeLink(outside.at("target"), dir_.at("again"));
+  FileNode file{};
+  Path again(dir_.at("again"));
+  ASSERT_RC_OK(deleteEntry(sys_, &file, again.get(), again.length, &cancel_, start));
+  EXPECT_FALSE(exists(dir_.at("again")));
+  EXPECT_EQ(readFile(outside.at("target")), "outside");
+}
+#endif
+
 TEST_F(FileOpsTest, CancelledDeleteTreeKeepsTheFolder) {
   for (int i = 0; i < 5; ++i) writeFile(dir_.at("t/f" + std::to_string(i)), "x");
   cancel_ = 1;
@@ -255,6 +387,48 @@ TEST_F(ResolveTest, CreatesNewIntermediateFoldersOuterFirstAndRejectsWhatIsNotIn
   }
   EXPECT_EQ(fs.log().size(), 2u);  // an existing folder (old) is not created
 }
+
+#ifndef _WIN32
+TEST_F(ResolveTest, PosixNoFolderIsCreatedBelowALink) {
+  TempDir outside;
+  writeFile(src_.at("old/New/file.txt"), "x");
+  ASSERT_EQ(symlink(toUtf8(outside.path()).c_str(), toUtf8(trg_.at("old")).c_str()), 0);
+  ASSERT_RC_OK(compare());
+  Path p(trg_.path() + kPathSeparator + nativeSeparators("old/New/file.txt"));
+  resolveRecordPath(systemFs(), p.get(), trg_.path().size() + 1, roots_->children);
+  EXPECT_TRUE(namesIn(outside.path()).empty());
+}
+
+// A mirror sync into a target whose folder is a link to one outside, and whose files are
+// links to files outside: the outside files are neither deleted, nor overwritten, nor made
+// read-only; a link to a file is replaced as a link.
+class MirrorTest : public CompareFixture {};
+
+TEST_F(MirrorTest, PosixAMirrorSyncNeverReachesThroughLinks) {
+  TempDir outside;
+  writeAt(outside.at("precious.txt"), "precious", kT);
+  writeAt(outside.at("a"), "outside a", kT);
+  writeAt(outside.at("f.txt"), "same", kT);
+  writeAt(outside.at("g.txt"), "outside g", kT);
+  writeAt(src_.at("dir/a"), "new a", kT + kHour);
+  writeAt(src_.at("f.txt"), "same", kT);
+  systemFs().setAttributes(src_.at("f.txt").c_str(), attr::ReadOnly | attr::Archive);
+  writeAt(src_.at("g.txt"), "new g", kT + kHour);
+  ASSERT_EQ(symlink(toUtf8(outside.path()).c_str(), toUtf8(trg_.at("dir")).c_str()), 0);
+  ASSERT_EQ(symlink(toUtf8(outside.at("f.txt")).c_str(), toUtf8(trg_.at("f.txt")).c_str()), 0);
+  ASSERT_EQ(symlink(toUtf8(outside.at("g.txt")).c_str(), toUtf8(trg_.at("g.txt")).c_str()), 0);
+  ASSERT_RC_OK(compare());
+  mark(roots_, kMirror, 0);
+  SyncStats ok, failed;
+  ASSERT_RC_OK(syncAll(systemFs(), source_, target_, roots_, kMirror, 0, ok, failed, &cancel_));
+  EXPECT_EQ(readFile(outside.at("precious.txt")), "precious");
+  EXPECT_EQ(readFile(outside.at("a")), "outside a");
+  EXPECT_FALSE(attributesOf(outside.at("f.txt")) & attr::ReadOnly);
+  EXPECT_EQ(readFile(outside.at("g.txt")), "outside g");
+  EXPECT_EQ(readFile(trg_.at("g.txt")), "new g");
+  EXPECT_FALSE(attributesOf(trg_.at("g.txt")) & attr::ReparsePoint);
+}
+#endif
 
 TEST_F(FileOpsTest, UpdateAttributesSetsTheNodesAttributes) {
   writeFile(dir_.at("ReadMe.txt"), "content");

@@ -41,7 +41,7 @@ constexpr bool kPosix = false;
 #else
 constexpr bool kPosix = true;
 #endif
-constexpr bool kSpecialEntries = false;
+constexpr bool kSpecialEntries = true;
 
 // One entry as found on disk, for comparing before and after.
 struct Seen {

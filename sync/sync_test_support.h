@@ -11,7 +11,12 @@
 #include "core/comparison.h"
 #include "platform/testing/forwarding_fs.h"
 #include "platform/testing/temp_dir.h"
+#include "platform/text.h"
 #include "sync/file_ops.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace fw {
 
@@ -72,6 +77,30 @@ class CancelAtWriteFs : public ForwardingFs {
   int writes_ = 0;
   CancelFlag& flag_;
 };
+
+#ifndef _WIN32
+// The permission bits of what a path leads to, 0 when there is nothing.
+inline uint32_t modeOf(const std::u16string& path) {
+  struct stat st;
+  return stat(toUtf8(path).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Notes the permission bits of every file at its first write, while it is being written.
+class ModeAtWriteFs : public ForwardingFs {
+ public:
+  using ForwardingFs::ForwardingFs;
+  FsStatus write(FileHandle f, const void* d, uint32_t n) override {
+    struct stat st;
+    if (f != last_ && fstat(static_cast<int>(f), &st) == 0) modes.insert(st.st_mode & 07777);
+    last_ = f;
+    return base_.write(f, d, n);
+  }
+  std::set<uint32_t> modes;
+
+ private:
+  FileHandle last_ = kInvalidHandle;
+};
+#endif
 
 }  // namespace fw
 

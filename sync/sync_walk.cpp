@@ -146,7 +146,8 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
         fs.removeDirectory(path);    // stays when what was left alone is still in it
         return rc;
       }
-      Rc rc = deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel);
+      Rc rc = deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel,
+                          d == 1 ? ctx.targetRootLength : ctx.sourceRootLength);
       SyncStats& s = rc == Rc::Ok ? ok : failed;
       tally(s.deletedFiles, node->counts[d].filesExisting);
       tally(s.deletedBytes, node->counts[d].bytesExisting);
@@ -160,18 +161,19 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       char16_t* destination = changed == 1 ? ctx.targetPath : ctx.sourcePath;
       size_t nameStart = (changed == 1 ? tl : sl) + 1;
       const char16_t* from = winner == 1 ? ctx.targetPath : ctx.sourcePath;
+      size_t start = changed == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
       if (isFolder(node)) {
-        createFolder(fs, destination);
+        createFolder(fs, destination, start);
         return applyTree(ctx, sn, tn, node->children);
       }
       if (action == CaseOrAttrDiffers) {
-        updateAttributes(fs, destination, node->side[winner].attributes);
+        updateAttributes(fs, destination, node->side[winner].attributes, start);
         takeSpelling(ctx, node, destination, nameStart, winner);
         if (!isTallied(ctx, node)) tally(ok.modifiedFiles, 1);
         return Rc::Ok;
       }
       ReplaceOutcome r = replaceFile(fs, destination, from, node->side[winner].attributes,
-                                     &ok.addedBytes, ctx.cancel);
+                                     &ok.addedBytes, ctx.cancel, start);
       if (r.cancelled) return Rc::Ok;  // nothing changed; the run stops at its next check
       tally(r.oldReplaced ? ok.deletedBytes : failed.deletedBytes,
             node->counts[changed].bytesExisting);
@@ -293,6 +295,8 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
           if (writesInto(ctx, root->children, 0)) createFolderChain(fs, ctx.sourcePath, sl);
           if (writesInto(ctx, root->children, 1)) createFolderChain(fs, ctx.targetPath, tl);
         }
+        ctx.sourceRootLength = sl + 1;  // no link below the roots is written through
+        ctx.targetRootLength = tl + 1;
         rc = applyTree(ctx, sl, tl, root->children);
       } else {
         ctx.sourceRootLength = sl + 1;

@@ -30,6 +30,7 @@ struct WalkContext {
   SyncStats* failedStats = nullptr;
   const CancelFlag* cancel = nullptr;
   size_t sourceRootLength = 0;  // source root's length plus one: where relative paths begin
+  size_t targetRootLength = 0;  // the same for the target, in a sync
   uint32_t pairIndex = 0;       // index of the current folder pair, from 0
   uint32_t toTargetMask = 0;    // categories whose action is SourceWins (flagsSrc)
   uint32_t toSourceMask = 0;    // categories whose action is TargetWins (flagsTrg)

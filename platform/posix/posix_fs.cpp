@@ -14,6 +14,15 @@
 //   Windows; this also holds for root, who could otherwise write anything.
 // - A symbolic link to a folder is listed as Directory|ReparsePoint; removeDirectory of a link
 //   removes the link only.
+// - Only regular files are opened. FIFOs, sockets and devices (and links to them, and links
+//   that lead nowhere) are listed as Device; they are never opened, written, created through,
+//   replaced or given attributes (AccessDenied), so that a FIFO cannot block a sync and a
+//   device cannot feed it without end.
+// - Permission bits: createWithPermissions gives a file its bits from the moment it exists,
+//   setFilePermissions sets 0777 only (never set-uid, set-gid or sticky) and keeps the file's
+//   read-only state.
+// - A folder whose entries cannot be examined (stat refused) fails to list; only an entry that
+//   vanished during the listing is left out.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -60,6 +69,15 @@ FsStatus fail(int err) {
 }
 
 FsStatus failErrno() { return fail(errno); }
+
+// The answer for an entry that is not a regular file (or folder) where one is needed.
+FsStatus refuseNotAFile() {
+  tLastError = EPERM;
+  return FsStatus::AccessDenied;
+}
+
+// A FIFO, socket or device, or (for the status of a link itself) a link.
+bool isSpecial(mode_t mode) { return !S_ISREG(mode) && !S_ISDIR(mode); }
 
 bool toNative(const char16_t* path, std::string* out) {
   size_t n = length16(path);
@@ -159,6 +177,21 @@ mode_t readOnlyMode(mode_t mode, bool readOnly) {
   return wanted & 07777;
 }
 
+// The process's umask. Setting one to read the old is the only way; the value set meanwhile is
+// the strictest, so that a file another thread creates in that instant is only ever the more
+// private for it.
+mode_t currentUmask() {
+  mode_t mask = umask(077);
+  umask(mask);
+  return mask;
+}
+
+// The mode bits a file gets for permissions (see fs.h): set-uid, set-gid and sticky never.
+mode_t permissionBits(uint32_t permissions) {
+  if (permissions == kDefaultPermissions) return 0666 & ~currentUmask();
+  return static_cast<mode_t>(permissions & 0777);
+}
+
 bool isReadOnlyFile(const struct stat& st) {
   return !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
@@ -170,27 +203,50 @@ struct Finder {
   std::string scratch;  // the entry's full path, reused
 };
 
-// Fills entry from one directory entry; false when the entry vanished meanwhile.
-bool describe(Finder* f, const char* name, FindEntry* entry) {
+// Fills entry from one directory entry. NotFound when the entry vanished meanwhile (it is
+// skipped); any other failure to examine it fails the listing: a folder whose names can be
+// read but whose entries cannot be examined (read but no search permission) must not pass for
+// one without them.
+FsStatus describe(Finder* f, const char* name, FindEntry* entry) {
   size_t units = utf8ToUtf16Escaped(name, strlen(name), entry->name, kMaxNameUnits - 1);
-  if (units == kConversionFailed) return false;  // cannot happen for names of <= 255 bytes
+  // Cannot happen for names of <= 255 bytes.
+  if (units == kConversionFailed) return FsStatus::NotFound;
   entry->name[units] = 0;
   int fd = dirfd(f->dir);
   struct stat st;
-  if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    int err = errno;
+    if (err == ENOENT) return FsStatus::NotFound;
+    tLastError = err;
+    return err == EACCES || err == EPERM ? FsStatus::AccessDenied : FsStatus::IoError;
+  }
   bool link = S_ISLNK(st.st_mode);
   if (link) {
     struct stat target;
+    // A target that is missing, a cycle or out of reach leaves st a link: listed as Device.
     if (fstatat(fd, name, &target, 0) == 0) st = target;
+  }
+  entry->modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  if (isSpecial(st.st_mode)) {
+    entry->attributes = attr::Device | (link ? attr::ReparsePoint : 0) |
+                        (name[0] == '.' ? attr::Hidden : 0);
+    entry->size = 0;
+    return FsStatus::Ok;
   }
   std::string& path = f->scratch;
   path.assign(f->folder).append(name);
   entry->attributes = attributesOf(st, fd, name, path.c_str(), &f->xattrUnsupported);
   if (link) entry->attributes |= attr::ReparsePoint;
   bool dir = S_ISDIR(st.st_mode);
-  entry->modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
   entry->size = dir ? 0 : static_cast<uint64_t>(st.st_size);
-  return true;
+  return FsStatus::Ok;
+}
+
+// Clears O_NONBLOCK, with which a file is opened so that a FIFO put in its place meanwhile
+// cannot block the open; false (errno set) when that fails.
+bool makeBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 FsStatus nextEntry(Finder* f, FindEntry* entry) {
@@ -200,7 +256,8 @@ FsStatus nextEntry(Finder* f, FindEntry* entry) {
     if (!d) return errno == 0 ? FsStatus::NoMoreFiles : failErrno();
     if (d->d_name[0] == '.' && (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
       continue;
-    if (describe(f, d->d_name, entry)) return FsStatus::Ok;
+    FsStatus s = describe(f, d->d_name, entry);
+    if (s != FsStatus::NotFound) return s;
   }
 }
 
@@ -254,35 +311,59 @@ class PosixFs final : public Fs {
     *file = kInvalidHandle;
     NativePath p(path);
     if (!p.ok) return fail(EILSEQ);
-    int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return failErrno();
+    // Looked at before the open, since opening a device can have effects of its own, and
+    // again on the open file, in case the entry was replaced between the two.
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (stat(p.c_str(), &st) != 0) return failErrno();
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (!S_ISREG(st.st_mode)) return refuseNotAFile();
+    int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return failErrno();
+    FsStatus s = FsStatus::Ok;
+    if (fstat(fd, &st) != 0 || !makeBlocking(fd)) s = failErrno();
+    else if (S_ISDIR(st.st_mode)) s = fail(EISDIR);
+    else if (!S_ISREG(st.st_mode)) s = refuseNotAFile();
+    if (s != FsStatus::Ok) {
       ::close(fd);
-      return fail(EISDIR);
+      return s;
     }
     *file = fd;
     return FsStatus::Ok;
   }
 
   FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) override {
-    *file = kInvalidHandle;
+    return create(path, attributes, kDefaultPermissions, file);
+  }
+
+  FsStatus createWithPermissions(const char16_t* path, uint32_t attributes, uint32_t permissions,
+                                 FileHandle* file) override {
+    return create(path, attributes, permissions, file);
+  }
+
+  FsStatus getFilePermissions(FileHandle file, uint32_t* permissions) override {
+    *permissions = 0;
+    struct stat st;
+    if (fstat(static_cast<int>(file), &st) != 0) return failErrno();
+    *permissions = st.st_mode & 07777;
+    return FsStatus::Ok;
+  }
+
+  FsStatus getPermissions(const char16_t* path, uint32_t* permissions) override {
+    *permissions = 0;
     NativePath p(path);
     if (!p.ok) return fail(EILSEQ);
     struct stat st;
-    if (lstat(p.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) return fail(EISDIR);
-      if (isReadOnlyFile(st)) return fail(EACCES);
-    }
-    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return failErrno();
-    if (fstat(fd, &st) == 0) {
-      mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
-      if (mode != (st.st_mode & 07777)) fchmod(fd, mode);
-      char value[16];
-      fsetxattr(fd, kDosAttribName, value, dosAttribValue(attributes, value), 0);
-    }
-    *file = fd;
+    if (stat(p.c_str(), &st) != 0) return failErrno();
+    *permissions = st.st_mode & 07777;
+    return FsStatus::Ok;
+  }
+
+  FsStatus setFilePermissions(FileHandle file, uint32_t permissions) override {
+    int fd = static_cast<int>(file);
+    struct stat st;
+    if (fstat(fd, &st) != 0) return failErrno();
+    mode_t mode = readOnlyMode(permissionBits(permissions), !(st.st_mode & S_IWUSR));
+    if (mode != (st.st_mode & 07777) && fchmod(fd, mode) != 0) return failErrno();
     return FsStatus::Ok;
   }
 
@@ -372,19 +453,31 @@ class PosixFs final : public Fs {
     NativePath p(path);
     if (!p.ok) return fail(EILSEQ);
     struct stat st;
-    if (stat(p.c_str(), &st) != 0) return failErrno();
+    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    bool link = S_ISLNK(st.st_mode);
+    struct stat target;
+    // A link that leads nowhere is there, as Device, as the listing reports it.
+    if (link && stat(p.c_str(), &target) == 0) st = target;
+    const char* name = lastComponent(p.value);
+    if (isSpecial(st.st_mode)) {
+      *attributes = attr::Device | (link ? attr::ReparsePoint : 0) |
+                    (name[0] == '.' ? attr::Hidden : 0);
+      return FsStatus::Ok;
+    }
     bool unsupported = false;
-    *attributes = attributesOf(st, -1, lastComponent(p.value), p.c_str(), &unsupported);
-    struct stat lst;
-    if (lstat(p.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) *attributes |= attr::ReparsePoint;
+    *attributes = attributesOf(st, -1, name, p.c_str(), &unsupported);
+    if (link) *attributes |= attr::ReparsePoint;
     return FsStatus::Ok;
   }
 
   FsStatus setAttributes(const char16_t* path, uint32_t attributes) override {
     NativePath p(path);
     if (!p.ok) return fail(EILSEQ);
+    // A symbolic link keeps no attributes of its own here, and chmod would change the file
+    // or folder it points to, which may lie anywhere: a link is refused as a whole.
     struct stat st;
-    if (stat(p.c_str(), &st) != 0) return failErrno();
+    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    if (isSpecial(st.st_mode)) return refuseNotAFile();
     mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
     if (mode != (st.st_mode & 07777) && chmod(p.c_str(), mode) != 0) return failErrno();
     char value[16];
@@ -414,9 +507,17 @@ class PosixFs final : public Fs {
     struct stat d;
     // The same entry under another spelling (a file system that ignores case) is renamed to
     // exactly the name asked for.
-    if (lstat(target.c_str(), &d) == 0 && !(d.st_dev == s.st_dev && d.st_ino == s.st_ino)) {
-      if (!replace) return fail(EEXIST);
-      if (S_ISDIR(d.st_mode) || isReadOnlyFile(d)) return fail(EACCES);
+    if (lstat(target.c_str(), &d) == 0) {
+      if (!(d.st_dev == s.st_dev && d.st_ino == s.st_ino)) {
+        if (!replace) return fail(EEXIST);
+        if (S_ISDIR(d.st_mode) || isReadOnlyFile(d)) return fail(EACCES);
+        // A link to a file is replaced itself; one to a folder is a folder here, and what the
+        // listing calls Device is never replaced.
+        struct stat t = d;
+        if (S_ISLNK(d.st_mode) && stat(target.c_str(), &t) != 0) return refuseNotAFile();
+        if (S_ISDIR(t.st_mode)) return fail(EACCES);
+        if (isSpecial(t.st_mode)) return refuseNotAFile();
+      }
     }
     if (::rename(source.c_str(), target.c_str()) != 0) return failErrno();
     return FsStatus::Ok;
@@ -488,6 +589,40 @@ class PosixFs final : public Fs {
 
  private:
   static constexpr FindHandle kEmptyFinder = -2;
+
+  // createAlways with permissions as createWithPermissions takes them.
+  FsStatus create(const char16_t* path, uint32_t attributes, uint32_t permissions,
+                  FileHandle* file) {
+    *file = kInvalidHandle;
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct stat st;
+    if (lstat(p.c_str(), &st) == 0) {
+      // Through a link whose target is missing, the open would create a file wherever it
+      // points.
+      if (S_ISLNK(st.st_mode) && stat(p.c_str(), &st) != 0) return refuseNotAFile();
+      if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+      if (!S_ISREG(st.st_mode)) return refuseNotAFile();
+      if (isReadOnlyFile(st)) return fail(EACCES);
+    }
+    bool exact = permissions != kDefaultPermissions;
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                  exact ? permissionBits(permissions) : 0666);
+    if (fd < 0) return failErrno();
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !makeBlocking(fd)) {
+      ::close(fd);
+      return refuseNotAFile();
+    }
+    {
+      mode_t mode = readOnlyMode(exact ? permissionBits(permissions) : st.st_mode,
+                                 (attributes & attr::ReadOnly) != 0);
+      if (mode != (st.st_mode & 07777)) fchmod(fd, mode);
+      char value[16];
+      fsetxattr(fd, kDosAttribName, value, dosAttribValue(attributes, value), 0);
+    }
+    *file = fd;
+    return FsStatus::Ok;
+  }
 };
 
 }  // namespace

@@ -8,7 +8,7 @@ const char* fsOpName(FsOp op) {
   static const char* const names[] = {"findFirst", "findNext", "openRead", "create",
                                       "read",      "write",    "seek",     "setFileTimes",
                                       "setAttributes", "delete", "rename", "createDirectory",
-                                      "removeDirectory"};
+                                      "removeDirectory", "setPermissions"};
   int i = static_cast<int>(op);
   return i >= 0 && i < static_cast<int>(FsOp::Count) ? names[i] : "?";
 }
@@ -61,6 +61,7 @@ FsStatus FaultFs::check(FsOp op, const char16_t* path, const char16_t* path2) {
   switch (op) {
     case FsOp::Create: case FsOp::Write: case FsOp::SetFileTimes: case FsOp::SetAttributes:
     case FsOp::Delete: case FsOp::Rename: case FsOp::CreateDirectory: case FsOp::RemoveDirectory:
+    case FsOp::SetPermissions:
       ++mutating_;
       break;
     default:
@@ -107,6 +108,17 @@ FsStatus FaultFs::createAlways(const char16_t* p, uint32_t a, FileHandle* f) {
   *f = kInvalidHandle;
   if (FsStatus s = check(FsOp::Create, p); s != FsStatus::Ok) return s;
   return base_.createAlways(p, a, f);
+}
+
+FsStatus FaultFs::createWithPermissions(const char16_t* p, uint32_t a, uint32_t m, FileHandle* f) {
+  *f = kInvalidHandle;
+  if (FsStatus s = check(FsOp::Create, p); s != FsStatus::Ok) return s;
+  return base_.createWithPermissions(p, a, m, f);
+}
+
+FsStatus FaultFs::setFilePermissions(FileHandle f, uint32_t m) {
+  if (FsStatus s = check(FsOp::SetPermissions, nullptr); s != FsStatus::Ok) return s;
+  return base_.setFilePermissions(f, m);
 }
 
 FsStatus FaultFs::read(FileHandle f, void* b, uint32_t n, uint32_t* got) {

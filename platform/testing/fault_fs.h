@@ -33,6 +33,7 @@ enum class FsOp {
   Rename,
   CreateDirectory,
   RemoveDirectory,
+  SetPermissions,
   Count
 };
 
@@ -56,13 +57,17 @@ class FaultFs : public ForwardingFs {
   std::vector<std::string> log() const;
   int calls(FsOp op) const;
   // Number of logged mutating calls (create, write, times, attributes, delete, rename, mkdir,
-  // rmdir) since the start.
+  // rmdir, permissions) since the start.
   int mutatingCalls() const;
 
   FsStatus findFirst(const char16_t* p, FindHandle* h, FindEntry* e) override;
   FsStatus findNext(FindHandle h, FindEntry* e) override;
   FsStatus openRead(const char16_t* p, FileHandle* f) override;
   FsStatus createAlways(const char16_t* p, uint32_t a, FileHandle* f) override;
+  // Counted, failed and logged as Create.
+  FsStatus createWithPermissions(const char16_t* p, uint32_t a, uint32_t m,
+                                 FileHandle* f) override;
+  FsStatus setFilePermissions(FileHandle f, uint32_t m) override;
   FsStatus read(FileHandle f, void* b, uint32_t n, uint32_t* got) override;
   FsStatus write(FileHandle f, const void* d, uint32_t n) override;
   FsStatus seek(FileHandle f, uint64_t o) override;

@@ -19,6 +19,19 @@ class ForwardingFs : public Fs {
   FsStatus createAlways(const char16_t* p, uint32_t a, FileHandle* f) override {
     return base_.createAlways(p, a, f);
   }
+  FsStatus createWithPermissions(const char16_t* p, uint32_t a, uint32_t m,
+                                 FileHandle* f) override {
+    return base_.createWithPermissions(p, a, m, f);
+  }
+  FsStatus getFilePermissions(FileHandle f, uint32_t* m) override {
+    return base_.getFilePermissions(f, m);
+  }
+  FsStatus getPermissions(const char16_t* p, uint32_t* m) override {
+    return base_.getPermissions(p, m);
+  }
+  FsStatus setFilePermissions(FileHandle f, uint32_t m) override {
+    return base_.setFilePermissions(f, m);
+  }
   FsStatus read(FileHandle f, void* b, uint32_t n, uint32_t* got) override {
     return base_.read(f, b, n, got);
   }

@@ -214,6 +214,11 @@ class Win32Fs final : public Fs {
     HANDLE h = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return failLast();
+    // Only files on a disk are read: a pipe or a device that a path may lead to is not.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+      CloseHandle(h);
+      return fail(ERROR_ACCESS_DENIED);
+    }
     *file = fromHandle(h);
     return FsStatus::Ok;
   }
