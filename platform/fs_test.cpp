@@ -456,6 +456,22 @@ TEST(FsTest, PosixPermissionBitsAreGivenFromCreationAndKeepTheReadOnlyState) {
 }
 
 
+TEST(FsTest, PosixADotFileIsHiddenByItsNameOnlyUntilItsStoredBitsSayOtherwise) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  FILE* f = fopen((toUtf8(dir.path()) + "/.profile").c_str(), "w");  // as any program makes it
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  uint32_t a = 0;
+  ASSERT_EQ(fs.getAttributes(dir.at(".profile").c_str(), &a), FsStatus::Ok);
+  EXPECT_TRUE(a & attr::Hidden);
+  // Carried from Windows with only the archive bit: not hidden, so that it compares equal.
+  ASSERT_EQ(fs.setAttributes(dir.at(".profile").c_str(), attr::Archive), FsStatus::Ok);
+  ASSERT_EQ(fs.getAttributes(dir.at(".profile").c_str(), &a), FsStatus::Ok);
+  EXPECT_FALSE(a & attr::Hidden);
+  EXPECT_TRUE(a & attr::Archive);
+}
+
 TEST(FsTest, PosixNamesThatAreNotUtf8SurviveListingAndOpening) {
   TempDir dir;
   std::string raw = toUtf8(dir.path()) + "/caf\xe9";

@@ -8,9 +8,11 @@
 #include "core/compare_fixture.h"
 #include "formats/save_check.h"
 #include "platform/long_path.h"
+#include "platform/testing/fault_fs.h"
 #include "sync/file_ops.h"
 #include "sync/sync_test_support.h"
 #include "sync/sync_walk.h"
+#include "sync/task.h"
 
 namespace fw {
 namespace {
@@ -205,6 +207,42 @@ TEST_F(SyncSafetyTest, ATreeDeeperThanTheWalksGoIsLeftAloneBelowTheLimit) {
   EXPECT_EQ(Rc::Ok, deleteTree(*fs_, top.data(), length16(top.c_str()), nullptr));
 }
 
+TEST_F(SyncSafetyTest, AnUnreadableRootIsNamedByItsOwnSidesPath) {
+  FaultFs faults(systemFs());
+  faults.failPath(FsOp::FindFirst, src_.path() + kPathSeparator + u"*", FsStatus::AccessDenied);
+  fs_ = &faults;
+  writeAt(src_.at("a.txt"), "a", kT);
+  writeAt(trg_.at("a.txt"), "a", kT);
+  source_.roots = {src_.path()};
+  target_.roots = {trg_.path()};
+  ASSERT_RC_OK(compareInputs(&source_, &target_));
+  std::vector<UnlistedFolder> u = unlistedFolders(roots_, &source_, &target_);
+  ASSERT_EQ(u.size(), 1u);
+  EXPECT_EQ(u[0].path, src_.path());
+  EXPECT_EQ(u[0].side, 0);
+  fs_ = &systemFs();
+}
+
+TEST_F(SyncSafetyTest, LeftoverTemporaryFilesOfAnInterruptedRunAreRemovedOnceStale) {
+  std::u16string stale = trg_.at("~fw0123456789abcdef.fwtmp");
+  std::u16string fresh = trg_.at("~fwfedcba9876543210.fwtmp");
+  writeAt(stale, "half a file", kT);
+  writeFile(fresh, "being written");  // now: could be another run's
+  writeAt(src_.at("a.txt"), "a", kT);
+  TaskState s;
+  s.fs = &systemFs();
+  s.inputs[0][0].roots = {src_.path()};
+  s.inputs[1][0].roots = {trg_.path()};
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  mark(s.firstRoot, kDefaultFlagsSrc, kDefaultFlagsTrg);
+  EXPECT_TRUE(exists(stale));  // a comparison removes nothing
+  ASSERT_RC_OK(runTask(TaskId::Sync, s));
+  EXPECT_FALSE(exists(stale));
+  EXPECT_TRUE(exists(fresh));
+  EXPECT_EQ(s.removedLeftovers, std::vector<std::u16string>{stale});
+  EXPECT_EQ(readFile(trg_.at("a.txt")), "a");
+}
+
 TEST_F(SyncSafetyTest, ASaveRefusesASideThatWasNotReadWhole) {
   writeAt(src_.at("ok.txt"), "ok", kT);
   ASSERT_RC_OK(compare());
@@ -223,6 +261,13 @@ TEST_F(SyncSafetyTest, ASaveRefusesASideThatWasNotReadWhole) {
   EXPECT_EQ(checkSavable(*fs_, roots_, 0, &source_, &problem), Rc::BadRequest);
   EXPECT_EQ(problem.entry, src_.at("kind"));
   EXPECT_EQ(checkSavable(*fs_, roots_, 1, &target_, &problem), Rc::BadRequest);
+  // A file time the format reads as a folder (before 1601, where a file system has such).
+  removeTree(src_.at("kind"));
+  removeTree(trg_.at("kind"));
+  ASSERT_RC_OK(compare());
+  node("ok.txt")->side[0].modified = 0;
+  EXPECT_EQ(checkSavable(*fs_, roots_, 0, &source_, &problem), Rc::BadRequest);
+  EXPECT_EQ(problem.entry, src_.at("ok.txt"));
 #ifndef _WIN32
   // A name the file format cannot hold (legal on this system).
   removeTree(src_.at("kind"));
