@@ -49,4 +49,11 @@ size_t extendPattern(char16_t* buffer, size_t capacity, size_t patternLength,
   return length;
 }
 
+std::u16string fromLongPath(const char16_t* path) {
+  std::u16string_view p(path);
+  if (p.substr(0, 8) == u"\\\\?\\UNC\\") return u"\\" + std::u16string(p.substr(7));
+  if (p.substr(0, 4) == u"\\\\?\\") return std::u16string(p.substr(4));
+  return std::u16string(p);
+}
+
 }  // namespace fw

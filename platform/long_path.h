@@ -3,6 +3,7 @@
 #define FERRYWICK_PLATFORM_LONG_PATH_H
 
 #include <cstddef>
+#include <string>
 
 namespace fw {
 
@@ -15,6 +16,10 @@ size_t toWindowsLongPath(char16_t* dest, size_t capacity, const char16_t* path);
 // The form in which this build hands a root to the file functions: the Windows form above on
 // Windows, the path unchanged on POSIX. Same return convention.
 size_t toLongPath(char16_t* dest, size_t capacity, const char16_t* path);
+
+// A path as a user gave it: without the long-path prefix that toWindowsLongPath adds
+// ("\\?\C:\x" is "C:\x", "\\?\UNC\s\x" is "\\s\x"); any other path unchanged.
+std::u16string fromLongPath(const char16_t* path);
 
 // A pattern is a folder's path followed by kPathSeparator and "*"; patternLength counts the
 // asterisk. Writes name, kPathSeparator and "*" over the asterisk, so that the pattern lists

@@ -44,5 +44,14 @@ TEST(LongPathTest, ExtendPatternDescendsAndStaysInsideTheBuffer) {
   EXPECT_EQ(extendPattern(buffer, 16, 7, u"1234567"), 15u);
 }
 
+TEST(LongPathTest, FromLongPathGivesBackWhatTheUserTyped) {
+  for (const char16_t* typed : {u"C:\\data\\x", u"\\\\server\\share\\x", u"/home/x"}) {
+    char16_t buffer[64];
+    ASSERT_GT(toWindowsLongPath(buffer, 64, typed), 0u);
+    EXPECT_EQ(fromLongPath(buffer), std::u16string(typed));
+  }
+  EXPECT_EQ(fromLongPath(u"relative"), u"relative");
+}
+
 }  // namespace
 }  // namespace fw

@@ -7,6 +7,7 @@
 
 #include "core/sibling_tree.h"
 #include "formats/state_file.h"
+#include "platform/long_path.h"
 #include "platform/text.h"
 #include "sync/file_ops.h"
 
@@ -32,14 +33,6 @@ Rc writeEntryHead(WalkContext& ctx, size_t end) {
       if (relative[i] == u'\\') relative[i] = kPathSeparator;
   }
   return rc;
-}
-
-// The path in the buffer as the user gave its root: without the long-path prefix.
-std::u16string shownPath(const char16_t* path) {
-  std::u16string_view p(path);
-  if (p.substr(0, 8) == u"\\\\?\\UNC\\") return u"\\" + std::u16string(p.substr(7));
-  if (p.substr(0, 4) == u"\\\\?\\") return std::u16string(p.substr(4));
-  return std::u16string(p);
 }
 
 // A failure that an entry of the source caused (it cannot be opened or read, it changed, its
@@ -121,7 +114,7 @@ Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd) {
     // The buffer still holds the failing entry's path: nothing cut it back.
     if (causedByEntry(result) && ctx.failedEntry && ctx.failedEntry->empty()) {
       try {
-        *ctx.failedEntry = shownPath(ctx.sourcePath);
+        *ctx.failedEntry = fromLongPath(ctx.sourcePath);
       } catch (const std::bad_alloc&) {
       }
     }

@@ -198,7 +198,7 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
 void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason) {
   if (!ctx.failures) return;
   try {
-    ctx.failures->push_back({path, reason});
+    ctx.failures->push_back({fromLongPath(path), reason});
   } catch (const std::bad_alloc&) {
     // The tallies still count it; only its name is lost.
   }
