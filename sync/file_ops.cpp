@@ -183,7 +183,9 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
 }
 
 Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
-                        const CancelFlag* cancel) {
+                        const CancelFlag* cancel, size_t depth) {
+  // Deeper than any comparison reads: not removed (and the stack stays small).
+  if (depth > kMaxFolderDepth) return Rc::CannotWrite;
   FindHandle handle;
   FindEntry entry;
   FsStatus status = fs.findFirst(pattern, &handle, &entry);
@@ -202,7 +204,7 @@ Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
       // A FIFO, socket or device (or a link leading nowhere) is not the sync's to remove: the
       // comparison leaves it out, so the folder that holds it stays.
       if (entry.attributes & attr::Device) rc = Rc::CannotWrite;
-      else if (folder && !link) rc = deleteFolderContents(fs, pattern, length, cancel);
+      else if (folder && !link) rc = deleteFolderContents(fs, pattern, length, cancel, depth + 1);
       pattern[length - 2] = 0;  // the entry's own path
       if (rc == Rc::Ok) {
         // A link or junction is removed as what it is, never entered: what it points to lies

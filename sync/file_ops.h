@@ -85,9 +85,10 @@ Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel);
 
 // Removes everything in the folder whose pattern (its path, kPathSeparator and "*";
 // patternLength units with the asterisk) is in the buffer. Used by deleteTree and by itself.
-// Returns Ok when the cancel flag stops it.
+// Returns Ok when the cancel flag stops it; CannotWrite for a folder more than
+// kMaxFolderDepth levels below (depth counts the levels above this one).
 Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
-                        const CancelFlag* cancel);
+                        const CancelFlag* cancel, size_t depth = 0);
 
 // True when a folder on path (a PathBuffer, changed and restored) after index start is a link;
 // the entry named last is not looked at. Always false for start 0.

@@ -202,9 +202,14 @@ TEST_F(SyncSafetyTest, ATreeDeeperThanTheWalksGoIsLeftAloneBelowTheLimit) {
   EXPECT_EQ(readFile(bottom), "bottom");
   SaveProblem problem;
   EXPECT_EQ(checkSavable(*fs_, roots_, 1, &target_, &problem), Rc::BadRequest);
+  // Removing the whole tree goes no deeper than a comparison reads either.
   std::u16string top = longForm(trg_.path() + kPathSeparator + u"top");
   top.resize(kPathBufferUnits);
-  EXPECT_EQ(Rc::Ok, deleteTree(*fs_, top.data(), length16(top.c_str()), nullptr));
+  EXPECT_EQ(Rc::CannotWrite, deleteTree(*fs_, top.data(), length16(top.c_str()), nullptr));
+  EXPECT_EQ(readFile(bottom), "bottom");
+  ASSERT_EQ(fs_->deleteFile(bottom.c_str()), FsStatus::Ok);
+  for (std::u16string d = longForm(deep); d.size() > top.find(u'\0'); d.resize(d.rfind(kPathSeparator)))
+    ASSERT_EQ(fs_->removeDirectory(d.c_str()), FsStatus::Ok);
 }
 
 TEST_F(SyncSafetyTest, AnUnreadableRootIsNamedByItsOwnSidesPath) {
