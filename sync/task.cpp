@@ -4,6 +4,7 @@
 
 #include "formats/save_check.h"
 #include "platform/file_time.h"
+#include "platform/long_path.h"
 #include "sync/file_ops.h"
 #include "formats/state_file.h"
 #include "sync/save_difference.h"
@@ -27,7 +28,7 @@ void removeLeftovers(TaskState& s) {
     discardTemporary(*s.fs, path.c_str());
     uint32_t a;
     if (s.fs->getAttributes(path.c_str(), &a) == FsStatus::NotFound)
-      s.removedLeftovers.push_back(path);
+      s.removedLeftovers.push_back(fromLongPath(path.c_str()));
   }
   s.leftovers.clear();
 }

@@ -57,7 +57,7 @@ struct TaskState {
   FailureLog failures;
   EntryFailure saveProblem;
   // Leftover temporary files of an interrupted run that the last comparison met (written more
-  // than an hour before it), and those a sync removed.
+  // than an hour before it), and those a sync removed (as the user gave their roots).
   std::vector<std::u16string> leftovers;
   std::vector<std::u16string> removedLeftovers;
   // After a failed save: the path of the source entry that caused it, or empty when the cause
