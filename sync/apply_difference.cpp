@@ -121,7 +121,7 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
     entryOk = false;
   if (created) fs.close(file);
   bool replaced = false;
-  if (entryOk && installTemporary(fs, run.temporary, run.path, &replaced) != Rc::Ok)
+  if (entryOk && installTemporary(fs, run.temporary, run.path, &replaced, !added) != Rc::Ok)
     entryOk = false;
   if (created && !entryOk) discardTemporary(fs, run.temporary);
 

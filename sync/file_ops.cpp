@@ -82,8 +82,13 @@ void discardTemporary(Fs& fs, const char16_t* temporary) {
 }
 
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
-                    bool* replacedOld) {
+                    bool* replacedOld, bool mayReplace) {
   *replacedOld = false;
+  if (!mayReplace) {
+    // A new entry: whatever holds the name now (it appeared since the comparison, or it is
+    // another spelling of it where the file system ignores case) is not ours to replace.
+    return fs.rename(temporary, destination, false) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+  }
   uint32_t old = 0;
   bool present = fs.getAttributes(destination, &old) == FsStatus::Ok;
   // A read-only file cannot be renamed over: clear its bits, and put them back if the rename
@@ -101,7 +106,7 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
 
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
             std::atomic<uint64_t>* progress, const CancelFlag* cancel, CopyOutcome* outcome,
-            size_t start) {
+            size_t start, bool mayReplace) {
   CopyOutcome local;
   CopyOutcome& out = outcome ? *outcome : local;
   out = CopyOutcome{};
@@ -177,7 +182,7 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     discardTemporary(fs, temporary);
     return Rc::Ok;
   }
-  if (rc == Rc::Ok) rc = installTemporary(fs, temporary, destination, &out.replacedOld);
+  if (rc == Rc::Ok) rc = installTemporary(fs, temporary, destination, &out.replacedOld, mayReplace);
   if (rc != Rc::Ok) discardTemporary(fs, temporary);
   return rc;
 }
@@ -340,11 +345,11 @@ void createFolder(Fs& fs, const char16_t* path, size_t start) {
 
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
                            uint8_t attrByte, std::atomic<uint64_t>* progress,
-                           const CancelFlag* cancel, size_t start) {
+                           const CancelFlag* cancel, size_t start, bool mayReplace) {
   ReplaceOutcome result;
   CopyOutcome copy;
   result.copyResult = copyFile(fs, destination, source, fromAttrByte(attrByte), progress, cancel,
-                               &copy, start);
+                               &copy, start, mayReplace);
   result.oldReplaced = copy.replacedOld;
   result.cancelled = copy.cancelled;
   return result;

@@ -51,9 +51,10 @@ void discardTemporary(Fs& fs, const char16_t* temporary);
 // destination file is replaced even when it is read-only, hidden or system; if the rename
 // fails, its attributes are put back and it stays as it was. *replacedOld tells whether an
 // existing destination was replaced. Returns CannotWrite when the rename fails; the temporary
-// file is then still there, for the caller to discard.
+// file is then still there, for the caller to discard. Without mayReplace (a file that is new
+// on that side), an existing destination of any spelling is left alone: CannotWrite.
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
-                    bool* replacedOld);
+                    bool* replacedOld, bool mayReplace = true);
 
 struct CopyOutcome {
   bool replacedOld = false;  // an existing destination was replaced by the copy
@@ -67,11 +68,12 @@ struct CopyOutcome {
 // owner's alone (0600) until it is complete. progress grows by every block written. Results:
 // OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file
 // cannot be created), CannotWrite (a read or write fails, the time cannot be set, or the
-// destination cannot be replaced). On every result but a completed Ok the destination is as it
-// was before and no temporary file remains; a cancelled copy returns Ok.
+// destination cannot be replaced, or exists and mayReplace is false). On every result but a
+// completed Ok the destination is as it was before and no temporary file remains; a cancelled
+// copy returns Ok.
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
             std::atomic<uint64_t>* progress, const CancelFlag* cancel,
-            CopyOutcome* outcome = nullptr, size_t start = 0);
+            CopyOutcome* outcome = nullptr, size_t start = 0, bool mayReplace = true);
 
 // Removes the folder whose path (length units, no trailing separator) is in the buffer, with
 // everything in it. A symbolic link or junction, at the top or anywhere below, is removed
@@ -134,7 +136,8 @@ struct ReplaceOutcome {
 // nothing.
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
                            uint8_t attrByte, std::atomic<uint64_t>* progress,
-                           const CancelFlag* cancel, size_t start = 0);
+                           const CancelFlag* cancel, size_t start = 0,
+                           bool mayReplace = true);
 
 // Gives destination the attributes of attrByte (other attribute bits stay). Nothing is
 // reported. (The letter case of the name is the sync walk's: it renames.) On a link, its

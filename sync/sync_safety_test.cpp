@@ -168,6 +168,17 @@ TEST_F(SyncSafetyTest, AFileAgainstAFolderIsListedCountedAndLeftAloneBothWays) {
   }
 }
 
+TEST_F(SyncSafetyTest, ANewFileNeverReplacesWhatAppearedUnderItsNameSinceTheComparison) {
+  writeAt(src_.at("new.txt"), "from the source", kT);
+  ASSERT_RC_OK(compare());
+  writeAt(trg_.at("new.txt"), "written meanwhile", kT);
+  ASSERT_RC_OK(syncCompared(kMirror));
+  EXPECT_EQ(readFile(trg_.at("new.txt")), "written meanwhile");
+  EXPECT_EQ(valueOf(failed_.addedFiles), 1u);
+  EXPECT_EQ(failures_.size(), 1u);
+  EXPECT_FALSE(hasTemporaryFile(trg_.path()));
+}
+
 TEST_F(SyncSafetyTest, FailedEntriesAreNamedWithTheirReason) {
   writeAt(trg_.at("locked.txt"), "l", kT);
   fs_->setAttributes(trg_.at("locked.txt").c_str(), attr::ReadOnly);

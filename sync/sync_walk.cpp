@@ -172,8 +172,9 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
         if (!isTallied(ctx, node)) tally(ok.modifiedFiles, 1);
         return Rc::Ok;
       }
+      bool added = (flags & (OnlyInSource | OnlyInTarget)) != 0;
       ReplaceOutcome r = replaceFile(fs, destination, from, node->side[winner].attributes,
-                                     &ok.addedBytes, ctx.cancel, start);
+                                     &ok.addedBytes, ctx.cancel, start, !added);
       if (r.cancelled) return Rc::Ok;  // nothing changed; the run stops at its next check
       tally(r.oldReplaced ? ok.deletedBytes : failed.deletedBytes,
             node->counts[changed].bytesExisting);
@@ -184,7 +185,7 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
         takeSpelling(ctx, node, destination, nameStart, winner);
       }
       SyncStats& s = r.copyResult == Rc::Ok ? ok : failed;
-      tally((flags & (OnlyInSource | OnlyInTarget)) ? s.addedFiles : s.modifiedFiles, 1);
+      tally(added ? s.addedFiles : s.modifiedFiles, 1);
       return Rc::Ok;
     }
   }
