@@ -68,8 +68,6 @@ if(FW_BUILD_TESTS)
     ${FW_RESOURCES})
   add_dependencies(gui_tests fw_app_icon)
   target_link_libraries(gui_tests PRIVATE fw_app_win fw_testing GTest::gtest)
-  # The Windows headers besides GoogleTest's, parsed once for all the GUI test files.
-  target_precompile_headers(gui_tests PRIVATE <windows.h> <commctrl.h> ${FW_TEST_PCH})
   # On a virtual X server of its own (scripts/with-xvfb.sh picks a free display), so that it
   # runs beside the other tests (ctest -j). The longest test: started first.
   find_program(FW_XVFB Xvfb)

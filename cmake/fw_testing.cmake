@@ -18,18 +18,12 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
-# GoogleTest's header and the standard headers that come with it, parsed once per build into
-# a precompiled header (fw_testing's, see platform/CMakeLists.txt) that every test executable
-# reuses: parsing them was a good part of compiling each test file.
-set(FW_TEST_PCH <gtest/gtest.h> <string> <vector> <functional> <memory>)
-
 # One executable per layer, run by ctest as one test each (under Wine in the Windows build,
 # where every start of an executable costs a second or more).
 function(fw_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} fw_testing GTest::gtest GTest::gtest_main)
-  target_precompile_headers(${name} REUSE_FROM fw_testing)
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   set_tests_properties(${name} PROPERTIES TIMEOUT 900)
 endfunction()
