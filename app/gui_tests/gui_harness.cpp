@@ -207,10 +207,20 @@ void mouseClick(HWND window, POINT client, MouseButton button, int clicks) {
   at.mi.dx = static_cast<LONG>((screen.x * 65536LL + 32768) / width);
   at.mi.dy = static_cast<LONG>((screen.y * 65536LL + 32768) / height);
   at.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  SendInput(1, &at, sizeof at);
-  const bool there = waitUntil([&] {
+  // The pointer goes there first. A motion from an earlier move that the window's thread has
+  // yet to take from the X server would move it back (and, coming between a button's press and
+  // its release, turn the click into a drag): the window's thread is made to take what is
+  // pending (a message sent to it), and the move is repeated until the pointer stays put.
+  const auto pointerThere = [&] {
     POINT now{};
     return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
+  };
+  const bool there = waitUntil([&] {
+    SendInput(1, &at, sizeof at);
+    if (!waitUntil(pointerThere, 1000)) return false;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
+    return pointerThere();
   });
   if (!there) {
     ADD_FAILURE() << "the pointer did not reach " << screen.x << "," << screen.y;
