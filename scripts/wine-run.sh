@@ -97,7 +97,12 @@ if [ "$server" = start ]; then
   "$wineserver" -k 2>/dev/null || true
   "$wineserver" -w 2>/dev/null || true
   # It goes on in the background; its output goes to the log, not to the caller's pipe.
-  exec "$wineserver" -p </dev/null >>"$WINEPREFIX.log" 2>&1
+  "$wineserver" -p </dev/null >>"$WINEPREFIX.log" 2>&1
+  # The first program brings up the prefix's service processes (services.exe, winedevice.exe,
+  # rpcss.exe...), which now stay as long as the server. Started here, they hold the log open;
+  # started by a test, they would hold its output pipe, and ctest would wait for that until the
+  # test's timeout.
+  exec "$wine" cmd.exe /c exit </dev/null >>"$WINEPREFIX.log" 2>&1
 fi
 
 # exec: the exit code is the executable's own.
