@@ -4,10 +4,12 @@
 # Each target starts from its seed corpus in fuzz/corpus/<target> (copied, so the repository's
 # corpus stays small) and writes any crashing input to build/fuzz/findings/<target>/. Exits
 # non-zero when a target crashes, leaks, times out or breaks an invariant; prints the number of
-# executions of each target.
+# executions of each target. Not part of scripts/test.sh, whose formats tests replay the corpus
+# in both builds; run it by hand after a change to a file reader.
 set -euo pipefail
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh" fuzz
 build="$root/build/fuzz"
 
 CC=${CC:-clang-14} CXX=${CXX:-clang++-14} cmake -S "$root" -B "$build" \

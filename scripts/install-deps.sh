@@ -22,9 +22,17 @@ for w in "${want[@]}"; do
   esac
 done
 
+# One dpkg-query for all of them (no apt at all when everything is there): it prints the
+# installed ones; the rest are missing.
+mapfile -t installed < <(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${pkgs[@]}" 2>/dev/null |
+                         awk '$1 == "ii" {print $2}')
 missing=()
 for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  found=0
+  for i in "${installed[@]}"; do
+    if [ "${i%%:*}" = "$p" ]; then found=1; break; fi
+  done
+  [ $found -eq 1 ] || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -5,13 +5,30 @@
 # WINEPREFIX defaults to "wineprefix" in the build folder (the nearest folder above the
 # executable holding CMakeCache.txt). The first run creates the prefix; runs started at the
 # same time (ctest -j) wait for it under a lock instead of racing on a half-made prefix.
+#
+#   wine-run.sh --server start|stop BUILD_DIR
+# makes the prefix of BUILD_DIR (or WINEPREFIX) if needed and starts a Wine server on it that
+# stays until "stop" (scripts/test.sh: programs started meanwhile never race the server's own
+# start and end, and start faster), or ends that server and every program still running on it.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
-  echo "usage: $0 program.exe [arguments...]" >&2
+  echo "usage: $0 program.exe [arguments...] | $0 --server start|stop BUILD_DIR" >&2
   exit 2
 fi
-exe=$1; shift
+server=""
+if [ "$1" = --server ]; then
+  if [ $# -ne 3 ] || { [ "$2" != start ] && [ "$2" != stop ]; }; then
+    echo "usage: $0 --server start|stop BUILD_DIR" >&2
+    exit 2
+  fi
+  server=$2
+  mkdir -p "$3"
+  exe=$3/.
+  shift 3
+else
+  exe=$1; shift
+fi
 
 if [ -z "${WINEPREFIX:-}" ]; then
   start=$(cd "$(dirname "$exe")" && pwd)
@@ -43,6 +60,15 @@ for candidate in /usr/lib/wine/wineserver64 "$(command -v wineserver || true)"; 
   if [ -n "$candidate" ] && [ -x "$candidate" ]; then wineserver=$candidate; break; fi
 done
 
+if [ "$server" = stop ]; then
+  # Ends the server and what still runs on the prefix; nothing to do when none runs.
+  if [ -n "$wineserver" ]; then
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w 2>/dev/null || true
+  fi
+  exit 0
+fi
+
 ready="$WINEPREFIX/.ferrywick-ready"
 if [ ! -f "$ready" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
@@ -59,6 +85,24 @@ if [ ! -f "$ready" ]; then
     touch "$ready"
   fi
   exec 9>&-
+fi
+
+if [ "$server" = start ]; then
+  if [ -z "$wineserver" ]; then
+    echo "$0: wineserver is not installed" >&2
+    exit 127
+  fi
+  # A server left by an interrupted run (or still lingering after its last program) goes
+  # first: only one runs per prefix. Then one that stays until "stop" (-p: persistent).
+  "$wineserver" -k 2>/dev/null || true
+  "$wineserver" -w 2>/dev/null || true
+  # It goes on in the background; its output goes to the log, not to the caller's pipe.
+  "$wineserver" -p </dev/null >>"$WINEPREFIX.log" 2>&1
+  # The first program brings up the prefix's service processes (services.exe, winedevice.exe,
+  # rpcss.exe...), which now stay as long as the server. Started here, they hold the log open;
+  # started by a test, they would hold its output pipe, and ctest would wait for that until the
+  # test's timeout.
+  exec "$wine" cmd.exe /c exit </dev/null >>"$WINEPREFIX.log" 2>&1
 fi
 
 # exec: the exit code is the executable's own.

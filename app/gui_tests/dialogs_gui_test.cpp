@@ -1,5 +1,8 @@
 // The folder pair dialog with a saved side, and the About box, through the real windows.
 #include <shlobj.h>
+#include <commctrl.h>
+
+#include <chrono>
 
 #include "app/gui_tests/gui_fixture.h"
 #include "sync/task.h"
@@ -19,13 +22,28 @@ class DialogsGuiTest : public GuiTest {};
 // A dialog of the program owned by the window: the shell's folder browser has no fixed caption.
 HWND waitForOwnedDialog(const ProgramRun& run, HWND owner) {
   HWND found = nullptr;
-  waitUntil([&] {
+  return waitUntil([&] {
     found = findThreadWindow(run, [&](HWND w) {
       return GetWindow(w, GW_OWNER) == owner && classOf(w) == u"#32770";
     });
     return found != nullptr;
-  }, 10000);
-  return found;
+  }, 10000) ? found : nullptr;
+}
+
+// The text of the item selected in the folder browser's tree.
+std::u16string browserSelection(HWND browser) {
+  HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+  if (!tree) return u"";
+  auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  if (!item) return u"";
+  wchar_t text[MAX_PATH] = L"";
+  TVITEMW it{};
+  it.mask = TVIF_TEXT | TVIF_HANDLE;
+  it.hItem = item;
+  it.pszText = text;
+  it.cchTextMax = MAX_PATH;
+  SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+  return fromWide(text);
 }
 
 TEST_F(DialogsGuiTest, FolderPairDialogDisablesASavedSideAndFocusesTheOther) {
@@ -42,12 +60,13 @@ TEST_F(DialogsGuiTest, FolderPairDialogDisablesASavedSideAndFocusesTheOther) {
   click(run.control(IDC_EDIT));
   HWND pair = waitForWindow(run, u"Folder comparison");
   ASSERT_NE(pair, nullptr);
-  Sleep(200);
+  HWND targetEdit = GetDlgItem(pair, IDC_PAIR_TARGET_EDIT);
+  EXPECT_TRUE(waitUntil([&] { return focusOf(run) == targetEdit; }))
+      << "the focus is not on the target field";
   EXPECT_EQ(itemText(pair, IDC_PAIR_SOURCE_EDIT), dir.at("machine-b"));
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT)));
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_SOURCE_BROWSE)));
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_TARGET_BROWSE)));
-  EXPECT_EQ(focusOf(run), GetDlgItem(pair, IDC_PAIR_TARGET_EDIT));
   // Text beyond 259 characters is cut off.
   SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT, std::wstring(300, L'x').c_str());
   command(pair, IDOK);
@@ -60,10 +79,11 @@ TEST_F(DialogsGuiTest, FolderPairDialogDisablesASavedSideAndFocusesTheOther) {
   click(run.control(IDC_ADD));
   pair = waitForWindow(run, u"Folder comparison");
   ASSERT_NE(pair, nullptr);
-  Sleep(200);
+  HWND sourceEdit = GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT);
+  EXPECT_TRUE(waitUntil([&] { return focusOf(run) == sourceEdit; }))
+      << "the focus is not on the source field";
   EXPECT_EQ(itemText(pair, IDC_PAIR_SOURCE_EDIT), u"");
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT)));
-  EXPECT_EQ(focusOf(run), GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT));
   command(pair, IDCANCEL);
   ASSERT_TRUE(waitGone(pair));
 }
@@ -86,8 +106,20 @@ TEST_F(DialogsGuiTest, FolderBrowserPutsThePickedFolderIntoItsFieldAndCancelLeav
   click(GetDlgItem(pair, IDC_PAIR_TARGET_BROWSE));
   browser = waitForOwnedDialog(run, pair);
   ASSERT_NE(browser, nullptr);
-  SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(wide(dir.at("picked"))));
-  Sleep(200);
+  // The browser fills a folder's items only as it expands it, and a selection asked for while
+  // it does may not reach the folder: it is asked for again until the browser shows it.
+  // Asked again at most twice a second, so that a slow expansion can finish in between.
+  auto asked = std::chrono::steady_clock::time_point{};
+  ASSERT_TRUE(waitUntil([&] {
+    if (browserSelection(browser) == u"picked")
+      return IsWindowEnabled(GetDlgItem(browser, IDOK)) != 0;
+    if (std::chrono::steady_clock::now() - asked > std::chrono::milliseconds(500)) {
+      SendMessageW(browser, BFFM_SETSELECTIONW, TRUE,
+                   reinterpret_cast<LPARAM>(wide(dir.at("picked"))));
+      asked = std::chrono::steady_clock::now();
+    }
+    return false;
+  }, 20000)) << "the folder browser did not select the folder";
   click(GetDlgItem(browser, IDOK));
   ASSERT_TRUE(waitGone(browser));
   EXPECT_EQ(itemText(pair, IDC_PAIR_TARGET_EDIT), dir.at("picked"));

@@ -59,8 +59,13 @@ HTREEITEM firstPair(HWND tree) { return next(tree, next(tree, nullptr, TVGN_ROOT
 void expand(HWND tree, HTREEITEM item) {
   SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
 }
+// Selects the item; the window shows its details while the tree reports the change.
 void select(HWND tree, HTREEITEM item) {
   SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+  EXPECT_EQ(next(tree, nullptr, TVGN_CARET), item) << "the item was not selected";
+}
+LRESULT boxState(HWND tree, HTREEITEM item) {
+  return SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_STATEIMAGEMASK);
 }
 // A user's click on the item's check box; waits until the tree has turned it.
 void clickBox(HWND tree, HTREEITEM item) {
@@ -73,28 +78,33 @@ void clickBox(HWND tree, HTREEITEM item) {
     hit.pt = {x, y};
     SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
     if (hit.hItem == item && (hit.flags & TVHT_ONITEMSTATEICON)) {
-      const LRESULT before = SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item),
-                                          TVIS_STATEIMAGEMASK);
+      const LRESULT before = boxState(tree, item);
       mouseClick(tree, {x + 4, y});
-      EXPECT_TRUE(waitUntil([&] {
-        return SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item),
-                            TVIS_STATEIMAGEMASK) != before;
-      })) << "the click did not reach the box";
+      EXPECT_TRUE(waitUntil([&] { return boxState(tree, item) != before; }))
+          << "the click did not reach the box";
       return;
     }
   }
   ADD_FAILURE() << "no check box found";
 }
 
-// A click on a radio button or check box that changes its state, as the mouse does.
-void press(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+// A click on a radio button or check box that changes its state, as the mouse does; waits
+// until the button shows the change.
+void press(HWND button) {
+  const LRESULT before = SendMessageW(button, BM_GETCHECK, 0, 0);
+  PostMessageW(button, BM_CLICK, 0, 0);
+  EXPECT_TRUE(waitUntil([&] { return SendMessageW(button, BM_GETCHECK, 0, 0) != before; }))
+      << "the button did not change";
+}
 
-// The space bar on the item, selected first.
+// The space bar on the item, selected first; waits until the tree has turned its box.
 void spaceToggle(HWND tree, HTREEITEM item) {
   select(tree, item);
+  const LRESULT before = boxState(tree, item);
   PostMessageW(tree, WM_KEYDOWN, VK_SPACE, 0);
   PostMessageW(tree, WM_KEYUP, VK_SPACE, 0);
-  Sleep(300);
+  EXPECT_TRUE(waitUntil([&] { return boxState(tree, item) != before; }))
+      << "the space bar did not turn the box";
 }
 
 class FileTreeGuiTest : public GuiTest {
@@ -106,8 +116,17 @@ class FileTreeGuiTest : public GuiTest {
   }
   HWND compare(ProgramRun& run) {
     click(run.control(IDC_COMPARE));
+    return waitForFileTree(run);
+  }
+  // The File Tree window, once it shows its items; null on timeout.
+  static HWND waitForFileTree(ProgramRun& run) {
     HWND w = waitForDialog(run, u"File Tree", 10000);
-    if (w) Sleep(200);
+    if (!w) return nullptr;
+    HWND tree = GetDlgItem(w, IDC_TREE);
+    if (!waitUntil([&] { return next(tree, nullptr, TVGN_ROOT) != nullptr; })) {
+      ADD_FAILURE() << "the File Tree window shows no items";
+      return nullptr;
+    }
     return w;
   }
   uint32_t flagsOf(ProgramRun& run, HWND tree, HTREEITEM item) {
@@ -181,7 +200,6 @@ TEST_F(FileTreeGuiTest, TreeShowsRootPairsInOrderWithIconsChecksAndLazyChildren)
   EXPECT_EQ(itemText(window, IDC_TREE_SOURCE_FILES), u"7\n2\n1\n0");
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_TREE_SOURCE_FILE_CAPTION)));
   select(tree, childNamed(tree, pair, u"old.txt"));
-  Sleep(100);
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_TREE_SOURCE_FILE_DETAIL)));
   EXPECT_TRUE(IsWindowVisible(GetDlgItem(window, IDC_TREE_TARGET_FILE_DETAIL)));
   EXPECT_EQ(itemText(window, IDC_TREE_TARGET_FILE_DETAIL).substr(0, 2), u"  ");
@@ -201,7 +219,8 @@ TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolde
   expand(tree, pair);
   clickBox(tree, pair);
   // The window handles the toggle after the tree has drawn it: wait for its effect.
-  waitUntil([&] { return (flagsOf(run, tree, childNamed(tree, pair, u"Only")) & Excluded) != 0; });
+  ASSERT_TRUE(waitUntil(
+      [&] { return (flagsOf(run, tree, childNamed(tree, pair, u"Only")) & Excluded) != 0; }));
   EXPECT_FALSE(itemOf(tree, pair).checked);
   EXPECT_FALSE(itemOf(tree, childNamed(tree, pair, u"new.txt")).checked);
   HTREEITEM only = childNamed(tree, pair, u"Only");
@@ -216,13 +235,12 @@ TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolde
   EXPECT_FALSE(itemOf(tree, c).checked);
   EXPECT_EQ(itemText(window, IDC_TREE_SOURCE_FILES).substr(0, 2), u"6\n");
   select(tree, next(tree, nullptr, TVGN_ROOT));
-  Sleep(100);
   EXPECT_EQ(itemText(window, IDC_TREE_SOURCE_FILES), u"6\n0\n0\n0");
 
   // The file three folders deep, ticked with the space bar (handled as a click), ticks the
   // folders that must be created, not the pair root.
   spaceToggle(tree, c);
-  waitUntil([&] { return (flagsOf(run, tree, only) & Excluded) == 0; });
+  ASSERT_TRUE(waitUntil([&] { return (flagsOf(run, tree, only) & Excluded) == 0; }));
   EXPECT_TRUE(itemOf(tree, c).checked);
   for (HTREEITEM f : {b, a, only}) {
     EXPECT_TRUE(itemOf(tree, f).checked);
@@ -235,7 +253,7 @@ TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolde
 
   // And unticked again with the mouse.
   clickBox(tree, c);
-  waitUntil([&] { return (flagsOf(run, tree, c) & Excluded) != 0; });
+  ASSERT_TRUE(waitUntil([&] { return (flagsOf(run, tree, c) & Excluded) != 0; }));
   EXPECT_EQ(itemOf(tree, c).checked, !(flagsOf(run, tree, c) & Excluded));
   EXPECT_FALSE(itemOf(tree, c).checked);
   command(window, IDCANCEL);
@@ -251,7 +269,8 @@ TEST_F(FileTreeGuiTest, OptionsRebuildTheTreeKeepingChecksAndAChangedIgnoreListC
   HTREEITEM pair = firstPair(tree);
   expand(tree, pair);
   spaceToggle(tree, childNamed(tree, pair, u"new.txt"));
-  waitUntil([&] { return (flagsOf(run, tree, childNamed(tree, pair, u"new.txt")) & Excluded) != 0; });
+  ASSERT_TRUE(waitUntil(
+      [&] { return (flagsOf(run, tree, childNamed(tree, pair, u"new.txt")) & Excluded) != 0; }));
   ASSERT_FALSE(itemOf(tree, childNamed(tree, pair, u"new.txt")).checked);
 
   click(GetDlgItem(window, IDC_TREE_OPTIONS));
@@ -261,12 +280,10 @@ TEST_F(FileTreeGuiTest, OptionsRebuildTheTreeKeepingChecksAndAChangedIgnoreListC
   for (int id : {1009, 1014, 1017, 1022, 1025, 1012, 1016, 1020, 1024, 1028})
     EXPECT_EQ(SendDlgItemMessageW(options, id, BM_GETCHECK, 0, 0), BST_CHECKED) << id;
   press(GetDlgItem(options, 1020));  // "Newer in source" no longer coloured
-  Sleep(200);
   press(GetDlgItem(options, 1011));  // "Only in source": no change
-  Sleep(200);
   click(GetDlgItem(options, IDOK));
   ASSERT_TRUE(waitGone(options));
-  Sleep(200);
+  ASSERT_TRUE(run.settle());  // the window has applied the settings and rebuilt the tree
   uint32_t src = 0, col = 0;
   run.onWindowThread([&] {
     src = workspace().settings().flagsSrc;
@@ -290,9 +307,8 @@ TEST_F(FileTreeGuiTest, OptionsRebuildTheTreeKeepingChecksAndAChangedIgnoreListC
   SetDlgItemTextW(options, IDC_OPT_IGNORE, L"*.txt");
   click(GetDlgItem(options, IDOK));
   ASSERT_TRUE(waitGone(window, 10000));
-  HWND again = waitForDialog(run, u"File Tree", 10000);
+  HWND again = waitForFileTree(run);
   ASSERT_NE(again, nullptr);
-  Sleep(200);
   HWND tree2 = GetDlgItem(again, IDC_TREE);
   HTREEITEM pair2 = firstPair(tree2);
   expand(tree2, pair2);
@@ -327,7 +343,8 @@ TEST_F(FileTreeGuiTest, StateSavesAndTheSaveDiffSplitDialog) {
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(split, IDC_SPLIT_SIZE)));
   click(GetDlgItem(split, IDCANCEL));
   ASSERT_TRUE(waitGone(split));
-  Sleep(300);
+  ASSERT_TRUE(run.settle());  // the window has finished with the command
+  EXPECT_FALSE(run.workerBusy());
   EXPECT_TRUE(IsWindow(window));
   EXPECT_FALSE(exists(dir.at("d.fwd")));
 
@@ -346,8 +363,7 @@ TEST_F(FileTreeGuiTest, StateSavesAndTheSaveDiffSplitDialog) {
   command(error, IDOK);
   ASSERT_TRUE(waitGone(error));
   press(GetDlgItem(split, IDC_SPLIT_CHECK));
-  Sleep(200);
-  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(split, IDC_SPLIT_SIZE)));
+  EXPECT_TRUE(waitUntil([&] { return IsWindowEnabled(GetDlgItem(split, IDC_SPLIT_SIZE)) != 0; }));
   SetDlgItemTextW(split, IDC_SPLIT_SIZE, L"1");
   click(GetDlgItem(split, IDOK));
   ASSERT_TRUE(waitGone(window, 10000));
@@ -363,11 +379,12 @@ TEST_F(FileTreeGuiTest, StateSavesAndTheSaveDiffSplitDialog) {
   EXPECT_EQ(size, 1u);
 }
 
-// The middle of an item's label, in the tree's client coordinates.
+// The middle of an item's label, in the tree's client coordinates; the item must be shown.
 POINT labelPoint(HWND tree, HTREEITEM item) {
   RECT r{};
   std::memcpy(&r, &item, sizeof item);
-  SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+  EXPECT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)))
+      << "the item is not shown";
   return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
@@ -407,11 +424,9 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   HWND tree = GetDlgItem(window, IDC_TREE);
   HTREEITEM pair = firstPair(tree);
   expand(tree, pair);
-  Sleep(200);
-  // A folder's double-click opens nothing.
+  // A folder's double-click opens nothing: checked once the file's double-click after it has
+  // opened its program, so that the folder's was handled long before.
   mouseClick(tree, labelPoint(tree, childNamed(tree, pair, u"Both")), MouseButton::Left, 2);
-  Sleep(500);
-  EXPECT_EQ(anyWindowTitled(u"Both"), nullptr);
 
   // Only in the source: its path under the target does not exist, the source's is opened (by
   // the program the prefix has for ".ini" files: a fresh one has none for ".txt").
@@ -420,9 +435,10 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   EXPECT_TRUE(waitUntil([&] { return (opened = anyWindowTitled(u"settings.ini")) != nullptr; },
                         20000))
       << "no program opened the file";
+  EXPECT_EQ(anyWindowTitled(u"Both"), nullptr);
   if (opened) {
     PostMessageW(opened, WM_CLOSE, 0, 0);
-    waitGone(opened, 10000);
+    EXPECT_TRUE(waitGone(opened, 10000)) << "the program that opened the file did not close";
   }
 
   mouseClick(tree, labelPoint(tree, childNamed(tree, pair, u"old.txt")), MouseButton::Right);

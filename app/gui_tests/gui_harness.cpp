@@ -13,6 +13,8 @@ namespace fw {
 namespace {
 
 constexpr UINT kRunOnThread = WM_APP + 50;
+// Posted with a ticket in wParam and the counter to store it in as lParam (ProgramRun::settle).
+constexpr UINT kSettled = WM_APP + 51;
 
 using WindowTest = std::function<bool(HWND)>;
 
@@ -28,6 +30,10 @@ BOOL CALLBACK firstMatching(HWND window, LPARAM param) {
 LRESULT CALLBACK runnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kRunOnThread) {
     (*reinterpret_cast<const std::function<void()>*>(lParam))();
+    return 0;
+  }
+  if (message == kSettled) {
+    reinterpret_cast<std::atomic<unsigned>*>(lParam)->store(static_cast<unsigned>(wParam));
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
@@ -70,16 +76,29 @@ ProgramRun::ProgramRun(const std::u16string& commandLine, std::function<void()> 
     shutdownProgram();
     DestroyWindow(runner);
   });
-  waitUntil([&] { return started.load() || failed.load(); }, 10000);
+  const bool ended = waitUntil([&] { return started.load() || failed.load(); }, 10000);
   threadId_ = threadId.load();
   main_ = started.load();
-  if (!main_) ADD_FAILURE() << "the program did not start";
+  if (!main_) ADD_FAILURE() << (ended ? "the program did not start" : "the program's start timed out");
 }
 
 ProgramRun::~ProgramRun() { exit(); }
 
 void ProgramRun::onWindowThread(const std::function<void()>& f) const {
   SendMessageW(runner_.load(), kRunOnThread, 0, reinterpret_cast<LPARAM>(&f));
+}
+
+bool ProgramRun::settle(int timeoutMs) const {
+  const unsigned ticket = ++settleTicket_;
+  if (!PostMessageW(runner_.load(), kSettled, ticket, reinterpret_cast<LPARAM>(&settled_)))
+    return false;
+  return waitUntil([&] { return settled_.load() == ticket; }, timeoutMs);
+}
+
+bool ProgramRun::workerBusy() const {
+  bool busy = false;
+  onWindowThread([&] { busy = app().gate.running() || app().gate.pending().has_value(); });
+  return busy;
 }
 
 void ProgramRun::exit() {
@@ -113,18 +132,18 @@ HWND findWindow(const ProgramRun& run, const std::u16string& caption) {
 
 HWND waitForWindow(const ProgramRun& run, const std::u16string& caption, int timeoutMs) {
   HWND found = nullptr;
-  waitUntil([&] { return (found = findWindow(run, caption)) != nullptr; }, timeoutMs);
-  return found;
+  return waitUntil([&] { return (found = findWindow(run, caption)) != nullptr; }, timeoutMs)
+             ? found
+             : nullptr;
 }
 
 HWND waitForDialog(const ProgramRun& run, const std::u16string& caption, int timeoutMs) {
   HWND found = nullptr;
-  waitUntil([&] {
+  return waitUntil([&] {
     found = findThreadWindow(
         run, [&](HWND w) { return textOf(w) == caption && classOf(w) == u"#32770"; });
     return found != nullptr;
-  }, timeoutMs);
-  return found;
+  }, timeoutMs) ? found : nullptr;
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
@@ -188,12 +207,25 @@ void mouseClick(HWND window, POINT client, MouseButton button, int clicks) {
   at.mi.dx = static_cast<LONG>((screen.x * 65536LL + 32768) / width);
   at.mi.dy = static_cast<LONG>((screen.y * 65536LL + 32768) / height);
   at.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  SendInput(1, &at, sizeof at);
-  waitUntil([&] {
+  // The pointer goes there first. A motion from an earlier move that the window's thread has
+  // yet to take from the X server would move it back (and, coming between a button's press and
+  // its release, turn the click into a drag): the window's thread is made to take what is
+  // pending (a message sent to it), and the move is repeated until the pointer stays put.
+  const auto pointerThere = [&] {
     POINT now{};
     return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
-  }, 1000);
-  Sleep(50);
+  };
+  const bool there = waitUntil([&] {
+    SendInput(1, &at, sizeof at);
+    if (!waitUntil(pointerThere, 1000)) return false;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
+    return pointerThere();
+  });
+  if (!there) {
+    ADD_FAILURE() << "the pointer did not reach " << screen.x << "," << screen.y;
+    return;
+  }
   const DWORD down = button == MouseButton::Left ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_RIGHTDOWN;
   const DWORD up = button == MouseButton::Left ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_RIGHTUP;
   std::vector<INPUT> inputs;

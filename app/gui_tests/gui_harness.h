@@ -32,12 +32,20 @@ class ProgramRun {
   void onWindowThread(const std::function<void()>& f) const;
   // Closes the main window as Exit does and waits until the program has shut down.
   void exit();
+  // Waits until the window thread has handled every message posted to it before this call
+  // (and whatever those handlers did without waiting for the user): a message posted now
+  // comes after them. False on timeout.
+  bool settle(int timeoutMs = 5000) const;
+  // Whether a worker runs or a task waits for one (read on the window thread).
+  bool workerBusy() const;
 
  private:
   std::atomic<HWND> started_{nullptr};
   std::atomic<bool> failed_{false};
   std::atomic<DWORD> threadIdShared_{0};
   std::atomic<HWND> runner_{nullptr};
+  mutable std::atomic<unsigned> settled_{0};
+  mutable unsigned settleTicket_ = 0;
   std::thread thread_;
   HWND main_ = nullptr;
   DWORD threadId_ = 0;
@@ -55,9 +63,10 @@ HWND findWindow(const ProgramRun& run, const std::u16string& caption);
 HWND findThreadWindow(const ProgramRun& run, const std::function<bool(HWND)>& test);
 HWND findAnyWindow(const std::function<bool(HWND)>& test);
 std::u16string classOf(HWND window);
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+// Polls the condition until it holds; false on timeout. Callers check the result.
+[[nodiscard]] bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 // Waits until the window is gone.
-bool waitGone(HWND window, int timeoutMs = 5000);
+[[nodiscard]] bool waitGone(HWND window, int timeoutMs = 5000);
 
 std::u16string textOf(HWND window);
 std::u16string itemText(HWND dialog, int id);
@@ -74,7 +83,7 @@ std::u16string messageText(HWND box);
 void click(HWND button);
 // A user's click at a point of the window's client area, through the system's input queue, so
 // that the button messages and the position a handler reads with GetMessagePos agree. Two
-// clicks make a double-click.
+// clicks make a double-click. Fails the test when the pointer does not get there.
 enum class MouseButton { Left, Right };
 void mouseClick(HWND window, POINT client, MouseButton button = MouseButton::Left, int clicks = 1);
 // A command as a menu sends it.

@@ -52,7 +52,7 @@ class SettingsGuiTest : public GuiTest {
     if (!options) return u"?";
     std::u16string shown = itemText(options, IDC_OPT_IGNORE);
     command(options, IDCANCEL);
-    waitGone(options);
+    EXPECT_TRUE(waitGone(options)) << "the Options dialog did not close";
     return shown;
   }
 };

@@ -1,6 +1,9 @@
 // Background tasks through the real windows: comparison, the File Tree stand-in, sync with its
 // progress window and summary, difference saves, failures and Cancel.
 #include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 
 #include "app/gui_tests/gui_fixture.h"
@@ -9,27 +12,53 @@
 namespace fw {
 namespace {
 
-// The disk, with every write held up a little, so that copying a few MiB takes seconds.
-class SlowFs : public ForwardingFs {
+// The disk, with the worker held where the test wants it: write number n (counted from 1)
+// waits until the test has let more than n - 1 writes through, and so does listing entry n.
+// Nothing is held until the test says so.
+class HeldFs : public ForwardingFs {
  public:
-  explicit SlowFs(DWORD msPerWrite, DWORD msPerEntry = 0)
-      : ForwardingFs(systemFs()), write_(msPerWrite), entry_(msPerEntry) {}
-  std::atomic<int> writes{0};
-  std::atomic<DWORD> write_;
+  HeldFs() : ForwardingFs(systemFs()) {}
+  ~HeldFs() override { release(); }
+  std::atomic<int> writes{0};   // writes begun, the held one included
+  std::atomic<int> entries{0};  // listing steps begun, the held one included
+  void allowWrites(int n) { set(allowedWrites_, n); }
+  void allowEntries(int n) { set(allowedEntries_, n); }
+  void release() {
+    set(allowedWrites_, INT_MAX);
+    set(allowedEntries_, INT_MAX);
+  }
+  // Lets everything through when it goes out of scope. Declared after the ProgramRun, so that
+  // a test that stops early does not leave the program's exit waiting for a held worker.
+  struct LetGo {
+    HeldFs& fs;
+    ~LetGo() { fs.release(); }
+  };
   FsStatus write(FileHandle f, const void* d, uint32_t n) override {
-    ++writes;
-    Sleep(write_);
+    pass(writes, allowedWrites_);
     return ForwardingFs::write(f, d, n);
   }
-  std::atomic<int> entries{0};
   FsStatus findNext(FindHandle h, FindEntry* e) override {
-    ++entries;
-    Sleep(entry_);
+    pass(entries, allowedEntries_);
     return ForwardingFs::findNext(h, e);
   }
 
  private:
-  DWORD entry_;
+  void set(int& allowed, int n) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      allowed = n;
+    }
+    changed_.notify_all();
+  }
+  void pass(std::atomic<int>& count, const int& allowed) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const int n = ++count;
+    changed_.wait(lock, [&] { return n <= allowed; });
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int allowedWrites_ = INT_MAX;
+  int allowedEntries_ = INT_MAX;
 };
 
 class TaskGuiTest : public GuiTest {
@@ -76,7 +105,8 @@ TEST_F(TaskGuiTest, CompareThenSyncShowsSummaryWithOkAndFailedColumns) {
             (Strings{u"1  ", u"2  ", u"0  ", u"0  ", u"", u"4 B", u"1.5 kB", u"0 B"}));
   EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_FAILED)),
             (Strings{u"", u"0  ", u"0  ", u"0  ", u"", u"", u"0 B", u"0 B"}));
-  Sleep(200);  // the worker's last message arrives while the summary is open
+  // The worker's last message arrives while the summary is open.
+  ASSERT_TRUE(waitUntil([&] { return !run.workerBusy(); })) << "the worker did not return";
   command(summary, IDOK);
   ASSERT_TRUE(waitGone(summary));
   EXPECT_TRUE(IsWindowEnabled(run.main()));
@@ -143,8 +173,10 @@ TEST_F(TaskGuiTest, SyncFromSavedStateFailsWithoutTouchingTheDisk) {
 
 TEST_F(TaskGuiTest, ProgressCountsChangeWhileALargeFileIsCopied) {
   writeFile(dir.at("src/big.bin"), std::string(5 << 20, 'b'));  // 80 blocks of 64 KiB
-  SlowFs slow(40);
+  HeldFs slow;
+  slow.allowWrites(0);  // the copy waits in its first write
   ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HeldFs::LetGo letGo{slow};
   HWND tree = compare(run);
   ASSERT_NE(tree, nullptr);
   click(GetDlgItem(tree, IDT_SYNC));
@@ -153,13 +185,21 @@ TEST_F(TaskGuiTest, ProgressCountsChangeWhileALargeFileIsCopied) {
   EXPECT_EQ(itemText(progress, IDOK), u"Cancel");
   EXPECT_FALSE(IsWindowEnabled(run.main()));
 
-  std::set<std::u16string> seen;
-  while (IsWindow(progress)) {
-    seen.insert(itemText(progress, IDC_SUMMARY_OK));
-    Sleep(100);
+  // Zeros at first, then the added bytes growing (the window reads them once a second): the
+  // copy is let on by 20 blocks, then by 30 more, and each time the window shows new counts.
+  ASSERT_TRUE(waitUntil([&] { return slow.writes > 0; }));
+  std::set<std::u16string> seen{itemText(progress, IDC_SUMMARY_OK)};
+  for (int allowed : {20, 50}) {
+    slow.allowWrites(allowed);
+    ASSERT_TRUE(waitUntil([&] { return slow.writes > allowed; }));
+    const size_t before = seen.size();
+    EXPECT_TRUE(waitUntil([&] {
+      seen.insert(itemText(progress, IDC_SUMMARY_OK));
+      return seen.size() > before;
+    })) << "the counts did not change while the file was copied";
   }
-  // Zeros at first, then the added bytes growing once a second.
   EXPECT_GE(seen.size(), 3u) << "the counts did not change while the file was copied";
+  slow.release();
   HWND summary = waitForWindow(run, u"Sync finished", 10000);
   ASSERT_NE(summary, nullptr);
   EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_OK))[6], u"5.0 MB");
@@ -169,19 +209,25 @@ TEST_F(TaskGuiTest, ProgressCountsChangeWhileALargeFileIsCopied) {
 
 TEST_F(TaskGuiTest, CancelClosesTheProgressWindowAtOnceAndKeepsCompareOffUntilTheWorkerEnds) {
   writeFile(dir.at("src/big.bin"), std::string(4 << 20, 'b'));
-  SlowFs slow(40);
+  HeldFs slow;
+  slow.allowWrites(10);  // the copy waits in its 11th block
   ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HeldFs::LetGo letGo{slow};
   HWND tree = compare(run);
   ASSERT_NE(tree, nullptr);
   click(GetDlgItem(tree, IDT_SYNC));
   HWND progress = waitForWindow(run, u"Sync in progress", 10000);
   ASSERT_NE(progress, nullptr);
-  Sleep(700);
+  ASSERT_TRUE(waitUntil([&] { return slow.writes > 10; }));
   click(GetDlgItem(progress, IDOK));
-  ASSERT_TRUE(waitGone(progress, 1000));
-  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.main()); }, 1000));
-  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.control(IDC_COMPARE)); }, 5000));
-  Sleep(300);
+  // At once: while the worker still waits in its write.
+  ASSERT_TRUE(waitGone(progress));
+  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.main()); }));
+  EXPECT_TRUE(run.workerBusy()) << "the worker was let go before the window closed";
+  EXPECT_EQ(slow.writes, 11);
+  slow.release();
+  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.control(IDC_COMPARE)); }));
+  ASSERT_TRUE(run.settle());  // what the worker's return brought along has been handled
   EXPECT_FALSE(findWindow(run, u"Sync finished"));
   EXPECT_FALSE(findWindow(run, u"Error"));
   EXPECT_FALSE(exists(dir.at("trg/big.bin")));  // the copy in progress was removed
@@ -208,8 +254,10 @@ TEST_F(TaskGuiTest, CancelClosesTheProgressWindowAtOnceAndKeepsCompareOffUntilTh
 
 TEST_F(TaskGuiTest, SyncAskedForWhileACancelledWorkerRunsWaitsForItThenRuns) {
   writeFile(dir.at("src/big.bin"), std::string(2 << 20, 'b'));
-  SlowFs slow(400);
+  HeldFs slow;
+  slow.allowWrites(0);
   ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HeldFs::LetGo letGo{slow};
   HWND tree = compare(run);
   ASSERT_NE(tree, nullptr);
   click(GetDlgItem(tree, IDT_SYNC));
@@ -220,13 +268,15 @@ TEST_F(TaskGuiTest, SyncAskedForWhileACancelledWorkerRunsWaitsForItThenRuns) {
   // Tree window would): it must not run beside the cancelled worker.
   click(GetDlgItem(progress, IDOK));
   command(run.main(), IDT_SYNC);
-  ASSERT_TRUE(waitGone(progress, 1000));
-  HWND again = waitForWindow(run, u"Sync in progress", 2000);
+  ASSERT_TRUE(waitGone(progress));
+  HWND again = waitForWindow(run, u"Sync in progress");
   ASSERT_NE(again, nullptr);
+  ASSERT_TRUE(run.settle());  // both commands handled
   bool waited = false;
   run.onWindowThread([&] { waited = app().gate.pending().has_value(); });
   EXPECT_TRUE(waited) << "the second sync did not wait for the cancelled worker";
-  slow.write_ = 0;
+  EXPECT_EQ(slow.writes, 1) << "a second worker wrote beside the cancelled one";
+  slow.release();
   HWND summary = waitForWindow(run, u"Sync finished", 10000);
   ASSERT_NE(summary, nullptr);
   EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_OK))[1], u"1  ");
@@ -238,8 +288,10 @@ TEST_F(TaskGuiTest, SyncAskedForWhileACancelledWorkerRunsWaitsForItThenRuns) {
 
 TEST_F(TaskGuiTest, CancelledComparisonOpensNothing) {
   for (int i = 0; i < 20; ++i) writeFile(dir.at("src/f" + std::to_string(i)), "x");
-  SlowFs slow(0, 500);
+  HeldFs slow;
+  slow.allowEntries(0);
   ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HeldFs::LetGo letGo{slow};
   click(run.control(IDC_COMPARE));
   HWND working = waitForDialog(run, u"Ferrywick");
   ASSERT_NE(working, nullptr);
@@ -248,11 +300,15 @@ TEST_F(TaskGuiTest, CancelledComparisonOpensNothing) {
   EXPECT_FALSE(IsWindowEnabled(run.main()));
   EXPECT_EQ(itemText(working, IDCANCEL), u"Cancel");
   command(working, IDCANCEL);  // Escape or the button
-  ASSERT_TRUE(waitGone(working, 1000));
+  // At once: while the worker still waits in its listing step.
+  ASSERT_TRUE(waitGone(working));
+  ASSERT_TRUE(run.settle());
   EXPECT_TRUE(IsWindowEnabled(run.main()));
   EXPECT_FALSE(IsWindowEnabled(run.control(IDC_COMPARE)));  // until the worker has returned
-  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.control(IDC_COMPARE)); }, 5000));
-  Sleep(300);
+  EXPECT_EQ(slow.entries, 1);
+  slow.release();
+  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.control(IDC_COMPARE)); }));
+  ASSERT_TRUE(run.settle());  // what the worker's return brought along has been handled
   EXPECT_FALSE(findWindow(run, u"File Tree"));
   EXPECT_FALSE(findWindow(run, u"Error"));
 }
@@ -270,8 +326,12 @@ TEST_F(TaskGuiTest, DifferenceSaveClosesTheProgressWindowAndShowsNothing) {
   ASSERT_NE(split, nullptr);
   click(GetDlgItem(split, IDOK));
   ASSERT_TRUE(waitGone(tree, 10000));
+  // The main window is usable for a moment between the File Tree window's end and the save's
+  // start, which the window posted before it closed: first that start, then the worker's end.
+  ASSERT_TRUE(run.settle());
+  ASSERT_TRUE(waitUntil([&] { return !run.workerBusy(); }, 10000)) << "the worker did not return";
   ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.main()); }, 10000));
-  Sleep(300);
+  ASSERT_TRUE(run.settle());
   EXPECT_FALSE(findWindow(run, u"Saving difference"));
   EXPECT_FALSE(findWindow(run, u"Sync finished"));
   EXPECT_FALSE(findWindow(run, u"Error"));
