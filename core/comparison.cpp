@@ -167,14 +167,8 @@ bool sameIgnoringCase(const FileNode* a, const FileNode* b) {
 // Rebuilds a sibling tree from nodes in order, leaving out the removed ones.
 FileNode* rebuildTree(const std::vector<FileNode*>& nodes, const std::vector<bool>& removed) {
   FileNode* tree = nullptr;
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    if (removed[i]) continue;
-    FileNode* n = nodes[i];
-    n->link[0] = n->link[1] = nullptr;
-    n->flags &= ~static_cast<uint32_t>(Red);
-    tree = insertNode(tree, n);
-    tree->flags &= ~static_cast<uint32_t>(Red);
-  }
+  for (size_t i = 0; i < nodes.size(); ++i)
+    if (!removed[i]) insertInto(&tree, nodes[i]);
   return tree;
 }
 
@@ -197,10 +191,7 @@ Rc mergeChildren(NodePool& pool, FileNode* a, FileNode* b) {
       twin->side[1] = c->side[1];
       continue;
     }
-    c->link[0] = c->link[1] = nullptr;
-    c->flags &= ~static_cast<uint32_t>(Red);
-    a->children = insertNode(a->children, c);
-    a->children->flags &= ~static_cast<uint32_t>(Red);
+    insertInto(&a->children, c);
   }
   return Rc::Ok;
 }
@@ -228,15 +219,12 @@ Rc absorb(NodePool& pool, FileNode* a, FileNode* b, bool* merged) {
     classifyEntry(a, 1, targetName, b->side[1].modified, b->side[1].size, b->side[1].attributes);
   }
   if (!spelledAlike) {
-    size_t n0 = length16(a->name);
-    size_t n1 = length16(targetName);
+    std::u16string names = a->name;  // the source's, its terminator, the target's
+    names += u'\0';
+    names += targetName;
     char16_t* both;
-    Rc rc = pool.allocateName(a->name, n0 + 1 + n1, &both);  // the terminator is overwritten
+    Rc rc = pool.allocateName(names.data(), names.size(), &both);
     if (rc != Rc::Ok) return rc;
-    for (size_t i = 0; i < n0; ++i) both[i] = a->name[i];
-    both[n0] = 0;
-    for (size_t i = 0; i < n1; ++i) both[n0 + 1 + i] = targetName[i];
-    both[n0 + 1 + n1] = 0;
     a->name = both;
     a->flags |= OtherSpelling;
   }

@@ -97,8 +97,7 @@ Rc addNewEntry(ScanContext& ctx, size_t patternLength, FileNode** tree, int side
   rc = ctx.pool->allocateName(entry.name, length16(entry.name), &node->name);
   if (rc != Rc::Ok) return rc;
   node->flags = side == 1 ? OnlyInTarget : OnlyInSource;
-  *tree = insertNode(*tree, node);
-  (*tree)->flags &= ~Red;
+  insertInto(tree, node);
   node->side[side].attributes = toAttrByte(entry.attributes);
   if (isSpecial(entry)) {
     node->flags |= unlistedFlag(side);

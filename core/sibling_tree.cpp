@@ -63,6 +63,13 @@ FileNode* insertNode(FileNode* root, FileNode* node) {
   return root;
 }
 
+void insertInto(FileNode** tree, FileNode* node) {
+  node->link[0] = node->link[1] = nullptr;
+  node->flags &= ~static_cast<uint32_t>(Red);
+  *tree = insertNode(*tree, node);
+  (*tree)->flags &= ~static_cast<uint32_t>(Red);
+}
+
 FileNode* findNode(FileNode* root, const char16_t* name) {
   while (root) {
     int c = compareNodeNames(root->name, name);

@@ -22,6 +22,10 @@ int compareNodeNames(const char16_t* a, const char16_t* b);
 // stores it and clears Red on it.
 FileNode* insertNode(FileNode* root, FileNode* node);
 
+// Inserts node into the tree at *tree, its links and colour reset first (it may come from
+// another tree), and keeps the root black.
+void insertInto(FileNode** tree, FileNode* node);
+
 // The node whose name is exactly name, or null.
 FileNode* findNode(FileNode* root, const char16_t* name);
 

@@ -214,8 +214,7 @@ Rc addEntry(TreeReadContext& ctx, FileNode** tree, int side, const TreeRecord& r
   rc = ctx.pool->allocateName(rec.name, units, &node->name);
   if (rc != Rc::Ok) return rc;
   node->flags = side == 1 ? OnlyInTarget : OnlyInSource;
-  *tree = insertNode(*tree, node);
-  (*tree)->flags &= ~static_cast<uint32_t>(Red);
+  insertInto(tree, node);
   node->side[side].attributes = rec.attributes;
   if (rec.modified == 0) {
     node->flags |= Folder;

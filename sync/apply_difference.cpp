@@ -70,8 +70,7 @@ Rc skipContents(Run& run, uint64_t n) {
 bool applies(const Run& run, const FileNode* node) {
   uint32_t f = node->flags;
   if ((f & Excluded) || run.rootEmpty) return false;
-  if (f & run.toTarget & ~static_cast<uint32_t>(SizeDiffers)) return true;
-  return !(f & run.toSource) && (f & run.toTarget);
+  return takesCarriedData(f, run.toTarget, run.toSource);
 }
 
 // Writes one file entry of size bytes to a temporary file and puts it in place of the target

@@ -17,6 +17,17 @@
 
 namespace fw {
 
+// The categories whose files a difference carries data for.
+inline constexpr uint32_t kCarriedCategories =
+    OnlyInSource | NewerInSource | NewerInTarget | SizeDiffers;
+
+// Whether a file with these flags takes its data from a difference under the masks of the
+// apply (toTarget, toSource: the categories each side wins), unticking aside.
+inline bool takesCarriedData(uint32_t flags, uint32_t toTarget, uint32_t toSource) {
+  if (flags & toTarget & ~static_cast<uint32_t>(SizeDiffers)) return true;
+  return !(flags & toSource) && (flags & toTarget);
+}
+
 // Reads the data section of the difference file at path (any volume of a split set) and
 // applies each entry whose node the masks select: a file is written to a temporary file and
 // renamed over the target only when all its bytes arrived and its times are set; an empty

@@ -9,12 +9,12 @@
 #include "formats/state_file.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
+#include "sync/apply_difference.h"
 #include "sync/file_ops.h"
 
 namespace fw {
 namespace {
 
-constexpr uint32_t kCarriedFile = OnlyInSource | NewerInSource | NewerInTarget | SizeDiffers;
 
 // Writes rootIndex and the relative path of the entry whose path ends at end in sourcePath.
 // The stored path separates names with "\" on every build: on a build whose separator differs
@@ -62,7 +62,7 @@ Rc writeNodeData(WalkContext& ctx, FileNode* node, size_t pathEnd) {
     if (flags & OnlyInSource) return writeEntryHead(ctx, end);  // an empty new folder
     return Rc::Ok;
   }
-  if (!(flags & ctx.toTargetMask & kCarriedFile)) return Rc::Ok;
+  if (!(flags & ctx.toTargetMask & kCarriedCategories)) return Rc::Ok;
   Rc rc = writeEntryHead(ctx, end);
   if (rc != Rc::Ok) return rc;
   uint64_t copied = 0;

@@ -44,41 +44,43 @@ size_t putName(char16_t* buffer, size_t at, const char16_t* name, size_t length)
   return at + 1 + length;
 }
 
-// Whether the difference's data pass should have written this file (as applies() in the
-// apply decides), the user's unticking aside.
+// Whether the difference's data pass should have written this file, the user's unticking
+// aside.
 bool needsData(const WalkContext& ctx, uint32_t f) {
   if ((f & Excluded) && !(f & Ignored)) return false;
-  if (f & ctx.dataToTarget & ~static_cast<uint32_t>(SizeDiffers)) return true;
-  return !(f & ctx.dataToSource) && (f & ctx.dataToTarget);
+  return takesCarriedData(f, ctx.dataToTarget, ctx.dataToSource);
+}
+
+// The categories whose entries a walk deletes: on one side only, the other side winning.
+uint32_t deletionMask(const WalkContext& ctx) {
+  return (ctx.toSourceMask & OnlyInSource) | (ctx.toTargetMask & OnlyInTarget);
+}
+
+// Whether some node at or below tree passes test.
+template <typename Test>
+bool anyBelow(FileNode* tree, const Test& test) {
+  bool found = false;
+  walkInOrder(tree, [&](FileNode* n) {
+    found = test(n) || (n->children && anyBelow(n->children, test));
+    return found ? Rc::Failed : Rc::Ok;  // Failed only ends the walk
+  });
+  return found;
 }
 
 // Whether anything below is to be left alone (unticked, unread, a conflict): then a folder to
 // be deleted is emptied entry by entry instead of removed whole.
 bool leavesSomethingBelow(FileNode* tree) {
   constexpr uint32_t kLeftAlone = Excluded | SourceUnlisted | TargetUnlisted | Conflict;
-  bool found = false;
-  walkInOrder(tree, [&](FileNode* n) {
-    if ((n->flags & kLeftAlone) || (n->children && leavesSomethingBelow(n->children)))
-      found = true;
-    return found ? Rc::Failed : Rc::Ok;  // Failed only ends the walk
-  });
-  return found;
+  return anyBelow(tree, [](const FileNode* n) { return (n->flags & kLeftAlone) != 0; });
 }
 
 // Whether the walk of tree creates or replaces anything on side.
 bool writesInto(const WalkContext& ctx, FileNode* tree, int side) {
-  uint32_t deletions = (ctx.toSourceMask & OnlyInSource) | (ctx.toTargetMask & OnlyInTarget);
-  bool found = false;
-  walkInOrder(tree, [&](FileNode* n) {
-    uint32_t action = n->flags & (ctx.toTargetMask | ctx.toSourceMask) & ~deletions;
-    if (!(n->flags & (Excluded | Conflict)) && action &&
-        syncDirection(n->flags, ctx.toTargetMask, ctx.toSourceMask) == side)
-      found = true;
-    else if (n->children && writesInto(ctx, n->children, side))
-      found = true;
-    return found ? Rc::Failed : Rc::Ok;  // Failed only ends the walk
+  uint32_t masks = (ctx.toTargetMask | ctx.toSourceMask) & ~deletionMask(ctx);
+  return anyBelow(tree, [&](const FileNode* n) {
+    return !(n->flags & (Excluded | Conflict)) && (n->flags & masks) &&
+           syncDirection(n->flags, ctx.toTargetMask, ctx.toSourceMask) == side;
   });
-  return found;
 }
 
 // After the changed side's file took the winner's content or attributes under its own
@@ -135,7 +137,7 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
     return Rc::Ok;
   }
   if (!(flags & Excluded)) {
-    uint32_t deletions = (ctx.toSourceMask & OnlyInSource) | (ctx.toTargetMask & OnlyInTarget);
+    uint32_t deletions = deletionMask(ctx);
     if ((flags & deletions) && !(flags & KeptForMissingRoot)) {
       // On one side only, and the other side's state wins: remove it.
       int d = (flags & OnlyInTarget) ? 1 : 0;
@@ -242,9 +244,8 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
     // What is left needs no file data: deleting what only the target has, and attributes; and
     // naming the files that needed data the difference did not carry.
     constexpr uint32_t kFolderPass = OnlyInTarget | CaseOrAttrDiffers;
-    constexpr uint32_t kCarried = OnlyInSource | NewerInSource | NewerInTarget | SizeDiffers;
-    dataToTarget = toTargetMask & kCarried;
-    dataToSource = toSourceMask & kCarried;
+    dataToTarget = toTargetMask & kCarriedCategories;
+    dataToSource = toSourceMask & kCarriedCategories;
     toTargetMask &= kFolderPass;
     toSourceMask = 0;
   }
