@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "app/logic/summary_text.h"
+
 namespace fw {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text goes to the wide calls as it is");
@@ -26,7 +28,6 @@ void resetApp() {
   a.progressTask = TaskId::Compare;
   a.gate = TaskGate{};
   a.workerThread = nullptr;
-  a.workerCancelled = false;
 }
 
 std::u16string windowText(HWND window) {
@@ -34,6 +35,33 @@ std::u16string windowText(HWND window) {
   std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
   GetWindowTextW(window, buffer.data(), length + 1);
   return fromWide(buffer.data());
+}
+
+void placeControls(HWND parent, const std::vector<ControlPlace>& places) {
+  HDWP batch = BeginDeferWindowPos(static_cast<int>(places.size()));
+  for (const ControlPlace& p : places) {
+    if (!p.control) continue;
+    const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS;
+    if (batch)
+      batch = DeferWindowPos(batch, p.control, nullptr, p.x, p.y, p.width, p.height, flags);
+    else
+      SetWindowPos(p.control, nullptr, p.x, p.y, p.width, p.height, flags);
+  }
+  if (batch) EndDeferWindowPos(batch);
+  RedrawWindow(parent, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void centreOver(HWND owner, HWND window) {
+  RECT o, w;
+  GetWindowRect(owner, &o);
+  GetWindowRect(window, &w);
+  const ScreenPoint p = centredOrigin({o.left, o.top, o.right, o.bottom},
+                                      {w.left, w.top, w.right, w.bottom});
+  MoveWindow(window, p.x, p.y, w.right - w.left, w.bottom - w.top, TRUE);
+}
+
+void centreOnOwner(HWND window) {
+  if (HWND owner = GetWindow(window, GW_OWNER)) centreOver(owner, window);
 }
 
 void showError(const wchar_t* text) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/logic/task_flow.h"
 #include "app/logic/workspace.h"
@@ -18,6 +19,10 @@ namespace fw {
 struct MainControls {
   HWND label[2] = {};
   HWND kindBox[2] = {};
+  // The kind box's selection changes while a key moves it with the list closed: the choice
+  // waits for Enter (or for the focus to leave), so that passing over a saved kind opens
+  // nothing.
+  bool kindByKey[2] = {};
   HWND browse[2] = {};
   HWND list[2] = {};
   HWND add = nullptr, edit = nullptr, remove = nullptr, compare = nullptr;
@@ -33,6 +38,7 @@ struct Fonts {
 struct App {
   HINSTANCE instance = nullptr;
   HWND mainWindow = nullptr;
+  HACCEL accelerators = nullptr;  // the main window's keys
   MainControls controls;
   Fonts fonts;
   std::unique_ptr<Workspace> ws;
@@ -45,7 +51,6 @@ struct App {
 
   TaskGate gate;                  // one worker at a time
   HANDLE workerThread = nullptr;  // the running worker, until it reports back
-  bool workerCancelled = false;   // its progress window was cancelled
 };
 
 App& app();
@@ -61,6 +66,19 @@ inline std::u16string fromWide(const wchar_t* s) {
   return s ? std::u16string(reinterpret_cast<const char16_t*>(s)) : std::u16string();
 }
 std::u16string windowText(HWND window);
+
+// Moves and sizes the parent's controls in one step and repaints the parent with all its
+// children, so that nothing moved keeps old pixels or vanishes until something else paints.
+struct ControlPlace {
+  HWND control;
+  int x, y, width, height;
+};
+void placeControls(HWND parent, const std::vector<ControlPlace>& places);
+
+// Moves the window so that its centre is the owner's (the dialogs open over what opened them).
+void centreOver(HWND owner, HWND window);
+// centreOver the window's owner, when it has one.
+void centreOnOwner(HWND window);
 
 // The main window's message boxes: caption "Error", error icon, owned by the main window.
 void showError(const wchar_t* text);

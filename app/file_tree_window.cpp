@@ -16,6 +16,7 @@
 #include "app/file_dialogs.h"
 #include "app/logic/file_tree_model.h"
 #include "app/resources/resource_ids.h"
+#include "app/save_diff_dialog.h"
 #include "app/shell_dialogs.h"
 #include "app/tasks.h"
 #include "core/comparison.h"
@@ -358,6 +359,8 @@ void onInit(HWND dialog) {
     std::memcpy(&placement, ws.shell.fileTreePlacement.data(), sizeof placement);
     placement.length = sizeof placement;
     SetWindowPlacement(dialog, &placement);
+  } else {
+    centreOnOwner(dialog);
   }
 
   const SideKind source = ws.sides[0].kind, target = ws.sides[1].kind;
@@ -419,7 +422,9 @@ bool onCommand(HWND dialog, int id) {
       std::optional<std::u16string> path =
           askSavePath(dialog, fileFilterFor(SideKind::SavedDifference));
       if (!path) return true;
-      if (!runSaveDiffDialog(main)) return true;
+      // Owned by this window, which it disables while it runs: the main window stays disabled
+      // and nothing here can start meanwhile.
+      if (!runSaveDiffDialog(dialog)) return true;
       waitForWorker();  // a state save of this window still writing: let it finish first
       workspace().task.saveFileName = *path;
       PostMessageW(main, WM_COMMAND, IDT_SAVE_DIFF, 0);
@@ -485,12 +490,13 @@ void layoutFileTree(HWND dialog) {
   RECT r{};
   GetClientRect(dialog, &r);
   const int w = r.right, h = r.bottom;
-  MoveWindow(GetDlgItem(dialog, IDC_TREE), 111, 11, w - 211, h - 23, TRUE);
+  std::vector<ControlPlace> places = {{GetDlgItem(dialog, IDC_TREE), 111, 11, w - 211, h - 23}};
   const int x = w - 86;
   const int buttons[][2] = {{IDT_SYNC, 11},          {IDT_SAVE_SOURCE_STATE, 49},
                             {IDT_SAVE_TARGET_STATE, 77}, {IDT_SAVE_DIFF, 105},
                             {IDC_TREE_OPTIONS, 143}, {IDCANCEL, 181}};
-  for (const auto& b : buttons) MoveWindow(GetDlgItem(dialog, b[0]), x, b[1], 75, 23, TRUE);
+  for (const auto& b : buttons) places.push_back({GetDlgItem(dialog, b[0]), x, b[1], 75, 23});
+  placeControls(dialog, places);
 }
 
 INT_PTR runFileTreeWindow(HWND owner) {

@@ -19,9 +19,6 @@ FileNode* nodeOfItem(HWND tree, HTREEITEM item);
 // Places the tree and the buttons for the client size (pixels).
 void layoutFileTree(HWND dialog);
 
-// The Save diff dialog (121): true after OK, with the split settings stored.
-bool runSaveDiffDialog(HWND owner);
-
 }  // namespace fw
 
 #endif  // FERRYWICK_APP_FILE_TREE_WINDOW_H

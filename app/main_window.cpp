@@ -16,6 +16,7 @@ namespace fw {
 namespace {
 
 constexpr UINT_PTR kListSubclassId = 1;
+constexpr UINT_PTR kKindBoxSubclassId = 2;
 
 HWND makeChild(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int id,
                HFONT font) {
@@ -41,6 +42,21 @@ LRESULT CALLBACK listProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
   return result;
 }
 
+// Marks a selection change that a key makes while the list is closed, so that the command
+// handler waits for Enter before it acts on it.
+LRESULT CALLBACK kindBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                             DWORD_PTR side) {
+  MainControls& c = app().controls;
+  const bool byKey = (message == WM_KEYDOWN || message == WM_CHAR) &&
+                     !SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0);
+  if (!byKey) return DefSubclassProc(box, message, wParam, lParam);
+  const bool before = c.kindByKey[side];
+  c.kindByKey[side] = true;
+  const LRESULT result = DefSubclassProc(box, message, wParam, lParam);
+  c.kindByKey[side] = before;
+  return result;
+}
+
 void createControls(HWND window) {
   App& a = app();
   MainControls& c = a.controls;
@@ -58,6 +74,8 @@ void createControls(HWND window) {
                                  LBS_NOINTEGRALHEIGHT | WS_TABSTOP,
                              IDC_LIST_SOURCE + side, a.fonts.normal);
     SetWindowSubclass(c.list[side], listProc, kListSubclassId, 0);
+    SetWindowSubclass(c.kindBox[side], kindBoxProc, kKindBoxSubclassId,
+                      static_cast<DWORD_PTR>(side));
   }
   c.add = makeChild(window, L"BUTTON", L"Add", BS_PUSHBUTTON | WS_TABSTOP, IDC_ADD,
                     a.fonts.normal);
@@ -69,8 +87,8 @@ void createControls(HWND window) {
                         IDC_COMPARE, a.fonts.label);
 }
 
-void place(HWND control, const ControlBox& box) {
-  MoveWindow(control, box.x, box.y, box.width, box.height, TRUE);
+ControlPlace at(HWND control, const ControlBox& box) {
+  return {control, box.x, box.y, box.width, box.height};
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -104,12 +122,6 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
       if (onMainCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)))
         return 0;
-      break;
-    case WM_TIMER:
-      if (wParam == IDT_CANCEL_HOLD) {
-        onCancelHoldTimer();
-        return 0;
-      }
       break;
     case WM_WORKER_DONE:
       onWorkerDone();
@@ -151,16 +163,17 @@ void layoutMainWindow(HWND window) {
   GetClientRect(window, &client);
   const MainLayout m = layoutMainWindow(client.right, client.bottom, workspace().kindBoxChars);
   const MainControls& c = app().controls;
+  std::vector<ControlPlace> places;
   for (int side = 0; side < 2; ++side) {
-    place(c.label[side], m.side[side].label);
-    place(c.kindBox[side], m.side[side].kindBox);
-    place(c.browse[side], m.side[side].browse);
-    place(c.list[side], m.side[side].list);
+    places.push_back(at(c.label[side], m.side[side].label));
+    places.push_back(at(c.kindBox[side], m.side[side].kindBox));
+    places.push_back(at(c.browse[side], m.side[side].browse));
+    places.push_back(at(c.list[side], m.side[side].list));
   }
-  place(c.add, m.add);
-  place(c.edit, m.edit);
-  place(c.remove, m.remove);
-  place(c.compare, m.compare);
+  for (auto [control, box] : {std::pair{c.add, m.add}, std::pair{c.edit, m.edit},
+                              std::pair{c.remove, m.remove}, std::pair{c.compare, m.compare}})
+    places.push_back(at(control, box));
+  placeControls(window, places);
 }
 
 void fitKindBoxes() {

@@ -1,9 +1,7 @@
-// The Options dialog (119) on a working copy of the settings, and the Save diff dialog (121)
-// that sets the live split settings.
+// The Options dialog (119) on a working copy of the settings.
 #include <string>
 
 #include "app/app_state.h"
-#include "app/file_tree_window.h"
 #include "app/logic/options_matrix.h"
 #include "app/resources/resource_ids.h"
 #include "app/shell_dialogs.h"
@@ -36,6 +34,7 @@ INT_PTR CALLBACK optionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
   auto* copy = reinterpret_cast<OptionsWorkingCopy*>(GetWindowLongPtrW(dialog, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG: {
+      centreOnOwner(dialog);
       SetWindowLongPtrW(dialog, DWLP_USER, lParam);
       copy = reinterpret_cast<OptionsWorkingCopy*>(lParam);
       const OptionsMatrix m = matrixFromMasks(copy->flagsSrc, copy->flagsTrg, copy->flagsColorize);
@@ -87,54 +86,11 @@ INT_PTR CALLBACK optionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
   }
 }
 
-INT_PTR CALLBACK saveDiffProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  SyncSettings& s = workspace().settings();
-  switch (message) {
-    case WM_INITDIALOG:
-      CheckDlgButton(dialog, IDC_SPLIT_CHECK, s.split == 1 ? BST_CHECKED : BST_UNCHECKED);
-      EnableWindow(GetDlgItem(dialog, IDC_SPLIT_SIZE), s.split == 1);
-      SetDlgItemTextW(dialog, IDC_SPLIT_SIZE, std::to_wstring(static_cast<int>(s.splitSize)).c_str());
-      return TRUE;
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDC_SPLIT_CHECK:
-          EnableWindow(GetDlgItem(dialog, IDC_SPLIT_SIZE),
-                       IsDlgButtonChecked(dialog, IDC_SPLIT_CHECK) == BST_CHECKED);
-          return TRUE;
-        case IDOK: {
-          std::optional<uint32_t> size =
-              splitSizeFromText(windowText(GetDlgItem(dialog, IDC_SPLIT_SIZE)));
-          if (!size) {
-            MessageBoxW(dialog, L"The split limit is too small, must be at least 1 MB!", L"Error",
-                        MB_OK | MB_ICONERROR);
-            return TRUE;
-          }
-          s.splitSize = *size;
-          s.split = IsDlgButtonChecked(dialog, IDC_SPLIT_CHECK) == BST_CHECKED ? 1 : 0;
-          EndDialog(dialog, IDOK);
-          return TRUE;
-        }
-        case IDCANCEL:
-          EndDialog(dialog, IDCANCEL);
-          return TRUE;
-        default:
-          return FALSE;
-      }
-    default:
-      return FALSE;
-  }
-}
-
 }  // namespace
 
 INT_PTR runOptionsDialog(HWND owner, OptionsWorkingCopy& copy) {
   return DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_OPTIONS), owner, optionsProc,
                          reinterpret_cast<LPARAM>(&copy));
-}
-
-bool runSaveDiffDialog(HWND owner) {
-  return DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_SAVE_DIFF), owner, saveDiffProc,
-                         0) == IDOK;
 }
 
 }  // namespace fw

@@ -11,6 +11,7 @@
 #include "app/logic/command_line.h"
 #include "app/logic/project_model.h"
 #include "app/main_window.h"
+#include "app/resources/resource_ids.h"
 #include "app/settings_registry.h"
 #include "app/tasks.h"
 
@@ -75,6 +76,7 @@ bool startProgram(HINSTANCE instance, const wchar_t* commandLine, int showComman
   a.ws->task.pool.setBlockSize(kDefaultBlockSize);
   loadSettings();
   createFonts();
+  a.accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
 
   if (!registerMainWindowClass() || !createMainWindow()) {
     shutdownProgram();
@@ -83,9 +85,9 @@ bool startProgram(HINSTANCE instance, const wchar_t* commandLine, int showComman
   showMainWindow(a.mainWindow, showCommand);
 
   if (!token.empty() && loadStartupFile(*a.ws, token.c_str())) {
+    fitKindBoxes();
     showKindBox(0);
     showKindBox(1);
-    fitKindBoxes();
     refreshLists();
   }
   return true;
@@ -102,6 +104,11 @@ int runMessageLoop() {
     }
     if (got < 0) break;
     App& a = app();
+    // The keys act only while the main window can be used (no modal window over it).
+    if (a.accelerators && a.mainWindow && IsWindowEnabled(a.mainWindow) &&
+        (msg.hwnd == a.mainWindow || IsChild(a.mainWindow, msg.hwnd)) &&
+        TranslateAcceleratorW(a.mainWindow, a.accelerators, &msg))
+      continue;
     if (a.mainWindow && IsDialogMessageW(a.mainWindow, &msg)) continue;
     HWND progress = a.progressWindow.load();
     if (progress && IsDialogMessageW(progress, &msg)) continue;

@@ -1,5 +1,8 @@
 // The progress window (modeless, dialog 118 or 120) and the Sync finished dialog (modal,
-// dialog 118): one dialog procedure, the counts and the centring.
+// dialog 118): one dialog procedure, the counts and the centring; the list of failed entries
+// (126) that the summary's "Details..." opens.
+#include "app/progress_window.h"
+
 #include "app/app_state.h"
 #include "app/logic/summary_text.h"
 #include "app/logic/task_flow.h"
@@ -11,19 +14,48 @@
 namespace fw {
 namespace {
 
-void showOutcome(TaskOutcome outcome) {
+// lParam of the summary dialog when it is the modal Sync finished box, not a progress window.
+constexpr LPARAM kSummaryBox = 1;
+
+INT_PTR CALLBACK failuresProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      centreOnOwner(dialog);
+      SetDlgItemTextW(dialog, IDC_FAILURES_LIST,
+                      wide(failureListText(workspace().task.failures)));
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, IDOK);
+        return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+void showOutcome(TaskOutcome outcome, TaskId id, int resultCode) {
   HWND main = app().mainWindow;
   switch (outcome) {
-    case TaskOutcome::ErrorBox:
-      MessageBoxW(main, L"Operation failed!", L"Error", MB_OK);
+    case TaskOutcome::ErrorBox: {
+      const std::u16string text =
+          failedTaskText(id, static_cast<Rc>(resultCode), workspace().task);
+      MessageBoxW(main, wide(text), L"Error", MB_OK);
       break;
+    }
     case TaskOutcome::SyncFinished:
       DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_SYNC_FINISHED), main,
-                      progressDialogProc, 0);
+                      progressDialogProc, kSummaryBox);
       break;
-    case TaskOutcome::FileTree:
+    case TaskOutcome::FileTree: {
+      // A missing folder (an unmounted drive) looks like an emptied one: say so first.
+      const std::u16string missing = missingRootsText(workspace().task);
+      if (!missing.empty())
+        MessageBoxW(main, wide(missing), L"Warning", MB_OK | MB_ICONWARNING);
       runFileTreeWindow(main);
       break;
+    }
     case TaskOutcome::Nothing:
       break;
   }
@@ -43,7 +75,8 @@ void closeProgressWindow(HWND window, int id, LPARAM lParam) {
   a.progressWindow = nullptr;
   SetForegroundWindow(a.mainWindow);
   updateButtons(nullptr);
-  showOutcome(outcomeOf(id, isResult ? static_cast<int>(lParam) : 0));
+  const int resultCode = isResult ? static_cast<int>(lParam) : 0;
+  showOutcome(outcomeOf(id, resultCode), static_cast<TaskId>(id), resultCode);
 }
 
 bool isProgressCommand(int id) {
@@ -59,20 +92,13 @@ void fillSummary(HWND dialog) {
   SetDlgItemTextW(dialog, IDC_SUMMARY_FAILED, wide(failedColumnText(task.failedStats, point)));
 }
 
-void centreOver(HWND owner, HWND window) {
-  RECT o, w;
-  GetWindowRect(owner, &o);
-  GetWindowRect(window, &w);
-  const ScreenPoint p = centredOrigin({o.left, o.top, o.right, o.bottom},
-                                      {w.left, w.top, w.right, w.bottom});
-  MoveWindow(window, p.x, p.y, w.right - w.left, w.bottom - w.top, TRUE);
-}
-
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       centreOver(app().mainWindow, dialog);
       fillSummary(dialog);
+      if (lParam == kSummaryBox && !workspace().task.failures.empty())
+        ShowWindow(GetDlgItem(dialog, IDC_SUMMARY_DETAILS), SW_SHOW);
       return TRUE;
     case WM_TIMER:
       if (wParam != IDT_PROGRESS_TIMER) return FALSE;
@@ -81,6 +107,10 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       return TRUE;
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
+      if (id == IDC_SUMMARY_DETAILS) {
+        DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_FAILURES), dialog, failuresProc, 0);
+        return TRUE;
+      }
       if (!isProgressCommand(id)) return FALSE;
       if (dialog == app().progressWindow.load())
         closeProgressWindow(dialog, id, lParam);

@@ -66,18 +66,18 @@ void refreshLists() {
 void newProjectCommand() {
   waitForWorker();  // a cancelled comparison may still be filling the pool
   newProject(workspace());
+  fitKindBoxes();  // moved first, then filled: no old text is left beside a moved box
   showKindBox(0);
   showKindBox(1);
-  fitKindBoxes();
   refreshLists();
 }
 
 Rc loadSideFileCommand(const wchar_t* path, int side, SideKind kind) {
   if (kind == SideKind::FileSystem) waitForWorker();
   const Rc rc = loadSideFile(workspace(), reinterpret_cast<const char16_t*>(path), side, kind);
+  fitKindBoxes();
   showKindBox(0);
   showKindBox(1);
-  fitKindBoxes();
   refreshLists();
   return rc;
 }
@@ -88,11 +88,52 @@ Rc chooseSideFile(int side, SideKind kind) {
   return loadSideFileCommand(wide(*path), side, kind);
 }
 
+namespace {
+
+// The kind the side's box shows now, or none.
+std::optional<SideKind> kindInBox(int side) {
+  const LRESULT selection = SendMessageW(app().controls.kindBox[side], CB_GETCURSEL, 0, 0);
+  if (selection < 0 || selection >= static_cast<LRESULT>(kSideKinds)) return std::nullopt;
+  return static_cast<SideKind>(selection);
+}
+
+// What a kind box's notification means: a choice made with the mouse or confirmed with Enter
+// takes effect; one that a key makes while the list is closed waits. Leaving the box keeps a
+// waiting choice only when it needs no file to be picked, and otherwise shows the kind in force.
+void onKindBoxNotification(int side, int code) {
+  const MainControls& c = app().controls;
+  Workspace& ws = workspace();
+  switch (code) {
+    case CBN_SELCHANGE:
+      if (!c.kindByKey[side] && !SendMessageW(c.kindBox[side], CB_GETDROPPEDSTATE, 0, 0))
+        onKindChanged(side);
+      break;
+    case CBN_CLOSEUP:
+      onKindChanged(side);
+      break;
+    case CBN_KILLFOCUS: {
+      const std::optional<SideKind> shown = kindInBox(side);
+      if (!shown || *shown == ws.sides[side].kind) break;
+      const bool needsNoFile = *shown == SideKind::FileSystem ||
+                               ws.sides[side].inputs[static_cast<int>(*shown)].hasSavedFile();
+      if (needsNoFile)
+        onKindChanged(side);
+      else
+        SendMessageW(c.kindBox[side], CB_SETCURSEL, static_cast<WPARAM>(ws.sides[side].kind), 0);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
 void onKindChanged(int side) {
   Workspace& ws = workspace();
-  const LRESULT selection = SendMessageW(app().controls.kindBox[side], CB_GETCURSEL, 0, 0);
-  if (selection < 0 || selection >= static_cast<LRESULT>(kSideKinds)) return;
-  const SideKind kind = static_cast<SideKind>(selection);
+  const std::optional<SideKind> shown = kindInBox(side);
+  if (!shown || *shown == ws.sides[side].kind) return;
+  const SideKind kind = *shown;
   ws.sides[side].kind = kind;
   if (kind != SideKind::FileSystem && !ws.sides[side].selected().hasSavedFile()) {
     if (chooseSideFile(side, kind) != Rc::Ok) showError(kWrongFormat);
@@ -133,9 +174,9 @@ void deleteRow() {
 
 void swapSidesCommand() {
   swapSides(workspace());
+  fitKindBoxes();
   showKindBox(0);
   showKindBox(1);
-  fitKindBoxes();
   refreshLists();
 }
 
@@ -163,15 +204,19 @@ void openWebPage() {
 
 bool onMainCommand(int id, int code, HWND) {
   if (id == IDC_KIND_SOURCE || id == IDC_KIND_TARGET) {
-    if (code == CBN_SELCHANGE) onKindChanged(id - IDC_KIND_SOURCE);
+    onKindBoxNotification(id - IDC_KIND_SOURCE, code);
     return true;
   }
   if (id == IDC_LIST_SOURCE || id == IDC_LIST_TARGET) {
     onListNotification(id - IDC_LIST_SOURCE, code);
     return true;
   }
-  if (code != 0) return false;
+  if (code != 0 && code != 1) return false;  // a menu (0) or a key of the accelerators (1)
   switch (id) {
+    case IDOK:  // Enter: confirms a kind chosen with the keys
+      for (int side = 0; side < 2; ++side)
+        if (GetFocus() == app().controls.kindBox[side]) onKindChanged(side);
+      return true;
     case IDM_NEW: newProjectCommand(); return true;
     case IDM_OPEN:
       if (chooseSideFile(0, SideKind::FileSystem) != Rc::Ok) showError(kWrongFormat);
@@ -193,6 +238,8 @@ bool onMainCommand(int id, int code, HWND) {
     }
     default: break;
   }
+  // F5 does what a click on Compare does, and nothing while the button is disabled.
+  if (id == IDC_COMPARE && code == 1 && !IsWindowEnabled(app().controls.compare)) return true;
   if (std::optional<TaskId> task = taskFromCommand(id)) {
     if (*task == TaskId::Sync) {
       // Say what the sync will leave alone before it runs, rather than act silently.

@@ -4,14 +4,15 @@
 // cancel flag while the main window is usable again; until it has returned, Compare stays
 // disabled, a task asked for meanwhile waits behind its progress window (TaskGate), and the
 // commands that would free or change what the worker reads wait for it (waitForWorker). The
-// cancel flag is raised again every 100 ms until then, since the worker clears it when it
-// begins and a Cancel pressed before that would otherwise be lost.
+// cancel flag is cleared on the window thread just before a worker starts: a Cancel raised
+// from then on stays raised until that worker has returned.
 #include "app/tasks.h"
 
 #include "app/app_state.h"
 #include "app/logic/project_model.h"
 #include "app/logic/task_flow.h"
 #include "app/main_window.h"
+#include "app/progress_window.h"
 #include "app/resources/resource_ids.h"
 
 namespace fw {
@@ -41,6 +42,7 @@ DWORD WINAPI workerMain(void* argument) {
 void launchWorker(TaskId id, bool withProgressWindow) {
   App& a = app();
   publishSides(*a.ws);
+  a.ws->task.cancelRequested.store(0, std::memory_order_relaxed);
   uintptr_t argument = static_cast<uintptr_t>(id);
   if (withProgressWindow) argument |= kReportsToProgressWindow;
   a.workerThread = CreateThread(nullptr, 0, workerMain, reinterpret_cast<void*>(argument), 0,
@@ -100,18 +102,6 @@ void cancelRunningTask() {
   if (a.gate.pending()) {
     a.gate.dropPending();  // it never started; the worker that runs is an earlier one
   }
-  if (a.gate.running() && !a.workerCancelled) {
-    a.workerCancelled = true;
-    SetTimer(a.mainWindow, IDT_CANCEL_HOLD, 100, nullptr);
-  }
-}
-
-void onCancelHoldTimer() {
-  App& a = app();
-  if (a.workerCancelled && a.gate.running())
-    a.ws->task.cancelRequested.store(1, std::memory_order_relaxed);
-  else
-    KillTimer(a.mainWindow, IDT_CANCEL_HOLD);
 }
 
 void onWorkerDone() {
@@ -120,10 +110,6 @@ void onWorkerDone() {
     WaitForSingleObject(a.workerThread, INFINITE);  // it has posted its last message
     CloseHandle(a.workerThread);
     a.workerThread = nullptr;
-  }
-  if (a.workerCancelled) {
-    KillTimer(a.mainWindow, IDT_CANCEL_HOLD);
-    a.workerCancelled = false;
   }
   if (std::optional<TaskId> next = a.gate.workerReturned()) {
     const bool stateSave = *next == TaskId::SaveSourceState || *next == TaskId::SaveTargetState;

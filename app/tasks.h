@@ -17,23 +17,16 @@ void startTask(TaskId id);
 // comes back to the File Tree window as WM_STATE_SAVE_FAILED.
 void startStateSave(TaskId id);
 
-// The user cancelled the progress window: raise the cancel flag, forget a task that had not
-// started yet, and keep the flag raised until the running worker returns.
+// The user cancelled the progress window: raise the cancel flag (it stays raised until the
+// next worker starts) and forget a task that had not started yet.
 void cancelRunningTask();
 
 // WM_WORKER_DONE on the main window.
 void onWorkerDone();
-// IDT_CANCEL_HOLD on the main window.
-void onCancelHoldTimer();
 
 bool workerRunning();
 // Blocks until the running worker (if any) has returned; for what frees the state it reads.
 void waitForWorker();
-
-// progress_window.cpp
-INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-void fillSummary(HWND dialog);
-void centreOver(HWND owner, HWND window);
 
 }  // namespace fw
 

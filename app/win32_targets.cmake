@@ -32,8 +32,10 @@ add_library(fw_app_win STATIC
   settings_registry.cpp
   file_dialogs.cpp
   folder_pair_dialog.cpp
+  about_box.cpp
   file_tree_window.cpp
   options_dialog.cpp
+  save_diff_dialog.cpp
 )
 target_link_libraries(fw_app_win PUBLIC fw_app_logic comctl32 comdlg32 shell32 ole32 advapi32
                       gdi32 user32)

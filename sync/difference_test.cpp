@@ -189,7 +189,10 @@ TEST_F(RoundTripTest, ASyncIsRefusedForSavedStateSourcesAndSavedTargets) {
   EXPECT_EQ(runTask(TaskId::Sync, a_), Rc::BadRequest);
   EXPECT_EQ(fs.mutatingCalls(), 0);
   a_.kind[1] = SideKind::FileSystem;
-  a_.cancelRequested = 1;  // cleared by the task at its start
+  a_.cancelRequested = 1;  // a cancel raised before the start stays raised: nothing is done
+  runTask(TaskId::Sync, a_);
+  EXPECT_FALSE(exists(folderB_.at("f.txt")));
+  a_.cancelRequested = 0;  // cleared by the caller before it starts the task
   ASSERT_RC_OK(runTask(TaskId::Sync, a_));
   EXPECT_EQ(readFile(folderB_.at("f.txt")), "f");
   EXPECT_EQ(runTask(static_cast<TaskId>(1234), a_), Rc::Ok);

@@ -1,5 +1,6 @@
 #include "sync/task.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "formats/save_check.h"
@@ -58,7 +59,6 @@ bool savable(TaskState& s, int side) {
 }  // namespace
 
 Rc runTask(TaskId id, TaskState& s) {
-  s.cancelRequested.store(0, std::memory_order_relaxed);
   s.failedEntry.clear();
   if (!s.fs) return Rc::BadRequest;
   Fs& fs = *s.fs;
@@ -77,7 +77,9 @@ Rc runTask(TaskId id, TaskState& s) {
       // The data section is read from the source folders: a saved source has none.
       if (s.kind[0] != SideKind::FileSystem) return Rc::BadRequest;
       if (!savable(s, 0)) return Rc::BadRequest;
-      int32_t splitLimit = s.settings.split ? static_cast<int32_t>(s.settings.splitSize) : kNoSplit;
+      const int32_t splitLimit =
+          s.settings.split ? static_cast<int32_t>(std::clamp(s.settings.splitSize, 1u, kMaxSplitSize))
+                           : kNoSplit;
       return saveDifference(fs, s.currentInput(0), s.currentInput(1), s.firstRoot,
                             s.saveFileName.c_str(), splitLimit, s.settings.flagsSrc, s.okStats,
                             s.failedStats, &s.cancelRequested, &s.failedEntry);
@@ -100,6 +102,14 @@ Rc runTask(TaskId id, TaskState& s) {
       return compare(s);
   }
   return Rc::Ok;
+}
+
+const char* entryFaultText(Rc rc) {
+  switch (rc) {
+    case Rc::CannotOpen: return "cannot be opened";
+    case Rc::BadRequest: return "its name or depth cannot be stored";
+    default: return "cannot be read, or changed since the comparison";
+  }
 }
 
 }  // namespace fw

@@ -13,6 +13,7 @@
 #include "core/ignore_list.h"
 #include "core/node_pool.h"
 #include "core/result.h"
+#include "formats/file_header.h"
 #include "platform/fs.h"
 #include "sync/sync_stats.h"
 
@@ -33,9 +34,13 @@ struct SyncSettings {
   uint32_t flagsTrg = kDefaultFlagsTrg;            // categories the target wins
   uint32_t flagsColorize = kDefaultFlagsColorize;  // categories shown in colour
   uint32_t split = 0;                              // 1: split a saved difference into volumes
-  uint32_t splitSize = 2000;                       // volume size in MiB, at least 1
+  uint32_t splitSize = 2000;                       // volume size in MiB, 1 to kMaxSplitSize
   std::u16string ignore = kDefaultIgnoreList;      // ignore list, patterns separated by ";"
 };
+
+// The largest volume size in MiB: the writer takes a signed 32-bit size whose largest value
+// means "no splitting".
+inline constexpr uint32_t kMaxSplitSize = static_cast<uint32_t>(kNoSplit) - 1;
 
 inline constexpr size_t kSideKinds = 3;
 
@@ -69,7 +74,8 @@ struct TaskState {
   }
 };
 
-// The worker's entry: clears cancelRequested, then runs the task:
+// The worker's entry: runs the task. The caller clears cancelRequested before it starts the
+// worker, so that a cancel raised from then on is never lost:
 //   SaveSourceState, SaveTargetState: the state of side 0 or 1 of the comparison to
 //     saveFileName;
 //   SaveDifference: the difference to saveFileName (split as the settings say), from a source
@@ -83,6 +89,9 @@ struct TaskState {
 // refused with BadRequest before it writes anything when its side cannot be saved whole
 // (checkSavable), saveProblem then naming the entry. Without an Fs: BadRequest.
 Rc runTask(TaskId id, TaskState& state);
+
+// Why a source entry stopped a save (failedEntry), by the save's result: a short phrase.
+const char* entryFaultText(Rc rc);
 
 }  // namespace fw
 

@@ -138,6 +138,13 @@ TEST_F(DialogsGuiTest, AboutBoxShowsItsLinkAndCloses) {
   ASSERT_NE(link, nullptr);
   EXPECT_TRUE(GetWindowLongPtrW(link, GWLP_USERDATA) != 0);  // subclassed, the old procedure kept
   EXPECT_EQ(itemText(about, IDOK), u"OK");
+  // Every paragraph shows whole, none runs into the next, and the box opens over its owner.
+  EXPECT_EQ(textLayoutFaults(about), std::vector<std::string>{});
+  RECT owner{}, box{};
+  GetWindowRect(run.main(), &owner);
+  GetWindowRect(about, &box);
+  EXPECT_NEAR((box.left + box.right) / 2, (owner.left + owner.right) / 2, 1);
+  EXPECT_NEAR((box.top + box.bottom) / 2, (owner.top + owner.bottom) / 2, 1);
   command(about, IDCANCEL);
   ASSERT_TRUE(waitGone(about));
   EXPECT_TRUE(IsWindowEnabled(run.main()));

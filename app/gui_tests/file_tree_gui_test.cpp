@@ -341,11 +341,17 @@ TEST_F(FileTreeGuiTest, StateSavesAndTheSaveDiffSplitDialog) {
   ASSERT_NE(split, nullptr);
   EXPECT_EQ(itemText(split, IDC_SPLIT_SIZE), u"2000");
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(split, IDC_SPLIT_SIZE)));
+  // The dialog is modal over the File Tree window: neither it nor the main window can be used.
+  EXPECT_EQ(GetWindow(split, GW_OWNER), window);
+  EXPECT_FALSE(IsWindowEnabled(window));
+  EXPECT_FALSE(IsWindowEnabled(run.main()));
   click(GetDlgItem(split, IDCANCEL));
   ASSERT_TRUE(waitGone(split));
   ASSERT_TRUE(run.settle());  // the window has finished with the command
   EXPECT_FALSE(run.workerBusy());
   EXPECT_TRUE(IsWindow(window));
+  EXPECT_TRUE(IsWindowEnabled(window));
+  EXPECT_FALSE(IsWindowEnabled(run.main()));  // the File Tree window is still modal over it
   EXPECT_FALSE(exists(dir.at("d.fwd")));
 
   // A split size of 0 is refused, 1 with the box checked is stored and saves.
@@ -355,13 +361,24 @@ TEST_F(FileTreeGuiTest, StateSavesAndTheSaveDiffSplitDialog) {
   answerFileDialog(save, dir.at("d.fwd"));
   split = waitForDialog(run, u"Save diff");
   ASSERT_NE(split, nullptr);
-  SetDlgItemTextW(split, IDC_SPLIT_SIZE, L"");
-  click(GetDlgItem(split, IDOK));
-  HWND error = waitForWindow(run, u"Error");
-  ASSERT_NE(error, nullptr);
-  EXPECT_EQ(messageText(error), u"The split limit is too small, must be at least 1 MB!");
-  command(error, IDOK);
-  ASSERT_TRUE(waitGone(error));
+  // Too small and too large are refused where they are typed; nothing is stored.
+  const std::pair<const wchar_t*, const char16_t*> refused[] = {
+      {L"", u"The split limit is too small, must be at least 1 MB!"},
+      {L"3000000000", u"The split limit is too big, must be at most 2147483646 MB!"},
+      {L"2147483647", u"The split limit is too big, must be at most 2147483646 MB!"}};
+  for (const auto& [typed, message] : refused) {
+    SetDlgItemTextW(split, IDC_SPLIT_SIZE, typed);
+    click(GetDlgItem(split, IDOK));
+    HWND error = waitForWindow(run, u"Error");
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(messageText(error), message);
+    command(error, IDOK);
+    ASSERT_TRUE(waitGone(error));
+    EXPECT_TRUE(IsWindow(split));
+  }
+  uint32_t stored = 0;
+  run.onWindowThread([&] { stored = workspace().settings().splitSize; });
+  EXPECT_EQ(stored, 2000u);
   press(GetDlgItem(split, IDC_SPLIT_CHECK));
   EXPECT_TRUE(waitUntil([&] { return IsWindowEnabled(GetDlgItem(split, IDC_SPLIT_SIZE)) != 0; }));
   SetDlgItemTextW(split, IDC_SPLIT_SIZE, L"1");
@@ -391,6 +408,33 @@ POINT labelPoint(HWND tree, HTREEITEM item) {
 // A visible top-level window of any program whose title contains the text.
 HWND anyWindowTitled(const std::u16string& part) {
   return findAnyWindow([&](HWND w) { return textOf(w).find(part) != std::u16string::npos; });
+}
+
+// The count panels show their labels whole beside the values; after a resize with the mouse
+// every button is painted where it now is.
+TEST_F(FileTreeGuiTest, CountPanelsShowWholeAndButtonsArePaintedAfterAResizeWithTheMouse) {
+  everyCategory();
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(run.settle());
+  EXPECT_EQ(textLayoutFaults(window), std::vector<std::string>{});
+  RECT before{};
+  GetWindowRect(window, &before);
+  mouseDrag({before.right - 2, before.bottom - 2}, {before.right + 118, before.bottom + 62});
+  ASSERT_TRUE(waitUntil([&] {
+    RECT now{};
+    GetWindowRect(window, &now);
+    return now.right - now.left >= before.right - before.left + 100;
+  })) << "the frame did not follow the mouse";
+  ASSERT_TRUE(run.settle());
+  for (int id : {IDT_SYNC, IDT_SAVE_SOURCE_STATE, IDT_SAVE_TARGET_STATE, IDT_SAVE_DIFF,
+                 IDC_TREE_OPTIONS, IDCANCEL}) {
+    EXPECT_TRUE(screenShowsRepaint(run, GetDlgItem(window, id)))
+        << "button " << id << " is not painted where it is after the resize";
+  }
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
 }
 
 TEST_F(FileTreeGuiTest, AFailedStateSaveSaysSoAndKeepsTheWindow) {

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/program.h"
@@ -236,6 +238,152 @@ void mouseClick(HWND window, POINT client, MouseButton button, int clicks) {
       inputs.push_back(in);
     }
   SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+namespace {
+INPUT pointerAt(POINT screen, DWORD flags) {
+  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.dx = static_cast<LONG>((screen.x * 65536LL + 32768) / width);
+  in.mi.dy = static_cast<LONG>((screen.y * 65536LL + 32768) / height);
+  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
+  return in;
+}
+}  // namespace
+
+void mouseDrag(POINT from, POINT to) {
+  INPUT start = pointerAt(from, 0);
+  const bool there = waitUntil([&] {
+    SendInput(1, &start, sizeof start);
+    POINT now{};
+    return GetCursorPos(&now) && now.x == from.x && now.y == from.y;
+  });
+  if (!there) {
+    ADD_FAILURE() << "the pointer did not reach " << from.x << "," << from.y;
+    return;
+  }
+  INPUT down = pointerAt(from, MOUSEEVENTF_LEFTDOWN);
+  SendInput(1, &down, sizeof down);
+  constexpr int kSteps = 10;
+  for (int i = 1; i <= kSteps; ++i) {
+    const POINT p{from.x + (to.x - from.x) * i / kSteps, from.y + (to.y - from.y) * i / kSteps};
+    INPUT move = pointerAt(p, 0);
+    SendInput(1, &move, sizeof move);
+    Sleep(20);  // pacing of a hand's motion: the frame follows each step
+  }
+  INPUT up = pointerAt(to, MOUSEEVENTF_LEFTUP);
+  SendInput(1, &up, sizeof up);
+}
+
+std::vector<uint32_t> pixelsOnScreen(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return {};
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  std::vector<uint32_t> pixels;
+  if (bits) {
+    const auto* p = static_cast<const uint32_t*>(bits);
+    pixels.assign(p, p + static_cast<size_t>(w) * h);
+    for (uint32_t& v : pixels) v &= 0xFFFFFF;
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+bool screenShowsRepaint(const ProgramRun& run, HWND window) {
+  const std::vector<uint32_t> shown = pixelsOnScreen(window);
+  run.onWindowThread([&] {
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  });
+  return !shown.empty() && shown == pixelsOnScreen(window);
+}
+
+namespace {
+struct StaticText {
+  HWND window;
+  RECT box;   // the control, in the dialog's client coordinates
+  RECT text;  // where its text is drawn
+  std::string name;
+};
+
+std::vector<StaticText> staticTexts(HWND dialog) {
+  std::vector<StaticText> out;
+  for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(c) || classOf(c) != u"Static") continue;
+    const LONG style = GetWindowLongW(c, GWL_STYLE);
+    const LONG kind = style & SS_TYPEMASK;
+    if (kind != SS_LEFT && kind != SS_RIGHT && kind != SS_CENTER) continue;
+    const std::u16string text = textOf(c);
+    RECT box{};
+    GetWindowRect(c, &box);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&box), 2);
+    HDC dc = GetDC(c);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0)));
+    RECT need{0, 0, box.right - box.left, 0};
+    UINT flags = DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS;
+    if (style & SS_NOPREFIX) flags |= DT_NOPREFIX;
+    DrawTextW(dc, reinterpret_cast<const wchar_t*>(text.c_str()), -1, &need, flags);
+    SelectObject(dc, old);
+    ReleaseDC(c, dc);
+    const int w = need.right - need.left, h = need.bottom - need.top;
+    RECT at{box.left, box.top, box.left + w, box.top + h};
+    if (kind == SS_RIGHT) at = {box.right - w, box.top, box.right, box.top + h};
+    if (kind == SS_CENTER) {
+      const int left = box.left + (box.right - box.left - w) / 2;
+      at = {left, box.top, left + w, box.top + h};
+    }
+    std::string name;
+    for (char16_t u : text) name += u == u'\n' ? '|' : static_cast<char>(u < 128 ? u : '?');
+    out.push_back({c, box, at, name});
+  }
+  return out;
+}
+}  // namespace
+
+std::vector<std::string> textLayoutFaults(HWND dialog) {
+  std::vector<std::string> faults;
+  const std::vector<StaticText> texts = staticTexts(dialog);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const StaticText& a = texts[i];
+    if (a.name.empty()) continue;  // paints its box, but has no text of its own to lose
+    if (a.text.bottom > a.box.bottom || a.text.right - a.text.left > a.box.right - a.box.left)
+      faults.push_back("\"" + a.name + "\" needs " +
+                       std::to_string(a.text.right - a.text.left) + "x" +
+                       std::to_string(a.text.bottom - a.text.top) + " pixels in a box of " +
+                       std::to_string(a.box.right - a.box.left) + "x" +
+                       std::to_string(a.box.bottom - a.box.top));
+    // A control later in the dialog is painted after this one: its box must leave the text be.
+    for (size_t j = i + 1; j < texts.size(); ++j) {
+      RECT overlap{};
+      if (IntersectRect(&overlap, &a.text, &texts[j].box))
+        faults.push_back("\"" + texts[j].name + "\" is painted over the text of \"" + a.name +
+                         "\"");
+    }
+  }
+  return faults;
+}
+
+void pressKey(HWND window, WORD virtualKey) {
+  PostMessageW(window, WM_KEYDOWN, virtualKey, 1);
+  PostMessageW(window, WM_KEYUP, virtualKey, 0xC0000001);
 }
 
 void command(HWND window, int id) { PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }

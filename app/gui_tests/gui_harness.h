@@ -86,6 +86,20 @@ void click(HWND button);
 // clicks make a double-click. Fails the test when the pointer does not get there.
 enum class MouseButton { Left, Right };
 void mouseClick(HWND window, POINT client, MouseButton button = MouseButton::Left, int clicks = 1);
+// A user's drag with the left button from one screen point to another, in steps, through the
+// system's input queue (to resize a window by its frame, say).
+void mouseDrag(POINT fromScreen, POINT toScreen);
+// The screen's pixels inside the window's rectangle, row by row.
+std::vector<uint32_t> pixelsOnScreen(HWND window);
+// Whether the screen shows the window as a full repaint of it (and its children) draws it:
+// false when part of it still shows old pixels or was never painted.
+bool screenShowsRepaint(const ProgramRun& run, HWND window);
+// What a reader of the dialog would find wrong with its texts: a static whose text (in its own
+// font, wrapped as the control wraps it) does not fit its box, or a static painted after
+// another over that one's text. One line for each, empty when every text shows whole.
+std::vector<std::string> textLayoutFaults(HWND dialog);
+// Keys as a user types them (posted to the window that has the focus on the program's thread).
+void pressKey(HWND window, WORD virtualKey);
 // A command as a menu sends it.
 void command(HWND window, int id);
 // Selects an entry of a kind box as the user does (the selection plus its notification).

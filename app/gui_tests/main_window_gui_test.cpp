@@ -97,6 +97,130 @@ TEST_F(MainWindowGuiTest, SwitchingToSavedKindAsksForFileAndCancelLeavesEmptyRow
   EXPECT_TRUE(IsWindowEnabled(run.control(IDC_ADD)));
 }
 
+// Arrow keys move over the kinds without opening anything; Enter confirms; leaving the box
+// puts back the kind in force when the one shown would need a file.
+TEST_F(MainWindowGuiTest, KindsChosenWithTheKeysWaitForEnter) {
+  ProgramRun run(project("p.fwp", {u"C:\\a"}, {u"D:\\a"}));
+  HWND box = kindBox(run, 0);
+  run.onWindowThread([&] { SetFocus(box); });
+  pressKey(box, VK_DOWN);
+  ASSERT_TRUE(waitUntil([&] { return comboSelectionText(box) == u"Saved state"; }));
+  pressKey(box, VK_DOWN);
+  ASSERT_TRUE(waitUntil([&] { return comboSelectionText(box) == u"Saved difference"; }));
+  ASSERT_TRUE(run.settle());
+  EXPECT_FALSE(findWindow(run, u"Open"));
+  SideKind kind = SideKind::FileSystem;
+  run.onWindowThread([&] { kind = workspace().sides[0].kind; });
+  EXPECT_EQ(kind, SideKind::FileSystem);
+  EXPECT_EQ(listItems(list(run, 0)), (Strings{u"C:\\a"}));
+
+  // Leaving the box: the difference would need a file, so the folders stay.
+  run.onWindowThread([&] { SetFocus(list(run, 0)); });
+  ASSERT_TRUE(waitUntil([&] { return SendMessageW(box, CB_GETCURSEL, 0, 0) == 0; }));
+  EXPECT_FALSE(findWindow(run, u"Open"));
+
+  // Enter on a kind picked with the keys asks for its file.
+  run.onWindowThread([&] { SetFocus(box); });
+  pressKey(box, VK_DOWN);
+  ASSERT_TRUE(waitUntil([&] { return comboSelectionText(box) == u"Saved state"; }));
+  pressKey(box, VK_RETURN);
+  HWND open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(waitGone(open));
+  run.onWindowThread([&] { kind = workspace().sides[0].kind; });
+  EXPECT_EQ(kind, SideKind::SavedState);
+}
+
+// A saved side with a long name widens its kind box: the box and the "..." beside it are drawn
+// anew where they now are, with nothing of the old text left.
+TEST_F(MainWindowGuiTest, ALongSavedFileNameRedrawsTheKindBoxAndItsButton) {
+  const std::u16string file =
+      stateFile("a state file with a rather long name for the box.fws", "b");
+  ProgramRun run(project("p.fwp", {u"C:\\a"}, {u"D:\\a"}));
+  ASSERT_TRUE(run.settle());
+  RECT before{};
+  GetWindowRect(kindBox(run, 1), &before);
+  chooseKind(run, 1, 1);
+  HWND open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  answerFileDialog(open, file);
+  ASSERT_TRUE(waitGone(open));
+  ASSERT_TRUE(waitUntil([&] {
+    return comboSelectionText(kindBox(run, 1)) ==
+           u"a state file with a rather long name for the box.fws";
+  }));
+  ASSERT_TRUE(run.settle());
+  RECT after{};
+  GetWindowRect(kindBox(run, 1), &after);
+  EXPECT_GT(after.right - after.left, before.right - before.left);
+  EXPECT_TRUE(screenShowsRepaint(run, run.control(IDC_BROWSE_TARGET)));
+  EXPECT_TRUE(screenShowsRepaint(run, kindBox(run, 1)));
+}
+
+// The File menu's keys and F5, shown in the menu; none acts while a dialog is open over the
+// window or, for F5, while Compare is disabled.
+TEST_F(MainWindowGuiTest, KeysOfTheFileMenuAndF5) {
+  writeFile(dir.at("src/a.txt"), "a");
+  makeDir(dir.at("trg"));
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HMENU file = GetSubMenu(GetMenu(run.main()), 0);
+  wchar_t text[64] = L"";
+  GetMenuStringW(file, IDM_NEW, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(fromWide(text), u"&New\tCtrl+N");
+  GetMenuStringW(file, IDM_OPEN, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(fromWide(text), u"&Open...\tCtrl+O");
+  GetMenuStringW(file, IDM_SAVE_AS, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(fromWide(text), u"&Save As...\tCtrl+S");
+
+  // A key of the accelerator table arrives as WM_KEYDOWN with Ctrl held: the test holds it.
+  const auto withControl = [&](WORD key) {
+    run.onWindowThread([&] {
+      BYTE keys[256] = {};
+      GetKeyboardState(keys);
+      keys[VK_CONTROL] = 0x80;
+      SetKeyboardState(keys);
+    });
+    pressKey(run.control(IDC_LIST_SOURCE), key);
+    EXPECT_TRUE(run.settle());
+    run.onWindowThread([&] {
+      BYTE keys[256] = {};
+      GetKeyboardState(keys);
+      keys[VK_CONTROL] = 0;
+      SetKeyboardState(keys);
+    });
+  };
+  withControl('S');
+  HWND save = waitForWindow(run, u"Save As");
+  ASSERT_NE(save, nullptr);
+  PostMessageW(save, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(waitGone(save));
+  withControl('O');
+  HWND open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(waitGone(open));
+
+  pressKey(run.control(IDC_LIST_SOURCE), VK_F5);
+  HWND tree = waitForDialog(run, u"File Tree", 10000);
+  ASSERT_NE(tree, nullptr);
+  // The File Tree window is modal: the main window's keys do nothing meanwhile.
+  pressKey(run.control(IDC_LIST_SOURCE), VK_F5);
+  withControl('N');
+  EXPECT_EQ(listItems(list(run, 0)), (Strings{dir.at("src")}));
+  command(tree, IDCANCEL);
+  ASSERT_TRUE(waitGone(tree));
+  ASSERT_TRUE(run.settle());
+  EXPECT_FALSE(findWindow(run, u"File Tree"));
+
+  withControl('N');
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 0)).empty(); }));
+  EXPECT_FALSE(IsWindowEnabled(run.control(IDC_COMPARE)));
+  pressKey(run.control(IDC_LIST_SOURCE), VK_F5);
+  ASSERT_TRUE(run.settle());
+  EXPECT_FALSE(findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32770"; }));
+}
+
 TEST_F(MainWindowGuiTest, RowsAreAddedEditedSelectedInBothAndDeleted) {
   ProgramRun run;
   click(run.control(IDC_ADD));

@@ -1,4 +1,4 @@
-// Background tasks through the real windows: comparison, the File Tree stand-in, sync with its
+// Background tasks through the real windows: comparison, the File Tree window, sync with its
 // progress window and summary, difference saves, failures and Cancel.
 #include <atomic>
 #include <climits>
@@ -7,6 +7,7 @@
 #include <set>
 
 #include "app/gui_tests/gui_fixture.h"
+#include "platform/testing/fault_fs.h"
 #include "platform/testing/forwarding_fs.h"
 
 namespace fw {
@@ -70,7 +71,7 @@ class TaskGuiTest : public GuiTest {
   }
   std::u16string pairProject() { return quoted(project("pair.fwp", {dir.at("src")}, {dir.at("trg")})); }
 
-  // Compare, and wait for the File Tree stand-in.
+  // Compare, and wait for the File Tree window.
   HWND compare(ProgramRun& run) {
     click(run.control(IDC_COMPARE));
     return waitForWindow(run, u"File Tree", 10000);
@@ -113,6 +114,67 @@ TEST_F(TaskGuiTest, CompareThenSyncShowsSummaryWithOkAndFailedColumns) {
   EXPECT_TRUE(IsWindowEnabled(run.control(IDC_COMPARE)));
   EXPECT_EQ(readFile(dir.at("trg/new.txt")), std::string(1536, 'n'));
   EXPECT_EQ(readFile(dir.at("src/old.txt")), std::string(10, 'o'));
+}
+
+// A sync that could not copy a file says which and why, behind the summary's "Details...";
+// a sync without failures shows no such button.
+TEST_F(TaskGuiTest, FailedEntriesAreListedWithTheirReasonsBehindDetails) {
+  writeFile(dir.at("src/good.txt"), "g");
+  writeFile(dir.at("src/locked.txt"), "l");
+  FaultFs fs(systemFs());
+  fs.failPath(FsOp::OpenRead, u"locked", FsStatus::AccessDenied);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &fs; });
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  HWND summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_FAILED))[1], u"1  ");
+  HWND details = GetDlgItem(summary, IDC_SUMMARY_DETAILS);
+  ASSERT_TRUE(waitUntil([&] { return IsWindowVisible(details) != 0; }));
+  EXPECT_EQ(textLayoutFaults(summary), std::vector<std::string>{});
+  click(details);
+  HWND list = waitForDialog(run, u"Failed entries");
+  ASSERT_NE(list, nullptr);
+  const std::u16string text = itemText(list, IDC_FAILURES_LIST);
+  EXPECT_EQ(text.find(dir.at("trg")), 0u) << "the entry's full path comes first";
+  EXPECT_NE(text.find(u"locked.txt: cannot copy"), std::u16string::npos);
+  EXPECT_EQ(text.find(u"good.txt"), std::u16string::npos);
+  command(list, IDOK);
+  ASSERT_TRUE(waitGone(list));
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+  EXPECT_EQ(readFile(dir.at("trg/good.txt")), "g");
+
+  fs.clearFaults();
+  tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  ASSERT_TRUE(run.settle());
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(summary, IDC_SUMMARY_DETAILS)));
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+}
+
+// A root that is not there is named before the File Tree window opens.
+TEST_F(TaskGuiTest, AMissingRootIsNamedBeforeTheFileTreeOpens) {
+  writeFile(dir.at("trg/keep.txt"), "k");
+  ProgramRun run(quoted(project("p.fwp", {dir.at("unplugged")}, {dir.at("trg")})));
+  click(run.control(IDC_COMPARE));
+  HWND warning = waitForWindow(run, u"Warning", 10000);
+  ASSERT_NE(warning, nullptr);
+  EXPECT_EQ(messageText(warning), u"The source folder \"" + dir.at("unplugged") +
+                                      u"\" does not exist. Nothing on the target side of that "
+                                      u"row is deleted because of it.\n");
+  EXPECT_FALSE(findWindow(run, u"File Tree"));
+  command(warning, IDOK);
+  ASSERT_TRUE(waitGone(warning));
+  HWND tree = waitForWindow(run, u"File Tree", 10000);
+  ASSERT_NE(tree, nullptr);
+  command(tree, IDCANCEL);
+  ASSERT_TRUE(waitGone(tree));
 }
 
 TEST_F(TaskGuiTest, SyncOfIdenticalFoldersShowsEverythingUntouched) {
@@ -163,7 +225,8 @@ TEST_F(TaskGuiTest, SyncFromSavedStateFailsWithoutTouchingTheDisk) {
   command(run.main(), IDT_SYNC);
   HWND error = waitForWindow(run, u"Error", 10000);
   ASSERT_NE(error, nullptr);
-  EXPECT_EQ(messageText(error), u"Operation failed!");
+  EXPECT_EQ(messageText(error), u"Operation failed!\n\nA saved state holds no file data and "
+                                u"cannot be the source of a sync.");
   EXPECT_FALSE(findWindow(run, u"Sync in progress"));
   command(error, IDOK);
   ASSERT_TRUE(waitGone(error));
@@ -344,7 +407,7 @@ TEST_F(TaskGuiTest, DifferenceSaveClosesTheProgressWindowAndShowsNothing) {
   EXPECT_EQ(comboSelectionText(kindBox(second, 0)), u"changes.fwd");
 }
 
-TEST_F(TaskGuiTest, ComparisonOfAVanishedStateFileSaysOperationFailed) {
+TEST_F(TaskGuiTest, ComparisonOfAVanishedStateFileNamesTheFile) {
   writeFile(dir.at("src/a"), "a");
   TaskState task;
   task.fs = &systemFs();
@@ -357,7 +420,8 @@ TEST_F(TaskGuiTest, ComparisonOfAVanishedStateFileSaysOperationFailed) {
   click(run.control(IDC_COMPARE));
   HWND error = waitForWindow(run, u"Error", 10000);
   ASSERT_NE(error, nullptr);
-  EXPECT_EQ(messageText(error), u"Operation failed!");
+  EXPECT_EQ(messageText(error),
+            u"Operation failed!\n\nCannot read " + dir.at("gone.fws") + u", or it is damaged.");
   EXPECT_FALSE(findWindow(run, u"File Tree"));
   command(error, IDOK);
   ASSERT_TRUE(waitGone(error));

@@ -32,7 +32,8 @@ void setDefaultSettings(SyncSettings& settings, ShellSettings& shell) {
 }
 
 uint32_t clampSplitSize(uint32_t stored) {
-  return static_cast<int32_t>(stored) < 1 ? 1u : stored;
+  if (static_cast<int32_t>(stored) < 1) return 1;
+  return stored > kMaxSplitSize ? kMaxSplitSize : stored;
 }
 
 StoredText decodeStoredText(const std::vector<uint8_t>& data) {

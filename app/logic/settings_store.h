@@ -41,7 +41,7 @@ inline constexpr uint32_t kDefaultIgnoreCapacity = 32;
 // ignore list "thumbs.db" in a buffer of 32 units, no placements.
 void setDefaultSettings(SyncSettings& settings, ShellSettings& shell);
 
-// A split size as stored (a signed 32-bit number): below 1 it is 1.
+// A split size as stored (a signed 32-bit number): below 1 it is 1, above kMaxSplitSize that.
 uint32_t clampSplitSize(uint32_t stored);
 
 // The text of a REG_SZ's bytes: whole UTF-16 units up to the first terminator, and terminated

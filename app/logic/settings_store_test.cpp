@@ -112,7 +112,7 @@ TEST_F(SettingsStoreTest, SaveSkipsAHiveThatCannotBeWritten) {
             FakeRegistry::textBytes(u"thumbs.db", true));
 }
 
-TEST_F(SettingsStoreTest, SplitSizeBelowOneLoadsAsOne) {
+TEST_F(SettingsStoreTest, SplitSizeLoadsInsideTheRangeTheDialogAccepts) {
   auto& key = registry.keys[Hive::CurrentUser];
   key[u"splitSize"] = FakeRegistry::dword(0);
   loadSettingsFrom(registry, settings, shell);
@@ -120,6 +120,9 @@ TEST_F(SettingsStoreTest, SplitSizeBelowOneLoadsAsOne) {
   key[u"splitSize"] = FakeRegistry::dword(0xFFFFFFF0u);  // negative as stored
   loadSettingsFrom(registry, settings, shell);
   EXPECT_EQ(settings.splitSize, 1u);
+  key[u"splitSize"] = FakeRegistry::dword(0x7FFFFFFFu);  // the writer's "no splitting"
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.splitSize, kMaxSplitSize);
   key[u"splitSize"] = FakeRegistry::dword(7);
   loadSettingsFrom(registry, settings, shell);
   EXPECT_EQ(settings.splitSize, 7u);

@@ -137,5 +137,50 @@ TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncAndNothingElseWarns) {
   EXPECT_EQ(syncWarningText(s), u"");
 }
 
+TEST(SyncWarningTest, ManyMissingRootsAreListedUpToALimitAndCounted) {
+  TempDir dir;
+  TaskState s;
+  s.fs = &systemFs();
+  for (size_t i = 0; i < kMissingRootsShown + 3; ++i) {
+    s.inputs[0][0].roots.push_back(dir.at("src" + std::to_string(i)));
+    s.inputs[1][0].roots.push_back(dir.at("trg"));
+  }
+  makeDir(dir.at("trg"));
+  const std::u16string text = missingRootsText(s);
+  size_t lines = 0;
+  for (char16_t c : text) lines += c == u'\n';
+  EXPECT_EQ(lines, kMissingRootsShown + 1);
+  EXPECT_NE(text.find(u"And 3 more folders that do not exist."), std::u16string::npos);
+  EXPECT_EQ(text.find(dir.at("src" + std::to_string(kMissingRootsShown)) + u"\""),
+            std::u16string::npos);
+}
+
+// The message of a failed task names what caused it, and nothing when nothing is known.
+TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
+  TaskState s;
+  s.saveFileName = u"/out/d.fwd";
+  EXPECT_EQ(failedTaskText(TaskId::Sync, Rc::Failed, s), u"Operation failed!");
+  EXPECT_EQ(failedTaskText(TaskId::SaveDifference, Rc::CannotWrite, s),
+            u"Operation failed!\n\nCannot write /out/d.fwd.");
+  s.failedEntry = u"/src/a.txt";
+  EXPECT_EQ(failedTaskText(TaskId::SaveDifference, Rc::CannotOpen, s),
+            u"Operation failed!\n\n/src/a.txt: cannot be opened; /out/d.fwd was not written.");
+  s.saveProblem = {u"/src/pipe", "is a special file"};
+  EXPECT_EQ(failedTaskText(TaskId::SaveSourceState, Rc::BadRequest, s),
+            u"Operation failed!\n\nCannot save: /src/pipe is a special file; nothing was "
+            u"written.");
+  TaskState c;
+  c.kind[1] = SideKind::SavedState;
+  c.inputs[1][static_cast<int>(SideKind::SavedState)].savedFile = u"/media/b.fws";
+  EXPECT_EQ(failedTaskText(TaskId::Compare, Rc::Failed, c),
+            u"Operation failed!\n\nCannot read /media/b.fws, or it is damaged.");
+  EXPECT_EQ(failedTaskText(TaskId::Sync, Rc::BadRequest, c),
+            u"Operation failed!\n\nThe target of a sync must be folders on disk.");
+  EXPECT_EQ(failedTaskText(TaskId::Compare, Rc::OutOfMemory, c),
+            u"Operation failed!\n\nThere is not enough memory.");
+  EXPECT_EQ(failureListText({{u"/t/a", "cannot delete"}, {u"/t/b", "case collision"}}),
+            u"/t/a: cannot delete\r\n/t/b: case collision\r\n");
+}
+
 }  // namespace
 }  // namespace fw

@@ -56,18 +56,70 @@ std::optional<TaskId> TaskGate::workerReturned() {
   return next;
 }
 
-std::u16string syncWarningText(TaskState& state) {
+std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state) {
+  std::u16string text = u"Operation failed!";
+  std::u16string cause;
+  const bool save = id == TaskId::SaveSourceState || id == TaskId::SaveTargetState ||
+                    id == TaskId::SaveDifference;
+  if (!state.saveProblem.path.empty()) {
+    cause = u"Cannot save: " + state.saveProblem.path + u" " +
+            toUtf16(state.saveProblem.reason) + u"; nothing was written.";
+  } else if (save && !state.failedEntry.empty()) {
+    cause = state.failedEntry + u": " + toUtf16(entryFaultText(rc)) + u"; " +
+            state.saveFileName + u" was not written.";
+  } else if (rc == Rc::OutOfMemory) {
+    cause = u"There is not enough memory.";
+  } else if (save) {
+    cause = u"Cannot write " + state.saveFileName + u".";
+  } else if (id == TaskId::Sync && rc == Rc::BadRequest) {
+    cause = state.kind[0] == SideKind::SavedState
+                ? u"A saved state holds no file data and cannot be the source of a sync."
+                : u"The target of a sync must be folders on disk.";
+  } else {
+    for (int side = 0; side < 2; ++side) {
+      if (state.kind[side] == SideKind::FileSystem) continue;
+      const std::u16string& file = state.currentInput(side).savedFile;
+      if (file.empty()) continue;
+      if (!cause.empty()) cause += u"\n";
+      cause += u"Cannot read " + file + u", or it is damaged.";
+    }
+  }
+  if (!cause.empty()) text += u"\n\n" + cause;
+  return text;
+}
+
+std::u16string failureListText(const FailureLog& failures) {
+  std::u16string text;
+  for (const EntryFailure& f : failures) {
+    text += f.path + u": " + toUtf16(f.reason) + u"\r\n";
+  }
+  return text;
+}
+
+std::u16string missingRootsText(TaskState& state) {
   std::u16string text;
   if (!state.fs) return text;
-  const SideInput* sides[2] = {&state.currentInput(0), &state.currentInput(1)};
   static const char16_t* kSide[2] = {u"source", u"target"};
-  for (const MissingRoot& m : missingRoots(*state.fs, sides[0], sides[1])) {
+  const std::vector<MissingRoot> missing =
+      missingRoots(*state.fs, &state.currentInput(0), &state.currentInput(1));
+  for (size_t i = 0; i < missing.size() && i < kMissingRootsShown; ++i) {
+    const MissingRoot& m = missing[i];
     text += u"The ";
     text += kSide[m.side];
     text += u" folder \"" + m.path + u"\" does not exist. Nothing on the ";
     text += kSide[1 - m.side];
     text += u" side of that row is deleted because of it.\n";
   }
+  if (missing.size() > kMissingRootsShown)
+    text += u"And " + toUtf16(std::to_string(missing.size() - kMissingRootsShown)) +
+            u" more folders that do not exist.\n";
+  return text;
+}
+
+std::u16string syncWarningText(TaskState& state) {
+  std::u16string text = missingRootsText(state);
+  if (!state.fs) return text;
+  const SideInput* sides[2] = {&state.currentInput(0), &state.currentInput(1)};
   size_t unread = unlistedFolders(state.firstRoot, sides[0], sides[1]).size();
   size_t conflicts = conflictingEntries(state.firstRoot).size();
   if (unread > 0) {

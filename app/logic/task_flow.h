@@ -31,10 +31,25 @@ enum class TaskOutcome {
 // a task id carries the worker's result code.
 TaskOutcome outcomeOf(int commandId, int resultCode);
 
+// One line for each root of a folder side that does not exist (a row of it is compared as if
+// that folder were empty), at most kMissingRootsShown of them and a count of the rest; empty
+// when every root exists. Shown after a comparison, before its File Tree window.
+inline constexpr size_t kMissingRootsShown = 12;
+std::u16string missingRootsText(TaskState& state);
+
 // The warning shown before a sync of the compared state: a root that does not exist (nothing
 // on the other side of its row is deleted because of it), entries that could not be read or
 // paired (left alone). Empty when there is nothing to warn about.
 std::u16string syncWarningText(TaskState& state);
+
+// The message of a task that ended with a result other than Ok: "Operation failed!" and,
+// after an empty line, what caused it when that is known (the entry that stopped a save, the
+// file that could not be written, the saved side that could not be read).
+std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state);
+
+// The entries a sync or a difference apply could not handle, one per line ("path: reason",
+// lines ended by CR LF for an edit control).
+std::u16string failureListText(const FailureLog& failures);
 
 // One worker at a time. A task asked for while an earlier worker still runs (one that was
 // cancelled and has not reached its next check yet, or a state save) waits for it: it is kept

@@ -23,6 +23,8 @@
 #define IDD_SAVE_DIFF 121
 #define IDD_ABOUT 122
 #define IDI_APP 125
+#define IDD_FAILURES 126
+#define IDR_ACCELERATORS 127
 
 /* Menu commands. */
 #define IDM_NEW 40005
@@ -58,6 +60,10 @@
 /* Sync finished dialog (118), also the progress window of a sync or a difference save. */
 #define IDC_SUMMARY_OK 1040
 #define IDC_SUMMARY_FAILED 1041
+#define IDC_SUMMARY_DETAILS 1042 /* shown only when something failed */
+
+/* The list of failed entries (126). */
+#define IDC_FAILURES_LIST 1060
 #define IDT_PROGRESS_TIMER 119
 
 /* Folder pair dialog (102). */
@@ -101,7 +107,5 @@
 #define WM_WORKER_DONE (WM_APP + 1)        /* to the main window: a worker has returned */
 #define WM_TREE_CHECK_TOGGLED (WM_APP + 2) /* to the File Tree window: a box changed, lParam item */
 
-/* Main window timers. */
-#define IDT_CANCEL_HOLD 7001 /* keeps a cancelled worker's flag raised until it returns */
 
 #endif
