@@ -218,7 +218,8 @@ std::u16string entryPathOf(HWND tree, HTREEITEM item) {
   const std::vector<const char16_t*> names = namesOf(tree, item, &pairRoot);
   if (names.empty()) return u"";
   std::u16string path = entryPath(names);
-  if (GetFileAttributesW(wide(path)) != INVALID_FILE_ATTRIBUTES) return path;
+  uint32_t attributes = 0;
+  if (workspace().task.fs->getAttributes(path.c_str(), &attributes) == FsStatus::Ok) return path;
   const int row = pairRowOf(gRootNode.children, pairRoot);
   const std::vector<std::u16string>& roots = workspace().sides[0].selected().roots;
   if (row < 0 || static_cast<size_t>(row) >= roots.size()) return path;

@@ -23,7 +23,8 @@ INT_PTR CALLBACK failuresProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
       centreOnOwner(dialog);
       SetDlgItemTextW(dialog, IDC_FAILURES_LIST,
                       wide(failureListText(workspace().task.failures)));
-      return TRUE;
+      SetFocus(GetDlgItem(dialog, IDOK));  // the list unselected, ready to be read or copied
+      return FALSE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         EndDialog(dialog, IDOK);

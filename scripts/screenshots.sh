@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Screenshots of the Windows program for people: builds Ferrywick.exe, starts it under Wine in a
 # virtual X server with a sample project on its command line, and captures the main window, the
-# About box, the File Tree window (a folder expanded, a file selected), the Options dialog, the
-# progress window of a sync and "Sync finished" as PNG files.
+# About box, the warning about a missing folder, the File Tree window (a folder expanded, a file
+# selected), the Options dialog, the warning before the sync, its progress window, "Sync
+# finished" and its list of failed entries as PNG files.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default docs/screenshots)
 #        FW_WIN_BUILD=DIR picks the Windows build folder (default build/win, as scripts/test.sh).
 set -euo pipefail
@@ -41,6 +42,11 @@ take() {
   drive command "Donate" 2
   drive gone "Donate" 10
   drive command main 10005          # Compare
+  drive wait "Warning" 60           # the second row's source folder is not there
+  sleep 1
+  shot missing-root.png "Warning"
+  drive command "Warning" 1
+  drive gone "Warning" 10
   drive wait "File Tree" 60
   sleep 2
   drive tree "File Tree" 1004 0/0/1/1   # Root, the pair, Documents, budget.csv
@@ -53,12 +59,23 @@ take() {
   drive command "Options" 2         # Cancel
   drive gone "Options" 10
   drive command "File Tree" 1008    # Sync
+  drive wait "Warning" 30           # what the sync leaves alone, asked first
+  sleep 1
+  shot sync-warning.png "Warning"
+  drive command "Warning" 1
+  drive gone "Warning" 10
   drive wait "Sync in progress" 30
   sleep 2.5
   shot progress.png
   drive wait "Sync finished" 300
   sleep 1
   shot sync-finished.png
+  drive command "Sync finished" 1042   # Details...: the entries left alone, and why
+  drive wait "Failed entries" 30
+  sleep 1
+  shot failed-entries.png "Failed entries"
+  drive command "Failed entries" 1
+  drive gone "Failed entries" 10
   drive command "Sync finished" 1
   drive gone "Sync finished" 10
   drive command main 40008          # Exit
@@ -78,10 +95,15 @@ scripts/make-sample.sh "$work/sample"
 mkdir -p "$work/sample/source/Videos" "$work/sample/source/Mail"
 for i in 1 2 3; do head -c 200000000 /dev/zero > "$work/sample/source/Videos/holiday-$i.mp4"; done
 for i in $(seq 1 1500); do printf 'message %s\n' "$i" > "$work/sample/source/Mail/m$i.eml"; done
+# A folder against a file of the same name: left alone, counted as failed, and named.
+mkdir -p "$work/sample/source/Shared"
+printf 'minutes\n' > "$work/sample/source/Shared/minutes.txt"
+printf 'an old export\n' > "$work/sample/target/Shared"
 scripts/wine-run.sh "$win/cli/ferrywick-cli.exe" --version >/dev/null  # makes the prefix
 ln -sfn "$work/sample" "$WINEPREFIX/dosdevices/s:"
 scripts/wine-run.sh "$win/cli/ferrywick-cli.exe" save-project -q --source 'S:\source' \
-  --target 'S:\target' -o "$project"
+  --target 'S:\target' --source 'S:\unplugged' --target 'S:\backup' -o "$project"
+mkdir -p "$work/sample/backup"
 
 FW_SHOTS_INSIDE=1 xvfb-run -a -s "-screen 0 800x560x24" "$0" "$out"
 echo "Screenshots in $out:"
