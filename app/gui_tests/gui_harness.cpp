@@ -78,7 +78,8 @@ ProgramRun::ProgramRun(const std::u16string& commandLine, std::function<void()> 
     shutdownProgram();
     DestroyWindow(runner);
   });
-  const bool ended = waitUntil([&] { return started.load() || failed.load(); }, 10000);
+  // A checked wait: under a heavy load the start alone can take several seconds.
+  const bool ended = waitUntil([&] { return started.load() || failed.load(); }, 30000);
   threadId_ = threadId.load();
   main_ = started.load();
   if (!main_) ADD_FAILURE() << (ended ? "the program did not start" : "the program's start timed out");
@@ -308,12 +309,33 @@ std::vector<uint32_t> pixelsOnScreen(HWND window) {
 }
 
 bool screenShowsRepaint(const ProgramRun& run, HWND window) {
-  const std::vector<uint32_t> shown = pixelsOnScreen(window);
+  // What the program has painted by itself: once neither the window nor its parent waits for a
+  // paint, and the screen has stopped changing.
+  const auto painted = [&] {
+    bool pending = true;
+    run.onWindowThread([&] {
+      HWND parent = GetParent(window);
+      pending = GetUpdateRect(window, nullptr, FALSE) ||
+                (parent && GetUpdateRect(parent, nullptr, FALSE));
+    });
+    return !pending;
+  };
+  std::vector<uint32_t> shown;
+  const bool settled = waitUntil([&] {
+    if (!painted()) return false;
+    std::vector<uint32_t> now = pixelsOnScreen(window);
+    Sleep(100);
+    const bool still = !now.empty() && now == pixelsOnScreen(window);
+    shown = std::move(now);
+    return still;
+  });
+  if (!settled) return false;
   run.onWindowThread([&] {
     RedrawWindow(window, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   });
-  return !shown.empty() && shown == pixelsOnScreen(window);
+  // The repaint reaches the screen a little later under load: wait for it to match.
+  return waitUntil([&] { return pixelsOnScreen(window) == shown; }, 2000);
 }
 
 namespace {
