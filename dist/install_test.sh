@@ -40,13 +40,13 @@ check "--version writes nothing on stderr" test ! -s "$work/err"
 
 # The man page: the version filled in, readable by man without a warning, its NAME line found.
 check "the man page tells the version" grep -q "^\.TH FERRYWICK-CLI 1 .*\"ferrywick-cli $version\"" "$man"
-MANWIDTH=80 man --warnings -l "$man" >"$work/man.txt" 2>"$work/man.err"
+LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$man" >"$work/man.txt" 2>"$work/man.err"
 check "man renders the page" is "$?" 0
 check "man renders it without warnings" test ! -s "$work/man.err" || cat "$work/man.err"
 check "the page has its sections" bash -c \
   'for s in NAME SYNOPSIS COMMANDS OPTIONS "EXIT STATUS" EXAMPLES; do grep -q "^$s" "$1" || exit 1; done' \
   _ "$work/man.txt"
-check "lexgrog finds the name line" is "$(lexgrog "$man" | sed 's/^[^:]*: //')" \
+check "lexgrog finds the name line" is "$(LC_ALL=C.UTF-8 lexgrog "$man" | sed 's/^[^:]*: //')" \
   '"ferrywick-cli - compare and synchronise folder trees, also between machines with no connection"'
 
 # Every command and option of the usage text is on the page and in the completion.
