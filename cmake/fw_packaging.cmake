@@ -32,9 +32,16 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   install(TARGETS ferrywick-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The man page with this version in it, compressed as Debian's are (man reads either).
   configure_file(${CMAKE_SOURCE_DIR}/docs/ferrywick-cli.1.in ${CMAKE_BINARY_DIR}/ferrywick-cli.1
                  @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/ferrywick-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  execute_process(COMMAND gzip -9 -n -c ${CMAKE_BINARY_DIR}/ferrywick-cli.1
+                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/ferrywick-cli.1.gz
+                  RESULT_VARIABLE fw_gzip_result)
+  if(NOT fw_gzip_result EQUAL 0)
+    message(FATAL_ERROR "gzip could not compress the man page")
+  endif()
+  install(FILES ${CMAKE_BINARY_DIR}/ferrywick-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${CMAKE_SOURCE_DIR}/dist/ferrywick-cli.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
           RENAME ferrywick-cli)

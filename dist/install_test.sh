@@ -23,14 +23,14 @@ prefix=$work/usr
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
 check "cmake --install" is "$?" 0 || cat "$work/install.log"
 cli=$prefix/bin/ferrywick-cli
-man=$prefix/share/man/man1/ferrywick-cli.1
+man=$prefix/share/man/man1/ferrywick-cli.1.gz
 completion=$prefix/share/bash-completion/completions/ferrywick-cli
 check "the tool is installed" test -x "$cli"
 check "the man page is installed" test -f "$man"
 check "the completion is installed" test -f "$completion"
 check "nothing else is installed" is \
   "$(cd "$prefix" && find . -type f | sort | tr '\n' ' ')" \
-  "./bin/ferrywick-cli ./share/bash-completion/completions/ferrywick-cli ./share/man/man1/ferrywick-cli.1 "
+  "./bin/ferrywick-cli ./share/bash-completion/completions/ferrywick-cli ./share/man/man1/ferrywick-cli.1.gz "
 
 # The version, on stdout alone, from the one the build was configured with.
 out=$("$cli" --version 2>"$work/err"); rc=$?
@@ -39,7 +39,8 @@ check "--version prints the name and the version" is "$out" "ferrywick-cli $vers
 check "--version writes nothing on stderr" test ! -s "$work/err"
 
 # The man page: the version filled in, readable by man without a warning, its NAME line found.
-check "the man page tells the version" grep -q "^\.TH FERRYWICK-CLI 1 .*\"ferrywick-cli $version\"" "$man"
+gzip -dc "$man" >"$work/man.roff"
+check "the man page tells the version" grep -q "^\.TH FERRYWICK-CLI 1 .*\"ferrywick-cli $version\"" "$work/man.roff"
 LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$man" >"$work/man.txt" 2>"$work/man.err"
 check "man renders the page" is "$?" 0
 check "man renders it without warnings" test ! -s "$work/man.err" || cat "$work/man.err"
@@ -54,14 +55,14 @@ check "lexgrog finds the name line" is "$(LC_ALL=C.UTF-8 lexgrog "$man" | sed 's
 mapfile -t commands < <(sed -n '/^Commands:/,/^$/p' "$work/help" | sed -nE 's/^  ([a-z][a-z-]*).*/\1/p')
 mapfile -t options < <(grep -oE '(^|[ ,])--?[a-z][a-z-]*' "$work/help" | sed -E 's/^[ ,]//' | sort -u)
 check "the usage text lists commands and options" test ${#commands[@]} -ge 7 -a ${#options[@]} -ge 15
-sed 's/\\-/-/g' "$man" >"$work/man.plain"
+sed 's/\\-/-/g' "$work/man.roff" >"$work/man.plain"
 for word in "${commands[@]}" "${options[@]}"; do
   check "the man page has $word" grep -qE -- "(^|[^a-z-])$word([^a-z-]|\$)" "$work/man.plain"
   check "the completion has $word" grep -qE -- "(^|[\" ])$word([\" ]|\$)" "$completion"
 done
 exits=$(grep -oE '[0-9]+ (success|compare found|the operation|usage)' "$work/help" | cut -d' ' -f1)
 for status in $exits 130; do
-  check "the man page has exit status $status" grep -qxF ".B $status" "$man"
+  check "the man page has exit status $status" grep -qxF ".B $status" "$work/man.roff"
 done
 
 # The completion: sourced with -u in a bare shell it says nothing and registers itself; then

@@ -27,7 +27,7 @@ mkdir -p "$out"
 
 # cpack DIR GENERATOR: packs what the build folder installs, into $out.
 pack() {
-  (cd "$1" && cpack -G "$2" -B "$out" >"$out/cpack-$2.log") ||
+  (cd "$1" && cpack -G "$2" -B "$out" >"$out/cpack-$2.log" 2>&1) ||
     { cat "$out/cpack-$2.log" >&2; return 1; }
   rm -rf "$out/_CPack_Packages" "$out/cpack-$2.log"
 }
