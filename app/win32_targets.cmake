@@ -56,6 +56,7 @@ add_executable(Ferrywick WIN32 main.cpp ${FW_RESOURCES})
 add_dependencies(Ferrywick fw_app_icon)
 target_link_libraries(Ferrywick PRIVATE fw_app_win)
 target_link_options(Ferrywick PRIVATE -municode)
+fw_add_version_resource(Ferrywick "Ferrywick")
 
 if(FW_BUILD_TESTS)
   # The real windows under Wine in a virtual X server: see scripts/gui-test.sh.

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fw_version.h"
+
 namespace fw {
 
 const char* cliUsage() {
@@ -43,7 +45,7 @@ const char* cliUsage() {
          "failures, 2 the operation failed, 64 usage error.\n";
 }
 
-const char* cliVersion() { return "ferrywick-cli 0.1.0"; }
+const char* cliVersion() { return "ferrywick-cli " FW_VERSION_TEXT; }
 
 namespace {
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on Debian 12, once; later calls do nothing.
-# Usage: scripts/install-deps.sh [native|windows|gui|fuzz|bench|all]...  (default: all)
+# Usage: scripts/install-deps.sh [native|windows|gui|fuzz|bench|package|all]...  (default: all)
 set -euo pipefail
 
 want=("$@")
@@ -10,14 +10,16 @@ pkgs=()
 add() { pkgs+=("$@"); }
 for w in "${want[@]}"; do
   case "$w" in
-    native) add build-essential cmake zlib1g-dev libgtest-dev python3 ;;
+    native) add build-essential cmake zlib1g-dev libgtest-dev python3 man-db ;;  # man: the install test
     windows) add cmake g++-mingw-w64-x86-64-posix libz-mingw-w64-dev mingw-w64-tools googletest wine wine64 ;;
     gui) add xvfb xauth imagemagick ;;
     fuzz) add clang-14 libclang-rt-14-dev zlib1g-dev ;;
     bench) add libbenchmark-dev rsync findutils gzip tar ;;
+    # cpack's Debian package: dpkg-shlibdeps (dpkg-dev) finds its library dependencies with file.
+    package) add build-essential cmake dpkg-dev file ;;
     all) add build-essential cmake zlib1g-dev libgtest-dev googletest g++-mingw-w64-x86-64-posix \
              libz-mingw-w64-dev mingw-w64-tools wine wine64 xvfb xauth imagemagick clang-14 \
-             libclang-rt-14-dev libbenchmark-dev rsync python3 ;;
+             libclang-rt-14-dev libbenchmark-dev rsync python3 man-db dpkg-dev file ;;
     *) echo "install-deps: unknown group '$w'" >&2; exit 64 ;;
   esac
 done
