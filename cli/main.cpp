@@ -167,8 +167,8 @@ int rootsCommand(Run& run) {
     return 0;
   }
   std::vector<std::u16string> names;
-  for (FileKind kind : {FileKind::StateFile, FileKind::DifferenceFile}) {
-    if (readStringList(fs, &names, path.c_str(), kind) != Rc::Ok) continue;
+  SideKind kind;
+  if (readSavedRoots(fs, path.c_str(), &names, &kind) == Rc::Ok) {
     for (size_t i = 0; i < names.size(); ++i) printRootName(run.options, i, names[i]);
     return 0;
   }
