@@ -93,7 +93,7 @@ bool verifyBeforeApply(Run& run) {
 }
 
 int syncCommand(Run& run) {
-  if (run.state.kind[0] == SideKind::SavedState || run.state.kind[1] != SideKind::FileSystem) {
+  if (!taskAllowed(TaskId::Sync, run.state.kind[0], run.state.kind[1])) {
     reportFailure(run.options, Rc::BadRequest,
                   "a sync needs folders or a saved difference as source and folders as target");
     return kExitFailed;

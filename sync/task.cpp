@@ -57,6 +57,18 @@ bool savable(TaskState& s, int side) {
 
 }  // namespace
 
+bool taskAllowed(TaskId id, SideKind source, SideKind target) {
+  switch (id) {
+    case TaskId::Sync:
+      return source != SideKind::SavedState && target == SideKind::FileSystem;
+    case TaskId::SaveSourceState: return source != SideKind::SavedState;
+    case TaskId::SaveTargetState: return target != SideKind::SavedState;
+    case TaskId::SaveDifference: return source == SideKind::FileSystem;
+    case TaskId::Compare: return true;
+  }
+  return true;
+}
+
 Rc runTask(TaskId id, TaskState& s) {
   s.cancelRequested.store(0, std::memory_order_relaxed);
   s.failedEntry.clear();
@@ -74,8 +86,7 @@ Rc runTask(TaskId id, TaskState& s) {
       s.okStats.reset();
       s.failedStats.reset();
       s.failures.clear();
-      // The data section is read from the source folders: a saved source has none.
-      if (s.kind[0] != SideKind::FileSystem) return Rc::BadRequest;
+      if (!taskAllowed(id, s.kind[0], s.kind[1])) return Rc::BadRequest;
       if (!savable(s, 0)) return Rc::BadRequest;
       int32_t splitLimit = s.settings.split ? static_cast<int32_t>(s.settings.splitSize) : kNoSplit;
       return saveDifference(fs, s.currentInput(0), s.currentInput(1), s.firstRoot,
@@ -86,8 +97,7 @@ Rc runTask(TaskId id, TaskState& s) {
       s.okStats.reset();
       s.failedStats.reset();
       s.failures.clear();
-      if (s.kind[0] == SideKind::SavedState || s.kind[1] != SideKind::FileSystem)
-        return Rc::BadRequest;
+      if (!taskAllowed(id, s.kind[0], s.kind[1])) return Rc::BadRequest;
     {
       Rc rc = syncAll(fs, s.currentInput(0),
                       s.inputs[1][static_cast<int>(SideKind::FileSystem)], s.firstRoot,

@@ -69,13 +69,21 @@ struct TaskState {
   }
 };
 
+// Whether the side kinds allow a task (the File Tree window's buttons follow this):
+//   Sync: a source that is not a SavedState (folders, or a difference that carries the data)
+//     and a FileSystem target;
+//   SaveSourceState, SaveTargetState: that side is not a SavedState (its state is the file);
+//   SaveDifference: a FileSystem source (a saved side has no file data);
+//   Compare: always.
+bool taskAllowed(TaskId id, SideKind source, SideKind target);
+
 // The worker's entry: clears cancelRequested, then runs the task:
 //   SaveSourceState, SaveTargetState: the state of side 0 or 1 of the comparison to
-//     saveFileName;
-//   SaveDifference: the difference to saveFileName (split as the settings say), from a source
-//     of kind FileSystem only (BadRequest otherwise: a saved side has no file data);
-//   Sync: syncAll, refused with BadRequest unless the target is of kind FileSystem and the
-//     source is not a SavedState;
+//     saveFileName (also of a SavedState side, which the windows do not offer: a copy of the
+//     file's tree);
+//   SaveDifference: the difference to saveFileName (split as the settings say), refused with
+//     BadRequest when taskAllowed does not allow it;
+//   Sync: syncAll, refused with BadRequest when taskAllowed does not allow it;
 //   Compare: compareSides of both sides' current inputs into firstRoot, listing leftovers;
 //   a Sync that has run removes those leftovers (removedLeftovers);
 //   any other id: nothing, Ok.
