@@ -5,6 +5,7 @@
 #include "formats/save_check.h"
 #include "platform/file_time.h"
 #include "platform/long_path.h"
+#include "sync/discard.h"
 #include "sync/file_ops.h"
 #include "formats/state_file.h"
 #include "sync/save_difference.h"
@@ -42,6 +43,7 @@ Rc compare(TaskState& s) {
   ctx.pool = &s.pool;
   ctx.ignoreList = s.settings.ignore.c_str();
   ctx.cancel = &s.cancelRequested;
+  ctx.timeShiftHours = s.settings.timeShiftHours;
   SavedSides saved(ctx);
   return compareSides(&s.currentInput(0), &s.currentInput(1), &s.firstRoot, ctx);
 }
@@ -97,12 +99,21 @@ Rc runTask(TaskId id, TaskState& s) {
       s.okStats.reset();
       s.failedStats.reset();
       s.failures.clear();
+      s.syncRefusal.clear();
       if (!taskAllowed(id, s.kind[0], s.kind[1])) return Rc::BadRequest;
     {
-      Rc rc = syncAll(fs, s.currentInput(0),
-                      s.inputs[1][static_cast<int>(SideKind::FileSystem)], s.firstRoot,
-                      s.settings.flagsSrc, s.settings.flagsTrg, s.okStats, s.failedStats,
-                      &s.cancelRequested, &s.failures);
+      const SideInput& target = s.inputs[1][static_cast<int>(SideKind::FileSystem)];
+      DiscardPolicy discard;
+      if (!s.settings.backupDir.empty()) {
+        Rc rc = prepareBackupFolder(fs, s.settings.backupDir, s.currentInput(0), target,
+                                    &discard.backupRoot, &s.syncRefusal);
+        if (rc != Rc::Ok) return rc;
+      }
+      discard.recycleBin = s.settings.recycleBin != 0;
+      if (discard.active()) discard.stamp = discardStampNow();
+      Rc rc = syncAll(fs, s.currentInput(0), target, s.firstRoot, s.settings.flagsSrc,
+                      s.settings.flagsTrg, s.okStats, s.failedStats, &s.cancelRequested,
+                      &s.failures, discard.active() ? &discard : nullptr);
       if (rc == Rc::Ok && !isCancelled(&s.cancelRequested)) removeLeftovers(s);
       return rc;
     }

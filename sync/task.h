@@ -14,6 +14,7 @@
 #include "core/node_pool.h"
 #include "core/result.h"
 #include "platform/fs.h"
+#include "sync/deletion_guard.h"
 #include "sync/sync_stats.h"
 
 namespace fw {
@@ -35,6 +36,14 @@ struct SyncSettings {
   uint32_t split = 0;                              // 1: split a saved difference into volumes
   uint32_t splitSize = 2000;                       // volume size in MiB, at least 1
   std::u16string ignore = kDefaultIgnoreList;      // ignore list, patterns separated by ";"
+  // The safety net. The guard asks before a sync that deletes more than massDeletePercent of
+  // a side of a row, or more than massDeleteFiles in all (deletion_guard.h); the others are
+  // off unless set.
+  uint32_t massDeletePercent = kDefaultMassDeletePercent;
+  uint32_t massDeleteFiles = kDefaultMassDeleteFiles;
+  uint32_t timeShiftHours = 0;  // 1..24: whole-hour shifts of equal-sized files are no change
+  std::u16string backupDir;     // deleted and replaced files go there (discard.h); empty: gone
+  uint32_t recycleBin = 0;      // 1: into the recycle bin instead, where there is no backupDir
 };
 
 inline constexpr size_t kSideKinds = 3;
@@ -63,6 +72,8 @@ struct TaskState {
   // After a failed save: the path of the source entry that caused it, or empty when the cause
   // was not an entry (the output file, memory).
   std::u16string failedEntry;
+  // Why the last sync was refused before it changed anything (its backup folder), or empty.
+  std::string syncRefusal;
 
   const SideInput& currentInput(int side) const {
     return inputs[side][static_cast<int>(kind[side])];
@@ -83,7 +94,9 @@ bool taskAllowed(TaskId id, SideKind source, SideKind target);
 //     file's tree);
 //   SaveDifference: the difference to saveFileName (split as the settings say), refused with
 //     BadRequest when taskAllowed does not allow it;
-//   Sync: syncAll, refused with BadRequest when taskAllowed does not allow it;
+//   Sync: syncAll, refused with BadRequest when taskAllowed does not allow it, and with the
+//     code of prepareBackupFolder (syncRefusal saying why) for a backupDir it refuses; deleted
+//     and replaced files go to backupDir, else with recycleBin to the recycle bin;
 //   Compare: compareSides of both sides' current inputs into firstRoot, listing leftovers;
 //   a Sync that has run removes those leftovers (removedLeftovers);
 //   any other id: nothing, Ok.
