@@ -35,6 +35,16 @@ const char* cliUsage() {
          "  --side source|target   save-state: which side (default source)\n"
          "  --dry-run          sync: show what would be done, change nothing\n"
          "  --no-verify        sync: do not check a difference source before applying it\n"
+         "  --ignore-time-shift H  files of equal size whose times differ by 1 to H whole hours\n"
+         "                     (0 to 24; FAT drives, daylight saving) count as unchanged\n"
+         "\n"
+         "Safety net (sync):\n"
+         "  --backup-dir DIR   move every file the sync deletes or replaces into DIR, under its\n"
+         "                     path below its root, as 'name YYYY-MM-DD HHMMSS.ext'\n"
+         "  --allow-mass-delete  sync even when it deletes more than the limits below\n"
+         "  --mass-delete-percent N  a side of a row losing more than N% of its files needs\n"
+         "                     --allow-mass-delete (default 50)\n"
+         "  --mass-delete-files N    so do more than N deleted files in all (default 1000)\n"
          "  --json             one JSON object per line\n"
          "  --quiet            no entry lines, no progress\n"
          "  --help, --version\n"
@@ -124,6 +134,21 @@ bool setSplit(CliOptions& o, const std::string&, const std::string& value, std::
   return true;
 }
 
+// A whole number from 0 to most, for the field.
+template <uint32_t CliOptions::*Field, uint32_t Most>
+bool setCount(CliOptions& o, const std::string& name, const std::string& value,
+              std::string* error) {
+  errno = 0;
+  char* end = nullptr;
+  unsigned long long v = std::strtoull(value.c_str(), &end, 10);
+  if (errno || value.empty() || *end || value[0] == '-' || v > Most) {
+    *error = name + " takes a whole number from 0 to " + std::to_string(Most);
+    return false;
+  }
+  o.*Field = static_cast<uint32_t>(v);
+  return true;
+}
+
 bool setSide(CliOptions& o, const std::string&, const std::string& value, std::string* error) {
   if (value != "source" && value != "target") {
     *error = "--side is source or target";
@@ -151,6 +176,12 @@ const OptionSpec kOptions[] = {
     {"--no-verify", nullptr, false, setFlag<&CliOptions::verify, false>},
     {"--json", nullptr, false, setFlag<&CliOptions::json, true>},
     {"--quiet", "-q", false, setFlag<&CliOptions::quiet, true>},
+    {"--ignore-time-shift", nullptr, true, setCount<&CliOptions::timeShiftHours, 24>},
+    {"--backup-dir", nullptr, true, setText<&CliOptions::backupDir>},
+    {"--allow-mass-delete", nullptr, false, setFlag<&CliOptions::allowMassDelete, true>},
+    {"--mass-delete-percent", nullptr, true, setCount<&CliOptions::massDeletePercent, 100>},
+    {"--mass-delete-files", nullptr, true,
+     setCount<&CliOptions::massDeleteFiles, 0xFFFFFFFFu>},
 };
 
 const OptionSpec* findOption(const std::string& word) {
@@ -268,6 +299,11 @@ bool validate(const std::vector<std::string>& positional, CliOptions* o, std::st
   }
   if (o->split && o->command != CliCommand::SaveDiff) {
     *error = "--split belongs to save-diff";
+    return false;
+  }
+  if (o->command != CliCommand::Sync &&
+      (!o->backupDir.empty() || o->allowMassDelete)) {
+    *error = "--backup-dir and --allow-mass-delete belong to sync";
     return false;
   }
   return true;
