@@ -34,6 +34,7 @@ add_library(fw_app_win STATIC
   folder_pair_dialog.cpp
   file_tree_window.cpp
   options_dialog.cpp
+  safety_net.cpp
 )
 target_link_libraries(fw_app_win PUBLIC fw_app_logic comctl32 comdlg32 shell32 ole32 advapi32
                       gdi32 user32)
