@@ -66,6 +66,7 @@ if(FW_BUILD_TESTS)
     gui_tests/settings_gui_test.cpp
     gui_tests/file_tree_gui_test.cpp
     gui_tests/dialogs_gui_test.cpp
+    gui_tests/safety_net_gui_test.cpp
     ${FW_RESOURCES})
   add_dependencies(gui_tests fw_app_icon)
   target_link_libraries(gui_tests PRIVATE fw_app_win fw_testing GTest::gtest)
