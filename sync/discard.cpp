@@ -51,8 +51,17 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
   size_t cut = relative.rfind(kPathSeparator);
   std::u16string folder = policy.backupRoot + relative.substr(0, cut);
   std::u16string name = relative.substr(cut + 1);
+  const size_t backupStart = policy.backupRoot.size() + 1;
+  // Nothing is written through a link inside the backup folder, nor outside it: the folder
+  // must still be there (its parents are not made again), and the folders on the way are
+  // looked at before any of them is made and after.
+  uint32_t a = 0;
   Scratch scratch;
-  if (!scratch.put(folder)) return Rc::CannotWrite;
+  if (fs.getAttributes(policy.backupRoot.c_str(), &a) != FsStatus::Ok ||
+      !(a & attr::Directory) ||
+      !scratch.put(folder + kPathSeparator + name) ||
+      pathRunsThroughLink(fs, scratch.units.get(), backupStart) || !scratch.put(folder))
+    return Rc::CannotWrite;
   createFolderChain(fs, scratch.units.get(), folder.size());
   std::u16string destination;
   for (int copy = 1;; ++copy) {
@@ -60,8 +69,6 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
     destination = folder + kPathSeparator + stampedName(name, policy.stamp, copy);
     if (!exists(fs, destination.c_str())) break;
   }
-  const size_t backupStart = policy.backupRoot.size() + 1;
-  // Nothing is written through a link inside the backup folder: it would land elsewhere.
   if (!scratch.put(destination) || pathRunsThroughLink(fs, scratch.units.get(), backupStart))
     return Rc::CannotWrite;
   FsStatus moved = fs.rename(path, destination.c_str(), false);
@@ -71,7 +78,6 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
   }
   if (moved != FsStatus::CrossDevice) return Rc::CannotWrite;
   // Another volume: a copy with the safety of every copy, then the original goes.
-  uint32_t a = 0;
   if (fs.getAttributes(path, &a) != FsStatus::Ok) return Rc::CannotWrite;
   constexpr uint32_t kKept = attr::ReadOnly | attr::Hidden | attr::System | attr::Archive;
   uint32_t attributes = (a & kKept) ? (a & kKept) : attr::Normal;

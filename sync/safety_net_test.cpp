@@ -4,6 +4,10 @@
 
 #include <string>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "core/compare_fixture.h"
 #include "platform/testing/fault_fs.h"
 #include "sync/deletion_guard.h"
@@ -231,6 +235,22 @@ TEST_F(SafetyNetTest, AnotherVolumeIsCopiedThenRemovedAndAFailedCopyKeepsTheOrig
   EXPECT_FALSE(exists(backup_.at("second 2026-12-07 101530.txt")));
   EXPECT_FALSE(hasTemporaryFile(backup_.path()));
 }
+
+#ifndef _WIN32
+TEST_F(SafetyNetTest, PosixNothingIsWrittenThroughALinkInsideTheBackupFolder) {
+  TempDir elsewhere;
+  writeAt(trg_.at("sub/x.txt"), "x", kT);
+  writeAt(trg_.at("sub/deeper/y.txt"), "y", kT);
+  makeDir(src_.at("sub"));
+  ASSERT_EQ(symlink(toUtf8(elsewhere.path()).c_str(), toUtf8(backup_.at("sub")).c_str()), 0);
+  DiscardPolicy policy = backupPolicy();
+  ASSERT_RC_OK(syncWith(&policy));
+  EXPECT_EQ(readFile(trg_.at("sub/x.txt")), "x");
+  EXPECT_EQ(readFile(trg_.at("sub/deeper/y.txt")), "y");
+  EXPECT_TRUE(namesIn(elsewhere.path()).empty());
+  EXPECT_EQ(valueOf(failed_.deletedFiles), 2u);
+}
+#endif
 
 TEST_F(SafetyNetTest, ABackupFolderInsideARootOrHoldingOneIsRefused) {
   source_.roots = {src_.path()};
