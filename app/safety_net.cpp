@@ -55,8 +55,8 @@ bool confirmSyncSafety(HWND owner) {
   const DeletionCount count = countDeletions(task.firstRoot, task.currentInput(0), target, limits);
   if (!count.needsConfirmation()) return true;
   const std::u16string text = massDeletionText(count, limits) + u"\n\nSync anyway?";
-  return MessageBoxW(owner, wide(text), L"Warning",
-                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+  return MessageBoxW(owner, wide(text), L"Warning", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
+         IDYES;
 }
 
 void addSafetyMenuItems(HWND window) {

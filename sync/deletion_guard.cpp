@@ -35,8 +35,8 @@ std::u16string groupedNumber(uint64_t n) {
   return digits;
 }
 
-DeletionCount countDeletions(FileNode* firstRoot, const SideInput& source,
-                             const SideInput& target, const MassDeleteLimits& limits) {
+DeletionCount countDeletions(FileNode* firstRoot, const SideInput& source, const SideInput& target,
+                             const MassDeleteLimits& limits) {
   DeletionCount count;
   const SideInput* inputs[2] = {&source, &target};
   FileNode* root = firstRoot;
@@ -53,8 +53,9 @@ DeletionCount countDeletions(FileNode* firstRoot, const SideInput& source,
       loss.deleting = c.filesDelete;
       loss.existing = c.filesExisting;
       loss.root = rootOf(*inputs[side], row);
-      loss.overShare = limits.percent < 100 && static_cast<uint64_t>(loss.deleting) * 100 >
-                                                   static_cast<uint64_t>(loss.existing) * limits.percent;
+      loss.overShare =
+          limits.percent < 100 && static_cast<uint64_t>(loss.deleting) * 100 >
+                                      static_cast<uint64_t>(loss.existing) * limits.percent;
       count.overShare = count.overShare || loss.overShare;
       count.total += loss.deleting;
       count.losses.push_back(std::move(loss));
@@ -82,7 +83,8 @@ std::u16string massDeletionText(const DeletionCount& count, const MassDeleteLimi
             u": more than " + shareText(limits.percent) + u" of them.";
     if (othersOver > 0)
       text += u" " + groupedNumber(othersOver) +
-              (othersOver == 1 ? u" more side of a row would lose" : u" more sides of rows would lose") +
+              (othersOver == 1 ? u" more side of a row would lose"
+                               : u" more sides of rows would lose") +
               u" as large a share.";
     if (count.overTotal)
       text += u" In all it would delete " + groupedNumber(count.total) + u" files, more than " +
@@ -90,8 +92,10 @@ std::u16string massDeletionText(const DeletionCount& count, const MassDeleteLimi
     return text;
   }
   text += groupedNumber(count.total) + u" files in all, more than " + groupedNumber(limits.files);
-  if (count.losses.size() == 1) text += u", all on " + sideOfRow(*worst) + u".";
-  else text += u"; the most, " + groupedNumber(worst->deleting) + u", on " + sideOfRow(*worst) + u".";
+  if (count.losses.size() == 1)
+    text += u", all on " + sideOfRow(*worst) + u".";
+  else
+    text += u"; the most, " + groupedNumber(worst->deleting) + u", on " + sideOfRow(*worst) + u".";
   return text;
 }
 

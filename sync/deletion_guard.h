@@ -46,8 +46,8 @@ struct DeletionCount {
 // Counts the deletions of a sync of the tree whose root nodes start at firstRoot, as the last
 // markTree left its counts, over the rows the sync walks (both roots given). A saved source
 // is never deleted from: only its target's losses count.
-DeletionCount countDeletions(FileNode* firstRoot, const SideInput& source,
-                             const SideInput& target, const MassDeleteLimits& limits);
+DeletionCount countDeletions(FileNode* firstRoot, const SideInput& source, const SideInput& target,
+                             const MassDeleteLimits& limits);
 
 // "This sync would delete 1,234 of the 2,000 files on the target side of row 2 (D:\Backup):
 // more than half of them." and, for the total, "... 1,234 files in all, more than 1,000 ...".

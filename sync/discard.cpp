@@ -46,7 +46,7 @@ struct Scratch {
 // *movedTo: where a rename took it.
 Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t relativeStart,
               bool keepOriginal, std::u16string* movedTo) {
-  if (relativeStart == 0) return Rc::CannotWrite;  // no root to be relative to
+  if (relativeStart == 0) return Rc::CannotWrite;     // no root to be relative to
   std::u16string relative(path + relativeStart - 1);  // the separator, then the names
   size_t cut = relative.rfind(kPathSeparator);
   std::u16string folder = policy.backupRoot + relative.substr(0, cut);
@@ -57,8 +57,7 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
   // looked at before any of them is made and after.
   uint32_t a = 0;
   Scratch scratch;
-  if (fs.getAttributes(policy.backupRoot.c_str(), &a) != FsStatus::Ok ||
-      !(a & attr::Directory) ||
+  if (fs.getAttributes(policy.backupRoot.c_str(), &a) != FsStatus::Ok || !(a & attr::Directory) ||
       !scratch.put(folder + kPathSeparator + name) ||
       pathRunsThroughLink(fs, scratch.units.get(), backupStart) || !scratch.put(folder))
     return Rc::CannotWrite;
@@ -120,7 +119,8 @@ Rc backupContents(Fs& fs, const DiscardPolicy& policy, const std::u16string& fol
   for (const FindEntry& e : entries) {
     if (isCancelled(cancel)) return Rc::CannotWrite;  // the folder is not empty
     std::u16string child = folder + kPathSeparator + e.name;
-    if (child.size() + 1 > kPathBufferUnits || (e.attributes & attr::Device)) return Rc::CannotWrite;
+    if (child.size() + 1 > kPathBufferUnits || (e.attributes & attr::Device))
+      return Rc::CannotWrite;
     bool link = (e.attributes & attr::ReparsePoint) != 0;
     Rc rc;
     if ((e.attributes & attr::Directory) && !link) {
@@ -171,7 +171,8 @@ std::u16string stampedName(const std::u16string& name, const std::u16string& sta
   if (copy > 1) {
     out += u" (";
     std::u16string digits;
-    for (int n = copy; n > 0; n /= 10) digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
+    for (int n = copy; n > 0; n /= 10)
+      digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
     out += digits + u")";
   }
   return out + name.substr(dot);

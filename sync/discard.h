@@ -40,8 +40,7 @@ std::u16string discardStampNow();
 // A name with the stamp before its extension: "a.txt" -> "a 2026-12-07 101530.txt"; a name
 // without one, or whose only dot leads it (".profile"), gets the stamp at its end. copy > 1
 // adds " (copy)" after the stamp, for a name that the backup folder holds already.
-std::u16string stampedName(const std::u16string& name, const std::u16string& stamp,
-                           int copy = 1);
+std::u16string stampedName(const std::u16string& name, const std::u16string& stamp, int copy = 1);
 
 // Moves the entry at path (a PathBuffer; a file, a link, or with folder a folder and everything
 // in it) out of the sync's way as the policy says. relativeStart is where the part below the

@@ -101,7 +101,7 @@ TEST_F(DeletionGuardTest, TheSentenceNamesHowManyOnWhichSideOfWhichRow) {
 
 TEST_F(DeletionGuardTest, RowsTheSyncSkipsAndASavedSourceLoseNothing) {
   FileNode* first = rows({{{0, 4}, {0, 4}}, {{4, 0}, {4, 0}}});
-  target_.roots[0].clear();  // no target: the sync skips the row
+  target_.roots[0].clear();      // no target: the sync skips the row
   source_.savedFile = u"d.fwd";  // a difference: never deleted from
   EXPECT_FALSE(count(first).needsConfirmation());
   EXPECT_TRUE(count(first).losses.empty());
@@ -118,8 +118,8 @@ class SafetyNetTest : public CompareFixture {
     ok_.reset();
     failed_.reset();
     failures_.clear();
-    return syncAll(fs ? *fs : *fs_, source_, target_, roots_, flagsSrc, 0, ok_, failed_,
-                   &cancel_, &failures_, discard);
+    return syncAll(fs ? *fs : *fs_, source_, target_, roots_, flagsSrc, 0, ok_, failed_, &cancel_,
+                   &failures_, discard);
   }
   DiscardPolicy backupPolicy() {
     DiscardPolicy p;
@@ -209,10 +209,13 @@ TEST_F(SafetyNetTest, AnotherVolumeIsCopiedThenRemovedAndAFailedCopyKeepsTheOrig
    public:
     OtherVolumeFs(Fs& base, std::u16string volume) : FaultFs(base), volume_(std::move(volume)) {}
     FsStatus rename(const char16_t* f, const char16_t* t, bool r) override {
-      auto on = [&](const char16_t* p) { return std::u16string_view(p).find(volume_) != std::u16string_view::npos; };
+      auto on = [&](const char16_t* p) {
+        return std::u16string_view(p).find(volume_) != std::u16string_view::npos;
+      };
       if (on(t) && !on(f)) return FsStatus::CrossDevice;
       return FaultFs::rename(f, t, r);
     }
+
    private:
     std::u16string volume_;
   };
@@ -257,8 +260,8 @@ TEST_F(SafetyNetTest, ABackupFolderInsideARootOrHoldingOneIsRefused) {
   target_.roots = {trg_.path()};
   std::u16string longForm;
   std::string why;
-  EXPECT_RC(Rc::BadRequest, prepareBackupFolder(*fs_, trg_.at("versions"), source_, target_,
-                                                &longForm, &why));
+  EXPECT_RC(Rc::BadRequest,
+            prepareBackupFolder(*fs_, trg_.at("versions"), source_, target_, &longForm, &why));
   EXPECT_NE(why.find("must lie outside"), std::string::npos) << why;
   EXPECT_FALSE(exists(trg_.at("versions/x")));
   EXPECT_RC(Rc::BadRequest,
@@ -269,8 +272,8 @@ TEST_F(SafetyNetTest, ABackupFolderInsideARootOrHoldingOneIsRefused) {
             prepareBackupFolder(*fs_, backup_.path(), source_, target_, &longForm, &why));
   target_.roots = {trg_.path()};
   // Only the folder itself is made, never its parents.
-  EXPECT_RC(Rc::CannotWrite, prepareBackupFolder(*fs_, backup_.at("no/such"), source_, target_,
-                                                 &longForm, &why));
+  EXPECT_RC(Rc::CannotWrite,
+            prepareBackupFolder(*fs_, backup_.at("no/such"), source_, target_, &longForm, &why));
   EXPECT_FALSE(exists(backup_.at("no")));
   ASSERT_RC_OK(prepareBackupFolder(*fs_, backup_.at("fresh"), source_, target_, &longForm, &why));
   EXPECT_TRUE(exists(backup_.at("fresh")));
