@@ -43,8 +43,11 @@ TEST_F(SafetyNetGuiTest, AMassDeletionAsksFirstAndNoChangesNothing) {
       << toUtf8(text);
   EXPECT_NE(text.find(u"Sync anyway?"), std::u16string::npos);
   // No is the default button: Enter does not delete.
-  const LRESULT def = SendMessageW(box, DM_GETDEFID, 0, 0);
-  EXPECT_EQ(LOWORD(def), IDNO);
+  auto isDefault = [&](int id) {
+    return (GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+  };
+  EXPECT_TRUE(isDefault(IDNO));
+  EXPECT_FALSE(isDefault(IDYES));
   command(box, IDNO);
   ASSERT_TRUE(waitGone(box));
   ASSERT_TRUE(run.settle());
