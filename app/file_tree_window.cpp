@@ -365,11 +365,10 @@ void onInit(HWND dialog) {
   }
 
   const SideKind source = ws.sides[0].kind, target = ws.sides[1].kind;
-  EnableWindow(GetDlgItem(dialog, IDT_SYNC),
-               source != SideKind::SavedState && target == SideKind::FileSystem);
-  EnableWindow(GetDlgItem(dialog, IDT_SAVE_SOURCE_STATE), source != SideKind::SavedState);
-  EnableWindow(GetDlgItem(dialog, IDT_SAVE_TARGET_STATE), target != SideKind::SavedState);
-  EnableWindow(GetDlgItem(dialog, IDT_SAVE_DIFF), source == SideKind::FileSystem);
+  // The buttons' ids are the ids of the tasks they start.
+  for (TaskId id : {TaskId::Sync, TaskId::SaveSourceState, TaskId::SaveTargetState,
+                    TaskId::SaveDifference})
+    EnableWindow(GetDlgItem(dialog, static_cast<int>(id)), taskAllowed(id, source, target));
 
   layoutFileTree(dialog);
   prepareCheckBoxes(gState->tree);

@@ -9,6 +9,7 @@
 #include "app/logic/main_layout.h"
 #include "app/logic/project_model.h"
 #include "app/resources/resource_ids.h"
+#include "app/safety_net.h"
 #include "app/settings_registry.h"
 #include "app/tasks.h"
 
@@ -96,6 +97,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE:
       app().mainWindow = window;
       createControls(window);
+      addSafetyMenuItems(window);
       showKindBox(0);
       showKindBox(1);
       refreshLists();

@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "app/resources/product.h"
 #include "app/resources/resource_ids.h"
+#include "app/safety_net.h"
 #include "app/shell_dialogs.h"
 #include "app/tasks.h"
 #include "formats/project_file.h"
@@ -240,6 +241,7 @@ bool onMainCommand(int id, int code, HWND) {
   }
   // F5 does what a click on Compare does, and nothing while the button is disabled.
   if (id == IDC_COMPARE && code == 1 && !IsWindowEnabled(app().controls.compare)) return true;
+  if (onSafetyCommand(app().mainWindow, id)) return true;
   if (std::optional<TaskId> task = taskFromCommand(id)) {
     if (*task == TaskId::Sync) {
       // Say what the sync will leave alone before it runs, rather than act silently.
@@ -248,6 +250,7 @@ bool onMainCommand(int id, int code, HWND) {
           MessageBoxW(app().mainWindow, wide(warning), L"Warning",
                       MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) != IDOK)
         return true;
+      if (!confirmSyncSafety(app().mainWindow)) return true;  // much to delete, or no backup
     }
     startTask(*task);
     return true;

@@ -36,6 +36,7 @@ add_library(fw_app_win STATIC
   file_tree_window.cpp
   options_dialog.cpp
   save_diff_dialog.cpp
+  safety_net.cpp
 )
 target_link_libraries(fw_app_win PUBLIC fw_app_logic comctl32 comdlg32 shell32 ole32 advapi32
                       gdi32 user32)
@@ -68,6 +69,7 @@ if(FW_BUILD_TESTS)
     gui_tests/settings_gui_test.cpp
     gui_tests/file_tree_gui_test.cpp
     gui_tests/dialogs_gui_test.cpp
+    gui_tests/safety_net_gui_test.cpp
     ${FW_RESOURCES})
   add_dependencies(gui_tests fw_app_icon)
   target_link_libraries(gui_tests PRIVATE fw_app_win fw_testing GTest::gtest)

@@ -39,15 +39,17 @@ double since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// One comparison of the given sides (either may be null) with the program's defaults, timed.
+// One comparison of the given sides (either may be null) with the program's defaults, timed;
+// shiftHours as --ignore-time-shift.
 Rc timedCompare(const SideInput* source, const SideInput* target, NodePool& pool,
-                FileNode** roots, double* seconds) {
+                FileNode** roots, double* seconds, uint32_t shiftHours = 0) {
   CancelFlag cancel{0};
   CompareContext ctx;
   ctx.fs = &systemFs();
   ctx.pool = &pool;
   ctx.ignoreList = kDefaultIgnoreList;
   ctx.cancel = &cancel;
+  ctx.timeShiftHours = shiftHours;
   SavedSides saved(ctx);
   auto start = std::chrono::steady_clock::now();
   Rc rc = compareSides(source, target, roots, ctx);
@@ -56,14 +58,14 @@ Rc timedCompare(const SideInput* source, const SideInput* target, NodePool& pool
   return rc;
 }
 
-int compareCommand(const char* src, const char* trg) {
+int compareCommand(const char* src, const char* trg, uint32_t shiftHours) {
   SideInput source, target;
   source.roots = {toUtf16(src)};
   target.roots = {toUtf16(trg)};
   NodePool pool;
   FileNode* roots = nullptr;
   double seconds;
-  if (timedCompare(&source, &target, pool, &roots, &seconds) != Rc::Ok) return 2;
+  if (timedCompare(&source, &target, pool, &roots, &seconds, shiftHours) != Rc::Ok) return 2;
   struct rusage usage;
   getrusage(RUSAGE_SELF, &usage);
   std::printf("seconds=%.4f entries=%llu peak_rss_kib=%ld pool_bytes=%llu\n", seconds,
@@ -128,7 +130,9 @@ int main(int argc, char** argv) {
     shape.maxSize = std::strtoull(argv[5], nullptr, 10);
     return changeTree(argv[2], shape, std::atoi(argv[6]), 99) ? 0 : 1;
   }
-  if (argc == 4 && !std::strcmp(argv[1], "compare")) return compareCommand(argv[2], argv[3]);
+  if ((argc == 4 || argc == 5) && !std::strcmp(argv[1], "compare"))
+    return compareCommand(argv[2], argv[3],
+                          argc == 5 ? static_cast<uint32_t>(std::atoi(argv[4])) : 0);
   if (argc == 4 && !std::strcmp(argv[1], "save-state")) return saveStateCommand(argv[2], argv[3]);
   if (argc == 3 && !std::strcmp(argv[1], "load-state")) return loadStateCommand(argv[2]);
   std::fprintf(stderr, "usage: fw-bench gen|change|compare ...\n");

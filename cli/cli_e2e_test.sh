@@ -187,7 +187,7 @@ check "difference of a missing root refused" is "$rc" 2
 check "refusal names the root" has "$work/err" "cannot save: .*unmounted does not exist"
 check "nothing written for a refused save" test ! -e "$X/u.fwd"
 echo keep >"$X/trg/locked.txt"; chmod a-w "$X/trg/locked.txt"
-fw sync --mirror --json "$(p "$X/src")" "$(p "$X/trg")"
+fw sync --mirror --allow-mass-delete --json "$(p "$X/src")" "$(p "$X/trg")"
 check "sync with a failure exits 1" is "$rc" 1
 check "failed entry named on stderr" has "$work/err" "failed: .*locked.txt: cannot delete"
 check "failed entry named in JSON" is "$(json_get "$work/out" '[e["failed"][-10:] for e in j if "failed" in e and isinstance(e["failed"], str)]')" "['locked.txt']"
@@ -219,6 +219,43 @@ if [ -z "$runner" ]; then
   check "a name the format cannot hold is refused" is "$rc" 2
   check "refusal names the file" has "$work/err" 'a\\b.txt has a name'
 fi
+
+# The safety net: a sync that deletes much asks first, old versions can be kept, whole-hour
+# time shifts can be forgiven.
+G="$work/guard"; mkdir -p "$G/src" "$G/trg"
+echo keep >"$G/src/keep.txt"; cp -p "$G/src/keep.txt" "$G/trg/keep.txt"
+echo one >"$G/trg/one.txt"; echo two >"$G/trg/two.txt"
+before=$(tree_sum "$G/trg")
+fw sync --mirror "$(p "$G/src")" "$(p "$G/trg")"
+check "a mass deletion is refused" is "$rc" 2
+check "refusal says how many on which side" has "$work/err" "would delete 2 of the 3 files on the target side of row 1 (.*trg): more than half of them"
+check "refusal changes nothing" is "$(tree_sum "$G/trg")" "$before"
+fw sync --mirror --dry-run "$(p "$G/src")" "$(p "$G/trg")"
+check "dry run shows the count" has "$work/err" "this sync would delete 2 files; This sync would delete 2 of the 3"
+check "dry run exits 0" is "$rc" 0
+fw sync --mirror --mass-delete-percent 70 "$(p "$G/src")" "$(p "$G/trg")" --dry-run --json
+check "a higher limit needs no permission" is "$(json_get "$work/out" '[e["needsAllowMassDelete"] for e in j if "deletes" in e]')" "[False]"
+fw sync --mirror --backup-dir "$(p "$G/trg/versions")" --allow-mass-delete "$(p "$G/src")" "$(p "$G/trg")"
+check "a backup folder inside a root is refused" is "$rc" 2
+check "refusal names the backup folder" has "$work/err" "must lie outside the synced folder"
+check "refused backup folder not made" test ! -e "$G/trg/versions"
+echo newer >"$G/src/keep.txt"; touch -d '+2 hours' "$G/src/keep.txt"
+fw sync --mirror --allow-mass-delete --backup-dir "$(p "$G/versions")" "$(p "$G/src")" "$(p "$G/trg")"
+check "sync with a backup folder" is "$rc" 0
+check "deleted files are gone from the target" test ! -e "$G/trg/one.txt" -a ! -e "$G/trg/two.txt"
+check "replaced file is new" is "$(cat "$G/trg/keep.txt")" newer
+check "deleted file kept with a stamp" is "$(cat "$G/versions"/one\ 2*.txt)" one
+check "replaced file kept with a stamp" is "$(cat "$G/versions"/keep\ 2*.txt)" keep
+check "stamp form" bash -c "ls '$G/versions' | grep -Eq '^two [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{6}\.txt$'"
+touch -d "@$(( $(stat -c %Y "$G/src/keep.txt") - 3600 ))" "$G/trg/keep.txt"
+fw compare "$(p "$G/src")" "$(p "$G/trg")"
+check "an hour apart differs by default" is "$rc" 1
+fw compare --ignore-time-shift 1 "$(p "$G/src")" "$(p "$G/trg")"
+check "an hour apart is forgiven" is "$rc" 0
+fw compare --ignore-time-shift 25 "$(p "$G/src")" "$(p "$G/trg")"
+check "time shift beyond 24 is a usage error" is "$rc" 64
+fw compare --backup-dir "$(p "$G/versions")" "$(p "$G/src")" "$(p "$G/trg")"
+check "backup dir belongs to sync" is "$rc" 64
 
 echo "cli e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -31,6 +31,12 @@ struct CliOptions {
   bool json = false;
   bool quiet = false;
   bool verify = true;       // --no-verify turns the check of a difference source off
+  // The safety net.
+  bool allowMassDelete = false;      // --allow-mass-delete: sync without asking
+  uint32_t massDeletePercent = 50;   // --mass-delete-percent N
+  uint32_t massDeleteFiles = 1000;   // --mass-delete-files N
+  std::string backupDir;             // --backup-dir DIR
+  uint32_t timeShiftHours = 0;       // --ignore-time-shift H
 };
 
 // The texts of --help and --version.

@@ -56,16 +56,13 @@ Rc setUpSide(const CliOptions& options, TaskState& state, int side, std::string*
     state.kind[side] = SideKind::FileSystem;
     return Rc::Ok;
   }
-  const struct {
-    FileKind file;
-    SideKind side;
-  } kinds[] = {{FileKind::StateFile, SideKind::SavedState},
-               {FileKind::DifferenceFile, SideKind::SavedDifference}};
-  for (const auto& k : kinds) {
-    SideInput& input = state.inputs[side][static_cast<int>(k.side)];
-    if (readStringList(fs, &input.roots, savedFile.c_str(), k.file) != Rc::Ok) continue;
+  SideKind kind;
+  std::vector<std::u16string> roots;
+  if (readSavedRoots(fs, savedFile.c_str(), &roots, &kind) == Rc::Ok) {
+    SideInput& input = state.inputs[side][static_cast<int>(kind)];
+    input.roots = std::move(roots);
     input.savedFile = savedFile;
-    state.kind[side] = k.side;
+    state.kind[side] = kind;
     return Rc::Ok;
   }
   *error = toUtf8Escaped(savedFile) + ": Wrong file format!";

@@ -12,6 +12,8 @@
 #include "formats/difference_check.h"
 #include "formats/project_file.h"
 #include "platform/text.h"
+#include "sync/deletion_guard.h"
+#include "sync/discard.h"
 #include "sync/task.h"
 
 #ifdef _WIN32
@@ -92,23 +94,69 @@ bool verifyBeforeApply(Run& run) {
   return false;
 }
 
+// The guard before a sync: with --dry-run the count is shown; otherwise a sync that deletes
+// more than the limits is refused unless --allow-mass-delete was given. False: refused.
+bool passesDeletionGuard(Run& run) {
+  const CliOptions& o = run.options;
+  MassDeleteLimits limits{o.massDeletePercent, o.massDeleteFiles};
+  DeletionCount count =
+      countDeletions(run.state.firstRoot, run.state.currentInput(0),
+                     run.state.inputs[1][static_cast<int>(SideKind::FileSystem)], limits);
+  std::string text = toUtf8Escaped(massDeletionText(count, limits));
+  if (o.dryRun) {
+    if (o.json)
+      std::printf("{\"deletes\":%llu,\"needsAllowMassDelete\":%s}\n",
+                  static_cast<unsigned long long>(count.total),
+                  count.needsConfirmation() ? "true" : "false");
+    if (!o.quiet)
+      std::fprintf(stderr, "ferrywick-cli: this sync would delete %s file%s%s%s\n",
+                   toUtf8(groupedNumber(count.total)).c_str(), count.total == 1 ? "" : "s",
+                   text.empty() ? "" : "; ", text.empty() ? "" : text.c_str());
+    return true;
+  }
+  if (!count.needsConfirmation() || o.allowMassDelete) return true;
+  reportFailure(o, Rc::BadRequest,
+                text + " Nothing was changed; give --allow-mass-delete to sync anyway");
+  return false;
+}
+
+// Refuses a backup folder inside a synced root (or holding one) before anything is compared.
+bool backupFolderUsable(Run& run) {
+  if (run.options.backupDir.empty()) return true;
+  std::u16string longForm;
+  std::string why;
+  Rc rc = prepareBackupFolder(*run.state.fs, run.state.settings.backupDir,
+                              run.state.currentInput(0),
+                              run.state.inputs[1][static_cast<int>(SideKind::FileSystem)],
+                              &longForm, &why);
+  if (rc == Rc::Ok) return true;
+  reportFailure(run.options, rc, why + "; nothing was changed");
+  return false;
+}
+
 int syncCommand(Run& run) {
-  if (run.state.kind[0] == SideKind::SavedState || run.state.kind[1] != SideKind::FileSystem) {
+  if (!taskAllowed(TaskId::Sync, run.state.kind[0], run.state.kind[1])) {
     reportFailure(run.options, Rc::BadRequest,
                   "a sync needs folders or a saved difference as source and folders as target");
     return kExitFailed;
   }
   if (!verifyBeforeApply(run)) return kExitFailed;
+  if (!run.options.dryRun && !backupFolderUsable(run)) return kExitFailed;
   Rc rc = compare(run);
   if (run.interrupted()) return interrupted(run);
   if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
   size_t leftOut = warnAboutSides(run.options, run.state);
   if (run.options.dryRun) {
     reportEntries(run.options, run.state.firstRoot);
+    passesDeletionGuard(run);
     return 0;
   }
+  if (!passesDeletionGuard(run)) return kExitFailed;
   rc = runWithProgress(run, TaskId::Sync, true);
   if (run.interrupted()) return interrupted(run);
+  if (rc != Rc::Ok && !run.state.syncRefusal.empty())
+    return reportFailure(run.options, rc, run.state.syncRefusal + "; nothing was changed"),
+           kExitFailed;
   if (rc != Rc::Ok) return reportFailure(run.options, rc, "the sync failed"), kExitFailed;
   reportStats(run.options, run.state.okStats, run.state.failedStats, &run.state.failures,
               leftOut);
@@ -167,8 +215,8 @@ int rootsCommand(Run& run) {
     return 0;
   }
   std::vector<std::u16string> names;
-  for (FileKind kind : {FileKind::StateFile, FileKind::DifferenceFile}) {
-    if (readStringList(fs, &names, path.c_str(), kind) != Rc::Ok) continue;
+  SideKind kind;
+  if (readSavedRoots(fs, path.c_str(), &names, &kind) == Rc::Ok) {
     for (size_t i = 0; i < names.size(); ++i) printRootName(run.options, i, names[i]);
     return 0;
   }
@@ -244,6 +292,11 @@ int cliMain(int argc, const char* const* argv) {
   run.state.settings.ignore = toUtf16(run.options.ignore);
   run.state.settings.split = run.options.split ? 1 : 0;
   run.state.settings.splitSize = static_cast<uint32_t>(run.options.splitMiB);
+  run.state.settings.timeShiftHours = run.options.timeShiftHours;
+  run.state.settings.massDeletePercent = run.options.massDeletePercent;
+  run.state.settings.massDeleteFiles = run.options.massDeleteFiles;
+  if (!run.options.backupDir.empty())
+    run.state.settings.backupDir = absolutePath(*run.state.fs, run.options.backupDir);
   gCancel = &run.state.cancelRequested;
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);

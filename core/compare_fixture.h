@@ -29,6 +29,7 @@ class CompareFixture : public ::testing::Test {
     ctx.pool = &pool_;
     ctx.ignoreList = ignore;
     ctx.cancel = &cancel_;
+    ctx.timeShiftHours = timeShiftHours_;
     return compareSides(s, t, &roots_, ctx);
   }
   // The node at a "/"-separated path below the first root, or null.
@@ -65,6 +66,7 @@ class CompareFixture : public ::testing::Test {
   Fs* fs_ = &systemFs();
   FileNode* roots_ = nullptr;
   FileNode top_{};
+  uint32_t timeShiftHours_ = 0;
 };
 
 }  // namespace fw

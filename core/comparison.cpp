@@ -49,6 +49,38 @@ void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modifie
   if (!sameName || mine.attributes != other.attributes) node->flags |= CaseOrAttrDiffers;
 }
 
+namespace {
+constexpr uint64_t kTimeTolerance = 20000000;  // 2 seconds, as in classifyEntry
+constexpr uint64_t kHourTicks = 36000000000ull;
+constexpr uint32_t kMaxTimeShiftHours = 24;
+}  // namespace
+
+bool withinTimeShift(uint64_t a, uint64_t b, uint32_t shiftHours) {
+  if (shiftHours > kMaxTimeShiftHours) shiftHours = kMaxTimeShiftHours;
+  const uint64_t apart = a > b ? a - b : b - a;
+  for (uint32_t h = 1; h <= shiftHours; ++h) {
+    const uint64_t shift = h * kHourTicks;
+    const uint64_t off = apart > shift ? apart - shift : shift - apart;
+    if (off <= kTimeTolerance) return true;
+  }
+  return false;
+}
+
+void forgiveTimeShifts(FileNode* tree, uint32_t shiftHours) {
+  if (shiftHours == 0) return;
+  // Only a file both sides have, as one pair, can be the same file with a shifted time.
+  constexpr uint32_t kNotAPair =
+      Folder | OnlyInSource | OnlyInTarget | Conflict | SourceUnlisted | TargetUnlisted;
+  constexpr uint32_t kTimeBits = NewerInSource | NewerInTarget;
+  forEachInOrder(tree, [&](FileNode* x) {
+    if (x->children) forgiveTimeShifts(x->children, shiftHours);
+    if ((x->flags & kNotAPair) || !(x->flags & kTimeBits)) return;
+    if (x->side[0].size != x->side[1].size) return;
+    if (withinTimeShift(x->side[0].modified, x->side[1].modified, shiftHours))
+      x->flags &= ~kTimeBits;
+  });
+}
+
 int syncDirection(uint32_t flags, uint32_t flagsSrc, uint32_t flagsTrg) {
   if (flags & flagsSrc & ~CategoryOtherDifference) return 1;
   if (flags & flagsTrg & ~CategoryOtherDifference) return 0;
@@ -428,6 +460,7 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
     ctx.pool->releaseAll();
     return rc;
   }
+  forgiveTimeShifts(*roots, ctx.timeShiftHours);
   excludeBelowUnlisted(*roots);
   return Rc::Ok;
 }

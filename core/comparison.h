@@ -80,6 +80,10 @@ struct CompareContext {
   // written before leftoverBefore (FILETIME ticks), so that a running sync's are not among them.
   std::vector<std::u16string>* leftovers = nullptr;
   uint64_t leftoverBefore = 0;
+  // Files of equal size whose times lie a whole number of hours apart, from 1 to this many
+  // (within the 2-second tolerance), count as equal in time: a FAT or exFAT drive, or a copy
+  // made across a daylight-saving change. 0 (the default): no such allowance. At most 24.
+  uint32_t timeShiftHours = 0;
 };
 
 // Compares source against target row by row into the chain of root nodes at *roots (chained
@@ -97,6 +101,15 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
 // node's flags to kKeptOnMerge.
 void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modified, uint64_t size,
                    uint8_t attrByte);
+
+// Whether two last-write times (FILETIME ticks) lie 1 to shiftHours whole hours apart, within
+// the 2-second tolerance of the comparison, boundaries included. Never for shiftHours 0; a
+// shiftHours above 24 counts as 24.
+bool withinTimeShift(uint64_t a, uint64_t b, uint32_t shiftHours);
+
+// Clears the time bits of every file present on both sides whose sizes are equal and whose
+// times are withinTimeShift of each other (compareSides does this when timeShiftHours is set).
+void forgiveTimeShifts(FileNode* tree, uint32_t shiftHours);
 
 // The side a node's action changes: 1 target, 0 source.
 int syncDirection(uint32_t flags, uint32_t flagsSrc, uint32_t flagsTrg);

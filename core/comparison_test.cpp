@@ -38,6 +38,62 @@ TEST_F(ComparisonTest, TimesTwoSecondsApartAreEqualAndOneTickMoreIsNewer) {
   EXPECT_EQ(categories("older"), static_cast<uint32_t>(NewerInTarget));
 }
 
+// Pairs of files, same content unless named "size", whose target is later by the given ticks.
+struct ShiftCase {
+  const char* name;
+  uint64_t later;
+};
+constexpr uint64_t kHour = 36000000000ull;
+constexpr ShiftCase kShiftCases[] = {
+    {"one-hour", kHour},
+    {"one-hour-less-2s", kHour - kTwoSeconds},
+    {"two-hours", 2 * kHour},
+    {"one-hour-3s", kHour + 3 * kTwoSeconds / 2},
+    {"size-one-hour", kHour},
+    {"half-hour", kHour / 2},
+};
+
+TEST_F(ComparisonTest, WholeHourShiftsCountAsEqualUpToTheAllowance) {
+  for (const ShiftCase& c : kShiftCases) {
+    writeFile(src_.at(c.name), "same");
+    writeFile(trg_.at(c.name), std::string(c.name).rfind("size", 0) == 0 ? "longer" : "same");
+    setModified(src_.at(c.name), kT);
+    setModified(trg_.at(c.name), kT + c.later);
+  }
+  // The source later instead: the shift counts either way.
+  writeFile(src_.at("back"), "x");
+  writeFile(trg_.at("back"), "x");
+  setModified(src_.at("back"), kT + kHour);
+  setModified(trg_.at("back"), kT);
+  const uint32_t newer = NewerInTarget;
+  const uint32_t sized = NewerInTarget | SizeDiffers;
+  struct Want {
+    uint32_t hours;
+    uint32_t oneHour, lessTwo, twoHours, plusThree, size, half, back;
+  };
+  const Want wants[] = {
+      {0, newer, newer, newer, newer, sized, newer, NewerInSource},  // as without the option
+      {1, 0, 0, newer, newer, sized, newer, 0},
+      {2, 0, 0, 0, newer, sized, newer, 0},
+      {99, 0, 0, 0, newer, sized, newer, 0},  // beyond 24 counts as 24
+  };
+  for (const Want& w : wants) {
+    timeShiftHours_ = w.hours;
+    ASSERT_RC_OK(compare());
+    SCOPED_TRACE(w.hours);
+    EXPECT_EQ(categories("one-hour"), w.oneHour);
+    EXPECT_EQ(categories("one-hour-less-2s"), w.lessTwo);
+    EXPECT_EQ(categories("two-hours"), w.twoHours);
+    EXPECT_EQ(categories("one-hour-3s"), w.plusThree);
+    EXPECT_EQ(categories("size-one-hour"), w.size);
+    EXPECT_EQ(categories("half-hour"), w.half);
+    EXPECT_EQ(categories("back"), w.back);
+  }
+  EXPECT_FALSE(withinTimeShift(kT, kT, 1));  // equal times are the tolerance's, not a shift's
+  EXPECT_TRUE(withinTimeShift(kT, kT + 24 * kHour, 24));
+  EXPECT_FALSE(withinTimeShift(kT, kT + 25 * kHour, 24));
+}
+
 TEST_F(ComparisonTest, ClassifyComparesTimesAsNumbersNearZero) {
   FileNode n{};
   char16_t name[] = u"f";

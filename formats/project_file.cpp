@@ -102,6 +102,19 @@ Rc readStringList(Fs& fs, std::vector<std::u16string>* list, const char16_t* pat
   return rc;
 }
 
+Rc readSavedRoots(Fs& fs, const char16_t* path, std::vector<std::u16string>* roots,
+                  SideKind* kind) {
+  if (!kind) return Rc::BadRequest;
+  Rc rc = readStringList(fs, roots, path, FileKind::StateFile);
+  if (rc == Rc::Ok) {
+    *kind = SideKind::SavedState;
+    return rc;
+  }
+  rc = readStringList(fs, roots, path, FileKind::DifferenceFile);
+  if (rc == Rc::Ok) *kind = SideKind::SavedDifference;
+  return rc;
+}
+
 Rc loadProject(Fs& fs, const char16_t* path, Project* project) {
   if (!project) return Rc::BadRequest;
   project->source.clear();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/comparison.h"
 #include "core/result.h"
 #include "formats/file_header.h"
 #include "platform/fs.h"
@@ -53,6 +54,12 @@ inline Rc saveProject(Fs& fs, const Project& project, const char16_t* path) {
 // kMaxListStrings strings: Failed. OutOfMemory. On any failure *list is empty.
 Rc readStringList(Fs& fs, std::vector<std::u16string>* list, const char16_t* path,
                   FileKind kind);
+
+// Reads the root names of a saved side's file, as a state file or else as a difference file,
+// and sets *kind to SavedState or SavedDifference by the one it is. Neither: the result of the
+// read as a difference file (see readStringList), *roots empty and *kind as it was.
+Rc readSavedRoots(Fs& fs, const char16_t* path, std::vector<std::u16string>* roots,
+                  SideKind* kind);
 
 // Reads a project file: the first half of the stored list is the source column, the second
 // half the target column. An odd number of strings: Failed.

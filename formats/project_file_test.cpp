@@ -141,6 +141,31 @@ TEST_F(ProjectFileTest, DamagedOrForeignFilesFailWithAnEmptyList) {
   EXPECT_RC(Rc::Failed, loadProject(systemFs(), path_.c_str(), &p));
 }
 
+TEST_F(ProjectFileTest, SavedRootsSayWhetherAStateOrADifferenceHoldsThem) {
+  std::string z(1, '\0');
+  std::u16string state = dir_.at("s.fws");
+  std::u16string difference = dir_.at("d.fwd");
+  ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::StateFile, state, "R1" + z + "R2" + z + z));
+  ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::DifferenceFile, difference, "D" + z + z));
+  List roots;
+  SideKind kind = SideKind::FileSystem;
+  ASSERT_RC_OK(readSavedRoots(systemFs(), state.c_str(), &roots, &kind));
+  EXPECT_EQ(kind, SideKind::SavedState);
+  EXPECT_EQ(roots, (List{u"R1", u"R2"}));
+  ASSERT_RC_OK(readSavedRoots(systemFs(), difference.c_str(), &roots, &kind));
+  EXPECT_EQ(kind, SideKind::SavedDifference);
+  EXPECT_EQ(roots, (List{u"D"}));
+  // A project, a missing file and a damaged difference are neither.
+  ASSERT_RC_OK(saveProject(systemFs(), {u"a"}, {u"b"}, path_.c_str()));
+  ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::DifferenceFile, difference, "D" + z));
+  for (const std::u16string& p : {path_, dir_.at("none.fws"), difference}) {
+    kind = SideKind::FileSystem;
+    EXPECT_RC(Rc::Failed, readSavedRoots(systemFs(), p.c_str(), &roots, &kind));
+    EXPECT_EQ(kind, SideKind::FileSystem);
+    EXPECT_TRUE(roots.empty());
+  }
+}
+
 TEST_F(ProjectFileTest, WriteFailuresAreReported) {
   FaultFs fs(systemFs());
   fs.failNth(FsOp::Create, 1, FsStatus::AccessDenied);

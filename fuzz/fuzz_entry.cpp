@@ -83,9 +83,8 @@ Rc compareAgainstFolder(MemoryFs& fs, const std::u16string& file, int side, Node
                         FileNode** roots) {
   SideInput saved;
   saved.savedFile = file;
-  if (readStringList(fs, &saved.roots, file.c_str(), FileKind::StateFile) != Rc::Ok &&
-      readStringList(fs, &saved.roots, file.c_str(), FileKind::DifferenceFile) != Rc::Ok)
-    saved.roots = {u"R"};
+  SideKind kind;
+  if (readSavedRoots(fs, file.c_str(), &saved.roots, &kind) != Rc::Ok) saved.roots = {u"R"};
   if (saved.roots.size() > kMaxRows) saved.roots.resize(kMaxRows);
   SideInput folder;
   folder.roots.assign(saved.roots.size(), realFolder());

@@ -14,6 +14,7 @@ const char* fsStatusName(FsStatus status) {
     case FsStatus::InvalidName: return "InvalidName";
     case FsStatus::IoError: return "IoError";
     case FsStatus::Unsupported: return "Unsupported";
+    case FsStatus::CrossDevice: return "CrossDevice";
   }
   return "?";
 }

@@ -37,6 +37,7 @@ enum class FsStatus : int {
   InvalidName,   // a name the file system cannot hold, or a path that does not fit
   IoError,       // anything else
   Unsupported,   // this file system or build cannot do the operation; use another way
+  CrossDevice,   // rename: the two paths lie on different volumes; copy instead
 };
 
 const char* fsStatusName(FsStatus status);
@@ -194,6 +195,13 @@ class Fs {
   virtual FsStatus createDirectory(const char16_t* path) = 0;
   // Removes an empty folder, or a link or junction to a folder without touching its target.
   virtual FsStatus removeDirectory(const char16_t* path) = 0;
+  // Moves a file or a folder with everything in it into the system's recycle bin, from where
+  // the user can put it back; without asking, without showing anything. A read-only file gives
+  // AccessDenied and stays. Unsupported where the build has no recycle bin (POSIX).
+  virtual FsStatus moveToRecycleBin(const char16_t* path) {
+    (void)path;
+    return FsStatus::Unsupported;
+  }
 
   // The absolute form of a path given by a user (relative to the current folder), without
   // the long-path prefix.

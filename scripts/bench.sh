@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks beside their reference tools, on the same generated data in the same run.
-# Usage: scripts/bench.sh [compare|memory|state|sync|all|tree]   (BENCH_DIR: where trees are made)
+# Usage: scripts/bench.sh [compare|memory|state|sync|all|tree|timeshift]   (BENCH_DIR: where trees are made)
+# "timeshift" (not part of "all"): the comparison with --ignore-time-shift 1 against the plain
+# one, on a target whose every file is one hour later than the source's.
 # "tree" (not part of "all"): the File Tree window under Wine, opened on 100,000 entries and a
 # folder of 10,000 expanded; three runs, each making its own files.
 # Prints medians of 5 warm runs and their ratios; docs/benchmarks.md records the figures.
@@ -54,6 +56,30 @@ if [ "$what" = memory ] || [ "$what" = all ]; then
   entries=$(echo "$line" | sed 's/.*entries=\([^ ]*\).*/\1/')
   rss=$(echo "$line" | sed 's/.*peak_rss_kib=\([^ ]*\).*/\1/')
   echo "memory at $entries entries: peak RSS ${rss} KiB, $(awk -v r="$rss" -v e="$entries" 'BEGIN {printf "%.0f", r * 1024 / e}') bytes per entry"
+fi
+
+if [ "$what" = timeshift ]; then
+  tree src100k 100000 10000
+  rm -rf "$dir/shift100k"; cp -a "$dir/src100k" "$dir/shift100k"
+  python3 - "$dir/shift100k" <<'PY'
+import os, sys
+for folder, _, files in os.walk(sys.argv[1]):
+    for f in files:
+        p = os.path.join(folder, f); st = os.stat(p)
+        os.utime(p, ns=(st.st_atime_ns, st.st_mtime_ns + 3600 * 10**9))
+PY
+  find "$dir/src100k" "$dir/shift100k" >/dev/null  # warm the cache
+  plain=(); shifted=(); theirs=()
+  for _ in $(seq 7); do  # interleaved: find, plain, shifted
+    t0=$(now); find "$dir/src100k" "$dir/shift100k" -printf '%s %T@ %p\n' >/dev/null; t1=$(now)
+    theirs+=("$(elapsed "$t0" "$t1")")
+    plain+=("$("$bench" compare "$dir/src100k" "$dir/shift100k" 0 | sed 's/.*seconds=\([^ ]*\).*/\1/')")
+    shifted+=("$("$bench" compare "$dir/src100k" "$dir/shift100k" 1 | sed 's/.*seconds=\([^ ]*\).*/\1/')")
+  done
+  f=$(printf '%s\n' "${theirs[@]}" | median); p=$(printf '%s\n' "${plain[@]}" | median)
+  s=$(printf '%s\n' "${shifted[@]}" | median)
+  echo "compare 2x100,000 files, target 1 h later, medians of 7: plain ${p}s, --ignore-time-shift 1 ${s}s, find ${f}s"
+  echo "  shifted against plain $(ratio "$s" "$p"), plain against find $(ratio "$p" "$f"), shifted against find $(ratio "$s" "$f")"
 fi
 
 if [ "$what" = state ] || [ "$what" = all ]; then

@@ -28,6 +28,7 @@ struct Run {
   char16_t* temporary;  // the temporary file of the entry being written
   size_t rootEnd = 0;   // where relative paths begin in path
   bool rootEmpty = true;
+  const DiscardPolicy* discard = nullptr;  // what becomes of a replaced target file
 };
 
 // Puts target root i into the path buffer, creating it with its ancestors when it is set.
@@ -120,7 +121,8 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
     entryOk = false;
   if (created) fs.close(file);
   bool replaced = false;
-  if (entryOk && installTemporary(fs, run.temporary, run.path, &replaced, !added) != Rc::Ok)
+  if (entryOk && installTemporary(fs, run.temporary, run.path, &replaced, !added, run.discard,
+                                  run.rootEnd) != Rc::Ok)
     entryOk = false;
   if (created && !entryOk) discardTemporary(fs, run.temporary);
 
@@ -211,7 +213,7 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
 Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNode* firstRoot,
                    uint32_t toTargetMask, uint32_t toSourceMask, SyncStats& okStats,
                    SyncStats& failedStats, const CancelFlag* cancel,
-                   std::vector<const FileNode*>* tallied) {
+                   std::vector<const FileNode*>* tallied, const DiscardPolicy* discard) {
   // Attributes and letter case are the folder pass's; here they come with the written files.
   toTargetMask &= ~static_cast<uint32_t>(CaseOrAttrDiffers);
   toSourceMask &= ~static_cast<uint32_t>(CaseOrAttrDiffers);
@@ -229,6 +231,7 @@ Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNo
   if (rc == Rc::Ok) {
     Run run{fs,          target,     *reader,          okStats,        failedStats,
             cancel,      toTargetMask, toSourceMask,   pathBuffer.get(), temporary.get()};
+    run.discard = discard;
     rc = readEntries(run, firstRoot, tallied);
   }
   reader->endInflate();

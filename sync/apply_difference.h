@@ -17,6 +17,8 @@
 
 namespace fw {
 
+struct DiscardPolicy;
+
 // The categories whose files a difference carries data for.
 inline constexpr uint32_t kCarriedCategories =
     OnlyInSource | NewerInSource | NewerInTarget | SizeDiffers;
@@ -41,11 +43,13 @@ inline bool takesCarriedData(uint32_t flags, uint32_t toTarget, uint32_t toSourc
 // after it, a root index out of order or beyond the last pair, a path not in the tree, too
 // long or named twice, a stream that ends inside an entry); CannotWrite
 // when a target file cannot be written (a full disk). Whatever the result, no partly written
-// file remains, and every target file not yet reached is as it was.
+// file remains, and every target file not yet reached is as it was. With an active discard
+// policy, a target file that an entry replaces is moved away as it says (discard.h).
 Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNode* firstRoot,
                    uint32_t toTargetMask, uint32_t toSourceMask, SyncStats& okStats,
                    SyncStats& failedStats, const CancelFlag* cancel,
-                   std::vector<const FileNode*>* tallied = nullptr);
+                   std::vector<const FileNode*>* tallied = nullptr,
+                   const DiscardPolicy* discard = nullptr);
 
 }  // namespace fw
 

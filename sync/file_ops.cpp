@@ -6,6 +6,7 @@
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
+#include "sync/discard.h"
 
 namespace fw {
 namespace {
@@ -82,8 +83,21 @@ void discardTemporary(Fs& fs, const char16_t* temporary) {
 }
 
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
-                    bool* replacedOld, bool mayReplace) {
+                    bool* replacedOld, bool mayReplace, const DiscardPolicy* discard,
+                    size_t start) {
   *replacedOld = false;
+  if (mayReplace && discard && discard->active() && exists(fs, destination)) {
+    // The old version is kept: moved away first, and back should the new one not take its
+    // place (from another volume it was copied and is still here: the rename replaces it).
+    std::u16string movedTo;
+    if (discardBeforeReplace(fs, *discard, destination, start, &movedTo) != Rc::Ok)
+      return Rc::CannotWrite;
+    bool replaced = false;
+    Rc rc = installTemporary(fs, temporary, destination, &replaced, true);
+    if (rc != Rc::Ok) restoreDiscarded(fs, movedTo, destination);
+    *replacedOld = rc == Rc::Ok;
+    return rc;
+  }
   if (!mayReplace) {
     // A new entry: whatever holds the name now (it appeared since the comparison, or it is
     // another spelling of it where the file system ignores case) is not ours to replace.
@@ -106,7 +120,7 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
 
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
             std::atomic<uint64_t>* progress, const CancelFlag* cancel, CopyOutcome* outcome,
-            size_t start, bool mayReplace) {
+            size_t start, bool mayReplace, const DiscardPolicy* discard) {
   CopyOutcome local;
   CopyOutcome& out = outcome ? *outcome : local;
   out = CopyOutcome{};
@@ -182,7 +196,8 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     discardTemporary(fs, temporary);
     return Rc::Ok;
   }
-  if (rc == Rc::Ok) rc = installTemporary(fs, temporary, destination, &out.replacedOld, mayReplace);
+  if (rc == Rc::Ok)
+    rc = installTemporary(fs, temporary, destination, &out.replacedOld, mayReplace, discard, start);
   if (rc != Rc::Ok) discardTemporary(fs, temporary);
   return rc;
 }
@@ -345,11 +360,12 @@ void createFolder(Fs& fs, const char16_t* path, size_t start) {
 
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
                            uint8_t attrByte, std::atomic<uint64_t>* progress,
-                           const CancelFlag* cancel, size_t start, bool mayReplace) {
+                           const CancelFlag* cancel, size_t start, bool mayReplace,
+                           const DiscardPolicy* discard) {
   ReplaceOutcome result;
   CopyOutcome copy;
   result.copyResult = copyFile(fs, destination, source, fromAttrByte(attrByte), progress, cancel,
-                               &copy, start, mayReplace);
+                               &copy, start, mayReplace, discard);
   result.oldReplaced = copy.replacedOld;
   result.cancelled = copy.cancelled;
   return result;

@@ -36,6 +36,8 @@
 
 namespace fw {
 
+struct DiscardPolicy;  // discard.h
+
 // The unit in which file data move.
 inline constexpr uint32_t kCopyBlockSize = 65536;
 
@@ -53,8 +55,13 @@ void discardTemporary(Fs& fs, const char16_t* temporary);
 // existing destination was replaced. Returns CannotWrite when the rename fails; the temporary
 // file is then still there, for the caller to discard. Without mayReplace (a file that is new
 // on that side), an existing destination of any spelling is left alone: CannotWrite.
+// With an active discard policy, an existing destination is first moved out of the way as the
+// policy says (start: where its path below the root begins); when that fails, nothing changes
+// (CannotWrite), and when the new file then cannot take its place, the old one is put back
+// where it can be.
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
-                    bool* replacedOld, bool mayReplace = true);
+                    bool* replacedOld, bool mayReplace = true,
+                    const DiscardPolicy* discard = nullptr, size_t start = 0);
 
 struct CopyOutcome {
   bool replacedOld = false;  // an existing destination was replaced by the copy
@@ -71,9 +78,11 @@ struct CopyOutcome {
 // destination cannot be replaced, or exists and mayReplace is false). On every result but a
 // completed Ok the destination is as it was before and no temporary file remains; a cancelled
 // copy returns Ok.
+// With discard, the old destination is kept as installTemporary says.
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
             std::atomic<uint64_t>* progress, const CancelFlag* cancel,
-            CopyOutcome* outcome = nullptr, size_t start = 0, bool mayReplace = true);
+            CopyOutcome* outcome = nullptr, size_t start = 0, bool mayReplace = true,
+            const DiscardPolicy* discard = nullptr);
 
 // Removes the folder whose path (length units, no trailing separator) is in the buffer, with
 // everything in it. A symbolic link or junction, at the top or anywhere below, is removed
@@ -133,11 +142,11 @@ struct ReplaceOutcome {
 
 // Replaces destination (or creates it) by a copy of source with the attributes of attrByte.
 // The old destination is kept until the copy is complete, so a failed or cancelled copy loses
-// nothing.
+// nothing. With discard, the old destination is moved out of the way (discard.h), not lost.
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
                            uint8_t attrByte, std::atomic<uint64_t>* progress,
                            const CancelFlag* cancel, size_t start = 0,
-                           bool mayReplace = true);
+                           bool mayReplace = true, const DiscardPolicy* discard = nullptr);
 
 // Gives destination the attributes of attrByte (other attribute bits stay). Nothing is
 // reported. (The letter case of the name is the sync walk's: it renames.) On a link, its

@@ -8,6 +8,7 @@
 #include "platform/long_path.h"
 #include "platform/text.h"
 #include "sync/apply_difference.h"
+#include "sync/discard.h"
 #include "sync/file_ops.h"
 #include "sync/save_difference.h"
 
@@ -148,8 +149,10 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
         fs.removeDirectory(path);    // stays when what was left alone is still in it
         return rc;
       }
-      Rc rc = deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel,
-                          d == 1 ? ctx.targetRootLength : ctx.sourceRootLength);
+      size_t start = d == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
+      Rc rc = ctx.discard && ctx.discard->active()
+                  ? discardEntry(fs, *ctx.discard, path, start, isFolder(node), ctx.cancel)
+                  : deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel, start);
       SyncStats& s = rc == Rc::Ok ? ok : failed;
       tally(s.deletedFiles, node->counts[d].filesExisting);
       tally(s.deletedBytes, node->counts[d].bytesExisting);
@@ -176,7 +179,7 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       }
       bool added = (flags & (OnlyInSource | OnlyInTarget)) != 0;
       ReplaceOutcome r = replaceFile(fs, destination, from, node->side[winner].attributes,
-                                     &ok.addedBytes, ctx.cancel, start, !added);
+                                     &ok.addedBytes, ctx.cancel, start, !added, ctx.discard);
       if (r.cancelled) return Rc::Ok;  // nothing changed; the run stops at its next check
       tally(r.oldReplaced ? ok.deletedBytes : failed.deletedBytes,
             node->counts[changed].bytesExisting);
@@ -231,7 +234,8 @@ Rc applyTree(WalkContext& ctx, size_t sourceLength, size_t targetLength, FileNod
 Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideInput& target,
             FileNode* firstRoot, CompressedWriter* writer, uint32_t toSourceMask,
             SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-            PairMode mode, FailureLog* failures, std::u16string* failedEntry) {
+            PairMode mode, FailureLog* failures, std::u16string* failedEntry,
+            const DiscardPolicy* discard) {
   toTargetMask &= kCategoryBits;
   toSourceMask &= kCategoryBits;
   bool fromDifference = mode == PairMode::Sync && source.hasSavedFile();
@@ -239,7 +243,7 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
   uint32_t dataToTarget = 0, dataToSource = 0;
   if (fromDifference) {
     Rc rc = applyDifference(fs, target, source.savedFile.c_str(), firstRoot, toTargetMask,
-                            toSourceMask, okStats, failedStats, cancel, &tallied);
+                            toSourceMask, okStats, failedStats, cancel, &tallied, discard);
     if (rc != Rc::Ok || isCancelled(cancel)) return rc;
     // What is left needs no file data: deleting what only the target has, and attributes; and
     // naming the files that needed data the difference did not carry.
@@ -268,6 +272,7 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
   ctx.dataToSource = dataToSource;
   ctx.failures = failures;
   ctx.failedEntry = failedEntry;
+  ctx.discard = discard;
 
   Rc rc = Rc::Ok;
   if (mode == PairMode::DifferenceData) {
@@ -315,9 +320,9 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
 
 Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
            uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
-           const CancelFlag* cancel, FailureLog* failures) {
+           const CancelFlag* cancel, FailureLog* failures, const DiscardPolicy* discard) {
   return runPairs(fs, flagsSrc, source, target, firstRoot, nullptr, flagsTrg, okStats,
-                  failedStats, cancel, PairMode::Sync, failures);
+                  failedStats, cancel, PairMode::Sync, failures, nullptr, discard);
 }
 
 }  // namespace fw

@@ -20,6 +20,7 @@
 namespace fw {
 
 class CompressedWriter;
+struct DiscardPolicy;
 
 // One run's state, owned by the run.
 struct WalkContext {
@@ -45,6 +46,8 @@ struct WalkContext {
   FailureLog* failures = nullptr;
   // Where a difference save's data pass names the source entry that ended it; none elsewhere.
   std::u16string* failedEntry = nullptr;
+  // What becomes of the files a sync deletes or replaces (discard.h); none: they are gone.
+  const DiscardPolicy* discard = nullptr;
 };
 
 // Adds an entry to ctx.failures, when there is a log: the path in the buffer and why.
@@ -59,10 +62,12 @@ enum class PairMode : int {
 // no writer, PairMode::Sync. With a source that has a saved file (a saved difference), the
 // carried files are written from it first. Ok when every pair was walked, whatever failed on
 // the way, and when cancelled; OutOfMemory; or the code of a difference that cannot be applied.
-// Every entry that fails, and every Conflict, is also named in *failures when given.
+// Every entry that fails, and every Conflict, is also named in *failures when given. With an
+// active discard policy, what is deleted or replaced is moved away as it says instead.
 Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
            uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
-           const CancelFlag* cancel, FailureLog* failures = nullptr);
+           const CancelFlag* cancel, FailureLog* failures = nullptr,
+           const DiscardPolicy* discard = nullptr);
 
 // The pair loop. Walks the rows of the source's roots together with the chain of root nodes
 // (link[1]); a pair whose source root is empty is skipped, in PairMode::Sync also one whose
@@ -71,7 +76,7 @@ Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideIn
             FileNode* firstRoot, CompressedWriter* writer, uint32_t toSourceMask,
             SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
             PairMode mode, FailureLog* failures = nullptr,
-            std::u16string* failedEntry = nullptr);
+            std::u16string* failedEntry = nullptr, const DiscardPolicy* discard = nullptr);
 
 // Applies the actions of one sibling tree. sourceLength and targetLength say where the parent
 // folder's path ends in ctx.sourcePath and ctx.targetPath. Failed operations are tallied and

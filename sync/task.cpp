@@ -6,6 +6,7 @@
 #include "formats/save_check.h"
 #include "platform/file_time.h"
 #include "platform/long_path.h"
+#include "sync/discard.h"
 #include "sync/file_ops.h"
 #include "formats/state_file.h"
 #include "sync/save_difference.h"
@@ -43,6 +44,7 @@ Rc compare(TaskState& s) {
   ctx.pool = &s.pool;
   ctx.ignoreList = s.settings.ignore.c_str();
   ctx.cancel = &s.cancelRequested;
+  ctx.timeShiftHours = s.settings.timeShiftHours;
   SavedSides saved(ctx);
   return compareSides(&s.currentInput(0), &s.currentInput(1), &s.firstRoot, ctx);
 }
@@ -57,6 +59,18 @@ bool savable(TaskState& s, int side) {
 }
 
 }  // namespace
+
+bool taskAllowed(TaskId id, SideKind source, SideKind target) {
+  switch (id) {
+    case TaskId::Sync:
+      return source != SideKind::SavedState && target == SideKind::FileSystem;
+    case TaskId::SaveSourceState: return source != SideKind::SavedState;
+    case TaskId::SaveTargetState: return target != SideKind::SavedState;
+    case TaskId::SaveDifference: return source == SideKind::FileSystem;
+    case TaskId::Compare: return true;
+  }
+  return true;
+}
 
 Rc runTask(TaskId id, TaskState& s) {
   s.failedEntry.clear();
@@ -74,8 +88,7 @@ Rc runTask(TaskId id, TaskState& s) {
       s.okStats.reset();
       s.failedStats.reset();
       s.failures.clear();
-      // The data section is read from the source folders: a saved source has none.
-      if (s.kind[0] != SideKind::FileSystem) return Rc::BadRequest;
+      if (!taskAllowed(id, s.kind[0], s.kind[1])) return Rc::BadRequest;
       if (!savable(s, 0)) return Rc::BadRequest;
       const int32_t splitLimit =
           s.settings.split ? static_cast<int32_t>(std::clamp(s.settings.splitSize, 1u, kMaxSplitSize))
@@ -88,13 +101,21 @@ Rc runTask(TaskId id, TaskState& s) {
       s.okStats.reset();
       s.failedStats.reset();
       s.failures.clear();
-      if (s.kind[0] == SideKind::SavedState || s.kind[1] != SideKind::FileSystem)
-        return Rc::BadRequest;
+      s.syncRefusal.clear();
+      if (!taskAllowed(id, s.kind[0], s.kind[1])) return Rc::BadRequest;
     {
-      Rc rc = syncAll(fs, s.currentInput(0),
-                      s.inputs[1][static_cast<int>(SideKind::FileSystem)], s.firstRoot,
-                      s.settings.flagsSrc, s.settings.flagsTrg, s.okStats, s.failedStats,
-                      &s.cancelRequested, &s.failures);
+      const SideInput& target = s.inputs[1][static_cast<int>(SideKind::FileSystem)];
+      DiscardPolicy discard;
+      if (!s.settings.backupDir.empty()) {
+        Rc rc = prepareBackupFolder(fs, s.settings.backupDir, s.currentInput(0), target,
+                                    &discard.backupRoot, &s.syncRefusal);
+        if (rc != Rc::Ok) return rc;
+      }
+      discard.recycleBin = s.settings.recycleBin != 0;
+      if (discard.active()) discard.stamp = discardStampNow();
+      Rc rc = syncAll(fs, s.currentInput(0), target, s.firstRoot, s.settings.flagsSrc,
+                      s.settings.flagsTrg, s.okStats, s.failedStats, &s.cancelRequested,
+                      &s.failures, discard.active() ? &discard : nullptr);
       if (rc == Rc::Ok && !isCancelled(&s.cancelRequested)) removeLeftovers(s);
       return rc;
     }

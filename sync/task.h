@@ -15,6 +15,7 @@
 #include "core/result.h"
 #include "formats/file_header.h"
 #include "platform/fs.h"
+#include "sync/deletion_guard.h"
 #include "sync/sync_stats.h"
 
 namespace fw {
@@ -36,6 +37,14 @@ struct SyncSettings {
   uint32_t split = 0;                              // 1: split a saved difference into volumes
   uint32_t splitSize = 2000;                       // volume size in MiB, 1 to kMaxSplitSize
   std::u16string ignore = kDefaultIgnoreList;      // ignore list, patterns separated by ";"
+  // The safety net. The guard asks before a sync that deletes more than massDeletePercent of
+  // a side of a row, or more than massDeleteFiles in all (deletion_guard.h); the others are
+  // off unless set.
+  uint32_t massDeletePercent = kDefaultMassDeletePercent;
+  uint32_t massDeleteFiles = kDefaultMassDeleteFiles;
+  uint32_t timeShiftHours = 0;  // 1..24: whole-hour shifts of equal-sized files are no change
+  std::u16string backupDir;     // deleted and replaced files go there (discard.h); empty: gone
+  uint32_t recycleBin = 0;      // 1: into the recycle bin instead, where there is no backupDir
 };
 
 // The largest volume size in MiB: the writer takes a signed 32-bit size whose largest value
@@ -68,20 +77,32 @@ struct TaskState {
   // After a failed save: the path of the source entry that caused it, or empty when the cause
   // was not an entry (the output file, memory).
   std::u16string failedEntry;
+  // Why the last sync was refused before it changed anything (its backup folder), or empty.
+  std::string syncRefusal;
 
   const SideInput& currentInput(int side) const {
     return inputs[side][static_cast<int>(kind[side])];
   }
 };
 
+// Whether the side kinds allow a task (the File Tree window's buttons follow this):
+//   Sync: a source that is not a SavedState (folders, or a difference that carries the data)
+//     and a FileSystem target;
+//   SaveSourceState, SaveTargetState: that side is not a SavedState (its state is the file);
+//   SaveDifference: a FileSystem source (a saved side has no file data);
+//   Compare: always.
+bool taskAllowed(TaskId id, SideKind source, SideKind target);
+
 // The worker's entry: runs the task. The caller clears cancelRequested before it starts the
 // worker, so that a cancel raised from then on is never lost:
 //   SaveSourceState, SaveTargetState: the state of side 0 or 1 of the comparison to
-//     saveFileName;
-//   SaveDifference: the difference to saveFileName (split as the settings say), from a source
-//     of kind FileSystem only (BadRequest otherwise: a saved side has no file data);
-//   Sync: syncAll, refused with BadRequest unless the target is of kind FileSystem and the
-//     source is not a SavedState;
+//     saveFileName (also of a SavedState side, which the windows do not offer: a copy of the
+//     file's tree);
+//   SaveDifference: the difference to saveFileName (split as the settings say), refused with
+//     BadRequest when taskAllowed does not allow it;
+//   Sync: syncAll, refused with BadRequest when taskAllowed does not allow it, and with the
+//     code of prepareBackupFolder (syncRefusal saying why) for a backupDir it refuses; deleted
+//     and replaced files go to backupDir, else with recycleBin to the recycle bin;
 //   Compare: compareSides of both sides' current inputs into firstRoot, listing leftovers;
 //   a Sync that has run removes those leftovers (removedLeftovers);
 //   any other id: nothing, Ok.

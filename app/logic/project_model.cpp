@@ -101,36 +101,41 @@ FileFilter fileFilterFor(SideKind kind) {
   return {u"Ferrywick Project (*.fwp)\0*.fwp;\0All Files (*.*)\0*.*;\0\0"s, u"fwp"};
 }
 
+namespace {
+
+// Reads path as a file of the kind into the side's input; a project's two columns go to the
+// folder lists of both sides.
+Rc readSideFile(Workspace& ws, const char16_t* path, int side, SideKind kind) {
+  Fs& fs = *ws.task.fs;
+  if (kind == SideKind::FileSystem) {
+    Project project;
+    Rc rc = loadProject(fs, path, &project);
+    ws.sides[kSourceSide].inputs[0].roots = std::move(project.source);
+    ws.sides[kTargetSide].inputs[0].roots = std::move(project.target);
+    return rc;
+  }
+  SideInput& input = ws.sides[side].inputs[static_cast<int>(kind)];
+  Rc rc = readStringList(fs, &input.roots, path, fileKindFor(kind));
+  if (rc == Rc::Ok)
+    input.savedFile = path;
+  else
+    input.savedFile.clear();
+  return rc;
+}
+
+}  // namespace
+
 Rc loadSideFile(Workspace& ws, const char16_t* path, int side, SideKind kind) {
   if (kind == SideKind::FileSystem) newProject(ws);
-  const int k = static_cast<int>(kind);
-  SideInput& input = ws.sides[side].inputs[k];
-  Fs& fs = *ws.task.fs;
-  Rc rc = readStringList(fs, &input.roots, path, fileKindFor(kind));
+  Rc rc = readSideFile(ws, path, side, kind);
 
   std::u16string label = sideKindLabel(kind);
   if (rc == Rc::Ok) {
-    if (kind == SideKind::FileSystem) {
-      // The file holds the source column and then the target column, n strings each; the half
-      // that belongs to the other side moves there.
-      std::vector<std::u16string>& mine = input.roots;
-      const size_t half = mine.size() / 2;
-      std::vector<std::u16string> first(std::make_move_iterator(mine.begin()),
-                                        std::make_move_iterator(mine.begin() + half));
-      std::vector<std::u16string> second(std::make_move_iterator(mine.begin() + half),
-                                         std::make_move_iterator(mine.end()));
-      ws.sides[kSourceSide].inputs[k].roots = std::move(first);
-      ws.sides[kTargetSide].inputs[k].roots = std::move(second);
-    } else {
-      input.savedFile = path;
-    }
     std::u16string full;
-    label = fileNamePart(fs.fullPath(path, &full) == FsStatus::Ok ? full : std::u16string(path));
-  } else {
-    input.roots.clear();
-    input.savedFile.clear();
+    label = fileNamePart(ws.task.fs->fullPath(path, &full) == FsStatus::Ok ? full
+                                                                            : std::u16string(path));
   }
-
+  const int k = static_cast<int>(kind);
   if (kind == SideKind::FileSystem) {
     ws.kindLabels[kSourceSide][k] = label;
     ws.kindLabels[kTargetSide][k] = label;
@@ -143,14 +148,15 @@ Rc loadSideFile(Workspace& ws, const char16_t* path, int side, SideKind kind) {
 }
 
 bool loadStartupFile(Workspace& ws, const char16_t* path) {
-  for (SideKind kind : {SideKind::FileSystem, SideKind::SavedState, SideKind::SavedDifference}) {
-    if (loadSideFile(ws, path, kSourceSide, kind) == Rc::Ok) {
-      ws.sides[kSourceSide].kind = kind;
-      padSelectedRows(ws);
-      return true;
-    }
+  SideKind kind = SideKind::FileSystem;
+  if (loadSideFile(ws, path, kSourceSide, kind) != Rc::Ok) {
+    std::vector<std::u16string> roots;
+    if (readSavedRoots(*ws.task.fs, path, &roots, &kind) != Rc::Ok) return false;
+    if (loadSideFile(ws, path, kSourceSide, kind) != Rc::Ok) return false;
   }
-  return false;
+  ws.sides[kSourceSide].kind = kind;
+  padSelectedRows(ws);
+  return true;
 }
 
 void swapSides(Workspace& ws) {

@@ -43,8 +43,8 @@ struct ButtonStates {
 ButtonStates buttonStates(const Workspace& ws, int selection, bool workerRunning);
 
 // Loads a project (FileSystem), state or difference file into a side (see loadSideFile of the
-// main window). For a project the first half of the stored strings becomes the source column
-// and the second half the target column, whichever side was loaded. The kind box label becomes
+// main window). A project is read by loadProject: its source column and its target column
+// become the two sides' folder lists, whichever side was loaded. The kind box label becomes
 // the file's name on success and the kind's own text on failure; for a project in both boxes.
 // Calls newProject first for a project. Returns the reader's result.
 Rc loadSideFile(Workspace& ws, const char16_t* path, int side, SideKind kind);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "formats/format_test_util.h"
 #include "formats/project_file.h"
 #include "platform/testing/temp_dir.h"
 
@@ -158,6 +159,15 @@ TEST_F(LoadSideFileTest, UnreadableFileLeavesSideEmptyUnderTheKindsOwnText) {
   EXPECT_NE(loadSideFile(ws, bad.c_str(), kSourceSide, SideKind::FileSystem), Rc::Ok);
   EXPECT_TRUE(ws.sides[0].inputs[0].roots.empty());
   EXPECT_EQ(ws.kindLabels[0][0], u"File system");
+
+  // So does one whose list cannot be two columns of the same length.
+  const std::u16string odd = dir.at("odd.fwp");
+  ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::ProjectFile, odd,
+                            std::string("a\0b\0c\0\0", 7)));
+  ws.sides[1].inputs[0].roots = {u"t"};
+  EXPECT_NE(loadSideFile(ws, odd.c_str(), kSourceSide, SideKind::FileSystem), Rc::Ok);
+  EXPECT_TRUE(ws.sides[0].inputs[0].roots.empty());
+  EXPECT_TRUE(ws.sides[1].inputs[0].roots.empty());
 }
 
 TEST_F(LoadSideFileTest, StartupTokenNamingAStateFileLoadsItAsSavedState) {

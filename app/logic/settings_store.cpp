@@ -25,6 +25,11 @@ void setDefaultSettings(SyncSettings& settings, ShellSettings& shell) {
   settings.split = 0;
   settings.splitSize = kDefaultSplitSize;
   settings.ignore = kDefaultIgnoreList;
+  settings.massDeletePercent = kDefaultMassDeletePercent;
+  settings.massDeleteFiles = kDefaultMassDeleteFiles;
+  settings.timeShiftHours = 0;
+  settings.backupDir.clear();
+  settings.recycleBin = 0;
   shell.hasIgnore = true;
   shell.ignoreCapacity = kDefaultIgnoreCapacity;
   shell.mainPlacement.fill(0);
@@ -66,6 +71,15 @@ void loadSettingsFrom(RegistryAccess& registry, SyncSettings& settings, ShellSet
   readInto(registry, u"split", &settings.split, 4);
   readInto(registry, u"splitSize", &settings.splitSize, 4);
   settings.splitSize = clampSplitSize(settings.splitSize);
+  readInto(registry, u"massDeletePercent", &settings.massDeletePercent, 4);
+  readInto(registry, u"massDeleteFiles", &settings.massDeleteFiles, 4);
+  readInto(registry, u"ignoreTimeShift", &settings.timeShiftHours, 4);
+  readInto(registry, u"recycleBin", &settings.recycleBin, 4);
+  if (settings.massDeletePercent > 100) settings.massDeletePercent = 100;
+  if (settings.timeShiftHours > 24) settings.timeShiftHours = 24;
+  settings.recycleBin = settings.recycleBin ? 1 : 0;
+  std::vector<uint8_t> backup;
+  if (registry.query(u"backupDir", &backup)) settings.backupDir = decodeStoredText(backup).text;
 
   // With the key present, a missing (or empty) "ignore" means no ignore list at all.
   settings.ignore.clear();
@@ -93,6 +107,11 @@ void saveSettingsTo(RegistryAccess& registry, const SyncSettings& settings,
     registry.writeDword(u"split", settings.split);
     registry.writeDword(u"splitSize", settings.splitSize);
     registry.writeString(u"ignore", shell.hasIgnore ? settings.ignore : std::u16string());
+    registry.writeDword(u"massDeletePercent", settings.massDeletePercent);
+    registry.writeDword(u"massDeleteFiles", settings.massDeleteFiles);
+    registry.writeDword(u"ignoreTimeShift", settings.timeShiftHours);
+    registry.writeDword(u"recycleBin", settings.recycleBin);
+    registry.writeString(u"backupDir", settings.backupDir);
     registry.close();
   }
 }

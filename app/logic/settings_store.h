@@ -44,6 +44,11 @@ void setDefaultSettings(SyncSettings& settings, ShellSettings& shell);
 // A split size as stored (a signed 32-bit number): below 1 it is 1, above kMaxSplitSize that.
 uint32_t clampSplitSize(uint32_t stored);
 
+// The safety net's values: "massDeletePercent" (at most 100), "massDeleteFiles",
+// "ignoreTimeShift" (hours, at most 24), "recycleBin" (0 or 1) as REG_DWORD, "backupDir" as
+// REG_SZ (empty: none). Missing values keep their defaults (50, 1000, 0, 0, none): the program
+// then behaves as it did before they existed.
+
 // The text of a REG_SZ's bytes: whole UTF-16 units up to the first terminator, and terminated
 // even when the stored value lacks one. The capacity is the value's size in units, or one more
 // unit when the terminator was missing.

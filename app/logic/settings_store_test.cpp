@@ -163,5 +163,36 @@ TEST_F(SettingsStoreTest, ValuesOfWrongSizeAreReadAsARegistryQueryWould) {
   EXPECT_FALSE(hasPlacement(shell.mainPlacement));
 }
 
+TEST_F(SettingsStoreTest, SafetyNetValuesDefaultToOffAndRoundTripClamped) {
+  auto& key = registry.keys[Hive::CurrentUser];
+  key[u"flagsSrc"] = FakeRegistry::dword(0xD8);  // a key from before the values existed
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.massDeletePercent, 50u);
+  EXPECT_EQ(settings.massDeleteFiles, 1000u);
+  EXPECT_EQ(settings.timeShiftHours, 0u);
+  EXPECT_EQ(settings.recycleBin, 0u);
+  EXPECT_TRUE(settings.backupDir.empty());
+
+  key[u"massDeletePercent"] = FakeRegistry::dword(250);
+  key[u"massDeleteFiles"] = FakeRegistry::dword(20);
+  key[u"ignoreTimeShift"] = FakeRegistry::dword(99);
+  key[u"recycleBin"] = FakeRegistry::dword(7);
+  key[u"backupDir"] = FakeRegistry::textBytes(u"D:\\Versions", false);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(settings.massDeletePercent, 100u);
+  EXPECT_EQ(settings.massDeleteFiles, 20u);
+  EXPECT_EQ(settings.timeShiftHours, 24u);
+  EXPECT_EQ(settings.recycleBin, 1u);
+  EXPECT_EQ(settings.backupDir, u"D:\\Versions");
+
+  registry.keys.clear();
+  saveSettingsTo(registry, settings, shell);
+  auto& saved = registry.keys[Hive::LocalMachine];
+  EXPECT_EQ(saved[u"massDeletePercent"], FakeRegistry::dword(100));
+  EXPECT_EQ(saved[u"ignoreTimeShift"], FakeRegistry::dword(24));
+  EXPECT_EQ(saved[u"recycleBin"], FakeRegistry::dword(1));
+  EXPECT_EQ(saved[u"backupDir"], FakeRegistry::textBytes(u"D:\\Versions", true));
+}
+
 }  // namespace
 }  // namespace fw

@@ -176,6 +176,11 @@ TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
             u"Operation failed!\n\nCannot read /media/b.fws, or it is damaged.");
   EXPECT_EQ(failedTaskText(TaskId::Sync, Rc::BadRequest, c),
             u"Operation failed!\n\nThe target of a sync must be folders on disk.");
+  c.syncRefusal = "the backup folder lies inside a synced folder";
+  EXPECT_EQ(failedTaskText(TaskId::Sync, Rc::BadRequest, c),
+            u"Operation failed!\n\nthe backup folder lies inside a synced folder; nothing was "
+            u"changed.");
+  c.syncRefusal.clear();
   EXPECT_EQ(failedTaskText(TaskId::Compare, Rc::OutOfMemory, c),
             u"Operation failed!\n\nThere is not enough memory.");
   EXPECT_EQ(failureListText({{u"/t/a", "cannot delete"}, {u"/t/b", "case collision"}}),

@@ -71,6 +71,8 @@ std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state) {
     cause = u"There is not enough memory.";
   } else if (save) {
     cause = u"Cannot write " + state.saveFileName + u".";
+  } else if (id == TaskId::Sync && !state.syncRefusal.empty()) {
+    cause = toUtf16(state.syncRefusal) + u"; nothing was changed.";
   } else if (id == TaskId::Sync && rc == Rc::BadRequest) {
     cause = state.kind[0] == SideKind::SavedState
                 ? u"A saved state holds no file data and cannot be the source of a sync."

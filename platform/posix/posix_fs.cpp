@@ -61,6 +61,7 @@ FsStatus fail(int err) {
     case ENOSPC:
     case EDQUOT: return FsStatus::DiskFull;
     case ENOTEMPTY: return FsStatus::NotEmpty;
+    case EXDEV: return FsStatus::CrossDevice;
     case ENAMETOOLONG:
     case EILSEQ:
     case EINVAL: return FsStatus::InvalidName;

@@ -61,6 +61,7 @@ class ForwardingFs : public Fs {
   }
   FsStatus createDirectory(const char16_t* p) override { return base_.createDirectory(p); }
   FsStatus removeDirectory(const char16_t* p) override { return base_.removeDirectory(p); }
+  FsStatus moveToRecycleBin(const char16_t* p) override { return base_.moveToRecycleBin(p); }
   FsStatus fullPath(const char16_t* p, std::u16string* f) override { return base_.fullPath(p, f); }
   FsStatus identify(const char16_t* p, FileIdentity* i) override { return base_.identify(p, i); }
   int lastOsError() const override { return base_.lastOsError(); }

@@ -12,11 +12,13 @@
 //   system ignores such a rename.
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
 #include "platform/case_map.h"
 #include "platform/fs.h"
+#include "platform/long_path.h"
 
 namespace fw {
 namespace {
@@ -40,6 +42,7 @@ FsStatus statusOf(DWORD err) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: return FsStatus::DiskFull;
     case ERROR_DIR_NOT_EMPTY: return FsStatus::NotEmpty;
+    case ERROR_NOT_SAME_DEVICE: return FsStatus::CrossDevice;
     case ERROR_INVALID_NAME:
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_BAD_PATHNAME: return FsStatus::InvalidName;
@@ -350,6 +353,29 @@ class Win32Fs final : public Fs {
 
   FsStatus removeDirectory(const char16_t* path) override {
     if (!RemoveDirectoryW(wide(path))) return failLast();
+    return FsStatus::Ok;
+  }
+
+  // The shell's file operation knows no long-path prefix and wants a list ended by two NULs.
+  FsStatus moveToRecycleBin(const char16_t* path) override {
+    DWORD attributes = GetFileAttributesW(wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return failLast();
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_READONLY))
+      return fail(ERROR_ACCESS_DENIED);  // as deleteFile: a read-only file is not removed
+    std::u16string list = fromLongPath(path);
+    if (list.size() >= MAX_PATH) return fail(ERROR_FILENAME_EXCED_RANGE);
+    list.push_back(u'\0');
+    list.push_back(u'\0');
+    SHFILEOPSTRUCTW op{};
+    op.wFunc = FO_DELETE;
+    op.pFrom = wide(list.c_str());
+    op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    int result = SHFileOperationW(&op);
+    if (result != 0) return fail(static_cast<DWORD>(result));
+    if (op.fAnyOperationsAborted) return fail(ERROR_CANCELLED);
+    // Nothing is reported as moved that is still there.
+    if (GetFileAttributesW(wide(path)) != INVALID_FILE_ATTRIBUTES)
+      return fail(ERROR_ACCESS_DENIED);
     return FsStatus::Ok;
   }
 

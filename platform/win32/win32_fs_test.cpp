@@ -220,6 +220,23 @@ TEST(Win32FsTest, JunctionsAreMarkedRemovedAloneAndNeverEmptyWhenDangling) {
   EXPECT_EQ(readFile(dir.at("real/keep.txt")), "k");
 }
 
+TEST(Win32FsTest, TheRecycleBinTakesFilesAndFoldersButNoReadOnlyFile) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  writeFile(dir.at("bin-me.txt"), "x");
+  writeFile(dir.at("folder/inner.txt"), "y");
+  writeFile(dir.at("locked.txt"), "z");
+  ASSERT_EQ(fs.setAttributes(dir.at("locked.txt").c_str(), attr::ReadOnly), FsStatus::Ok);
+  EXPECT_EQ(fs.moveToRecycleBin(longForm(dir.at("bin-me.txt")).c_str()), FsStatus::Ok);
+  EXPECT_FALSE(exists(dir.at("bin-me.txt")));
+  EXPECT_EQ(fs.moveToRecycleBin(longForm(dir.at("folder")).c_str()), FsStatus::Ok);
+  EXPECT_FALSE(exists(dir.at("folder")));
+  EXPECT_EQ(fs.moveToRecycleBin(dir.at("locked.txt").c_str()), FsStatus::AccessDenied);
+  EXPECT_EQ(readFile(dir.at("locked.txt")), "z");
+  EXPECT_EQ(fs.moveToRecycleBin(dir.at("never-was").c_str()), FsStatus::NotFound);
+  fs.setAttributes(dir.at("locked.txt").c_str(), attr::Normal);
+}
+
 TEST(Win32FsTest, CaseTableSpansTheSurrogateGap) {
   const char16_t* t = lowerCaseTable();
   EXPECT_EQ(t[0x00C9], 0x00E9);  // before the gap

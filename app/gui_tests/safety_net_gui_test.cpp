@@ -1,0 +1,97 @@
+// The safety net through the real windows: the question before a sync that deletes much, with
+// No as the answer that changes nothing, and the recycle-bin item of the File menu.
+#include "app/gui_tests/gui_fixture.h"
+#include "app/safety_net.h"
+
+namespace fw {
+namespace {
+
+class SafetyNetGuiTest : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    makeDir(dir.at("src"));
+    writeFile(dir.at("trg/one.txt"), "one");
+    writeFile(dir.at("trg/two.txt"), "two");
+  }
+  // Compares with every category to the target (a mirror: both target files to be deleted)
+  // and asks the File Tree window for the sync.
+  void compareAndSync(ProgramRun& run) {
+    run.onWindowThread([] {
+      workspace().settings().flagsSrc = 0xFC;
+      workspace().settings().flagsTrg = 0;
+    });
+    click(run.control(IDC_COMPARE));
+    HWND tree = waitForWindow(run, u"File Tree", 10000);
+    ASSERT_NE(tree, nullptr);
+    click(GetDlgItem(tree, IDT_SYNC));
+  }
+  std::u16string pairProject() {
+    return quoted(project("pair.fwp", {dir.at("src")}, {dir.at("trg")}));
+  }
+};
+
+TEST_F(SafetyNetGuiTest, AMassDeletionAsksFirstAndNoChangesNothing) {
+  ProgramRun run(pairProject());
+  compareAndSync(run);
+  HWND box = waitForDialog(run, u"Warning", 10000);
+  ASSERT_NE(box, nullptr);
+  const std::u16string text = messageText(box);
+  EXPECT_NE(text.find(u"This sync would delete 2 of the 2 files on the target side of row 1 (" +
+                      dir.at("trg") + u"): more than half of them."),
+            std::u16string::npos)
+      << toUtf8(text);
+  EXPECT_NE(text.find(u"Sync anyway?"), std::u16string::npos);
+  // No is the default button: Enter does not delete.
+  auto isDefault = [&](int id) {
+    return (GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+  };
+  EXPECT_TRUE(isDefault(IDNO));
+  EXPECT_FALSE(isDefault(IDYES));
+  command(box, IDNO);
+  ASSERT_TRUE(waitGone(box));
+  ASSERT_TRUE(run.settle());
+  EXPECT_EQ(findWindow(run, u"Sync finished"), nullptr);
+  EXPECT_FALSE(run.workerBusy());
+  EXPECT_EQ(readFile(dir.at("trg/one.txt")), "one");
+  EXPECT_EQ(readFile(dir.at("trg/two.txt")), "two");
+}
+
+TEST_F(SafetyNetGuiTest, YesSyncsAndDeletes) {
+  ProgramRun run(pairProject());
+  compareAndSync(run);
+  HWND box = waitForDialog(run, u"Warning", 10000);
+  ASSERT_NE(box, nullptr);
+  command(box, IDYES);
+  HWND summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  ASSERT_TRUE(waitUntil([&] { return !run.workerBusy(); }));
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+  EXPECT_FALSE(exists(dir.at("trg/one.txt")));
+  EXPECT_FALSE(exists(dir.at("trg/two.txt")));
+}
+
+TEST_F(SafetyNetGuiTest, TheRecycleBinItemIsOffByDefaultAndItsStateIsStored) {
+  auto checked = [](HWND window) {
+    return (GetMenuState(GetMenu(window), kRecycleBinCommand, MF_BYCOMMAND) & MF_CHECKED) != 0;
+  };
+  {
+    ProgramRun run;
+    ASSERT_NE(GetMenuState(GetMenu(run.main()), kRecycleBinCommand, MF_BYCOMMAND), 0xFFFFFFFFu)
+        << "no such item";
+    EXPECT_FALSE(checked(run.main()));
+    command(run.main(), kRecycleBinCommand);
+    ASSERT_TRUE(run.settle());
+    EXPECT_TRUE(checked(run.main()));
+    run.exit();
+  }
+  ProgramRun again;
+  EXPECT_TRUE(checked(again.main()));
+  uint32_t on = 0;
+  again.onWindowThread([&] { on = workspace().settings().recycleBin; });
+  EXPECT_EQ(on, 1u);
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,325 @@
+#include "sync/discard.h"
+
+#include <chrono>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "platform/long_path.h"
+#include "platform/text.h"
+#include "sync/file_ops.h"
+
+namespace fw {
+namespace {
+
+constexpr int kMostCopies = 100;  // of one stamped name in one folder
+
+bool exists(Fs& fs, const char16_t* path) {
+  uint32_t a = 0;
+  return fs.getAttributes(path, &a) != FsStatus::NotFound;
+}
+
+void putNumber(std::u16string& out, int value, int digits) {
+  char16_t buffer[8];
+  for (int i = digits - 1; i >= 0; --i) {
+    buffer[i] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  }
+  out.append(buffer, static_cast<size_t>(digits));
+}
+
+// A path as a PathBuffer, for the calls that cut and restore it in place.
+struct Scratch {
+  std::unique_ptr<char16_t[]> units{new (std::nothrow) char16_t[kPathBufferUnits]};
+  bool put(const std::u16string& path) {
+    if (!units || path.size() + 1 > kPathBufferUnits) return false;
+    for (size_t i = 0; i < path.size(); ++i) units[i] = path[i];
+    units[path.size()] = 0;
+    return true;
+  }
+};
+
+// Moves one file (or link) into the backup folder under its relative path, stamped. With
+// keepOriginal, a copy made from another volume leaves the original where it is (a
+// replacement renames over it); otherwise the original is removed once the copy is in place.
+// *movedTo: where a rename took it.
+Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t relativeStart,
+              bool keepOriginal, std::u16string* movedTo) {
+  if (relativeStart == 0) return Rc::CannotWrite;     // no root to be relative to
+  std::u16string relative(path + relativeStart - 1);  // the separator, then the names
+  size_t cut = relative.rfind(kPathSeparator);
+  std::u16string folder = policy.backupRoot + relative.substr(0, cut);
+  std::u16string name = relative.substr(cut + 1);
+  const size_t backupStart = policy.backupRoot.size() + 1;
+  // Nothing is written through a link inside the backup folder, nor outside it: the folder
+  // must still be there (its parents are not made again), and the folders on the way are
+  // looked at before any of them is made and after.
+  uint32_t a = 0;
+  Scratch scratch;
+  if (fs.getAttributes(policy.backupRoot.c_str(), &a) != FsStatus::Ok || !(a & attr::Directory) ||
+      !scratch.put(folder + kPathSeparator + name) ||
+      pathRunsThroughLink(fs, scratch.units.get(), backupStart) || !scratch.put(folder))
+    return Rc::CannotWrite;
+  createFolderChain(fs, scratch.units.get(), folder.size());
+  std::u16string destination;
+  for (int copy = 1;; ++copy) {
+    if (copy > kMostCopies) return Rc::CannotWrite;
+    destination = folder + kPathSeparator + stampedName(name, policy.stamp, copy);
+    if (!exists(fs, destination.c_str())) break;
+  }
+  if (!scratch.put(destination) || pathRunsThroughLink(fs, scratch.units.get(), backupStart))
+    return Rc::CannotWrite;
+  FsStatus moved = fs.rename(path, destination.c_str(), false);
+  if (moved == FsStatus::Ok) {
+    if (movedTo) *movedTo = destination;
+    return Rc::Ok;
+  }
+  if (moved != FsStatus::CrossDevice) return Rc::CannotWrite;
+  // Another volume: a copy with the safety of every copy, then the original goes.
+  if (fs.getAttributes(path, &a) != FsStatus::Ok) return Rc::CannotWrite;
+  constexpr uint32_t kKept = attr::ReadOnly | attr::Hidden | attr::System | attr::Archive;
+  uint32_t attributes = (a & kKept) ? (a & kKept) : attr::Normal;
+  if (copyFile(fs, destination.c_str(), path, attributes, nullptr, nullptr, nullptr, backupStart,
+               false) != Rc::Ok)
+    return Rc::CannotWrite;
+  if (keepOriginal) return Rc::Ok;
+  if (fs.deleteFile(path) != FsStatus::Ok) {
+    discardTemporary(fs, destination.c_str());  // the original stays: no second copy of it
+    return Rc::CannotWrite;
+  }
+  return Rc::Ok;
+}
+
+// Moves everything in folder into the backup folder, file by file, and removes the folders it
+// empties (folder itself stays).
+Rc backupContents(Fs& fs, const DiscardPolicy& policy, const std::u16string& folder,
+                  size_t relativeStart, const CancelFlag* cancel, size_t depth) {
+  if (depth > kMaxFolderDepth) return Rc::CannotWrite;
+  std::u16string pattern = folder + kPathSeparator + u"*";
+  std::vector<FindEntry> entries;
+  FindHandle handle;
+  FindEntry entry;
+  FsStatus status = fs.findFirst(pattern.c_str(), &handle, &entry);
+  if (status == FsStatus::NotFound) return Rc::Ok;
+  if (status != FsStatus::Ok) return Rc::CannotWrite;
+  // Listed whole first: the moves below change the folder being listed.
+  try {
+    do {
+      const char16_t* n = entry.name;
+      bool dots = n[0] == u'.' && (n[1] == 0 || (n[1] == u'.' && n[2] == 0));
+      if (!dots) entries.push_back(entry);
+    } while ((status = fs.findNext(handle, &entry)) == FsStatus::Ok);
+  } catch (const std::bad_alloc&) {
+    status = FsStatus::IoError;
+  }
+  fs.findClose(handle);
+  if (status != FsStatus::NoMoreFiles) return Rc::CannotWrite;
+
+  for (const FindEntry& e : entries) {
+    if (isCancelled(cancel)) return Rc::CannotWrite;  // the folder is not empty
+    std::u16string child = folder + kPathSeparator + e.name;
+    if (child.size() + 1 > kPathBufferUnits || (e.attributes & attr::Device))
+      return Rc::CannotWrite;
+    bool link = (e.attributes & attr::ReparsePoint) != 0;
+    Rc rc;
+    if ((e.attributes & attr::Directory) && !link) {
+      rc = backupContents(fs, policy, child, relativeStart, cancel, depth + 1);
+      if (rc == Rc::Ok && fs.removeDirectory(child.c_str()) != FsStatus::Ok) rc = Rc::CannotWrite;
+    } else if (!link && (e.attributes & attr::ReadOnly)) {
+      rc = Rc::CannotWrite;  // as a deletion: a read-only file stays
+    } else {
+      rc = backupFile(fs, policy, child.c_str(), relativeStart, false, nullptr);
+    }
+    if (rc != Rc::Ok) return rc;
+  }
+  return Rc::Ok;
+}
+
+}  // namespace
+
+std::u16string discardStamp(int year, int month, int day, int hour, int minute, int second) {
+  std::u16string out = u" ";
+  putNumber(out, year, 4);
+  out += u'-';
+  putNumber(out, month, 2);
+  out += u'-';
+  putNumber(out, day, 2);
+  out += u' ';
+  putNumber(out, hour, 2);
+  putNumber(out, minute, 2);
+  putNumber(out, second, 2);
+  return out;
+}
+
+std::u16string discardStampNow() {
+  std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  return discardStamp(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                      local.tm_min, local.tm_sec);
+}
+
+std::u16string stampedName(const std::u16string& name, const std::u16string& stamp, int copy) {
+  size_t dot = name.rfind(u'.');
+  if (dot == std::u16string::npos || dot == 0) dot = name.size();
+  std::u16string out = name.substr(0, dot) + stamp;
+  if (copy > 1) {
+    out += u" (";
+    std::u16string digits;
+    for (int n = copy; n > 0; n /= 10)
+      digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
+    out += digits + u")";
+  }
+  return out + name.substr(dot);
+}
+
+Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t relativeStart,
+                bool folder, const CancelFlag* cancel) {
+  try {
+    if (pathRunsThroughLink(fs, path, relativeStart)) return Rc::CannotWrite;
+    uint32_t a = 0;
+    if (fs.getAttributes(path, &a) != FsStatus::Ok || (a & attr::Device)) return Rc::CannotWrite;
+    bool link = (a & attr::ReparsePoint) != 0;
+    if (policy.backupRoot.empty()) {
+      if (!policy.recycleBin) return Rc::CannotWrite;
+      return fs.moveToRecycleBin(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+    }
+    if (!folder || link) {
+      if (!link && (a & attr::ReadOnly)) return Rc::CannotWrite;
+      return backupFile(fs, policy, path, relativeStart, false, nullptr);
+    }
+    std::u16string top(path);
+    Rc rc = backupContents(fs, policy, top, relativeStart, cancel, 0);
+    if (rc != Rc::Ok) return rc;
+    return fs.removeDirectory(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+  } catch (const std::bad_alloc&) {
+    return Rc::CannotWrite;
+  }
+}
+
+Rc discardBeforeReplace(Fs& fs, const DiscardPolicy& policy, const char16_t* path,
+                        size_t relativeStart, std::u16string* movedTo) {
+  try {
+    movedTo->clear();
+    if (policy.backupRoot.empty()) {
+      if (!policy.recycleBin) return Rc::CannotWrite;
+      return fs.moveToRecycleBin(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+    }
+    return backupFile(fs, policy, path, relativeStart, true, movedTo);
+  } catch (const std::bad_alloc&) {
+    return Rc::CannotWrite;
+  }
+}
+
+void restoreDiscarded(Fs& fs, const std::u16string& movedTo, const char16_t* path) {
+  if (!movedTo.empty()) fs.rename(movedTo.c_str(), path, false);
+}
+
+namespace {
+
+// The identities of a path's folder and of each of its ancestors that exists.
+std::vector<FileIdentity> identitiesUp(Fs& fs, std::u16string path) {
+  std::vector<FileIdentity> out;
+  for (;;) {
+    FileIdentity id;
+    if (fs.identify(path.c_str(), &id) == FsStatus::Ok) out.push_back(id);
+    size_t cut = path.find_last_of(kPathSeparator);
+    if (cut == std::u16string::npos) break;
+    if (cut == 0 || path[cut - 1] == u':') {
+      // The volume's top keeps its separator: "/", "\\?\C:\".
+      if (cut + 1 < path.size()) {
+        path.resize(cut + 1);
+        if (fs.identify(path.c_str(), &id) == FsStatus::Ok) out.push_back(id);
+      }
+      break;
+    }
+    path.resize(cut);
+  }
+  return out;
+}
+
+bool contains(const std::vector<FileIdentity>& ids, const FileIdentity& id) {
+  for (const FileIdentity& x : ids)
+    if (x == id) return true;
+  return false;
+}
+
+}  // namespace
+
+Rc prepareBackupFolder(Fs& fs, const std::u16string& folder, const SideInput& source,
+                       const SideInput& target, std::u16string* longForm, std::string* why) {
+  try {
+    std::u16string full;
+    if (folder.empty() || fs.fullPath(folder.c_str(), &full) != FsStatus::Ok) {
+      *why = "the backup folder " + toUtf8Escaped(folder) + " is not a path";
+      return Rc::BadRequest;
+    }
+    Scratch scratch;
+    if (!scratch.units) return Rc::OutOfMemory;
+    size_t n = toLongPath(scratch.units.get(), kPathBufferUnits, full.c_str());
+    if (n == 0) {
+      *why = "the backup folder's path is too long";
+      return Rc::BadRequest;
+    }
+    if (n > 1 && scratch.units[n - 1] == kPathSeparator && scratch.units[n - 2] != u':')
+      scratch.units[--n] = 0;
+    std::u16string dir(scratch.units.get(), n);
+    // Which root the folder would lie in, or hold: asked before it is made and again after.
+    auto overlap = [&](std::string* root) {
+      std::vector<FileIdentity> backupAndUp = identitiesUp(fs, dir);
+      FileIdentity backup;
+      bool backupThere = fs.identify(dir.c_str(), &backup) == FsStatus::Ok;
+      for (const SideInput* side : {&source, &target}) {
+        if (side->hasSavedFile()) continue;
+        for (const std::u16string& r : side->roots) {
+          if (r.empty() || toLongPath(scratch.units.get(), kPathBufferUnits, r.c_str()) == 0)
+            continue;
+          std::u16string longRoot(scratch.units.get());
+          FileIdentity id;
+          bool rootThere = fs.identify(longRoot.c_str(), &id) == FsStatus::Ok;
+          if ((rootThere && contains(backupAndUp, id)) ||
+              (backupThere && contains(identitiesUp(fs, longRoot), backup))) {
+            *root = toUtf8Escaped(r);
+            return true;
+          }
+        }
+      }
+      return false;
+    };
+    auto refuse = [&](const std::string& root) {
+      *why = "the backup folder " + toUtf8Escaped(full) + " must lie outside the synced folder " +
+             root + ", and hold none of them";
+      return Rc::BadRequest;
+    };
+    std::string root;
+    if (overlap(&root)) return refuse(root);
+    uint32_t a = 0;
+    FsStatus there = fs.getAttributes(dir.c_str(), &a);
+    if (there == FsStatus::NotFound) {
+      // Only the folder itself is made: nothing is written outside it.
+      if (fs.createDirectory(dir.c_str()) != FsStatus::Ok) {
+        *why = "the backup folder " + toUtf8Escaped(full) +
+               " cannot be created (its parent folder must exist)";
+        return Rc::CannotWrite;
+      }
+      if (overlap(&root)) {  // a missing root below it
+        fs.removeDirectory(dir.c_str());
+        return refuse(root);
+      }
+    } else if (there != FsStatus::Ok || !(a & attr::Directory)) {
+      *why = "the backup folder " + toUtf8Escaped(full) + " is not a folder";
+      return Rc::BadRequest;
+    }
+    *longForm = dir;
+    return Rc::Ok;
+  } catch (const std::bad_alloc&) {
+    return Rc::OutOfMemory;
+  }
+}
+
+}  // namespace fw

@@ -1,0 +1,73 @@
+// What a sync does with a file it deletes or replaces when the user keeps old versions: moves
+// it into a backup folder, under its path below its row's root and with the run's time stamp
+// in its name ("report 2026-12-07 101530.txt"), or into the system's recycle bin, instead of
+// destroying it.
+//
+// Nothing is lost on the way: an entry that cannot be moved stays where it was, and the
+// operation that wanted it gone fails. Moving is a rename where the backup folder is on the
+// same volume; elsewhere a copy (to a temporary name, then renamed, as every copy of a sync)
+// followed by the removal of the original. Nothing is written outside the backup folder, and
+// never through a link inside it.
+#ifndef FERRYWICK_SYNC_DISCARD_H
+#define FERRYWICK_SYNC_DISCARD_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/cancel_flag.h"
+#include "core/comparison.h"
+#include "core/result.h"
+#include "platform/fs.h"
+
+namespace fw {
+
+struct DiscardPolicy {
+  // The backup folder in long form (toLongPath), without a trailing separator; empty: none.
+  std::u16string backupRoot;
+  // Into the recycle bin (Fs::moveToRecycleBin) instead, where there is no backup folder.
+  bool recycleBin = false;
+  // Put before the extension of every name moved into the backup folder: " 2026-12-07 101530".
+  std::u16string stamp;
+  bool active() const { return !backupRoot.empty() || recycleBin; }
+};
+
+// The stamp of a run started at the given local time: " YYYY-MM-DD HHMMSS".
+std::u16string discardStamp(int year, int month, int day, int hour, int minute, int second);
+// The stamp of now, in local time.
+std::u16string discardStampNow();
+
+// A name with the stamp before its extension: "a.txt" -> "a 2026-12-07 101530.txt"; a name
+// without one, or whose only dot leads it (".profile"), gets the stamp at its end. copy > 1
+// adds " (copy)" after the stamp, for a name that the backup folder holds already.
+std::u16string stampedName(const std::u16string& name, const std::u16string& stamp, int copy = 1);
+
+// Moves the entry at path (a PathBuffer; a file, a link, or with folder a folder and everything
+// in it) out of the sync's way as the policy says. relativeStart is where the part below the
+// row's root begins in path (after the root's separator); in the backup folder the entry takes
+// that relative path. A folder's files are moved one by one, each with a stamped name, and its
+// emptied folders removed. Ok; CannotWrite when the entry, or in a folder the first entry that
+// could not be moved, stays (a read-only file, an entry listed as attr::Device, a full disk, a
+// link on the way, the cancel flag); what was moved before stays moved.
+Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t relativeStart,
+                bool folder, const CancelFlag* cancel);
+
+// For a replacement: puts the old file at path out of the way before the new version takes its
+// place. *movedTo receives where it went when it was renamed into the backup folder (so that
+// restoreDiscarded can put it back should the new version fail to take its place), and stays
+// empty where the old file is still at path (copied into the backup folder from another
+// volume: the replacement then renames over it) or went to the recycle bin.
+Rc discardBeforeReplace(Fs& fs, const DiscardPolicy& policy, const char16_t* path,
+                        size_t relativeStart, std::u16string* movedTo);
+// Puts a file that discardBeforeReplace renamed into the backup folder back at path.
+void restoreDiscarded(Fs& fs, const std::u16string& movedTo, const char16_t* path);
+
+// Refuses a backup folder that lies inside a root of either side, or holds one, or whose
+// parent does not exist; creates the folder itself when it is missing. On success *longForm is
+// the folder's long form for DiscardPolicy::backupRoot. *why says what is wrong otherwise.
+Rc prepareBackupFolder(Fs& fs, const std::u16string& folder, const SideInput& source,
+                       const SideInput& target, std::u16string* longForm, std::string* why);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_SYNC_DISCARD_H
