@@ -56,7 +56,8 @@ target_link_libraries(Ferrywick PRIVATE fw_app_win)
 target_link_options(Ferrywick PRIVATE -municode)
 
 if(FW_BUILD_TESTS)
-  # The real windows under Wine in a virtual X server: see scripts/gui-test.sh.
+  # The real windows under Wine in a virtual X server (scripts/with-xvfb.sh, scripts/wine-run.sh:
+  # the test below; the README shows the command to run it by hand).
   add_executable(gui_tests
     gui_tests/gui_main.cpp
     gui_tests/gui_harness.cpp

@@ -1,5 +1,5 @@
-// Background tasks through the real windows: comparison, the File Tree stand-in, sync with its
-// progress window and summary, difference saves, failures and Cancel.
+// Background tasks through the real windows: comparison into the File Tree window, sync with
+// its progress window and summary, difference saves, failures and Cancel.
 #include <atomic>
 #include <climits>
 #include <condition_variable>
@@ -70,7 +70,7 @@ class TaskGuiTest : public GuiTest {
   }
   std::u16string pairProject() { return quoted(project("pair.fwp", {dir.at("src")}, {dir.at("trg")})); }
 
-  // Compare, and wait for the File Tree stand-in.
+  // Compare, and wait for the File Tree window.
   HWND compare(ProgramRun& run) {
     click(run.control(IDC_COMPARE));
     return waitForWindow(run, u"File Tree", 10000);
