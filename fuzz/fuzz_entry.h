@@ -2,8 +2,9 @@
 // tests, which replay the seed corpus (and every input that once crashed) through them.
 //
 // string_list: byte 0 picks the kind (0 project, 1 state, 2 difference, modulo 3); the rest is
-//   the whole file, header included, read by readStringList. A project list that reads back
-//   is saved again and must read back the same.
+//   the whole file, header included, read by readStringList. A project list loads by
+//   loadProject exactly when it has an even number of strings, and is saved again and must
+//   read back the same.
 // saved_side:  byte 0 bit 0 picks the side the file is loaded as (0 source, 1 target), bit 1
 //   the name's extension (.fws or .fwd); the rest is the file, and further volumes of a split
 //   difference follow after each kVolumeMark. The file is loaded as that side of a comparison
