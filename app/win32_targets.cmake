@@ -60,7 +60,8 @@ target_link_options(Ferrywick PRIVATE -municode)
 fw_add_version_resource(Ferrywick "Ferrywick")
 
 if(FW_BUILD_TESTS)
-  # The real windows under Wine in a virtual X server: see scripts/gui-test.sh.
+  # The real windows under Wine in a virtual X server (scripts/with-xvfb.sh, scripts/wine-run.sh:
+  # the test below; the README shows the command to run it by hand).
   add_executable(gui_tests
     gui_tests/gui_main.cpp
     gui_tests/gui_harness.cpp

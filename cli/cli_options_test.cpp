@@ -60,6 +60,30 @@ TEST(CliOptionsTest, SplitLimitAndOutputRules) {
   EXPECT_FALSE(parse({"save-state", "--side", "left", "-o", "s.fws", "a"}, &o, &e));
 }
 
+TEST(CliOptionsTest, AliasesFlagsAndValuesThatLookLikeOptions) {
+  CliOptions o;
+  std::string e;
+  ASSERT_TRUE(parse({"sync", "--output", "x", "-q", "--dry-run", "--no-verify", "--ignore",
+                     "--json", "a", "b"},
+                    &o, &e))
+      << e;
+  EXPECT_EQ(o.output, "x");
+  EXPECT_TRUE(o.quiet);
+  EXPECT_TRUE(o.dryRun);
+  EXPECT_FALSE(o.verify);
+  EXPECT_EQ(o.ignore, "--json");  // a value, not the option
+  EXPECT_FALSE(o.json);
+  ASSERT_TRUE(parse({"compare", "--ignore", "--help"}, &o, &e));  // wins even as a value
+  EXPECT_EQ(o.command, CliCommand::Help);
+  EXPECT_FALSE(parse({"compare", "--project", "a.fwp", "--project", "b.fwp"}, &o, &e));
+  EXPECT_EQ(e, "--project may be given once");
+  // The first fault in the order given is the one named.
+  EXPECT_FALSE(parse({"save-diff", "--split", "x", "--side", "left", "a", "b"}, &o, &e));
+  EXPECT_EQ(e, "--split takes a whole number of MiB");
+  EXPECT_FALSE(parse({"compare", "--flags-trg", "-1", "a", "b"}, &o, &e));
+  EXPECT_EQ(e, "--flags-trg takes a mask from 0 to 0xFF, hexadecimal with 0x or decimal");
+}
+
 TEST(CliOptionsTest, UsageErrors) {
   CliOptions o;
   std::string e;

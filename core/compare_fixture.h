@@ -9,6 +9,7 @@
 
 #include "core/comparison.h"
 #include "core/ignore_list.h"
+#include "core/result_test_util.h"
 #include "core/sibling_tree.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"

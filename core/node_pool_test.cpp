@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/file_node.h"
+#include "core/result_test_util.h"
 
 namespace fw {
 namespace {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/node_pool.h"
+#include "core/result_test_util.h"
 #include "platform/text.h"
 
 namespace fw {

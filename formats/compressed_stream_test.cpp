@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/result_test_util.h"
 #include "formats/compressed_reader.h"
 #include "formats/compressed_writer.h"
 #include "formats/format_test_util.h"

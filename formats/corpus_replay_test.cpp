@@ -16,7 +16,7 @@ namespace fw {
 namespace {
 
 TEST(CorpusReplayTest, EveryInputRunsThroughItsTarget) {
-  int lists = 0, sides = 0;
+  int lists = 0, sides = 0, differences = 0;
   for (const CorpusEntry* e = kCorpus; e->name; ++e) {
     std::string name = e->name;
     SCOPED_TRACE(name);
@@ -26,12 +26,16 @@ TEST(CorpusReplayTest, EveryInputRunsThroughItsTarget) {
     } else if (name.rfind("saved_side/", 0) == 0) {
       EXPECT_EQ(fuzzSavedSide(e->data, e->size), 0);
       ++sides;
+    } else if (name.rfind("difference/", 0) == 0) {
+      EXPECT_EQ(fuzzDifference(e->data, e->size), 0);
+      ++differences;
     } else {
       ADD_FAILURE() << "no target for " << name;
     }
   }
   EXPECT_GE(lists, 3);
   EXPECT_GE(sides, 3);
+  EXPECT_GE(differences, 3);
 }
 
 // What a seed means, independent of how deflate packed it: per file (volumes of a split
@@ -43,7 +47,7 @@ std::vector<std::string> meaning(const std::string& target, const std::string& i
   out.push_back(input.substr(0, 1));
   std::vector<std::string> files;
   std::string rest = input.substr(1);
-  if (target == "saved_side") {
+  if (target == "saved_side" || target == "difference") {
     for (size_t at;; rest.erase(0, at + std::strlen(kVolumeMark))) {
       at = rest.find(kVolumeMark);
       files.push_back(rest.substr(0, at));

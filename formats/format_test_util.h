@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "core/result_test_util.h"
 #include "formats/compressed_writer.h"
 #include "platform/fs.h"
 

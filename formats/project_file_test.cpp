@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/result_test_util.h"
 #include "formats/format_test_util.h"
 #include "formats/state_file.h"
 #include "platform/testing/fault_fs.h"

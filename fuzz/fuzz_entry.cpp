@@ -10,6 +10,7 @@
 #include "core/comparison.h"
 #include "core/ignore_list.h"
 #include "formats/compressed_writer.h"
+#include "formats/difference_check.h"
 #include "formats/project_file.h"
 #include "formats/state_file.h"
 #include "platform/text.h"
@@ -76,6 +77,23 @@ bool longestRootFits(const FileNode* roots) {
   for (const FileNode* r = roots; r; r = r->link[1])
     if (length16(r->name) > kMaxStoredName) return false;
   return true;
+}
+
+// Puts the volumes in input, separated by kVolumeMark, into fs under the names of a set whose
+// first volume is `first`. Returns how many there are.
+uint32_t putVolumes(MemoryFs& fs, const std::u16string& first, const std::string& input) {
+  const size_t markLength = std::strlen(kVolumeMark);
+  uint32_t volume = 0;
+  for (size_t at = 0;; ++volume) {
+    size_t mark = input.find(kVolumeMark, at);
+    std::u16string name = volumeName(first, volume);
+    if (mark == std::string::npos) {
+      fs.files[name] = input.substr(at);
+      return volume + 1;
+    }
+    fs.files[name] = input.substr(at, mark - at);
+    at = mark + markLength;
+  }
 }
 
 // Loads file as side `side` of a comparison against the real folder.
@@ -260,6 +278,17 @@ std::vector<Seed> makeSeeds() {
   put("string_list", "project-cut", std::string(1, '\0') + project.substr(0, project.size() - 6));
   saveProject(fs, {}, {}, u"mem:/p.fwp");
   put("string_list", "project-empty", std::string(1, '\0') + fs.files[u"mem:/p.fwp"]);
+  {  // three strings: no two columns of the same length
+    std::unique_ptr<CompressedWriter> w;
+    CompressedWriter::create(fs, FileKind::ProjectFile, u"mem:/p.fwp", 0, kNoSplit, &w);
+    w->openVolume();
+    w->beginStream();
+    const std::string odd = "a" + z + "b" + z + "c" + z + z;
+    w->writeBytes(odd.data(), odd.size());
+    w->finishStream();
+    w->commit();
+  }
+  put("string_list", "project-odd", std::string(1, '\0') + fs.files[u"mem:/p.fwp"]);
 
   uint64_t t = 132500000000000000ull;
   std::string tree = "R" + z + " " + z + z +                                   // root names
@@ -292,6 +321,28 @@ std::vector<Seed> makeSeeds() {
   std::string unflagged = state;
   unflagged[14] = 0;
   put("saved_side", "state-unflagged", std::string(1, '\0') + unflagged);
+
+  // Differences whose data sections are whole, or break one rule of the check each.
+  const std::string c = u32(0) + "sub\\c" + z;
+  auto difference = [&](const char* name, const std::string& section) {
+    put("difference", name, std::string(1, '\0') + written(fs, FileKind::DifferenceFile, tree,
+                                                              &section));
+  };
+  put("difference", "whole", std::string(1, '\0') + diff);
+  put("difference", "split", std::string(1, '\0') + split(diff, 20));
+  put("difference", "split-by-last-volume", std::string(1, '\1') + split(diff, 20));
+  std::string firstVolume = split(diff, 20);
+  put("difference", "first-volume-only",
+      std::string(1, '\0') + firstVolume.substr(0, firstVolume.find(kVolumeMark)));
+  put("difference", "data-cut", std::string(1, '\0') + diff.substr(0, diff.size() - 8));
+  difference("no-data", "");
+  difference("two-roots", c + "ccccc" + u32(0) + "sub\\new" + z + u32(1) + "only" + z + "ooo");
+  difference("not-in-tree", u32(0) + "sub\\nowhere" + z);
+  difference("twice", c + "ccccc" + c + "ccccc");
+  difference("contents-short", c + "ccc");
+  difference("contents-long", c + "ccccccc");
+  difference("root-out-of-range", u32(5) + "sub\\c" + z + "ccccc");
+  difference("roots-out-of-order", u32(1) + "only" + z + "ooo" + c + "ccccc");
   return seeds;
 }
 
@@ -311,11 +362,14 @@ int fuzzStringList(const uint8_t* data, size_t size) {
   check(rc == Rc::Ok || list.empty(), "a failed read left strings in the list");
   if (rc == Rc::Ok) {
     for (const std::u16string& s : list) check(s.size() <= kMaxListString, "string too long");
+    Project project;
+    if (kind == FileKind::ProjectFile) {
+      Rc loaded = loadProject(fs, path.c_str(), &project);
+      check((loaded == Rc::Ok) == (list.size() % 2 == 0),
+            "a project loads unless its list has an odd number of strings");
+    }
     if (kind == FileKind::ProjectFile && list.size() % 2 == 0) {
-      size_t half = list.size() / 2;
-      std::vector<std::u16string> source(list.begin(), list.begin() + half);
-      std::vector<std::u16string> target(list.begin() + half, list.end());
-      Rc saved = saveProject(fs, source, target, u"mem:/out.fwp");
+      Rc saved = saveProject(fs, project, u"mem:/out.fwp");
       check(saved == Rc::Ok || saved == Rc::BadRequest, "saving a read project failed");
       if (saved == Rc::Ok) {
         std::vector<std::u16string> again;
@@ -329,24 +383,34 @@ int fuzzStringList(const uint8_t* data, size_t size) {
   return 0;
 }
 
+int fuzzDifference(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const std::u16string first = u"mem:/in.fwd";
+  MemoryFs fs;
+  uint32_t volumes =
+      putVolumes(fs, first, std::string(reinterpret_cast<const char*>(data + 1), size - 1));
+  const std::u16string path = (data[0] & 1) ? volumeName(first, volumes - 1) : first;
+  const size_t files = fs.files.size();
+  DifferenceCheck result;
+  Rc rc = verifyDifference(fs, path.c_str(), &result);
+  note("verifyDifference", rc);
+  check((rc == Rc::Ok) == result.fault.empty(), "a fault named for a whole difference or none "
+                                                 "for a broken one");
+  check(rc != Rc::Ok || (result.volumes >= 1 && result.volumes <= volumes),
+        "a verified difference read volumes it does not have");
+  Rc stream = checkDataStream(fs, path.c_str());
+  note("checkDataStream", stream);
+  check(rc != Rc::Ok || stream == Rc::Ok, "a verified difference's data stream is not whole");
+  check(fs.files.size() == files, "a check wrote a file");
+  return 0;
+}
+
 int fuzzSavedSide(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   int side = data[0] & 1;
   std::u16string first = (data[0] & 2) ? u"mem:/in.fwd" : u"mem:/in.fws";
   MemoryFs fs;
-  std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
-  size_t markLength = std::strlen(kVolumeMark);
-  uint32_t volume = 0;
-  for (size_t at = 0;; ++volume) {
-    size_t mark = rest.find(kVolumeMark, at);
-    std::u16string name = volumeName(first, volume);
-    if (mark == std::string::npos) {
-      fs.files[name] = rest.substr(at);
-      break;
-    }
-    fs.files[name] = rest.substr(at, mark - at);
-    at = mark + markLength;
-  }
+  putVolumes(fs, first, std::string(reinterpret_cast<const char*>(data + 1), size - 1));
   NodePool pool(1 << 20);
   FileNode* roots = nullptr;
   Rc rc = compareAgainstFolder(fs, first, side, pool, &roots);

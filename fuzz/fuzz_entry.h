@@ -2,14 +2,20 @@
 // tests, which replay the seed corpus (and every input that once crashed) through them.
 //
 // string_list: byte 0 picks the kind (0 project, 1 state, 2 difference, modulo 3); the rest is
-//   the whole file, header included, read by readStringList. A project list that reads back
-//   is saved again and must read back the same.
+//   the whole file, header included, read by readStringList. A project list loads by
+//   loadProject exactly when it has an even number of strings, and is saved again and must
+//   read back the same.
 // saved_side:  byte 0 bit 0 picks the side the file is loaded as (0 source, 1 target), bit 1
 //   the name's extension (.fws or .fwd); the rest is the file, and further volumes of a split
 //   difference follow after each kVolumeMark. The file is loaded as that side of a comparison
 //   against a small real folder; a comparison that succeeds is saved as a state and must load
 //   again.
-// Both return 0; a broken invariant aborts.
+// difference:  byte 0 bit 0 picks the name the file is opened by (0 its first volume, 1 its
+//   last); the rest are the volumes of a difference, split at each kVolumeMark. The whole file
+//   is checked by verifyDifference (tree section, data section, every data entry), and its data
+//   stream by checkDataStream: a fault is named exactly when the check fails, a difference
+//   that verifies has a whole data stream, and neither writes anything.
+// Each returns 0; a broken invariant aborts.
 #ifndef FERRYWICK_FUZZ_FUZZ_ENTRY_H
 #define FERRYWICK_FUZZ_FUZZ_ENTRY_H
 
@@ -27,10 +33,11 @@ inline constexpr char kVolumeMark[] = "--FW-VOLUME--";
 
 int fuzzStringList(const uint8_t* data, size_t size);
 int fuzzSavedSide(const uint8_t* data, size_t size);
+int fuzzDifference(const uint8_t* data, size_t size);
 
-// The seed corpus as this build's writers make it: target "string_list" or "saved_side", the
-// file name, and the input. fuzz/make_corpus writes it out; the formats tests compare the
-// committed corpus, written by the native build, with what each build makes.
+// The seed corpus as this build's writers make it: target "string_list", "saved_side" or
+// "difference", the file name, and the input. fuzz/make_corpus writes it out; the formats tests
+// compare the committed corpus, written by the native build, with what each build makes.
 struct Seed {
   std::string target;
   std::string name;

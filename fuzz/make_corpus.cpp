@@ -1,5 +1,6 @@
-// Writes the seed corpus of the fuzz targets into <folder>/string_list and <folder>/saved_side:
-// files made by the writers, a split difference, and a few cut short (see makeSeeds).
+// Writes the seed corpus of the fuzz targets into <folder>/string_list, <folder>/saved_side and
+// <folder>/difference: files made by the writers, split differences, and a few cut short or
+// broken (see makeSeeds).
 #include <cstdio>
 #include <fstream>
 

@@ -15,8 +15,12 @@
 //   it is never used for any other failure. Every failure leaves the raw OS error in
 //   lastOsError() on the calling thread, for messages.
 // - Handles are owned by the caller and closed with the matching close call exactly once.
-// - The implementations keep no state between calls beyond open handles, and may be used from
-//   several threads at once as long as one handle is used by one thread at a time.
+// - Besides open handles (files and listings), an implementation keeps each thread's last OS
+//   error and the lowerCaseTable() it builds on first use; the POSIX one also a process-wide
+//   flag, set once, that the kernel lacks getxattrat (listings then read the DOS bits by path),
+//   and reading the umask sets it to 077 for an instant (another thread's file created then
+//   gets the stricter mask). None of this changes what a call does, so an implementation may
+//   be used from several threads at once as long as one handle is used by one thread at a time.
 #ifndef FERRYWICK_PLATFORM_FS_H
 #define FERRYWICK_PLATFORM_FS_H
 

@@ -14,10 +14,10 @@ build="$root/build/fuzz"
 
 CC=${CC:-clang-14} CXX=${CXX:-clang++-14} cmake -S "$root" -B "$build" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFW_FUZZ=ON -DFW_SANITIZE=ON -DFW_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_string_list fuzz_saved_side >/dev/null
+cmake --build "$build" -j"$(nproc)" --target fuzz_string_list fuzz_saved_side fuzz_difference >/dev/null
 
 status=0
-for target in string_list saved_side; do
+for target in string_list saved_side difference; do
   work="$build/corpus/$target"
   findings="$build/findings/$target"
   mkdir -p "$work" "$findings"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the native build under AddressSanitizer and
+# Checks the layering of the includes first (scripts/check-layers.sh, no build needed), then
+# builds and runs every test: the native build under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows build under Wine, and the check that files written by
 # one build read the same in the other. Both builds treat warnings in our code as errors. The
 # fuzz targets' seed corpus is replayed by the formats tests of both builds; the timed fuzzing
@@ -56,6 +57,11 @@ configure() {
   cmake -S . -B "$dir" "${generator[@]}" -DFW_WERROR=ON "$@" >"$logs/configure-$(basename "$dir")" 2>&1 ||
     { cat "$logs/configure-$(basename "$dir")"; return 1; }
 }
+
+step "Layers: no include runs up a layer"
+if scripts/check-layers.sh; then passed=$((passed + 1)); else
+  failed=$((failed + 1)); echo "FAILED: layer check"
+fi
 
 # Both configured at once (each mostly waits on compiler checks).
 configure build/asan -DCMAKE_BUILD_TYPE=Debug -DFW_SANITIZE=ON & asan_conf=$!

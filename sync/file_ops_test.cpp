@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/compare_fixture.h"
+#include "core/result_test_util.h"
 #include "platform/testing/fault_fs.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"

@@ -9,6 +9,7 @@
 
 #include "core/cancel_flag.h"
 #include "core/comparison.h"
+#include "core/result_test_util.h"
 #include "platform/testing/forwarding_fs.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/result_test_util.h"
 #include "formats/format_test_util.h"
 #include "formats/project_file.h"
 #include "platform/testing/temp_dir.h"

@@ -7,6 +7,7 @@
 #include "app/logic/options_edit.h"
 #include "app/logic/summary_text.h"
 #include "app/logic/task_flow.h"
+#include "core/result_test_util.h"
 #include "platform/testing/temp_dir.h"
 
 namespace fw {

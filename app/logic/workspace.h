@@ -1,7 +1,11 @@
 // The program-wide state that the window thread owns for the whole run: the two project sides
 // with the texts of their kind boxes, the shared task state that a worker reads, and the parts
 // of the settings that only the shell keeps (placements, whether an ignore list exists).
-// Plain data: no window code reads or writes it except through the functions of app/logic.
+// Plain data, reached through workspace() (app/app_state.h). The window code reads it to show
+// it and also writes the single fields a control stands for (a side's kind, the row and mode of
+// Add and Edit, the save file name, the placements, settings through the Options dialog); what
+// changes several parts together (loading files, rows, swapping, clearing) goes through the
+// functions of app/logic, which are tested without windows.
 #ifndef FERRYWICK_APP_LOGIC_WORKSPACE_H
 #define FERRYWICK_APP_LOGIC_WORKSPACE_H
 

@@ -4,10 +4,8 @@
 #define FERRYWICK_PLATFORM_TESTING_TEMP_DIR_H
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 
-#include "core/result.h"
 #include "gtest/gtest.h"
 
 namespace fw {
@@ -56,19 +54,6 @@ inline std::string randomBytes(size_t n, uint32_t seed) {
   return out;
 }
 
-inline std::ostream& operator<<(std::ostream& out, Rc rc) { return out << rcName(rc); }
-
 }  // namespace fw
-
-#define ASSERT_RC_OK(expr)                                                 \
-  do {                                                                     \
-    ::fw::Rc rc_ = (expr);                                                 \
-    ASSERT_EQ(rc_, ::fw::Rc::Ok) << #expr << " returned " << ::fw::rcName(rc_); \
-  } while (0)
-#define EXPECT_RC(expected, expr)                                              \
-  do {                                                                         \
-    ::fw::Rc rc_ = (expr);                                                     \
-    EXPECT_EQ(rc_, expected) << #expr << " returned " << ::fw::rcName(rc_);    \
-  } while (0)
 
 #endif  // FERRYWICK_PLATFORM_TESTING_TEMP_DIR_H
