@@ -124,7 +124,9 @@ Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd) {
 }
 
 Rc beginDataSection(WalkContext& ctx) {
-  return ctx.writer ? ctx.writer->beginStream() : Rc::BadRequest;
+  // The data section is compressed on every core, in blocks whose bytes do not depend on how
+  // many there are.
+  return ctx.writer ? ctx.writer->beginBlockStream(0) : Rc::BadRequest;
 }
 
 Rc endDataSection(WalkContext& ctx) {
