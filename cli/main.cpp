@@ -80,25 +80,12 @@ int compareCommand(Run& run) {
   return reportEntries(run.options, run.state.firstRoot) ? kExitActions : 0;
 }
 
-// Refuses a damaged or incomplete difference before anything is touched.
-bool verifyBeforeApply(Run& run) {
-  const SideInput& source = run.state.currentInput(0);
-  if (run.state.kind[0] != SideKind::SavedDifference || !run.options.verify) return true;
-  DifferenceCheck check;
-  Rc rc = verifyDifference(*run.state.fs, source.savedFile.c_str(), &check);
-  if (rc == Rc::Ok) return true;
-  reportFailure(run.options, rc,
-                toUtf8Escaped(source.savedFile) + ": " + check.fault + "; nothing was changed");
-  return false;
-}
-
 int syncCommand(Run& run) {
   if (run.state.kind[0] == SideKind::SavedState || run.state.kind[1] != SideKind::FileSystem) {
     reportFailure(run.options, Rc::BadRequest,
                   "a sync needs folders or a saved difference as source and folders as target");
     return kExitFailed;
   }
-  if (!verifyBeforeApply(run)) return kExitFailed;
   Rc rc = compare(run);
   if (run.interrupted()) return interrupted(run);
   if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
@@ -107,9 +94,17 @@ int syncCommand(Run& run) {
     reportEntries(run.options, run.state.firstRoot);
     return 0;
   }
+  // From a difference the apply checks the set as it goes, in one pass: a damaged or
+  // incomplete set changes nothing, and the failure log says why.
   rc = runWithProgress(run, TaskId::Sync, true);
   if (run.interrupted()) return interrupted(run);
-  if (rc != Rc::Ok) return reportFailure(run.options, rc, "the sync failed"), kExitFailed;
+  if (rc != Rc::Ok) {
+    std::string why = "the sync failed";
+    if (!run.state.failures.empty())
+      why += ": " + toUtf8Escaped(run.state.failures.back().path) + ": " +
+             run.state.failures.back().reason;
+    return reportFailure(run.options, rc, why), kExitFailed;
+  }
   reportStats(run.options, run.state.okStats, run.state.failedStats, &run.state.failures,
               leftOut);
   if (!run.options.quiet)
