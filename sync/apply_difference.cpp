@@ -7,10 +7,11 @@
 #include <string>
 #include <unordered_set>
 
+#include "core/sibling_tree.h"
 #include "formats/compressed_reader.h"
 #include "formats/difference_check.h"
 #include "formats/state_file.h"
-#include "core/sibling_tree.h"
+#include "platform/text.h"
 #include "sync/file_ops.h"
 #include "sync/sync_walk.h"
 
@@ -19,8 +20,8 @@ namespace {
 
 // A file of a one-pass apply, complete in its temporary file and waiting for the whole set.
 struct Staged {
-  std::u16string temporary;
   std::u16string destination;
+  std::u16string temporaryName;  // in the destination's folder
   uint64_t size = 0;
   uint64_t old = 0;  // bytes of the target file it replaces
   bool added = false;
@@ -164,7 +165,9 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   if (run.staging && entryOk) {
     // Complete in its temporary file; it takes its place with the rest of the set.
     try {
-      run.staged.push_back({run.temporary, run.path, size, old, added});
+      const char16_t* name = run.temporary + length16(run.temporary);
+      while (name > run.temporary && name[-1] != kPathSeparator) --name;
+      run.staged.push_back({run.path, name, size, old, added});
     } catch (const std::bad_alloc&) {
       discardTemporary(fs, run.temporary);
       return Rc::OutOfMemory;
@@ -179,14 +182,24 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   return rc;
 }
 
+// The temporary file of a staged one, in run.temporary: its destination's folder and its name.
+const char16_t* temporaryOf(Run& run, const Staged& s) {
+  size_t folder = s.destination.rfind(kPathSeparator) + 1;  // there is one: below a root
+  s.destination.copy(run.temporary, folder);
+  s.temporaryName.copy(run.temporary + folder, s.temporaryName.size());
+  run.temporary[folder + s.temporaryName.size()] = 0;
+  return run.temporary;
+}
+
 // Puts every staged file in place and creates the pending empty folders. A file that cannot
 // be renamed into place is tallied as failed and its temporary file removed; the others go on.
 void installStaged(Run& run) {
   for (const Staged& s : run.staged) {
     bool replaced = false;
-    bool ok = installTemporary(run.fs, s.temporary.c_str(), s.destination.c_str(), &replaced,
-                               !s.added) == Rc::Ok;
-    if (!ok) discardTemporary(run.fs, s.temporary.c_str());
+    const char16_t* temporary = temporaryOf(run, s);
+    bool ok = installTemporary(run.fs, temporary, s.destination.c_str(), &replaced, !s.added) ==
+              Rc::Ok;
+    if (!ok) discardTemporary(run.fs, temporary);
     tallyOutcome(run, ok, replaced, true, s.size, s.old, s.added);
   }
   run.staged.clear();
@@ -197,7 +210,7 @@ void installStaged(Run& run) {
 // Undoes a one-pass apply that did not get to the end: every temporary file goes, and every
 // folder it created, innermost first (they hold nothing else: nothing was put in place).
 void rollBack(Run& run) {
-  for (const Staged& s : run.staged) discardTemporary(run.fs, s.temporary.c_str());
+  for (const Staged& s : run.staged) discardTemporary(run.fs, temporaryOf(run, s));
   run.staged.clear();
   for (auto it = run.createdFolders.rbegin(); it != run.createdFolders.rend(); ++it)
     run.fs.removeDirectory(it->c_str());
