@@ -82,18 +82,6 @@ int compareCommand(Run& run) {
   return reportEntries(run.options, run.state.firstRoot) ? kExitActions : 0;
 }
 
-// Refuses a damaged or incomplete difference before anything is touched.
-bool verifyBeforeApply(Run& run) {
-  const SideInput& source = run.state.currentInput(0);
-  if (run.state.kind[0] != SideKind::SavedDifference || !run.options.verify) return true;
-  DifferenceCheck check;
-  Rc rc = verifyDifference(*run.state.fs, source.savedFile.c_str(), &check);
-  if (rc == Rc::Ok) return true;
-  reportFailure(run.options, rc,
-                toUtf8Escaped(source.savedFile) + ": " + check.fault + "; nothing was changed");
-  return false;
-}
-
 // The guard before a sync: with --dry-run the count is shown; otherwise a sync that deletes
 // more than the limits is refused unless --allow-mass-delete was given. False: refused.
 bool passesDeletionGuard(Run& run) {
@@ -140,7 +128,6 @@ int syncCommand(Run& run) {
                   "a sync needs folders or a saved difference as source and folders as target");
     return kExitFailed;
   }
-  if (!verifyBeforeApply(run)) return kExitFailed;
   if (!run.options.dryRun && !backupFolderUsable(run)) return kExitFailed;
   Rc rc = compare(run);
   if (run.interrupted()) return interrupted(run);
@@ -152,12 +139,20 @@ int syncCommand(Run& run) {
     return 0;
   }
   if (!passesDeletionGuard(run)) return kExitFailed;
+  // From a difference the apply checks the set as it goes, in one pass: a damaged or
+  // incomplete set changes nothing, and the failure log says why.
   rc = runWithProgress(run, TaskId::Sync, true);
   if (run.interrupted()) return interrupted(run);
   if (rc != Rc::Ok && !run.state.syncRefusal.empty())
     return reportFailure(run.options, rc, run.state.syncRefusal + "; nothing was changed"),
            kExitFailed;
-  if (rc != Rc::Ok) return reportFailure(run.options, rc, "the sync failed"), kExitFailed;
+  if (rc != Rc::Ok) {
+    std::string why = "the sync failed";
+    if (!run.state.failures.empty())
+      why += ": " + toUtf8Escaped(run.state.failures.back().path) + ": " +
+             run.state.failures.back().reason;
+    return reportFailure(run.options, rc, why), kExitFailed;
+  }
   reportStats(run.options, run.state.okStats, run.state.failedStats, &run.state.failures,
               leftOut);
   if (!run.options.quiet)
@@ -166,15 +161,6 @@ int syncCommand(Run& run) {
                            "run: %s\n", toUtf8Escaped(path).c_str());
   // Whatever was left alone is not in step either: say so in the status too.
   return anyFailure(run.state.failedStats) || leftOut > 0 ? kExitActions : 0;
-}
-
-// Why a source entry stopped a save, by the save's result.
-const char* entryFault(Rc rc) {
-  switch (rc) {
-    case Rc::CannotOpen: return "cannot be opened";
-    case Rc::BadRequest: return "its name or depth cannot be stored";
-    default: return "cannot be read, or changed since the comparison";
-  }
 }
 
 int saveCommand(Run& run, TaskId id) {
@@ -196,7 +182,7 @@ int saveCommand(Run& run, TaskId id) {
     const std::u16string& entry = run.state.failedEntry;
     reportFailure(run.options, rc,
                   entry.empty() ? "cannot write " + run.options.output
-                                : toUtf8Escaped(entry) + ": " + entryFault(rc) + "; " +
+                                : toUtf8Escaped(entry) + ": " + entryFaultText(rc) + "; " +
                                       run.options.output + " was not written");
     return kExitFailed;
   }

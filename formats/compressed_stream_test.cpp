@@ -41,9 +41,10 @@ Rc drain(CompressedReader& r, std::string* out) {
 }
 
 // A difference whose tree section is the bytes tree and whose data section is data, written
-// with the given volume size.
+// with the given volume size; the data section as one deflate stream, or with dataThreads >= 0
+// as a block stream on that many threads.
 Rc writeDifference(Fs& fs, const std::u16string& path, int32_t splitMiB, const std::string& tree,
-                   const std::string& data) {
+                   const std::string& data, int dataThreads = -1) {
   std::unique_ptr<CompressedWriter> w;
   Rc rc = CompressedWriter::create(fs, FileKind::DifferenceFile, path.c_str(), 0, splitMiB, &w);
   if (rc == Rc::Ok) rc = w->openVolume();
@@ -51,7 +52,8 @@ Rc writeDifference(Fs& fs, const std::u16string& path, int32_t splitMiB, const s
   if (rc == Rc::Ok) rc = w->writeBytes(tree.data(), tree.size());
   if (rc == Rc::Ok) rc = w->finishStream();
   if (rc == Rc::Ok) rc = w->recordTreeEnd();
-  if (rc == Rc::Ok) rc = w->beginStream();
+  if (rc == Rc::Ok)
+    rc = dataThreads < 0 ? w->beginStream() : w->beginBlockStream(static_cast<unsigned>(dataThreads));
   // In pieces, as the data section's file copies write them.
   for (size_t at = 0; rc == Rc::Ok && at < data.size(); at += 65536)
     rc = w->writeBytes(data.data() + at, std::min<size_t>(65536, data.size() - at));
@@ -166,6 +168,138 @@ TEST_F(SplitSetTest, TruncatedLastVolumeFails) {
   std::string data;
   EXPECT_RC(Rc::Failed, readDataSection(dir_->at("d.fwd"), &data));
   writeFile(dir_->at("d.002.fwd"), last);
+}
+
+// Text that deflate shrinks, with stretches that repeat from far back (across blocks) and
+// random stretches between them.
+std::string mixedBytes(size_t n, uint32_t seed) {
+  std::string out;
+  std::string noise = randomBytes(n / 4 + 1, seed);
+  size_t at = 0;
+  for (uint32_t i = 0; out.size() < n; ++i) {
+    if (i % 5 == 4) {
+      out += noise.substr(at % noise.size(), 3000);
+      at += 3000;
+    } else {
+      out += "line " + std::to_string(i % 977) + " of a text that repeats itself now and then\n";
+    }
+  }
+  out.resize(n);
+  return out;
+}
+
+// The data section's compressed bytes alone (a single volume: from treeEnd to the end).
+std::string dataStreamBytes(const std::u16string& path) {
+  std::string file = readFile(path);
+  return file.substr(headerOf(path).treeEnd);
+}
+
+TEST(BlockStreamTest, IsOnePlainZlibStreamWhoseBytesDoNotDependOnTheThreads) {
+  // Empty, one byte, exactly one block, one byte past it, and many blocks of mixed data.
+  const size_t sizes[] = {0, 1, kDeflateBlockSize, kDeflateBlockSize + 1, 9 * kDeflateBlockSize + 777};
+  for (size_t size : sizes) {
+    SCOPED_TRACE(size);
+    std::string data = mixedBytes(size, 3);
+    TempDir dir;
+    ASSERT_RC_OK(writeDifference(sys(), dir.at("one.fwd"), kNoSplit, "t", data, 1));
+    ASSERT_RC_OK(writeDifference(sys(), dir.at("four.fwd"), kNoSplit, "t", data, 4));
+    ASSERT_RC_OK(writeDifference(sys(), dir.at("seq.fwd"), kNoSplit, "t", data, -1));
+    std::string one = dataStreamBytes(dir.at("one.fwd"));
+    EXPECT_TRUE(one == dataStreamBytes(dir.at("four.fwd")));
+    // Plain zlib takes it whole, checksum included, exactly to the end of the file.
+    std::string out(data.size() + 1, '\0');
+    uLongf outLen = static_cast<uLongf>(out.size());
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &outLen,
+                         reinterpret_cast<const Bytef*>(one.data()), static_cast<uLong>(one.size())),
+              Z_OK);
+    out.resize(outLen);
+    EXPECT_TRUE(out == data);
+    size_t used = 0;
+    ASSERT_TRUE(inflateStream(one, &out, &used));
+    EXPECT_EQ(used, one.size());
+    // Our reader gives the same bytes as from the one-stream writer, and so does the one-stream
+    // writer's output for the same data; the block stream is not much larger.
+    std::string back;
+    ASSERT_RC_OK(readDataSection(dir.at("four.fwd"), &back));
+    EXPECT_TRUE(back == data);
+    size_t sequential = dataStreamBytes(dir.at("seq.fwd")).size();
+    EXPECT_LE(one.size(), sequential + sequential / 50 + 64);
+  }
+}
+
+TEST(BlockStreamTest, AWrongChecksumOrACutStreamIsRefused) {
+  TempDir dir;
+  std::string data = mixedBytes(3 * kDeflateBlockSize, 4);
+  ASSERT_RC_OK(writeDifference(sys(), dir.at("d.fwd"), kNoSplit, "t", data, 2));
+  std::string file = readFile(dir.at("d.fwd"));
+  std::string back;
+  file[file.size() - 1] ^= 1;  // the Adler-32's last byte
+  writeFile(dir.at("d.fwd"), file);
+  EXPECT_RC(Rc::Failed, readDataSection(dir.at("d.fwd"), &back));
+  file[file.size() - 1] ^= 1;
+  // Cut at the end of a block's sync flush: what is there inflates, but the stream has no end.
+  size_t flush = file.rfind(std::string("\x00\x00\xff\xff", 4));
+  ASSERT_NE(flush, std::string::npos);
+  writeFile(dir.at("d.fwd"), file.substr(0, flush + 4));
+  EXPECT_RC(Rc::Failed, readDataSection(dir.at("d.fwd"), &back));
+}
+
+TEST(BlockStreamTest, VolumesKeepTheirExactSizesAndReadBack) {
+  TempDir dir;
+  std::string data = randomBytes(3 * kMiB + 12345, 11);
+  for (int threads : {1, 3}) {
+    SCOPED_TRACE(threads);
+    std::u16string first = dir.at(threads == 1 ? "a.fwd" : "b.fwd");
+    ASSERT_RC_OK(writeDifference(sys(), first, 1, "tree", data, threads));
+    std::u16string v[4] = {first, volumeName(first, 1), volumeName(first, 2), volumeName(first, 3)};
+    for (int n = 0; n < 3; ++n) EXPECT_EQ(readFile(v[n]).size(), kMiB) << n;
+    EXPECT_TRUE(exists(v[3]));
+    EXPECT_EQ(headerOf(v[3]).volumeFlags, kLastVolume);
+    EXPECT_FALSE(exists(volumeName(first, 4)));
+    std::string back;
+    ASSERT_RC_OK(readDataSection(first, &back));
+    EXPECT_TRUE(back == data);
+  }
+  // The same bytes in every volume for one thread and for three.
+  for (uint32_t n = 0; n < 4; ++n)
+    EXPECT_TRUE(readFile(volumeName(dir.at("a.fwd"), n)) == readFile(volumeName(dir.at("b.fwd"), n)));
+}
+
+TEST(BlockStreamTest, AFailedWriteOrAnAbandonedStreamLeavesNoVolume) {
+  TempDir dir;
+  std::string data = randomBytes(2 * kMiB, 12);
+  FaultFs fs(sys());
+  for (bool failWrite : {true, false}) {
+    SCOPED_TRACE(failWrite);
+    std::unique_ptr<CompressedWriter> w;
+    ASSERT_RC_OK(CompressedWriter::create(fs, FileKind::DifferenceFile, dir.at("d.fwd").c_str(), 0,
+                                          1, &w));
+    ASSERT_RC_OK(w->openVolume());
+    ASSERT_RC_OK(w->beginBlockStream(4));
+    if (failWrite) fs.failNth(FsOp::Write, 3, FsStatus::DiskFull);
+    Rc rc = Rc::Ok;
+    for (size_t at = 0; rc == Rc::Ok && at < data.size(); at += 65536)
+      rc = w->writeBytes(data.data() + at, 65536);
+    if (failWrite) {
+      EXPECT_RC(Rc::CannotWrite, rc);
+      EXPECT_RC(Rc::CannotWrite, w->writeBytes(data.data(), 10));  // it stays failed
+    } else {
+      ASSERT_RC_OK(rc);  // a cancelled save stops here, blocks still in flight
+    }
+    w.reset();
+    fs.clearFaults();
+    FindHandle h;
+    FindEntry e;
+    std::u16string pattern = dir.path() + kPathSeparator + u"*";
+    FsStatus st = sys().findFirst(pattern.c_str(), &h, &e);
+    int files = 0;
+    while (st == FsStatus::Ok) {
+      if (e.name[0] != u'.') ++files;
+      st = sys().findNext(h, &e);
+    }
+    if (st == FsStatus::NoMoreFiles) sys().findClose(h);
+    EXPECT_EQ(files, 0);
+  }
 }
 
 TEST(VolumeNameTest, NumbersGoBeforeTheLastThreeCharacters) {

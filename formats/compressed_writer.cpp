@@ -82,7 +82,10 @@ void CompressedWriter::discardStaged() {
 }
 
 void CompressedWriter::endStream() {
-  if (streaming_) deflateEnd(stream_);
+  if (blocks_)
+    blocks_.reset();  // stops its threads after their current block
+  else if (streaming_)
+    deflateEnd(stream_);
   streaming_ = false;
 }
 
@@ -153,27 +156,44 @@ Rc CompressedWriter::beginStream() {
 
 // Writes what deflate has put into the output buffer, cutting the volume where it is full.
 Rc CompressedWriter::flushPending(bool mayCut) {
-  uint32_t pending = static_cast<uint32_t>(kStreamBufferSize - stream_->avail_out);
-  const uint8_t* out = output_.get();
-  uint32_t first = pending;
-  bool cut = false;
-  if (mayCut && static_cast<int64_t>(mibInVolume_) >= static_cast<int64_t>(splitMiB_) - 1 &&
-      static_cast<uint64_t>(bytesInMiB_) + pending > kMiB) {
-    first = bytesInMiB_ >= kMiB ? 0 : kMiB - bytesInMiB_;
-    cut = true;
-  }
-  Rc rc = writeOut(out, first);
-  if (rc != Rc::Ok) return rc;
-  uint32_t last = first;
-  if (cut) {
-    rc = nextVolume();
-    if (rc != Rc::Ok) return rc;
-    last = pending - first;
-    rc = writeOut(out + first, last);
-    if (rc != Rc::Ok) return rc;
-  }
-  countWritten(last);
+  size_t pending = kStreamBufferSize - stream_->avail_out;
+  Rc rc = emit(output_.get(), pending, mayCut);
   resetOutput();
+  return rc;
+}
+
+Rc CompressedWriter::emit(const uint8_t* out, size_t n, bool mayCut) {
+  while (n > 0) {
+    uint32_t first = static_cast<uint32_t>(n);
+    bool cut = false;
+    if (mayCut && static_cast<int64_t>(mibInVolume_) >= static_cast<int64_t>(splitMiB_) - 1 &&
+        static_cast<uint64_t>(bytesInMiB_) + n > kMiB) {
+      first = bytesInMiB_ >= kMiB ? 0 : kMiB - bytesInMiB_;
+      cut = true;
+    }
+    Rc rc = writeOut(out, first);
+    if (rc != Rc::Ok) return rc;
+    if (!cut) {
+      countWritten(first);
+      return Rc::Ok;
+    }
+    rc = nextVolume();  // the new volume counts its header
+    if (rc != Rc::Ok) return rc;
+    out += first;
+    n -= first;
+  }
+  return Rc::Ok;
+}
+
+Rc CompressedWriter::put(const uint8_t* data, size_t n, bool final) {
+  return emit(data, n, !final && kind_ == FileKind::DifferenceFile);
+}
+
+Rc CompressedWriter::beginBlockStream(unsigned threads) {
+  if (streaming_) return Rc::BadRequest;
+  Rc rc = BlockDeflater::create(threads, *this, &blocks_);
+  if (rc != Rc::Ok) return rc;
+  streaming_ = true;
   return Rc::Ok;
 }
 
@@ -181,6 +201,7 @@ Rc CompressedWriter::writeBytes(const void* data, size_t n) {
   if (!streaming_) return Rc::BadRequest;
   const uint8_t* p = static_cast<const uint8_t*>(data);
   bytesIn_ += n;
+  if (blocks_) return blocks_->write(p, n);
   while (n > 0) {
     uInt piece = n > 0x40000000u ? 0x40000000u : static_cast<uInt>(n);
     stream_->next_in = const_cast<Bytef*>(p);
@@ -236,6 +257,11 @@ Rc CompressedWriter::writeText(const char16_t* text, size_t units) {
 
 Rc CompressedWriter::finishStream() {
   if (!streaming_) return Rc::BadRequest;
+  if (blocks_) {
+    Rc rc = blocks_->finish();
+    endStream();
+    return rc;
+  }
   stream_->next_in = nullptr;
   stream_->avail_in = 0;
   for (;;) {

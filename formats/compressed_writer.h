@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "core/result.h"
+#include "formats/block_deflate.h"
 #include "formats/file_header.h"
 #include "platform/fs.h"
 
@@ -52,7 +53,7 @@ struct z_stream_s;
 
 namespace fw {
 
-class CompressedWriter {
+class CompressedWriter : private DeflateSink {
  public:
   // Allocates a writer with its buffers for a file at path (the first volume's name). side is
   // the side of the comparison being saved (0 source, 1 target; see writeTreeSection).
@@ -72,6 +73,11 @@ class CompressedWriter {
   // Starts a zlib stream (default level and window) whose output follows what is written so
   // far; a second stream after finishStream starts where the first ended.
   Rc beginStream();
+  // The same stream format, compressed in blocks on threads threads (0: one per core) by a
+  // BlockDeflater (block_deflate.h): one ordinary zlib stream whose bytes do not depend on
+  // the number of threads. Output reaches the file a block at a time and is cut into volumes
+  // as above; the last block and the checksum are finishStream's flush, never cut.
+  Rc beginBlockStream(unsigned threads);
 
   // Compress n bytes into the running stream; may cut the volume (see above).
   Rc writeBytes(const void* data, size_t n);
@@ -119,6 +125,9 @@ class CompressedWriter {
   CompressedWriter() = default;
   Rc writeOut(const uint8_t* data, uint32_t n);
   Rc flushPending(bool mayCut);
+  // Writes n compressed bytes, cutting the volume where it is full when mayCut.
+  Rc emit(const uint8_t* data, size_t n, bool mayCut);
+  Rc put(const uint8_t* data, size_t n, bool final) override;
   void countWritten(uint32_t n);
   void resetOutput();
   void endStream();
@@ -141,6 +150,7 @@ class CompressedWriter {
   FileHandle file_ = kInvalidHandle;
   z_stream_s* stream_ = nullptr;
   bool streaming_ = false;
+  std::unique_ptr<BlockDeflater> blocks_;  // a block stream's compressor, while it runs
   std::unique_ptr<uint8_t[]> output_;  // kStreamBufferSize
   std::unique_ptr<char[]> work_;       // kWorkBufferSize
 };

@@ -212,6 +212,13 @@ class Fs {
   virtual FsStatus fullPath(const char16_t* path, std::u16string* full) = 0;
   // The identity of the folder a path leads to, following links.
   virtual FsStatus identify(const char16_t* path, FileIdentity* identity) = 0;
+  // The bytes the calling user may still write on the volume that holds the existing folder
+  // path. Unsupported where the system cannot say (callers then do without the check).
+  virtual FsStatus freeSpace(const char16_t* path, uint64_t* bytes) {
+    (void)path;
+    *bytes = 0;
+    return FsStatus::Unsupported;
+  }
 
   // Raw OS error of the calling thread's last failed call, for messages.
   virtual int lastOsError() const = 0;

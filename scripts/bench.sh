@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks beside their reference tools, on the same generated data in the same run.
-# Usage: scripts/bench.sh [compare|memory|state|sync|all|tree|timeshift]   (BENCH_DIR: where trees are made)
+# Usage: scripts/bench.sh [compare|memory|state|sync|diff|all|tree|timeshift]   (BENCH_DIR: where trees are made)
+# "diff": saving and applying a difference beside gzip, pigz and tar; with BASE_CLI set to the
+# ferrywick-cli of an earlier build, that build's apply runs in the same loop too.
 # "timeshift" (not part of "all"): the comparison with --ignore-time-shift 1 against the plain
 # one, on a target whose every file is one hour later than the source's.
 # "tree" (not part of "all"): the File Tree window under Wine, opened on 100,000 entries and a
@@ -15,7 +17,7 @@ bench=$(pwd)/build/rel/bench/fw-bench
 cli=$(pwd)/build/rel/cli/ferrywick-cli
 dir=${BENCH_DIR:-/tmp/fwbench}
 what=${1:-all}
-runs=5
+runs=${RUNS:-5}
 
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 now() { date +%s.%N; }
@@ -101,7 +103,7 @@ if [ "$what" = state ] || [ "$what" = all ]; then
   echo "  saving $(awk -v e="$entries" -v s="$sv" 'BEGIN {printf "%.0f", e / s}') entries/s, loading $(awk -v e="$entries" -v s="$ld" 'BEGIN {printf "%.0f", e / s}') entries/s (load ${ld}s vs scan ${sc}s), file $(awk -v b="$bytes" -v e="$entries" 'BEGIN {printf "%.2f", b / e}') bytes/entry"
 fi
 
-if [ "$what" = sync ] || [ "$what" = all ]; then
+mix_tree() {  # the mixed-size tree and its 20%-changed copy
   # Mixed sizes up to 1 MiB, text with some random chunks (about 2.5:1 under deflate).
   tree mix 5000 500 1048576
   if [ ! -f "$dir/changed.done" ]; then
@@ -111,8 +113,12 @@ if [ "$what" = sync ] || [ "$what" = all ]; then
   fi
   bytes=$(du -sb "$dir/mix" | cut -f1)
   mkdir -p "$dir/empty"
-  tar -c -C "$dir" mix | gzip -6 >"$dir/mix.tar.gz"
-  first=(); cp=(); part=(); rs=(); save=(); gz=(); apply=(); applyv=(); gunz=()
+}
+m() { printf '%s\n' "$@" | median; }
+
+if [ "$what" = sync ] || [ "$what" = all ]; then
+  mix_tree
+  first=(); cp=(); part=(); rs=()
   for _ in $(seq $runs); do
     rm -rf "$dir/dst"; first+=("$(timed "$cli" sync --mirror --quiet "$dir/mix" "$dir/dst")")
     rm -rf "$dir/dst"; cp+=("$(timed cp -a "$dir/mix" "$dir/dst")")
@@ -120,22 +126,40 @@ if [ "$what" = sync ] || [ "$what" = all ]; then
     part+=("$(timed "$cli" sync --mirror --quiet "$dir/changed" "$dir/dst")")
     rm -rf "$dir/dst"; cp -a "$dir/mix" "$dir/dst"
     rs+=("$(timed rsync -a --delete "$dir/changed/" "$dir/dst/")")
+  done
+  f=$(m "${first[@]}"); c=$(m "${cp[@]}"); p=$(m "${part[@]}"); r=$(m "${rs[@]}")
+  echo "first full copy: ours ${f}s, cp -a ${c}s, ratio $(ratio "$f" "$c")"
+  echo "sync after 20% changed: ours ${p}s, rsync -a --delete ${r}s, ratio $(ratio "$p" "$r")"
+fi
+
+if [ "$what" = diff ] || [ "$what" = all ]; then
+  mix_tree
+  tar -c -C "$dir" mix | gzip -6 >"$dir/mix.tar.gz"
+  base=${BASE_CLI:-}
+  save=(); gz=(); pz=(); apply=(); before=(); beforev=(); unpz=()
+  for _ in $(seq $runs); do
     rm -f "$dir"/d*.fwd
     save+=("$(timed "$cli" save-diff --mirror --quiet -o "$dir/d.fwd" "$dir/mix" "$dir/empty")")
     gz+=("$(timed sh -c "tar -c -C '$dir' mix | gzip -6 > /dev/null")")
-    rm -rf "$dir/dst"; apply+=("$(timed "$cli" sync --mirror --no-verify --quiet "$dir/d.fwd" "$dir/dst")")
-    rm -rf "$dir/dst"; applyv+=("$(timed "$cli" sync --mirror --quiet "$dir/d.fwd" "$dir/dst")")
+    pz+=("$(timed sh -c "tar -c -C '$dir' mix | pigz -6 -p 2 > /dev/null")")
+    rm -rf "$dir/dst"; apply+=("$(timed "$cli" sync --mirror --quiet "$dir/d.fwd" "$dir/dst")")
+    if [ -n "$base" ]; then
+      rm -rf "$dir/dst"; before+=("$(timed "$base" sync --mirror --no-verify --quiet "$dir/d.fwd" "$dir/dst")")
+      rm -rf "$dir/dst"; beforev+=("$(timed "$base" sync --mirror --quiet "$dir/d.fwd" "$dir/dst")")
+    fi
     rm -rf "$dir/dst"; mkdir -p "$dir/dst"
-    gunz+=("$(timed sh -c "gzip -dc '$dir/mix.tar.gz' | tar -x -C '$dir/dst'")")
+    unpz+=("$(timed sh -c "pigz -dc '$dir/mix.tar.gz' | tar -x -C '$dir/dst'")")
   done
-  m() { printf '%s\n' "$@" | median; }
-  f=$(m "${first[@]}"); c=$(m "${cp[@]}"); p=$(m "${part[@]}"); r=$(m "${rs[@]}")
-  sv=$(m "${save[@]}"); g=$(m "${gz[@]}"); a=$(m "${apply[@]}"); av=$(m "${applyv[@]}"); u=$(m "${gunz[@]}")
-  echo "data: 5,000 files in 500 folders, $(awk -v b="$bytes" 'BEGIN {printf "%.0f", b / 1048576}') MiB, tar.gz $(awk -v b="$(stat -c %s "$dir/mix.tar.gz")" 'BEGIN {printf "%.0f", b / 1048576}') MiB"
-  echo "first full copy: ours ${f}s, cp -a ${c}s, ratio $(ratio "$f" "$c")"
-  echo "sync after 20% changed: ours ${p}s, rsync -a --delete ${r}s, ratio $(ratio "$p" "$r")"
-  echo "save difference: ours ${sv}s ($(mbs "$bytes" "$sv") MB/s), tar|gzip -6 ${g}s ($(mbs "$bytes" "$g") MB/s), throughput ratio $(ratio "$g" "$sv")"
-  echo "apply difference: ours ${a}s ($(mbs "$bytes" "$a") MB/s; ${av}s with the check first), gzip -dc|tar -x ${u}s ($(mbs "$bytes" "$u") MB/s), throughput ratio $(ratio "$u" "$a")"
+  rm -rf "$dir/dst"
+  sv=$(m "${save[@]}"); g=$(m "${gz[@]}"); z=$(m "${pz[@]}"); a=$(m "${apply[@]}"); u=$(m "${unpz[@]}")
+  echo "data: 5,000 files in 500 folders, $(awk -v b="$bytes" 'BEGIN {printf "%.0f", b / 1048576}') MiB, tar.gz $(awk -v b="$(stat -c %s "$dir/mix.tar.gz")" 'BEGIN {printf "%.0f", b / 1048576}') MiB, difference $(du -cb "$dir"/d*.fwd | tail -1 | awk '{printf "%.0f", $1 / 1048576}') MiB; $(nproc) cores"
+  echo "save difference: ours ${sv}s ($(mbs "$bytes" "$sv") MB/s), tar|gzip -6 ${g}s ($(mbs "$bytes" "$g") MB/s), tar|pigz -6 -p 2 ${z}s ($(mbs "$bytes" "$z") MB/s)"
+  echo "  throughput against gzip -6: $(ratio "$g" "$sv") (target >= 1.7); against pigz -p 2: $(ratio "$z" "$sv") (target >= 0.95)"
+  echo "apply difference (one pass, verified): ours ${a}s ($(mbs "$bytes" "$a") MB/s), pigz -dc|tar -x ${u}s ($(mbs "$bytes" "$u") MB/s), throughput ratio $(ratio "$u" "$a") (target >= 1)"
+  if [ -n "$base" ]; then
+    b=$(m "${before[@]}"); bv=$(m "${beforev[@]}")
+    echo "  earlier build: --no-verify ${b}s, verified ${bv}s; ours against its unverified apply: $(ratio "$a" "$b") (time, target <= 1.1), against its verified one: $(ratio "$a" "$bv")"
+  fi
 fi
 
 if [ "$what" = tree ]; then

@@ -14,12 +14,12 @@ for w in "${want[@]}"; do
     windows) add cmake g++-mingw-w64-x86-64-posix libz-mingw-w64-dev mingw-w64-tools googletest wine wine64 ;;
     gui) add xvfb xauth imagemagick ;;
     fuzz) add clang-14 libclang-rt-14-dev zlib1g-dev ;;
-    bench) add libbenchmark-dev rsync findutils gzip tar ;;
+    bench) add libbenchmark-dev rsync findutils gzip tar pigz ;;
     # cpack's Debian package: dpkg-shlibdeps (dpkg-dev) finds its library dependencies with file.
     package) add build-essential cmake dpkg-dev file ;;
     all) add build-essential cmake zlib1g-dev libgtest-dev googletest g++-mingw-w64-x86-64-posix \
              libz-mingw-w64-dev mingw-w64-tools wine wine64 xvfb xauth imagemagick clang-14 \
-             libclang-rt-14-dev libbenchmark-dev rsync python3 man-db dpkg-dev file ;;
+             libclang-rt-14-dev libbenchmark-dev rsync pigz python3 man-db dpkg-dev file ;;
     *) echo "install-deps: unknown group '$w'" >&2; exit 64 ;;
   esac
 done

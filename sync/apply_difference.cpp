@@ -1,19 +1,38 @@
 #include "sync/apply_difference.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
 #include <unordered_set>
 
+#include "core/sibling_tree.h"
 #include "formats/compressed_reader.h"
 #include "formats/difference_check.h"
 #include "formats/state_file.h"
+#include "platform/text.h"
 #include "sync/file_ops.h"
 #include "sync/sync_walk.h"
 
 namespace fw {
 namespace {
+
+// A file of a one-pass apply, complete in its temporary file and waiting for the whole set.
+struct Staged {
+  std::u16string destination;
+  std::u16string temporaryName;  // in the destination's folder
+  uint64_t size = 0;
+  uint64_t old = 0;  // bytes of the target file it replaces
+  bool added = false;
+  size_t rootEnd = 0;  // where its path below the root begins
+};
+
+// An empty folder a one-pass apply creates once the set has proved whole.
+struct PendingFolder {
+  std::u16string path;
+  size_t rootEnd = 0;
+};
 
 struct Run {
   Fs& fs;
@@ -28,6 +47,13 @@ struct Run {
   char16_t* temporary;  // the temporary file of the entry being written
   size_t rootEnd = 0;   // where relative paths begin in path
   bool rootEmpty = true;
+  // A one-pass apply: what it has written so far, what it will create, what it created.
+  bool staging = false;
+  std::vector<Staged> staged;
+  std::vector<PendingFolder> emptyFolders;
+  std::vector<std::u16string> createdFolders;
+  uint64_t liveBytes = 0;  // added to ok.addedBytes while staging
+  std::vector<std::u16string>* created() { return staging ? &createdFolders : nullptr; }
   const DiscardPolicy* discard = nullptr;  // what becomes of a replaced target file
 };
 
@@ -38,7 +64,7 @@ Rc enterRoot(Run& run, size_t i) {
   size_t length = 0;
   if (!putRoot(run.path, root, &length) || length + 2 > kPathBufferUnits) return Rc::Failed;
   run.rootEmpty = root.empty();
-  if (!run.rootEmpty) createFolderChain(run.fs, run.path, length);
+  if (!run.rootEmpty) createFolderChain(run.fs, run.path, length, run.created());
   run.path[length] = kPathSeparator;
   run.path[length + 1] = 0;
   run.rootEnd = length + 1;
@@ -72,6 +98,19 @@ bool applies(const Run& run, const FileNode* node) {
   uint32_t f = node->flags;
   if ((f & Excluded) || run.rootEmpty) return false;
   return takesCarriedData(f, run.toTarget, run.toSource);
+}
+
+// Tallies one file entry once its fate is known: in place (entryOk), or not.
+void tallyOutcome(Run& run, bool entryOk, bool replaced, bool created, uint64_t size, uint64_t old,
+                  bool added) {
+  if (entryOk) {
+    tally(replaced ? run.ok.deletedBytes : run.failed.deletedBytes, old);
+    tally(added ? run.ok.addedFiles : run.ok.modifiedFiles, 1);
+  } else {
+    if (created) tally(run.failed.addedBytes, size);
+    tally(run.failed.deletedBytes, old);
+    tally(added ? run.failed.addedFiles : run.failed.modifiedFiles, 1);
+  }
 }
 
 // Writes one file entry of size bytes to a temporary file and puts it in place of the target
@@ -112,6 +151,7 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
       break;
     }
     tally(live.addedBytes, n);
+    if (created && run.staging) run.liveBytes += n;
     left -= n;
   }
   bool complete = rc == Rc::Ok && left == 0;
@@ -120,22 +160,67 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   if (entryOk && fs.setFileTimes(file, src.modified, src.modified, src.modified) != FsStatus::Ok)
     entryOk = false;
   if (created) fs.close(file);
+  if (!complete && rc == Rc::Ok) {  // cancelled: nothing changed, nothing tallied
+    if (created) discardTemporary(fs, run.temporary);
+    return Rc::Ok;
+  }
+  if (run.staging && entryOk) {
+    // Complete in its temporary file; it takes its place with the rest of the set.
+    try {
+      const char16_t* name = run.temporary + length16(run.temporary);
+      while (name > run.temporary && name[-1] != kPathSeparator) --name;
+      run.staged.push_back({run.path, name, size, old, added, run.rootEnd});
+    } catch (const std::bad_alloc&) {
+      discardTemporary(fs, run.temporary);
+      return Rc::OutOfMemory;
+    }
+    return Rc::Ok;
+  }
   bool replaced = false;
   if (entryOk && installTemporary(fs, run.temporary, run.path, &replaced, !added, run.discard,
                                   run.rootEnd) != Rc::Ok)
     entryOk = false;
   if (created && !entryOk) discardTemporary(fs, run.temporary);
-
-  if (!complete && rc == Rc::Ok) return Rc::Ok;  // cancelled: nothing changed, nothing tallied
-  if (entryOk) {
-    tally(replaced ? run.ok.deletedBytes : run.failed.deletedBytes, old);
-    tally(added ? run.ok.addedFiles : run.ok.modifiedFiles, 1);
-  } else {
-    if (created) tally(run.failed.addedBytes, size);
-    tally(run.failed.deletedBytes, old);
-    tally(added ? run.failed.addedFiles : run.failed.modifiedFiles, 1);
-  }
+  tallyOutcome(run, entryOk, replaced, created, size, old, added);
   return rc;
+}
+
+// The temporary file of a staged one, in run.temporary: its destination's folder and its name.
+const char16_t* temporaryOf(Run& run, const Staged& s) {
+  size_t folder = s.destination.rfind(kPathSeparator) + 1;  // there is one: below a root
+  s.destination.copy(run.temporary, folder);
+  s.temporaryName.copy(run.temporary + folder, s.temporaryName.size());
+  run.temporary[folder + s.temporaryName.size()] = 0;
+  return run.temporary;
+}
+
+// Puts every staged file in place and creates the pending empty folders. A file that cannot
+// be renamed into place is tallied as failed and its temporary file removed; the others go on.
+void installStaged(Run& run) {
+  for (const Staged& s : run.staged) {
+    bool replaced = false;
+    const char16_t* temporary = temporaryOf(run, s);
+    bool ok = installTemporary(run.fs, temporary, s.destination.c_str(), &replaced, !s.added,
+                               run.discard, s.rootEnd) == Rc::Ok;
+    if (!ok) discardTemporary(run.fs, temporary);
+    tallyOutcome(run, ok, replaced, true, s.size, s.old, s.added);
+  }
+  run.staged.clear();
+  for (const PendingFolder& f : run.emptyFolders) createFolder(run.fs, f.path.c_str(), f.rootEnd);
+  run.emptyFolders.clear();
+}
+
+// Undoes a one-pass apply that did not get to the end: every temporary file goes, and every
+// folder it created, innermost first (they hold nothing else: nothing was put in place).
+void rollBack(Run& run) {
+  for (const Staged& s : run.staged) discardTemporary(run.fs, temporaryOf(run, s));
+  run.staged.clear();
+  for (auto it = run.createdFolders.rbegin(); it != run.createdFolders.rend(); ++it)
+    run.fs.removeDirectory(it->c_str());
+  run.createdFolders.clear();
+  run.emptyFolders.clear();
+  run.ok.addedBytes.fetch_sub(run.liveBytes, std::memory_order_relaxed);
+  run.liveBytes = 0;
 }
 
 Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tallied) {
@@ -172,8 +257,8 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
     if (rc != Rc::Ok) return rc;
 
     // Creates the entry's new intermediate folders, except where the pair has no target.
-    FileNode* node =
-        resolveRecordPath(run.fs, run.path, run.rootEnd, root->children, !run.rootEmpty);
+    FileNode* node = resolveRecordPath(run.fs, run.path, run.rootEnd, root->children,
+                                       !run.rootEmpty, run.created());
     // Not in the tree, or a name only the target has: the file does not belong to this
     // comparison.
     if (!node || (node->flags & OnlyInTarget)) return Rc::Failed;
@@ -199,6 +284,12 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
         tally(run.ok.untouchedFiles, 1);
         tally(run.ok.untouchedBytes, size);
       }
+    } else if (folder && run.staging) {
+      try {
+        run.emptyFolders.push_back({run.path, run.rootEnd});
+      } catch (const std::bad_alloc&) {
+        return Rc::OutOfMemory;
+      }
     } else if (folder) {
       createFolder(run.fs, run.path, run.rootEnd);
     } else {
@@ -208,35 +299,193 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
   }
 }
 
+// The bytes of the files below tree that the apply writes.
+uint64_t bytesToWrite(const Run& run, FileNode* tree) {
+  uint64_t sum = 0;
+  walkInOrder(tree, [&](FileNode* n) {
+    if (isFolder(n)) {
+      if (n->children) sum += bytesToWrite(run, n->children);
+    } else if (!(n->flags & OnlyInTarget) && (n->flags & kCarriedCategories) && applies(run, n)) {
+      sum += n->side[0].size;
+    }
+    return Rc::Ok;
+  });
+  return sum;
+}
+
+std::string sizeText(uint64_t bytes) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
+  return text;
+}
+
+// Whether the files of a one-pass apply fit, all at once, beside the files they replace: per
+// drive (the volume of each target root's deepest existing folder), the bytes of every file
+// written there against what the drive has free. CannotWrite, with the drive's root named in
+// *failures, when they do not; drives that cannot say how much is free are not checked.
+Rc checkRoom(Run& run, FileNode* firstRoot, FailureLog* failures) {
+  struct Drive {
+    FileIdentity volume;
+    uint64_t needed = 0;
+    uint64_t free = 0;
+    std::u16string root;
+  };
+  std::vector<Drive> drives;
+  FileNode* root = firstRoot;
+  for (size_t i = 0; i < run.target.roots.size() && root; ++i, root = root->link[1]) {
+    const std::u16string& name = run.target.roots[i];
+    if (name.empty()) continue;
+    run.rootEmpty = false;
+    uint64_t needed = bytesToWrite(run, root->children);
+    if (needed == 0) continue;
+    size_t length = 0;
+    if (!putRoot(run.path, name, &length)) continue;
+    // The deepest folder of the root's path that exists.
+    uint32_t attributes = 0;
+    while (run.fs.getAttributes(run.path, &attributes) != FsStatus::Ok) {
+      while (length > 0 && run.path[length] != kPathSeparator) --length;
+      if (length == 0) break;
+      run.path[length] = 0;
+    }
+    uint64_t free = 0;
+    FileIdentity volume;
+    if (length == 0 || run.fs.freeSpace(run.path, &free) != FsStatus::Ok ||
+        run.fs.identify(run.path, &volume) != FsStatus::Ok)
+      continue;
+    try {
+      auto it = std::find_if(drives.begin(), drives.end(),
+                             [&](const Drive& d) { return d.volume == volume; });
+      if (it == drives.end()) {
+        drives.push_back({volume, 0, free, name});
+        it = drives.end() - 1;
+      }
+      it->needed += needed;
+    } catch (const std::bad_alloc&) {
+      return Rc::OutOfMemory;
+    }
+  }
+  run.rootEmpty = true;
+  for (const Drive& d : drives) {
+    if (d.needed <= d.free) continue;
+    if (failures) {
+      try {
+        failures->push_back({d.root, "not enough free space for the files of the difference: " +
+                                         sizeText(d.needed) + " needed, " + sizeText(d.free) +
+                                         " free; nothing was changed"});
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    return Rc::CannotWrite;
+  }
+  return Rc::Ok;
+}
+
+// Every volume of the set, opened in turn up to the one flagged last: a missing volume, or one
+// that is not of this set, refuses the apply before anything is written. Only the headers are
+// read; damage inside a volume shows while the data are read.
+Rc checkVolumes(CompressedReader& reader, const char16_t* path) {
+  Rc rc = reader.openReader(FileKind::DifferenceFile, path);
+  while (rc == Rc::Ok && !reader.lastVolume()) {
+    ++reader.volumeNumber;
+    rc = reader.openReaderVolume();
+  }
+  reader.endInflate();
+  return rc;
+}
+
+// Says why a one-pass apply changed nothing (a refusal of room has said so itself).
+void noteRefusal(FailureLog* failures, const char16_t* path, Rc rc) {
+  if (rc == Rc::Ok || !failures) return;
+  if (!failures->empty() && failures->back().reason.find("free space") != std::string::npos)
+    return;
+  const char* why = rc == Rc::CannotOpen    ? "a volume of the difference is missing"
+                    : rc == Rc::CannotWrite ? "a file could not be written"
+                    : rc == Rc::OutOfMemory ? "out of memory"
+                                            : "the difference is damaged or incomplete";
+  try {
+    failures->push_back({path, std::string(why) + "; nothing was changed"});
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 }  // namespace
 
 Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNode* firstRoot,
                    uint32_t toTargetMask, uint32_t toSourceMask, SyncStats& okStats,
                    SyncStats& failedStats, const CancelFlag* cancel,
-                   std::vector<const FileNode*>* tallied, const DiscardPolicy* discard) {
+                   std::vector<const FileNode*>* tallied, ApplyMode mode, FailureLog* failures,
+                   const DiscardPolicy* discard) {
   // Attributes and letter case are the folder pass's; here they come with the written files.
   toTargetMask &= ~static_cast<uint32_t>(CaseOrAttrDiffers);
   toSourceMask &= ~static_cast<uint32_t>(CaseOrAttrDiffers);
   std::unique_ptr<char16_t[]> pathBuffer(new (std::nothrow) char16_t[kPathBufferUnits]);
   std::unique_ptr<char16_t[]> temporary(new (std::nothrow) char16_t[kPathBufferUnits]);
   if (!pathBuffer || !temporary) return Rc::OutOfMemory;
-  // The whole data stream must prove intact before the first file is written from it.
-  Rc rc = checkDataStream(fs, path, cancel);
-  if (rc != Rc::Ok || isCancelled(cancel)) return rc;
+  bool staging = mode == ApplyMode::OnePass;
+  Rc rc = Rc::Ok;
+  if (!staging) {
+    // The whole data stream must prove intact before the first file is written from it.
+    rc = checkDataStream(fs, path, cancel);
+    if (rc != Rc::Ok || isCancelled(cancel)) return rc;
+  }
   std::unique_ptr<CompressedReader> reader;
   rc = CompressedReader::create(fs, &reader);
   if (rc != Rc::Ok) return rc;
+  Run run{fs,     target,       *reader,      okStats,          failedStats,
+          cancel, toTargetMask, toSourceMask, pathBuffer.get(), temporary.get(),
+          0,      true,         staging,      {},               {},
+          {},     0};
+  run.discard = discard;
+  if (staging) {
+    rc = checkRoom(run, firstRoot, failures);
+    if (rc == Rc::Ok) rc = checkVolumes(*reader, path);
+    if (rc != Rc::Ok) {
+      noteRefusal(failures, path, rc);
+      return rc;
+    }
+  }
   rc = reader->openReader(FileKind::DifferenceFile, path);
   if (rc == Rc::Ok) rc = reader->findDataSection();
-  if (rc == Rc::Ok) {
-    Run run{fs,          target,     *reader,          okStats,        failedStats,
-            cancel,      toTargetMask, toSourceMask,   pathBuffer.get(), temporary.get()};
-    run.discard = discard;
-    rc = readEntries(run, firstRoot, tallied);
-  }
+  if (rc == Rc::Ok) rc = readEntries(run, firstRoot, tallied);
   reader->endInflate();
+  if (staging && rc == Rc::Ok && !isCancelled(cancel)) {
+    installStaged(run);
+  } else if (staging) {
+    rollBack(run);
+    noteRefusal(failures, path, rc);
+  }
   if (tallied) std::sort(tallied->begin(), tallied->end());
   return rc;
+}
+
+Rc applySavedDifference(Fs& fs, const SideInput& source, const SideInput& target,
+                        FileNode* firstRoot, uint32_t flagsSrc, uint32_t flagsTrg,
+                        SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
+                        FailureLog* failures, ApplyMode mode, const DiscardPolicy* discard) {
+  uint32_t toTarget = flagsSrc & kCategoryBits;
+  uint32_t toSource = flagsTrg & kCategoryBits;
+  std::vector<const FileNode*> tallied;
+  Rc rc = applyDifference(fs, target, source.savedFile.c_str(), firstRoot, toTarget, toSource,
+                          okStats, failedStats, cancel, &tallied, mode, failures, discard);
+  if (rc != Rc::Ok || isCancelled(cancel)) return rc;
+  WalkBuffers buffers;
+  WalkContext ctx;
+  rc = startWalk(fs, okStats, failedStats, cancel, &buffers, &ctx);
+  if (rc != Rc::Ok) return rc;
+  // What is left needs no file data: deleting what only the target has, and attributes; and
+  // naming the files that needed data the difference did not carry.
+  constexpr uint32_t kFolderPass = OnlyInTarget | CaseOrAttrDiffers;
+  ctx.dataToTarget = toTarget & kCarriedCategories;
+  ctx.dataToSource = toSource & kCarriedCategories;
+  ctx.toTargetMask = toTarget & kFolderPass;
+  ctx.toSourceMask = 0;
+  ctx.tallied = &tallied;
+  ctx.failures = failures;
+  ctx.discard = discard;
+  return forEachPair(ctx, source, target, firstRoot, true,
+                     [&](FileNode* root, size_t sl, size_t tl) {
+                       return applyTree(ctx, sl, tl, root->children);
+                     });
 }
 
 }  // namespace fw

@@ -1,7 +1,7 @@
 // Applying a saved difference: writes the file contents carried in a difference file's data
 // section into the target folders of a compared tree (the tree of that difference against the
 // target). The deletions and attribute updates that need no file data are the folder pass of
-// runPairs (sync_walk.h) that follows.
+// the sync walk (sync_walk.h) that follows.
 #ifndef FERRYWICK_SYNC_APPLY_DIFFERENCE_H
 #define FERRYWICK_SYNC_APPLY_DIFFERENCE_H
 
@@ -30,26 +30,53 @@ inline bool takesCarriedData(uint32_t flags, uint32_t toTarget, uint32_t toSourc
   return !(flags & toSource) && (flags & toTarget);
 }
 
+// How a difference is applied.
+enum class ApplyMode {
+  // One pass over the volumes: every file is written to its temporary file beside its
+  // destination while the stream is read and checked; only once the whole data stream has
+  // proved whole (its checksum at the very end of the last volume) are the temporaries renamed
+  // into place and the empty folders created. Damage, a cancel or a failure before that point
+  // removes every temporary file and every folder the apply created: the target stays exactly
+  // as it was. Needs room for all the files at once, which is checked first.
+  OnePass,
+  // Two passes: the data stream is read to its end once (checkDataStream) before anything is
+  // written, then read again and each file put in place as soon as it has arrived.
+  CheckFirst,
+};
+
 // Reads the data section of the difference file at path (any volume of a split set) and
 // applies each entry whose node the masks select: a file is written to a temporary file and
-// renamed over the target only when all its bytes arrived and its times are set; an empty
-// folder is created. Entries that are not applied are read and counted as untouched.
-// Every file entry read is added to *tallied (when given), sorted by address at the end, so
-// that the folder pass does not count it again.
-// Before anything is written the data section's stream is read to its end once
-// (checkDataStream), so a damaged stream changes nothing.
+// renamed over the target only when all its bytes arrived and its times are set (in OnePass,
+// only once every entry has); an empty folder is created. Entries that are not applied are
+// read and counted as untouched. Every file entry read is added to *tallied (when given),
+// sorted by address at the end, so that the folder pass does not count it again.
 // Results: Ok (also when cancelled); OutOfMemory; CannotOpen for a missing volume; Failed for
 // a damaged or mismatched file (no data section, a stream without its checksum or with bytes
 // after it, a root index out of order or beyond the last pair, a path not in the tree, too
-// long or named twice, a stream that ends inside an entry); CannotWrite
-// when a target file cannot be written (a full disk). Whatever the result, no partly written
-// file remains, and every target file not yet reached is as it was. With an active discard
-// policy, a target file that an entry replaces is moved away as it says (discard.h).
+// long or named twice, a stream that ends inside an entry); CannotWrite when a target file
+// cannot be written (a full disk), or in OnePass when the files do not fit the free space of
+// their drive (then nothing is written at all). Whatever the result, no partly written file
+// remains, and every target file not yet reached is as it was; in OnePass every target file is
+// as it was unless the result is Ok and the apply was not cancelled. *failures, when given,
+// receives an entry that says why a whole apply was refused. With an active discard policy, a
+// target file that an entry replaces is moved away as it says (discard.h).
 Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNode* firstRoot,
                    uint32_t toTargetMask, uint32_t toSourceMask, SyncStats& okStats,
                    SyncStats& failedStats, const CancelFlag* cancel,
                    std::vector<const FileNode*>* tallied = nullptr,
+                   ApplyMode mode = ApplyMode::OnePass, FailureLog* failures = nullptr,
                    const DiscardPolicy* discard = nullptr);
+
+// The sync from a saved difference (source.savedFile) into the target folders: the data pass
+// (applyDifference), then, unless it failed or was cancelled, the folder pass of the sync walk
+// over every pair with a target root: deleting what only the target has, attribute and letter
+// case updates, and naming the files that needed data the difference did not carry. Results
+// as syncAll (sync_walk.h).
+Rc applySavedDifference(Fs& fs, const SideInput& source, const SideInput& target,
+                        FileNode* firstRoot, uint32_t flagsSrc, uint32_t flagsTrg,
+                        SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
+                        FailureLog* failures = nullptr, ApplyMode mode = ApplyMode::OnePass,
+                        const DiscardPolicy* discard = nullptr);
 
 }  // namespace fw
 

@@ -264,7 +264,17 @@ Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel) {
   return fs.removeDirectory(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
 }
 
-void createFolderChain(Fs& fs, char16_t* path, size_t end) {
+bool noteCreated(std::vector<std::u16string>* created, const char16_t* path) {
+  if (!created) return true;
+  try {
+    created->emplace_back(path);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+void createFolderChain(Fs& fs, char16_t* path, size_t end, std::vector<std::u16string>* created) {
   // Cut the path back at its separators to the deepest folder that exists (or to the
   // outermost name, which is not created), then create the cut-off folders outermost first.
   uint32_t a = 0;
@@ -290,7 +300,8 @@ void createFolderChain(Fs& fs, char16_t* path, size_t end) {
     path[cut] = kPathSeparator;
     do ++cut;
     while (path[cut] != 0);  // the next cut, or the path's own terminator
-    fs.createDirectory(path);
+    if (fs.createDirectory(path) == FsStatus::Ok && !noteCreated(created, path))
+      fs.removeDirectory(path);
   }
 }
 
@@ -312,7 +323,7 @@ bool isPlainName(const char16_t* name, size_t length) {
 }
 
 FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* siblings,
-                            bool createFolders) {
+                            bool createFolders, std::vector<std::u16string>* created) {
   size_t begin = start;
   for (;;) {
     size_t end = begin;
@@ -327,8 +338,9 @@ FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* sibl
       for (size_t i = begin; i < end; ++i) path[i] = own[i - begin];
     }
     if (node && !last && isFolder(node) && (node->flags & OnlyInSource) && createFolders &&
-        !linkOnPath(fs, path, start, end))
-      fs.createDirectory(path);
+        !linkOnPath(fs, path, start, end) && fs.createDirectory(path) == FsStatus::Ok &&
+        !noteCreated(created, path))
+      fs.removeDirectory(path);
     if (!last) path[end] = kPathSeparator;
     if (!node || last) return node;
     if (!isFolder(node) || !node->children) return nullptr;

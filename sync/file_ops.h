@@ -27,6 +27,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/cancel_flag.h"
 #include "core/file_node.h"
@@ -107,8 +109,10 @@ bool pathRunsThroughLink(Fs& fs, char16_t* path, size_t start);
 
 // Creates the folder at path (end units long) and its missing ancestors, outermost first.
 // Nothing is created when the deepest folder that exists is a link. Failures are not
-// reported: a later operation on the missing folder fails instead.
-void createFolderChain(Fs& fs, char16_t* path, size_t end);
+// reported: a later operation on the missing folder fails instead. Every folder created is
+// added to *created when given, outermost first.
+void createFolderChain(Fs& fs, char16_t* path, size_t end,
+                       std::vector<std::u16string>* created = nullptr);
 
 // The node named by the relative path that begins at index start of path (components
 // separated by kPathSeparator, each in the source's exact spelling), looked up from siblings
@@ -118,8 +122,14 @@ void createFolderChain(Fs& fs, char16_t* path, size_t end);
 // unless a folder on its path from start on is a link. A
 // component that is empty, "." or "..", or holds a character that separates or qualifies
 // names on either system, names nothing: such a path cannot leave the folder it starts in.
+// Every folder it creates is added to *created when given, outermost first.
 FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* siblings,
-                            bool createFolders = true);
+                            bool createFolders = true,
+                            std::vector<std::u16string>* created = nullptr);
+
+// Adds the folder path to *created (when given) after a createDirectory that made it. False
+// only when that cannot be remembered (no memory): the caller then removes it again.
+bool noteCreated(std::vector<std::u16string>* created, const char16_t* path);
 
 // True when a name can be one entry of a folder on this build (see resolveRecordPath).
 bool isPlainName(const char16_t* name, size_t length);

@@ -124,11 +124,35 @@ Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd) {
 }
 
 Rc beginDataSection(WalkContext& ctx) {
-  return ctx.writer ? ctx.writer->beginStream() : Rc::BadRequest;
+  // The data section is compressed on every core, in blocks whose bytes do not depend on how
+  // many there are.
+  return ctx.writer ? ctx.writer->beginBlockStream(0) : Rc::BadRequest;
 }
 
 Rc endDataSection(WalkContext& ctx) {
   return ctx.writer ? ctx.writer->finishStream() : Rc::BadRequest;
+}
+
+Rc writeDataSection(Fs& fs, CompressedWriter& writer, const SideInput& source,
+                    const SideInput& target, FileNode* firstRoot, uint32_t flagsSrc,
+                    SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
+                    std::u16string* failedEntry) {
+  WalkBuffers buffers;
+  WalkContext ctx;
+  Rc rc = startWalk(fs, okStats, failedStats, cancel, &buffers, &ctx);
+  if (rc != Rc::Ok) return rc;
+  ctx.writer = &writer;
+  ctx.toTargetMask = flagsSrc & kCategoryBits;
+  ctx.failedEntry = failedEntry;
+  rc = beginDataSection(ctx);
+  if (rc != Rc::Ok) return rc;
+  rc = forEachPair(ctx, source, target, firstRoot, false,
+                   [&](FileNode* root, size_t sl, size_t) {
+                     return writeRootData(ctx, root->children, sl);
+                   });
+  // A cancelled save is thrown away: its last blocks are not worth compressing.
+  if (rc != Rc::Ok || isCancelled(cancel)) return rc;
+  return endDataSection(ctx);
 }
 
 Rc saveDifference(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
@@ -142,8 +166,8 @@ Rc saveDifference(Fs& fs, const SideInput& source, const SideInput& target, File
   if (rc != Rc::Ok) return rc;
   rc = writeTreeSection(*writer, firstRoot, failedEntry);
   if (rc == Rc::Ok)
-    rc = runPairs(fs, flagsSrc, source, target, firstRoot, writer.get(), 0, okStats, failedStats,
-                  cancel, PairMode::DifferenceData, nullptr, failedEntry);
+    rc = writeDataSection(fs, *writer, source, target, firstRoot, flagsSrc, okStats, failedStats,
+                          cancel, failedEntry);
   if (rc == Rc::Ok) rc = writer->closeVolume(true);
   // Only a complete, uncancelled set takes the chosen name; otherwise destroying the writer
   // removes every volume it wrote and the files of that name stay as they were.

@@ -49,6 +49,14 @@ Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd);
 Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
                 std::atomic<uint64_t>* counter, uint64_t* local, const CancelFlag* cancel);
 
+// The data section of the compared tree at firstRoot through writer, the tree section being
+// written: every pair whose source root is set, in row order, by writeRootData. Ok also when
+// cancelled (the stream is then left unfinished).
+Rc writeDataSection(Fs& fs, CompressedWriter& writer, const SideInput& source,
+                    const SideInput& target, FileNode* firstRoot, uint32_t flagsSrc,
+                    SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
+                    std::u16string* failedEntry = nullptr);
+
 // The start and the end of a difference's data section on ctx.writer.
 Rc beginDataSection(WalkContext& ctx);
 Rc endDataSection(WalkContext& ctx);

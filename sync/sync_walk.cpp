@@ -10,7 +10,6 @@
 #include "sync/apply_difference.h"
 #include "sync/discard.h"
 #include "sync/file_ops.h"
-#include "sync/save_difference.h"
 
 namespace fw {
 namespace {
@@ -231,98 +230,49 @@ Rc applyTree(WalkContext& ctx, size_t sourceLength, size_t targetLength, FileNod
   return cancelled ? Rc::Ok : rc;
 }
 
-Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideInput& target,
-            FileNode* firstRoot, CompressedWriter* writer, uint32_t toSourceMask,
-            SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-            PairMode mode, FailureLog* failures, std::u16string* failedEntry,
-            const DiscardPolicy* discard) {
-  toTargetMask &= kCategoryBits;
-  toSourceMask &= kCategoryBits;
-  bool fromDifference = mode == PairMode::Sync && source.hasSavedFile();
-  std::vector<const FileNode*> tallied;
-  uint32_t dataToTarget = 0, dataToSource = 0;
-  if (fromDifference) {
-    Rc rc = applyDifference(fs, target, source.savedFile.c_str(), firstRoot, toTargetMask,
-                            toSourceMask, okStats, failedStats, cancel, &tallied, discard);
-    if (rc != Rc::Ok || isCancelled(cancel)) return rc;
-    // What is left needs no file data: deleting what only the target has, and attributes; and
-    // naming the files that needed data the difference did not carry.
-    constexpr uint32_t kFolderPass = OnlyInTarget | CaseOrAttrDiffers;
-    dataToTarget = toTargetMask & kCarriedCategories;
-    dataToSource = toSourceMask & kCarriedCategories;
-    toTargetMask &= kFolderPass;
-    toSourceMask = 0;
-  }
+Rc startWalk(Fs& fs, SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
+             WalkBuffers* buffers, WalkContext* ctx) {
+  buffers->source.reset(new (std::nothrow) char16_t[kPathBufferUnits]);
+  buffers->target.reset(new (std::nothrow) char16_t[kPathBufferUnits]);
+  if (!buffers->source || !buffers->target) return Rc::OutOfMemory;
+  *ctx = WalkContext{};
+  ctx->sourcePath = buffers->source.get();
+  ctx->targetPath = buffers->target.get();
+  ctx->okStats = &okStats;
+  ctx->failedStats = &failedStats;
+  ctx->cancel = cancel;
+  ctx->fs = &fs;
+  return Rc::Ok;
+}
 
-  std::unique_ptr<char16_t[]> sourcePath(new (std::nothrow) char16_t[kPathBufferUnits]);
-  std::unique_ptr<char16_t[]> targetPath(new (std::nothrow) char16_t[kPathBufferUnits]);
-  if (!sourcePath || !targetPath) return Rc::OutOfMemory;
+Rc syncFolders(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
+               uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
+               const CancelFlag* cancel, FailureLog* failures, const DiscardPolicy* discard) {
+  WalkBuffers buffers;
   WalkContext ctx;
-  ctx.writer = writer;
-  ctx.sourcePath = sourcePath.get();
-  ctx.targetPath = targetPath.get();
-  ctx.okStats = &okStats;
-  ctx.failedStats = &failedStats;
-  ctx.cancel = cancel;
-  ctx.toTargetMask = toTargetMask;
-  ctx.toSourceMask = toSourceMask;
-  ctx.fs = &fs;
-  ctx.tallied = fromDifference ? &tallied : nullptr;
-  ctx.dataToTarget = dataToTarget;
-  ctx.dataToSource = dataToSource;
+  Rc rc = startWalk(fs, okStats, failedStats, cancel, &buffers, &ctx);
+  if (rc != Rc::Ok) return rc;
+  ctx.toTargetMask = flagsSrc & kCategoryBits;
+  ctx.toSourceMask = flagsTrg & kCategoryBits;
   ctx.failures = failures;
-  ctx.failedEntry = failedEntry;
   ctx.discard = discard;
-
-  Rc rc = Rc::Ok;
-  if (mode == PairMode::DifferenceData) {
-    rc = beginDataSection(ctx);
-    if (rc != Rc::Ok) return rc;
-  }
-  static const std::u16string kNone;
-  FileNode* root = firstRoot;
-  for (size_t i = 0; i < source.roots.size() && !isCancelled(cancel); ++i) {
-    const std::u16string& sourceRoot = source.roots[i];
-    const std::u16string& targetRoot = i < target.roots.size() ? target.roots[i] : kNone;
-    bool skip = sourceRoot.empty() || (mode == PairMode::Sync && targetRoot.empty());
-    if (!skip) {
-      if (!root) {  // fewer root nodes than rows: not the tree of these inputs
-        rc = Rc::Failed;
-        break;
-      }
-      size_t sl = 0, tl = 0;
-      if (!putRoot(ctx.sourcePath, sourceRoot, &sl) || !putRoot(ctx.targetPath, targetRoot, &tl)) {
-        rc = Rc::BadRequest;
-        break;
-      }
-      if (mode == PairMode::Sync) {
-        // A root is created only when something is written into it: an empty folder made at
-        // the place of an unmounted drive would pass for an emptied one at the next sync.
-        if (!source.hasSavedFile()) {
-          if (writesInto(ctx, root->children, 0)) createFolderChain(fs, ctx.sourcePath, sl);
-          if (writesInto(ctx, root->children, 1)) createFolderChain(fs, ctx.targetPath, tl);
-        }
-        ctx.sourceRootLength = sl + 1;  // no link below the roots is written through
-        ctx.targetRootLength = tl + 1;
-        rc = applyTree(ctx, sl, tl, root->children);
-      } else {
-        ctx.sourceRootLength = sl + 1;
-        rc = writeRootData(ctx, root->children, sl);
-      }
-      if (rc != Rc::Ok) break;
-    }
-    if (root) root = root->link[1];
-    ++ctx.pairIndex;
-  }
-  if (mode == PairMode::DifferenceData && rc == Rc::Ok) rc = endDataSection(ctx);
-  return rc;
+  return forEachPair(ctx, source, target, firstRoot, true, [&](FileNode* root, size_t sl, size_t tl) {
+    // A root is created only when something is written into it: an empty folder made at the
+    // place of an unmounted drive would pass for an emptied one at the next sync.
+    if (writesInto(ctx, root->children, 0)) createFolderChain(fs, ctx.sourcePath, sl);
+    if (writesInto(ctx, root->children, 1)) createFolderChain(fs, ctx.targetPath, tl);
+    return applyTree(ctx, sl, tl, root->children);
+  });
 }
 
 Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
            uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
            const CancelFlag* cancel, FailureLog* failures, const DiscardPolicy* discard) {
-  return runPairs(fs, flagsSrc, source, target, firstRoot, nullptr, flagsTrg, okStats,
-                  failedStats, cancel, PairMode::Sync, failures, nullptr, discard);
+  if (source.hasSavedFile())
+    return applySavedDifference(fs, source, target, firstRoot, flagsSrc, flagsTrg, okStats,
+                                failedStats, cancel, failures, ApplyMode::OnePass, discard);
+  return syncFolders(fs, source, target, firstRoot, flagsSrc, flagsTrg, okStats, failedStats,
+                     cancel, failures, discard);
 }
 
 }  // namespace fw

@@ -1,12 +1,14 @@
 // The sync walk: carries out on disk the actions that the comparison attached to the entries of
 // a compared tree, pair by pair, in both directions as the masks say, and tallies every
-// operation in okStats or failedStats. The same pair loop writes the data section of a
-// difference (save_difference.h).
+// operation in okStats or failedStats. Its loop over the folder pairs (forEachPair) is shared
+// with the writing of a difference's data section (save_difference.h) and the folder pass
+// after applying one (apply_difference.h).
 #ifndef FERRYWICK_SYNC_SYNC_WALK_H
 #define FERRYWICK_SYNC_SYNC_WALK_H
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,30 +55,46 @@ struct WalkContext {
 // Adds an entry to ctx.failures, when there is a log: the path in the buffer and why.
 void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason);
 
-enum class PairMode : int {
-  Sync = 0,            // carry out the actions
-  DifferenceData = 2,  // write the data section of a difference through the writer
-};
-
-// Synchronises every folder pair: runPairs with flagsSrc to the target, flagsTrg to the source,
-// no writer, PairMode::Sync. With a source that has a saved file (a saved difference), the
-// carried files are written from it first. Ok when every pair was walked, whatever failed on
-// the way, and when cancelled; OutOfMemory; or the code of a difference that cannot be applied.
-// Every entry that fails, and every Conflict, is also named in *failures when given. With an
-// active discard policy, what is deleted or replaced is moved away as it says instead.
+// Synchronises every folder pair: flagsSrc's categories to the target, flagsTrg's to the
+// source. With a source that has a saved file (a saved difference) this is
+// applySavedDifference (apply_difference.h) in its one-pass form; otherwise syncFolders. Ok
+// when every pair was walked, whatever failed on the way, and when cancelled; OutOfMemory; or
+// the code of a difference that cannot be applied. Every entry that fails, and every
+// Conflict, is also named in *failures when given.
 Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
            uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
            const CancelFlag* cancel, FailureLog* failures = nullptr,
            const DiscardPolicy* discard = nullptr);
 
-// The pair loop. Walks the rows of the source's roots together with the chain of root nodes
-// (link[1]); a pair whose source root is empty is skipped, in PairMode::Sync also one whose
-// target root is empty, and every pair keeps its own root node.
-Rc runPairs(Fs& fs, uint32_t toTargetMask, const SideInput& source, const SideInput& target,
-            FileNode* firstRoot, CompressedWriter* writer, uint32_t toSourceMask,
-            SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-            PairMode mode, FailureLog* failures = nullptr,
-            std::u16string* failedEntry = nullptr, const DiscardPolicy* discard = nullptr);
+// The sync of two folder sides: each pair's tree walked by applyTree. A root is created only
+// when something is written into it.
+Rc syncFolders(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
+               uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
+               const CancelFlag* cancel, FailureLog* failures = nullptr,
+               const DiscardPolicy* discard = nullptr);
+
+// The two path buffers of a walk.
+struct WalkBuffers {
+  std::unique_ptr<char16_t[]> source;
+  std::unique_ptr<char16_t[]> target;
+};
+
+// Allocates the path buffers and fills ctx with them and the run's records; the masks and
+// the rest stay for the job to set. OutOfMemory when the buffers cannot be had.
+Rc startWalk(Fs& fs, SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
+             WalkBuffers* buffers, WalkContext* ctx);
+
+// The walk over the folder pairs that every job shares. Goes through the rows of the source's
+// roots together with the chain of root nodes (link[1]), skipping a row whose source root is
+// empty and, with needsTarget, one whose target root is empty (every row keeps its own root
+// node). For each other row it puts both roots into ctx's path buffers, sets
+// ctx.sourceRootLength, ctx.targetRootLength and ctx.pairIndex, and calls
+// visit(root node, source root length, target root length). Stops before a row when the
+// cancel flag is set (Ok) and at the first visit that is not Ok (its code); Failed when there
+// are fewer root nodes than rows, BadRequest for a root that does not fit a path buffer.
+template <typename Visit>
+Rc forEachPair(WalkContext& ctx, const SideInput& source, const SideInput& target,
+               FileNode* firstRoot, bool needsTarget, Visit&& visit);
 
 // Applies the actions of one sibling tree. sourceLength and targetLength say where the parent
 // folder's path ends in ctx.sourcePath and ctx.targetPath. Failed operations are tallied and
@@ -86,6 +104,31 @@ Rc applyTree(WalkContext& ctx, size_t sourceLength, size_t targetLength, FileNod
 // Puts the long form of a root into a PathBuffer, without a trailing separator (the walk
 // appends separator and name), and its length into *length. False when it does not fit.
 bool putRoot(char16_t* buffer, const std::u16string& root, size_t* length);
+
+template <typename Visit>
+Rc forEachPair(WalkContext& ctx, const SideInput& source, const SideInput& target,
+               FileNode* firstRoot, bool needsTarget, Visit&& visit) {
+  static const std::u16string kNone;
+  FileNode* root = firstRoot;
+  ctx.pairIndex = 0;
+  for (size_t i = 0; i < source.roots.size() && !isCancelled(ctx.cancel); ++i) {
+    const std::u16string& sourceRoot = source.roots[i];
+    const std::u16string& targetRoot = i < target.roots.size() ? target.roots[i] : kNone;
+    if (!sourceRoot.empty() && !(needsTarget && targetRoot.empty())) {
+      if (!root) return Rc::Failed;  // fewer root nodes than rows: not the tree of these inputs
+      size_t sl = 0, tl = 0;
+      if (!putRoot(ctx.sourcePath, sourceRoot, &sl) || !putRoot(ctx.targetPath, targetRoot, &tl))
+        return Rc::BadRequest;
+      ctx.sourceRootLength = sl + 1;  // no link below the roots is written through
+      ctx.targetRootLength = tl + 1;
+      Rc rc = visit(root, sl, tl);
+      if (rc != Rc::Ok) return rc;
+    }
+    if (root) root = root->link[1];
+    ++ctx.pairIndex;
+  }
+  return Rc::Ok;
+}
 
 }  // namespace fw
 

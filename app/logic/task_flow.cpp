@@ -73,6 +73,9 @@ std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state) {
     cause = u"Cannot write " + state.saveFileName + u".";
   } else if (id == TaskId::Sync && !state.syncRefusal.empty()) {
     cause = toUtf16(state.syncRefusal) + u"; nothing was changed.";
+  } else if (id == TaskId::Sync && !state.failures.empty()) {
+    // A refused apply of a difference names the file and why nothing was changed.
+    cause = state.failures.back().path + u": " + toUtf16(state.failures.back().reason) + u".";
   } else if (id == TaskId::Sync && rc == Rc::BadRequest) {
     cause = state.kind[0] == SideKind::SavedState
                 ? u"A saved state holds no file data and cannot be the source of a sync."

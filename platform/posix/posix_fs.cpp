@@ -27,6 +27,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -583,6 +584,16 @@ class PosixFs final : public Fs {
     if (stat(p.c_str(), &st) != 0) return failErrno();
     identity->volume = static_cast<uint64_t>(st.st_dev);
     identity->index = static_cast<uint64_t>(st.st_ino);
+    return FsStatus::Ok;
+  }
+
+  FsStatus freeSpace(const char16_t* path, uint64_t* bytes) override {
+    *bytes = 0;
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct statvfs st;
+    if (statvfs(p.c_str(), &st) != 0) return failErrno();
+    *bytes = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
     return FsStatus::Ok;
   }
 

@@ -33,6 +33,7 @@ void FaultFs::clearFaults() {
   std::lock_guard<std::mutex> lock(mutex_);
   rules_.clear();
   diskLimit_ = false;
+  fakeFreeSpace_ = false;
 }
 
 void FaultFs::setLogging(bool on) {

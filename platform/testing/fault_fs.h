@@ -51,6 +51,12 @@ class FaultFs : public ForwardingFs {
   // Writes fail with DiskFull once this many more bytes have been written (a write that would
   // cross the limit writes nothing and fails).
   void diskFullAfter(uint64_t bytes);
+  // freeSpace reports this many bytes on every volume (until clearFaults).
+  void reportFreeSpace(uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    freeSpace_ = bytes;
+    fakeFreeSpace_ = true;
+  }
   void clearFaults();
 
   void setLogging(bool on);
@@ -77,6 +83,16 @@ class FaultFs : public ForwardingFs {
   FsStatus rename(const char16_t* f, const char16_t* t, bool r) override;
   FsStatus createDirectory(const char16_t* p) override;
   FsStatus removeDirectory(const char16_t* p) override;
+  FsStatus freeSpace(const char16_t* p, uint64_t* b) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (fakeFreeSpace_) {
+        *b = freeSpace_;
+        return FsStatus::Ok;
+      }
+    }
+    return ForwardingFs::freeSpace(p, b);
+  }
 
  private:
   struct Rule {
@@ -97,6 +113,8 @@ class FaultFs : public ForwardingFs {
   bool diskLimit_ = false;
   uint64_t diskLeft_ = 0;
   int mutating_ = 0;
+  bool fakeFreeSpace_ = false;
+  uint64_t freeSpace_ = 0;
 };
 
 }  // namespace fw

@@ -412,6 +412,17 @@ class Win32Fs final : public Fs {
     return FsStatus::Ok;
   }
 
+  FsStatus freeSpace(const char16_t* path, uint64_t* bytes) override {
+    *bytes = 0;
+    // A folder, given with its trailing separator as the call wants for a share.
+    std::u16string folder(path);
+    if (folder.empty() || folder.back() != u'\\') folder += u'\\';
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(wide(folder.c_str()), &available, nullptr, nullptr)) return failLast();
+    *bytes = available.QuadPart;
+    return FsStatus::Ok;
+  }
+
   int lastOsError() const override { return static_cast<int>(tLastError); }
 
  private:
