@@ -80,6 +80,10 @@ struct CompareContext {
   // written before leftoverBefore (FILETIME ticks), so that a running sync's are not among them.
   std::vector<std::u16string>* leftovers = nullptr;
   uint64_t leftoverBefore = 0;
+  // Threads that list a row's folders (scanSides): the two sides and different folders side
+  // by side. 1: one side after the other on the calling thread (scanFolder), the way to use
+  // when fs is not safe to call from several threads or counts its calls in order.
+  int scanThreads = 2;
 };
 
 // Compares source against target row by row into the chain of root nodes at *roots (chained
