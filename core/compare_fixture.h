@@ -31,6 +31,7 @@ class CompareFixture : public ::testing::Test {
     ctx.ignoreList = ignore;
     ctx.cancel = &cancel_;
     ctx.timeShiftHours = timeShiftHours_;
+    ctx.scanThreads = scanThreads_;
     return compareSides(s, t, &roots_, ctx);
   }
   // The node at a "/"-separated path below the first root, or null.
@@ -65,6 +66,7 @@ class CompareFixture : public ::testing::Test {
   NodePool pool_;
   CancelFlag cancel_{0};
   Fs* fs_ = &systemFs();
+  int scanThreads_ = 2;  // 1 for an Fs whose faults are counted in call order
   FileNode* roots_ = nullptr;
   FileNode top_{};
   uint32_t timeShiftHours_ = 0;

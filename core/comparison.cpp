@@ -340,7 +340,8 @@ const std::u16string& rowOf(const SideInput* input, size_t i) {
 
 Rc readSide(CompareContext& ctx, const SideInput* input, int side, RowBuffers& row,
             FileNode* root) {
-  if (input->hasSavedFile()) return ctx.saved[side]->readNextTree(&root->children, side, false);
+  if (input && input->hasSavedFile())
+    return ctx.saved[side]->readNextTree(&root->children, side, false);
   if (row.length[side] == 0) {  // a root path too long for the buffer
     root->flags |= unlistedFlag(side);
     return Rc::Ok;
@@ -356,6 +357,35 @@ Rc readSide(CompareContext& ctx, const SideInput* input, int side, RowBuffers& r
   scan.leftoverBefore = ctx.leftoverBefore;
   Rc rc = scanFolder(scan, row.length[side], &root->children, side);
   if (scan.listFailed) root->flags |= unlistedFlag(side);
+  return rc;
+}
+
+// Lists the folders of the sides in the bits of sides (source first) into the root's children.
+Rc scanFolders(CompareContext& ctx, RowBuffers& row, FileNode* root, unsigned sides) {
+  if (ctx.scanThreads <= 1) {
+    for (int s = 0; s < 2; ++s) {
+      if (!(sides & (1u << s))) continue;
+      Rc rc = readSide(ctx, nullptr, s, row, root);
+      if (rc != Rc::Ok) return rc;
+    }
+    return Rc::Ok;
+  }
+  ScanContext scan;
+  scan.ignoreList = ctx.ignoreList;
+  scan.pool = ctx.pool;
+  scan.cancel = ctx.cancel;
+  scan.fs = ctx.fs;
+  scan.leftovers = ctx.leftovers;
+  scan.leftoverBefore = ctx.leftoverBefore;
+  RowScan rowScan;
+  for (int s = 0; s < 2; ++s) {
+    if (!(sides & (1u << s))) continue;
+    rowScan.pattern[s] = row.pattern[s].get();
+    rowScan.length[s] = row.length[s];
+  }
+  Rc rc = scanSides(scan, rowScan, &root->children, ctx.scanThreads);
+  for (int s = 0; s < 2; ++s)
+    if (rowScan.listFailed[s]) root->flags |= unlistedFlag(s);
   return rc;
 }
 
@@ -387,7 +417,18 @@ Rc compareRows(const SideInput* source, const SideInput* target, FileNode** root
     bool missing[2] = {false, false};
     for (int s = 0; s < 2; ++s)
       missing[s] = present[s] && !sides[s]->hasSavedFile() && isMissingRoot(*ctx.fs, rowOf(sides[s], i));
+    // Folder sides next to each other are listed together; a saved side keeps its turn.
+    unsigned folders = 0;
     for (int s = 0; s < 2; ++s) {
+      if (present[s] && !sides[s]->hasSavedFile() && row.length[s] != 0) {
+        folders |= 1u << s;
+        continue;
+      }
+      if (folders) {
+        rc = scanFolders(ctx, row, root, folders);
+        folders = 0;
+        if (rc != Rc::Ok) return rc;
+      }
       if (present[s]) {
         rc = readSide(ctx, sides[s], s, row, root);
       } else if (sides[s] && sides[s]->hasSavedFile() && i < sides[s]->roots.size()) {
@@ -395,6 +436,10 @@ Rc compareRows(const SideInput* source, const SideInput* target, FileNode** root
         // consume it, so that the rows after it receive their own trees.
         rc = ctx.saved[s]->readNextTree(&root->children, s, true);
       }
+      if (rc != Rc::Ok) return rc;
+    }
+    if (folders) {
+      rc = scanFolders(ctx, row, root, folders);
       if (rc != Rc::Ok) return rc;
     }
     // What the other side has is not deleted because a root is not there (an unmounted drive,

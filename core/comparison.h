@@ -84,6 +84,10 @@ struct CompareContext {
   // (within the 2-second tolerance), count as equal in time: a FAT or exFAT drive, or a copy
   // made across a daylight-saving change. 0 (the default): no such allowance. At most 24.
   uint32_t timeShiftHours = 0;
+  // Threads that list a row's folders (scanSides): the two sides and different folders side
+  // by side. 1: one side after the other on the calling thread (scanFolder), the way to use
+  // when fs is not safe to call from several threads or counts its calls in order.
+  int scanThreads = 2;
 };
 
 // Compares source against target row by row into the chain of root nodes at *roots (chained

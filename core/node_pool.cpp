@@ -35,6 +35,25 @@ void NodePool::releaseAll() {
   used_ = 0;
 }
 
+Rc NodePool::adopt(NodePool& other) {
+  if (&other == this || other.blocks_.empty()) return Rc::Ok;
+  try {
+    blocks_.reserve(blocks_.size() + other.blocks_.size());
+  } catch (const std::bad_alloc&) {
+    return Rc::OutOfMemory;
+  }
+  if (blocks_.empty()) {
+    blocks_.swap(other.blocks_);
+    used_ = other.used_;
+  } else {
+    // Ours stays the last block, the one carving continues in.
+    blocks_.insert(blocks_.end() - 1, other.blocks_.begin(), other.blocks_.end());
+    other.blocks_.clear();
+  }
+  other.used_ = 0;
+  return Rc::Ok;
+}
+
 void NodePool::setBlockSize(uint32_t size) {
   releaseAll();
   blockSize_ = size;

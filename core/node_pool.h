@@ -36,6 +36,10 @@ class NodePool {
   Rc allocateName(const char16_t* name, size_t units, char16_t** out);
 
   uint32_t blockSize() const { return blockSize_; }
+  // Takes over every block of other (which is left empty), so that what was carved from it
+  // lives as long as this pool's own; carving goes on in this pool's current block. OutOfMemory
+  // (and nothing moved) when the list of blocks cannot grow.
+  Rc adopt(NodePool& other);
   // Changing the size releases everything first.
   void setBlockSize(uint32_t size);
   uint32_t used() const { return used_; }

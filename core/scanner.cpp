@@ -34,6 +34,18 @@ bool isFolderEntry(const FindEntry& entry) {
 // pattern would not fit, nested too deep) or cannot be listed is marked on the node.
 Rc scanInto(ScanContext& ctx, size_t patternLength, FileNode* node, int side,
             const FindEntry& entry) {
+  if (ctx.deferred) {
+    if (isFolderLink(entry) || ctx.depth >= kMaxFolderDepth) {
+      node->flags |= unlistedFlag(side);
+      return Rc::Ok;
+    }
+    try {
+      ctx.deferred->push_back(Descent{node, 1u << side});
+    } catch (const std::bad_alloc&) {
+      return Rc::OutOfMemory;
+    }
+    return Rc::Ok;
+  }
   size_t length = 0;
   if (!isFolderLink(entry) && ctx.depth < kMaxFolderDepth)
     length = extendPattern(ctx.pathBuffer, kPathBufferUnits, patternLength, entry.name);

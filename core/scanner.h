@@ -17,6 +17,12 @@
 
 namespace fw {
 
+// A folder whose entries are still to be listed, on the sides of the bits in sides.
+struct Descent {
+  FileNode* node;
+  unsigned sides;
+};
+
 struct ScanContext {
   // The search pattern of the folder being listed: the root's long form, then a separator and
   // a name per level, then "*"; kPathBufferUnits units. None: the scanner does nothing.
@@ -36,7 +42,32 @@ struct ScanContext {
   // Set by scanFolder when the folder it was asked to list exists but could not be listed
   // completely; the caller records it on the folder's node and clears it.
   bool listFailed = false;
+  // When given, a folder that would be entered is recorded here instead (its node, and the
+  // side as bit 1 << side), for the caller to enter later; links to folders and folders
+  // nested too deep are still marked unlisted at once.
+  std::vector<Descent>* deferred = nullptr;
 };
+
+// One row's roots for scanSides: the pattern buffer of each side to be listed (null for a
+// side that is not), with its length; listFailed is set for a root that exists but could not
+// be listed completely.
+struct RowScan {
+  char16_t* pattern[2] = {nullptr, nullptr};
+  size_t length[2] = {0, 0};
+  bool listFailed[2] = {false, false};
+};
+
+// Lists the roots of row on its sides into *tree, with up to threads threads, and gives
+// exactly the tree that scanFolder gives for the source's root and then the target's: per
+// folder, both sides' entries go in in the same order (the source's listing, then the
+// target's), and what one side's entry does to the node (merge, conflict, unlisted) does not
+// depend on when the folders below it are listed. Folders are listed side by side, a folder's
+// two sides by one thread, and different folders by different threads, each carving from a
+// pool of its own that the context's pool takes over at the end. The fields pathBuffer,
+// depth, listFailed and deferred of shared are not used. Every Fs call may come from any of
+// the threads. Returns Ok or the first pool failure (OutOfMemory also when a thread or a
+// buffer cannot be had).
+Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threads);
 
 // Lists the folder whose pattern (patternLength units, asterisk included) is in pathBuffer into
 // the sibling tree at *tree as side 0 (source) or 1 (target). Returns Ok, or the first pool

@@ -152,6 +152,9 @@ TEST_F(ScannerTest, ListingThatBreaksOffMidwayCountsAsUnlisted) {
   FaultFs faulty(systemFs());
   faulty.failNth(FsOp::FindNext, 3, FsStatus::IoError);
   fs_ = &faulty;
+  // The third call is counted in the order the one-thread scan makes them ("." and ".." among
+  // them on Windows): there it falls inside d's listing.
+  scanThreads_ = 1;
   ASSERT_RC_OK(compare());
   EXPECT_TRUE(node("d")->flags & (SourceUnlisted | TargetUnlisted));
 }

@@ -192,6 +192,72 @@ TEST(FsTest, HiddenSystemAndArchiveBitsSurvive) {
   EXPECT_EQ(attributesOf(p) & (attr::Hidden | attr::System | attr::Archive), attr::Archive);
 }
 
+// The listing reads the stored bits where there are any and gives the defaults where there
+// are none, entry by entry, exactly as getAttributes does; a folder too big for one read of
+// its entries is listed whole, each entry once.
+TEST(FsTest, ListingAgreesWithGetAttributesOnStoredAndMissingBits) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  std::map<std::u16string, uint32_t> set;  // name -> bits given; files not in it get none
+  const uint32_t kinds[] = {attr::Hidden, attr::System | attr::Archive, attr::Archive,
+                            attr::Normal, attr::ReadOnly | attr::Hidden};
+  for (int i = 0; i < 700; ++i) {
+    std::u16string name = toUtf16("entry-with-a-long-name-to-fill-buffers-" + std::to_string(i));
+    std::u16string path = dir.at(toUtf8(name));
+#ifndef _WIN32
+    // As any other program makes them: no bits stored.
+    if (i % 50 == 7) {
+      ASSERT_EQ(mkdir(native(path).c_str(), 0755), 0);
+    } else {
+      FILE* f = fopen(native(path).c_str(), "w");
+      ASSERT_NE(f, nullptr);
+      fclose(f);
+    }
+#else
+    if (i % 50 == 7) makeDir(path);
+    else writeFile(path, "x");
+#endif
+    if (i % 3 == 0) {
+      uint32_t bits = kinds[(i / 3) % 5];
+      ASSERT_EQ(fs.setAttributes(dir.at(toUtf8(name)).c_str(), bits), FsStatus::Ok);
+      set[name] = bits;
+    }
+  }
+#ifndef _WIN32
+  FILE* dot = fopen(native(dir.at(".dotfile")).c_str(), "w");
+  ASSERT_NE(dot, nullptr);
+  fclose(dot);
+#else
+  writeFile(dir.at(".dotfile"), "x");
+#endif
+  std::u16string pattern = dir.path() + kPathSeparator + u"*";
+  FindHandle h;
+  FindEntry e;
+  ASSERT_EQ(fs.findFirst(pattern.c_str(), &h, &e), FsStatus::Ok);
+  std::set<std::u16string> seen;
+  FsStatus status = FsStatus::Ok;
+  for (; status == FsStatus::Ok; status = fs.findNext(h, &e)) {
+    std::u16string name = e.name;
+    if (name == u"." || name == u"..") continue;
+    EXPECT_TRUE(seen.insert(name).second) << toUtf8(name) << " listed twice";
+    uint32_t direct = 0;
+    ASSERT_EQ(fs.getAttributes(dir.at(toUtf8(name)).c_str(), &direct), FsStatus::Ok);
+    EXPECT_EQ(e.attributes, direct) << toUtf8(name);
+#ifndef _WIN32
+    constexpr uint32_t kDos = attr::Hidden | attr::System | attr::Archive;
+    auto it = set.find(name);
+    bool folder = e.attributes & attr::Directory;
+    uint32_t expected = it != set.end() ? (it->second & kDos)
+                                        : (folder ? 0 : attr::Archive) |
+                                              (name[0] == u'.' ? attr::Hidden : 0);
+    EXPECT_EQ(e.attributes & kDos, expected) << toUtf8(name);
+#endif
+  }
+  EXPECT_EQ(status, FsStatus::NoMoreFiles);
+  fs.findClose(h);
+  EXPECT_EQ(seen.size(), 701u);
+}
+
 TEST(FsTest, RenameReplacesAndFixesLetterCase) {
   TempDir dir;
   Fs& fs = systemFs();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks beside their reference tools, on the same generated data in the same run.
-# Usage: scripts/bench.sh [compare|memory|state|sync|diff|all|tree|timeshift]   (BENCH_DIR: where trees are made)
+# Usage: scripts/bench.sh [compare|memory|state|sync|diff|all|tree|timeshift]   (BENCH_DIR: where trees are made;
+# COMPARE_RUNS: runs of the compare benchmark, default 5)
 # "diff": saving and applying a difference beside gzip, pigz and tar; with BASE_CLI set to the
 # ferrywick-cli of an earlier build, that build's apply runs in the same loop too.
 # "timeshift" (not part of "all"): the comparison with --ignore-time-shift 1 against the plain
@@ -40,16 +41,25 @@ echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}
 
 if [ "$what" = compare ] || [ "$what" = all ]; then
   tree src100k 100000 10000
-  rm -rf "$dir/trg100k"; cp -a "$dir/src100k" "$dir/trg100k"
+  if [ ! -f "$dir/trg100k.done" ]; then
+    rm -rf "$dir/trg100k"; cp -a "$dir/src100k" "$dir/trg100k"; touch "$dir/trg100k.done"
+  fi
   find "$dir/src100k" "$dir/trg100k" >/dev/null  # warm the cache
-  ours=(); theirs=()
-  for _ in $(seq $runs); do
+  # Interleaved: find, the one-thread readdir+fstatat floor, ours on one thread (the
+  # sequential scan) and ours as the program runs it.
+  ours=(); one=(); theirs=(); floor=()
+  secs() { sed 's/.*seconds=\([^ ]*\).*/\1/'; }
+  for _ in $(seq "${COMPARE_RUNS:-$runs}"); do
     t0=$(now); find "$dir/src100k" "$dir/trg100k" -printf '%s %T@ %p\n' >/dev/null; t1=$(now)
     theirs+=("$(elapsed "$t0" "$t1")")
-    ours+=("$("$bench" compare "$dir/src100k" "$dir/trg100k" | sed 's/.*seconds=\([^ ]*\).*/\1/')")
+    floor+=("$("$bench" floor "$dir/src100k" "$dir/trg100k" | secs)")
+    one+=("$("$bench" compare "$dir/src100k" "$dir/trg100k" 1 | secs)")
+    ours+=("$("$bench" compare "$dir/src100k" "$dir/trg100k" | secs)")
   done
-  f=$(printf '%s\n' "${theirs[@]}" | median); c=$(printf '%s\n' "${ours[@]}" | median)
-  echo "compare 2x100,000 files in 10,000 folders: ours ${c}s, find ${f}s, ratio $(ratio "$c" "$f")"
+  m() { printf '%s\n' "$@" | median; }
+  f=$(m "${theirs[@]}"); c=$(m "${ours[@]}"); l=$(m "${floor[@]}"); s1=$(m "${one[@]}")
+  echo "compare 2x100,000 files in 10,000 folders: ours ${c}s, find ${f}s, floor (readdir+fstatat, one thread) ${l}s, ours on one thread ${s1}s"
+  echo "  ours/find $(ratio "$c" "$f") (target <= 0.8), ours/floor $(ratio "$c" "$l") (target <= 1.2), one thread: /find $(ratio "$s1" "$f"), /floor $(ratio "$s1" "$l")"
 fi
 
 if [ "$what" = memory ] || [ "$what" = all ]; then
@@ -75,8 +85,8 @@ PY
   for _ in $(seq 7); do  # interleaved: find, plain, shifted
     t0=$(now); find "$dir/src100k" "$dir/shift100k" -printf '%s %T@ %p\n' >/dev/null; t1=$(now)
     theirs+=("$(elapsed "$t0" "$t1")")
-    plain+=("$("$bench" compare "$dir/src100k" "$dir/shift100k" 0 | sed 's/.*seconds=\([^ ]*\).*/\1/')")
-    shifted+=("$("$bench" compare "$dir/src100k" "$dir/shift100k" 1 | sed 's/.*seconds=\([^ ]*\).*/\1/')")
+    plain+=("$("$bench" compare "$dir/src100k" "$dir/shift100k" 0 0 | sed 's/.*seconds=\([^ ]*\).*/\1/')")
+    shifted+=("$("$bench" compare "$dir/src100k" "$dir/shift100k" 0 1 | sed 's/.*seconds=\([^ ]*\).*/\1/')")
   done
   f=$(printf '%s\n' "${theirs[@]}" | median); p=$(printf '%s\n' "${plain[@]}" | median)
   s=$(printf '%s\n' "${shifted[@]}" | median)

@@ -36,6 +36,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/case_map.h"
@@ -133,34 +134,87 @@ ssize_t getDosAttribAt(int dirFd, const char* name, const char* path, char* valu
   (void)dirFd;
   (void)name;
 #endif
+  if (!path[0]) {
+    errno = ENOSYS;
+    return -1;
+  }
   return lgetxattr(path, kDosAttribName, value, size);
 }
 
-// dirFd and name name the entry within its folder when dirFd >= 0; path names it in full.
-bool readDosAttrib(int dirFd, const char* name, const char* path, bool* unsupported,
-                   uint32_t* bits) {
+// File systems (by device number) that have refused user extended attributes: nothing can be
+// stored there, so nothing is asked for again. A few slots suffice; when all are taken, the
+// others are simply asked each time.
+constexpr int kNoXattrSlots = 8;
+std::atomic<uint64_t> gNoXattrDevices[kNoXattrSlots];  // device + 1; 0 for a free slot
+
+bool lacksXattrs(dev_t device) {
+  uint64_t key = static_cast<uint64_t>(device) + 1;
+  for (auto& slot : gNoXattrDevices) {
+    uint64_t v = slot.load(std::memory_order_relaxed);
+    if (v == key) return true;
+    if (v == 0) return false;
+  }
+  return false;
+}
+
+void noteLacksXattrs(dev_t device) {
+  uint64_t key = static_cast<uint64_t>(device) + 1;
+  for (auto& slot : gNoXattrDevices) {
+    uint64_t expected = 0;
+    if (slot.compare_exchange_strong(expected, key, std::memory_order_relaxed) || expected == key)
+      return;
+  }
+}
+
+// Where an entry is: its folder's handle and its name (dirFd >= 0), or its full path; for a
+// listing, the full path is made only when the call by handle is missing.
+struct EntryPlace {
+  int dirFd;
+  const char* name;
+  const char* path;            // null: folder + name, built when needed
+  const std::string* folder;   // with trailing '/'
+  std::string* scratch;
+};
+
+// Reads the stored DOS bits of an entry; false when none are stored or they cannot be read.
+bool readDosAttrib(const struct stat& st, const EntryPlace& at, uint32_t* bits) {
+  if (lacksXattrs(st.st_dev)) return false;
   char value[64];
-  ssize_t n = getDosAttribAt(dirFd, name, path, value, sizeof value);
+  ssize_t n;
+  if (at.path) {
+    n = getDosAttribAt(at.dirFd, at.name, at.path, value, sizeof value);
+  } else {
+    // getDosAttribAt uses the path only without the call by handle.
+    const char* path = "";
+    if (gNoXattrAt.load(std::memory_order_relaxed)) {
+      at.scratch->assign(*at.folder).append(at.name);
+      path = at.scratch->c_str();
+    }
+    n = getDosAttribAt(at.dirFd, at.name, path, value, sizeof value);
+    if (n < 0 && errno == ENOSYS) {  // the call by handle went missing just now
+      at.scratch->assign(*at.folder).append(at.name);
+      n = lgetxattr(at.scratch->c_str(), kDosAttribName, value, sizeof value);
+    }
+  }
   if (n < 0) {
-    if (errno == ENOTSUP) *unsupported = true;
+    if (errno == ENOTSUP) noteLacksXattrs(st.st_dev);
     return false;
   }
   return parseDosAttrib(value, static_cast<size_t>(n), bits);
 }
 
-uint32_t attributesOf(const struct stat& st, int dirFd, const char* name, const char* path,
-                      bool* xattrUnsupported) {
+uint32_t attributesOf(const struct stat& st, const EntryPlace& at) {
   uint32_t a = 0;
   bool dir = S_ISDIR(st.st_mode);
   if (dir) a |= attr::Directory;
   if (!(st.st_mode & S_IWUSR)) a |= attr::ReadOnly;
   uint32_t dos = 0;
-  if (!*xattrUnsupported && readDosAttrib(dirFd, name, path, xattrUnsupported, &dos)) {
+  if (readDosAttrib(st, at, &dos)) {
     // Stored bits say it all: a dot-file that came from Windows without Hidden stays so.
     a |= dos & (attr::Archive | attr::System | attr::Hidden);
   } else {
     if (!dir) a |= attr::Archive;
-    if (name[0] == '.') a |= attr::Hidden;
+    if (at.name[0] == '.') a |= attr::Hidden;
   }
   return a;
 }
@@ -198,35 +252,46 @@ bool isReadOnlyFile(const struct stat& st) {
   return !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR);
 }
 
+// An open listing: the folder's handle and a buffer of raw directory entries (getdents64, so
+// that no stat of the folder itself is made, as opendir would).
 struct Finder {
-  DIR* dir;
-  std::string folder;  // with trailing '/'
-  bool xattrUnsupported = false;
-  std::string scratch;  // the entry's full path, reused
+  int fd = -1;
+  std::string folder;   // with trailing '/'
+  std::string scratch;  // an entry's full path, when one is needed
+  size_t at = 0;        // next entry in buffer
+  size_t filled = 0;
+  alignas(8) char buffer[32768];
 };
 
 // Fills entry from one directory entry. NotFound when the entry vanished meanwhile (it is
 // skipped); any other failure to examine it fails the listing: a folder whose names can be
 // read but whose entries cannot be examined (read but no search permission) must not pass for
 // one without them.
-FsStatus describe(Finder* f, const char* name, FindEntry* entry) {
+FsStatus describe(Finder* f, const char* name, unsigned char type, FindEntry* entry) {
   size_t units = utf8ToUtf16Escaped(name, strlen(name), entry->name, kMaxNameUnits - 1);
   // Cannot happen for names of <= 255 bytes.
   if (units == kConversionFailed) return FsStatus::NotFound;
   entry->name[units] = 0;
-  int fd = dirfd(f->dir);
+  int fd = f->fd;
   struct stat st;
-  if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    int err = errno;
-    if (err == ENOENT) return FsStatus::NotFound;
-    tLastError = err;
-    return err == EACCES || err == EPERM ? FsStatus::AccessDenied : FsStatus::IoError;
-  }
-  bool link = S_ISLNK(st.st_mode);
-  if (link) {
-    struct stat target;
-    // A target that is missing, a cycle or out of reach leaves st a link: listed as Device.
-    if (fstatat(fd, name, &target, 0) == 0) st = target;
+  bool link = false;
+  // A link (by the entry's type) is examined by what it leads to first: one call where the
+  // target is there. Otherwise the entry itself, never following a link put in its place.
+  if (type == DT_LNK && fstatat(fd, name, &st, 0) == 0) {
+    link = true;
+  } else {
+    if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      int err = errno;
+      if (err == ENOENT) return FsStatus::NotFound;
+      tLastError = err;
+      return err == EACCES || err == EPERM ? FsStatus::AccessDenied : FsStatus::IoError;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      link = true;
+      struct stat target;
+      // A target that is missing, a cycle or out of reach leaves st a link: listed as Device.
+      if (type != DT_LNK && fstatat(fd, name, &target, 0) == 0) st = target;
+    }
   }
   entry->modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
   if (isSpecial(st.st_mode)) {
@@ -235,9 +300,7 @@ FsStatus describe(Finder* f, const char* name, FindEntry* entry) {
     entry->size = 0;
     return FsStatus::Ok;
   }
-  std::string& path = f->scratch;
-  path.assign(f->folder).append(name);
-  entry->attributes = attributesOf(st, fd, name, path.c_str(), &f->xattrUnsupported);
+  entry->attributes = attributesOf(st, EntryPlace{fd, name, nullptr, &f->folder, &f->scratch});
   if (link) entry->attributes |= attr::ReparsePoint;
   bool dir = S_ISDIR(st.st_mode);
   entry->size = dir ? 0 : static_cast<uint64_t>(st.st_size);
@@ -253,12 +316,21 @@ bool makeBlocking(int fd) {
 
 FsStatus nextEntry(Finder* f, FindEntry* entry) {
   for (;;) {
-    errno = 0;
-    dirent* d = readdir(f->dir);
-    if (!d) return errno == 0 ? FsStatus::NoMoreFiles : failErrno();
+    if (f->at >= f->filled) {
+      ssize_t n;
+      do {
+        n = getdents64(f->fd, f->buffer, sizeof f->buffer);
+      } while (n < 0 && errno == EINTR);
+      if (n < 0) return failErrno();
+      if (n == 0) return FsStatus::NoMoreFiles;
+      f->filled = static_cast<size_t>(n);
+      f->at = 0;
+    }
+    const auto* d = reinterpret_cast<const struct dirent64*>(f->buffer + f->at);
+    f->at += d->d_reclen;
     if (d->d_name[0] == '.' && (d->d_name[1] == 0 || (d->d_name[1] == '.' && d->d_name[2] == 0)))
       continue;
-    FsStatus s = describe(f, d->d_name, entry);
+    FsStatus s = describe(f, d->d_name, d->d_type, entry);
     if (s != FsStatus::NotFound) return s;
   }
 }
@@ -272,15 +344,19 @@ class PosixFs final : public Fs {
     std::u16string folder16 = n > 2 ? std::u16string(pattern, n - 2) : std::u16string(1, u'/');
     NativePath folder(folder16.c_str());
     if (!folder.ok) return fail(EILSEQ);
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return failErrno();
-    auto* f = new Finder;
-    f->dir = dir;
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (dir < 0) return failErrno();
+    auto* f = new (std::nothrow) Finder;
+    if (!f) {
+      ::close(dir);
+      return fail(ENOMEM);
+    }
+    f->fd = dir;
     f->folder = folder.value;
     if (f->folder.back() != '/') f->folder += '/';
     FsStatus s = nextEntry(f, entry);
     if (s != FsStatus::Ok) {
-      closedir(dir);
+      ::close(dir);
       delete f;
       // An empty folder is an enumeration with no entries, as on Windows, where "." and ".."
       // keep FindFirstFileW from failing: report it through an empty finder.
@@ -305,7 +381,7 @@ class PosixFs final : public Fs {
   void findClose(FindHandle handle) override {
     if (handle == kInvalidHandle || handle == kEmptyFinder) return;
     auto* f = reinterpret_cast<Finder*>(handle);
-    closedir(f->dir);
+    ::close(f->fd);
     delete f;
   }
 
@@ -466,8 +542,7 @@ class PosixFs final : public Fs {
                     (name[0] == '.' ? attr::Hidden : 0);
       return FsStatus::Ok;
     }
-    bool unsupported = false;
-    *attributes = attributesOf(st, -1, name, p.c_str(), &unsupported);
+    *attributes = attributesOf(st, EntryPlace{-1, name, p.c_str(), nullptr, nullptr});
     if (link) *attributes |= attr::ReparsePoint;
     return FsStatus::Ok;
   }
