@@ -36,7 +36,7 @@ const char* cliUsage() {
          "  -o FILE            save-state, save-diff: the file to write\n"
          "  --side source|target   save-state: which side (default source)\n"
          "  --dry-run          sync: show what would be done, change nothing\n"
-         "  --no-verify        sync: do not check a difference source before applying it\n"
+         "  --no-verify        accepted, no effect: a difference is checked as it is applied\n"
          "  --ignore-time-shift H  files of equal size whose times differ by 1 to H whole hours\n"
          "                     (0 to 24; FAT drives, daylight saving) count as unchanged\n"
          "\n"

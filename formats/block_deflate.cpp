@@ -11,15 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "formats/zlib_version.h"
+
 namespace fw {
-namespace {
 
-constexpr const char* kZlibVersion = "1.2.3";
-constexpr unsigned kMaxThreads = 16;
-// The zlib header of a stream at the default level with a 32 KiB window and no dictionary.
-constexpr uint8_t kZlibHeader[2] = {0x78, 0x9C};
-
-struct Job {
+// One block on its way: its input, the dictionary it is primed with, its compressed bytes.
+// Outside the anonymous namespace: the deflater's State, which has linkage, holds them.
+struct DeflateJob {
   std::unique_ptr<uint8_t[]> input;  // kDeflateBlockSize
   size_t inLen = 0;
   std::unique_ptr<uint8_t[]> dict;  // kDeflateDictionary: the previous block's last bytes
@@ -32,6 +30,13 @@ struct Job {
   bool done = false;  // under State::mutex when threads run
 };
 
+namespace {
+
+constexpr unsigned kMaxThreads = 16;
+// The zlib header of a stream at the default level with a 32 KiB window and no dictionary.
+constexpr uint8_t kZlibHeader[2] = {0x78, 0x9C};
+
+
 bool initRaw(z_stream* z) {
   std::memset(z, 0, sizeof *z);
   return deflateInit2_(z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
@@ -40,7 +45,7 @@ bool initRaw(z_stream* z) {
 
 // Deflates one block as raw data: primed with its dictionary, ended by a sync flush or, for
 // the last block, by the end of the deflate data. Leaves room for the 4-byte checksum.
-Rc compressBlock(z_stream* z, Job& job) {
+Rc compressBlock(z_stream* z, DeflateJob& job) {
   job.adler = adler32(1L, job.input.get(), static_cast<uInt>(job.inLen));
   if (deflateReset(z) != Z_OK) return Rc::Failed;
   if (job.dictLen > 0 &&
@@ -88,7 +93,7 @@ unsigned defaultDeflateThreads() {
 struct BlockDeflater::State {
   DeflateSink* sink = nullptr;
   unsigned threads = 1;
-  std::vector<Job> ring;
+  std::vector<DeflateJob> ring;
   uint64_t submitted = 0;  // blocks handed to compression
   uint64_t emitted = 0;    // blocks given to the sink
   size_t fill = 0;         // bytes in the block being filled: ring[submitted % ring.size()]
@@ -104,7 +109,7 @@ struct BlockDeflater::State {
   std::mutex mutex;
   std::condition_variable workReady;
   std::condition_variable jobDone;
-  std::deque<Job*> queue;
+  std::deque<DeflateJob*> queue;
   bool stop = false;
   std::vector<std::thread> workers;
 
@@ -115,7 +120,7 @@ struct BlockDeflater::State {
     for (;;) {
       workReady.wait(lock, [&] { return stop || !queue.empty(); });
       if (stop) break;
-      Job* job = queue.front();
+      DeflateJob* job = queue.front();
       queue.pop_front();
       lock.unlock();
       Rc rc = ready ? compressBlock(&z, *job) : Rc::OutOfMemory;
@@ -128,11 +133,11 @@ struct BlockDeflater::State {
     if (ready) deflateEnd(&z);
   }
 
-  Job& slot(uint64_t n) { return ring[n % ring.size()]; }
+  DeflateJob& slot(uint64_t n) { return ring[n % ring.size()]; }
 
   // Waits for block emitted and gives its bytes to the sink.
   Rc emitOldest() {
-    Job& job = slot(emitted);
+    DeflateJob& job = slot(emitted);
     if (threads > 1) {
       std::unique_lock<std::mutex> lock(mutex);
       jobDone.wait(lock, [&] { return job.done; });
@@ -159,7 +164,7 @@ struct BlockDeflater::State {
 
   // Hands the block being filled to compression and makes the next slot free to fill.
   Rc submit(bool last) {
-    Job& job = slot(submitted);
+    DeflateJob& job = slot(submitted);
     job.inLen = fill;
     job.last = last;
     job.dictLen = tailLen;
@@ -221,7 +226,7 @@ Rc BlockDeflater::create(unsigned threads, DeflateSink& sink, std::unique_ptr<Bl
   s->threads = threads;
   try {
     s->ring.resize(threads == 1 ? 1 : 2 * threads);
-    for (Job& job : s->ring) {
+    for (DeflateJob& job : s->ring) {
       job.input.reset(new uint8_t[kDeflateBlockSize]);
       job.dict.reset(new uint8_t[kDeflateDictionary]);
     }
@@ -259,7 +264,7 @@ Rc BlockDeflater::write(const uint8_t* data, size_t n) {
       Rc rc = s.submit(false);
       if (rc != Rc::Ok) return s.failed = rc;
     }
-    Job& job = s.slot(s.submitted);
+    DeflateJob& job = s.slot(s.submitted);
     size_t room = kDeflateBlockSize - s.fill;
     size_t piece = n < room ? n : room;
     std::memcpy(job.input.get() + s.fill, data, piece);

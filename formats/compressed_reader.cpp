@@ -7,11 +7,10 @@
 #include <new>
 
 #include "formats/compressed_writer.h"
+#include "formats/zlib_version.h"
 
 namespace fw {
 namespace {
-
-constexpr const char* kZlibVersion = "1.2.3";
 
 bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 

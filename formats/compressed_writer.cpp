@@ -7,13 +7,12 @@
 #include <new>
 
 #include "core/temporary_name.h"
+#include "formats/zlib_version.h"
 #include "platform/text.h"
 
 namespace fw {
 namespace {
 
-// The zlib version the initialisers are told; any 1.x library accepts it.
-constexpr const char* kZlibVersion = "1.2.3";
 // Output is written once less than this much of the output buffer is free.
 constexpr uInt kFlushWhenFreeBelow = 32768;
 

@@ -10,7 +10,8 @@ const char* fileMagic(FileKind kind) {
     case FileKind::StateFile: return "KTRV_FWS";
     case FileKind::DifferenceFile: return "KTRV_FWD";
   }
-  return "";
+  static const char kNone[kMagicSize + 1] = {};  // as long as a magic: callers copy kMagicSize
+  return kNone;
 }
 
 const char16_t* fileExtension(FileKind kind) {

@@ -15,11 +15,6 @@ namespace {
 
 constexpr int kMostCopies = 100;  // of one stamped name in one folder
 
-bool exists(Fs& fs, const char16_t* path) {
-  uint32_t a = 0;
-  return fs.getAttributes(path, &a) != FsStatus::NotFound;
-}
-
 void putNumber(std::u16string& out, int value, int digits) {
   char16_t buffer[8];
   for (int i = digits - 1; i >= 0; --i) {
@@ -66,7 +61,7 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
   for (int copy = 1;; ++copy) {
     if (copy > kMostCopies) return Rc::CannotWrite;
     destination = folder + kPathSeparator + stampedName(name, policy.stamp, copy);
-    if (!exists(fs, destination.c_str())) break;
+    if (!entryExists(fs, destination.c_str())) break;
   }
   if (!scratch.put(destination) || pathRunsThroughLink(fs, scratch.units.get(), backupStart))
     return Rc::CannotWrite;

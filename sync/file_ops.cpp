@@ -16,11 +16,6 @@ bool isDotName(const char16_t* n) {
   return n[0] == u'.' && (n[1] == 0 || (n[1] == u'.' && n[2] == 0));
 }
 
-bool exists(Fs& fs, const char16_t* path) {
-  uint32_t a;
-  return fs.getAttributes(path, &a) != FsStatus::NotFound;
-}
-
 // Restores the pattern "<folder><sep>*" of patternLength units after an entry's name was
 // written over its asterisk.
 void restorePattern(char16_t* pattern, size_t patternLength) {
@@ -71,7 +66,7 @@ bool makeTemporaryPath(Fs& fs, const char16_t* destination, char16_t* out, size_
   for (size_t i = 0; i < folderEnd; ++i) out[i] = destination[i];
   for (int attempt = 0; attempt < 16; ++attempt) {
     makeTemporaryName(out + folderEnd);
-    if (!exists(fs, out)) return true;
+    if (!entryExists(fs, out)) return true;
   }
   return false;
 }
@@ -86,7 +81,7 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
                     bool* replacedOld, bool mayReplace, const DiscardPolicy* discard,
                     size_t start) {
   *replacedOld = false;
-  if (mayReplace && discard && discard->active() && exists(fs, destination)) {
+  if (mayReplace && discard && discard->active() && entryExists(fs, destination)) {
     // The old version is kept: moved away first, and back should the new one not take its
     // place (from another volume it was copied and is still here: the rename replaces it).
     std::u16string movedTo;
@@ -393,6 +388,11 @@ void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte, siz
   uint32_t kept = current & ~(attr::ReadOnly | attr::Hidden | attr::System | attr::Archive);
   fs.setAttributes(destination, attr::Normal);
   fs.setAttributes(destination, kept | fromAttrByte(attrByte));
+}
+
+bool entryExists(Fs& fs, const char16_t* path) {
+  uint32_t a = 0;
+  return fs.getAttributes(path, &a) != FsStatus::NotFound;
 }
 
 }  // namespace fw

@@ -164,6 +164,10 @@ ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* 
 // Fs::setAttributes).
 void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte, size_t start = 0);
 
+// Whether anything is at the path: also an entry that cannot be read counts (only NotFound
+// does not).
+bool entryExists(Fs& fs, const char16_t* path);
+
 }  // namespace fw
 
 #endif  // FERRYWICK_SYNC_FILE_OPS_H
