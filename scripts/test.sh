@@ -29,7 +29,9 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-step() { echo; echo "=== $*"; }
+started=$SECONDS
+# A stage's heading, with the time since the start: where the minutes go, at a glance.
+step() { echo; printf '=== %s [%d:%02d]\n' "$*" $(((SECONDS - started) / 60)) $(((SECONDS - started) % 60)); }
 # Adds the counts of a ctest log to the totals (a log without its summary line: one failure).
 count_ctest() {
   local line f t
@@ -133,6 +135,6 @@ if [ -n "$cross" ]; then
   count_stage "cross-build check" "$logs/cross.status"
 fi
 
-echo
+step "Done"
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
