@@ -70,7 +70,7 @@ fi
 # Both configured at once (each mostly waits on compiler checks).
 configure build/asan -DCMAKE_BUILD_TYPE=Debug -DFW_SANITIZE=ON & asan_conf=$!
 configure build/win -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release & win_conf=$!
+  -DCMAKE_BUILD_TYPE=Check & win_conf=$!
 wait $asan_conf; asan_ok=$?
 wait $win_conf; win_ok=$?
 
