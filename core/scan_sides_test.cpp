@@ -12,6 +12,7 @@
 
 #include "core/comparison.h"
 #include "core/ignore_list.h"
+#include "core/result_test_util.h"
 #include "platform/testing/forwarding_fs.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"

@@ -8,8 +8,9 @@
 # Installs what it needs first. Usage: scripts/test.sh
 #
 # Where the time goes and how it is spent well on few cores: the Windows build comes first,
-# then its tests (mostly waiting for Wine, several at once) run while the native build
-# compiles; the native tests and the cross-build check follow side by side. One Wine server
+# with the native build beside it at a lower priority; then the tests under Wine (mostly
+# waiting for Wine, several at once) run while the native build ends; the native tests and
+# the cross-build check follow side by side. One Wine server
 # stays up for the whole run, so that no test races its start or its end.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -82,6 +83,16 @@ if [ $win_ok -eq 0 ]; then
   scripts/wine-run.sh --server start build/win >"$logs/server" 2>&1 & server_job=$!
 fi
 
+# The native build starts beside the Windows build at a lower priority: it takes the cores
+# whenever the Windows build leaves one idle (its serial steps and links), then while the
+# tests under Wine mostly wait.
+asan_build=""
+if [ $asan_ok -eq 0 ]; then
+  ( nice -n 10 cmake --build build/asan -j"$jobs" >"$logs/asan-build" 2>&1
+    echo $? >"$logs/asan-build.status" ) &
+  asan_build=$!
+fi
+
 step "Windows build (MinGW-w64)"
 if [ $win_ok -eq 0 ] && cmake --build build/win -j"$jobs"; then
   win_ok=0
@@ -101,8 +112,10 @@ if [ $win_ok -eq 0 ]; then
   win_tests=$!
 fi
 
+if [ -n "$asan_build" ]; then wait "$asan_build"; fi
 step "Native build (AddressSanitizer, UndefinedBehaviorSanitizer)"
-if [ $asan_ok -eq 0 ] && cmake --build build/asan -j"$jobs"; then
+if [ $asan_ok -eq 0 ]; then cat "$logs/asan-build"; fi
+if [ $asan_ok -eq 0 ] && [ "$(cat "$logs/asan-build.status" 2>/dev/null)" = 0 ]; then
   asan_ok=0
 else
   asan_ok=1; failed=$((failed + 1)); echo "FAILED: native build"
