@@ -110,6 +110,7 @@ if [ $win_ok -eq 0 ]; then
   # its own X server, and they share the prefix through the one server.
   ctest --test-dir build/win --output-on-failure -j"$((jobs * 2))" >"$logs/win" 2>&1 &
   win_tests=$!
+  step "Windows tests under Wine started"
 fi
 
 if [ -n "$asan_build" ]; then wait "$asan_build"; fi

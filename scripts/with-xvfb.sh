@@ -27,8 +27,11 @@ if [ -z "$number" ]; then
   exit 1
 fi
 export DISPLAY=":$number"
+# The command's output goes through a file: a program it leaves behind (a shell helper Wine
+# started for it) would keep a pipe open, and whoever reads ours (ctest) would wait for it.
 set +e
-"$@"
+"$@" >"$fifo_dir/output" 2>&1
 status=$?
 set -e
+cat "$fifo_dir/output"
 exit $status
