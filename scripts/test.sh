@@ -23,7 +23,10 @@ passed=0
 failed=0
 logs=$(mktemp -d "${TMPDIR:-/tmp}/fw-test.XXXXXX")
 wine_server=0
+asan_build=""
 finish() {
+  # A native build still running (an interrupted run) goes with the script.
+  if [ -n "$asan_build" ]; then kill -- -"$asan_build" 2>/dev/null; fi
   if [ $wine_server -eq 1 ]; then scripts/wine-run.sh --server stop build/win; fi
   rm -rf "$logs"
 }
@@ -86,10 +89,10 @@ fi
 # The native build starts beside the Windows build at a lower priority: it takes the cores
 # whenever the Windows build leaves one idle (its serial steps and links), then while the
 # tests under Wine mostly wait.
-asan_build=""
 if [ $asan_ok -eq 0 ]; then
-  ( nice -n 10 cmake --build build/asan -j"$jobs" >"$logs/asan-build" 2>&1
-    echo $? >"$logs/asan-build.status" ) &
+  # In a process group of its own, so that it can be given full priority again later.
+  setsid bash -c 'nice -n 10 cmake --build build/asan -j"$1" >"$2/asan-build" 2>&1
+                  echo $? >"$2/asan-build.status"' - "$jobs" "$logs" &
   asan_build=$!
 fi
 
@@ -111,6 +114,11 @@ if [ $win_ok -eq 0 ]; then
   ctest --test-dir build/win --output-on-failure -j"$((jobs * 2))" >"$logs/win" 2>&1 &
   win_tests=$!
   step "Windows tests under Wine started"
+fi
+if [ -n "$asan_build" ]; then
+  # The Windows build is done: the native build now shares the cores as an equal (where the
+  # user may raise a priority again; elsewhere it stays lower, which only costs time).
+  renice -n 0 -g "$asan_build" >/dev/null 2>&1 || true
 fi
 
 if [ -n "$asan_build" ]; then wait "$asan_build"; fi
