@@ -24,9 +24,14 @@ failed=0
 logs=$(mktemp -d "${TMPDIR:-/tmp}/fw-test.XXXXXX")
 wine_server=0
 asan_build=""
+# renice_tree PID: the process and all below it back to priority 0 (the compilers it starts
+# later inherit it from the build tool). Only where that is allowed; elsewhere nothing changes.
+renice_tree() {
+  local child
+  renice -n 0 -p "$1" >/dev/null 2>&1 || return 0
+  for child in $(pgrep -P "$1"); do renice_tree "$child"; done
+}
 finish() {
-  # A native build still running (an interrupted run) goes with the script.
-  if [ -n "$asan_build" ]; then kill -- -"$asan_build" 2>/dev/null; fi
   if [ $wine_server -eq 1 ]; then scripts/wine-run.sh --server stop build/win; fi
   rm -rf "$logs"
 }
@@ -90,9 +95,8 @@ fi
 # whenever the Windows build leaves one idle (its serial steps and links), then while the
 # tests under Wine mostly wait.
 if [ $asan_ok -eq 0 ]; then
-  # In a process group of its own, so that it can be given full priority again later.
-  setsid bash -c 'nice -n 10 cmake --build build/asan -j"$1" >"$2/asan-build" 2>&1
-                  echo $? >"$2/asan-build.status"' - "$jobs" "$logs" &
+  ( nice -n 10 cmake --build build/asan -j"$jobs" >"$logs/asan-build" 2>&1
+    echo $? >"$logs/asan-build.status" ) &
   asan_build=$!
 fi
 
@@ -118,7 +122,7 @@ fi
 if [ -n "$asan_build" ]; then
   # The Windows build is done: the native build now shares the cores as an equal (where the
   # user may raise a priority again; elsewhere it stays lower, which only costs time).
-  renice -n 0 -g "$asan_build" >/dev/null 2>&1 || true
+  renice_tree "$asan_build"
 fi
 
 if [ -n "$asan_build" ]; then wait "$asan_build"; fi
