@@ -35,6 +35,11 @@ take() {
   drive wait main 30
   sleep 2
   shot main-window.png
+  drive menu main f                 # the File menu: its keys and the recycle-bin choice
+  sleep 1
+  shot file-menu.png
+  drive endmenu main
+  sleep 1
   drive command main 40015          # About
   drive wait "Donate" 30
   sleep 1

@@ -107,6 +107,19 @@ bool ProgramRun::workerBusy() const {
 void ProgramRun::exit() {
   if (!thread_.joinable()) return;
   if (main_ && IsWindow(main_)) PostMessageW(main_, WM_CLOSE, 0, 0);
+  // A test that stopped early can leave a modal dialog open, which keeps the main window from
+  // closing: cancel the program's dialogs until it has shut down, so that a failure stays one
+  // failure and does not hang the rest of the run.
+  const DWORD thread = threadId_;
+  while (thread && !waitUntil([&] { return !IsWindow(main_); }, 2000)) {
+    EnumThreadWindows(thread, [](HWND w, LPARAM) -> BOOL {
+      wchar_t cls[16] = L"";
+      GetClassNameW(w, cls, 16);
+      if (std::wstring(cls) == L"#32770") PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+      return TRUE;
+    }, 0);
+    if (main_ && IsWindow(main_)) PostMessageW(main_, WM_CLOSE, 0, 0);
+  }
   thread_.join();
   main_ = nullptr;
 }

@@ -52,10 +52,11 @@ class ProgramRun {
 };
 
 // A visible top-level window of the program with this caption, waited for; null on timeout.
-HWND waitForWindow(const ProgramRun& run, const std::u16string& caption, int timeoutMs = 5000);
+// (A shell dialog can take several seconds to appear on a loaded machine.)
+HWND waitForWindow(const ProgramRun& run, const std::u16string& caption, int timeoutMs = 15000);
 // A dialog (window class #32770) with this caption, waited for: tells the small progress
 // window from the main window, which has the same caption.
-HWND waitForDialog(const ProgramRun& run, const std::u16string& caption, int timeoutMs = 5000);
+HWND waitForDialog(const ProgramRun& run, const std::u16string& caption, int timeoutMs = 15000);
 // Whether such a window exists now.
 HWND findWindow(const ProgramRun& run, const std::u16string& caption);
 // The first visible top-level window of the program's thread, or of any program, that passes

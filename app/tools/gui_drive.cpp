@@ -8,6 +8,9 @@
 //   fw-gui-drive command CAPTION ID          posts WM_COMMAND ID to it
 //   fw-gui-drive text CAPTION ID             prints the text of its control ID
 //   fw-gui-drive rect CAPTION                prints its rectangle as WIDTHxHEIGHT+LEFT+TOP
+//   fw-gui-drive menu CAPTION LETTER         opens its menu bar's menu of that access key, as
+//                                            Alt and the letter do
+//   fw-gui-drive endmenu CAPTION             closes an open menu of it (WM_CANCELMODE)
 //   fw-gui-drive tree CAPTION ID PATH        in its tree view ID, follows PATH ("0/2/1": the
 //                                            first top item, its third child, that one's second),
 //                                            expanding each step, and selects the last item
@@ -108,7 +111,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc >= 4 && std::wstring(argv[1]) == L"start") return start(argc, argv);
   if (HDESK desktop = OpenDesktopW(kDesktop, 0, FALSE, GENERIC_ALL)) SetThreadDesktop(desktop);
   if (argc < 3) {
-    std::fprintf(stderr, "usage: fw-gui-drive wait|gone|command|text CAPTION [ARG]\n");
+    std::fprintf(stderr, "usage: fw-gui-drive wait|gone|command|text|rect|menu|endmenu|tree CAPTION [ARG]\n");
     return 2;
   }
   const std::wstring verb = argv[1], caption = argv[2];
@@ -122,7 +125,10 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
     return 0;
   }
+  if (window && verb == L"endmenu") return PostMessageW(window, WM_CANCELMODE, 0, 0) ? 0 : 1;
   if (!window || argc < 4) return 1;
+  if (verb == L"menu")
+    return PostMessageW(window, WM_SYSCOMMAND, SC_KEYMENU, static_cast<LPARAM>(argv[3][0])) ? 0 : 1;
   const int id = static_cast<int>(std::wcstol(argv[3], nullptr, 10));
   if (verb == L"command") return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
   if (verb == L"tree" && argc > 4) return selectInTree(GetDlgItem(window, id), argv[4]);
