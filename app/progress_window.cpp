@@ -1,5 +1,5 @@
 // The progress window (modeless, dialog 118 or 120) and the Sync finished dialog (modal,
-// dialog 118): one dialog procedure, the counts and the centring; the list of failed entries
+// dialog 118): one dialog procedure and the counts; the list of failed entries
 // (126) that the summary's "Details..." opens.
 #include "app/progress_window.h"
 

@@ -65,7 +65,7 @@ namespace {
 using OptionHandler = bool (*)(CliOptions& o, const std::string& name, const std::string& value,
                                std::string* error);
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   const char* alias;  // nullptr when there is none
   bool takesValue;
@@ -163,7 +163,7 @@ bool setSide(CliOptions& o, const std::string&, const std::string& value, std::s
 // Every option but --help and --version, which win wherever they stand. A new option is a field
 // in CliOptions, a line here (a handler above, or setFlag/setText for the plain kinds), a line in
 // cliUsage() and, where it goes with some commands only, a rule in validate().
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"--source", nullptr, true, addText<&CliOptions::sources>},
     {"--target", nullptr, true, addText<&CliOptions::targets>},
     {"--project", nullptr, true, setProject},
@@ -186,9 +186,9 @@ const OptionSpec kOptions[] = {
      setCount<&CliOptions::massDeleteFiles, 0xFFFFFFFFu>},
 };
 
-const OptionSpec* findOption(const std::string& word) {
-  for (const OptionSpec& spec : kOptions) {
-    if (word == spec.name || (spec.alias && word == spec.alias)) return &spec;
+const OptionEntry* findOption(const std::string& word) {
+  for (const OptionEntry& option : kOptions) {
+    if (word == option.name || (option.alias && word == option.alias)) return &option;
   }
   return nullptr;
 }
@@ -220,16 +220,16 @@ bool parseArgs(int argc, const char* const* argv, CliOptions* o,
                std::vector<std::string>* positional, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (const OptionSpec* spec = findOption(a)) {
+    if (const OptionEntry* option = findOption(a)) {
       std::string value;
-      if (spec->takesValue) {
+      if (option->takesValue) {
         if (i + 1 >= argc) {
           *error = "option " + a + " needs a value";
           return false;
         }
         value = argv[++i];
       }
-      if (!spec->apply(*o, a, value, error)) return false;
+      if (!option->apply(*o, a, value, error)) return false;
     } else if (a.size() > 1 && a[0] == '-') {
       *error = "unknown option " + a;
       return false;
