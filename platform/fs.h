@@ -18,8 +18,8 @@
 // - Besides open handles (files and listings), an implementation keeps each thread's last OS
 //   error and the lowerCaseTable() it builds on first use; the POSIX one also a process-wide
 //   flag, set once, that the kernel lacks getxattrat (listings then read the DOS bits by path),
-//   and reading the umask sets it to 077 for an instant (another thread's file created then
-//   gets the stricter mask). None of this changes what a call does, so an implementation may
+//   and reading the umask sets it to 077 for an instant, one thread at a time (another
+//   thread's file created then gets the stricter mask). None of this changes what a call does, so an implementation may
 //   be used from several threads at once as long as one handle is used by one thread at a time.
 #ifndef FERRYWICK_PLATFORM_FS_H
 #define FERRYWICK_PLATFORM_FS_H
@@ -222,6 +222,11 @@ class Fs {
 
   // Raw OS error of the calling thread's last failed call, for messages.
   virtual int lastOsError() const = 0;
+
+  // Whether several threads may call this object at the same time to good effect. The
+  // system's implementations may; one that counts or orders its calls (a test's wrapper) says
+  // no, and callers then keep every call on one thread, in the order they would make them.
+  virtual bool concurrentUse() const { return false; }
 };
 
 // The implementation of this operating system, alive for the whole program.

@@ -35,7 +35,9 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -235,8 +237,10 @@ mode_t readOnlyMode(mode_t mode, bool readOnly) {
 
 // The process's umask. Setting one to read the old is the only way; the value set meanwhile is
 // the strictest, so that a file another thread creates in that instant is only ever the more
-// private for it.
+// private for it. One thread at a time: two reads that overlapped would leave 077 in place.
 mode_t currentUmask() {
+  static std::mutex reading;
+  std::lock_guard<std::mutex> lock(reading);
   mode_t mask = umask(077);
   umask(mask);
   return mask;
@@ -576,11 +580,16 @@ class PosixFs final : public Fs {
   FsStatus rename(const char16_t* from, const char16_t* to, bool replace) override {
     NativePath source(from);
     if (!source.ok) return fail(EILSEQ);
-    struct stat s;
-    if (lstat(source.c_str(), &s) != 0) return failErrno();
     NativePath dest(to);
     if (!dest.ok) return fail(EILSEQ);
     const std::string& target = dest.value;
+    // A new name in one call where the file system can refuse an existing one itself; when it
+    // cannot, or the name is taken (perhaps by this entry in other letter case), as below.
+    if (!replace &&
+        renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+      return FsStatus::Ok;
+    struct stat s;
+    if (lstat(source.c_str(), &s) != 0) return failErrno();
     struct stat d;
     // The same entry under another spelling (a file system that ignores case) is renamed to
     // exactly the name asked for.
@@ -673,6 +682,7 @@ class PosixFs final : public Fs {
   }
 
   int lastOsError() const override { return tLastError; }
+  bool concurrentUse() const override { return true; }
 
  private:
   static constexpr FindHandle kEmptyFinder = -2;
