@@ -350,5 +350,86 @@ TEST_F(SyncPropertyTest, GeneratedTreePairsKeepEveryPromiseDirectlyAndThroughSav
   }
 }
 
+// A FaultFs that says whether it may be used by several threads: a sync then copies its files
+// on threads of their own, or all in the walk. Its faults go by path, so they strike the same
+// files whatever the order of the calls.
+class ThreadedFaultFs : public FaultFs {
+ public:
+  ThreadedFaultFs(Fs& base, bool concurrent) : FaultFs(base), concurrent_(concurrent) {}
+  bool concurrentUse() const override { return concurrent_; }
+
+ private:
+  bool concurrent_;
+};
+
+// What a run leaves and reports, with the case folder's path taken out.
+struct RunResult {
+  Snapshot after;
+  std::vector<uint64_t> tallies;
+  std::vector<std::string> failures;
+  bool operator==(const RunResult&) const = default;
+};
+
+RunResult syncGenerated(uint32_t seed, bool concurrent) {
+  TempDir dir;
+  stdfs::path base(dir.path());
+  Generator gen(seed);
+  gen.outside = base / "outside";
+  stdfs::create_directories(gen.outside / "dir");
+  stdfs::path sides[2] = {base / "src", base / "trg"};
+  for (const stdfs::path& side : sides) stdfs::create_directory(side);
+  gen.fill(sides, 0);
+  ThreadedFaultFs fs(systemFs(), concurrent);
+  fs.failPath(FsOp::FindFirst, u"locked", FsStatus::AccessDenied);
+  fs.failPath(FsOp::Create, u"x.h", FsStatus::AccessDenied);  // copies that fail, named
+  fs.failPath(FsOp::Rename, u"Notes.md", FsStatus::AccessDenied);
+  TaskState s;
+  s.fs = &fs;
+  bool mirror = gen.chance(50);
+  s.settings.flagsSrc = mirror ? kMirror : kDefaultFlagsSrc;
+  s.settings.flagsTrg = mirror ? 0 : kDefaultFlagsTrg;
+  for (int side = 0; side < 2; ++side) {
+    s.kind[side] = SideKind::FileSystem;
+    s.inputs[side][static_cast<int>(SideKind::FileSystem)].roots = {sides[side].u16string()};
+  }
+  RunResult r;
+  if (runTask(TaskId::Compare, s) != Rc::Ok) return r;
+  mark(s.firstRoot, s.settings.flagsSrc, s.settings.flagsTrg);
+  if (runTask(TaskId::Sync, s) != Rc::Ok) return r;
+  const std::string prefix = base.string();
+  auto strip = [&](std::string text) {
+    for (size_t at; (at = text.find(prefix)) != std::string::npos;) text.erase(at, prefix.size());
+    return text;
+  };
+  for (auto& [path, seen] : snapshot(base)) r.after[path] = {seen.kind, strip(seen.content)};
+  for (const SyncStats* st : {&s.okStats, &s.failedStats})
+    r.tallies.insert(r.tallies.end(),
+                     {valueOf(st->untouchedFiles), valueOf(st->addedFiles),
+                      valueOf(st->modifiedFiles), valueOf(st->deletedFiles),
+                      valueOf(st->untouchedBytes), valueOf(st->addedBytes),
+                      valueOf(st->deletedBytes)});
+  for (const EntryFailure& f : s.failures)
+    r.failures.push_back(strip(stdfs::path(f.path).string()) + ": " + f.reason);
+  return r;
+}
+
+// Files copied on threads of their own leave the same trees, the same tallies and the same
+// failures, named in the same order, as a sync that copies them one after another.
+TEST(ThreadedCopyTest, GeneratedTreePairsEndAsASyncOnOneThreadLeavesThem) {
+  int cases = envInt("FW_PROPERTY_CASES", runningUnderWine() ? 15 : 60);
+  int withFailures = 0;
+  for (uint32_t seed = 1; seed <= static_cast<uint32_t>(cases); ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    RunResult alone = syncGenerated(seed, false);
+    RunResult threaded = syncGenerated(seed, true);
+    ASSERT_FALSE(alone.after.empty());
+    EXPECT_EQ(threaded.after, alone.after);
+    EXPECT_EQ(threaded.tallies, alone.tallies);
+    EXPECT_EQ(threaded.failures, alone.failures);
+    if (!alone.failures.empty()) ++withFailures;
+  }
+  EXPECT_GT(withFailures, cases / 4);  // the cases do reach the copies that fail
+}
+
 }  // namespace
 }  // namespace fw

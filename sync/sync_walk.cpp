@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <optional>
+#include <thread>
 
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
 #include "sync/apply_difference.h"
+#include "sync/copy_queue.h"
 #include "sync/discard.h"
 #include "sync/file_ops.h"
 
@@ -96,6 +99,46 @@ void takeSpelling(WalkContext& ctx, FileNode* node, char16_t* destination, size_
 
 std::string because(const char* what, Rc rc) { return std::string(what) + " (" + rcName(rc) + ")"; }
 
+// Copies the winner's file over the changed side's (or to where it has none), tallies it and
+// names a failure; the file then takes the winner's spelling.
+void copyEntry(WalkContext& ctx, FileNode* node, char16_t* destination, const char16_t* from,
+               size_t nameStart, size_t start, int changed, bool added) {
+  SyncStats& ok = *ctx.okStats;
+  SyncStats& failed = *ctx.failedStats;
+  int winner = 1 - changed;
+  ReplaceOutcome r = replaceFile(*ctx.fs, destination, from, node->side[winner].attributes,
+                                 &ok.addedBytes, ctx.cancel, start, !added, ctx.discard);
+  if (r.cancelled) return;  // nothing changed; the run stops at its next check
+  tally(r.oldReplaced ? ok.deletedBytes : failed.deletedBytes,
+        node->counts[changed].bytesExisting);
+  if (r.copyResult != Rc::Ok) {
+    tally(failed.addedBytes, node->counts[winner].bytesExisting);
+    noteFailure(ctx, destination, because("cannot copy", r.copyResult));
+  } else {
+    takeSpelling(ctx, node, destination, nameStart, winner);
+  }
+  SyncStats& s = r.copyResult == Rc::Ok ? ok : failed;
+  tally(added ? s.addedFiles : s.modifiedFiles, 1);
+}
+
+// A copy that the walk handed to a CopyQueue, carried out on its worker thread: as copyEntry
+// in the walk, with the copy's own path buffer and its failures kept with it.
+void runHandedCopy(void* context, FileCopy& copy) {
+  WalkContext ctx = *static_cast<const WalkContext*>(context);  // this copy's own
+  if (isCancelled(ctx.cancel)) return;  // not begun: as an entry the walk never reached
+  std::unique_ptr<char16_t[]> destination(new (std::nothrow) char16_t[kPathBufferUnits]);
+  if (!destination || copy.destination.size() >= kPathBufferUnits) {
+    tally(ctx.failedStats->addedBytes, copy.node->counts[1 - copy.changed].bytesExisting);
+    tally(copy.added ? ctx.failedStats->addedFiles : ctx.failedStats->modifiedFiles, 1);
+    return;
+  }
+  for (size_t i = 0; i <= copy.destination.size(); ++i) destination[i] = copy.destination[i];
+  ctx.copies = nullptr;
+  ctx.failures = &copy.failures;
+  copyEntry(ctx, copy.node, destination.get(), copy.source.c_str(), copy.nameStart,
+            copy.rootStart, copy.changed, copy.added);
+}
+
 // An entry that the comparison could not pair safely: left as it is on both sides, counted
 // as failed and named.
 void failConflict(WalkContext& ctx, FileNode* node) {
@@ -177,19 +220,24 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
         return Rc::Ok;
       }
       bool added = (flags & (OnlyInSource | OnlyInTarget)) != 0;
-      ReplaceOutcome r = replaceFile(fs, destination, from, node->side[winner].attributes,
-                                     &ok.addedBytes, ctx.cancel, start, !added, ctx.discard);
-      if (r.cancelled) return Rc::Ok;  // nothing changed; the run stops at its next check
-      tally(r.oldReplaced ? ok.deletedBytes : failed.deletedBytes,
-            node->counts[changed].bytesExisting);
-      if (r.copyResult != Rc::Ok) {
-        tally(failed.addedBytes, node->counts[winner].bytesExisting);
-        noteFailure(ctx, destination, because("cannot copy", r.copyResult));
-      } else {
-        takeSpelling(ctx, node, destination, nameStart, winner);
+      if (ctx.copies) {
+        // Another thread copies it; the walk goes on.
+        try {
+          FileCopy copy;
+          copy.destination = destination;
+          copy.source = from;
+          copy.nameStart = nameStart;
+          copy.rootStart = start;
+          copy.node = node;
+          copy.changed = changed;
+          copy.added = added;
+          ctx.copies->push(std::move(copy));
+          return Rc::Ok;
+        } catch (const std::bad_alloc&) {
+          ctx.copies->finish();  // copied here, after the ones before it
+        }
       }
-      SyncStats& s = r.copyResult == Rc::Ok ? ok : failed;
-      tally(added ? s.addedFiles : s.modifiedFiles, 1);
+      copyEntry(ctx, node, destination, from, nameStart, start, changed, added);
       return Rc::Ok;
     }
   }
@@ -198,10 +246,19 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
   return Rc::Ok;
 }
 
+// Threads that copy files beside the walk: two at least (even one core gains from a copy
+// waiting on the disk while another runs), at most four.
+int copyThreads() {
+  unsigned cores = std::thread::hardware_concurrency();
+  return cores < 2 ? 2 : cores > 4 ? 4 : static_cast<int>(cores);
+}
+
 }  // namespace
 
 void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason) {
   if (!ctx.failures) return;
+  // The copies handed over before this entry report first, as they would in a walk alone.
+  if (ctx.copies) ctx.copies->finish();
   try {
     ctx.failures->push_back({fromLongPath(path), reason});
   } catch (const std::bad_alloc&) {
@@ -256,13 +313,24 @@ Rc syncFolders(Fs& fs, const SideInput& source, const SideInput& target, FileNod
   ctx.toSourceMask = flagsTrg & kCategoryBits;
   ctx.failures = failures;
   ctx.discard = discard;
-  return forEachPair(ctx, source, target, firstRoot, true, [&](FileNode* root, size_t sl, size_t tl) {
+  // Copies on threads of their own where the file system may be used so; not while old
+  // versions are moved aside (the recycle bin is the shell's, which wants one thread).
+  // The workers read a copy of the run's records made before the walk changes anything.
+  WalkContext forCopies = ctx;
+  std::optional<CopyQueue> copies;
+  if (fs.concurrentUse() && !(discard && discard->active())) {
+    copies.emplace(copyThreads(), runHandedCopy, &forCopies, failures);
+    if (copies->workers() > 0) ctx.copies = &*copies;
+  }
+  rc = forEachPair(ctx, source, target, firstRoot, true, [&](FileNode* root, size_t sl, size_t tl) {
     // A root is created only when something is written into it: an empty folder made at the
     // place of an unmounted drive would pass for an emptied one at the next sync.
     if (writesInto(ctx, root->children, 0)) createFolderChain(fs, ctx.sourcePath, sl);
     if (writesInto(ctx, root->children, 1)) createFolderChain(fs, ctx.targetPath, tl);
     return applyTree(ctx, sl, tl, root->children);
   });
+  if (copies) copies->finish();
+  return rc;
 }
 
 Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,

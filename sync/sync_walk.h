@@ -22,6 +22,7 @@
 namespace fw {
 
 class CompressedWriter;
+class CopyQueue;
 struct DiscardPolicy;
 
 // One run's state, owned by the run.
@@ -50,6 +51,9 @@ struct WalkContext {
   std::u16string* failedEntry = nullptr;
   // What becomes of the files a sync deletes or replaces (discard.h); none: they are gone.
   const DiscardPolicy* discard = nullptr;
+  // Where a sync hands its file copies to other threads (copy_queue.h); none: it copies them
+  // itself.
+  CopyQueue* copies = nullptr;
 };
 
 // Adds an entry to ctx.failures, when there is a log: the path in the buffer and why.
@@ -67,7 +71,9 @@ Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* f
            const DiscardPolicy* discard = nullptr);
 
 // The sync of two folder sides: each pair's tree walked by applyTree. A root is created only
-// when something is written into it.
+// when something is written into it. Where fs.concurrentUse() and no old versions are kept,
+// the files are copied on threads of their own (copy_queue.h) while the walk goes on; the
+// result, the tallies and the failures named are those of copying them in the walk.
 Rc syncFolders(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
                uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
                const CancelFlag* cancel, FailureLog* failures = nullptr,

@@ -424,6 +424,7 @@ class Win32Fs final : public Fs {
   }
 
   int lastOsError() const override { return static_cast<int>(tLastError); }
+  bool concurrentUse() const override { return true; }
 
  private:
   static constexpr FindHandle kEmptyFinder = -2;
