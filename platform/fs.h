@@ -132,6 +132,24 @@ class Fs {
     (void)permissions;
     return createAlways(path, attributes, file);
   }
+  // As createWithPermissions, but only where nothing holds the name: Exists when anything
+  // does (a file, a folder, a link, whether or not it leads anywhere), and nothing is opened or
+  // changed then. Here in terms of the calls above; an implementation does it in one step, so
+  // that nothing can take the name between the look and the creation.
+  virtual FsStatus createNew(const char16_t* path, uint32_t attributes, uint32_t permissions,
+                             FileHandle* file) {
+    uint32_t a = 0;
+    FsStatus there = getAttributes(path, &a);
+    if (there == FsStatus::Ok) {
+      *file = kInvalidHandle;
+      return FsStatus::Exists;
+    }
+    if (there != FsStatus::NotFound) {
+      *file = kInvalidHandle;
+      return there;
+    }
+    return createWithPermissions(path, attributes, permissions, file);
+  }
   // The permission bits (07777) of an open file, or of what a path leads to (NotFound when
   // there is nothing). Unsupported where the system has none.
   virtual FsStatus getFilePermissions(FileHandle file, uint32_t* permissions) {

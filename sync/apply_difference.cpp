@@ -132,9 +132,8 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   else if (had != FsStatus::Ok) permissions = kOwnerOnly;
   FileHandle file = kInvalidHandle;
   bool created = !pathRunsThroughLink(fs, run.path, run.rootEnd) &&
-                 makeTemporaryPath(fs, run.path, run.temporary, kPathBufferUnits) &&
-                 fs.createWithPermissions(run.temporary, fromAttrByte(src.attributes), kOwnerOnly,
-                                          &file) == FsStatus::Ok;
+                 createTemporary(fs, run.path, fromAttrByte(src.attributes), run.temporary,
+                                 kPathBufferUnits, &file);
   SyncStats& live = created ? run.ok : run.failed;
 
   Rc rc = Rc::Ok;        // ends the run

@@ -58,7 +58,9 @@ struct CopyBuffers {
 
 }  // namespace
 
-bool makeTemporaryPath(Fs& fs, const char16_t* destination, char16_t* out, size_t capacity) {
+bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes, char16_t* out,
+                     size_t capacity, FileHandle* file) {
+  *file = kInvalidHandle;
   size_t n = length16(destination);
   size_t folderEnd = n;  // one past the last separator
   while (folderEnd > 0 && destination[folderEnd - 1] != kPathSeparator) --folderEnd;
@@ -66,7 +68,9 @@ bool makeTemporaryPath(Fs& fs, const char16_t* destination, char16_t* out, size_
   for (size_t i = 0; i < folderEnd; ++i) out[i] = destination[i];
   for (int attempt = 0; attempt < 16; ++attempt) {
     makeTemporaryName(out + folderEnd);
-    if (!entryExists(fs, out)) return true;
+    FsStatus s = fs.createNew(out, attributes, kOwnerOnly, file);
+    if (s == FsStatus::Ok) return true;
+    if (s != FsStatus::Exists) return false;
   }
   return false;
 }
@@ -136,8 +140,7 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
   bool withPermissions = fs.getFilePermissions(in, &permissions) == FsStatus::Ok;
   char16_t* temporary = buffers->temporary;
   FileHandle outFile;
-  if (!makeTemporaryPath(fs, destination, temporary, kPathBufferUnits) ||
-      fs.createWithPermissions(temporary, attributes, kOwnerOnly, &outFile) != FsStatus::Ok) {
+  if (!createTemporary(fs, destination, attributes, temporary, kPathBufferUnits, &outFile)) {
     fs.close(in);
     return Rc::CannotOpen;
   }

@@ -44,9 +44,12 @@ struct DiscardPolicy;  // discard.h
 inline constexpr uint32_t kCopyBlockSize = 65536;
 
 
-// Writes into out (capacity units) the path of a free temporary file in the folder of
-// destination. False when destination has no folder part or the result would not fit.
-bool makeTemporaryPath(Fs& fs, const char16_t* destination, char16_t* out, size_t capacity);
+// Creates a temporary file in the folder of destination under a name nothing holds (a fresh
+// one is drawn when the first is taken), with attributes and, until it is complete, the
+// owner's permissions alone; its path goes into out (capacity units). False when destination
+// has no folder part, the path would not fit, or the file cannot be created.
+bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes, char16_t* out,
+                     size_t capacity, FileHandle* file);
 
 // Removes a temporary file, whatever its attributes.
 void discardTemporary(Fs& fs, const char16_t* temporary);

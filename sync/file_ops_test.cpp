@@ -442,17 +442,43 @@ TEST_F(FileOpsTest, UpdateAttributesSetsTheNodesAttributes) {
   EXPECT_FALSE(attributesOf(wanted) & attr::ReadOnly);
 }
 
-TEST(TemporaryPathTest, FreshNamesInTheDestinationsFolderAndNoneWithoutAFolder) {
+TEST(TemporaryPathTest, FreshFilesInTheDestinationsFolderAndNoneWithoutAFolder) {
   TempDir dir;
   std::u16string dst = dir.at("file");
   std::vector<char16_t> a(kPathBufferUnits), b(kPathBufferUnits);
-  ASSERT_TRUE(makeTemporaryPath(systemFs(), dst.c_str(), a.data(), a.size()));
-  ASSERT_TRUE(makeTemporaryPath(systemFs(), dst.c_str(), b.data(), b.size()));
+  FileHandle fa, fb;
+  ASSERT_TRUE(createTemporary(systemFs(), dst.c_str(), attr::Normal, a.data(), a.size(), &fa));
+  ASSERT_TRUE(createTemporary(systemFs(), dst.c_str(), attr::Normal, b.data(), b.size(), &fb));
+  systemFs().close(fa);
+  systemFs().close(fb);
   std::u16string ta(a.data()), tb(b.data());
   EXPECT_NE(ta, tb);
   EXPECT_EQ(ta.substr(0, dir.path().size() + 1), dir.path() + kPathSeparator);
   EXPECT_TRUE(isTemporaryName(ta.c_str() + dir.path().size() + 1));
-  EXPECT_FALSE(makeTemporaryPath(systemFs(), u"nofolder", a.data(), a.size()));
+  EXPECT_EQ(namesIn(dir.path()).size(), 2u);
+  EXPECT_FALSE(createTemporary(systemFs(), u"nofolder", attr::Normal, a.data(), a.size(), &fa));
+}
+
+// A new name is refused whatever holds it, a link that leads nowhere too (the creation would
+// otherwise make a file wherever it points), and nothing there changes.
+TEST(TemporaryPathTest, CreateNewRefusesEveryTakenName) {
+  TempDir dir;
+  writeFile(dir.at("file"), "old");
+  makeDir(dir.at("folder"));
+  FileHandle f;
+  EXPECT_EQ(systemFs().createNew(dir.at("file").c_str(), attr::Normal, kOwnerOnly, &f),
+            FsStatus::Exists);
+  EXPECT_EQ(systemFs().createNew(dir.at("folder").c_str(), attr::Normal, kOwnerOnly, &f),
+            FsStatus::Exists);
+  EXPECT_EQ(readFile(dir.at("file")), "old");
+#ifndef _WIN32
+  TempDir elsewhere;
+  std::string target = toUtf8(elsewhere.at("made"));
+  ASSERT_EQ(symlink(target.c_str(), toUtf8(dir.at("dangling")).c_str()), 0);
+  EXPECT_EQ(systemFs().createNew(dir.at("dangling").c_str(), attr::Normal, kOwnerOnly, &f),
+            FsStatus::Exists);
+  EXPECT_TRUE(namesIn(elsewhere.path()).empty());
+#endif
 }
 
 }  // namespace

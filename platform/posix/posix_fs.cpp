@@ -422,6 +422,29 @@ class PosixFs final : public Fs {
     return create(path, attributes, permissions, file);
   }
 
+  FsStatus createNew(const char16_t* path, uint32_t attributes, uint32_t permissions,
+                     FileHandle* file) override {
+    *file = kInvalidHandle;
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    // O_EXCL refuses any entry at the name, a link too (followed or not): what is opened is
+    // always a new regular file, which never blocks.
+    bool exact = permissions != kDefaultPermissions;
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                  exact ? permissionBits(permissions) : 0666);
+    if (fd < 0) return failErrno();
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      int err = errno;
+      ::close(fd);
+      unlink(p.c_str());
+      return fail(err);
+    }
+    giveCreatedBits(fd, st, attributes, permissions);
+    *file = fd;
+    return FsStatus::Ok;
+  }
+
   FsStatus getFilePermissions(FileHandle file, uint32_t* permissions) override {
     *permissions = 0;
     struct stat st;
@@ -710,15 +733,21 @@ class PosixFs final : public Fs {
       ::close(fd);
       return refuseNotAFile();
     }
-    {
-      mode_t mode = readOnlyMode(exact ? permissionBits(permissions) : st.st_mode,
-                                 (attributes & attr::ReadOnly) != 0);
-      if (mode != (st.st_mode & 07777)) fchmod(fd, mode);
-      char value[16];
-      fsetxattr(fd, kDosAttribName, value, dosAttribValue(attributes, value), 0);
-    }
+    giveCreatedBits(fd, st, attributes, permissions);
     *file = fd;
     return FsStatus::Ok;
+  }
+
+  // Gives a file just created or truncated (st: as it is now) the permission bits asked for,
+  // with the read-only state of attributes, and stores the DOS bits.
+  static void giveCreatedBits(int fd, const struct stat& st, uint32_t attributes,
+                              uint32_t permissions) {
+    bool exact = permissions != kDefaultPermissions;
+    mode_t mode = readOnlyMode(exact ? permissionBits(permissions) : st.st_mode,
+                               (attributes & attr::ReadOnly) != 0);
+    if (mode != (st.st_mode & 07777)) fchmod(fd, mode);
+    char value[16];
+    fsetxattr(fd, kDosAttribName, value, dosAttribValue(attributes, value), 0);
   }
 };
 

@@ -23,6 +23,8 @@ class ForwardingFs : public Fs {
                                  FileHandle* f) override {
     return base_.createWithPermissions(p, a, m, f);
   }
+  // createNew is left to Fs's own, in terms of the calls here, so that a wrapper that counts
+  // or fails creations sees this one too.
   FsStatus getFilePermissions(FileHandle f, uint32_t* m) override {
     return base_.getFilePermissions(f, m);
   }
