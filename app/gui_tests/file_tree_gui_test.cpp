@@ -485,7 +485,15 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
     EXPECT_TRUE(waitGone(opened, 10000)) << "the program that opened the file did not close";
   }
 
-  mouseClick(tree, labelPoint(tree, childNamed(tree, pair, u"old.txt")), MouseButton::Right);
+  // The program that had the file is gone: the window is made active again with a click, as a
+  // user would, and the menu is asked for once it is (a menu shown while the activation is
+  // still on its way is closed by it).
+  const POINT old = labelPoint(tree, childNamed(tree, pair, u"old.txt"));
+  mouseClick(tree, old, MouseButton::Left);
+  EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == window; }, 10000))
+      << "the File Tree window did not become active again";
+  ASSERT_TRUE(run.settle());
+  mouseClick(tree, old, MouseButton::Right);
   HWND menu = nullptr;
   ASSERT_TRUE(waitUntil([&] {
     return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=

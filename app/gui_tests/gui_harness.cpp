@@ -1,10 +1,15 @@
 #include "app/gui_tests/gui_harness.h"
 
+#include <objbase.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "app/app_state.h"
@@ -52,6 +57,70 @@ HWND createRunner() {
                          nullptr);
 }
 
+// The thread every program run of the process uses, one run after another. One thread, not
+// one per run, because COM keeps something of every apartment that ever handed out an object:
+// under Wine each apartment leaves an endpoint behind that the RPC server thread waits on, and
+// once more than its wait can hold have gathered (after about sixty runs that opened a file
+// dialog) the next Open dialog waits forever for that thread. This thread's apartment is opened
+// once and outlives the runs, whose own CoInitialize then only nests in it.
+class ProgramThread {
+ public:
+  static ProgramThread& get() {
+    static ProgramThread* thread = new ProgramThread;  // lives until the process ends
+    return *thread;
+  }
+
+  // Starts job on the thread, after the run before it has ended.
+  void start(std::function<void()> job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return !job_ && !busy_; });
+    job_ = std::move(job);
+    wake_.notify_all();
+  }
+  // Waits until the job started last has returned.
+  void waitIdle() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return !job_ && !busy_; });
+  }
+
+ private:
+  ProgramThread() {
+    // The program's windows go on the test's desktop (under Wine a new thread would start on
+    // the default one).
+    HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+    std::thread([this, desktop] {
+      SetThreadDesktop(desktop);
+      CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+      for (;;) {
+        std::function<void()> job;
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          wake_.wait(lock, [this] { return static_cast<bool>(job_); });
+          job = std::move(job_);
+          job_ = nullptr;
+          busy_ = true;
+        }
+        job();
+        // What a run left in the queue (posted to windows that are gone) is not the next's.
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          busy_ = false;
+        }
+        idle_.notify_all();
+      }
+    }).detach();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable idle_;
+  std::function<void()> job_;
+  bool busy_ = false;
+};
+
 }  // namespace
 
 ProgramRun::ProgramRun(const std::u16string& commandLine, std::function<void()> onStart) {
@@ -59,11 +128,8 @@ ProgramRun::ProgramRun(const std::u16string& commandLine, std::function<void()> 
   std::atomic<bool>& failed = failed_;
   std::atomic<DWORD>& threadId = threadIdShared_;
   std::atomic<HWND>& runner = runner_;
-  // The program's windows go on the test's desktop (under Wine a new thread would start on the
-  // default one).
-  HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
-  thread_ = std::thread([&started, &failed, &threadId, &runner, desktop, commandLine, onStart] {
-    SetThreadDesktop(desktop);
+  running_ = true;
+  ProgramThread::get().start([&started, &failed, &threadId, &runner, commandLine, onStart] {
     threadId = GetCurrentThreadId();
     runner = createRunner();
     if (!startProgram(GetModuleHandleW(nullptr), reinterpret_cast<const wchar_t*>(commandLine.c_str()),
@@ -105,7 +171,7 @@ bool ProgramRun::workerBusy() const {
 }
 
 void ProgramRun::exit() {
-  if (!thread_.joinable()) return;
+  if (!running_) return;
   if (main_ && IsWindow(main_)) PostMessageW(main_, WM_CLOSE, 0, 0);
   // A test that stopped early can leave a modal dialog open, which keeps the main window from
   // closing: cancel the program's dialogs until it has shut down, so that a failure stays one
@@ -120,7 +186,8 @@ void ProgramRun::exit() {
     }, 0);
     if (main_ && IsWindow(main_)) PostMessageW(main_, WM_CLOSE, 0, 0);
   }
-  thread_.join();
+  ProgramThread::get().waitIdle();
+  running_ = false;
   main_ = nullptr;
 }
 

@@ -1,4 +1,5 @@
-// Runs the real program's windows on a thread of their own inside the test process and lets a
+// Runs the real program's windows on a thread of their own inside the test process (one thread
+// for all runs, one run at a time) and lets a
 // test drive them the way a user would: through control ids, commands, and the dialogs it finds
 // by their captions. Every test starts a fresh program run; the registry key is cleaned first
 // unless the test keeps it.
@@ -10,7 +11,6 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace fw {
@@ -46,7 +46,7 @@ class ProgramRun {
   std::atomic<HWND> runner_{nullptr};
   mutable std::atomic<unsigned> settled_{0};
   mutable unsigned settleTicket_ = 0;
-  std::thread thread_;
+  bool running_ = false;  // started on the program thread and not yet waited for
   HWND main_ = nullptr;
   DWORD threadId_ = 0;
 };
