@@ -3,7 +3,8 @@
 # Usage: scripts/bench.sh [compare|memory|state|sync|diff|all|tree|timeshift]   (BENCH_DIR: where trees are made;
 # COMPARE_RUNS: runs of the compare benchmark, default 5)
 # "diff": saving and applying a difference beside gzip, pigz and tar; with BASE_CLI set to the
-# ferrywick-cli of an earlier build, that build's apply runs in the same loop too.
+# ferrywick-cli of an earlier build, that build's apply runs in the same loop too, and in
+# "sync" its first full copy.
 # "timeshift" (not part of "all"): the comparison with --ignore-time-shift 1 against the plain
 # one, on a target whose every file is one hour later than the source's.
 # "tree" (not part of "all"): the File Tree window under Wine, opened on 100,000 entries and a
@@ -128,17 +129,25 @@ m() { printf '%s\n' "$@" | median; }
 
 if [ "$what" = sync ] || [ "$what" = all ]; then
   mix_tree
-  first=(); cp=(); part=(); rs=()
+  base=${BASE_CLI:-}
+  first=(); cp=(); part=(); rs=(); firstb=()
   for _ in $(seq $runs); do
     rm -rf "$dir/dst"; first+=("$(timed "$cli" sync --mirror --quiet "$dir/mix" "$dir/dst")")
     rm -rf "$dir/dst"; cp+=("$(timed cp -a "$dir/mix" "$dir/dst")")
+    if [ -n "$base" ]; then
+      rm -rf "$dir/dst"; firstb+=("$(timed "$base" sync --mirror --quiet "$dir/mix" "$dir/dst")")
+    fi
     rm -rf "$dir/dst"; cp -a "$dir/mix" "$dir/dst"
     part+=("$(timed "$cli" sync --mirror --quiet "$dir/changed" "$dir/dst")")
     rm -rf "$dir/dst"; cp -a "$dir/mix" "$dir/dst"
     rs+=("$(timed rsync -a --delete "$dir/changed/" "$dir/dst/")")
   done
   f=$(m "${first[@]}"); c=$(m "${cp[@]}"); p=$(m "${part[@]}"); r=$(m "${rs[@]}")
-  echo "first full copy: ours ${f}s, cp -a ${c}s, ratio $(ratio "$f" "$c")"
+  echo "first full copy: ours ${f}s, cp -a ${c}s, ratio $(ratio "$f" "$c") (target <= 1.0)"
+  if [ -n "$base" ]; then
+    fb=$(m "${firstb[@]}")
+    echo "  earlier build ${fb}s: ratio to cp -a $(ratio "$fb" "$c"), ours against it $(ratio "$f" "$fb")"
+  fi
   echo "sync after 20% changed: ours ${p}s, rsync -a --delete ${r}s, ratio $(ratio "$p" "$r")"
 fi
 
