@@ -416,7 +416,7 @@ RunResult syncGenerated(uint32_t seed, bool concurrent) {
 // Files copied on threads of their own leave the same trees, the same tallies and the same
 // failures, named in the same order, as a sync that copies them one after another.
 TEST(ThreadedCopyTest, GeneratedTreePairsEndAsASyncOnOneThreadLeavesThem) {
-  int cases = envInt("FW_PROPERTY_CASES", runningUnderWine() ? 15 : 60);
+  int cases = envInt("FW_PROPERTY_CASES", runningUnderWine() ? 10 : 30);
   int withFailures = 0;
   for (uint32_t seed = 1; seed <= static_cast<uint32_t>(cases); ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
