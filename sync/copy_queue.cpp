@@ -52,13 +52,16 @@ void CopyQueue::push(FileCopy&& copy) {
       if (copies_.size() < kWindow) break;
       finished_.wait(lock);
     }
+    std::unique_ptr<FileCopy> item;
     try {
-      copies_.push_back(std::make_unique<FileCopy>(std::move(copy)));
+      item = std::make_unique<FileCopy>(std::move(copy));
+      copies_.push_back(std::move(item));
       lock.unlock();
       wake_.notify_one();
       return;
     } catch (const std::bad_alloc&) {
       // No room to queue it: copied here, once the copies before it are done.
+      if (item) copy = std::move(*item);
     }
   }
   finish();
