@@ -19,8 +19,9 @@
 //   error and the lowerCaseTable() it builds on first use; the POSIX one also a process-wide
 //   flag, set once, that the kernel lacks getxattrat (listings then read the DOS bits by path),
 //   and reading the umask sets it to 077 for an instant, one thread at a time (another
-//   thread's file created then gets the stricter mask). None of this changes what a call does, so an implementation may
-//   be used from several threads at once as long as one handle is used by one thread at a time.
+//   thread's file created then gets the stricter mask). None of this changes what a call
+//   does, so an implementation may be used from several threads at once as long as one handle
+//   is used by one thread at a time.
 #ifndef FERRYWICK_PLATFORM_FS_H
 #define FERRYWICK_PLATFORM_FS_H
 
@@ -138,16 +139,11 @@ class Fs {
   // that nothing can take the name between the look and the creation.
   virtual FsStatus createNew(const char16_t* path, uint32_t attributes, uint32_t permissions,
                              FileHandle* file) {
+    *file = kInvalidHandle;
     uint32_t a = 0;
     FsStatus there = getAttributes(path, &a);
-    if (there == FsStatus::Ok) {
-      *file = kInvalidHandle;
-      return FsStatus::Exists;
-    }
-    if (there != FsStatus::NotFound) {
-      *file = kInvalidHandle;
-      return there;
-    }
+    if (there == FsStatus::Ok) return FsStatus::Exists;
+    if (there != FsStatus::NotFound) return there;
     return createWithPermissions(path, attributes, permissions, file);
   }
   // The permission bits (07777) of an open file, or of what a path leads to (NotFound when

@@ -88,8 +88,8 @@ bool writesInto(const WalkContext& ctx, FileNode* tree, int side) {
 
 // After the changed side's file took the winner's content or attributes under its own
 // spelling, gives it the winner's spelling too, so that the next comparison finds them equal.
-void takeSpelling(WalkContext& ctx, FileNode* node, char16_t* destination, size_t nameStart,
-                  int winner) {
+void takeSpelling(WalkContext& ctx, FileNode* node, const char16_t* destination,
+                  size_t nameStart, int winner) {
   if (!(node->flags & OtherSpelling)) return;
   std::u16string renamed(destination, nameStart);
   renamed += sideName(node, winner);
@@ -101,8 +101,8 @@ std::string because(const char* what, Rc rc) { return std::string(what) + " (" +
 
 // Copies the winner's file over the changed side's (or to where it has none), tallies it and
 // names a failure; the file then takes the winner's spelling.
-void copyEntry(WalkContext& ctx, FileNode* node, char16_t* destination, const char16_t* from,
-               size_t nameStart, size_t start, int changed, bool added) {
+void copyEntry(WalkContext& ctx, FileNode* node, const char16_t* destination,
+               const char16_t* from, size_t nameStart, size_t start, int changed, bool added) {
   SyncStats& ok = *ctx.okStats;
   SyncStats& failed = *ctx.failedStats;
   int winner = 1 - changed;
@@ -122,20 +122,13 @@ void copyEntry(WalkContext& ctx, FileNode* node, char16_t* destination, const ch
 }
 
 // A copy that the walk handed to a CopyQueue, carried out on its worker thread: as copyEntry
-// in the walk, with the copy's own path buffer and its failures kept with it.
+// in the walk, with the copy's failures kept with it.
 void runHandedCopy(void* context, FileCopy& copy) {
   WalkContext ctx = *static_cast<const WalkContext*>(context);  // this copy's own
   if (isCancelled(ctx.cancel)) return;  // not begun: as an entry the walk never reached
-  std::unique_ptr<char16_t[]> destination(new (std::nothrow) char16_t[kPathBufferUnits]);
-  if (!destination || copy.destination.size() >= kPathBufferUnits) {
-    tally(ctx.failedStats->addedBytes, copy.node->counts[1 - copy.changed].bytesExisting);
-    tally(copy.added ? ctx.failedStats->addedFiles : ctx.failedStats->modifiedFiles, 1);
-    return;
-  }
-  for (size_t i = 0; i <= copy.destination.size(); ++i) destination[i] = copy.destination[i];
   ctx.copies = nullptr;
   ctx.failures = &copy.failures;
-  copyEntry(ctx, copy.node, destination.get(), copy.source.c_str(), copy.nameStart,
+  copyEntry(ctx, copy.node, copy.destination.c_str(), copy.source.c_str(), copy.nameStart,
             copy.rootStart, copy.changed, copy.added);
 }
 
