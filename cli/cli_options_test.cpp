@@ -19,27 +19,27 @@ TEST(CliOptionsTest, PositionalSidesDefaultsAndRepeatedRows) {
   EXPECT_EQ(o.command, CliCommand::Compare);
   EXPECT_EQ(o.sources, std::vector<std::string>{"a"});
   EXPECT_EQ(o.targets, std::vector<std::string>{"b"});
-  EXPECT_EQ(o.flagsSrc, 0xD8u);
-  EXPECT_EQ(o.flagsTrg, 0x24u);
-  EXPECT_EQ(o.ignore, "thumbs.db");
+  EXPECT_EQ(o.settings.flagsSrc, 0xD8u);
+  EXPECT_EQ(o.settings.flagsTrg, 0x24u);
+  EXPECT_EQ(o.settings.ignore, u"thumbs.db");
   ASSERT_TRUE(parse({"sync", "--source", "s1", "--source", "s2", "--target", "t1", "--json",
                      "--ignore", ""},
                     &o, &e));
   EXPECT_EQ(o.sources.size(), 2u);
   EXPECT_TRUE(o.json);
-  EXPECT_EQ(o.ignore, "");
+  EXPECT_EQ(o.settings.ignore, u"");
 }
 
 TEST(CliOptionsTest, MasksInHexOrDecimalAndNeverInBoth) {
   CliOptions o;
   std::string e;
   ASSERT_TRUE(parse({"compare", "--flags-src", "0xFC", "--flags-trg", "0", "a", "b"}, &o, &e));
-  EXPECT_EQ(o.flagsSrc, 0xFCu);
+  EXPECT_EQ(o.settings.flagsSrc, 0xFCu);
   ASSERT_TRUE(parse({"compare", "--flags-src", "216", "a", "b"}, &o, &e));
-  EXPECT_EQ(o.flagsSrc, 0xD8u);
+  EXPECT_EQ(o.settings.flagsSrc, 0xD8u);
   ASSERT_TRUE(parse({"compare", "--mirror", "a", "b"}, &o, &e));
-  EXPECT_EQ(o.flagsSrc, 0xFCu);
-  EXPECT_EQ(o.flagsTrg, 0u);
+  EXPECT_EQ(o.settings.flagsSrc, 0xFCu);
+  EXPECT_EQ(o.settings.flagsTrg, 0u);
   EXPECT_FALSE(parse({"compare", "--flags-src", "0x0C", "a", "b"}, &o, &e));  // 0x04 twice
   EXPECT_FALSE(parse({"compare", "--flags-src", "zz", "a", "b"}, &o, &e));
   EXPECT_FALSE(parse({"compare", "--flags-src", "0x100", "a", "b"}, &o, &e));
@@ -51,8 +51,8 @@ TEST(CliOptionsTest, SplitLimitAndOutputRules) {
   EXPECT_FALSE(parse({"save-diff", "--split", "0", "-o", "d.fwd", "a", "b"}, &o, &e));
   EXPECT_EQ(e, "The split limit is too small, must be at least 1 MB!");
   ASSERT_TRUE(parse({"save-diff", "--split", "1", "-o", "d.fwd", "a", "b"}, &o, &e));
-  EXPECT_TRUE(o.split);
-  EXPECT_EQ(o.splitMiB, 1);
+  EXPECT_EQ(o.settings.split, 1u);
+  EXPECT_EQ(o.settings.splitSize, 1u);
   EXPECT_FALSE(parse({"save-diff", "a", "b"}, &o, &e));  // no -o
   EXPECT_FALSE(parse({"compare", "--split", "2", "a", "b"}, &o, &e));
   ASSERT_TRUE(parse({"save-state", "--side", "target", "-o", "s.fws", "a", "b"}, &o, &e));
@@ -71,7 +71,7 @@ TEST(CliOptionsTest, AliasesFlagsAndValuesThatLookLikeOptions) {
   EXPECT_TRUE(o.quiet);
   EXPECT_TRUE(o.dryRun);
   EXPECT_FALSE(o.verify);
-  EXPECT_EQ(o.ignore, "--json");  // a value, not the option
+  EXPECT_EQ(o.settings.ignore, u"--json");  // a value, not the option
   EXPECT_FALSE(o.json);
   ASSERT_TRUE(parse({"compare", "--ignore", "--help"}, &o, &e));  // wins even as a value
   EXPECT_EQ(o.command, CliCommand::Help);
