@@ -58,7 +58,8 @@ check "help text" has "$work/out" "save-diff"
 # default and the range the usage gives it, and in the bash completion, among the valued options
 # when it takes a value.
 usage_options_documented() {
-  python3 - "$work/out" "$here/docs/ferrywick-cli.1.in" "$here/dist/ferrywick-cli.bash-completion" <<'PY'
+  python3 - "$work/out" "$here/docs/ferrywick-cli.1.in" \
+    "$here/dist/ferrywick-cli.bash-completion" <<'PY'
 import re, sys
 usage, man, completion = (open(path).read() for path in sys.argv[1:4])
 listed = re.search(r'_ferrywick_cli_options="([^"]*)"', completion).group(1).split()

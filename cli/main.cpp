@@ -64,7 +64,8 @@ Rc compare(Run& run) {
     FileNode top{};
     top.flags = Folder;
     top.children = run.state.firstRoot;
-    markTree(&top, makeMarkMasks(run.state.settings.flagsSrc, run.state.settings.flagsTrg, 0), nullptr);
+    const SyncSettings& s = run.state.settings;
+    markTree(&top, makeMarkMasks(s.flagsSrc, s.flagsTrg, 0), nullptr);
   }
   return rc;
 }
