@@ -44,6 +44,8 @@ constexpr SettingEntry kSettings[] = {
      .text = &SyncSettings::ignore,
      .defaultText = kDefaultIgnoreList,
      .help = "names to leave out, ';'-separated, '*' wildcard (default {default})"},
+    // Taken whole as ever: the Save diff dialog shows only 1 as on, a task splits for anything
+    // but 0.
     {.registryName = u"split",
      .number = &SyncSettings::split,
      .most = 1,
