@@ -75,7 +75,8 @@ void reportResult(const CliOptions& options) {
 bool reportEntries(const CliOptions& options, FileNode* roots) {
   bool anyAction = false;
   bool manyRows = roots && roots->link[1];
-  forEachCategorizedEntry(roots, options.flagsSrc, options.flagsTrg, [&](const EntryRow& e) {
+  const SyncSettings& s = options.settings;
+  forEachCategorizedEntry(roots, s.flagsSrc, s.flagsTrg, [&](const EntryRow& e) {
     if (e.action != EntryAction::None) anyAction = true;
     if (!options.quiet || options.json) printEntry(options, e, manyRows);
   });
@@ -83,7 +84,7 @@ bool reportEntries(const CliOptions& options, FileNode* roots) {
   FileNode top{};
   top.flags = Folder;
   top.children = roots;
-  markTree(&top, makeMarkMasks(options.flagsSrc, options.flagsTrg, 0), nullptr);
+  markTree(&top, makeMarkMasks(s.flagsSrc, s.flagsTrg, 0), nullptr);
   const SideCounts* c = top.counts;
   if (options.json) {
     std::printf("{\"totals\":{\"source\":%s,\"target\":%s}}\n", countsJson(c[0]).c_str(),

@@ -8,7 +8,10 @@
 namespace fw {
 
 std::u16string absolutePath(Fs& fs, const std::string& path) {
-  std::u16string given = toUtf16(path);
+  return absolutePath(fs, toUtf16(path));
+}
+
+std::u16string absolutePath(Fs& fs, std::u16string given) {
 #ifdef _WIN32
   for (char16_t& c : given)
     if (c == u'/') c = u'\\';

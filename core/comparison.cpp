@@ -52,7 +52,6 @@ void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modifie
 namespace {
 constexpr uint64_t kTimeTolerance = 20000000;  // 2 seconds, as in classifyEntry
 constexpr uint64_t kHourTicks = 36000000000ull;
-constexpr uint32_t kMaxTimeShiftHours = 24;
 }  // namespace
 
 bool withinTimeShift(uint64_t a, uint64_t b, uint32_t shiftHours) {

@@ -44,6 +44,9 @@ inline constexpr uint32_t kDefaultFlagsSrc = 0xD8;
 inline constexpr uint32_t kDefaultFlagsTrg = 0x24;
 inline constexpr uint32_t kDefaultFlagsColorize = 0xFC;
 
+// The largest whole-hour shift a comparison forgives (CompareContext::timeShiftHours): a day.
+inline constexpr uint32_t kMaxTimeShiftHours = 24;
+
 struct MarkMasks {
   uint32_t action;      // flagsSrc | flagsTrg | HasAction
   uint32_t sourceWins;  // flagsSrc
@@ -82,7 +85,8 @@ struct CompareContext {
   uint64_t leftoverBefore = 0;
   // Files of equal size whose times lie a whole number of hours apart, from 1 to this many
   // (within the 2-second tolerance), count as equal in time: a FAT or exFAT drive, or a copy
-  // made across a daylight-saving change. 0 (the default): no such allowance. At most 24.
+  // made across a daylight-saving change. 0 (the default): no such allowance. At most
+  // kMaxTimeShiftHours.
   uint32_t timeShiftHours = 0;
   // Threads that list a row's folders (scanSides): the two sides and different folders side
   // by side. 1: one side after the other on the calling thread (scanFolder), the way to use
@@ -108,7 +112,7 @@ void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modifie
 
 // Whether two last-write times (FILETIME ticks) lie 1 to shiftHours whole hours apart, within
 // the 2-second tolerance of the comparison, boundaries included. Never for shiftHours 0; a
-// shiftHours above 24 counts as 24.
+// shiftHours above kMaxTimeShiftHours counts as that.
 bool withinTimeShift(uint64_t a, uint64_t b, uint32_t shiftHours);
 
 // Clears the time bits of every file present on both sides whose sizes are equal and whose

@@ -10,6 +10,7 @@
 #include "sync/file_ops.h"
 #include "formats/state_file.h"
 #include "sync/save_difference.h"
+#include "sync/settings_table.h"
 #include "sync/sync_walk.h"
 
 namespace fw {
@@ -90,9 +91,11 @@ Rc runTask(TaskId id, TaskState& s) {
       s.failures.clear();
       if (!taskAllowed(id, s.kind[0], s.kind[1])) return Rc::BadRequest;
       if (!savable(s, 0)) return Rc::BadRequest;
+      const SettingEntry& size = *settingOf(&SyncSettings::splitSize);
       const int32_t splitLimit =
-          s.settings.split ? static_cast<int32_t>(std::clamp(s.settings.splitSize, 1u, kMaxSplitSize))
-                           : kNoSplit;
+          s.settings.split
+              ? static_cast<int32_t>(std::clamp(s.settings.splitSize, size.least, size.most))
+              : kNoSplit;
       return saveDifference(fs, s.currentInput(0), s.currentInput(1), s.firstRoot,
                             s.saveFileName.c_str(), splitLimit, s.settings.flagsSrc, s.okStats,
                             s.failedStats, &s.cancelRequested, &s.failedEntry);
