@@ -1,6 +1,6 @@
 // The folder sync walk on real folder pairs: compare, mark with the masks, sync, look at disk
 // and at the tallies.
-#include "sync/sync_walk.h"
+#include "sync/sync_all.h"
 
 #include <gtest/gtest.h>
 
@@ -47,8 +47,10 @@ class SyncWalkTest : public CompareFixture {
     totals(flagsSrc, flagsTrg);
     ok_.reset();
     failed_.reset();
-    return syncAll(fs ? *fs : systemFs(), source_, target_, roots_, flagsSrc, flagsTrg, ok_,
-                   failed_, &cancel_);
+    SyncRequest request =
+        requestFor(fs ? *fs : systemFs(), source_, target_, roots_, flagsSrc, flagsTrg);
+    request.cancel = &cancel_;
+    return syncAll(request, {ok_, failed_});
   }
   Counts ok() const { return countsOf(ok_); }
   Counts failed() const { return countsOf(failed_); }
