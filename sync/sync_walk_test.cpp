@@ -58,6 +58,25 @@ class SyncWalkTest : public CompareFixture {
   SyncStats ok_, failed_;
 };
 
+// A sync marks the tree with its own masks: what its caller marked it with (here: nothing to
+// do, so no folder is entered) does not decide what it does or how it tallies.
+TEST_F(SyncWalkTest, SyncMarksTheTreeWithItsOwnMasks) {
+  writeAt(src_.at("sub/newer.txt"), "new", kT + kHour);
+  writeAt(trg_.at("sub/newer.txt"), "old", kT);
+  writeAt(trg_.at("sub/extra.txt"), "xy", kT);
+  writeAt(src_.at("sub/same.txt"), "same", kT);
+  writeAt(trg_.at("sub/same.txt"), "same", kT);
+  ASSERT_RC_OK(compare());
+  mark(roots_, 0, 0);
+  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  request.cancel = &cancel_;
+  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
+  EXPECT_EQ(readFile(trg_.at("sub/newer.txt")), "new");
+  EXPECT_EQ(namesIn(trg_.at("sub")), (std::set<std::u16string>{u"newer.txt", u"same.txt"}));
+  EXPECT_EQ(ok(), (Counts{1, 0, 1, 1, 4, 3, 3 + 2}));
+  EXPECT_EQ(failed(), Counts{});
+}
+
 TEST_F(SyncWalkTest, DefaultMasksCarryBothWaysAndDeleteNothing) {
   writeAt(src_.at("only-src.txt"), "12345", kT);
   writeAt(src_.at("new-dir/inner/a.txt"), "aa", kT);
