@@ -155,27 +155,28 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
     return Rc::Ok;
   }
   if (ctx.hook && ctx.hook->takeOver(ctx, node, &a)) return Rc::Ok;
-  if (a.what == EntryChange::Delete) {
-    // On one side only, and the other side's state wins: remove it.
-    int d = a.changes;
-    char16_t* path = d == 1 ? ctx.targetPath : ctx.sourcePath;
-    if (isFolder(node) && leavesSomethingBelow(node->children)) {
-      Rc rc = applyTree(ctx, sn, tn, node->children);
-      path[d == 1 ? tn : sn] = 0;  // the entries' walk wrote their names after it
-      fs.removeDirectory(path);    // stays when what was left alone is still in it
-      return rc;
-    }
-    size_t start = d == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
-    Rc rc = ctx.discard && ctx.discard->active()
-                ? discardEntry(fs, *ctx.discard, path, start, isFolder(node), ctx.cancel)
-                : deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel, start);
-    SyncStats& s = rc == Rc::Ok ? ok : failed;
-    tally(s.deletedFiles, node->counts[d].filesExisting);
-    tally(s.deletedBytes, node->counts[d].bytesExisting);
-    if (rc != Rc::Ok) noteFailure(ctx, path, because("cannot delete", rc));
-    return Rc::Ok;
-  }
   if (a.what != EntryChange::None) {
+    if (a.what == EntryChange::Delete) {
+      // On one side only, and the other side's state wins: remove it.
+      int d = a.changes;
+      char16_t* path = d == 1 ? ctx.targetPath : ctx.sourcePath;
+      if (isFolder(node) && leavesSomethingBelow(node->children)) {
+        Rc rc = applyTree(ctx, sn, tn, node->children);
+        path[d == 1 ? tn : sn] = 0;  // the entries' walk wrote their names after it
+        fs.removeDirectory(path);    // stays when what was left alone is still in it
+        return rc;
+      }
+      size_t start = d == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
+      Rc rc = ctx.discard && ctx.discard->active()
+                  ? discardEntry(fs, *ctx.discard, path, start, isFolder(node), ctx.cancel)
+                  : deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel, start);
+      SyncStats& s = rc == Rc::Ok ? ok : failed;
+      tally(s.deletedFiles, node->counts[d].filesExisting);
+      tally(s.deletedBytes, node->counts[d].bytesExisting);
+      if (rc != Rc::Ok) noteFailure(ctx, path, because("cannot delete", rc));
+      return Rc::Ok;
+    }
+    // Add, Replace, Attributes: the changed side takes the winner's version.
     int changed = a.changes;
     int winner = 1 - changed;
     char16_t* destination = changed == 1 ? ctx.targetPath : ctx.sourcePath;
