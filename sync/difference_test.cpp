@@ -690,5 +690,24 @@ TEST_F(DifferenceTest, AFileTheDifferenceShouldCarryButDoesNotIsAFailureNotASile
   EXPECT_EQ(failures_[0].path, trg_.at("same.txt"));
 }
 
+// The apply changes only the target, and only as a sync with the same masks would: a file the
+// target wins (newer there) keeps its content and its attributes, whatever else differs.
+TEST_F(DifferenceTest, AFileTheTargetWinsKeepsItsContentAndAttributes) {
+  writeAt(src_.at("a.txt"), "old", kT);
+  systemFs().setAttributes(src_.at("a.txt").c_str(), attr::ReadOnly | attr::Archive);
+  writeAt(trg_.at("a.txt"), "newer", kT + kHour);
+  ASSERT_RC_OK(compareAndMark(kDefaultFlagsSrc, kDefaultFlagsTrg));
+  ASSERT_RC_OK(save(kNoSplit, nullptr, kDefaultFlagsSrc));
+  ASSERT_RC_OK(syncFromDifference(kDefaultFlagsSrc, kDefaultFlagsTrg));
+  ASSERT_EQ(node("a.txt")->flags & kCategoryBits,
+            static_cast<uint32_t>(NewerInTarget | SizeDiffers | CaseOrAttrDiffers));
+  EXPECT_EQ(readFile(trg_.at("a.txt")), "newer");
+  uint32_t attributes = 0;
+  ASSERT_EQ(systemFs().getAttributes(trg_.at("a.txt").c_str(), &attributes), FsStatus::Ok);
+  EXPECT_EQ(attributes & attr::ReadOnly, 0u);
+  EXPECT_EQ(valueOf(ok_.modifiedFiles) + valueOf(failed_.modifiedFiles), 0u);
+  systemFs().setAttributes(src_.at("a.txt").c_str(), attr::Archive);  // for the clean-up
+}
+
 }  // namespace
 }  // namespace fw
