@@ -138,6 +138,7 @@ Rc endDataSection(DataWalk& data) {
 
 Rc writeDataSection(const SyncRequest& request, SyncTallies tallies, CompressedWriter& writer,
                     std::u16string* failedEntry) {
+  markForJob(request);  // the folders with something to carry are entered
   DataWalk data;
   WalkBuffers buffers;
   Rc rc = startWalk(request, tallies, &buffers, &data.walk);

@@ -58,7 +58,8 @@ Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
                 std::atomic<uint64_t>* counter, uint64_t* local, const CancelFlag* cancel);
 
 // The data section of the request's compared tree through writer, the tree section being
-// written: every pair whose source root is set, in row order, by writeRootData. Ok also when
+// written: the tree marked with the request's masks (markForJob), every pair whose source root
+// is set, in row order, by writeRootData. Ok also when
 // cancelled (the stream is then left unfinished).
 Rc writeDataSection(const SyncRequest& request, SyncTallies tallies, CompressedWriter& writer,
                     std::u16string* failedEntry = nullptr);
