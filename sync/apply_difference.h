@@ -28,23 +28,23 @@ enum class ApplyMode {
   CheckFirst,
 };
 
-// Reads the data section of the difference file request.source->savedFile (any volume of a
-// split set) and applies each entry whose action under the request's masks takes carried data
-// (actionOf, entry_action.h), after marking the tree with them: a file is written to a temporary file and
-// renamed over the target only when all its bytes arrived and its times are set (in OnePass,
-// only once every entry has); an empty folder is created. Entries that are not applied are
-// read and counted as untouched. Every file entry read is added to *tallied (when given),
-// sorted by address at the end, so that the folder pass does not count it again.
-// Results: Ok (also when cancelled); OutOfMemory; CannotOpen for a missing volume; Failed for
-// a damaged or mismatched file (no data section, a stream without its checksum or with bytes
-// after it, a root index out of order or beyond the last pair, a path not in the tree, too
-// long or named twice, a stream that ends inside an entry); CannotWrite when a target file
-// cannot be written (a full disk), or in OnePass when the files do not fit the free space of
-// their drive (then nothing is written at all). Whatever the result, no partly written file
-// remains, and every target file not yet reached is as it was; in OnePass every target file is
-// as it was unless the result is Ok and the apply was not cancelled. request.failures, when
-// given, receives an entry that says why a whole apply was refused. With an active discard
-// policy, a target file that an entry replaces is moved away as it says (discard.h).
+// Reads the data section of the difference file request.source->savedFile (any volume of a split
+// set) and applies each entry whose action under the request's masks takes carried data (actionOf,
+// entry_action.h), after marking the tree with them: a file is written to a temporary file and
+// renamed over the target only when all its bytes arrived and its times are set (in OnePass, only
+// once every entry has); an empty folder is created. Entries that are not applied are read and
+// counted as untouched. Every file entry read is added to *tallied (when given), sorted by address
+// at the end, so that the folder pass does not count it again. Results: Ok (also when cancelled);
+// BadRequest without a saved source; OutOfMemory; CannotOpen for a missing volume; Failed for a
+// damaged or mismatched file (no data section, a stream without its checksum or with bytes after
+// it, a root index out of order or beyond the last pair, a path not in the tree, too long or named
+// twice, a stream that ends inside an entry); CannotWrite when a target file cannot be written (a
+// full disk), or in OnePass when the files do not fit the free space of their drive (then nothing
+// is written at all). Whatever the result, no partly written file remains, and every target file
+// not yet reached is as it was; in OnePass every target file is as it was unless the result is Ok
+// and the apply was not cancelled. request.failures, when given, receives an entry that says why a
+// whole apply was refused. With an active discard policy, a target file that an entry replaces is
+// moved away as it says (discard.h).
 Rc applyDifference(const SyncRequest& request, SyncTallies tallies,
                    ApplyMode mode = ApplyMode::OnePass,
                    std::vector<const FileNode*>* tallied = nullptr);
