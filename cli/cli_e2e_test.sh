@@ -225,6 +225,12 @@ check "sync from a missing root exits 1" is "$rc" 1
 check "missing root warned in its own words" has "$work/err" "source folder .*unmounted does not exist"
 check "missing root empties nothing" test -f "$X/trg/d/b.txt"
 check "missing root: result says so" is "$(json_get "$work/out" 'j[-1]["result"], j[-1]["leftOut"]')" "('Incomplete', 1)"
+for how in compare "sync --dry-run"; do
+  fw $how --mirror "$(p "$X/unmounted")" "$(p "$X/trg")"
+  check "missing root: $how lists the target's entries" has "$work/out" "a.txt"
+  check "missing root: $how lists no deletion" bash -c "! grep -q '^delete' '$work/out'"
+  check "missing root: $how totals delete nothing" bash -c "! grep -q 'delete [1-9]' '$work/out'"
+done
 fw save-diff "$(p "$X/unmounted")" "$(p "$X/trg")" -o "$(p "$X/u.fwd")"
 check "difference of a missing root refused" is "$rc" 2
 check "refusal names the root" has "$work/err" "cannot save: .*unmounted does not exist"

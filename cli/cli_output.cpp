@@ -25,12 +25,12 @@ void printEntry(const CliOptions& options, const EntryRow& e, bool manyRows) {
         "\"action\":\"%s\",\"changes\":%s,\"source\":%s,\"target\":%s}\n",
         e.row, jsonString(e.path).c_str(), isFolder(n) ? "folder" : "file", flags.c_str(),
         (n->flags & Excluded) ? "true" : "false", actionName(e.action),
-        e.changes < 0 ? "null" : e.changes == 0 ? "\"source\"" : "\"target\"",
+        e.action.changes < 0 ? "null" : e.action.changes == 0 ? "\"source\"" : "\"target\"",
         e.onSource ? sideJson(n->side[0]).c_str() : "null",
         e.onTarget ? sideJson(n->side[1]).c_str() : "null");
     return;
   }
-  const char* where = e.changes < 0 ? "" : e.changes == 0 ? "source" : "target";
+  const char* where = e.action.changes < 0 ? "" : e.action.changes == 0 ? "source" : "target";
   std::string path = e.path;
   if (isFolder(n)) path += '/';
   if (manyRows) path = "[" + std::to_string(e.row) + "] " + path;
@@ -77,7 +77,7 @@ bool reportEntries(const CliOptions& options, FileNode* roots) {
   bool manyRows = roots && roots->link[1];
   const SyncSettings& s = options.settings;
   forEachCategorizedEntry(roots, s.flagsSrc, s.flagsTrg, [&](const EntryRow& e) {
-    if (e.action != EntryAction::None) anyAction = true;
+    if (e.action.changes >= 0) anyAction = true;  // a Conflict is left alone
     if (!options.quiet || options.json) printEntry(options, e, manyRows);
   });
   // The counts of the marking pass that the comparison ran with these masks.

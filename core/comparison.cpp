@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "core/entry_action.h"
 #include "core/scanner.h"
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
@@ -103,25 +104,28 @@ void markFile(FileNode* x, const MarkMasks& m) {
   x->counts[1].filesExisting = (x->flags & OnlyInSource) ? 0 : 1;
   x->counts[0].bytesExisting = x->side[0].size;
   x->counts[1].bytesExisting = x->side[1].size;
-  if (!(x->flags & m.action) || (x->flags & Excluded)) return;
-  int c = syncDirection(x->flags, m.sourceWins, m.targetWins);
+  EntryAction a = actionOf(x, m);
+  if (a.changes < 0) return;
+  int c = a.changes;
   int o = 1 - c;
-  uint32_t onlyOther = o == 0 ? OnlyInSource : OnlyInTarget;
-  uint32_t onlyChanged = c == 0 ? OnlyInSource : OnlyInTarget;
-  if ((x->flags & onlyChanged) && (x->flags & KeptForMissingRoot)) return;
   SideCounts& changed = x->counts[c];
-  if (x->flags & onlyOther) {
-    changed.filesAdd = 1;
-    changed.bytesAdd = x->side[o].size;
-  } else if (x->flags & onlyChanged) {
-    changed.filesDelete = 1;
-    changed.bytesDelete = x->side[c].size;
-  } else {
-    changed.filesModify = 1;
-    if (x->flags & m.action & ~static_cast<uint32_t>(CaseOrAttrDiffers)) {
+  switch (a.what) {
+    case EntryChange::Add:
+      changed.filesAdd = 1;
+      changed.bytesAdd = x->side[o].size;
+      break;
+    case EntryChange::Delete:
+      changed.filesDelete = 1;
+      changed.bytesDelete = x->side[c].size;
+      break;
+    case EntryChange::Replace:
+      changed.filesModify = 1;
       changed.bytesDelete = x->side[c].size;
       changed.bytesAdd = x->side[o].size;
-    }
+      break;
+    default:  // Attributes
+      changed.filesModify = 1;
+      break;
   }
 }
 

@@ -122,8 +122,9 @@ void forgiveTimeShifts(FileNode* tree, uint32_t shiftHours);
 // The side a node's action changes: 1 target, 0 source.
 int syncDirection(uint32_t flags, uint32_t flagsSrc, uint32_t flagsTrg);
 
-// The marking pass over a sibling tree: recomputes every node's counts and the folders'
-// HasAction and HasColor; adds into tallies when given. Returns the joined HasAction/HasColor
+// The marking pass over a sibling tree: recomputes every node's counts (each file's as actionOf
+// in entry_action.h decides) and the folders' HasAction and HasColor; adds into tallies when
+// given. Returns the joined HasAction/HasColor
 // bits of the tree.
 uint32_t markTree(FileNode* tree, const MarkMasks& masks, SideCounts* tallies);
 

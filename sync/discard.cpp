@@ -75,8 +75,10 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
   if (fs.getAttributes(path, &a) != FsStatus::Ok) return Rc::CannotWrite;
   constexpr uint32_t kKept = attr::ReadOnly | attr::Hidden | attr::System | attr::Archive;
   uint32_t attributes = (a & kKept) ? (a & kKept) : attr::Normal;
-  if (copyFile(fs, destination.c_str(), path, attributes, nullptr, nullptr, nullptr, backupStart,
-               false) != Rc::Ok)
+  CopyOptions options;
+  options.start = backupStart;
+  options.mayReplace = false;
+  if (copyFile(fs, destination.c_str(), path, attributes, options) != Rc::Ok)
     return Rc::CannotWrite;
   if (keepOriginal) return Rc::Ok;
   if (fs.deleteFile(path) != FsStatus::Ok) {

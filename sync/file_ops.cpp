@@ -82,17 +82,18 @@ void discardTemporary(Fs& fs, const char16_t* temporary) {
 }
 
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
-                    bool* replacedOld, bool mayReplace, const DiscardPolicy* discard,
-                    size_t start) {
+                    bool* replacedOld, const CopyOptions& options) {
+  const bool mayReplace = options.mayReplace;
+  const DiscardPolicy* discard = options.discard;
   *replacedOld = false;
   if (mayReplace && discard && discard->active() && entryExists(fs, destination)) {
     // The old version is kept: moved away first, and back should the new one not take its
     // place (from another volume it was copied and is still here: the rename replaces it).
     std::u16string movedTo;
-    if (discardBeforeReplace(fs, *discard, destination, start, &movedTo) != Rc::Ok)
+    if (discardBeforeReplace(fs, *discard, destination, options.start, &movedTo) != Rc::Ok)
       return Rc::CannotWrite;
     bool replaced = false;
-    Rc rc = installTemporary(fs, temporary, destination, &replaced, true);
+    Rc rc = installTemporary(fs, temporary, destination, &replaced);
     if (rc != Rc::Ok) restoreDiscarded(fs, movedTo, destination);
     *replacedOld = rc == Rc::Ok;
     return rc;
@@ -118,14 +119,15 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
 }
 
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
-            std::atomic<uint64_t>* progress, const CancelFlag* cancel, CopyOutcome* outcome,
-            size_t start, bool mayReplace, const DiscardPolicy* discard) {
+            const CopyOptions& options, CopyOutcome* outcome) {
+  std::atomic<uint64_t>* progress = options.progress;
+  const CancelFlag* cancel = options.cancel;
   CopyOutcome local;
   CopyOutcome& out = outcome ? *outcome : local;
   out = CopyOutcome{};
   std::unique_ptr<CopyBuffers> buffers(new (std::nothrow) CopyBuffers);
   if (!buffers) return Rc::OutOfMemory;
-  if (linkOnConstPath(fs, destination, start, buffers->temporary)) return Rc::CannotOpen;
+  if (linkOnConstPath(fs, destination, options.start, buffers->temporary)) return Rc::CannotOpen;
 
   FileHandle in;
   if (fs.openRead(source, &in) != FsStatus::Ok) return Rc::CannotOpen;
@@ -195,7 +197,7 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     return Rc::Ok;
   }
   if (rc == Rc::Ok)
-    rc = installTemporary(fs, temporary, destination, &out.replacedOld, mayReplace, discard, start);
+    rc = installTemporary(fs, temporary, destination, &out.replacedOld, options);
   if (rc != Rc::Ok) discardTemporary(fs, temporary);
   return rc;
 }
@@ -369,13 +371,10 @@ void createFolder(Fs& fs, const char16_t* path, size_t start) {
 }
 
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
-                           uint8_t attrByte, std::atomic<uint64_t>* progress,
-                           const CancelFlag* cancel, size_t start, bool mayReplace,
-                           const DiscardPolicy* discard) {
+                           uint8_t attrByte, const CopyOptions& options) {
   ReplaceOutcome result;
   CopyOutcome copy;
-  result.copyResult = copyFile(fs, destination, source, fromAttrByte(attrByte), progress, cancel,
-                               &copy, start, mayReplace, discard);
+  result.copyResult = copyFile(fs, destination, source, fromAttrByte(attrByte), options, &copy);
   result.oldReplaced = copy.replacedOld;
   result.cancelled = copy.cancelled;
   return result;

@@ -54,19 +54,32 @@ bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes, c
 // Removes a temporary file, whatever its attributes.
 void discardTemporary(Fs& fs, const char16_t* temporary);
 
+// How a file is copied and put in place. start: where the part below the sync's root begins
+// in the destination's path (0 when the caller vouches for the whole path; see Links above).
+// mayReplace false: the file is new on that side, and an existing destination of any spelling
+// is left alone. discard: with an active policy, an existing destination is moved out of the
+// way as it says (discard.h) rather than lost. progress grows by every block written; cancel
+// stops a copy (neither is read by installTemporary).
+struct CopyOptions {
+  std::atomic<uint64_t>* progress = nullptr;
+  const CancelFlag* cancel = nullptr;
+  size_t start = 0;
+  bool mayReplace = true;
+  const DiscardPolicy* discard = nullptr;
+};
+
 // Puts a finished temporary file in place of destination in one rename. An existing
 // destination file is replaced even when it is read-only, hidden or system; if the rename
 // fails, its attributes are put back and it stays as it was. *replacedOld tells whether an
 // existing destination was replaced. Returns CannotWrite when the rename fails; the temporary
-// file is then still there, for the caller to discard. Without mayReplace (a file that is new
-// on that side), an existing destination of any spelling is left alone: CannotWrite.
+// file is then still there, for the caller to discard. Without options.mayReplace (a file that
+// is new on that side), an existing destination of any spelling is left alone: CannotWrite.
 // With an active discard policy, an existing destination is first moved out of the way as the
-// policy says (start: where its path below the root begins); when that fails, nothing changes
-// (CannotWrite), and when the new file then cannot take its place, the old one is put back
-// where it can be.
+// policy says (options.start: where its path below the root begins); when that fails, nothing
+// changes (CannotWrite), and when the new file then cannot take its place, the old one is put
+// back where it can be.
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
-                    bool* replacedOld, bool mayReplace = true,
-                    const DiscardPolicy* discard = nullptr, size_t start = 0);
+                    bool* replacedOld, const CopyOptions& options = {});
 
 struct CopyOutcome {
   bool replacedOld = false;  // an existing destination was replaced by the copy
@@ -77,17 +90,16 @@ struct CopyOutcome {
 // permission bits 0777 where the system has them (with the read-only state of attributes on
 // top; set-uid, set-gid and sticky are not carried, since the copy belongs to whoever runs the
 // sync) and the source's last-write time as all three of its times. The temporary file is the
-// owner's alone (0600) until it is complete. progress grows by every block written. Results:
+// owner's alone (0600) until it is complete. options.progress grows by every block written.
+// Results:
 // OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file
 // cannot be created), CannotWrite (a read or write fails, the time cannot be set, or the
-// destination cannot be replaced, or exists and mayReplace is false). On every result but a
-// completed Ok the destination is as it was before and no temporary file remains; a cancelled
-// copy returns Ok.
-// With discard, the old destination is kept as installTemporary says.
+// destination cannot be replaced, or exists and options.mayReplace is false). On every result
+// but a completed Ok the destination is as it was before and no temporary file remains; a
+// copy cancelled by options.cancel returns Ok. With options.discard, the old destination is
+// kept as installTemporary says. *outcome, when given, says how it went.
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
-            std::atomic<uint64_t>* progress, const CancelFlag* cancel,
-            CopyOutcome* outcome = nullptr, size_t start = 0, bool mayReplace = true,
-            const DiscardPolicy* discard = nullptr);
+            const CopyOptions& options = {}, CopyOutcome* outcome = nullptr);
 
 // Removes the folder whose path (length units, no trailing separator) is in the buffer, with
 // everything in it. A symbolic link or junction, at the top or anywhere below, is removed
@@ -155,11 +167,10 @@ struct ReplaceOutcome {
 
 // Replaces destination (or creates it) by a copy of source with the attributes of attrByte.
 // The old destination is kept until the copy is complete, so a failed or cancelled copy loses
-// nothing. With discard, the old destination is moved out of the way (discard.h), not lost.
+// nothing. With options.discard, the old destination is moved out of the way (discard.h), not
+// lost. The rest of the options as copyFile.
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
-                           uint8_t attrByte, std::atomic<uint64_t>* progress,
-                           const CancelFlag* cancel, size_t start = 0,
-                           bool mayReplace = true, const DiscardPolicy* discard = nullptr);
+                           uint8_t attrByte, const CopyOptions& options);
 
 // Gives destination the attributes of attrByte (other attribute bits stay). Nothing is
 // reported. (The letter case of the name is the sync walk's: it renames.) On a link, its

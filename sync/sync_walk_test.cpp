@@ -1,6 +1,6 @@
 // The folder sync walk on real folder pairs: compare, mark with the masks, sync, look at disk
 // and at the tallies.
-#include "sync/sync_walk.h"
+#include "sync/sync_all.h"
 
 #include <gtest/gtest.h>
 
@@ -47,14 +47,35 @@ class SyncWalkTest : public CompareFixture {
     totals(flagsSrc, flagsTrg);
     ok_.reset();
     failed_.reset();
-    return syncAll(fs ? *fs : systemFs(), source_, target_, roots_, flagsSrc, flagsTrg, ok_,
-                   failed_, &cancel_);
+    SyncRequest request =
+        requestFor(fs ? *fs : systemFs(), source_, target_, roots_, flagsSrc, flagsTrg);
+    request.cancel = &cancel_;
+    return syncAll(request, {ok_, failed_});
   }
   Counts ok() const { return countsOf(ok_); }
   Counts failed() const { return countsOf(failed_); }
 
   SyncStats ok_, failed_;
 };
+
+// A sync marks the tree with its own masks: what its caller marked it with (here: nothing to
+// do, so no folder is entered) does not decide what it does or how it tallies.
+TEST_F(SyncWalkTest, SyncMarksTheTreeWithItsOwnMasks) {
+  writeAt(src_.at("sub/newer.txt"), "new", kT + kHour);
+  writeAt(trg_.at("sub/newer.txt"), "old", kT);
+  writeAt(trg_.at("sub/extra.txt"), "xy", kT);
+  writeAt(src_.at("sub/same.txt"), "same", kT);
+  writeAt(trg_.at("sub/same.txt"), "same", kT);
+  ASSERT_RC_OK(compare());
+  mark(roots_, 0, 0);
+  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  request.cancel = &cancel_;
+  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
+  EXPECT_EQ(readFile(trg_.at("sub/newer.txt")), "new");
+  EXPECT_EQ(namesIn(trg_.at("sub")), (std::set<std::u16string>{u"newer.txt", u"same.txt"}));
+  EXPECT_EQ(ok(), (Counts{1, 0, 1, 1, 4, 3, 3 + 2}));
+  EXPECT_EQ(failed(), Counts{});
+}
 
 TEST_F(SyncWalkTest, DefaultMasksCarryBothWaysAndDeleteNothing) {
   writeAt(src_.at("only-src.txt"), "12345", kT);

@@ -11,7 +11,7 @@
 #include "formats/state_file.h"
 #include "sync/save_difference.h"
 #include "sync/settings_table.h"
-#include "sync/sync_walk.h"
+#include "sync/sync_all.h"
 
 namespace fw {
 namespace {
@@ -48,6 +48,18 @@ Rc compare(TaskState& s) {
   ctx.timeShiftHours = s.settings.timeShiftHours;
   SavedSides saved(ctx);
   return compareSides(&s.currentInput(0), &s.currentInput(1), &s.firstRoot, ctx);
+}
+
+// The request of a sync or save from source to target under the settings' masks.
+SyncRequest requestOf(TaskState& s, const SideInput& target) {
+  SyncRequest r;
+  r.fs = s.fs;
+  r.source = &s.currentInput(0);
+  r.target = &target;
+  r.firstRoot = s.firstRoot;
+  r.masks = makeMarkMasks(s.settings.flagsSrc, s.settings.flagsTrg, s.settings.flagsColorize);
+  r.cancel = &s.cancelRequested;
+  return r;
 }
 
 // Refuses a save of side whose tree cannot be saved whole, naming the entry.
@@ -96,9 +108,8 @@ Rc runTask(TaskId id, TaskState& s) {
           s.settings.split
               ? static_cast<int32_t>(std::clamp(s.settings.splitSize, size.least, size.most))
               : kNoSplit;
-      return saveDifference(fs, s.currentInput(0), s.currentInput(1), s.firstRoot,
-                            s.saveFileName.c_str(), splitLimit, s.settings.flagsSrc, s.okStats,
-                            s.failedStats, &s.cancelRequested, &s.failedEntry);
+      return saveDifference(requestOf(s, s.currentInput(1)), {s.okStats, s.failedStats},
+                            s.saveFileName.c_str(), splitLimit, &s.failedEntry);
     }
     case TaskId::Sync:
       s.okStats.reset();
@@ -116,9 +127,10 @@ Rc runTask(TaskId id, TaskState& s) {
       }
       discard.recycleBin = s.settings.recycleBin != 0;
       if (discard.active()) discard.stamp = discardStampNow();
-      Rc rc = syncAll(fs, s.currentInput(0), target, s.firstRoot, s.settings.flagsSrc,
-                      s.settings.flagsTrg, s.okStats, s.failedStats, &s.cancelRequested,
-                      &s.failures, discard.active() ? &discard : nullptr);
+      SyncRequest request = requestOf(s, target);
+      request.failures = &s.failures;
+      request.discard = discard.active() ? &discard : nullptr;
+      Rc rc = syncAll(request, {s.okStats, s.failedStats});
       if (rc == Rc::Ok && !isCancelled(&s.cancelRequested)) removeLeftovers(s);
       return rc;
     }
