@@ -56,8 +56,10 @@ struct WalkContext {
   CopyQueue* copies = nullptr;
 };
 
-// Adds an entry to ctx.failures, when there is a log: the path in the buffer and why.
-void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason);
+// Adds an entry to ctx.failures, when there is a log: the path in the buffer and why (with the
+// file-system call that failed, when one did).
+void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason,
+                 const FsFailure& why = {});
 
 // Synchronises every folder pair: flagsSrc's categories to the target, flagsTrg's to the
 // source. With a source that has a saved file (a saved difference) this is
