@@ -142,6 +142,30 @@ TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncAndNothingElseWarns) {
   EXPECT_EQ(syncWarningText(s), u"");
 }
 
+TEST(SyncWarningTest, AFolderThatCouldNotBeListedIsNamedWithItsCause) {
+  TempDir dir;
+  writeFile(dir.at("src/locked/a.txt"), "a");
+  writeFile(dir.at("trg/t.txt"), "t");
+  FaultFs fs(systemFs());
+  fs.failPath(FsOp::FindFirst, dir.at("src/locked") + kPathSeparator + u"*",
+              FsStatus::AccessDenied);
+  TaskState s;
+  s.fs = &fs;
+  s.inputs[0][0].roots = {dir.at("src")};
+  s.inputs[1][0].roots = {dir.at("trg")};
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  std::u16string text = syncWarningText(s);
+  EXPECT_NE(text.find(u"Some entries could not be read (1)"), std::u16string::npos);
+  EXPECT_NE(text.find(u"The source folder \"locked\" could not be listed: access is denied.\n"),
+            std::u16string::npos)
+      << toUtf8(text);
+  // A later comparison that lists everything forgets the cause.
+  fs.clearFaults();
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  EXPECT_TRUE(s.listingFailures.empty());
+  EXPECT_EQ(syncWarningText(s), u"");
+}
+
 TEST(SyncWarningTest, ManyMissingRootsAreListedUpToALimitAndCounted) {
   TempDir dir;
   TaskState s;
