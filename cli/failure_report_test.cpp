@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/cli_output.h"
+#include "cli/json.h"
 #include "core/compare_fixture.h"
 #include "platform/testing/fault_fs.h"
 #include "sync/sync_walk.h"
@@ -47,8 +48,8 @@ TEST_F(FailureReportTest, EachKindOfFailureReadsAsSuchInTextAndJson) {
   EXPECT_EQ(failureLine(failures[0]),
             "failed: " + root + "busy.txt: cannot delete: another program has it open");
   EXPECT_EQ(failureJson(failures[0]),
-            "{\"failed\":\"" + root +
-                "busy.txt\",\"reason\":\"cannot delete: another program has it open\","
+            "{\"failed\":" + jsonString(root + "busy.txt") +
+                ",\"reason\":\"cannot delete: another program has it open\","
                 "\"status\":\"in-use\",\"osError\":" + std::to_string(kBusyError) + "}");
   // Each of the others in walk order: its words on the line (the system's message may
   // follow), its stable word and code in the JSON.
