@@ -30,19 +30,6 @@ bool isFolderEntry(const FindEntry& entry) {
   return (entry.attributes & attr::Directory) && !isSpecial(entry);
 }
 
-}  // namespace
-
-void noteListingFailure(ScanContext& ctx, const FileNode* node, int side) {
-  if (!ctx.listingFailures) return;
-  try {
-    ctx.listingFailures->push_back({node, side, ctx.listFailure});
-  } catch (const std::bad_alloc&) {
-    // The folder stays unlisted; only the cause goes unnamed.
-  }
-}
-
-namespace {
-
 // Scans the folder entry into node's children. A folder that cannot be entered (a link, its
 // pattern would not fit, nested too deep) or cannot be listed is marked on the node.
 Rc scanInto(ScanContext& ctx, size_t patternLength, FileNode* node, int side,
@@ -177,6 +164,15 @@ Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side)
   }
   ctx.fs->findClose(handle);
   return rc;
+}
+
+void noteListingFailure(ScanContext& ctx, const FileNode* node, int side) {
+  if (!ctx.listingFailures) return;
+  try {
+    ctx.listingFailures->push_back({node, side, ctx.listFailure});
+  } catch (const std::bad_alloc&) {
+    // The folder stays unlisted; only the cause goes unnamed.
+  }
 }
 
 }  // namespace fw

@@ -49,6 +49,8 @@ enum class FsStatus : int {
 
 const char* fsStatusName(FsStatus status);
 
+class Fs;
+
 // Why a file-system call failed: its status and the system's error (Fs::lastOsError on the
 // failing thread, read right after the call; 0 when there is none). Status Ok: nothing failed
 // on the file system (the engine refused on its own, or ran out of memory).
@@ -61,7 +63,6 @@ struct FsFailure {
 // Keeps status, with the system's error of fs, in *why (when given) if it is a failure, and
 // returns it: `if (kept(fs, fs.deleteFile(p), why) != FsStatus::Ok) ...`. To be called right
 // after the call that gave status, on its thread.
-class Fs;
 FsStatus kept(const Fs& fs, FsStatus status, FsFailure* why);
 
 // The words for a person, the one table of them: why a call failed ("the disk is full",
@@ -74,7 +75,7 @@ std::string fsFailureText(const FsFailure& why);
 // (no file-system failure).
 const char* fsStatusWord(FsStatus status);
 // The system's message for one of its error codes (strerror, FormatMessageW), in UTF-8,
-// without a final period or line end; empty for 0 or an unknown code.
+// without a final period or line end; empty for 0.
 std::string osErrorText(int osError);
 
 // File attribute bits, the values of the Win32 FILE_ATTRIBUTE_* constants.
