@@ -100,15 +100,22 @@ bool reportEntries(const CliOptions& options, FileNode* roots) {
   return anyAction;
 }
 
+std::string failureLine(const EntryFailure& f) {
+  return "failed: " + toUtf8Escaped(f.path) + ": " + f.reason;
+}
+
+std::string failureJson(const EntryFailure& f) {
+  return "{\"failed\":" + jsonString(toUtf8Escaped(f.path)) + ",\"reason\":" +
+         jsonString(f.reason) + ",\"status\":\"" + fsStatusWord(f.status) +
+         "\",\"osError\":" + std::to_string(f.osError) + "}";
+}
+
 void reportStats(const CliOptions& options, const SyncStats& ok, const SyncStats& failed,
                  const FailureLog* failures, size_t leftOut) {
   if (failures) {
     for (const EntryFailure& f : *failures) {
-      std::string path = toUtf8Escaped(f.path);
-      std::fprintf(stderr, "ferrywick-cli: failed: %s: %s\n", path.c_str(), f.reason.c_str());
-      if (options.json)
-        std::printf("{\"failed\":%s,\"reason\":%s}\n", jsonString(path).c_str(),
-                    jsonString(f.reason).c_str());
+      std::fprintf(stderr, "ferrywick-cli: %s\n", failureLine(f).c_str());
+      if (options.json) std::printf("%s\n", failureJson(f).c_str());
     }
   }
   bool whole = !anyFailure(failed) && leftOut == 0;

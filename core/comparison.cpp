@@ -1,5 +1,7 @@
 #include "core/comparison.h"
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -358,8 +360,12 @@ Rc readSide(CompareContext& ctx, const SideInput* input, int side, RowBuffers& r
   scan.rootLength = row.rootLength[side];
   scan.leftovers = ctx.leftovers;
   scan.leftoverBefore = ctx.leftoverBefore;
+  scan.listingFailures = ctx.listingFailures;
   Rc rc = scanFolder(scan, row.length[side], &root->children, side);
-  if (scan.listFailed) root->flags |= unlistedFlag(side);
+  if (scan.listFailed) {
+    root->flags |= unlistedFlag(side);
+    noteListingFailure(scan, root, side);
+  }
   return rc;
 }
 
@@ -380,6 +386,7 @@ Rc scanFolders(CompareContext& ctx, RowBuffers& row, FileNode* root, unsigned si
   scan.fs = ctx.fs;
   scan.leftovers = ctx.leftovers;
   scan.leftoverBefore = ctx.leftoverBefore;
+  scan.listingFailures = ctx.listingFailures;
   RowScan rowScan;
   for (int s = 0; s < 2; ++s) {
     if (!(sides & (1u << s))) continue;
@@ -387,8 +394,12 @@ Rc scanFolders(CompareContext& ctx, RowBuffers& row, FileNode* root, unsigned si
     rowScan.length[s] = row.length[s];
   }
   Rc rc = scanSides(scan, rowScan, &root->children, ctx.scanThreads);
-  for (int s = 0; s < 2; ++s)
-    if (rowScan.listFailed[s]) root->flags |= unlistedFlag(s);
+  for (int s = 0; s < 2; ++s) {
+    if (!rowScan.listFailed[s]) continue;
+    root->flags |= unlistedFlag(s);
+    scan.listFailure = rowScan.listFailure[s];
+    noteListingFailure(scan, root, s);
+  }
   return rc;
 }
 
@@ -478,6 +489,7 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
                 CompareContext& ctx) {
   ctx.pool->releaseAll();
   *roots = nullptr;
+  if (ctx.listingFailures) ctx.listingFailures->clear();
   if (!source && !target) return Rc::BadRequest;
   const SideInput* sides[2] = {source, target};
   bool opened[2] = {false, false};
@@ -506,6 +518,7 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
   if (rc != Rc::Ok || isCancelled(ctx.cancel)) {
     *roots = nullptr;
     ctx.pool->releaseAll();
+    if (ctx.listingFailures) ctx.listingFailures->clear();
     return rc;
   }
   forgiveTimeShifts(*roots, ctx.timeShiftHours);
@@ -516,19 +529,35 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
 void excludeBelowUnlisted(FileNode* roots) { excludeUnlisted(roots); }
 
 std::vector<UnlistedFolder> unlistedFolders(FileNode* roots, const SideInput* source,
-                                            const SideInput* target) {
+                                            const SideInput* target,
+                                            const std::vector<ListingFailure>* listingFailures) {
   std::vector<UnlistedFolder> out;
   const SideInput* sides[2] = {source, target};
+  // The causes by node and side, for lookup.
+  std::vector<ListingFailure> causes;
+  if (listingFailures) causes = *listingFailures;
+  auto before = [](const ListingFailure& a, const ListingFailure& b) {
+    return a.node != b.node ? std::less<const FileNode*>()(a.node, b.node) : a.side < b.side;
+  };
+  std::sort(causes.begin(), causes.end(), before);
+  auto causeOf = [&](const FileNode* node, int side) {
+    ListingFailure key{node, side, {}};
+    auto it = std::lower_bound(causes.begin(), causes.end(), key, before);
+    return it != causes.end() && it->node == node && it->side == side ? it->why : FsFailure{};
+  };
   size_t row = 0;
   forEachInOrder(roots, [&](FileNode* root) {
     for (int side = 0; side < 2; ++side) {
       if (root->flags & unlistedFlag(side)) {
         const SideInput* in = sides[side];
         bool own = in && !in->hasSavedFile() && row < in->roots.size();
-        out.push_back({own ? in->roots[row] : std::u16string(root->name), side});
+        out.push_back({own ? in->roots[row] : std::u16string(root->name), side,
+                       causeOf(root, side)});
       }
       std::u16string path;
-      auto visit = [&](FileNode*, const std::u16string& p) { out.push_back({p, side}); };
+      auto visit = [&](FileNode* n, const std::u16string& p) {
+        out.push_back({p, side, causeOf(n, side)});
+      };
       if (root->children) collectMarked(root->children, unlistedFlag(side), side, path, visit);
     }
     ++row;

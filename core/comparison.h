@@ -16,6 +16,8 @@
 
 namespace fw {
 
+struct ListingFailure;  // scanner.h
+
 enum class SideKind : int { FileSystem = 0, SavedState = 1, SavedDifference = 2 };
 
 const char16_t* sideKindLabel(SideKind kind);  // "File system", "Saved state", "Saved difference"
@@ -92,6 +94,9 @@ struct CompareContext {
   // by side. 1: one side after the other on the calling thread (scanFolder), the way to use
   // when fs is not safe to call from several threads or counts its calls in order.
   int scanThreads = 2;
+  // Where the folders that exist but could not be listed are kept with why, when given
+  // (cleared by compareSides); unlistedFolders reads it.
+  std::vector<ListingFailure>* listingFailures = nullptr;
 };
 
 // Compares source against target row by row into the chain of root nodes at *roots (chained
@@ -138,10 +143,15 @@ void excludeBelowUnlisted(FileNode* roots);
 struct UnlistedFolder {
   std::u16string path;
   int side;
+  // Why its listing failed, where listingFailures has it; status Ok for the other causes (a
+  // link to a folder, a special file, a path too long or too deep, a saved side's mark).
+  FsFailure why;
 };
-// With the sides given, an unlisted root is named by that side's own root path.
-std::vector<UnlistedFolder> unlistedFolders(FileNode* roots, const SideInput* source = nullptr,
-                                            const SideInput* target = nullptr);
+// With the sides given, an unlisted root is named by that side's own root path; with
+// listingFailures (as CompareContext::listingFailures left it), each folder gets its cause.
+std::vector<UnlistedFolder> unlistedFolders(
+    FileNode* roots, const SideInput* source = nullptr, const SideInput* target = nullptr,
+    const std::vector<ListingFailure>* listingFailures = nullptr);
 
 // The entries marked Conflict, as paths below their root in the source's spelling.
 std::vector<std::u16string> conflictingEntries(FileNode* roots);

@@ -12,6 +12,7 @@
 #include "formats/difference_check.h"
 #include "formats/state_file.h"
 #include "platform/text.h"
+#include "sync/failure_text.h"
 #include "sync/file_ops.h"
 #include "sync/sync_walk.h"
 
@@ -54,6 +55,7 @@ struct Run {
   uint64_t liveBytes = 0;  // added to ok.addedBytes while staging
   std::vector<std::u16string>* created() { return staging ? &createdFolders : nullptr; }
   const DiscardPolicy* discard = nullptr;  // what becomes of a replaced target file
+  FsFailure failure{};  // the failed write that ended the run, for its reason
 };
 
 // Puts target root i into the path buffer, creating it with its ancestors when it is set.
@@ -153,7 +155,8 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
     size_t n;
     rc = run.reader.takeBytes(left, &data, &n);  // Failed when the stream ends before the entry
     if (rc != Rc::Ok) break;
-    if (created && fs.write(file, data, static_cast<uint32_t>(n)) != FsStatus::Ok) {
+    if (created &&
+        kept(fs, fs.write(file, data, static_cast<uint32_t>(n)), &run.failure) != FsStatus::Ok) {
       rc = Rc::CannotWrite;
       break;
     }
@@ -376,9 +379,11 @@ Rc checkRoom(Run& run, FileNode* firstRoot, FailureLog* failures) {
     if (d.needed <= d.free) continue;
     if (failures) {
       try {
-        failures->push_back({d.root, "not enough free space for the files of the difference: " +
-                                         sizeText(d.needed) + " needed, " + sizeText(d.free) +
-                                         " free; nothing was changed"});
+        failures->push_back({d.root,
+                             "not enough free space for the files of the difference: " +
+                                 sizeText(d.needed) + " needed, " + sizeText(d.free) +
+                                 " free; nothing was changed",
+                             FsStatus::DiskFull, 0});
       } catch (const std::bad_alloc&) {
       }
     }
@@ -400,17 +405,21 @@ Rc checkVolumes(CompressedReader& reader, const char16_t* path) {
   return rc;
 }
 
-// Says why a one-pass apply changed nothing (a refusal of room has said so itself).
-void noteRefusal(FailureLog* failures, const char16_t* path, Rc rc) {
+// Says why a one-pass apply changed nothing (a refusal of room has said so itself); failed:
+// the write that ended it, when one did.
+void noteRefusal(FailureLog* failures, const char16_t* path, Rc rc,
+                 const FsFailure& failed = {}) {
   if (rc == Rc::Ok || !failures) return;
   if (!failures->empty() && failures->back().reason.find("free space") != std::string::npos)
     return;
-  const char* why = rc == Rc::CannotOpen    ? "a volume of the difference is missing"
-                    : rc == Rc::CannotWrite ? "a file could not be written"
-                    : rc == Rc::OutOfMemory ? "out of memory"
-                                            : "the difference is damaged or incomplete";
+  const char* what = rc == Rc::CannotOpen    ? "a volume of the difference is missing"
+                     : rc == Rc::CannotWrite ? "a file could not be written"
+                     : rc == Rc::OutOfMemory ? "out of memory"
+                                             : "the difference is damaged or incomplete";
+  FsFailure why = rc == Rc::CannotWrite ? failed : FsFailure{};
+  std::string reason = why.failed() ? failureText(what, rc, why) : std::string(what);
   try {
-    failures->push_back({path, std::string(why) + "; nothing was changed"});
+    failures->push_back({path, reason + "; nothing was changed", why.status, why.osError});
   } catch (const std::bad_alloc&) {
   }
 }
@@ -499,7 +508,7 @@ Rc applyDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mo
     installStaged(run);
   } else if (staging) {
     rollBack(run);
-    noteRefusal(failures, path, rc);
+    noteRefusal(failures, path, rc, run.failure);
   }
   if (tallied) std::sort(tallied->begin(), tallied->end());
   return rc;

@@ -47,9 +47,10 @@ inline constexpr uint32_t kCopyBlockSize = 65536;
 // Creates a temporary file in the folder of destination under a name nothing holds (a fresh
 // one is drawn when the first is taken), with attributes and, until it is complete, the
 // owner's permissions alone; its path goes into out (capacity units). False when destination
-// has no folder part, the path would not fit, or the file cannot be created.
+// has no folder part, the path would not fit (*why, when given: InvalidName), or the file
+// cannot be created (*why: the failure of the creation).
 bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes, char16_t* out,
-                     size_t capacity, FileHandle* file);
+                     size_t capacity, FileHandle* file, FsFailure* why = nullptr);
 
 // Removes a temporary file, whatever its attributes.
 void discardTemporary(Fs& fs, const char16_t* temporary);
@@ -77,13 +78,16 @@ struct CopyOptions {
 // With an active discard policy, an existing destination is first moved out of the way as the
 // policy says (options.start: where its path below the root begins); when that fails, nothing
 // changes (CannotWrite), and when the new file then cannot take its place, the old one is put
-// back where it can be.
+// back where it can be. On CannotWrite, *why (when given) says which file-system call failed.
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
-                    bool* replacedOld, const CopyOptions& options = {});
+                    bool* replacedOld, const CopyOptions& options = {}, FsFailure* why = nullptr);
 
 struct CopyOutcome {
   bool replacedOld = false;  // an existing destination was replaced by the copy
   bool cancelled = false;    // the cancel flag stopped the copy; nothing was changed
+  // When the result is not Ok: the file-system call that made it so, with the system's error
+  // (status Ok when none did: no memory, a link on the destination's path).
+  FsFailure failure;
 };
 
 // Copies source to destination, giving the new file attributes (attr:: bits), the source's
@@ -108,15 +112,17 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
 // leading nowhere, which a comparison never offers to delete) or a folder that cannot be
 // listed; what was removed before stays
 // removed. A removal stopped by the cancel flag leaves the folder and returns CannotWrite for
-// it, since it is not empty.
-Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel);
+// it, since it is not empty. On CannotWrite, *why (when given) holds the file-system call
+// that failed, where one did (here and in the deletions below).
+Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel,
+              FsFailure* why = nullptr);
 
 // Removes everything in the folder whose pattern (its path, kPathSeparator and "*";
 // patternLength units with the asterisk) is in the buffer. Used by deleteTree and by itself.
 // Returns Ok when the cancel flag stops it; CannotWrite for a folder more than
 // kMaxFolderDepth levels below (depth counts the levels above this one).
 Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
-                        const CancelFlag* cancel, size_t depth = 0);
+                        const CancelFlag* cancel, size_t depth = 0, FsFailure* why = nullptr);
 
 // True when a folder on path (a PathBuffer, changed and restored) after index start is a link;
 // the entry named last is not looked at. Always false for start 0.
@@ -154,7 +160,7 @@ bool isPlainName(const char16_t* name, size_t length);
 // Removes a folder (node flagged Folder) with deleteTree, a file with a plain delete (a
 // read-only file is not removed). A link is removed itself. Ok or CannotWrite.
 Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
-               const CancelFlag* cancel, size_t start = 0);
+               const CancelFlag* cancel, size_t start = 0, FsFailure* why = nullptr);
 
 // Creates one folder; an existing folder is not an error and nothing is reported.
 void createFolder(Fs& fs, const char16_t* path, size_t start = 0);
@@ -163,6 +169,7 @@ struct ReplaceOutcome {
   bool oldReplaced = false;  // an old destination existed and was replaced by the new version
   bool cancelled = false;    // stopped by the cancel flag before anything was changed
   Rc copyResult = Rc::Ok;
+  FsFailure failure;  // why copyResult is not Ok, as CopyOutcome::failure
 };
 
 // Replaces destination (or creates it) by a copy of source with the attributes of attrByte.

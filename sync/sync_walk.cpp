@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "sync/copy_queue.h"
 #include "sync/discard.h"
+#include "sync/failure_text.h"
 #include "sync/file_ops.h"
 
 namespace fw {
@@ -78,11 +79,12 @@ void takeSpelling(WalkContext& ctx, FileNode* node, const char16_t* destination,
   if (!(node->flags & OtherSpelling)) return;
   std::u16string renamed(destination, nameStart);
   renamed += sideName(node, winner);
-  if (ctx.fs->rename(destination, renamed.c_str(), false) != FsStatus::Ok)
-    noteFailure(ctx, destination, "cannot change the letter case of the name");
+  FsFailure why;
+  if (kept(*ctx.fs, ctx.fs->rename(destination, renamed.c_str(), false), &why) != FsStatus::Ok)
+    noteFailure(ctx, destination,
+                failureText("cannot change the letter case of the name", Rc::CannotWrite, why),
+                why);
 }
-
-std::string because(const char* what, Rc rc) { return std::string(what) + " (" + rcName(rc) + ")"; }
 
 // Copies the winner's file over the changed side's (or to where it has none), tallies it and
 // names a failure; the file then takes the winner's spelling.
@@ -104,7 +106,7 @@ void copyEntry(WalkContext& ctx, FileNode* node, const char16_t* destination,
         node->counts[changed].bytesExisting);
   if (r.copyResult != Rc::Ok) {
     tally(failed.addedBytes, node->counts[winner].bytesExisting);
-    noteFailure(ctx, destination, because("cannot copy", r.copyResult));
+    noteFailure(ctx, destination, failureText("cannot copy", r.copyResult, r.failure), r.failure);
   } else {
     takeSpelling(ctx, node, destination, nameStart, winner);
   }
@@ -167,13 +169,14 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
         return rc;
       }
       size_t start = d == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
+      FsFailure why;
       Rc rc = ctx.discard && ctx.discard->active()
-                  ? discardEntry(fs, *ctx.discard, path, start, isFolder(node), ctx.cancel)
-                  : deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel, start);
+                  ? discardEntry(fs, *ctx.discard, path, start, isFolder(node), ctx.cancel, &why)
+                  : deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel, start, &why);
       SyncStats& s = rc == Rc::Ok ? ok : failed;
       tally(s.deletedFiles, node->counts[d].filesExisting);
       tally(s.deletedBytes, node->counts[d].bytesExisting);
-      if (rc != Rc::Ok) noteFailure(ctx, path, because("cannot delete", rc));
+      if (rc != Rc::Ok) noteFailure(ctx, path, failureText("cannot delete", rc, why), why);
       return Rc::Ok;
     }
     // Add, Replace, Attributes: the changed side takes the winner's version.
@@ -228,12 +231,13 @@ int copyThreads() {
 
 }  // namespace
 
-void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason) {
+void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason,
+                 const FsFailure& why) {
   if (!ctx.failures) return;
   // The copies handed over before this entry report first, as they would in a walk alone.
   if (ctx.copies) ctx.copies->finish();
   try {
-    ctx.failures->push_back({fromLongPath(path), reason});
+    ctx.failures->push_back({fromLongPath(path), reason, why.status, why.osError});
   } catch (const std::bad_alloc&) {
     // The tallies still count it; only its name is lost.
   }

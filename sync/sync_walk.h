@@ -63,8 +63,10 @@ class WalkHook {
   virtual bool talliedAny() const = 0;
 };
 
-// Adds an entry to ctx.failures, when there is a log: the path in the buffer and why.
-void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason);
+// Adds an entry to ctx.failures, when there is a log: the path in the buffer and why (with the
+// file-system call that failed, when one did).
+void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason,
+                 const FsFailure& why = {});
 
 // Marks the request's tree with its masks (markTree): every job that acts on the tree does so
 // first, whatever its caller marked it with.

@@ -46,6 +46,7 @@ Rc compare(TaskState& s) {
   ctx.ignoreList = s.settings.ignore.c_str();
   ctx.cancel = &s.cancelRequested;
   ctx.timeShiftHours = s.settings.timeShiftHours;
+  ctx.listingFailures = &s.listingFailures;
   SavedSides saved(ctx);
   return compareSides(&s.currentInput(0), &s.currentInput(1), &s.firstRoot, ctx);
 }

@@ -12,6 +12,7 @@
 #include "core/comparison.h"
 #include "core/ignore_list.h"
 #include "core/node_pool.h"
+#include "core/scanner.h"
 #include "core/result.h"
 #include "formats/file_header.h"
 #include "platform/fs.h"
@@ -63,6 +64,8 @@ struct TaskState {
   SideInput inputs[2][kSideKinds];  // per side, one input for each SideKind
   NodePool pool;
   FileNode* firstRoot = nullptr;  // the last comparison's chain of root nodes
+  // The folders of that comparison that could not be listed, with why (for unlistedFolders).
+  std::vector<ListingFailure> listingFailures;
   SyncSettings settings;
   SyncStats okStats;
   SyncStats failedStats;
