@@ -9,7 +9,7 @@
 #include "cli/json.h"
 #include "core/compare_fixture.h"
 #include "platform/testing/fault_fs.h"
-#include "sync/sync_walk.h"
+#include "sync/sync_all.h"
 
 namespace fw {
 namespace {
@@ -39,8 +39,15 @@ TEST_F(FailureReportTest, EachKindOfFailureReadsAsSuchInTextAndJson) {
   SyncStats ok, failed;
   CancelFlag cancel{0};
   FailureLog failures;
-  ASSERT_EQ(syncAll(fs, source_, target_, roots_, kMirror, 0, ok, failed, &cancel, &failures),
-            Rc::Ok);
+  SyncRequest request;
+  request.fs = &fs;
+  request.source = &source_;
+  request.target = &target_;
+  request.firstRoot = roots_;
+  request.masks = makeMarkMasks(kMirror, 0, kDefaultFlagsColorize);
+  request.cancel = &cancel;
+  request.failures = &failures;
+  ASSERT_EQ(syncAll(request, {ok, failed}), Rc::Ok);
   ASSERT_EQ(failures.size(), 4u);
   const std::string sep(1, static_cast<char>(kPathSeparator));
   const std::string root = toUtf8(trg_.path()) + sep;

@@ -268,8 +268,10 @@ TEST_F(SyncWalkTest, EachFailureKeepsItsCauseFromTheFailingCallToTheLog) {
   ASSERT_RC_OK(compare());
   totals(kMirror, 0);
   FailureLog failures;
-  ASSERT_RC_OK(syncAll(fs, source_, target_, roots_, kMirror, 0, ok_, failed_, &cancel_,
-                       &failures));
+  SyncRequest request = requestFor(fs, source_, target_, roots_, kMirror, 0);
+  request.cancel = &cancel_;
+  request.failures = &failures;
+  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
   ASSERT_EQ(failures.size(), 4u);
   struct Expected {
     std::u16string path;
@@ -308,8 +310,10 @@ TEST_F(SyncWalkTest, AFailureOutsideTheFileSystemKeepsItsPlainReason) {
   ASSERT_RC_OK(compare());
   totals(kMirror, 0);
   FailureLog failures;
-  ASSERT_RC_OK(syncAll(systemFs(), source_, target_, roots_, kMirror, 0, ok_, failed_, &cancel_,
-                       &failures));
+  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  request.cancel = &cancel_;
+  request.failures = &failures;
+  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_EQ(failures[0].status, FsStatus::AccessDenied);
   EXPECT_EQ(failures[0].reason.rfind("cannot delete: access is denied", 0), 0u)
