@@ -49,6 +49,54 @@ void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modifie
   if (!sameName || mine.attributes != other.attributes) node->flags |= CaseOrAttrDiffers;
 }
 
+Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const SideEntry& entry,
+              FileNode** node, Merged* merged) {
+  *merged = Merged::Done;
+  FileNode* n = found;
+  if (!n) {
+    Rc rc = pool.allocateNode(&n);
+    if (rc != Rc::Ok) return rc;
+    rc = pool.allocateName(entry.name, entry.units, &n->name);
+    if (rc != Rc::Ok) return rc;
+    n->flags = side == 1 ? OnlyInTarget : OnlyInSource;
+    insertInto(tree, n);
+    *node = n;
+    n->side[side].attributes = entry.attributes;
+    if (entry.kind == EntryKind::Special) {
+      n->flags |= unlistedFlag(side);
+    } else if (entry.kind == EntryKind::Folder) {
+      n->flags |= Folder;
+      *merged = Merged::Enter;
+    } else {
+      n->side[side].modified = entry.modified;
+      n->side[side].size = entry.size;
+    }
+    return Rc::Ok;
+  }
+  *node = n;
+  n->flags &= kKeptOnMerge;
+  if (entry.kind == EntryKind::Special) {
+    n->flags |= unlistedFlag(side);
+    n->side[side].attributes = entry.attributes;
+    return Rc::Ok;
+  }
+  bool folder = entry.kind == EntryKind::Folder;
+  if (folder != isFolder(n)) {
+    // A file against a folder of the same name: neither is entered or acted on.
+    n->flags |= Conflict;
+    n->side[side] = SideInfo{entry.modified, entry.size, entry.attributes};
+    if (folder) *merged = Merged::PassOver;
+    return Rc::Ok;
+  }
+  if (folder) {
+    n->side[side].attributes = entry.attributes;
+    *merged = Merged::Enter;
+    return Rc::Ok;
+  }
+  classifyEntry(n, side, entry.name, entry.modified, entry.size, entry.attributes);
+  return Rc::Ok;
+}
+
 namespace {
 constexpr uint64_t kTimeTolerance = 20000000;  // 2 seconds, as in classifyEntry
 constexpr uint64_t kHourTicks = 36000000000ull;
@@ -204,7 +252,30 @@ FileNode* rebuildTree(const std::vector<FileNode*>& nodes, const std::vector<boo
   return tree;
 }
 
-Rc absorb(NodePool& pool, FileNode* a, FileNode* b, bool* merged);
+Rc mergeChildren(NodePool& pool, FileNode* a, FileNode* b);
+
+// A target-only node as the entry mergeEntry takes: the one entry that is not a folder and yet
+// unlisted is a special file.
+SideEntry targetEntry(const FileNode* b) {
+  EntryKind kind = isFolder(b)                  ? EntryKind::Folder
+                   : (b->flags & TargetUnlisted) ? EntryKind::Special
+                                                 : EntryKind::File;
+  const SideInfo& info = b->side[1];
+  return SideEntry{b->name, length16(b->name), info.modified, info.size, info.attributes, kind};
+}
+
+// Merges the target-only node b into a, a node of the source, as the scanner would have merged
+// b's entry had a borne its spelling; a folder's entries follow. What reading b's side found
+// below b (a folder it could not list) stays with it, unless a file meets a folder.
+Rc mergeNode(NodePool& pool, FileNode* a, FileNode* b) {
+  bool sameKind = isFolder(a) == isFolder(b);
+  FileNode* node;
+  Merged merged;
+  Rc rc = mergeEntry(pool, nullptr, a, 1, targetEntry(b), &node, &merged);
+  if (rc != Rc::Ok) return rc;
+  if (sameKind) a->flags |= b->flags & (TargetUnlisted | Conflict | KeptForMissingRoot);
+  return merged == Merged::Enter ? mergeChildren(pool, a, b) : Rc::Ok;
+}
 
 // Moves the children of b (entries of the target only) into the folder a.
 Rc mergeChildren(NodePool& pool, FileNode* a, FileNode* b) {
@@ -212,15 +283,12 @@ Rc mergeChildren(NodePool& pool, FileNode* a, FileNode* b) {
   forEachInOrder(b->children, [&](FileNode* c) { moved.push_back(c); });
   b->children = nullptr;
   for (FileNode* c : moved) {
+    // The same spelling in both: one node, as the scanner makes it (a file against a folder
+    // is a Conflict).
     FileNode* twin = findNode(a->children, c->name);
     if (twin) {
-      bool merged = false;
-      Rc rc = absorb(pool, twin, c, &merged);
+      Rc rc = mergeNode(pool, twin, c);
       if (rc != Rc::Ok) return rc;
-      if (merged) continue;
-      // A file against a folder of the same spelling: one node, marked, as the scanner does.
-      twin->flags |= Conflict;
-      twin->side[1] = c->side[1];
       continue;
     }
     insertInto(&a->children, c);
@@ -240,22 +308,14 @@ Rc absorb(NodePool& pool, FileNode* a, FileNode* b, bool* merged) {
   }
   const char16_t* targetName = b->name;
   bool spelledAlike = compareNodeNames(a->name, targetName) == 0;
-  uint32_t fromTarget = b->flags & (TargetUnlisted | Conflict | KeptForMissingRoot);
-  uint32_t kept = a->flags & kKeptOnMerge;
-  a->flags = kept | fromTarget;
-  if (isFolder(a)) {
-    a->side[1] = b->side[1];
-    Rc rc = mergeChildren(pool, a, b);
-    if (rc != Rc::Ok) return rc;
-  } else {
-    classifyEntry(a, 1, targetName, b->side[1].modified, b->side[1].size, b->side[1].attributes);
-  }
+  Rc rc = mergeNode(pool, a, b);
+  if (rc != Rc::Ok) return rc;
   if (!spelledAlike) {
     std::u16string names = a->name;  // the source's, its terminator, the target's
     names += u'\0';
     names += targetName;
     char16_t* both;
-    Rc rc = pool.allocateName(names.data(), names.size(), &both);
+    rc = pool.allocateName(names.data(), names.size(), &both);
     if (rc != Rc::Ok) return rc;
     a->name = both;
     a->flags |= OtherSpelling;

@@ -4,6 +4,7 @@
 #ifndef FERRYWICK_CORE_COMPARISON_H
 #define FERRYWICK_CORE_COMPARISON_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -105,6 +106,40 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
 // node's flags to kKeptOnMerge.
 void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modified, uint64_t size,
                    uint8_t attrByte);
+
+// One side's entry of a folder, as a kind of side reads it: from a listing, a saved record, or
+// a node of the other side's spelling that the case pairing moves over.
+enum class EntryKind : uint8_t {
+  File,
+  Folder,
+  Special,  // a FIFO, a socket, a device, a dangling link: kept, unlisted, never classified
+};
+struct SideEntry {
+  const char16_t* name;  // terminated
+  size_t units;          // of name, without the terminator
+  uint64_t modified;     // a folder's are 0 (where a file meets it, they are stored as given)
+  uint64_t size;
+  uint8_t attributes;  // AttrByte
+  EntryKind kind;
+};
+
+// What mergeEntry made of an entry, for the side's reader to go on with.
+enum class Merged : uint8_t {
+  Done,      // nothing below it to read
+  Enter,     // a folder: its entries on this side go into (*node)->children
+  PassOver,  // a folder against a file of the other side (Conflict): its entries are not read
+};
+
+// Puts one side's entry into the folder's sibling tree at *tree, the one way every kind of
+// side does it. found is the node of exactly the same name that the other side put there
+// (null: none, looked up by the caller). Without one, a node is created for this side alone
+// (OnlyInSource or OnlyInTarget, Folder for a folder, unlisted for a special entry). With one,
+// its flags are cleared to kKeptOnMerge and: a special entry marks it unlisted on this side;
+// a file against a folder marks it Conflict and stores this side's SideInfo; a folder gets its
+// attributes; a file is classified (classifyEntry). *node receives the entry's node. Returns
+// Ok, or the pool's failure.
+Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const SideEntry& entry,
+              FileNode** node, Merged* merged);
 
 // Whether two last-write times (FILETIME ticks) lie 1 to shiftHours whole hours apart, within
 // the 2-second tolerance of the comparison, boundaries included. Never for shiftHours 0; a

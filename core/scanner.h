@@ -77,11 +77,6 @@ Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threa
 // (pairCaseVariants). Special files and links to folders are kept as unlisted entries.
 Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side);
 
-// Creates the node for an entry that the tree does not hold yet and, for a folder, scans into
-// it.
-Rc addNewEntry(ScanContext& ctx, size_t patternLength, FileNode** tree, int side,
-               const FindEntry& entry);
-
 }  // namespace fw
 
 #endif  // FERRYWICK_CORE_SCANNER_H

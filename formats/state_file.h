@@ -88,13 +88,13 @@ struct TreeReadContext {
 // Merges one folder level of the saved tree, and everything below it, into *tree as side 0 or
 // 1, up to the 0 byte that ends the level; with skip, consumes it without merging. Names
 // matching the ignore list are skipped with everything below them. Where the level already
-// had entries (from the other side) names are looked up without regard to case; a record
-// found there is merged as the folder scanner merges (flags cleared to kKeptOnMerge, files
-// classified), a new one is created as this side only. Failed: a bad name (see
-// isValidStoredName, or longer than 259 units), a name that comes twice in one folder (exactly
-// the same units; names that differ in letter case only are both taken), a tree deeper than
-// kMaxTreeDepth, data that end early; OutOfMemory/BadRequest from the pool. In skip mode only
-// the framing is checked.
+// had entries (from the other side) names are looked up exactly as spelt, as the folder
+// scanner looks them up, and every record goes in through mergeEntry as a listed entry does;
+// names that differ only in letter case are paired after both sides are read. Failed: a bad
+// name (see isValidStoredName, or longer than 259 units), a name that comes twice in one
+// folder (exactly the same units; names that differ in letter case only are both taken), a
+// tree deeper than kMaxTreeDepth, data that end early; OutOfMemory/BadRequest from the pool.
+// In skip mode only the framing is checked.
 Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip);
 
 // Opens path as a state file, else as a difference file (whose result then counts), starts
