@@ -54,18 +54,29 @@ struct MarkMasks {
 
 MarkMasks makeMarkMasks(uint32_t flagsSrc, uint32_t flagsTrg, uint32_t flagsColorize);
 
-// Reads the trees of a saved state or difference as one side of a comparison. The formats
-// layer implements it; the driver gets one per side.
-class SavedTreeSource {
+// One kind of side of a comparison (folders on disk, a saved state or difference): reads the
+// trees of the sides it is given, row by row, into the comparison tree. compareSides hands each
+// side to the source of its kind (one source may get both) and asks the sources in the order
+// of their first side, so that the source's entries go in before the target's; a source given
+// both sides reads a row of both in one go (the folder sides are listed side by side). A new
+// kind of side is one implementation of this.
+class SideSource {
  public:
-  virtual ~SavedTreeSource() = default;
-  // Opens the file (as a state file, else as a difference file) and reads past its list of
-  // root names, so that the next tree read is the first root's.
-  virtual Rc open(const char16_t* path) = 0;
-  // Merges the next root's tree into *tree as side (0 source, 1 target); with skip, consumes
-  // it without merging.
-  virtual Rc readNextTree(FileNode** tree, int side, bool skip) = 0;
-  // Ends the decompression and closes the file; harmless when not open.
+  virtual ~SideSource() = default;
+  // Gets ready to read the sides given (null: a side that this source does not read; never
+  // both), before the first row: a saved side opens its file.
+  virtual Rc open(const SideInput* source, const SideInput* target) = 0;
+  // Whether a root of row on one of its sides is named but does not exist; called for every
+  // row before any source reads it. Never for a saved side.
+  virtual bool rootMissing(size_t row) {
+    (void)row;
+    return false;
+  }
+  // Reads row's trees on its sides, the source's first, into root->children through
+  // mergeEntry; a side whose row has no root adds nothing, and a root that exists but cannot
+  // be read whole sets that side's unlisted bit on root.
+  virtual Rc readRow(size_t row, FileNode* root) = 0;
+  // After the last row, and after a failure; harmless when not open.
   virtual void close() = 0;
 };
 
@@ -74,9 +85,10 @@ struct CompareContext {
   NodePool* pool = nullptr;
   const char16_t* ignoreList = nullptr;
   const CancelFlag* cancel = nullptr;
-  // Readers for sides that have a saved file, index 0 source, 1 target; none where the build
-  // cannot read saved sides (a side with a saved file then gives BadRequest).
-  SavedTreeSource* saved[2] = {nullptr, nullptr};
+  // Readers for sides that have a saved file, index 0 source, 1 target (the formats layer's
+  // SavedSides); none where the build cannot read saved sides (a side with a saved file then
+  // gives BadRequest). The folder sides are read by the comparison itself.
+  SideSource* saved[2] = {nullptr, nullptr};
   // Leftover temporary files of an interrupted run met in the folders, when given: those last
   // written before leftoverBefore (FILETIME ticks), so that a running sync's are not among them.
   std::vector<std::u16string>* leftovers = nullptr;

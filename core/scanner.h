@@ -49,11 +49,12 @@ struct ScanContext {
 };
 
 // One row's roots for scanSides: the pattern buffer of each side to be listed (null for a
-// side that is not), with its length; listFailed is set for a root that exists but could not
-// be listed completely.
+// side that is not), with its length and the length of the root's long form in it;
+// listFailed is set for a root that exists but could not be listed completely.
 struct RowScan {
   char16_t* pattern[2] = {nullptr, nullptr};
   size_t length[2] = {0, 0};
+  size_t rootLength[2] = {0, 0};
   bool listFailed[2] = {false, false};
 };
 
@@ -65,8 +66,9 @@ struct RowScan {
 // two sides by one thread, and different folders by different threads, each carving from a
 // pool of its own that the context's pool takes over at the end. The fields pathBuffer,
 // depth, listFailed and deferred of shared are not used. Every Fs call may come from any of
-// the threads. Returns Ok or the first pool failure (OutOfMemory also when a thread or a
-// buffer cannot be had).
+// the threads. With one thread, the source's root and then the target's are listed by
+// scanFolder on the calling thread, every Fs call in its order. Returns Ok or the first pool
+// failure (OutOfMemory also when a thread or a buffer cannot be had).
 Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threads);
 
 // Lists the folder whose pattern (patternLength units, asterisk included) is in pathBuffer into

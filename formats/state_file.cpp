@@ -373,23 +373,30 @@ void SavedSideReader::setup(Fs* fs, NodePool* pool, const char16_t* ignoreList,
   read_.cancel = cancel;
 }
 
-Rc SavedSideReader::open(const char16_t* path) {
-  if (!fs_) return Rc::BadRequest;
+Rc SavedSideReader::open(const SideInput* source, const SideInput* target) {
+  if (!fs_ || (source != nullptr) == (target != nullptr)) return Rc::BadRequest;
+  input_ = source ? source : target;
+  side_ = source ? 0 : 1;
   if (!reader_) {
     Rc rc = CompressedReader::create(*fs_, &reader_);
     if (rc != Rc::Ok) return rc;
   }
   read_.reader = reader_.get();
   treesLeft_ = 0;
-  Rc rc = openSavedTrees(*reader_, path, &treesLeft_);
+  Rc rc = openSavedTrees(*reader_, input_->savedFile.c_str(), &treesLeft_);
   read_.keepIgnored = rc == Rc::Ok && reader_->kind() == FileKind::DifferenceFile;
   return rc;
 }
 
-Rc SavedSideReader::readNextTree(FileNode** tree, int side, bool skip) {
+Rc SavedSideReader::readRow(size_t row, FileNode* root) {
+  if (!input_ || row >= input_->roots.size()) return Rc::Ok;
+  return readNextTree(&root->children, input_->roots[row].empty());
+}
+
+Rc SavedSideReader::readNextTree(FileNode** tree, bool skip) {
   if (!reader_) return Rc::BadRequest;
   if (treesLeft_ == 0) return Rc::Ok;  // a row past the saved roots: nothing on this side
-  Rc rc = readTree(read_, tree, side, skip);
+  Rc rc = readTree(read_, tree, side_, skip);
   if (rc != Rc::Ok || isCancelled(read_.cancel)) return rc;
   // Nothing read from the file counts before its stream proved whole.
   if (--treesLeft_ == 0) rc = reader_->requireStreamEnd(true);
