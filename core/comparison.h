@@ -98,8 +98,8 @@ struct CompareContext {
   // made across a daylight-saving change. 0 (the default): no such allowance. At most 24.
   uint32_t timeShiftHours = 0;
   // Threads that list a row's folders (scanSides): the two sides and different folders side
-  // by side. 1: one side after the other on the calling thread (scanFolder), the way to use
-  // when fs is not safe to call from several threads or counts its calls in order.
+  // by side. 1: one side after the other on the calling thread (scanFolder). An fs that does
+  // not allow concurrentUse (one that counts or orders its calls) is always used so.
   int scanThreads = 2;
 };
 

@@ -192,7 +192,7 @@ Rc scanInTurn(const ScanContext& shared, RowScan& row, FileNode** tree) {
 }  // namespace
 
 Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threads) {
-  if (threads <= 1) return scanInTurn(shared, row, tree);
+  if (threads <= 1 || !shared.fs->concurrentUse()) return scanInTurn(shared, row, tree);
   try {
     std::vector<Worker> workers(static_cast<size_t>(threads));
     std::vector<std::unique_ptr<NodePool>> pools;

@@ -66,9 +66,10 @@ struct RowScan {
 // two sides by one thread, and different folders by different threads, each carving from a
 // pool of its own that the context's pool takes over at the end. The fields pathBuffer,
 // depth, listFailed and deferred of shared are not used. Every Fs call may come from any of
-// the threads. With one thread, the source's root and then the target's are listed by
-// scanFolder on the calling thread, every Fs call in its order. Returns Ok or the first pool
-// failure (OutOfMemory also when a thread or a buffer cannot be had).
+// the threads. With one thread, or an fs that does not allow concurrentUse, the source's root
+// and then the target's are listed by scanFolder on the calling thread, every Fs call in its
+// order. Returns Ok or the first pool failure (OutOfMemory also when a thread or a buffer
+// cannot be had).
 Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threads);
 
 // Lists the folder whose pattern (patternLength units, asterisk included) is in pathBuffer into
