@@ -6,13 +6,15 @@
 #include "app/app_state.h"
 #include "app/logic/options_matrix.h"
 #include "app/resources/resource_ids.h"
+#include "platform/text.h"
+#include "sync/settings_table.h"
 
 namespace fw {
 namespace {
 
-// The writer's largest volume size, in the words of the message for too small a size.
-const wchar_t kSplitTooLarge[] = L"The split limit is too big, must be at most 2147483646 MB!";
-static_assert(kMaxSplitSize == 2147483646u);
+void refuseSplitSize(HWND dialog, const std::string& text) {
+  MessageBoxW(dialog, wide(toUtf16(text)), L"Error", MB_OK | MB_ICONERROR);
+}
 
 INT_PTR CALLBACK saveDiffProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   SyncSettings& s = workspace().settings();
@@ -33,12 +35,11 @@ INT_PTR CALLBACK saveDiffProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
           std::optional<uint32_t> size =
               splitSizeFromText(windowText(GetDlgItem(dialog, IDC_SPLIT_SIZE)));
           if (!size) {
-            MessageBoxW(dialog, L"The split limit is too small, must be at least 1 MB!", L"Error",
-                        MB_OK | MB_ICONERROR);
+            refuseSplitSize(dialog, volumeSizeTooSmallText());
             return TRUE;
           }
-          if (*size > kMaxSplitSize) {
-            MessageBoxW(dialog, kSplitTooLarge, L"Error", MB_OK | MB_ICONERROR);
+          if (*size > settingOf(&SyncSettings::splitSize)->most) {
+            refuseSplitSize(dialog, volumeSizeTooLargeText());
             return TRUE;
           }
           s.splitSize = *size;

@@ -54,6 +54,49 @@ S="$work/source"; T="$work/target"
 # Usage and help.
 fw --help;                               check "help" is "$rc" 0
 check "help text" has "$work/out" "save-diff"
+# Every option the usage lists (the settings' from their table) is in the man page, with the
+# default and the range the usage gives it, and in the bash completion, among the valued options
+# when it takes a value.
+usage_options_documented() {
+  python3 - "$work/out" "$here/docs/ferrywick-cli.1.in" \
+    "$here/dist/ferrywick-cli.bash-completion" <<'PY'
+import re, sys
+usage, man, completion = (open(path).read() for path in sys.argv[1:4])
+listed = re.search(r'_ferrywick_cli_options="([^"]*)"', completion).group(1).split()
+valued = "".join(re.findall(r'_ferrywick_cli_valued\+?="([^"]*)"', completion)).split()
+
+def man_paragraph(option):  # the man page's paragraph that starts with the option
+    escaped = re.escape(option.replace("-", "\\-")) + r"(?![a-z\\])"
+    for part in re.split(r"\n\.(?:TP|SH)\n", man):
+        if re.search(escaped, part.split("\n", 1)[0]): return part
+    return None
+
+blocks = []  # each option line of the usage with its further lines
+for line in usage.splitlines():
+    if line.startswith("  -"): blocks.append(line)
+    elif blocks and line.startswith(" " * 21): blocks[-1] += " " + line.strip()
+    elif not line.startswith(" "): blocks.append("")
+missing = []
+for block in blocks:
+    head = block.split("  ")[1] if block else ""
+    for m in re.finditer(r"(?:^|, )(--?[a-z][a-z-]*)( [A-Za-z|.]+)?", head):
+        option, value = m.group(1), m.group(2)
+        if option not in listed: missing.append(option + " (completion)")
+        if value and option not in valued: missing.append(option + " (completion's values)")
+        text = man_paragraph(option)
+        if text is None:
+            missing.append(option + " (man page)")
+            continue
+        words = re.sub(r"\n\.[A-Z]+ |\n| \)", " ", text)
+        for default in re.findall(r"\(default ([^)]+)\)", block):
+            if "default " + default not in words: missing.append(option + " default " + default)
+        for least, most in re.findall(r"\((\d+) to (\d+)", block):
+            if least + " to " + most not in words: missing.append(option + " range")
+print(" ".join(missing))
+sys.exit(1 if missing else 0)
+PY
+}
+check "usage options in man page and completion" usage_options_documented
 fw --version;                            check "version" is "$rc" 0
 fw frobnicate a b;                       check "unknown command" is "$rc" 64
 fw compare --bogus a b;                  check "unknown option" is "$rc" 64
@@ -182,6 +225,12 @@ check "sync from a missing root exits 1" is "$rc" 1
 check "missing root warned in its own words" has "$work/err" "source folder .*unmounted does not exist"
 check "missing root empties nothing" test -f "$X/trg/d/b.txt"
 check "missing root: result says so" is "$(json_get "$work/out" 'j[-1]["result"], j[-1]["leftOut"]')" "('Incomplete', 1)"
+for how in compare "sync --dry-run"; do
+  fw $how --mirror "$(p "$X/unmounted")" "$(p "$X/trg")"
+  check "missing root: $how lists the target's entries" has "$work/out" "a.txt"
+  check "missing root: $how lists no deletion" bash -c "! grep -q '^delete' '$work/out'"
+  check "missing root: $how totals delete nothing" bash -c "! grep -q 'delete [1-9]' '$work/out'"
+done
 fw save-diff "$(p "$X/unmounted")" "$(p "$X/trg")" -o "$(p "$X/u.fwd")"
 check "difference of a missing root refused" is "$rc" 2
 check "refusal names the root" has "$work/err" "cannot save: .*unmounted does not exist"
@@ -189,7 +238,8 @@ check "nothing written for a refused save" test ! -e "$X/u.fwd"
 echo keep >"$X/trg/locked.txt"; chmod a-w "$X/trg/locked.txt"
 fw sync --mirror --allow-mass-delete --json "$(p "$X/src")" "$(p "$X/trg")"
 check "sync with a failure exits 1" is "$rc" 1
-check "failed entry named on stderr" has "$work/err" "failed: .*locked.txt: cannot delete"
+check "failed entry named on stderr" has "$work/err" "failed: .*locked.txt: cannot delete: access is denied"
+check "failed entry's cause in JSON" is "$(json_get "$work/out" '[e["status"] for e in j if "failed" in e and isinstance(e["failed"], str)]')" "['access-denied']"
 check "failed entry named in JSON" is "$(json_get "$work/out" '[e["failed"][-10:] for e in j if "failed" in e and isinstance(e["failed"], str)]')" "['locked.txt']"
 check "others deleted" test ! -e "$X/trg/a.txt"
 chmod u+w "$X/trg/locked.txt"

@@ -3,64 +3,22 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
+#include "core/file_node.h"
 #include "fw_version.h"
+#include "platform/text.h"
+#include "sync/settings_table.h"
 
 namespace fw {
-
-const char* cliUsage() {
-  return "Usage: ferrywick-cli COMMAND [OPTIONS] [SOURCE TARGET]\n"
-         "\n"
-         "Commands:\n"
-         "  compare      list every entry that differs, with its action, then the totals\n"
-         "  sync         compare, then synchronise (source: folders or a saved difference)\n"
-         "  save-state   compare, then save the state of --side to -o FILE.fws\n"
-         "  save-diff    compare, then save the difference to -o FILE.fwd\n"
-         "  save-project write the rows given with --source and --target to -o FILE.fwp\n"
-         "  roots FILE   the root names stored in a project, state or difference file\n"
-         "  verify FILE  check that a difference file and all its volumes are whole\n"
-         "\n"
-         "Sides:\n"
-         "  --source PATH, --target PATH   a folder, or a saved state or difference file;\n"
-         "                                 repeat for more rows (rows pair by position)\n"
-         "  --project FILE.fwp             the rows of a project file\n"
-         "\n"
-         "Options:\n"
-         "  --flags-src MASK   categories the source wins (default 0xD8)\n"
-         "  --flags-trg MASK   categories the target wins (default 0x24)\n"
-         "                     0x08 only in source, 0x04 only in target, 0x10 newer in source,\n"
-         "                     0x20 newer in target, 0xC0 other difference\n"
-         "  --mirror           make the target like the source (--flags-src 0xFC --flags-trg 0)\n"
-         "  --ignore LIST      names to leave out, ';'-separated, '*' wildcard (default thumbs.db)\n"
-         "  --split MIB        save-diff: volumes of MIB MiB\n"
-         "  -o FILE            save-state, save-diff: the file to write\n"
-         "  --side source|target   save-state: which side (default source)\n"
-         "  --dry-run          sync: show what would be done, change nothing\n"
-         "  --no-verify        accepted, no effect: a difference is checked as it is applied\n"
-         "  --ignore-time-shift H  files of equal size whose times differ by 1 to H whole hours\n"
-         "                     (0 to 24; FAT drives, daylight saving) count as unchanged\n"
-         "\n"
-         "Safety net (sync):\n"
-         "  --backup-dir DIR   move every file the sync deletes or replaces into DIR, under its\n"
-         "                     path below its root, as 'name YYYY-MM-DD HHMMSS.ext'\n"
-         "  --allow-mass-delete  sync even when it deletes more than the limits below\n"
-         "  --mass-delete-percent N  a side of a row losing more than N% of its files needs\n"
-         "                     --allow-mass-delete (default 50)\n"
-         "  --mass-delete-files N    so do more than N deleted files in all (default 1000)\n"
-         "  --json             one JSON object per line\n"
-         "  --quiet            no entry lines, no progress\n"
-         "  --help, --version\n"
-         "\n"
-         "Exit status: 0 success (compare: nothing to do), 1 compare found actions or sync had\n"
-         "failures, 2 the operation failed, 64 usage error.\n";
-}
-
-const char* cliVersion() { return "ferrywick-cli " FW_VERSION_TEXT; }
 
 namespace {
 
 // ---- Parsing: argv to a record. Each option's handler turns its text into the field it sets
 // and refuses a value that field cannot hold; which options go together is checked afterwards.
+// The settings' options are those of the setting table, parsed by their kind (setSetting); the
+// table here holds the tool's own.
 
 using OptionHandler = bool (*)(CliOptions& o, const std::string& name, const std::string& value,
                                std::string* error);
@@ -68,8 +26,10 @@ using OptionHandler = bool (*)(CliOptions& o, const std::string& name, const std
 struct OptionEntry {
   const char* name;
   const char* alias;  // nullptr when there is none
-  bool takesValue;
+  const char* value;  // what the usage text calls its value; nullptr when it takes none
   OptionHandler apply;
+  SettingGroup group;  // where the usage text lists it
+  const char* help;    // its line there ("{mirror}": the masks of --mirror); nullptr: listed apart
 };
 
 template <bool CliOptions::*Field, bool Value>
@@ -90,20 +50,6 @@ bool addText(CliOptions& o, const std::string&, const std::string& value, std::s
   return true;
 }
 
-template <uint32_t CliOptions::*Field>
-bool setMask(CliOptions& o, const std::string& name, const std::string& value,
-             std::string* error) {
-  errno = 0;
-  char* end = nullptr;
-  unsigned long v = std::strtoul(value.c_str(), &end, 0);
-  if (errno || value.empty() || *end || v > 0xFF || value[0] == '-') {
-    *error = name + " takes a mask from 0 to 0xFF, hexadecimal with 0x or decimal";
-    return false;
-  }
-  o.*Field = static_cast<uint32_t>(v);
-  return true;
-}
-
 bool setProject(CliOptions& o, const std::string&, const std::string& value, std::string* error) {
   if (!o.project.empty()) {
     *error = "--project may be given once";
@@ -113,41 +59,13 @@ bool setProject(CliOptions& o, const std::string&, const std::string& value, std
   return true;
 }
 
+// --mirror: every category to the source.
+constexpr uint32_t kMirrorSrc = kCategoryBits;
+constexpr uint32_t kMirrorTrg = 0;
+
 bool setMirror(CliOptions& o, const std::string&, const std::string&, std::string*) {
-  o.flagsSrc = 0xFC;
-  o.flagsTrg = 0;
-  return true;
-}
-
-bool setSplit(CliOptions& o, const std::string&, const std::string& value, std::string* error) {
-  char* end = nullptr;
-  errno = 0;
-  long n = std::strtol(value.c_str(), &end, 10);
-  if (errno || value.empty() || *end || n > 2147483646) {
-    *error = "--split takes a whole number of MiB";
-    return false;
-  }
-  if (n < 1) {
-    *error = "The split limit is too small, must be at least 1 MB!";
-    return false;
-  }
-  o.split = true;
-  o.splitMiB = static_cast<int32_t>(n);
-  return true;
-}
-
-// A whole number from 0 to most, for the field.
-template <uint32_t CliOptions::*Field, uint32_t Most>
-bool setCount(CliOptions& o, const std::string& name, const std::string& value,
-              std::string* error) {
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long v = std::strtoull(value.c_str(), &end, 10);
-  if (errno || value.empty() || *end || value[0] == '-' || v > Most) {
-    *error = name + " takes a whole number from 0 to " + std::to_string(Most);
-    return false;
-  }
-  o.*Field = static_cast<uint32_t>(v);
+  o.settings.flagsSrc = kMirrorSrc;
+  o.settings.flagsTrg = kMirrorTrg;
   return true;
 }
 
@@ -160,31 +78,79 @@ bool setSide(CliOptions& o, const std::string&, const std::string& value, std::s
   return true;
 }
 
-// Every option but --help and --version, which win wherever they stand. A new option is a field
-// in CliOptions, a line here (a handler above, or setFlag/setText for the plain kinds), a line in
-// cliUsage() and, where it goes with some commands only, a rule in validate().
+// Every option of the tool's own but --help and --version, which win wherever they stand, in
+// the order of the usage text (after the settings of their group). A new option is a field in
+// CliOptions, a line here (a handler above, or setFlag/setText for the plain kinds) and, where
+// it goes with some commands only, a rule in validate(); a new setting is an entry of the
+// setting table instead.
 const OptionEntry kOptions[] = {
-    {"--source", nullptr, true, addText<&CliOptions::sources>},
-    {"--target", nullptr, true, addText<&CliOptions::targets>},
-    {"--project", nullptr, true, setProject},
-    {"--flags-src", nullptr, true, setMask<&CliOptions::flagsSrc>},
-    {"--flags-trg", nullptr, true, setMask<&CliOptions::flagsTrg>},
-    {"--mirror", nullptr, false, setMirror},
-    {"--ignore", nullptr, true, setText<&CliOptions::ignore>},
-    {"--split", nullptr, true, setSplit},
-    {"-o", "--output", true, setText<&CliOptions::output>},
-    {"--side", nullptr, true, setSide},
-    {"--dry-run", nullptr, false, setFlag<&CliOptions::dryRun, true>},
-    {"--no-verify", nullptr, false, setFlag<&CliOptions::verify, false>},
-    {"--json", nullptr, false, setFlag<&CliOptions::json, true>},
-    {"--quiet", "-q", false, setFlag<&CliOptions::quiet, true>},
-    {"--ignore-time-shift", nullptr, true, setCount<&CliOptions::timeShiftHours, 24>},
-    {"--backup-dir", nullptr, true, setText<&CliOptions::backupDir>},
-    {"--allow-mass-delete", nullptr, false, setFlag<&CliOptions::allowMassDelete, true>},
-    {"--mass-delete-percent", nullptr, true, setCount<&CliOptions::massDeletePercent, 100>},
-    {"--mass-delete-files", nullptr, true,
-     setCount<&CliOptions::massDeleteFiles, 0xFFFFFFFFu>},
+    {"--source", nullptr, "PATH", addText<&CliOptions::sources>, SettingGroup::Options, nullptr},
+    {"--target", nullptr, "PATH", addText<&CliOptions::targets>, SettingGroup::Options, nullptr},
+    {"--project", nullptr, "FILE", setProject, SettingGroup::Options, nullptr},
+    {"--mirror", nullptr, nullptr, setMirror, SettingGroup::Options,
+     "make the target like the source ({mirror})"},
+    {"-o", "--output", "FILE", setText<&CliOptions::output>, SettingGroup::Options,
+     "save-state, save-diff: the file to write"},
+    {"--side", nullptr, "source|target", setSide, SettingGroup::Options,
+     "save-state: which side (default source)"},
+    {"--dry-run", nullptr, nullptr, setFlag<&CliOptions::dryRun, true>, SettingGroup::Options,
+     "sync: show what would be done, change nothing"},
+    {"--no-verify", nullptr, nullptr, setFlag<&CliOptions::verify, false>, SettingGroup::Options,
+     "accepted, no effect: a difference is checked as it is applied"},
+    {"--json", nullptr, nullptr, setFlag<&CliOptions::json, true>, SettingGroup::Options,
+     "one JSON object per line"},
+    {"--quiet", "-q", nullptr, setFlag<&CliOptions::quiet, true>, SettingGroup::Options,
+     "no entry lines, no progress"},
+    {"--allow-mass-delete", nullptr, nullptr, setFlag<&CliOptions::allowMassDelete, true>,
+     SettingGroup::SafetyNet, "sync even when it deletes more than the limits above"},
 };
+
+// A setting's option: its value by the setting's kind into its field of o.settings.
+bool setSetting(CliOptions& o, const SettingEntry& e, const std::string& name,
+                const std::string& value, std::string* error) {
+  char* end = nullptr;
+  errno = 0;
+  switch (e.kind) {
+    case SettingKind::Mask: {
+      unsigned long v = std::strtoul(value.c_str(), &end, 0);
+      if (errno || value.empty() || *end || v < e.least || v > e.most || value[0] == '-') {
+        *error = name + " takes a mask from " + settingValueText(e, e.least) + " to " +
+                 settingValueText(e, e.most) + ", hexadecimal with 0x or decimal";
+        return false;
+      }
+      o.settings.*e.number = static_cast<uint32_t>(v);
+      break;
+    }
+    case SettingKind::Count: {
+      unsigned long long v = std::strtoull(value.c_str(), &end, 10);
+      if (errno || value.empty() || *end || value[0] == '-' || v < e.least || v > e.most) {
+        *error = name + " takes a whole number from " + settingValueText(e, e.least) + " to " +
+                 settingValueText(e, e.most);
+        return false;
+      }
+      o.settings.*e.number = static_cast<uint32_t>(v);
+      break;
+    }
+    case SettingKind::VolumeSize: {
+      long n = std::strtol(value.c_str(), &end, 10);
+      if (errno || value.empty() || *end || n > static_cast<long>(e.most)) {
+        *error = name + " takes a whole number of MiB";
+        return false;
+      }
+      if (n < static_cast<long>(e.least)) {
+        *error = volumeSizeTooSmallText();
+        return false;
+      }
+      o.settings.*e.number = static_cast<uint32_t>(n);
+      break;
+    }
+    case SettingKind::Text:
+      o.settings.*e.text = toUtf16(value);
+      break;
+  }
+  if (e.turnsOn) o.settings.*e.turnsOn = 1;
+  return true;
+}
 
 const OptionEntry* findOption(const std::string& word) {
   for (const OptionEntry& option : kOptions) {
@@ -220,16 +186,19 @@ bool parseArgs(int argc, const char* const* argv, CliOptions* o,
                std::vector<std::string>* positional, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (const OptionEntry* option = findOption(a)) {
+    const OptionEntry* option = findOption(a);
+    const SettingEntry* setting = option ? nullptr : settingForOption(a);
+    if (option || setting) {
       std::string value;
-      if (option->takesValue) {
+      if (setting || option->value) {
         if (i + 1 >= argc) {
           *error = "option " + a + " needs a value";
           return false;
         }
         value = argv[++i];
       }
-      if (!option->apply(*o, a, value, error)) return false;
+      if (option ? !option->apply(*o, a, value, error) : !setSetting(*o, *setting, a, value, error))
+        return false;
     } else if (a.size() > 1 && a[0] == '-') {
       *error = "unknown option " + a;
       return false;
@@ -287,7 +256,7 @@ bool validate(const std::vector<std::string>& positional, CliOptions* o, std::st
     *error = "no command given";
     return false;
   }
-  if (o->flagsSrc & o->flagsTrg) {
+  if (o->settings.flagsSrc & o->settings.flagsTrg) {
     *error = "a category cannot be in both --flags-src and --flags-trg";
     return false;
   }
@@ -299,19 +268,110 @@ bool validate(const std::vector<std::string>& positional, CliOptions* o, std::st
     *error = "-o FILE is needed";
     return false;
   }
-  if (o->split && o->command != CliCommand::SaveDiff) {
+  if (o->settings.split && o->command != CliCommand::SaveDiff) {
     *error = "--split belongs to save-diff";
     return false;
   }
   if (o->command != CliCommand::Sync &&
-      (!o->backupDir.empty() || o->allowMassDelete)) {
+      (!o->settings.backupDir.empty() || o->allowMassDelete)) {
     *error = "--backup-dir and --allow-mass-delete belong to sync";
     return false;
   }
   return true;
 }
 
+// ---- The usage text.
+
+// The column where an option's description starts, and where its further lines do.
+constexpr size_t kHelpColumn = 21;
+
+// text with every "{key}" of the pairs replaced by its value.
+std::string filledIn(std::string text,
+                     std::initializer_list<std::pair<const char*, std::string>> values) {
+  for (const auto& [key, value] : values) {
+    for (size_t at = text.find(key); at != std::string::npos;
+         at = text.find(key, at + value.size()))
+      text.replace(at, std::strlen(key), value);
+  }
+  return text;
+}
+
+// "  NAME VALUE" and the help from the column on (two blanks after a longer head), each further
+// line of the help at the column.
+void addUsageLines(std::string& out, const char* name, const char* value,
+                   const std::string& help) {
+  std::string head = std::string("  ") + name + (value ? std::string(" ") + value : "");
+  head.append(head.size() + 2 > kHelpColumn ? 2 : kHelpColumn - head.size(), ' ');
+  for (size_t start = 0;;) {
+    const size_t end = help.find('\n', start);
+    out += start == 0 ? head : std::string(kHelpColumn, ' ');
+    out += help.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    out += '\n';
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+}
+
+// The settings' options of a group, then the tool's own.
+void addUsageGroup(std::string& out, SettingGroup group) {
+  for (const SettingEntry& e : settingTable()) {
+    if (!e.option || e.group != group) continue;
+    const bool text = e.kind == SettingKind::Text;
+    addUsageLines(
+        out, e.option, e.optionValue,
+        filledIn(e.help, {{"{default}", text ? toUtf8(e.defaultText)
+                                             : settingValueText(e, e.defaultNumber)},
+                          {"{least}", settingValueText(e, e.least)},
+                          {"{most}", settingValueText(e, e.most)}}));
+  }
+  const SettingEntry& src = *settingOf(&SyncSettings::flagsSrc);
+  const SettingEntry& trg = *settingOf(&SyncSettings::flagsTrg);
+  const std::string mirror = std::string(src.option) + " " + settingValueText(src, kMirrorSrc) +
+                             " " + trg.option + " " + settingValueText(trg, kMirrorTrg);
+  for (const OptionEntry& option : kOptions) {
+    if (option.help && option.group == group)
+      addUsageLines(out, option.name, option.value, filledIn(option.help, {{"{mirror}", mirror}}));
+  }
+}
+
+std::string usageText() {
+  std::string out =
+      "Usage: ferrywick-cli COMMAND [OPTIONS] [SOURCE TARGET]\n"
+      "\n"
+      "Commands:\n"
+      "  compare      list every entry that differs, with its action, then the totals\n"
+      "  sync         compare, then synchronise (source: folders or a saved difference)\n"
+      "  save-state   compare, then save the state of --side to -o FILE.fws\n"
+      "  save-diff    compare, then save the difference to -o FILE.fwd\n"
+      "  save-project write the rows given with --source and --target to -o FILE.fwp\n"
+      "  roots FILE   the root names stored in a project, state or difference file\n"
+      "  verify FILE  check that a difference file and all its volumes are whole\n"
+      "\n"
+      "Sides:\n"
+      "  --source PATH, --target PATH   a folder, or a saved state or difference file;\n"
+      "                                 repeat for more rows (rows pair by position)\n"
+      "  --project FILE.fwp             the rows of a project file\n"
+      "\n"
+      "Options:\n";
+  addUsageGroup(out, SettingGroup::Options);
+  out += "  --help, --version\n"
+         "\n"
+         "Safety net (sync):\n";
+  addUsageGroup(out, SettingGroup::SafetyNet);
+  out += "\n"
+         "Exit status: 0 success (compare: nothing to do), 1 compare found actions or sync had\n"
+         "failures, 2 the operation failed, 64 usage error.\n";
+  return out;
+}
+
 }  // namespace
+
+const char* cliUsage() {
+  static const std::string text = usageText();
+  return text.c_str();
+}
+
+const char* cliVersion() { return "ferrywick-cli " FW_VERSION_TEXT; }
 
 bool parseCliOptions(int argc, const char* const* argv, CliOptions* o, std::string* error) {
   *o = CliOptions{};

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "sync/task.h"
+
 namespace fw {
 
 enum class CliCommand {
@@ -20,26 +22,19 @@ struct CliOptions {
   std::vector<std::string> targets;  // --target, or the second positional
   std::string project;               // --project FILE.fwp
   std::string file;                  // roots FILE, verify FILE.fwd
-  uint32_t flagsSrc = 0xD8;
-  uint32_t flagsTrg = 0x24;
-  std::string ignore = "thumbs.db";
-  bool split = false;
-  int32_t splitMiB = 2000;
   std::string output;       // -o FILE
   int side = 0;             // --side source|target
   bool dryRun = false;
   bool json = false;
   bool quiet = false;
   bool verify = true;       // --no-verify turns the check of a difference source off
-  // The safety net.
-  bool allowMassDelete = false;      // --allow-mass-delete: sync without asking
-  uint32_t massDeletePercent = 50;   // --mass-delete-percent N
-  uint32_t massDeleteFiles = 1000;   // --mass-delete-files N
-  std::string backupDir;             // --backup-dir DIR
-  uint32_t timeShiftHours = 0;       // --ignore-time-shift H
+  bool allowMassDelete = false;  // --allow-mass-delete: sync even past the mass-delete limits
+  // What the options of the setting table (sync/settings_table.h) set, from its defaults:
+  // --flags-src, --ignore, --split, --backup-dir (as given, not yet made absolute) and others.
+  SyncSettings settings;
 };
 
-// The texts of --help and --version.
+// The texts of --help and --version. The usage lists the settings' options from the table.
 const char* cliUsage();
 const char* cliVersion();
 

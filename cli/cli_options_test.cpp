@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
+
+#include "sync/settings_table.h"
 
 namespace fw {
 namespace {
@@ -19,27 +22,27 @@ TEST(CliOptionsTest, PositionalSidesDefaultsAndRepeatedRows) {
   EXPECT_EQ(o.command, CliCommand::Compare);
   EXPECT_EQ(o.sources, std::vector<std::string>{"a"});
   EXPECT_EQ(o.targets, std::vector<std::string>{"b"});
-  EXPECT_EQ(o.flagsSrc, 0xD8u);
-  EXPECT_EQ(o.flagsTrg, 0x24u);
-  EXPECT_EQ(o.ignore, "thumbs.db");
+  EXPECT_EQ(o.settings.flagsSrc, 0xD8u);
+  EXPECT_EQ(o.settings.flagsTrg, 0x24u);
+  EXPECT_EQ(o.settings.ignore, u"thumbs.db");
   ASSERT_TRUE(parse({"sync", "--source", "s1", "--source", "s2", "--target", "t1", "--json",
                      "--ignore", ""},
                     &o, &e));
   EXPECT_EQ(o.sources.size(), 2u);
   EXPECT_TRUE(o.json);
-  EXPECT_EQ(o.ignore, "");
+  EXPECT_EQ(o.settings.ignore, u"");
 }
 
 TEST(CliOptionsTest, MasksInHexOrDecimalAndNeverInBoth) {
   CliOptions o;
   std::string e;
   ASSERT_TRUE(parse({"compare", "--flags-src", "0xFC", "--flags-trg", "0", "a", "b"}, &o, &e));
-  EXPECT_EQ(o.flagsSrc, 0xFCu);
+  EXPECT_EQ(o.settings.flagsSrc, 0xFCu);
   ASSERT_TRUE(parse({"compare", "--flags-src", "216", "a", "b"}, &o, &e));
-  EXPECT_EQ(o.flagsSrc, 0xD8u);
+  EXPECT_EQ(o.settings.flagsSrc, 0xD8u);
   ASSERT_TRUE(parse({"compare", "--mirror", "a", "b"}, &o, &e));
-  EXPECT_EQ(o.flagsSrc, 0xFCu);
-  EXPECT_EQ(o.flagsTrg, 0u);
+  EXPECT_EQ(o.settings.flagsSrc, 0xFCu);
+  EXPECT_EQ(o.settings.flagsTrg, 0u);
   EXPECT_FALSE(parse({"compare", "--flags-src", "0x0C", "a", "b"}, &o, &e));  // 0x04 twice
   EXPECT_FALSE(parse({"compare", "--flags-src", "zz", "a", "b"}, &o, &e));
   EXPECT_FALSE(parse({"compare", "--flags-src", "0x100", "a", "b"}, &o, &e));
@@ -51,8 +54,8 @@ TEST(CliOptionsTest, SplitLimitAndOutputRules) {
   EXPECT_FALSE(parse({"save-diff", "--split", "0", "-o", "d.fwd", "a", "b"}, &o, &e));
   EXPECT_EQ(e, "The split limit is too small, must be at least 1 MB!");
   ASSERT_TRUE(parse({"save-diff", "--split", "1", "-o", "d.fwd", "a", "b"}, &o, &e));
-  EXPECT_TRUE(o.split);
-  EXPECT_EQ(o.splitMiB, 1);
+  EXPECT_EQ(o.settings.split, 1u);
+  EXPECT_EQ(o.settings.splitSize, 1u);
   EXPECT_FALSE(parse({"save-diff", "a", "b"}, &o, &e));  // no -o
   EXPECT_FALSE(parse({"compare", "--split", "2", "a", "b"}, &o, &e));
   ASSERT_TRUE(parse({"save-state", "--side", "target", "-o", "s.fws", "a", "b"}, &o, &e));
@@ -71,7 +74,7 @@ TEST(CliOptionsTest, AliasesFlagsAndValuesThatLookLikeOptions) {
   EXPECT_TRUE(o.quiet);
   EXPECT_TRUE(o.dryRun);
   EXPECT_FALSE(o.verify);
-  EXPECT_EQ(o.ignore, "--json");  // a value, not the option
+  EXPECT_EQ(o.settings.ignore, u"--json");  // a value, not the option
   EXPECT_FALSE(o.json);
   ASSERT_TRUE(parse({"compare", "--ignore", "--help"}, &o, &e));  // wins even as a value
   EXPECT_EQ(o.command, CliCommand::Help);
@@ -82,6 +85,60 @@ TEST(CliOptionsTest, AliasesFlagsAndValuesThatLookLikeOptions) {
   EXPECT_EQ(e, "--split takes a whole number of MiB");
   EXPECT_FALSE(parse({"compare", "--flags-trg", "-1", "a", "b"}, &o, &e));
   EXPECT_EQ(e, "--flags-trg takes a mask from 0 to 0xFF, hexadecimal with 0x or decimal");
+}
+
+// Every option of the setting table: listed in the usage with its default, taken at the ends of
+// its range and refused just outside them, into its own field (and the switch it turns on).
+TEST(CliOptionsTest, EverySettingOptionIsParsedWithinItsRangeAndListed) {
+  const std::string usage = cliUsage();
+  for (const SettingEntry& e : settingTable()) {
+    if (!e.option) continue;  // the Windows program's alone
+    SCOPED_TRACE(e.option);
+    EXPECT_NE(usage.find(std::string("  ") + e.option + " " + e.optionValue), std::string::npos);
+    EXPECT_EQ(usage.find('{'), std::string::npos);  // every value filled in
+    // --split goes with save-diff, the safety net's with sync; a mask is given after both masks
+    // are cleared, so that it never overlaps the other.
+    auto parseWith = [&](const std::string& value, CliOptions* o, std::string* error) {
+      if (e.turnsOn)
+        return parse({"save-diff", "-o", "d.fwd", e.option, value.c_str(), "a", "b"}, o, error);
+      return parse({"sync", "--flags-src", "0", "--flags-trg", "0", e.option, value.c_str(), "a",
+                    "b"},
+                   o, error);
+    };
+    CliOptions o;
+    std::string error;
+    if (e.text) {
+      ASSERT_TRUE(parseWith("x;\xC3\xA9", &o, &error)) << error;
+      EXPECT_EQ(o.settings.*e.text, u"x;\u00E9");
+      continue;
+    }
+    if (std::string(e.help).find("{default}") != std::string::npos) {
+      EXPECT_NE(usage.find("(default " + settingValueText(e, e.defaultNumber) + ")"),
+                std::string::npos);
+    }
+    for (uint32_t v : {e.least, e.most}) {
+      ASSERT_TRUE(parseWith(settingValueText(e, v), &o, &error)) << error;
+      EXPECT_EQ(o.settings.*e.number, v);
+      if (e.turnsOn) {
+        EXPECT_EQ(o.settings.*e.turnsOn, 1u);
+      }
+    }
+    if (e.most < UINT32_MAX) {
+      EXPECT_FALSE(parseWith(std::to_string(uint64_t{e.most} + 1), &o, &error));
+      EXPECT_NE(error.find(e.option), std::string::npos) << error;
+    }
+    EXPECT_FALSE(parseWith(std::to_string(int64_t{e.least} - 1), &o, &error));
+    EXPECT_FALSE(parseWith("", &o, &error));
+  }
+  // The ranges themselves, as the messages give them.
+  CliOptions o;
+  std::string e;
+  EXPECT_FALSE(parse({"compare", "--ignore-time-shift", "25", "a", "b"}, &o, &e));
+  EXPECT_EQ(e, "--ignore-time-shift takes a whole number from 0 to 24");
+  EXPECT_FALSE(parse({"sync", "--mass-delete-percent", "101", "a", "b"}, &o, &e));
+  EXPECT_EQ(e, "--mass-delete-percent takes a whole number from 0 to 100");
+  EXPECT_FALSE(parse({"save-diff", "--split", "2147483647", "-o", "d.fwd", "a", "b"}, &o, &e));
+  EXPECT_EQ(e, "--split takes a whole number of MiB");
 }
 
 TEST(CliOptionsTest, UsageErrors) {

@@ -25,12 +25,12 @@ void printEntry(const CliOptions& options, const EntryRow& e, bool manyRows) {
         "\"action\":\"%s\",\"changes\":%s,\"source\":%s,\"target\":%s}\n",
         e.row, jsonString(e.path).c_str(), isFolder(n) ? "folder" : "file", flags.c_str(),
         (n->flags & Excluded) ? "true" : "false", actionName(e.action),
-        e.changes < 0 ? "null" : e.changes == 0 ? "\"source\"" : "\"target\"",
+        e.action.changes < 0 ? "null" : e.action.changes == 0 ? "\"source\"" : "\"target\"",
         e.onSource ? sideJson(n->side[0]).c_str() : "null",
         e.onTarget ? sideJson(n->side[1]).c_str() : "null");
     return;
   }
-  const char* where = e.changes < 0 ? "" : e.changes == 0 ? "source" : "target";
+  const char* where = e.action.changes < 0 ? "" : e.action.changes == 0 ? "source" : "target";
   std::string path = e.path;
   if (isFolder(n)) path += '/';
   if (manyRows) path = "[" + std::to_string(e.row) + "] " + path;
@@ -75,15 +75,16 @@ void reportResult(const CliOptions& options) {
 bool reportEntries(const CliOptions& options, FileNode* roots) {
   bool anyAction = false;
   bool manyRows = roots && roots->link[1];
-  forEachCategorizedEntry(roots, options.flagsSrc, options.flagsTrg, [&](const EntryRow& e) {
-    if (e.action != EntryAction::None) anyAction = true;
+  const SyncSettings& s = options.settings;
+  forEachCategorizedEntry(roots, s.flagsSrc, s.flagsTrg, [&](const EntryRow& e) {
+    if (e.action.changes >= 0) anyAction = true;  // a Conflict is left alone
     if (!options.quiet || options.json) printEntry(options, e, manyRows);
   });
   // The counts of the marking pass that the comparison ran with these masks.
   FileNode top{};
   top.flags = Folder;
   top.children = roots;
-  markTree(&top, makeMarkMasks(options.flagsSrc, options.flagsTrg, 0), nullptr);
+  markTree(&top, makeMarkMasks(s.flagsSrc, s.flagsTrg, 0), nullptr);
   const SideCounts* c = top.counts;
   if (options.json) {
     std::printf("{\"totals\":{\"source\":%s,\"target\":%s}}\n", countsJson(c[0]).c_str(),
@@ -99,15 +100,22 @@ bool reportEntries(const CliOptions& options, FileNode* roots) {
   return anyAction;
 }
 
+std::string failureLine(const EntryFailure& f) {
+  return "failed: " + toUtf8Escaped(f.path) + ": " + f.reason;
+}
+
+std::string failureJson(const EntryFailure& f) {
+  return "{\"failed\":" + jsonString(toUtf8Escaped(f.path)) + ",\"reason\":" +
+         jsonString(f.reason) + ",\"status\":\"" + fsStatusWord(f.status) +
+         "\",\"osError\":" + std::to_string(f.osError) + "}";
+}
+
 void reportStats(const CliOptions& options, const SyncStats& ok, const SyncStats& failed,
                  const FailureLog* failures, size_t leftOut) {
   if (failures) {
     for (const EntryFailure& f : *failures) {
-      std::string path = toUtf8Escaped(f.path);
-      std::fprintf(stderr, "ferrywick-cli: failed: %s: %s\n", path.c_str(), f.reason.c_str());
-      if (options.json)
-        std::printf("{\"failed\":%s,\"reason\":%s}\n", jsonString(path).c_str(),
-                    jsonString(f.reason).c_str());
+      std::fprintf(stderr, "ferrywick-cli: %s\n", failureLine(f).c_str());
+      if (options.json) std::printf("%s\n", failureJson(f).c_str());
     }
   }
   bool whole = !anyFailure(failed) && leftOut == 0;

@@ -26,6 +26,11 @@ bool reportEntries(const CliOptions& options, FileNode* roots);
 void reportStats(const CliOptions& options, const SyncStats& ok, const SyncStats& failed,
                  const FailureLog* failures = nullptr, size_t leftOut = 0);
 bool anyFailure(const SyncStats& failed);
+// One failed entry as reportStats writes it: the line on stderr (without the line end), and
+// the JSON object {"failed":path,"reason":words,"status":word,"osError":code} (fsStatusWord;
+// "other" where no file-system call failed, osError 0 where the system gave none).
+std::string failureLine(const EntryFailure& f);
+std::string failureJson(const EntryFailure& f);
 void printProjectRow(const CliOptions& options, size_t row, const FolderPair& pair);
 void printRootName(const CliOptions& options, size_t row, const std::u16string& name);
 void reportCheck(const CliOptions& options, const DifferenceCheck& check);

@@ -8,7 +8,10 @@
 namespace fw {
 
 std::u16string absolutePath(Fs& fs, const std::string& path) {
-  std::u16string given = toUtf16(path);
+  return absolutePath(fs, toUtf16(path));
+}
+
+std::u16string absolutePath(Fs& fs, std::u16string given) {
 #ifdef _WIN32
   for (char16_t& c : given)
     if (c == u'/') c = u'\\';
@@ -113,10 +116,17 @@ size_t warnAboutSides(const CliOptions& options, const TaskState& state) {
     warn(std::string(names[m.side]) + " folder " + toUtf8Escaped(m.path) +
          " does not exist; nothing on the " + names[1 - m.side] +
          " side of that row is deleted because of it");
-  for (const UnlistedFolder& u : unlistedFolders(state.firstRoot, sides[0], sides[1]))
-    warn(std::string(names[u.side]) + " entry " + toUtf8Escaped(u.path) +
-         " could not be read (an unreadable folder, a link to a folder or a special file); it "
-         "and what lies below it are left alone");
+  for (const UnlistedFolder& u :
+       unlistedFolders(state.firstRoot, sides[0], sides[1], &state.listingFailures)) {
+    if (u.why.failed())
+      warn(std::string(names[u.side]) + " folder " + toUtf8Escaped(u.path) +
+           " could not be listed: " + fsFailureText(u.why) +
+           "; it and what lies below it are left alone");
+    else
+      warn(std::string(names[u.side]) + " entry " + toUtf8Escaped(u.path) +
+           " could not be read (an unreadable folder, a link to a folder or a special file); "
+           "it and what lies below it are left alone");
+  }
   for (const std::u16string& c : conflictingEntries(state.firstRoot))
     warn("entry " + toUtf8Escaped(c) +
          " cannot be paired (a file against a folder, or a name that differs only in letter "

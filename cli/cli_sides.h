@@ -11,8 +11,10 @@
 
 namespace fw {
 
-// The absolute form of a path given on the command line (UTF-8), in this build's form.
+// The absolute form of a path given on the command line (UTF-8, or already converted), in this
+// build's form.
 std::u16string absolutePath(Fs& fs, const std::string& path);
+std::u16string absolutePath(Fs& fs, std::u16string given);
 
 // Fills each side's kind and input: the rows of --project, or per side the folders given, or
 // one existing regular file, read as a saved state or else a saved difference whose stored

@@ -6,22 +6,9 @@
 
 namespace fw {
 
-EntryAction actionOf(const FileNode* n, uint32_t flagsSrc, uint32_t flagsTrg, int* changes) {
-  *changes = -1;
-  if ((n->flags & Excluded) || !(n->flags & (flagsSrc | flagsTrg) & kCategoryBits))
-    return EntryAction::None;
-  int c = syncDirection(n->flags, flagsSrc, flagsTrg);
-  *changes = c;
-  uint32_t onlyOther = c == 1 ? OnlyInSource : OnlyInTarget;
-  uint32_t onlyChanged = c == 1 ? OnlyInTarget : OnlyInSource;
-  if (n->flags & onlyOther) return EntryAction::Add;
-  if (n->flags & onlyChanged) return EntryAction::Delete;
-  return EntryAction::Modify;
-}
-
 namespace {
 
-void walk(FileNode* tree, EntryRow& row, uint32_t flagsSrc, uint32_t flagsTrg,
+void walk(FileNode* tree, EntryRow& row, const MarkMasks& masks,
           const std::function<void(const EntryRow&)>& visit) {
   forEachInOrder(tree, [&](FileNode* n) {
     size_t mark = row.path.size();
@@ -29,12 +16,12 @@ void walk(FileNode* tree, EntryRow& row, uint32_t flagsSrc, uint32_t flagsTrg,
     row.path += toUtf8Escaped(n->name);
     if (n->flags & kCategoryBits) {
       row.node = n;
-      row.action = actionOf(n, flagsSrc, flagsTrg, &row.changes);
+      row.action = actionOf(n, masks);
       row.onSource = !(n->flags & OnlyInTarget);
       row.onTarget = !(n->flags & OnlyInSource);
       visit(row);
     }
-    if (isFolder(n) && n->children) walk(n->children, row, flagsSrc, flagsTrg, visit);
+    if (isFolder(n) && n->children) walk(n->children, row, masks, visit);
     row.path.resize(mark);
   });
 }
@@ -44,19 +31,22 @@ void walk(FileNode* tree, EntryRow& row, uint32_t flagsSrc, uint32_t flagsTrg,
 void forEachCategorizedEntry(FileNode* roots, uint32_t flagsSrc, uint32_t flagsTrg,
                              const std::function<void(const EntryRow&)>& visit) {
   EntryRow row;
+  const MarkMasks masks = makeMarkMasks(flagsSrc, flagsTrg, 0);
   forEachInOrder(roots, [&](FileNode* root) {
     row.path.clear();
-    if (root->children) walk(root->children, row, flagsSrc, flagsTrg, visit);
+    if (root->children) walk(root->children, row, masks, visit);
     ++row.row;
   });
 }
 
-const char* actionName(EntryAction a) {
-  switch (a) {
-    case EntryAction::None: return "none";
-    case EntryAction::Add: return "add";
-    case EntryAction::Modify: return "modify";
-    case EntryAction::Delete: return "delete";
+const char* actionName(const EntryAction& a) {
+  switch (a.what) {
+    case EntryChange::Add: return "add";
+    case EntryChange::Replace:
+    case EntryChange::Attributes: return "modify";
+    case EntryChange::Delete: return "delete";
+    case EntryChange::None:
+    case EntryChange::Conflict: return "none";
   }
   return "none";
 }

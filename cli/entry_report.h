@@ -8,31 +8,26 @@
 #include <functional>
 #include <string>
 
+#include "core/entry_action.h"
 #include "core/file_node.h"
 
 namespace fw {
-
-enum class EntryAction { None, Add, Modify, Delete };
 
 struct EntryRow {
   size_t row = 0;            // index of the folder pair
   std::string path;          // below the row's root, names joined with "/", UTF-8
   const FileNode* node = nullptr;
-  EntryAction action = EntryAction::None;
-  int changes = -1;          // the side the action changes: 0 source, 1 target; -1 none
+  EntryAction action;        // what a sync with the masks does to it (entry_action.h)
   bool onSource = false;     // the entry exists on that side
   bool onTarget = false;
 };
-
-// What a sync with these masks does to the node; the same rule the marking pass and the sync
-// walk apply.
-EntryAction actionOf(const FileNode* node, uint32_t flagsSrc, uint32_t flagsTrg, int* changes);
 
 // Calls visit for every entry below the chain of root nodes that is in a category.
 void forEachCategorizedEntry(FileNode* roots, uint32_t flagsSrc, uint32_t flagsTrg,
                              const std::function<void(const EntryRow&)>& visit);
 
-const char* actionName(EntryAction action);  // "none", "add", "modify", "delete"
+// "none", "add", "modify" (Replace, Attributes), "delete"; a Conflict is "none": it is left alone.
+const char* actionName(const EntryAction& action);
 // The names of the category bits of flags, e.g. "OnlyInSource", in bit order.
 std::string categoryNames(uint32_t flags, const char* separator);
 

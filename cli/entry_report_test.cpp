@@ -23,7 +23,7 @@ TEST_F(EntryReportTest, WalkOrderFolderFirstAndActionsUnderBothMaskSets) {
   auto collect = [&](uint32_t s, uint32_t t) {
     lines.clear();
     forEachCategorizedEntry(roots_, s, t, [&](const EntryRow& e) {
-      lines.push_back(e.path + " " + actionName(e.action) + " " + std::to_string(e.changes));
+      lines.push_back(e.path + " " + actionName(e.action) + " " + std::to_string(e.action.changes));
     });
   };
   collect(kDefaultFlagsSrc, kDefaultFlagsTrg);

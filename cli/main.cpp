@@ -64,7 +64,8 @@ Rc compare(Run& run) {
     FileNode top{};
     top.flags = Folder;
     top.children = run.state.firstRoot;
-    markTree(&top, makeMarkMasks(run.options.flagsSrc, run.options.flagsTrg, 0), nullptr);
+    const SyncSettings& s = run.state.settings;
+    markTree(&top, makeMarkMasks(s.flagsSrc, s.flagsTrg, 0), nullptr);
   }
   return rc;
 }
@@ -86,7 +87,7 @@ int compareCommand(Run& run) {
 // more than the limits is refused unless --allow-mass-delete was given. False: refused.
 bool passesDeletionGuard(Run& run) {
   const CliOptions& o = run.options;
-  MassDeleteLimits limits{o.massDeletePercent, o.massDeleteFiles};
+  MassDeleteLimits limits{o.settings.massDeletePercent, o.settings.massDeleteFiles};
   DeletionCount count =
       countDeletions(run.state.firstRoot, run.state.currentInput(0),
                      run.state.inputs[1][static_cast<int>(SideKind::FileSystem)], limits);
@@ -110,7 +111,7 @@ bool passesDeletionGuard(Run& run) {
 
 // Refuses a backup folder inside a synced root (or holding one) before anything is compared.
 bool backupFolderUsable(Run& run) {
-  if (run.options.backupDir.empty()) return true;
+  if (run.options.settings.backupDir.empty()) return true;
   std::u16string longForm;
   std::string why;
   Rc rc = prepareBackupFolder(*run.state.fs, run.state.settings.backupDir,
@@ -273,16 +274,9 @@ int cliMain(int argc, const char* const* argv) {
     return 0;
   }
   run.state.fs = &systemFs();
-  run.state.settings.flagsSrc = run.options.flagsSrc;
-  run.state.settings.flagsTrg = run.options.flagsTrg;
-  run.state.settings.ignore = toUtf16(run.options.ignore);
-  run.state.settings.split = run.options.split ? 1 : 0;
-  run.state.settings.splitSize = static_cast<uint32_t>(run.options.splitMiB);
-  run.state.settings.timeShiftHours = run.options.timeShiftHours;
-  run.state.settings.massDeletePercent = run.options.massDeletePercent;
-  run.state.settings.massDeleteFiles = run.options.massDeleteFiles;
-  if (!run.options.backupDir.empty())
-    run.state.settings.backupDir = absolutePath(*run.state.fs, run.options.backupDir);
+  run.state.settings = run.options.settings;
+  if (!run.state.settings.backupDir.empty())
+    run.state.settings.backupDir = absolutePath(*run.state.fs, run.state.settings.backupDir);
   gCancel = &run.state.cancelRequested;
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);

@@ -30,6 +30,15 @@ if(WIN32)
   # The files at the top of the zip: Explorer's "Extract all" makes the folder itself.
   set(CPACK_PACKAGE_FILE_NAME ferrywick-${PROJECT_VERSION}-win64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+
+  if(FW_BUILD_TESTS)
+    # The zip as a user unpacks it: the programs import only what Windows has, and start.
+    find_program(FW_OBJDUMP NAMES ${CMAKE_OBJDUMP} x86_64-w64-mingw32-objdump REQUIRED)
+    add_test(NAME release
+             COMMAND bash ${CMAKE_SOURCE_DIR}/dist/release_test.sh ${CMAKE_CPACK_COMMAND}
+                     ${FW_OBJDUMP} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${PROJECT_VERSION})
+    set_tests_properties(release PROPERTIES TIMEOUT 240)
+  endif()
 else()
   install(TARGETS ferrywick-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # The man page with this version in it, compressed as Debian's are (man reads either).

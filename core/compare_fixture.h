@@ -10,6 +10,7 @@
 #include "core/comparison.h"
 #include "core/ignore_list.h"
 #include "core/result_test_util.h"
+#include "core/scanner.h"
 #include "core/sibling_tree.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"
@@ -32,6 +33,7 @@ class CompareFixture : public ::testing::Test {
     ctx.cancel = &cancel_;
     ctx.timeShiftHours = timeShiftHours_;
     ctx.scanThreads = scanThreads_;
+    ctx.listingFailures = &listingFailures_;
     return compareSides(s, t, &roots_, ctx);
   }
   // The node at a "/"-separated path below the first root, or null.
@@ -70,6 +72,7 @@ class CompareFixture : public ::testing::Test {
   FileNode* roots_ = nullptr;
   FileNode top_{};
   uint32_t timeShiftHours_ = 0;
+  std::vector<ListingFailure> listingFailures_;
 };
 
 }  // namespace fw

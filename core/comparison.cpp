@@ -1,8 +1,11 @@
 #include "core/comparison.h"
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <new>
 
+#include "core/entry_action.h"
 #include "core/scanner.h"
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
@@ -100,7 +103,6 @@ Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const 
 namespace {
 constexpr uint64_t kTimeTolerance = 20000000;  // 2 seconds, as in classifyEntry
 constexpr uint64_t kHourTicks = 36000000000ull;
-constexpr uint32_t kMaxTimeShiftHours = 24;
 }  // namespace
 
 bool withinTimeShift(uint64_t a, uint64_t b, uint32_t shiftHours) {
@@ -152,25 +154,28 @@ void markFile(FileNode* x, const MarkMasks& m) {
   x->counts[1].filesExisting = (x->flags & OnlyInSource) ? 0 : 1;
   x->counts[0].bytesExisting = x->side[0].size;
   x->counts[1].bytesExisting = x->side[1].size;
-  if (!(x->flags & m.action) || (x->flags & Excluded)) return;
-  int c = syncDirection(x->flags, m.sourceWins, m.targetWins);
+  EntryAction a = actionOf(x, m);
+  if (a.changes < 0) return;
+  int c = a.changes;
   int o = 1 - c;
-  uint32_t onlyOther = o == 0 ? OnlyInSource : OnlyInTarget;
-  uint32_t onlyChanged = c == 0 ? OnlyInSource : OnlyInTarget;
-  if ((x->flags & onlyChanged) && (x->flags & KeptForMissingRoot)) return;
   SideCounts& changed = x->counts[c];
-  if (x->flags & onlyOther) {
-    changed.filesAdd = 1;
-    changed.bytesAdd = x->side[o].size;
-  } else if (x->flags & onlyChanged) {
-    changed.filesDelete = 1;
-    changed.bytesDelete = x->side[c].size;
-  } else {
-    changed.filesModify = 1;
-    if (x->flags & m.action & ~static_cast<uint32_t>(CaseOrAttrDiffers)) {
+  switch (a.what) {
+    case EntryChange::Add:
+      changed.filesAdd = 1;
+      changed.bytesAdd = x->side[o].size;
+      break;
+    case EntryChange::Delete:
+      changed.filesDelete = 1;
+      changed.bytesDelete = x->side[c].size;
+      break;
+    case EntryChange::Replace:
+      changed.filesModify = 1;
       changed.bytesDelete = x->side[c].size;
       changed.bytesAdd = x->side[o].size;
-    }
+      break;
+    default:  // Attributes
+      changed.filesModify = 1;
+      break;
   }
 }
 
@@ -410,9 +415,14 @@ class FolderSides final : public SideSource {
     shared.fs = ctx_.fs;
     shared.leftovers = ctx_.leftovers;
     shared.leftoverBefore = ctx_.leftoverBefore;
+    shared.listingFailures = ctx_.listingFailures;
     Rc rc = scanSides(shared, scan, &root->children, ctx_.scanThreads);
-    for (int s = 0; s < 2; ++s)
-      if (scan.listFailed[s]) root->flags |= unlistedFlag(s);
+    for (int s = 0; s < 2; ++s) {
+      if (!scan.listFailed[s]) continue;
+      root->flags |= unlistedFlag(s);
+      shared.listFailure = scan.listFailure[s];
+      noteListingFailure(shared, root, s);
+    }
     return rc;
   }
 
@@ -498,6 +508,7 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
                 CompareContext& ctx) {
   ctx.pool->releaseAll();
   *roots = nullptr;
+  if (ctx.listingFailures) ctx.listingFailures->clear();
   if (!source && !target) return Rc::BadRequest;
   // Each side goes to the source of its kind; one source that gets both sides reads them
   // together. The sources are asked in the order of their first side.
@@ -535,6 +546,7 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
   if (rc != Rc::Ok || isCancelled(ctx.cancel)) {
     *roots = nullptr;
     ctx.pool->releaseAll();
+    if (ctx.listingFailures) ctx.listingFailures->clear();
     return rc;
   }
   forgiveTimeShifts(*roots, ctx.timeShiftHours);
@@ -545,19 +557,35 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
 void excludeBelowUnlisted(FileNode* roots) { excludeUnlisted(roots); }
 
 std::vector<UnlistedFolder> unlistedFolders(FileNode* roots, const SideInput* source,
-                                            const SideInput* target) {
+                                            const SideInput* target,
+                                            const std::vector<ListingFailure>* listingFailures) {
   std::vector<UnlistedFolder> out;
   const SideInput* sides[2] = {source, target};
+  // The causes by node and side, for lookup.
+  std::vector<ListingFailure> causes;
+  if (listingFailures) causes = *listingFailures;
+  auto before = [](const ListingFailure& a, const ListingFailure& b) {
+    return a.node != b.node ? std::less<const FileNode*>()(a.node, b.node) : a.side < b.side;
+  };
+  std::sort(causes.begin(), causes.end(), before);
+  auto causeOf = [&](const FileNode* node, int side) {
+    ListingFailure key{node, side, {}};
+    auto it = std::lower_bound(causes.begin(), causes.end(), key, before);
+    return it != causes.end() && it->node == node && it->side == side ? it->why : FsFailure{};
+  };
   size_t row = 0;
   forEachInOrder(roots, [&](FileNode* root) {
     for (int side = 0; side < 2; ++side) {
       if (root->flags & unlistedFlag(side)) {
         const SideInput* in = sides[side];
         bool own = in && !in->hasSavedFile() && row < in->roots.size();
-        out.push_back({own ? in->roots[row] : std::u16string(root->name), side});
+        out.push_back({own ? in->roots[row] : std::u16string(root->name), side,
+                       causeOf(root, side)});
       }
       std::u16string path;
-      auto visit = [&](FileNode*, const std::u16string& p) { out.push_back({p, side}); };
+      auto visit = [&](FileNode* n, const std::u16string& p) {
+        out.push_back({p, side, causeOf(n, side)});
+      };
       if (root->children) collectMarked(root->children, unlistedFlag(side), side, path, visit);
     }
     ++row;

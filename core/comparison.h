@@ -17,6 +17,8 @@
 
 namespace fw {
 
+struct ListingFailure;  // scanner.h
+
 enum class SideKind : int { FileSystem = 0, SavedState = 1, SavedDifference = 2 };
 
 const char16_t* sideKindLabel(SideKind kind);  // "File system", "Saved state", "Saved difference"
@@ -44,6 +46,9 @@ enum class SyncAction : int { SourceWins, TargetWins, NoChange };
 inline constexpr uint32_t kDefaultFlagsSrc = 0xD8;
 inline constexpr uint32_t kDefaultFlagsTrg = 0x24;
 inline constexpr uint32_t kDefaultFlagsColorize = 0xFC;
+
+// The largest whole-hour shift a comparison forgives (CompareContext::timeShiftHours): a day.
+inline constexpr uint32_t kMaxTimeShiftHours = 24;
 
 struct MarkMasks {
   uint32_t action;      // flagsSrc | flagsTrg | HasAction
@@ -95,12 +100,16 @@ struct CompareContext {
   uint64_t leftoverBefore = 0;
   // Files of equal size whose times lie a whole number of hours apart, from 1 to this many
   // (within the 2-second tolerance), count as equal in time: a FAT or exFAT drive, or a copy
-  // made across a daylight-saving change. 0 (the default): no such allowance. At most 24.
+  // made across a daylight-saving change. 0 (the default): no such allowance. At most
+  // kMaxTimeShiftHours.
   uint32_t timeShiftHours = 0;
   // Threads that list a row's folders (scanSides): the two sides and different folders side
   // by side. 1: one side after the other on the calling thread (scanFolder). An fs that does
   // not allow concurrentUse (one that counts or orders its calls) is always used so.
   int scanThreads = 2;
+  // Where the folders that exist but could not be listed are kept with why, when given
+  // (cleared by compareSides); unlistedFolders reads it.
+  std::vector<ListingFailure>* listingFailures = nullptr;
 };
 
 // Compares source against target row by row into the chain of root nodes at *roots (chained
@@ -155,7 +164,7 @@ Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const 
 
 // Whether two last-write times (FILETIME ticks) lie 1 to shiftHours whole hours apart, within
 // the 2-second tolerance of the comparison, boundaries included. Never for shiftHours 0; a
-// shiftHours above 24 counts as 24.
+// shiftHours above kMaxTimeShiftHours counts as that.
 bool withinTimeShift(uint64_t a, uint64_t b, uint32_t shiftHours);
 
 // Clears the time bits of every file present on both sides whose sizes are equal and whose
@@ -165,8 +174,9 @@ void forgiveTimeShifts(FileNode* tree, uint32_t shiftHours);
 // The side a node's action changes: 1 target, 0 source.
 int syncDirection(uint32_t flags, uint32_t flagsSrc, uint32_t flagsTrg);
 
-// The marking pass over a sibling tree: recomputes every node's counts and the folders'
-// HasAction and HasColor; adds into tallies when given. Returns the joined HasAction/HasColor
+// The marking pass over a sibling tree: recomputes every node's counts (each file's as actionOf
+// in entry_action.h decides) and the folders' HasAction and HasColor; adds into tallies when
+// given. Returns the joined HasAction/HasColor
 // bits of the tree.
 uint32_t markTree(FileNode* tree, const MarkMasks& masks, SideCounts* tallies);
 
@@ -180,10 +190,15 @@ void excludeBelowUnlisted(FileNode* roots);
 struct UnlistedFolder {
   std::u16string path;
   int side;
+  // Why its listing failed, where listingFailures has it; status Ok for the other causes (a
+  // link to a folder, a special file, a path too long or too deep, a saved side's mark).
+  FsFailure why;
 };
-// With the sides given, an unlisted root is named by that side's own root path.
-std::vector<UnlistedFolder> unlistedFolders(FileNode* roots, const SideInput* source = nullptr,
-                                            const SideInput* target = nullptr);
+// With the sides given, an unlisted root is named by that side's own root path; with
+// listingFailures (as CompareContext::listingFailures left it), each folder gets its cause.
+std::vector<UnlistedFolder> unlistedFolders(
+    FileNode* roots, const SideInput* source = nullptr, const SideInput* target = nullptr,
+    const std::vector<ListingFailure>* listingFailures = nullptr);
 
 // The entries marked Conflict, as paths below their root in the source's spelling.
 std::vector<std::u16string> conflictingEntries(FileNode* roots);

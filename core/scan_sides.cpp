@@ -43,11 +43,13 @@ struct Worker {
   ScanContext ctx;
   std::unique_ptr<char16_t[]> buffer[2];
   std::vector<std::u16string> leftovers;
+  std::vector<ListingFailure> listingFailures;
 
   bool init(const ScanContext& shared, NodePool* pool) {
     ctx = shared;
     ctx.pool = pool;
     ctx.leftovers = shared.leftovers ? &leftovers : nullptr;
+    ctx.listingFailures = shared.listingFailures ? &listingFailures : nullptr;
     for (auto& b : buffer) {
       b.reset(new (std::nothrow) char16_t[kPathBufferUnits]);
       if (!b) return false;
@@ -93,8 +95,13 @@ Rc listLevel(Worker& w, FileNode* node, FileNode** tree, unsigned sides, const s
     w.ctx.listFailed = false;
     Rc rc = scanFolder(w.ctx, length[s], tree, s);
     if (w.ctx.listFailed) {
-      if (node) node->flags |= unlistedFlag(s);
-      else row->listFailed[s] = true;
+      if (node) {
+        node->flags |= unlistedFlag(s);
+        noteListingFailure(w.ctx, node, s);
+      } else {
+        row->listFailed[s] = true;
+        row->listFailure[s] = w.ctx.listFailure;
+      }
     }
     if (rc != Rc::Ok) return rc;
   }
@@ -183,7 +190,10 @@ Rc scanInTurn(const ScanContext& shared, RowScan& row, FileNode** tree) {
     ctx.listFailed = false;
     ctx.deferred = nullptr;
     Rc rc = scanFolder(ctx, row.length[s], tree, s);
-    if (ctx.listFailed) row.listFailed[s] = true;
+    if (ctx.listFailed) {
+      row.listFailed[s] = true;
+      row.listFailure[s] = ctx.listFailure;
+    }
     if (rc != Rc::Ok) return rc;
   }
   return Rc::Ok;
@@ -196,6 +206,16 @@ Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threa
   try {
     std::vector<Worker> workers(static_cast<size_t>(threads));
     std::vector<std::unique_ptr<NodePool>> pools;
+    // The folders each worker could not list, into the shared list (the order is of no
+    // matter: the list is looked up by node).
+    auto gatherFailures = [&] {
+      if (!shared.listingFailures) return;
+      for (Worker& w : workers) {
+        shared.listingFailures->insert(shared.listingFailures->end(), w.listingFailures.begin(),
+                                       w.listingFailures.end());
+        w.listingFailures.clear();
+      }
+    };
     if (!workers[0].init(shared, shared.pool)) return Rc::OutOfMemory;
     std::deque<Task> tasks;
     Rc rc = expand(workers[0], row, tree, threads > 1 ? kTasksPerThread * threads : 1, &tasks);
@@ -203,7 +223,10 @@ Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threa
       shared.leftovers->insert(shared.leftovers->end(), workers[0].leftovers.begin(),
                                workers[0].leftovers.end());
     workers[0].leftovers.clear();
-    if (rc != Rc::Ok || tasks.empty() || isCancelled(shared.cancel)) return rc;
+    if (rc != Rc::Ok || tasks.empty() || isCancelled(shared.cancel)) {
+      gatherFailures();
+      return rc;
+    }
 
     std::vector<Rc> results(tasks.size(), Rc::Ok);
     std::vector<std::vector<std::u16string>> found(tasks.size());
@@ -242,6 +265,7 @@ Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threa
       if (rc == Rc::Ok && r != Rc::Ok) rc = r;
     if (shared.leftovers)
       for (auto& f : found) shared.leftovers->insert(shared.leftovers->end(), f.begin(), f.end());
+    gatherFailures();
     return rc;
   } catch (const std::bad_alloc&) {
     return Rc::OutOfMemory;

@@ -59,6 +59,7 @@ Rc scanInto(ScanContext& ctx, size_t patternLength, FileNode* node, int side,
   if (ctx.listFailed) {
     node->flags |= unlistedFlag(side);
     ctx.listFailed = false;
+    noteListingFailure(ctx, node, side);
   }
   return rc;
 }
@@ -111,7 +112,10 @@ Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side)
   if (status != FsStatus::Ok) {
     // A folder that is not there has no entries; one that is there but cannot be listed must
     // not pass for an empty folder.
-    if (status != FsStatus::NotFound) ctx.listFailed = true;
+    if (status != FsStatus::NotFound) {
+      ctx.listFailed = true;
+      ctx.listFailure = FsFailure{status, ctx.fs->lastOsError()};
+    }
     return Rc::Ok;
   }
   Rc rc = Rc::Ok;
@@ -128,12 +132,24 @@ Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side)
     if (isCancelled(ctx.cancel)) break;
     status = ctx.fs->findNext(handle, &entry);
     if (status != FsStatus::Ok) {
-      if (status != FsStatus::NoMoreFiles) ctx.listFailed = true;
+      if (status != FsStatus::NoMoreFiles) {
+        ctx.listFailed = true;
+        ctx.listFailure = FsFailure{status, ctx.fs->lastOsError()};
+      }
       break;
     }
   }
   ctx.fs->findClose(handle);
   return rc;
+}
+
+void noteListingFailure(ScanContext& ctx, const FileNode* node, int side) {
+  if (!ctx.listingFailures) return;
+  try {
+    ctx.listingFailures->push_back({node, side, ctx.listFailure});
+  } catch (const std::bad_alloc&) {
+    // The folder stays unlisted; only the cause goes unnamed.
+  }
 }
 
 }  // namespace fw

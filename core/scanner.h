@@ -17,6 +17,15 @@
 
 namespace fw {
 
+// A folder that exists but could not be listed (completely) on side, and why: the failure of
+// its findFirst or findNext. Kept beside the tree, not in its nodes, which stay small: such
+// folders are few.
+struct ListingFailure {
+  const FileNode* node;  // the folder's node; a row's root node for its root
+  int side;
+  FsFailure why;
+};
+
 // A folder whose entries are still to be listed, on the sides of the bits in sides.
 struct Descent {
   FileNode* node;
@@ -40,8 +49,12 @@ struct ScanContext {
   std::vector<std::u16string>* leftovers = nullptr;
   uint64_t leftoverBefore = 0;
   // Set by scanFolder when the folder it was asked to list exists but could not be listed
-  // completely; the caller records it on the folder's node and clears it.
+  // completely, with why in listFailure; the caller records it on the folder's node (and in
+  // listingFailures) and clears it.
   bool listFailed = false;
+  FsFailure listFailure;
+  // Where the folders below that could not be listed are recorded with why, when given.
+  std::vector<ListingFailure>* listingFailures = nullptr;
   // When given, a folder that would be entered is recorded here instead (its node, and the
   // side as bit 1 << side), for the caller to enter later; links to folders and folders
   // nested too deep are still marked unlisted at once.
@@ -50,12 +63,14 @@ struct ScanContext {
 
 // One row's roots for scanSides: the pattern buffer of each side to be listed (null for a
 // side that is not), with its length and the length of the root's long form in it;
-// listFailed is set for a root that exists but could not be listed completely.
+// listFailed is set for a root that exists but could not be listed completely, listFailure
+// says why.
 struct RowScan {
   char16_t* pattern[2] = {nullptr, nullptr};
   size_t length[2] = {0, 0};
   size_t rootLength[2] = {0, 0};
   bool listFailed[2] = {false, false};
+  FsFailure listFailure[2];
 };
 
 // Lists the roots of row on its sides into *tree, with up to threads threads, and gives
@@ -65,7 +80,8 @@ struct RowScan {
 // depend on when the folders below it are listed. Folders are listed side by side, a folder's
 // two sides by one thread, and different folders by different threads, each carving from a
 // pool of its own that the context's pool takes over at the end. The fields pathBuffer,
-// depth, listFailed and deferred of shared are not used. Every Fs call may come from any of
+// depth, listFailed, listFailure and deferred of shared are not used; the listing failures
+// below the roots go to shared.listingFailures when given. Every Fs call may come from any of
 // the threads. With one thread, or an fs that does not allow concurrentUse, the source's root
 // and then the target's are listed by scanFolder on the calling thread, every Fs call in its
 // order. Returns Ok or the first pool failure (OutOfMemory also when a thread or a buffer
@@ -79,6 +95,10 @@ Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threa
 // with the tree's exact spelling; pairs that differ only in letter case are made afterwards
 // (pairCaseVariants). Special files and links to folders are kept as unlisted entries.
 Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side);
+
+// Adds node (a folder that could not be listed on side) with ctx.listFailure to
+// ctx.listingFailures, when given.
+void noteListingFailure(ScanContext& ctx, const FileNode* node, int side);
 
 }  // namespace fw
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "core/compare_fixture.h"
 #include <memory>
 
@@ -157,6 +159,58 @@ TEST_F(ScannerTest, ListingThatBreaksOffMidwayCountsAsUnlisted) {
   scanThreads_ = 1;
   ASSERT_RC_OK(compare());
   EXPECT_TRUE(node("d")->flags & (SourceUnlisted | TargetUnlisted));
+}
+
+// Why a folder could not be listed is kept beside the tree and named with it, whichever
+// thread listed it: a root, a folder listed early, one listed by a worker.
+TEST_F(ScannerTest, TheCauseOfAFailedListingIsKeptForItsFolder) {
+#ifdef _WIN32
+  constexpr int kDenied = 5, kBusy = 32, kBroken = 1117;
+#else
+  constexpr int kDenied = EACCES, kBusy = EBUSY, kBroken = EIO;
+#endif
+  for (int i = 0; i < 20; ++i) writeFile(src_.at("f" + std::to_string(i) + "/sub/x.txt"), "x");
+  writeFile(src_.at("f3/locked/y.txt"), "y");
+  writeFile(trg_.at("t.txt"), "t");
+  const std::u16string any = std::u16string(1, kPathSeparator) + u"*";
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    FaultFs faulty(systemFs());
+    faulty.failPath(FsOp::FindFirst, src_.at("f3/locked") + any, FsStatus::AccessDenied,
+                    kDenied);
+    faulty.failPath(FsOp::FindFirst, src_.at("f17/sub") + any, FsStatus::InUse, kBusy);
+    faulty.failPath(FsOp::FindFirst, trg_.path() + any, FsStatus::IoError, kBroken);
+    fs_ = &faulty;
+    scanThreads_ = threads;
+    ASSERT_RC_OK(compare());
+    std::vector<UnlistedFolder> report =
+        unlistedFolders(roots_, &source_, &target_, &listingFailures_);
+    ASSERT_EQ(report.size(), 3u);
+    EXPECT_EQ(report[0].path, u"f17/sub");
+    EXPECT_EQ(report[0].why.status, FsStatus::InUse);
+    EXPECT_EQ(report[0].why.osError, kBusy);
+    EXPECT_EQ(report[1].path, u"f3/locked");
+    EXPECT_EQ(report[1].why.status, FsStatus::AccessDenied);
+    EXPECT_EQ(report[1].why.osError, kDenied);
+    EXPECT_EQ(report[2].path, trg_.path());
+    EXPECT_EQ(report[2].side, 1);
+    EXPECT_EQ(report[2].why.status, FsStatus::IoError);
+    EXPECT_EQ(report[2].why.osError, kBroken);
+    // Without the list the folders are still named, without a cause.
+    for (const UnlistedFolder& u : unlistedFolders(roots_, &source_, &target_))
+      EXPECT_FALSE(u.why.failed());
+  }
+  // A listing that breaks off midway keeps the failed findNext's cause.
+  FaultFs faulty(systemFs());
+  faulty.failNth(FsOp::FindNext, 1, FsStatus::InUse, true, kBusy);
+  fs_ = &faulty;
+  scanThreads_ = 1;
+  ASSERT_RC_OK(compare());
+  std::vector<UnlistedFolder> report =
+      unlistedFolders(roots_, &source_, &target_, &listingFailures_);
+  ASSERT_FALSE(report.empty());
+  EXPECT_EQ(report[0].path, src_.path());
+  EXPECT_EQ(report[0].why.status, FsStatus::InUse);
 }
 
 TEST_F(ScannerTest, PoolFailureStopsTheScanAndEmptiesTheResult) {

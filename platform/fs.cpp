@@ -15,8 +15,59 @@ const char* fsStatusName(FsStatus status) {
     case FsStatus::IoError: return "IoError";
     case FsStatus::Unsupported: return "Unsupported";
     case FsStatus::CrossDevice: return "CrossDevice";
+    case FsStatus::InUse: return "InUse";
   }
   return "?";
+}
+
+FsStatus kept(const Fs& fs, FsStatus status, FsFailure* why) {
+  if (why && status != FsStatus::Ok) *why = FsFailure{status, fs.lastOsError()};
+  return status;
+}
+
+std::string fsFailureText(const FsFailure& why) {
+  const char* words = nullptr;
+  bool withSystem = false;  // whether the system's message adds to the words
+  switch (why.status) {
+    case FsStatus::Ok: return {};
+    case FsStatus::NotFound: words = "it or its folder does not exist"; break;
+    case FsStatus::AccessDenied: words = "access is denied"; withSystem = true; break;
+    case FsStatus::InUse: words = "another program has it open"; break;
+    case FsStatus::Exists: words = "something of that name is there already"; break;
+    case FsStatus::DiskFull: words = "the disk is full"; break;
+    case FsStatus::NotEmpty: words = "the folder is not empty"; break;
+    case FsStatus::InvalidName:
+      words = "the file system does not allow this name";
+      withSystem = true;
+      break;
+    case FsStatus::Unsupported: words = "the file system cannot do this"; withSystem = true; break;
+    case FsStatus::CrossDevice: words = "it lies on another drive"; break;
+    case FsStatus::NoMoreFiles:  // the end of a listing reported as a failure: an error all the same
+    case FsStatus::IoError: words = "the system reports an error"; withSystem = true; break;
+  }
+  if (!words) words = "the system reports an error";
+  std::string text = words;
+  std::string system = withSystem ? osErrorText(why.osError) : std::string();
+  if (!system.empty()) text += " (" + system + ")";
+  return text;
+}
+
+const char* fsStatusWord(FsStatus status) {
+  switch (status) {
+    case FsStatus::Ok: return "other";
+    case FsStatus::NotFound: return "not-found";
+    case FsStatus::AccessDenied: return "access-denied";
+    case FsStatus::InUse: return "in-use";
+    case FsStatus::Exists: return "exists";
+    case FsStatus::DiskFull: return "disk-full";
+    case FsStatus::NotEmpty: return "not-empty";
+    case FsStatus::InvalidName: return "invalid-name";
+    case FsStatus::Unsupported: return "unsupported";
+    case FsStatus::CrossDevice: return "cross-device";
+    case FsStatus::NoMoreFiles:
+    case FsStatus::IoError: return "io-error";
+  }
+  return "io-error";
 }
 
 }  // namespace fw

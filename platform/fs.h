@@ -7,8 +7,9 @@
 //
 // One implementation per operating system is compiled, chosen by CMake:
 //   platform/win32/win32_fs.cpp  the wide-character Win32 calls (FindFirstFileW, CreateFileW, ...)
-//   platform/posix/posix_fs.cpp  POSIX calls; UTF-16 converted to UTF-8 at the boundary, names
-//                                resolved without regard to case, DOS bits in user.DOSATTRIB
+//   platform/posix/posix_fs.cpp  POSIX calls; UTF-16 converted to UTF-8 at the boundary, paths
+//                                used exactly as spelled (names that differ only in letter case
+//                                are two entries), DOS bits in user.DOSATTRIB
 //
 // Contracts common to every operation:
 // - The result is an FsStatus. NotFound means the path (or one of its folders) does not exist;
@@ -34,7 +35,7 @@ namespace fw {
 enum class FsStatus : int {
   Ok = 0,
   NotFound,      // the path or a folder on it does not exist
-  AccessDenied,  // permissions, a read-only file, a file locked by another program
+  AccessDenied,  // permissions, a read-only file, a write-protected volume
   Exists,        // the object to be created exists already
   NoMoreFiles,   // findNext: the enumeration is complete
   DiskFull,
@@ -43,9 +44,39 @@ enum class FsStatus : int {
   IoError,       // anything else
   Unsupported,   // this file system or build cannot do the operation; use another way
   CrossDevice,   // rename: the two paths lie on different volumes; copy instead
+  InUse,         // another program has the file open or locked, or a folder mounted there
 };
 
 const char* fsStatusName(FsStatus status);
+
+class Fs;
+
+// Why a file-system call failed: its status and the system's error (Fs::lastOsError on the
+// failing thread, read right after the call; 0 when there is none). Status Ok: nothing failed
+// on the file system (the engine refused on its own, or ran out of memory).
+struct FsFailure {
+  FsStatus status = FsStatus::Ok;
+  int osError = 0;
+  bool failed() const { return status != FsStatus::Ok; }
+};
+
+// Keeps status, with the system's error of fs, in *why (when given) if it is a failure, and
+// returns it: `if (kept(fs, fs.deleteFile(p), why) != FsStatus::Ok) ...`. To be called right
+// after the call that gave status, on its thread.
+FsStatus kept(const Fs& fs, FsStatus status, FsFailure* why);
+
+// The words for a person, the one table of them: why a call failed ("the disk is full",
+// "another program has it open", "access is denied", ...), with the system's own message
+// added where the status alone says little (an error without a status of its own, a denial
+// that may come from a read-only volume). Empty for Ok.
+std::string fsFailureText(const FsFailure& why);
+// A stable word for machines: "disk-full", "access-denied", "in-use", "invalid-name",
+// "not-found", "exists", "not-empty", "io-error", "unsupported", "cross-device"; "other" for Ok
+// (no file-system failure).
+const char* fsStatusWord(FsStatus status);
+// The system's message for one of its error codes (strerror, FormatMessageW), in UTF-8,
+// without a final period or line end; empty for 0.
+std::string osErrorText(int osError);
 
 // File attribute bits, the values of the Win32 FILE_ATTRIBUTE_* constants.
 namespace attr {

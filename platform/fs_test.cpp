@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "platform/testing/temp_dir.h"
 #include "platform/testing/wine.h"
@@ -562,6 +565,50 @@ TEST(FsTest, PosixNamesThatAreNotUtf8SurviveListingAndOpening) {
   EXPECT_EQ(readFile(dir.path() + u"/caf\u00e9"), "text");
 }
 #endif
+
+// Each failure reads as what it is, for a person and for a machine; the system's own message
+// is added only where the words alone say little.
+TEST(FsTest, FailuresAreWordedOnePerStatus) {
+  const std::pair<FsStatus, const char*> words[] = {
+      {FsStatus::DiskFull, "disk-full"},         {FsStatus::AccessDenied, "access-denied"},
+      {FsStatus::InUse, "in-use"},               {FsStatus::InvalidName, "invalid-name"},
+      {FsStatus::NotFound, "not-found"},         {FsStatus::Exists, "exists"},
+      {FsStatus::NotEmpty, "not-empty"},         {FsStatus::IoError, "io-error"},
+      {FsStatus::Unsupported, "unsupported"},    {FsStatus::CrossDevice, "cross-device"},
+      {FsStatus::NoMoreFiles, "io-error"},       {FsStatus::Ok, "other"}};
+  std::set<std::string> texts;
+  for (const auto& [status, word] : words) {
+    EXPECT_STREQ(fsStatusWord(status), word) << fsStatusName(status);
+    std::string text = fsFailureText({status, 0});
+    EXPECT_EQ(text.empty(), status == FsStatus::Ok) << fsStatusName(status);
+    texts.insert(text);
+  }
+  EXPECT_EQ(texts.size(), std::size(words) - 1);  // IoError and NoMoreFiles share theirs
+  EXPECT_EQ(fsFailureText({FsStatus::DiskFull, 0}), "the disk is full");
+  EXPECT_EQ(fsFailureText({FsStatus::InUse, 0}), "another program has it open");
+  EXPECT_EQ(fsFailureText({FsStatus::AccessDenied, 0}), "access is denied");
+  EXPECT_EQ(fsFailureText({FsStatus::InvalidName, 0}), "the file system does not allow this name");
+  EXPECT_EQ(osErrorText(0), "");
+#ifndef _WIN32
+  // A read-only volume is a denial whose system message says more; a full disk's adds nothing.
+  EXPECT_EQ(fsFailureText({FsStatus::AccessDenied, EROFS}),
+            "access is denied (" + std::string(std::strerror(EROFS)) + ")");
+  EXPECT_EQ(fsFailureText({FsStatus::DiskFull, ENOSPC}), "the disk is full");
+  EXPECT_EQ(fsFailureText({FsStatus::IoError, EIO}),
+            "the system reports an error (" + std::string(std::strerror(EIO)) + ")");
+#endif
+
+  // kept() takes the failing thread's error with the status, and leaves a success unrecorded.
+  FsFailure why;
+  std::u16string missing = TempDir().at("nowhere");
+  uint32_t a = 0;
+  EXPECT_EQ(kept(systemFs(), systemFs().getAttributes(missing.c_str(), &a), &why),
+            FsStatus::NotFound);
+  EXPECT_EQ(why.status, FsStatus::NotFound);
+  EXPECT_NE(why.osError, 0);
+  EXPECT_EQ(kept(systemFs(), FsStatus::Ok, &why), FsStatus::Ok);
+  EXPECT_EQ(why.status, FsStatus::NotFound);
+}
 
 #ifdef _WIN32
 TEST(FsTest, Win32DevicesAreNotOpenedAsFiles) {

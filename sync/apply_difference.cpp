@@ -12,6 +12,7 @@
 #include "formats/difference_check.h"
 #include "formats/state_file.h"
 #include "platform/text.h"
+#include "sync/failure_text.h"
 #include "sync/file_ops.h"
 #include "sync/sync_walk.h"
 
@@ -41,8 +42,7 @@ struct Run {
   SyncStats& ok;
   SyncStats& failed;
   const CancelFlag* cancel;
-  uint32_t toTarget;
-  uint32_t toSource;
+  MarkMasks masks;
   char16_t* path;       // target root, separator, relative path
   char16_t* temporary;  // the temporary file of the entry being written
   size_t rootEnd = 0;   // where relative paths begin in path
@@ -55,6 +55,7 @@ struct Run {
   uint64_t liveBytes = 0;  // added to ok.addedBytes while staging
   std::vector<std::u16string>* created() { return staging ? &createdFolders : nullptr; }
   const DiscardPolicy* discard = nullptr;  // what becomes of a replaced target file
+  FsFailure failure{};  // the failed write that ended the run, for its reason
 };
 
 // Puts target root i into the path buffer, creating it with its ancestors when it is set.
@@ -95,9 +96,18 @@ Rc skipContents(Run& run, uint64_t n) {
 
 // Whether the entry of node is carried out on the target.
 bool applies(const Run& run, const FileNode* node) {
-  uint32_t f = node->flags;
-  if ((f & Excluded) || run.rootEmpty) return false;
-  return takesCarriedData(f, run.toTarget, run.toSource);
+  if (run.rootEmpty) return false;
+  EntryAction a = actionOf(node, run.masks);
+  return a.carriedData && a.what != EntryChange::None;
+}
+
+// How a finished file of the run takes its place.
+CopyOptions installOptions(const Run& run, bool mayReplace, size_t rootEnd) {
+  CopyOptions options;
+  options.start = rootEnd;
+  options.mayReplace = mayReplace;
+  options.discard = run.discard;
+  return options;
 }
 
 // Tallies one file entry once its fate is known: in place (entryOk), or not.
@@ -145,7 +155,8 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
     size_t n;
     rc = run.reader.takeBytes(left, &data, &n);  // Failed when the stream ends before the entry
     if (rc != Rc::Ok) break;
-    if (created && fs.write(file, data, static_cast<uint32_t>(n)) != FsStatus::Ok) {
+    if (created &&
+        kept(fs, fs.write(file, data, static_cast<uint32_t>(n)), &run.failure) != FsStatus::Ok) {
       rc = Rc::CannotWrite;
       break;
     }
@@ -176,8 +187,8 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
     return Rc::Ok;
   }
   bool replaced = false;
-  if (entryOk && installTemporary(fs, run.temporary, run.path, &replaced, !added, run.discard,
-                                  run.rootEnd) != Rc::Ok)
+  if (entryOk && installTemporary(fs, run.temporary, run.path, &replaced,
+                                  installOptions(run, !added, run.rootEnd)) != Rc::Ok)
     entryOk = false;
   if (created && !entryOk) discardTemporary(fs, run.temporary);
   tallyOutcome(run, entryOk, replaced, created, size, old, added);
@@ -199,8 +210,8 @@ void installStaged(Run& run) {
   for (const Staged& s : run.staged) {
     bool replaced = false;
     const char16_t* temporary = temporaryOf(run, s);
-    bool ok = installTemporary(run.fs, temporary, s.destination.c_str(), &replaced, !s.added,
-                               run.discard, s.rootEnd) == Rc::Ok;
+    bool ok = installTemporary(run.fs, temporary, s.destination.c_str(), &replaced,
+                               installOptions(run, !s.added, s.rootEnd)) == Rc::Ok;
     if (!ok) discardTemporary(run.fs, temporary);
     tallyOutcome(run, ok, replaced, true, s.size, s.old, s.added);
   }
@@ -368,9 +379,11 @@ Rc checkRoom(Run& run, FileNode* firstRoot, FailureLog* failures) {
     if (d.needed <= d.free) continue;
     if (failures) {
       try {
-        failures->push_back({d.root, "not enough free space for the files of the difference: " +
-                                         sizeText(d.needed) + " needed, " + sizeText(d.free) +
-                                         " free; nothing was changed"});
+        failures->push_back({d.root,
+                             "not enough free space for the files of the difference: " +
+                                 sizeText(d.needed) + " needed, " + sizeText(d.free) +
+                                 " free; nothing was changed",
+                             FsStatus::DiskFull, 0});
       } catch (const std::bad_alloc&) {
       }
     }
@@ -392,31 +405,75 @@ Rc checkVolumes(CompressedReader& reader, const char16_t* path) {
   return rc;
 }
 
-// Says why a one-pass apply changed nothing (a refusal of room has said so itself).
-void noteRefusal(FailureLog* failures, const char16_t* path, Rc rc) {
+// Says why a one-pass apply changed nothing (a refusal of room has said so itself); failed:
+// the write that ended it, when one did.
+void noteRefusal(FailureLog* failures, const char16_t* path, Rc rc,
+                 const FsFailure& failed = {}) {
   if (rc == Rc::Ok || !failures) return;
   if (!failures->empty() && failures->back().reason.find("free space") != std::string::npos)
     return;
-  const char* why = rc == Rc::CannotOpen    ? "a volume of the difference is missing"
-                    : rc == Rc::CannotWrite ? "a file could not be written"
-                    : rc == Rc::OutOfMemory ? "out of memory"
-                                            : "the difference is damaged or incomplete";
+  const char* what = rc == Rc::CannotOpen    ? "a volume of the difference is missing"
+                     : rc == Rc::CannotWrite ? "a file could not be written"
+                     : rc == Rc::OutOfMemory ? "out of memory"
+                                             : "the difference is damaged or incomplete";
+  FsFailure why = rc == Rc::CannotWrite ? failed : FsFailure{};
+  std::string reason = why.failed() ? failureText(what, rc, why) : std::string(what);
   try {
-    failures->push_back({path, std::string(why) + "; nothing was changed"});
+    failures->push_back({path, reason + "; nothing was changed", why.status, why.osError});
   } catch (const std::bad_alloc&) {
   }
 }
 
+// The walk after the data pass: what is left needs no file data (deleting what only the
+// target has, attributes and letter case), and the files that needed data the difference did
+// not carry are named. Nothing changes on the source, a saved file.
+class FolderPass : public WalkHook {
+ public:
+  explicit FolderPass(const std::vector<const FileNode*>& tallied) : tallied_(tallied) {}
+
+  bool takeOver(WalkContext& ctx, FileNode* node, EntryAction* a) override {
+    uint32_t flags = node->flags;
+    if (!isFolder(node) && ((flags & Ignored) || !tallied(node)) && a->carriedData) {
+      // A file the difference should have carried, but did not (a difference made for
+      // another target), or one the receiving side leaves out.
+      SyncStats& failed = *ctx.failedStats;
+      tally((flags & OnlyInSource) ? failed.addedFiles : failed.modifiedFiles, 1);
+      noteFailure(ctx, ctx.targetPath,
+                  (flags & Ignored) ? "not written: this side's ignore list leaves it out"
+                                    : "not written: the difference does not carry its data");
+      return true;
+    }
+    bool content = a->what == EntryChange::Add || a->what == EntryChange::Replace;
+    if (a->changes != 1 || (isFolder(node) && a->what != EntryChange::Delete)) {
+      *a = EntryAction{};  // a folder is entered as it holds something to do
+    } else if (content && (flags & ctx.masks.sourceWins & CaseOrAttrDiffers)) {
+      a->what = EntryChange::Attributes;  // the data pass wrote the content
+    } else if (content) {
+      *a = EntryAction{};
+    }
+    return false;
+  }
+
+  bool tallied(const FileNode* node) const override {
+    return std::binary_search(tallied_.begin(), tallied_.end(), node);
+  }
+  bool talliedAny() const override { return !tallied_.empty(); }
+
+ private:
+  const std::vector<const FileNode*>& tallied_;
+};
+
 }  // namespace
 
-Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNode* firstRoot,
-                   uint32_t toTargetMask, uint32_t toSourceMask, SyncStats& okStats,
-                   SyncStats& failedStats, const CancelFlag* cancel,
-                   std::vector<const FileNode*>* tallied, ApplyMode mode, FailureLog* failures,
-                   const DiscardPolicy* discard) {
-  // Attributes and letter case are the folder pass's; here they come with the written files.
-  toTargetMask &= ~static_cast<uint32_t>(CaseOrAttrDiffers);
-  toSourceMask &= ~static_cast<uint32_t>(CaseOrAttrDiffers);
+Rc applyDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mode,
+                   std::vector<const FileNode*>* tallied) {
+  if (!request.fs || !request.source || !request.target || !request.source->hasSavedFile())
+    return Rc::BadRequest;
+  Fs& fs = *request.fs;
+  const char16_t* path = request.source->savedFile.c_str();
+  const CancelFlag* cancel = request.cancel;
+  FailureLog* failures = request.failures;
+  markForJob(request);
   std::unique_ptr<char16_t[]> pathBuffer(new (std::nothrow) char16_t[kPathBufferUnits]);
   std::unique_ptr<char16_t[]> temporary(new (std::nothrow) char16_t[kPathBufferUnits]);
   if (!pathBuffer || !temporary) return Rc::OutOfMemory;
@@ -430,13 +487,13 @@ Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNo
   std::unique_ptr<CompressedReader> reader;
   rc = CompressedReader::create(fs, &reader);
   if (rc != Rc::Ok) return rc;
-  Run run{fs,     target,       *reader,      okStats,          failedStats,
-          cancel, toTargetMask, toSourceMask, pathBuffer.get(), temporary.get(),
-          0,      true,         staging,      {},               {},
-          {},     0};
-  run.discard = discard;
+  Run run{fs,     *request.target, *reader,         tallies.ok,      tallies.failed,
+          cancel, request.masks,   pathBuffer.get(), temporary.get(), 0,
+          true,   staging,         {},               {},              {},
+          0};
+  run.discard = request.discard;
   if (staging) {
-    rc = checkRoom(run, firstRoot, failures);
+    rc = checkRoom(run, request.firstRoot, failures);
     if (rc == Rc::Ok) rc = checkVolumes(*reader, path);
     if (rc != Rc::Ok) {
       noteRefusal(failures, path, rc);
@@ -445,46 +502,31 @@ Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNo
   }
   rc = reader->openReader(FileKind::DifferenceFile, path);
   if (rc == Rc::Ok) rc = reader->findDataSection();
-  if (rc == Rc::Ok) rc = readEntries(run, firstRoot, tallied);
+  if (rc == Rc::Ok) rc = readEntries(run, request.firstRoot, tallied);
   reader->endInflate();
   if (staging && rc == Rc::Ok && !isCancelled(cancel)) {
     installStaged(run);
   } else if (staging) {
     rollBack(run);
-    noteRefusal(failures, path, rc);
+    noteRefusal(failures, path, rc, run.failure);
   }
   if (tallied) std::sort(tallied->begin(), tallied->end());
   return rc;
 }
 
-Rc applySavedDifference(Fs& fs, const SideInput& source, const SideInput& target,
-                        FileNode* firstRoot, uint32_t flagsSrc, uint32_t flagsTrg,
-                        SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-                        FailureLog* failures, ApplyMode mode, const DiscardPolicy* discard) {
-  uint32_t toTarget = flagsSrc & kCategoryBits;
-  uint32_t toSource = flagsTrg & kCategoryBits;
+Rc applySavedDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mode) {
   std::vector<const FileNode*> tallied;
-  Rc rc = applyDifference(fs, target, source.savedFile.c_str(), firstRoot, toTarget, toSource,
-                          okStats, failedStats, cancel, &tallied, mode, failures, discard);
-  if (rc != Rc::Ok || isCancelled(cancel)) return rc;
+  Rc rc = applyDifference(request, tallies, mode, &tallied);
+  if (rc != Rc::Ok || isCancelled(request.cancel)) return rc;
   WalkBuffers buffers;
   WalkContext ctx;
-  rc = startWalk(fs, okStats, failedStats, cancel, &buffers, &ctx);
+  rc = startWalk(request, tallies, &buffers, &ctx);
   if (rc != Rc::Ok) return rc;
-  // What is left needs no file data: deleting what only the target has, and attributes; and
-  // naming the files that needed data the difference did not carry.
-  constexpr uint32_t kFolderPass = OnlyInTarget | CaseOrAttrDiffers;
-  ctx.dataToTarget = toTarget & kCarriedCategories;
-  ctx.dataToSource = toSource & kCarriedCategories;
-  ctx.toTargetMask = toTarget & kFolderPass;
-  ctx.toSourceMask = 0;
-  ctx.tallied = &tallied;
-  ctx.failures = failures;
-  ctx.discard = discard;
-  return forEachPair(ctx, source, target, firstRoot, true,
-                     [&](FileNode* root, size_t sl, size_t tl) {
-                       return applyTree(ctx, sl, tl, root->children);
-                     });
+  FolderPass pass(tallied);
+  ctx.hook = &pass;
+  return forEachPair(ctx, request, true, [&](FileNode* root, size_t sl, size_t tl) {
+    return applyTree(ctx, sl, tl, root->children);
+  });
 }
 
 }  // namespace fw

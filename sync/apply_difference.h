@@ -5,30 +5,14 @@
 #ifndef FERRYWICK_SYNC_APPLY_DIFFERENCE_H
 #define FERRYWICK_SYNC_APPLY_DIFFERENCE_H
 
-#include <cstdint>
 #include <vector>
 
-#include "core/cancel_flag.h"
-#include "core/comparison.h"
+#include "core/entry_action.h"
 #include "core/file_node.h"
 #include "core/result.h"
-#include "platform/fs.h"
-#include "sync/sync_stats.h"
+#include "sync/sync_request.h"
 
 namespace fw {
-
-struct DiscardPolicy;
-
-// The categories whose files a difference carries data for.
-inline constexpr uint32_t kCarriedCategories =
-    OnlyInSource | NewerInSource | NewerInTarget | SizeDiffers;
-
-// Whether a file with these flags takes its data from a difference under the masks of the
-// apply (toTarget, toSource: the categories each side wins), unticking aside.
-inline bool takesCarriedData(uint32_t flags, uint32_t toTarget, uint32_t toSource) {
-  if (flags & toTarget & ~static_cast<uint32_t>(SizeDiffers)) return true;
-  return !(flags & toSource) && (flags & toTarget);
-}
 
 // How a difference is applied.
 enum class ApplyMode {
@@ -44,39 +28,34 @@ enum class ApplyMode {
   CheckFirst,
 };
 
-// Reads the data section of the difference file at path (any volume of a split set) and
-// applies each entry whose node the masks select: a file is written to a temporary file and
-// renamed over the target only when all its bytes arrived and its times are set (in OnePass,
-// only once every entry has); an empty folder is created. Entries that are not applied are
-// read and counted as untouched. Every file entry read is added to *tallied (when given),
-// sorted by address at the end, so that the folder pass does not count it again.
-// Results: Ok (also when cancelled); OutOfMemory; CannotOpen for a missing volume; Failed for
-// a damaged or mismatched file (no data section, a stream without its checksum or with bytes
-// after it, a root index out of order or beyond the last pair, a path not in the tree, too
-// long or named twice, a stream that ends inside an entry); CannotWrite when a target file
-// cannot be written (a full disk), or in OnePass when the files do not fit the free space of
-// their drive (then nothing is written at all). Whatever the result, no partly written file
-// remains, and every target file not yet reached is as it was; in OnePass every target file is
-// as it was unless the result is Ok and the apply was not cancelled. *failures, when given,
-// receives an entry that says why a whole apply was refused. With an active discard policy, a
-// target file that an entry replaces is moved away as it says (discard.h).
-Rc applyDifference(Fs& fs, const SideInput& target, const char16_t* path, FileNode* firstRoot,
-                   uint32_t toTargetMask, uint32_t toSourceMask, SyncStats& okStats,
-                   SyncStats& failedStats, const CancelFlag* cancel,
-                   std::vector<const FileNode*>* tallied = nullptr,
-                   ApplyMode mode = ApplyMode::OnePass, FailureLog* failures = nullptr,
-                   const DiscardPolicy* discard = nullptr);
+// Reads the data section of the difference file request.source->savedFile (any volume of a split
+// set) and applies each entry whose action under the request's masks takes carried data (actionOf,
+// entry_action.h), after marking the tree with them: a file is written to a temporary file and
+// renamed over the target only when all its bytes arrived and its times are set (in OnePass, only
+// once every entry has); an empty folder is created. Entries that are not applied are read and
+// counted as untouched. Every file entry read is added to *tallied (when given), sorted by address
+// at the end, so that the folder pass does not count it again. Results: Ok (also when cancelled);
+// BadRequest without a saved source; OutOfMemory; CannotOpen for a missing volume; Failed for a
+// damaged or mismatched file (no data section, a stream without its checksum or with bytes after
+// it, a root index out of order or beyond the last pair, a path not in the tree, too long or named
+// twice, a stream that ends inside an entry); CannotWrite when a target file cannot be written (a
+// full disk), or in OnePass when the files do not fit the free space of their drive (then nothing
+// is written at all). Whatever the result, no partly written file remains, and every target file
+// not yet reached is as it was; in OnePass every target file is as it was unless the result is Ok
+// and the apply was not cancelled. request.failures, when given, receives an entry that says why a
+// whole apply was refused. With an active discard policy, a target file that an entry replaces is
+// moved away as it says (discard.h).
+Rc applyDifference(const SyncRequest& request, SyncTallies tallies,
+                   ApplyMode mode = ApplyMode::OnePass,
+                   std::vector<const FileNode*>* tallied = nullptr);
 
-// The sync from a saved difference (source.savedFile) into the target folders: the data pass
-// (applyDifference), then, unless it failed or was cancelled, the folder pass of the sync walk
-// over every pair with a target root: deleting what only the target has, attribute and letter
-// case updates, and naming the files that needed data the difference did not carry. Results
-// as syncAll (sync_walk.h).
-Rc applySavedDifference(Fs& fs, const SideInput& source, const SideInput& target,
-                        FileNode* firstRoot, uint32_t flagsSrc, uint32_t flagsTrg,
-                        SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-                        FailureLog* failures = nullptr, ApplyMode mode = ApplyMode::OnePass,
-                        const DiscardPolicy* discard = nullptr);
+// The sync from a saved difference (request.source->savedFile) into the target folders: the
+// data pass (applyDifference), then, unless it failed or was cancelled, the folder pass of the
+// sync walk over every pair with a target root, which does on the target what needs no file
+// data: deleting what only the target has, attribute and letter case updates, and naming the
+// files that needed data the difference did not carry. Results as syncAll (sync_all.h).
+Rc applySavedDifference(const SyncRequest& request, SyncTallies tallies,
+                        ApplyMode mode = ApplyMode::OnePass);
 
 }  // namespace fw
 

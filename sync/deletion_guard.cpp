@@ -53,9 +53,9 @@ DeletionCount countDeletions(FileNode* firstRoot, const SideInput& source, const
       loss.deleting = c.filesDelete;
       loss.existing = c.filesExisting;
       loss.root = rootOf(*inputs[side], row);
-      loss.overShare =
-          limits.percent < 100 && static_cast<uint64_t>(loss.deleting) * 100 >
-                                      static_cast<uint64_t>(loss.existing) * limits.percent;
+      loss.overShare = limits.percent < kMostMassDeletePercent &&
+                       static_cast<uint64_t>(loss.deleting) * 100 >
+                           static_cast<uint64_t>(loss.existing) * limits.percent;
       count.overShare = count.overShare || loss.overShare;
       count.total += loss.deleting;
       count.losses.push_back(std::move(loss));

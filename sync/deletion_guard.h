@@ -17,6 +17,8 @@ namespace fw {
 
 inline constexpr uint32_t kDefaultMassDeletePercent = 50;
 inline constexpr uint32_t kDefaultMassDeleteFiles = 1000;
+// A share of 100% or more never asks: no side can lose more than all of its files.
+inline constexpr uint32_t kMostMassDeletePercent = 100;
 
 // A sync asks first when it would delete more than percent of the files of one side of a row
 // (percent 100 or more: never for a share), or more than files files in all.

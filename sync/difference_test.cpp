@@ -16,6 +16,7 @@
 #include "sync/apply_difference.h"
 #include "sync/file_ops.h"
 #include "sync/save_difference.h"
+#include "sync/sync_all.h"
 #include "sync/sync_walk.h"
 #include "sync/sync_test_support.h"
 #include "sync/task.h"
@@ -209,15 +210,25 @@ class DifferenceTest : public CompareFixture {
   }
   Rc save(int32_t splitMiB = kNoSplit, Fs* fs = nullptr, uint32_t flagsSrc = kMirror) {
     ok_.reset();
-    return saveDifference(fs ? *fs : systemFs(), source_, target_, roots_, diff_.c_str(),
-                          splitMiB, flagsSrc, ok_, failed_, &cancel_);
+    SyncRequest request =
+        requestFor(fs ? *fs : systemFs(), source_, target_, roots_, flagsSrc, 0);
+    request.cancel = &cancel_;
+    return saveDifference(request, {ok_, failed_}, diff_.c_str(), splitMiB);
   }
   Rc apply(Fs* fs = nullptr, uint32_t flagsSrc = kMirror, uint32_t flagsTrg = 0,
            ApplyMode mode = ApplyMode::OnePass) {
     ok_.reset();
     failed_.reset();
-    return applyDifference(fs ? *fs : systemFs(), target_, diff_.c_str(), roots_, flagsSrc,
-                           flagsTrg, ok_, failed_, &cancel_, nullptr, mode);
+    SideInput fromDiff{source_.roots, diff_};
+    SyncRequest request =
+        requestFor(fs ? *fs : systemFs(), fromDiff, target_, roots_, flagsSrc, flagsTrg);
+    request.cancel = &cancel_;
+    return applyDifference(request, {ok_, failed_}, mode);
+  }
+  SyncRequest saveRequest(Fs& fs) {
+    SyncRequest request = requestFor(fs, source_, target_, roots_, kMirror, 0);
+    request.cancel = &cancel_;
+    return request;
   }
   // The sync of machine B: the difference as the source of a new comparison.
   Rc syncFromDifference(uint32_t flagsSrc = kMirror, uint32_t flagsTrg = 0,
@@ -236,11 +247,13 @@ class DifferenceTest : public CompareFixture {
     ok_.reset();
     failed_.reset();
     failures_.clear();
+    SyncRequest request =
+        requestFor(fs ? *fs : systemFs(), fromDiff, target_, roots_, flagsSrc, flagsTrg);
+    request.cancel = &cancel_;
+    request.failures = &failures_;
     if (mode == ApplyMode::OnePass && !fs)  // what a sync from a difference does
-      return syncAll(systemFs(), fromDiff, target_, roots_, flagsSrc, flagsTrg, ok_, failed_,
-                     &cancel_, &failures_);
-    return applySavedDifference(fs ? *fs : systemFs(), fromDiff, target_, roots_, flagsSrc,
-                                flagsTrg, ok_, failed_, &cancel_, &failures_, mode);
+      return syncAll(request, {ok_, failed_});
+    return applySavedDifference(request, {ok_, failed_}, mode);
   }
 
   TempDir transfer_;
@@ -330,8 +343,7 @@ TEST_F(DifferenceTest, AFailedOrCancelledSaveKeepsTheOldSetAndLeavesNothingElse)
   FaultFs failing(systemFs());
   failing.failPath(FsOp::OpenRead, u"big.bin", FsStatus::AccessDenied);
   std::u16string entry = u"stale";
-  EXPECT_EQ(saveDifference(failing, source_, target_, roots_, diff_.c_str(), 1, kMirror, ok_,
-                           failed_, &cancel_, &entry),
+  EXPECT_EQ(saveDifference(saveRequest(failing), {ok_, failed_}, diff_.c_str(), 1, &entry),
             Rc::CannotOpen);
   EXPECT_EQ(entry, src_.at("big.bin"));
   EXPECT_EQ(contentsOf(transfer_.path()), old);
@@ -339,8 +351,7 @@ TEST_F(DifferenceTest, AFailedOrCancelledSaveKeepsTheOldSetAndLeavesNothingElse)
   // A full disk is the output's fault: no entry is named.
   failing.clearFaults();
   failing.diskFullAfter(1048576 + 4096);
-  EXPECT_EQ(saveDifference(failing, source_, target_, roots_, diff_.c_str(), 1, kMirror, ok_,
-                           failed_, &cancel_, &entry),
+  EXPECT_EQ(saveDifference(saveRequest(failing), {ok_, failed_}, diff_.c_str(), 1, &entry),
             Rc::CannotWrite);
   EXPECT_EQ(entry, u"");
   EXPECT_EQ(contentsOf(transfer_.path()), old);
@@ -677,6 +688,25 @@ TEST_F(DifferenceTest, AFileTheDifferenceShouldCarryButDoesNotIsAFailureNotASile
   EXPECT_EQ(valueOf(failed_.addedFiles), 1u);
   ASSERT_EQ(failures_.size(), 1u);
   EXPECT_EQ(failures_[0].path, trg_.at("same.txt"));
+}
+
+// The apply changes only the target, and only as a sync with the same masks would: a file the
+// target wins (newer there) keeps its content and its attributes, whatever else differs.
+TEST_F(DifferenceTest, AFileTheTargetWinsKeepsItsContentAndAttributes) {
+  writeAt(src_.at("a.txt"), "old", kT);
+  systemFs().setAttributes(src_.at("a.txt").c_str(), attr::ReadOnly | attr::Archive);
+  writeAt(trg_.at("a.txt"), "newer", kT + kHour);
+  ASSERT_RC_OK(compareAndMark(kDefaultFlagsSrc, kDefaultFlagsTrg));
+  ASSERT_RC_OK(save(kNoSplit, nullptr, kDefaultFlagsSrc));
+  ASSERT_RC_OK(syncFromDifference(kDefaultFlagsSrc, kDefaultFlagsTrg));
+  ASSERT_EQ(node("a.txt")->flags & kCategoryBits,
+            static_cast<uint32_t>(NewerInTarget | SizeDiffers | CaseOrAttrDiffers));
+  EXPECT_EQ(readFile(trg_.at("a.txt")), "newer");
+  uint32_t attributes = 0;
+  ASSERT_EQ(systemFs().getAttributes(trg_.at("a.txt").c_str(), &attributes), FsStatus::Ok);
+  EXPECT_EQ(attributes & attr::ReadOnly, 0u);
+  EXPECT_EQ(valueOf(ok_.modifiedFiles) + valueOf(failed_.modifiedFiles), 0u);
+  systemFs().setAttributes(src_.at("a.txt").c_str(), attr::Archive);  // for the clean-up
 }
 
 }  // namespace

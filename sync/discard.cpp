@@ -39,8 +39,9 @@ struct Scratch {
 // keepOriginal, a copy made from another volume leaves the original where it is (a
 // replacement renames over it); otherwise the original is removed once the copy is in place.
 // *movedTo: where a rename took it.
+// *why (when given): the file-system call that failed, on CannotWrite.
 Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t relativeStart,
-              bool keepOriginal, std::u16string* movedTo) {
+              bool keepOriginal, std::u16string* movedTo, FsFailure* why) {
   if (relativeStart == 0) return Rc::CannotWrite;     // no root to be relative to
   std::u16string relative(path + relativeStart - 1);  // the separator, then the names
   size_t cut = relative.rfind(kPathSeparator);
@@ -70,16 +71,24 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
     if (movedTo) *movedTo = destination;
     return Rc::Ok;
   }
-  if (moved != FsStatus::CrossDevice) return Rc::CannotWrite;
+  if (moved != FsStatus::CrossDevice) {
+    kept(fs, moved, why);
+    return Rc::CannotWrite;
+  }
   // Another volume: a copy with the safety of every copy, then the original goes.
-  if (fs.getAttributes(path, &a) != FsStatus::Ok) return Rc::CannotWrite;
+  if (kept(fs, fs.getAttributes(path, &a), why) != FsStatus::Ok) return Rc::CannotWrite;
   constexpr uint32_t kKept = attr::ReadOnly | attr::Hidden | attr::System | attr::Archive;
   uint32_t attributes = (a & kKept) ? (a & kKept) : attr::Normal;
-  if (copyFile(fs, destination.c_str(), path, attributes, nullptr, nullptr, nullptr, backupStart,
-               false) != Rc::Ok)
+  CopyOptions options;
+  options.start = backupStart;
+  options.mayReplace = false;
+  CopyOutcome copied;
+  if (copyFile(fs, destination.c_str(), path, attributes, options, &copied) != Rc::Ok) {
+    if (why && copied.failure.failed()) *why = copied.failure;
     return Rc::CannotWrite;
+  }
   if (keepOriginal) return Rc::Ok;
-  if (fs.deleteFile(path) != FsStatus::Ok) {
+  if (kept(fs, fs.deleteFile(path), why) != FsStatus::Ok) {
     discardTemporary(fs, destination.c_str());  // the original stays: no second copy of it
     return Rc::CannotWrite;
   }
@@ -89,7 +98,7 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
 // Moves everything in folder into the backup folder, file by file, and removes the folders it
 // empties (folder itself stays).
 Rc backupContents(Fs& fs, const DiscardPolicy& policy, const std::u16string& folder,
-                  size_t relativeStart, const CancelFlag* cancel, size_t depth) {
+                  size_t relativeStart, const CancelFlag* cancel, size_t depth, FsFailure* why) {
   if (depth > kMaxFolderDepth) return Rc::CannotWrite;
   std::u16string pattern = folder + kPathSeparator + u"*";
   std::vector<FindEntry> entries;
@@ -97,7 +106,7 @@ Rc backupContents(Fs& fs, const DiscardPolicy& policy, const std::u16string& fol
   FindEntry entry;
   FsStatus status = fs.findFirst(pattern.c_str(), &handle, &entry);
   if (status == FsStatus::NotFound) return Rc::Ok;
-  if (status != FsStatus::Ok) return Rc::CannotWrite;
+  if (kept(fs, status, why) != FsStatus::Ok) return Rc::CannotWrite;
   // Listed whole first: the moves below change the folder being listed.
   try {
     do {
@@ -105,6 +114,7 @@ Rc backupContents(Fs& fs, const DiscardPolicy& policy, const std::u16string& fol
       bool dots = n[0] == u'.' && (n[1] == 0 || (n[1] == u'.' && n[2] == 0));
       if (!dots) entries.push_back(entry);
     } while ((status = fs.findNext(handle, &entry)) == FsStatus::Ok);
+    if (status != FsStatus::NoMoreFiles) kept(fs, status, why);
   } catch (const std::bad_alloc&) {
     status = FsStatus::IoError;
   }
@@ -119,12 +129,14 @@ Rc backupContents(Fs& fs, const DiscardPolicy& policy, const std::u16string& fol
     bool link = (e.attributes & attr::ReparsePoint) != 0;
     Rc rc;
     if ((e.attributes & attr::Directory) && !link) {
-      rc = backupContents(fs, policy, child, relativeStart, cancel, depth + 1);
-      if (rc == Rc::Ok && fs.removeDirectory(child.c_str()) != FsStatus::Ok) rc = Rc::CannotWrite;
+      rc = backupContents(fs, policy, child, relativeStart, cancel, depth + 1, why);
+      if (rc == Rc::Ok && kept(fs, fs.removeDirectory(child.c_str()), why) != FsStatus::Ok)
+        rc = Rc::CannotWrite;
     } else if (!link && (e.attributes & attr::ReadOnly)) {
       rc = Rc::CannotWrite;  // as a deletion: a read-only file stays
+      if (why) *why = FsFailure{FsStatus::AccessDenied, 0};
     } else {
-      rc = backupFile(fs, policy, child.c_str(), relativeStart, false, nullptr);
+      rc = backupFile(fs, policy, child.c_str(), relativeStart, false, nullptr, why);
     }
     if (rc != Rc::Ok) return rc;
   }
@@ -174,38 +186,42 @@ std::u16string stampedName(const std::u16string& name, const std::u16string& sta
 }
 
 Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t relativeStart,
-                bool folder, const CancelFlag* cancel) {
+                bool folder, const CancelFlag* cancel, FsFailure* why) {
   try {
     if (pathRunsThroughLink(fs, path, relativeStart)) return Rc::CannotWrite;
     uint32_t a = 0;
-    if (fs.getAttributes(path, &a) != FsStatus::Ok || (a & attr::Device)) return Rc::CannotWrite;
+    if (kept(fs, fs.getAttributes(path, &a), why) != FsStatus::Ok || (a & attr::Device))
+      return Rc::CannotWrite;
     bool link = (a & attr::ReparsePoint) != 0;
     if (policy.backupRoot.empty()) {
       if (!policy.recycleBin) return Rc::CannotWrite;
-      return fs.moveToRecycleBin(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+      return kept(fs, fs.moveToRecycleBin(path), why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
     }
     if (!folder || link) {
-      if (!link && (a & attr::ReadOnly)) return Rc::CannotWrite;
-      return backupFile(fs, policy, path, relativeStart, false, nullptr);
+      if (!link && (a & attr::ReadOnly)) {
+        if (why) *why = FsFailure{FsStatus::AccessDenied, 0};  // as a deletion
+        return Rc::CannotWrite;
+      }
+      return backupFile(fs, policy, path, relativeStart, false, nullptr, why);
     }
     std::u16string top(path);
-    Rc rc = backupContents(fs, policy, top, relativeStart, cancel, 0);
+    Rc rc = backupContents(fs, policy, top, relativeStart, cancel, 0, why);
     if (rc != Rc::Ok) return rc;
-    return fs.removeDirectory(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+    return kept(fs, fs.removeDirectory(path), why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
   } catch (const std::bad_alloc&) {
     return Rc::CannotWrite;
   }
 }
 
 Rc discardBeforeReplace(Fs& fs, const DiscardPolicy& policy, const char16_t* path,
-                        size_t relativeStart, std::u16string* movedTo) {
+                        size_t relativeStart, std::u16string* movedTo, FsFailure* why) {
   try {
     movedTo->clear();
     if (policy.backupRoot.empty()) {
       if (!policy.recycleBin) return Rc::CannotWrite;
-      return fs.moveToRecycleBin(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+      return kept(fs, fs.moveToRecycleBin(path), why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
     }
-    return backupFile(fs, policy, path, relativeStart, true, movedTo);
+    return backupFile(fs, policy, path, relativeStart, true, movedTo, why);
   } catch (const std::bad_alloc&) {
     return Rc::CannotWrite;
   }

@@ -48,9 +48,11 @@ std::u16string stampedName(const std::u16string& name, const std::u16string& sta
 // that relative path. A folder's files are moved one by one, each with a stamped name, and its
 // emptied folders removed. Ok; CannotWrite when the entry, or in a folder the first entry that
 // could not be moved, stays (a read-only file, an entry listed as attr::Device, a full disk, a
-// link on the way, the cancel flag); what was moved before stays moved.
+// link on the way, the cancel flag); what was moved before stays moved. On CannotWrite, *why
+// (when given) holds the file-system call that failed, where one did (a read-only file counts
+// as AccessDenied, as it would for a deletion); the same in discardBeforeReplace.
 Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t relativeStart,
-                bool folder, const CancelFlag* cancel);
+                bool folder, const CancelFlag* cancel, FsFailure* why = nullptr);
 
 // For a replacement: puts the old file at path out of the way before the new version takes its
 // place. *movedTo receives where it went when it was renamed into the backup folder (so that
@@ -58,7 +60,7 @@ Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t rela
 // empty where the old file is still at path (copied into the backup folder from another
 // volume: the replacement then renames over it) or went to the recycle bin.
 Rc discardBeforeReplace(Fs& fs, const DiscardPolicy& policy, const char16_t* path,
-                        size_t relativeStart, std::u16string* movedTo);
+                        size_t relativeStart, std::u16string* movedTo, FsFailure* why = nullptr);
 // Puts a file that discardBeforeReplace renamed into the backup folder back at path.
 void restoreDiscarded(Fs& fs, const std::u16string& movedTo, const char16_t* path);
 

@@ -59,19 +59,26 @@ struct CopyBuffers {
 }  // namespace
 
 bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes, char16_t* out,
-                     size_t capacity, FileHandle* file) {
+                     size_t capacity, FileHandle* file, FsFailure* why) {
   *file = kInvalidHandle;
   size_t n = length16(destination);
   size_t folderEnd = n;  // one past the last separator
   while (folderEnd > 0 && destination[folderEnd - 1] != kPathSeparator) --folderEnd;
-  if (folderEnd == 0 || folderEnd + kTemporaryNameUnits + 1 > capacity) return false;
+  if (folderEnd == 0 || folderEnd + kTemporaryNameUnits + 1 > capacity) {
+    if (why) *why = FsFailure{FsStatus::InvalidName, 0};  // a path that does not fit
+    return false;
+  }
   for (size_t i = 0; i < folderEnd; ++i) out[i] = destination[i];
   for (int attempt = 0; attempt < 16; ++attempt) {
     makeTemporaryName(out + folderEnd);
     FsStatus s = fs.createNew(out, attributes, kOwnerOnly, file);
     if (s == FsStatus::Ok) return true;
-    if (s != FsStatus::Exists) return false;
+    if (s != FsStatus::Exists) {
+      kept(fs, s, why);
+      return false;
+    }
   }
+  if (why) *why = FsFailure{FsStatus::Exists, 0};  // every name drawn was taken
   return false;
 }
 
@@ -82,17 +89,18 @@ void discardTemporary(Fs& fs, const char16_t* temporary) {
 }
 
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
-                    bool* replacedOld, bool mayReplace, const DiscardPolicy* discard,
-                    size_t start) {
+                    bool* replacedOld, const CopyOptions& options, FsFailure* why) {
+  const bool mayReplace = options.mayReplace;
+  const DiscardPolicy* discard = options.discard;
   *replacedOld = false;
   if (mayReplace && discard && discard->active() && entryExists(fs, destination)) {
     // The old version is kept: moved away first, and back should the new one not take its
     // place (from another volume it was copied and is still here: the rename replaces it).
     std::u16string movedTo;
-    if (discardBeforeReplace(fs, *discard, destination, start, &movedTo) != Rc::Ok)
+    if (discardBeforeReplace(fs, *discard, destination, options.start, &movedTo, why) != Rc::Ok)
       return Rc::CannotWrite;
     bool replaced = false;
-    Rc rc = installTemporary(fs, temporary, destination, &replaced, true);
+    Rc rc = installTemporary(fs, temporary, destination, &replaced, {}, why);
     if (rc != Rc::Ok) restoreDiscarded(fs, movedTo, destination);
     *replacedOld = rc == Rc::Ok;
     return rc;
@@ -100,7 +108,9 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
   if (!mayReplace) {
     // A new entry: whatever holds the name now (it appeared since the comparison, or it is
     // another spelling of it where the file system ignores case) is not ours to replace.
-    return fs.rename(temporary, destination, false) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+    return kept(fs, fs.rename(temporary, destination, false), why) == FsStatus::Ok
+               ? Rc::Ok
+               : Rc::CannotWrite;
   }
   uint32_t old = 0;
   bool present = fs.getAttributes(destination, &old) == FsStatus::Ok;
@@ -109,7 +119,7 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
   constexpr uint32_t kSettable = attr::ReadOnly | attr::Hidden | attr::System;
   bool cleared = present && !(old & (attr::Directory | attr::ReparsePoint)) && (old & kSettable) &&
                  fs.setAttributes(destination, attr::Normal) == FsStatus::Ok;
-  if (fs.rename(temporary, destination, true) != FsStatus::Ok) {
+  if (kept(fs, fs.rename(temporary, destination, true), why) != FsStatus::Ok) {
     if (cleared) fs.setAttributes(destination, old);
     return Rc::CannotWrite;
   }
@@ -118,19 +128,21 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
 }
 
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
-            std::atomic<uint64_t>* progress, const CancelFlag* cancel, CopyOutcome* outcome,
-            size_t start, bool mayReplace, const DiscardPolicy* discard) {
+            const CopyOptions& options, CopyOutcome* outcome) {
+  std::atomic<uint64_t>* progress = options.progress;
+  const CancelFlag* cancel = options.cancel;
   CopyOutcome local;
   CopyOutcome& out = outcome ? *outcome : local;
   out = CopyOutcome{};
   std::unique_ptr<CopyBuffers> buffers(new (std::nothrow) CopyBuffers);
   if (!buffers) return Rc::OutOfMemory;
-  if (linkOnConstPath(fs, destination, start, buffers->temporary)) return Rc::CannotOpen;
+  if (linkOnConstPath(fs, destination, options.start, buffers->temporary)) return Rc::CannotOpen;
 
+  FsFailure* why = &out.failure;
   FileHandle in;
-  if (fs.openRead(source, &in) != FsStatus::Ok) return Rc::CannotOpen;
+  if (kept(fs, fs.openRead(source, &in), why) != FsStatus::Ok) return Rc::CannotOpen;
   uint64_t modified = 0;
-  if (fs.getFileTime(in, &modified) != FsStatus::Ok) {
+  if (kept(fs, fs.getFileTime(in, &modified), why) != FsStatus::Ok) {
     fs.close(in);
     return Rc::CannotOpen;
   }
@@ -140,7 +152,7 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
   bool withPermissions = fs.getFilePermissions(in, &permissions) == FsStatus::Ok;
   char16_t* temporary = buffers->temporary;
   FileHandle outFile;
-  if (!createTemporary(fs, destination, attributes, temporary, kPathBufferUnits, &outFile)) {
+  if (!createTemporary(fs, destination, attributes, temporary, kPathBufferUnits, &outFile, why)) {
     fs.close(in);
     return Rc::CannotOpen;
   }
@@ -156,7 +168,7 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
         inSystem = false;
         continue;
       }
-      if (s != FsStatus::Ok) {
+      if (kept(fs, s, why) != FsStatus::Ok) {
         rc = Rc::CannotWrite;
         break;
       }
@@ -167,12 +179,12 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
         continue;
       }
     } else {
-      if (fs.read(in, buffers->data, kCopyBlockSize, &got) != FsStatus::Ok) {
+      if (kept(fs, fs.read(in, buffers->data, kCopyBlockSize, &got), why) != FsStatus::Ok) {
         rc = Rc::CannotWrite;  // a copy that stops short must not pass for the whole file
         break;
       }
       if (got == 0) break;
-      if (fs.write(outFile, buffers->data, got) != FsStatus::Ok) {
+      if (kept(fs, fs.write(outFile, buffers->data, got), why) != FsStatus::Ok) {
         rc = Rc::CannotWrite;
         break;
       }
@@ -184,7 +196,7 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
   if (rc == Rc::Ok && !isCancelled(cancel) && withPermissions)
     fs.setFilePermissions(outFile, permissions);
   if (rc == Rc::Ok && !isCancelled(cancel) &&
-      fs.setFileTimes(outFile, modified, modified, modified) != FsStatus::Ok)
+      kept(fs, fs.setFileTimes(outFile, modified, modified, modified), why) != FsStatus::Ok)
     rc = Rc::CannotWrite;
   fs.close(outFile);
   fs.close(in);
@@ -195,26 +207,27 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     return Rc::Ok;
   }
   if (rc == Rc::Ok)
-    rc = installTemporary(fs, temporary, destination, &out.replacedOld, mayReplace, discard, start);
+    rc = installTemporary(fs, temporary, destination, &out.replacedOld, options, why);
   if (rc != Rc::Ok) discardTemporary(fs, temporary);
   return rc;
 }
 
 Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
-                        const CancelFlag* cancel, size_t depth) {
+                        const CancelFlag* cancel, size_t depth, FsFailure* why) {
   // Deeper than any comparison reads: not removed (and the stack stays small).
   if (depth > kMaxFolderDepth) return Rc::CannotWrite;
   FindHandle handle;
   FindEntry entry;
   FsStatus status = fs.findFirst(pattern, &handle, &entry);
   if (status == FsStatus::NotFound) return Rc::Ok;  // nothing there
-  if (status != FsStatus::Ok) return Rc::CannotWrite;  // there, but cannot be listed
+  if (kept(fs, status, why) != FsStatus::Ok) return Rc::CannotWrite;  // there, but unlisted
   Rc rc = Rc::Ok;
   while (!isCancelled(cancel)) {
     if (!isDotName(entry.name)) {
       size_t length = extendPattern(pattern, kPathBufferUnits, patternLength, entry.name);
       if (length == 0) {
         rc = Rc::CannotWrite;  // a path too long to name cannot be removed
+        if (why) *why = FsFailure{FsStatus::InvalidName, 0};
         break;
       }
       bool link = (entry.attributes & attr::ReparsePoint) != 0;
@@ -222,13 +235,14 @@ Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
       // A FIFO, socket or device (or a link leading nowhere) is not the sync's to remove: the
       // comparison leaves it out, so the folder that holds it stays.
       if (entry.attributes & attr::Device) rc = Rc::CannotWrite;
-      else if (folder && !link) rc = deleteFolderContents(fs, pattern, length, cancel, depth + 1);
+      else if (folder && !link)
+        rc = deleteFolderContents(fs, pattern, length, cancel, depth + 1, why);
       pattern[length - 2] = 0;  // the entry's own path
       if (rc == Rc::Ok) {
         // A link or junction is removed as what it is, never entered: what it points to lies
         // outside the tree being removed.
         FsStatus removed = folder ? fs.removeDirectory(pattern) : fs.deleteFile(pattern);
-        if (removed != FsStatus::Ok) rc = Rc::CannotWrite;
+        if (kept(fs, removed, why) != FsStatus::Ok) rc = Rc::CannotWrite;
       }
       restorePattern(pattern, patternLength);
       if (rc != Rc::Ok) break;
@@ -236,7 +250,7 @@ Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
     if (isCancelled(cancel)) break;
     status = fs.findNext(handle, &entry);
     if (status == FsStatus::NoMoreFiles) break;
-    if (status != FsStatus::Ok) {
+    if (kept(fs, status, why) != FsStatus::Ok) {
       rc = Rc::CannotWrite;
       break;
     }
@@ -245,21 +259,25 @@ Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
   return rc;
 }
 
-Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel) {
+Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel,
+              FsFailure* why) {
   uint32_t a = 0;
   if (fs.getAttributes(path, &a) == FsStatus::Ok && (a & attr::ReparsePoint)) {
     // A link (or a junction) is removed itself; listing it would list what it points to.
     FsStatus s = (a & attr::Directory) ? fs.removeDirectory(path) : fs.deleteFile(path);
-    return s == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+    return kept(fs, s, why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
   }
-  if (length + 3 > kPathBufferUnits) return Rc::CannotWrite;
+  if (length + 3 > kPathBufferUnits) {
+    if (why) *why = FsFailure{FsStatus::InvalidName, 0};
+    return Rc::CannotWrite;
+  }
   path[length] = kPathSeparator;
   path[length + 1] = u'*';
   path[length + 2] = 0;
-  Rc rc = deleteFolderContents(fs, path, length + 2, cancel);
+  Rc rc = deleteFolderContents(fs, path, length + 2, cancel, 0, why);
   path[length] = 0;
   if (rc != Rc::Ok) return rc;
-  return fs.removeDirectory(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+  return kept(fs, fs.removeDirectory(path), why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
 }
 
 bool noteCreated(std::vector<std::u16string>* created, const char16_t* path) {
@@ -348,16 +366,16 @@ FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* sibl
 }
 
 Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
-               const CancelFlag* cancel, size_t start) {
+               const CancelFlag* cancel, size_t start, FsFailure* why) {
   if (linkOnPath(fs, path, start, length)) return Rc::CannotWrite;
   uint32_t a = 0;
   bool link = fs.getAttributes(path, &a) == FsStatus::Ok && (a & attr::ReparsePoint);
   if (link) {
     FsStatus s = (a & attr::Directory) ? fs.removeDirectory(path) : fs.deleteFile(path);
-    return s == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+    return kept(fs, s, why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
   }
-  if (isFolder(node)) return deleteTree(fs, path, length, cancel);
-  return fs.deleteFile(path) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
+  if (isFolder(node)) return deleteTree(fs, path, length, cancel, why);
+  return kept(fs, fs.deleteFile(path), why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
 }
 
 void createFolder(Fs& fs, const char16_t* path, size_t start) {
@@ -369,15 +387,13 @@ void createFolder(Fs& fs, const char16_t* path, size_t start) {
 }
 
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
-                           uint8_t attrByte, std::atomic<uint64_t>* progress,
-                           const CancelFlag* cancel, size_t start, bool mayReplace,
-                           const DiscardPolicy* discard) {
+                           uint8_t attrByte, const CopyOptions& options) {
   ReplaceOutcome result;
   CopyOutcome copy;
-  result.copyResult = copyFile(fs, destination, source, fromAttrByte(attrByte), progress, cancel,
-                               &copy, start, mayReplace, discard);
+  result.copyResult = copyFile(fs, destination, source, fromAttrByte(attrByte), options, &copy);
   result.oldReplaced = copy.replacedOld;
   result.cancelled = copy.cancelled;
+  result.failure = copy.failure;
   return result;
 }
 

@@ -47,47 +47,63 @@ inline constexpr uint32_t kCopyBlockSize = 65536;
 // Creates a temporary file in the folder of destination under a name nothing holds (a fresh
 // one is drawn when the first is taken), with attributes and, until it is complete, the
 // owner's permissions alone; its path goes into out (capacity units). False when destination
-// has no folder part, the path would not fit, or the file cannot be created.
+// has no folder part, the path would not fit (*why, when given: InvalidName), or the file
+// cannot be created (*why: the failure of the creation).
 bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes, char16_t* out,
-                     size_t capacity, FileHandle* file);
+                     size_t capacity, FileHandle* file, FsFailure* why = nullptr);
 
 // Removes a temporary file, whatever its attributes.
 void discardTemporary(Fs& fs, const char16_t* temporary);
+
+// How a file is copied and put in place. start: where the part below the sync's root begins
+// in the destination's path (0 when the caller vouches for the whole path; see Links above).
+// mayReplace false: the file is new on that side, and an existing destination of any spelling
+// is left alone. discard: with an active policy, an existing destination is moved out of the
+// way as it says (discard.h) rather than lost. progress grows by every block written; cancel
+// stops a copy (neither is read by installTemporary).
+struct CopyOptions {
+  std::atomic<uint64_t>* progress = nullptr;
+  const CancelFlag* cancel = nullptr;
+  size_t start = 0;
+  bool mayReplace = true;
+  const DiscardPolicy* discard = nullptr;
+};
 
 // Puts a finished temporary file in place of destination in one rename. An existing
 // destination file is replaced even when it is read-only, hidden or system; if the rename
 // fails, its attributes are put back and it stays as it was. *replacedOld tells whether an
 // existing destination was replaced. Returns CannotWrite when the rename fails; the temporary
-// file is then still there, for the caller to discard. Without mayReplace (a file that is new
-// on that side), an existing destination of any spelling is left alone: CannotWrite.
+// file is then still there, for the caller to discard. Without options.mayReplace (a file that
+// is new on that side), an existing destination of any spelling is left alone: CannotWrite.
 // With an active discard policy, an existing destination is first moved out of the way as the
-// policy says (start: where its path below the root begins); when that fails, nothing changes
-// (CannotWrite), and when the new file then cannot take its place, the old one is put back
-// where it can be.
+// policy says (options.start: where its path below the root begins); when that fails, nothing
+// changes (CannotWrite), and when the new file then cannot take its place, the old one is put
+// back where it can be. On CannotWrite, *why (when given) says which file-system call failed.
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
-                    bool* replacedOld, bool mayReplace = true,
-                    const DiscardPolicy* discard = nullptr, size_t start = 0);
+                    bool* replacedOld, const CopyOptions& options = {}, FsFailure* why = nullptr);
 
 struct CopyOutcome {
   bool replacedOld = false;  // an existing destination was replaced by the copy
   bool cancelled = false;    // the cancel flag stopped the copy; nothing was changed
+  // When the result is not Ok: the file-system call that made it so, with the system's error
+  // (status Ok when none did: no memory, a link on the destination's path).
+  FsFailure failure;
 };
 
 // Copies source to destination, giving the new file attributes (attr:: bits), the source's
 // permission bits 0777 where the system has them (with the read-only state of attributes on
 // top; set-uid, set-gid and sticky are not carried, since the copy belongs to whoever runs the
 // sync) and the source's last-write time as all three of its times. The temporary file is the
-// owner's alone (0600) until it is complete. progress grows by every block written. Results:
+// owner's alone (0600) until it is complete. options.progress grows by every block written.
+// Results:
 // OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file
 // cannot be created), CannotWrite (a read or write fails, the time cannot be set, or the
-// destination cannot be replaced, or exists and mayReplace is false). On every result but a
-// completed Ok the destination is as it was before and no temporary file remains; a cancelled
-// copy returns Ok.
-// With discard, the old destination is kept as installTemporary says.
+// destination cannot be replaced, or exists and options.mayReplace is false). On every result
+// but a completed Ok the destination is as it was before and no temporary file remains; a
+// copy cancelled by options.cancel returns Ok. With options.discard, the old destination is
+// kept as installTemporary says. *outcome, when given, says how it went.
 Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_t attributes,
-            std::atomic<uint64_t>* progress, const CancelFlag* cancel,
-            CopyOutcome* outcome = nullptr, size_t start = 0, bool mayReplace = true,
-            const DiscardPolicy* discard = nullptr);
+            const CopyOptions& options = {}, CopyOutcome* outcome = nullptr);
 
 // Removes the folder whose path (length units, no trailing separator) is in the buffer, with
 // everything in it. A symbolic link or junction, at the top or anywhere below, is removed
@@ -96,15 +112,17 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
 // leading nowhere, which a comparison never offers to delete) or a folder that cannot be
 // listed; what was removed before stays
 // removed. A removal stopped by the cancel flag leaves the folder and returns CannotWrite for
-// it, since it is not empty.
-Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel);
+// it, since it is not empty. On CannotWrite, *why (when given) holds the file-system call
+// that failed, where one did (here and in the deletions below).
+Rc deleteTree(Fs& fs, char16_t* path, size_t length, const CancelFlag* cancel,
+              FsFailure* why = nullptr);
 
 // Removes everything in the folder whose pattern (its path, kPathSeparator and "*";
 // patternLength units with the asterisk) is in the buffer. Used by deleteTree and by itself.
 // Returns Ok when the cancel flag stops it; CannotWrite for a folder more than
 // kMaxFolderDepth levels below (depth counts the levels above this one).
 Rc deleteFolderContents(Fs& fs, char16_t* pattern, size_t patternLength,
-                        const CancelFlag* cancel, size_t depth = 0);
+                        const CancelFlag* cancel, size_t depth = 0, FsFailure* why = nullptr);
 
 // True when a folder on path (a PathBuffer, changed and restored) after index start is a link;
 // the entry named last is not looked at. Always false for start 0.
@@ -142,7 +160,7 @@ bool isPlainName(const char16_t* name, size_t length);
 // Removes a folder (node flagged Folder) with deleteTree, a file with a plain delete (a
 // read-only file is not removed). A link is removed itself. Ok or CannotWrite.
 Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
-               const CancelFlag* cancel, size_t start = 0);
+               const CancelFlag* cancel, size_t start = 0, FsFailure* why = nullptr);
 
 // Creates one folder; an existing folder is not an error and nothing is reported.
 void createFolder(Fs& fs, const char16_t* path, size_t start = 0);
@@ -151,15 +169,15 @@ struct ReplaceOutcome {
   bool oldReplaced = false;  // an old destination existed and was replaced by the new version
   bool cancelled = false;    // stopped by the cancel flag before anything was changed
   Rc copyResult = Rc::Ok;
+  FsFailure failure;  // why copyResult is not Ok, as CopyOutcome::failure
 };
 
 // Replaces destination (or creates it) by a copy of source with the attributes of attrByte.
 // The old destination is kept until the copy is complete, so a failed or cancelled copy loses
-// nothing. With discard, the old destination is moved out of the way (discard.h), not lost.
+// nothing. With options.discard, the old destination is moved out of the way (discard.h), not
+// lost. The rest of the options as copyFile.
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
-                           uint8_t attrByte, std::atomic<uint64_t>* progress,
-                           const CancelFlag* cancel, size_t start = 0,
-                           bool mayReplace = true, const DiscardPolicy* discard = nullptr);
+                           uint8_t attrByte, const CopyOptions& options);
 
 // Gives destination the attributes of attrByte (other attribute bits stay). Nothing is
 // reported. (The letter case of the name is the sync walk's: it renames.) On a link, its

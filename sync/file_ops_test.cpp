@@ -15,7 +15,7 @@
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"
 #include "sync/sync_test_support.h"
-#include "sync/sync_walk.h"
+#include "sync/sync_all.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -48,6 +48,14 @@ class FileOpsTest : public ::testing::Test {
   Fs& sys_ = systemFs();
   CancelFlag cancel_{0};
   std::atomic<uint64_t> progress_{0};
+  // Progress and cancel flag of the fixture; start as copyFile takes it.
+  CopyOptions options(size_t start = 0) {
+    CopyOptions o;
+    o.progress = &progress_;
+    o.cancel = &cancel_;
+    o.start = start;
+    return o;
+  }
 };
 
 TEST_F(FileOpsTest, CopyOfExactlyOneBlockIsCompleteAndStampedWithTheSourceWriteTime) {
@@ -56,7 +64,7 @@ TEST_F(FileOpsTest, CopyOfExactlyOneBlockIsCompleteAndStampedWithTheSourceWriteT
   setModified(dir_.at("src"), kT);
   FaultFs fs(sys_);
   ASSERT_RC_OK(copyFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), attr::Archive,
-                        &progress_, &cancel_));
+                        options()));
   EXPECT_EQ(readFile(dir_.at("dst")), data);
   EXPECT_EQ(modifiedOf(dir_.at("dst")), kT);
   EXPECT_EQ(progress_.load(), 65536u);
@@ -68,7 +76,7 @@ TEST_F(FileOpsTest, EmptyFileCopiesWithItsTimeAndTheGivenAttributes) {
   writeFile(dir_.at("src"), "");
   setModified(dir_.at("src"), kT);
   ASSERT_RC_OK(copyFile(sys_, dir_.at("dst").c_str(), dir_.at("src").c_str(), attr::ReadOnly,
-                        &progress_, &cancel_));
+                        options()));
   EXPECT_EQ(readFile(dir_.at("dst")), "");
   EXPECT_EQ(modifiedOf(dir_.at("dst")), kT);
   EXPECT_TRUE(attributesOf(dir_.at("dst")) & attr::ReadOnly);
@@ -96,7 +104,7 @@ TEST_F(FileOpsTest, CopyFailuresKeepTheOldDestinationAndLeaveNoTemporaryFile) {
     FaultFs fs(sys_);
     fs.failNth(c.op, c.nth, FsStatus::IoError);
     ReplaceOutcome r =
-        replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), 1, &progress_, &cancel_);
+        replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), 1, options());
     EXPECT_EQ(r.copyResult, c.expected);
     EXPECT_FALSE(r.oldReplaced);
     EXPECT_EQ(readFile(dir_.at("dst")), "old version");
@@ -111,7 +119,7 @@ TEST_F(FileOpsTest, CopyOntoAFullDiskKeepsTheOldDestination) {
   FaultFs fs(sys_);
   fs.diskFullAfter(100000);
   ReplaceOutcome r =
-      replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), 1, &progress_, &cancel_);
+      replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), 1, options());
   EXPECT_EQ(r.copyResult, Rc::CannotWrite);
   EXPECT_EQ(readFile(dir_.at("dst")), "old version");
   EXPECT_EQ(namesIn(dir_.path()), (std::set<std::u16string>{u"src", u"dst"}));
@@ -125,7 +133,7 @@ TEST_F(FileOpsTest, CancelDuringALargeCopyLeavesNeitherTemporaryFileNorDamage) {
     cancel_ = 0;
     CancelAtWriteFs fs(sys_, 5, cancel_);
     ReplaceOutcome r =
-        replaceFile(fs, dir_.at(dst).c_str(), dir_.at("big").c_str(), 1, &progress_, &cancel_);
+        replaceFile(fs, dir_.at(dst).c_str(), dir_.at("big").c_str(), 1, options());
     EXPECT_RC(Rc::Ok, r.copyResult);
     EXPECT_TRUE(r.cancelled);
     EXPECT_FALSE(r.oldReplaced);
@@ -142,7 +150,7 @@ TEST_F(FileOpsTest, ReplaceOverAReadOnlyDestinationSucceedsButDeleteEntryDoesNot
   sys_.setAttributes(dir_.at("dst").c_str(), attr::ReadOnly);
   sys_.setAttributes(dir_.at("keep").c_str(), attr::ReadOnly);
   ReplaceOutcome r = replaceFile(sys_, dir_.at("dst").c_str(), dir_.at("src").c_str(), 0x01,
-                                 &progress_, &cancel_);
+                                 options());
   ASSERT_RC_OK(r.copyResult);
   EXPECT_TRUE(r.oldReplaced);
   EXPECT_EQ(readFile(dir_.at("dst")), "new");
@@ -161,7 +169,7 @@ TEST_F(FileOpsTest, FailedReplaceOfAReadOnlyDestinationLeavesItReadOnly) {
   FaultFs fs(sys_);
   fs.failNth(FsOp::Rename, 1, FsStatus::AccessDenied);
   ReplaceOutcome r =
-      replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), 0x01, &progress_, &cancel_);
+      replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), 0x01, options());
   EXPECT_EQ(r.copyResult, Rc::CannotWrite);
   EXPECT_EQ(readFile(dir_.at("dst")), "old");
   EXPECT_TRUE(attributesOf(dir_.at("dst")) & attr::ReadOnly);
@@ -218,7 +226,7 @@ TEST_F(FileOpsTest, PosixAFifoIsNeitherCopiedNorRemoved) {
   ASSERT_EQ(mkfifo(toUtf8(dir_.at("t/fifo")).c_str(), 0600), 0);
   writeFile(dir_.at("dst"), "old");
   ReplaceOutcome r = replaceFile(sys_, dir_.at("dst").c_str(), dir_.at("t/fifo").c_str(), 1,
-                                 &progress_, &cancel_);
+                                 options());
   EXPECT_EQ(r.copyResult, Rc::CannotOpen);
   EXPECT_EQ(readFile(dir_.at("dst")), "old");
   EXPECT_FALSE(hasTemporaryFile(dir_.path()));
@@ -253,7 +261,7 @@ TEST_F(FileOpsTest, PosixACopyTakesTheSourcesPermissionsOnceComplete) {
     ASSERT_EQ(chmod(toUtf8(dir_.at("dst")).c_str(), 0666), 0);
     ModeAtWriteFs fs(sys_);
     ReplaceOutcome r = replaceFile(fs, dir_.at("dst").c_str(), dir_.at("src").c_str(), c.attrByte,
-                                   &progress_, &cancel_);
+                                   options());
     ASSERT_RC_OK(r.copyResult);
     EXPECT_EQ(readFile(dir_.at("dst")), "secret");
     EXPECT_EQ(modeOf(dir_.at("dst")), c.expected);
@@ -286,7 +294,7 @@ TEST_F(FileOpsTest, PosixNothingIsWrittenCreatedOrDeletedBelowALinkToAFolder) {
   size_t start = b.size() + 1;
 
   EXPECT_EQ(copyFile(sys_, dir_.at("B/dir/a").c_str(), dir_.at("src").c_str(), attr::Archive,
-                     &progress_, &cancel_, nullptr, start),
+                     options(start)),
             Rc::CannotOpen);
   FileNode file{};
   Path precious(dir_.at("B/dir/precious.txt"));
@@ -323,7 +331,7 @@ TEST_F(FileOpsTest, PosixALinkToAFileIsReplacedAndRemovedAsALink) {
   updateAttributes(sys_, dir_.at("link").c_str(), 0x04 | 0x02, start);
   EXPECT_EQ(modeOf(outside.at("target")) & 0200, 0200u);
   ReplaceOutcome r = replaceFile(sys_, dir_.at("link").c_str(), dir_.at("src").c_str(), 0x01,
-                                 &progress_, &cancel_, start);
+                                 options(start));
   ASSERT_RC_OK(r.copyResult);
   EXPECT_TRUE(r.oldReplaced);
   EXPECT_FALSE(attributesOf(dir_.at("link")) & attr::ReparsePoint);
@@ -421,7 +429,9 @@ TEST_F(MirrorTest, PosixAMirrorSyncNeverReachesThroughLinks) {
   ASSERT_RC_OK(compare());
   mark(roots_, kMirror, 0);
   SyncStats ok, failed;
-  ASSERT_RC_OK(syncAll(systemFs(), source_, target_, roots_, kMirror, 0, ok, failed, &cancel_));
+  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  request.cancel = &cancel_;
+  ASSERT_RC_OK(syncAll(request, {ok, failed}));
   EXPECT_EQ(readFile(outside.at("precious.txt")), "precious");
   EXPECT_EQ(readFile(outside.at("a")), "outside a");
   EXPECT_FALSE(attributesOf(outside.at("f.txt")) & attr::ReadOnly);

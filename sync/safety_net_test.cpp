@@ -13,7 +13,7 @@
 #include "sync/deletion_guard.h"
 #include "sync/discard.h"
 #include "sync/sync_test_support.h"
-#include "sync/sync_walk.h"
+#include "sync/sync_all.h"
 
 namespace fw {
 namespace {
@@ -118,8 +118,11 @@ class SafetyNetTest : public CompareFixture {
     ok_.reset();
     failed_.reset();
     failures_.clear();
-    return syncAll(fs ? *fs : *fs_, source_, target_, roots_, flagsSrc, 0, ok_, failed_, &cancel_,
-                   &failures_, discard);
+    SyncRequest request = requestFor(fs ? *fs : *fs_, source_, target_, roots_, flagsSrc, 0);
+    request.cancel = &cancel_;
+    request.failures = &failures_;
+    request.discard = discard;
+    return syncAll(request, {ok_, failed_});
   }
   DiscardPolicy backupPolicy() {
     DiscardPolicy p;

@@ -9,7 +9,6 @@
 #include "formats/state_file.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
-#include "sync/apply_difference.h"
 #include "sync/file_ops.h"
 
 namespace fw {
@@ -20,14 +19,15 @@ namespace {
 // The stored path separates names with "\" on every build: on a build whose separator differs
 // the relative part is switched to "\" for the write and back after it (no name holds a "\"
 // here, writeRootData makes sure of that).
-Rc writeEntryHead(WalkContext& ctx, size_t end) {
+Rc writeEntryHead(DataWalk& data, size_t end) {
+  WalkContext& ctx = data.walk;
   char16_t* relative = ctx.sourcePath + ctx.sourceRootLength;
   size_t units = end - ctx.sourceRootLength;
   if constexpr (kPathSeparator != u'\\') {
     for (size_t i = 0; i < units; ++i)
       if (relative[i] == kPathSeparator) relative[i] = u'\\';
   }
-  Rc rc = writeDataEntry(*ctx.writer, ctx.pairIndex, relative, units);
+  Rc rc = writeDataEntry(*data.writer, ctx.pairIndex, relative, units);
   if constexpr (kPathSeparator != u'\\') {
     for (size_t i = 0; i < units; ++i)
       if (relative[i] == u'\\') relative[i] = kPathSeparator;
@@ -45,9 +45,11 @@ bool holdsBackslash(const char16_t* name, size_t length) {
   return false;
 }
 
-Rc writeNodeData(WalkContext& ctx, FileNode* node, size_t pathEnd) {
+Rc writeNodeData(DataWalk& data, FileNode* node, size_t pathEnd) {
+  WalkContext& ctx = data.walk;
   uint32_t flags = node->flags;
-  if ((flags & Excluded) || !(flags & (ctx.toTargetMask | HasAction))) return Rc::Ok;
+  if ((flags & Excluded) || !(flags & ((ctx.masks.sourceWins & kCategoryBits) | HasAction)))
+    return Rc::Ok;
   size_t length = length16(node->name);
   if (!isPlainName(node->name, length) || holdsBackslash(node->name, length))
     return Rc::BadRequest;  // the stored path could not say where this name ends
@@ -58,15 +60,15 @@ Rc writeNodeData(WalkContext& ctx, FileNode* node, size_t pathEnd) {
   ctx.sourcePath[end] = 0;
 
   if (isFolder(node)) {
-    if (node->children) return writeRootData(ctx, node->children, end);
-    if (flags & OnlyInSource) return writeEntryHead(ctx, end);  // an empty new folder
+    if (node->children) return writeRootData(data, node->children, end);
+    if (flags & OnlyInSource) return writeEntryHead(data, end);  // an empty new folder
     return Rc::Ok;
   }
-  if (!(flags & ctx.toTargetMask & kCarriedCategories)) return Rc::Ok;
-  Rc rc = writeEntryHead(ctx, end);
+  if (!actionOf(node, ctx.masks).carriedData) return Rc::Ok;
+  Rc rc = writeEntryHead(data, end);
   if (rc != Rc::Ok) return rc;
   uint64_t copied = 0;
-  rc = copyFileData(ctx.writer, *ctx.fs, ctx.sourcePath, &ctx.okStats->addedBytes, &copied,
+  rc = copyFileData(data.writer, *ctx.fs, ctx.sourcePath, &ctx.okStats->addedBytes, &copied,
                     ctx.cancel);
   if (rc != Rc::Ok) return rc;
   if (isCancelled(ctx.cancel)) return Rc::Ok;
@@ -102,7 +104,8 @@ Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
   return rc;
 }
 
-Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd) {
+Rc writeRootData(DataWalk& data, FileNode* tree, size_t pathEnd) {
+  WalkContext& ctx = data.walk;
   // In order (link[0], node, link[1]), stopping at the cancel flag.
   bool cancelled = false;
   Rc rc = walkInOrder(tree, [&](FileNode* n) {
@@ -110,11 +113,11 @@ Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd) {
       cancelled = true;
       return Rc::Failed;  // ends the walk; reported as Ok below
     }
-    Rc result = writeNodeData(ctx, n, pathEnd);
+    Rc result = writeNodeData(data, n, pathEnd);
     // The buffer still holds the failing entry's path: nothing cut it back.
-    if (causedByEntry(result) && ctx.failedEntry && ctx.failedEntry->empty()) {
+    if (causedByEntry(result) && data.failedEntry && data.failedEntry->empty()) {
       try {
-        *ctx.failedEntry = fromLongPath(ctx.sourcePath);
+        *data.failedEntry = fromLongPath(ctx.sourcePath);
       } catch (const std::bad_alloc&) {
       }
     }
@@ -123,55 +126,52 @@ Rc writeRootData(WalkContext& ctx, FileNode* tree, size_t pathEnd) {
   return cancelled ? Rc::Ok : rc;
 }
 
-Rc beginDataSection(WalkContext& ctx) {
+Rc beginDataSection(DataWalk& data) {
   // The data section is compressed on every core, in blocks whose bytes do not depend on how
   // many there are.
-  return ctx.writer ? ctx.writer->beginBlockStream(0) : Rc::BadRequest;
+  return data.writer ? data.writer->beginBlockStream(0) : Rc::BadRequest;
 }
 
-Rc endDataSection(WalkContext& ctx) {
-  return ctx.writer ? ctx.writer->finishStream() : Rc::BadRequest;
+Rc endDataSection(DataWalk& data) {
+  return data.writer ? data.writer->finishStream() : Rc::BadRequest;
 }
 
-Rc writeDataSection(Fs& fs, CompressedWriter& writer, const SideInput& source,
-                    const SideInput& target, FileNode* firstRoot, uint32_t flagsSrc,
-                    SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
+Rc writeDataSection(const SyncRequest& request, SyncTallies tallies, CompressedWriter& writer,
                     std::u16string* failedEntry) {
+  markForJob(request);  // the folders with something to carry are entered
+  DataWalk data;
   WalkBuffers buffers;
-  WalkContext ctx;
-  Rc rc = startWalk(fs, okStats, failedStats, cancel, &buffers, &ctx);
+  Rc rc = startWalk(request, tallies, &buffers, &data.walk);
   if (rc != Rc::Ok) return rc;
-  ctx.writer = &writer;
-  ctx.toTargetMask = flagsSrc & kCategoryBits;
-  ctx.failedEntry = failedEntry;
-  rc = beginDataSection(ctx);
+  // What a difference carries does not depend on what the target wins: the apply weighs that.
+  data.walk.masks = makeMarkMasks(request.masks.sourceWins, 0, 0);
+  data.writer = &writer;
+  data.failedEntry = failedEntry;
+  rc = beginDataSection(data);
   if (rc != Rc::Ok) return rc;
-  rc = forEachPair(ctx, source, target, firstRoot, false,
-                   [&](FileNode* root, size_t sl, size_t) {
-                     return writeRootData(ctx, root->children, sl);
-                   });
+  rc = forEachPair(data.walk, request, false, [&](FileNode* root, size_t sl, size_t) {
+    return writeRootData(data, root->children, sl);
+  });
   // A cancelled save is thrown away: its last blocks are not worth compressing.
-  if (rc != Rc::Ok || isCancelled(cancel)) return rc;
-  return endDataSection(ctx);
+  if (rc != Rc::Ok || isCancelled(request.cancel)) return rc;
+  return endDataSection(data);
 }
 
-Rc saveDifference(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
-                  const char16_t* fileName, int32_t splitLimit, uint32_t flagsSrc,
-                  SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-                  std::u16string* failedEntry) {
+Rc saveDifference(const SyncRequest& request, SyncTallies tallies, const char16_t* fileName,
+                  int32_t splitLimit, std::u16string* failedEntry) {
   if (failedEntry) failedEntry->clear();
-  if (!fileName || !fileName[0]) return Rc::BadRequest;
+  if (!fileName || !fileName[0] || !request.fs || !request.source || !request.target)
+    return Rc::BadRequest;
   std::unique_ptr<CompressedWriter> writer;
-  Rc rc = CompressedWriter::create(fs, FileKind::DifferenceFile, fileName, 0, splitLimit, &writer);
+  Rc rc = CompressedWriter::create(*request.fs, FileKind::DifferenceFile, fileName, 0,
+                                   splitLimit, &writer);
   if (rc != Rc::Ok) return rc;
-  rc = writeTreeSection(*writer, firstRoot, failedEntry);
-  if (rc == Rc::Ok)
-    rc = writeDataSection(fs, *writer, source, target, firstRoot, flagsSrc, okStats, failedStats,
-                          cancel, failedEntry);
+  rc = writeTreeSection(*writer, request.firstRoot, failedEntry);
+  if (rc == Rc::Ok) rc = writeDataSection(request, tallies, *writer, failedEntry);
   if (rc == Rc::Ok) rc = writer->closeVolume(true);
   // Only a complete, uncancelled set takes the chosen name; otherwise destroying the writer
   // removes every volume it wrote and the files of that name stay as they were.
-  if (rc == Rc::Ok && !isCancelled(cancel)) rc = writer->commit();
+  if (rc == Rc::Ok && !isCancelled(request.cancel)) rc = writer->commit();
   return rc;
 }
 

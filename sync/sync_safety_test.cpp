@@ -11,7 +11,7 @@
 #include "platform/testing/fault_fs.h"
 #include "sync/file_ops.h"
 #include "sync/sync_test_support.h"
-#include "sync/sync_walk.h"
+#include "sync/sync_all.h"
 #include "sync/task.h"
 
 namespace fw {
@@ -36,8 +36,10 @@ class SyncSafetyTest : public CompareFixture {
     ok_.reset();
     failed_.reset();
     failures_.clear();
-    return syncAll(*fs_, source_, target_, roots_, flagsSrc, flagsTrg, ok_, failed_, &cancel_,
-                   &failures_);
+    SyncRequest request = requestFor(*fs_, source_, target_, roots_, flagsSrc, flagsTrg);
+    request.cancel = &cancel_;
+    request.failures = &failures_;
+    return syncAll(request, {ok_, failed_});
   }
   // After a sync without failures, the same comparison finds nothing to do.
   void expectNothingToDo(uint32_t flagsSrc, uint32_t flagsTrg = 0) {

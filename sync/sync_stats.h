@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/fs.h"
+
 namespace fw {
 
 struct SyncStats {
@@ -33,7 +35,13 @@ struct SyncStats {
 // worker and read by others only after the run has ended.
 struct EntryFailure {
   std::u16string path;
-  std::string reason;  // a short English phrase: "cannot delete", "case collision", ...
+  // A short English phrase: "cannot delete: access is denied", "left alone: cannot be
+  // paired ...", with the file system's cause in words where one failed (failureText).
+  std::string reason;
+  // The file-system call that failed, with the system's error; status Ok where the cause lies
+  // elsewhere (a conflict, data a difference does not carry, a link on the path).
+  FsStatus status = FsStatus::Ok;
+  int osError = 0;
 };
 using FailureLog = std::vector<EntryFailure>;
 

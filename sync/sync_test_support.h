@@ -14,6 +14,7 @@
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"
 #include "sync/file_ops.h"
+#include "sync/sync_request.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -61,6 +62,18 @@ inline void mark(FileNode* roots, uint32_t flagsSrc, uint32_t flagsTrg) {
   top.flags = Folder;
   top.children = roots;
   markTree(&top, makeMarkMasks(flagsSrc, flagsTrg, kDefaultFlagsColorize), nullptr);
+}
+
+// The request of a job on the compared tree at roots with the masks, as the tasks make it.
+inline SyncRequest requestFor(Fs& fs, const SideInput& source, const SideInput& target,
+                              FileNode* roots, uint32_t flagsSrc, uint32_t flagsTrg) {
+  SyncRequest r;
+  r.fs = &fs;
+  r.source = &source;
+  r.target = &target;
+  r.firstRoot = roots;
+  r.masks = makeMarkMasks(flagsSrc, flagsTrg, kDefaultFlagsColorize);
+  return r;
 }
 
 // Raises the cancel flag at the nth write.

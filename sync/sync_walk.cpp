@@ -1,6 +1,5 @@
 #include "sync/sync_walk.h"
 
-#include <algorithm>
 #include <memory>
 #include <new>
 #include <optional>
@@ -9,23 +8,23 @@
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
-#include "sync/apply_difference.h"
 #include "sync/copy_queue.h"
 #include "sync/discard.h"
+#include "sync/failure_text.h"
 #include "sync/file_ops.h"
 
 namespace fw {
 namespace {
 
 bool isTallied(const WalkContext& ctx, const FileNode* node) {
-  return ctx.tallied && std::binary_search(ctx.tallied->begin(), ctx.tallied->end(), node);
+  return ctx.hook && ctx.hook->tallied(node);
 }
 
 // Tallies an entry that the run leaves alone: what it has on the target, less the files an
 // earlier pass of the run has tallied already.
 void addUntouched(const WalkContext& ctx, FileNode* node) {
   SyncStats& ok = *ctx.okStats;
-  if (!ctx.tallied || ctx.tallied->empty()) {
+  if (!ctx.hook || !ctx.hook->talliedAny()) {
     tally(ok.untouchedFiles, node->counts[1].filesExisting);
     tally(ok.untouchedBytes, node->counts[1].bytesExisting);
   } else if (!isFolder(node)) {
@@ -45,18 +44,6 @@ size_t putName(char16_t* buffer, size_t at, const char16_t* name, size_t length)
   for (size_t i = 0; i < length; ++i) buffer[at + 1 + i] = name[i];
   buffer[at + 1 + length] = 0;
   return at + 1 + length;
-}
-
-// Whether the difference's data pass should have written this file, the user's unticking
-// aside.
-bool needsData(const WalkContext& ctx, uint32_t f) {
-  if ((f & Excluded) && !(f & Ignored)) return false;
-  return takesCarriedData(f, ctx.dataToTarget, ctx.dataToSource);
-}
-
-// The categories whose entries a walk deletes: on one side only, the other side winning.
-uint32_t deletionMask(const WalkContext& ctx) {
-  return (ctx.toSourceMask & OnlyInSource) | (ctx.toTargetMask & OnlyInTarget);
 }
 
 // Whether some node at or below tree passes test.
@@ -79,10 +66,9 @@ bool leavesSomethingBelow(FileNode* tree) {
 
 // Whether the walk of tree creates or replaces anything on side.
 bool writesInto(const WalkContext& ctx, FileNode* tree, int side) {
-  uint32_t masks = (ctx.toTargetMask | ctx.toSourceMask) & ~deletionMask(ctx);
   return anyBelow(tree, [&](const FileNode* n) {
-    return !(n->flags & (Excluded | Conflict)) && (n->flags & masks) &&
-           syncDirection(n->flags, ctx.toTargetMask, ctx.toSourceMask) == side;
+    EntryAction a = actionOf(n, ctx.masks);
+    return a.changes == side && a.what != EntryChange::Delete;
   });
 }
 
@@ -93,11 +79,12 @@ void takeSpelling(WalkContext& ctx, FileNode* node, const char16_t* destination,
   if (!(node->flags & OtherSpelling)) return;
   std::u16string renamed(destination, nameStart);
   renamed += sideName(node, winner);
-  if (ctx.fs->rename(destination, renamed.c_str(), false) != FsStatus::Ok)
-    noteFailure(ctx, destination, "cannot change the letter case of the name");
+  FsFailure why;
+  if (kept(*ctx.fs, ctx.fs->rename(destination, renamed.c_str(), false), &why) != FsStatus::Ok)
+    noteFailure(ctx, destination,
+                failureText("cannot change the letter case of the name", Rc::CannotWrite, why),
+                why);
 }
-
-std::string because(const char* what, Rc rc) { return std::string(what) + " (" + rcName(rc) + ")"; }
 
 // Copies the winner's file over the changed side's (or to where it has none), tallies it and
 // names a failure; the file then takes the winner's spelling.
@@ -106,14 +93,20 @@ void copyEntry(WalkContext& ctx, FileNode* node, const char16_t* destination,
   SyncStats& ok = *ctx.okStats;
   SyncStats& failed = *ctx.failedStats;
   int winner = 1 - changed;
-  ReplaceOutcome r = replaceFile(*ctx.fs, destination, from, node->side[winner].attributes,
-                                 &ok.addedBytes, ctx.cancel, start, !added, ctx.discard);
+  CopyOptions options;
+  options.progress = &ok.addedBytes;
+  options.cancel = ctx.cancel;
+  options.start = start;
+  options.mayReplace = !added;
+  options.discard = ctx.discard;
+  ReplaceOutcome r =
+      replaceFile(*ctx.fs, destination, from, node->side[winner].attributes, options);
   if (r.cancelled) return;  // nothing changed; the run stops at its next check
   tally(r.oldReplaced ? ok.deletedBytes : failed.deletedBytes,
         node->counts[changed].bytesExisting);
   if (r.copyResult != Rc::Ok) {
     tally(failed.addedBytes, node->counts[winner].bytesExisting);
-    noteFailure(ctx, destination, because("cannot copy", r.copyResult));
+    noteFailure(ctx, destination, failureText("cannot copy", r.copyResult, r.failure), r.failure);
   } else {
     takeSpelling(ctx, node, destination, nameStart, winner);
   }
@@ -158,25 +151,16 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
   SyncStats& failed = *ctx.failedStats;
   uint32_t flags = node->flags;
 
-  if (flags & Conflict) {
+  EntryAction a = actionOf(node, ctx.masks);
+  if (a.what == EntryChange::Conflict) {
     failConflict(ctx, node);
     return Rc::Ok;
   }
-  if (ctx.tallied && !isFolder(node) && ((flags & Ignored) || !isTallied(ctx, node)) &&
-      needsData(ctx, flags)) {
-    // From a difference: a file it should have carried, but did not (a difference made for
-    // another target), or one the receiving side leaves out.
-    tally((flags & OnlyInSource) ? failed.addedFiles : failed.modifiedFiles, 1);
-    noteFailure(ctx, ctx.targetPath,
-                (flags & Ignored) ? "not written: this side's ignore list leaves it out"
-                                  : "not written: the difference does not carry its data");
-    return Rc::Ok;
-  }
-  if (!(flags & Excluded)) {
-    uint32_t deletions = deletionMask(ctx);
-    if ((flags & deletions) && !(flags & KeptForMissingRoot)) {
+  if (ctx.hook && ctx.hook->takeOver(ctx, node, &a)) return Rc::Ok;
+  if (a.what != EntryChange::None) {
+    if (a.what == EntryChange::Delete) {
       // On one side only, and the other side's state wins: remove it.
-      int d = (flags & OnlyInTarget) ? 1 : 0;
+      int d = a.changes;
       char16_t* path = d == 1 ? ctx.targetPath : ctx.sourcePath;
       if (isFolder(node) && leavesSomethingBelow(node->children)) {
         Rc rc = applyTree(ctx, sn, tn, node->children);
@@ -185,54 +169,53 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
         return rc;
       }
       size_t start = d == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
+      FsFailure why;
       Rc rc = ctx.discard && ctx.discard->active()
-                  ? discardEntry(fs, *ctx.discard, path, start, isFolder(node), ctx.cancel)
-                  : deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel, start);
+                  ? discardEntry(fs, *ctx.discard, path, start, isFolder(node), ctx.cancel, &why)
+                  : deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel, start, &why);
       SyncStats& s = rc == Rc::Ok ? ok : failed;
       tally(s.deletedFiles, node->counts[d].filesExisting);
       tally(s.deletedBytes, node->counts[d].bytesExisting);
-      if (rc != Rc::Ok) noteFailure(ctx, path, because("cannot delete", rc));
+      if (rc != Rc::Ok) noteFailure(ctx, path, failureText("cannot delete", rc, why), why);
       return Rc::Ok;
     }
-    uint32_t action = flags & (ctx.toTargetMask | ctx.toSourceMask) & ~deletions;
-    if (action != 0) {
-      int changed = syncDirection(flags, ctx.toTargetMask, ctx.toSourceMask);
-      int winner = 1 - changed;
-      char16_t* destination = changed == 1 ? ctx.targetPath : ctx.sourcePath;
-      size_t nameStart = (changed == 1 ? tl : sl) + 1;
-      const char16_t* from = winner == 1 ? ctx.targetPath : ctx.sourcePath;
-      size_t start = changed == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
-      if (isFolder(node)) {
-        createFolder(fs, destination, start);
-        return applyTree(ctx, sn, tn, node->children);
-      }
-      if (action == CaseOrAttrDiffers) {
-        updateAttributes(fs, destination, node->side[winner].attributes, start);
-        takeSpelling(ctx, node, destination, nameStart, winner);
-        if (!isTallied(ctx, node)) tally(ok.modifiedFiles, 1);
+    // Add, Replace, Attributes: the changed side takes the winner's version.
+    int changed = a.changes;
+    int winner = 1 - changed;
+    char16_t* destination = changed == 1 ? ctx.targetPath : ctx.sourcePath;
+    size_t nameStart = (changed == 1 ? tl : sl) + 1;
+    const char16_t* from = winner == 1 ? ctx.targetPath : ctx.sourcePath;
+    size_t start = changed == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
+    if (isFolder(node)) {
+      createFolder(fs, destination, start);
+      return applyTree(ctx, sn, tn, node->children);
+    }
+    if (a.what == EntryChange::Attributes) {
+      updateAttributes(fs, destination, node->side[winner].attributes, start);
+      takeSpelling(ctx, node, destination, nameStart, winner);
+      if (!isTallied(ctx, node)) tally(ok.modifiedFiles, 1);
+      return Rc::Ok;
+    }
+    bool added = a.what == EntryChange::Add;
+    if (ctx.copies) {
+      // Another thread copies it; the walk goes on.
+      try {
+        FileCopy copy;
+        copy.destination = destination;
+        copy.source = from;
+        copy.nameStart = nameStart;
+        copy.rootStart = start;
+        copy.node = node;
+        copy.changed = changed;
+        copy.added = added;
+        ctx.copies->push(std::move(copy));
         return Rc::Ok;
+      } catch (const std::bad_alloc&) {
+        ctx.copies->finish();  // copied here, after the ones before it
       }
-      bool added = (flags & (OnlyInSource | OnlyInTarget)) != 0;
-      if (ctx.copies) {
-        // Another thread copies it; the walk goes on.
-        try {
-          FileCopy copy;
-          copy.destination = destination;
-          copy.source = from;
-          copy.nameStart = nameStart;
-          copy.rootStart = start;
-          copy.node = node;
-          copy.changed = changed;
-          copy.added = added;
-          ctx.copies->push(std::move(copy));
-          return Rc::Ok;
-        } catch (const std::bad_alloc&) {
-          ctx.copies->finish();  // copied here, after the ones before it
-        }
-      }
-      copyEntry(ctx, node, destination, from, nameStart, start, changed, added);
-      return Rc::Ok;
     }
+    copyEntry(ctx, node, destination, from, nameStart, start, changed, added);
+    return Rc::Ok;
   }
   if (flags & HasAction) return applyTree(ctx, sn, tn, node->children);
   addUntouched(ctx, node);
@@ -248,12 +231,13 @@ int copyThreads() {
 
 }  // namespace
 
-void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason) {
+void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason,
+                 const FsFailure& why) {
   if (!ctx.failures) return;
   // The copies handed over before this entry report first, as they would in a walk alone.
   if (ctx.copies) ctx.copies->finish();
   try {
-    ctx.failures->push_back({fromLongPath(path), reason});
+    ctx.failures->push_back({fromLongPath(path), reason, why.status, why.osError});
   } catch (const std::bad_alloc&) {
     // The tallies still count it; only its name is lost.
   }
@@ -280,42 +264,50 @@ Rc applyTree(WalkContext& ctx, size_t sourceLength, size_t targetLength, FileNod
   return cancelled ? Rc::Ok : rc;
 }
 
-Rc startWalk(Fs& fs, SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-             WalkBuffers* buffers, WalkContext* ctx) {
+void markForJob(const SyncRequest& request) {
+  FileNode top{};
+  top.flags = Folder;
+  top.children = request.firstRoot;
+  markTree(&top, request.masks, nullptr);
+}
+
+Rc startWalk(const SyncRequest& request, SyncTallies tallies, WalkBuffers* buffers,
+             WalkContext* ctx) {
   buffers->source.reset(new (std::nothrow) char16_t[kPathBufferUnits]);
   buffers->target.reset(new (std::nothrow) char16_t[kPathBufferUnits]);
   if (!buffers->source || !buffers->target) return Rc::OutOfMemory;
   *ctx = WalkContext{};
   ctx->sourcePath = buffers->source.get();
   ctx->targetPath = buffers->target.get();
-  ctx->okStats = &okStats;
-  ctx->failedStats = &failedStats;
-  ctx->cancel = cancel;
-  ctx->fs = &fs;
+  ctx->okStats = &tallies.ok;
+  ctx->failedStats = &tallies.failed;
+  ctx->cancel = request.cancel;
+  ctx->masks = request.masks;
+  ctx->fs = request.fs;
+  ctx->failures = request.failures;
+  ctx->discard = request.discard;
   return Rc::Ok;
 }
 
-Rc syncFolders(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
-               uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
-               const CancelFlag* cancel, FailureLog* failures, const DiscardPolicy* discard) {
+Rc syncFolders(const SyncRequest& request, SyncTallies tallies) {
+  if (!request.fs || !request.source || !request.target) return Rc::BadRequest;
+  Fs& fs = *request.fs;
+  const DiscardPolicy* discard = request.discard;
+  markForJob(request);
   WalkBuffers buffers;
   WalkContext ctx;
-  Rc rc = startWalk(fs, okStats, failedStats, cancel, &buffers, &ctx);
+  Rc rc = startWalk(request, tallies, &buffers, &ctx);
   if (rc != Rc::Ok) return rc;
-  ctx.toTargetMask = flagsSrc & kCategoryBits;
-  ctx.toSourceMask = flagsTrg & kCategoryBits;
-  ctx.failures = failures;
-  ctx.discard = discard;
   // Copies on threads of their own where the file system may be used so; not while old
   // versions are moved aside (the recycle bin is the shell's, which wants one thread).
   // The workers read a copy of the run's records made before the walk changes anything.
   WalkContext forCopies = ctx;
   std::optional<CopyQueue> copies;
   if (fs.concurrentUse() && !(discard && discard->active())) {
-    copies.emplace(copyThreads(), runHandedCopy, &forCopies, failures);
+    copies.emplace(copyThreads(), runHandedCopy, &forCopies, request.failures);
     if (copies->workers() > 0) ctx.copies = &*copies;
   }
-  rc = forEachPair(ctx, source, target, firstRoot, true, [&](FileNode* root, size_t sl, size_t tl) {
+  rc = forEachPair(ctx, request, true, [&](FileNode* root, size_t sl, size_t tl) {
     // A root is created only when something is written into it: an empty folder made at the
     // place of an unmounted drive would pass for an emptied one at the next sync.
     if (writesInto(ctx, root->children, 0)) createFolderChain(fs, ctx.sourcePath, sl);
@@ -324,16 +316,6 @@ Rc syncFolders(Fs& fs, const SideInput& source, const SideInput& target, FileNod
   });
   if (copies) copies->finish();
   return rc;
-}
-
-Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
-           uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
-           const CancelFlag* cancel, FailureLog* failures, const DiscardPolicy* discard) {
-  if (source.hasSavedFile())
-    return applySavedDifference(fs, source, target, firstRoot, flagsSrc, flagsTrg, okStats,
-                                failedStats, cancel, failures, ApplyMode::OnePass, discard);
-  return syncFolders(fs, source, target, firstRoot, flagsSrc, flagsTrg, okStats, failedStats,
-                     cancel, failures, discard);
 }
 
 }  // namespace fw

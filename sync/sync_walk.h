@@ -1,8 +1,8 @@
-// The sync walk: carries out on disk the actions that the comparison attached to the entries of
-// a compared tree, pair by pair, in both directions as the masks say, and tallies every
-// operation in okStats or failedStats. Its loop over the folder pairs (forEachPair) is shared
-// with the writing of a difference's data section (save_difference.h) and the folder pass
-// after applying one (apply_difference.h).
+// The sync walk: carries out on disk the actions that actionOf (entry_action.h) gives the
+// entries of a compared tree, pair by pair, in both directions as the masks say, and tallies
+// every operation in okStats or failedStats. Its loop over the folder pairs (forEachPair) is
+// shared with the writing of a difference's data section (save_difference.h) and the folder
+// pass after applying one (apply_difference.h), which narrows the walk through a WalkHook.
 #ifndef FERRYWICK_SYNC_SYNC_WALK_H
 #define FERRYWICK_SYNC_SYNC_WALK_H
 
@@ -10,24 +10,23 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "core/cancel_flag.h"
 #include "core/comparison.h"
+#include "core/entry_action.h"
 #include "core/file_node.h"
 #include "core/result.h"
 #include "platform/fs.h"
+#include "sync/sync_request.h"
 #include "sync/sync_stats.h"
 
 namespace fw {
 
-class CompressedWriter;
 class CopyQueue;
-struct DiscardPolicy;
+class WalkHook;
 
 // One run's state, owned by the run.
 struct WalkContext {
-  CompressedWriter* writer = nullptr;  // a difference save's writer; none during a sync
   char16_t* sourcePath = nullptr;      // kPathBufferUnits units: the current source path
   char16_t* targetPath = nullptr;      // kPathBufferUnits units: the current target path
   SyncStats* okStats = nullptr;
@@ -36,48 +35,51 @@ struct WalkContext {
   size_t sourceRootLength = 0;  // source root's length plus one: where relative paths begin
   size_t targetRootLength = 0;  // the same for the target, in a sync
   uint32_t pairIndex = 0;       // index of the current folder pair, from 0
-  uint32_t toTargetMask = 0;    // categories whose action is SourceWins (flagsSrc)
-  uint32_t toSourceMask = 0;    // categories whose action is TargetWins (flagsTrg)
+  MarkMasks masks{};            // what each entry's action is made of (actionOf)
   Fs* fs = nullptr;
-  // Files that a difference's data pass has tallied already, sorted by address; the folder
-  // pass that follows it leaves them out of its own tallies. None in any other run.
-  const std::vector<const FileNode*>* tallied = nullptr;
-  // After a difference's data pass: the masks it applied, for naming files it did not write.
-  uint32_t dataToTarget = 0;
-  uint32_t dataToSource = 0;
   // Where every failed entry is named, or none.
   FailureLog* failures = nullptr;
-  // Where a difference save's data pass names the source entry that ended it; none elsewhere.
-  std::u16string* failedEntry = nullptr;
   // What becomes of the files a sync deletes or replaces (discard.h); none: they are gone.
   const DiscardPolicy* discard = nullptr;
   // Where a sync hands its file copies to other threads (copy_queue.h); none: it copies them
   // itself.
   CopyQueue* copies = nullptr;
+  // What a job that ran a pass of its own before the walk adds to it; none in a plain sync.
+  WalkHook* hook = nullptr;
 };
 
-// Adds an entry to ctx.failures, when there is a log: the path in the buffer and why.
-void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason);
+// What a job adds to a walk that follows a pass of its own over the same tree (the folder pass
+// after a difference's data pass, apply_difference.h).
+class WalkHook {
+ public:
+  virtual ~WalkHook() = default;
+  // Sees the action of every entry but a Conflict before the walk carries it out: narrows
+  // *action to what is left for the walk, or deals with the entry itself (tallies it, names it)
+  // and returns true, and the walk leaves it.
+  virtual bool takeOver(WalkContext& ctx, FileNode* node, EntryAction* action) = 0;
+  // Whether the earlier pass tallied node already: the walk leaves it out of its own tallies.
+  virtual bool tallied(const FileNode* node) const = 0;
+  // Whether it tallied any entry at all.
+  virtual bool talliedAny() const = 0;
+};
 
-// Synchronises every folder pair: flagsSrc's categories to the target, flagsTrg's to the
-// source. With a source that has a saved file (a saved difference) this is
-// applySavedDifference (apply_difference.h) in its one-pass form; otherwise syncFolders. Ok
-// when every pair was walked, whatever failed on the way, and when cancelled; OutOfMemory; or
-// the code of a difference that cannot be applied. Every entry that fails, and every
-// Conflict, is also named in *failures when given.
-Rc syncAll(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
-           uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
-           const CancelFlag* cancel, FailureLog* failures = nullptr,
-           const DiscardPolicy* discard = nullptr);
+// Adds an entry to ctx.failures, when there is a log: the path in the buffer and why (with the
+// file-system call that failed, when one did).
+void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reason,
+                 const FsFailure& why = {});
+
+// Marks the request's tree with its masks (markTree): every job that acts on the tree does so
+// first, whatever its caller marked it with.
+void markForJob(const SyncRequest& request);
 
 // The sync of two folder sides: each pair's tree walked by applyTree. A root is created only
 // when something is written into it. Where fs.concurrentUse() and no old versions are kept,
 // the files are copied on threads of their own (copy_queue.h) while the walk goes on; the
-// result, the tallies and the failures named are those of copying them in the walk.
-Rc syncFolders(Fs& fs, const SideInput& source, const SideInput& target, FileNode* firstRoot,
-               uint32_t flagsSrc, uint32_t flagsTrg, SyncStats& okStats, SyncStats& failedStats,
-               const CancelFlag* cancel, FailureLog* failures = nullptr,
-               const DiscardPolicy* discard = nullptr);
+// result, the tallies and the failures named are those of copying them in the walk. Ok when
+// every pair was walked, whatever failed on the way, and when cancelled; OutOfMemory; Failed
+// or BadRequest as forEachPair. Every entry that fails, and every Conflict, is also named in
+// request.failures when given.
+Rc syncFolders(const SyncRequest& request, SyncTallies tallies);
 
 // The two path buffers of a walk.
 struct WalkBuffers {
@@ -85,13 +87,13 @@ struct WalkBuffers {
   std::unique_ptr<char16_t[]> target;
 };
 
-// Allocates the path buffers and fills ctx with them and the run's records; the masks and
-// the rest stay for the job to set. OutOfMemory when the buffers cannot be had.
-Rc startWalk(Fs& fs, SyncStats& okStats, SyncStats& failedStats, const CancelFlag* cancel,
-             WalkBuffers* buffers, WalkContext* ctx);
+// Allocates the path buffers and fills ctx with them, the tallies and what the request says;
+// copies and hook stay for the job to set. OutOfMemory when the buffers cannot be had.
+Rc startWalk(const SyncRequest& request, SyncTallies tallies, WalkBuffers* buffers,
+             WalkContext* ctx);
 
-// The walk over the folder pairs that every job shares. Goes through the rows of the source's
-// roots together with the chain of root nodes (link[1]), skipping a row whose source root is
+// The walk over the folder pairs that every job shares. Goes through the rows of the request's
+// source roots together with its chain of root nodes (link[1]), skipping a row whose source root is
 // empty and, with needsTarget, one whose target root is empty (every row keeps its own root
 // node). For each other row it puts both roots into ctx's path buffers, sets
 // ctx.sourceRootLength, ctx.targetRootLength and ctx.pairIndex, and calls
@@ -99,8 +101,7 @@ Rc startWalk(Fs& fs, SyncStats& okStats, SyncStats& failedStats, const CancelFla
 // cancel flag is set (Ok) and at the first visit that is not Ok (its code); Failed when there
 // are fewer root nodes than rows, BadRequest for a root that does not fit a path buffer.
 template <typename Visit>
-Rc forEachPair(WalkContext& ctx, const SideInput& source, const SideInput& target,
-               FileNode* firstRoot, bool needsTarget, Visit&& visit);
+Rc forEachPair(WalkContext& ctx, const SyncRequest& request, bool needsTarget, Visit&& visit);
 
 // Applies the actions of one sibling tree. sourceLength and targetLength say where the parent
 // folder's path ends in ctx.sourcePath and ctx.targetPath. Failed operations are tallied and
@@ -112,10 +113,11 @@ Rc applyTree(WalkContext& ctx, size_t sourceLength, size_t targetLength, FileNod
 bool putRoot(char16_t* buffer, const std::u16string& root, size_t* length);
 
 template <typename Visit>
-Rc forEachPair(WalkContext& ctx, const SideInput& source, const SideInput& target,
-               FileNode* firstRoot, bool needsTarget, Visit&& visit) {
+Rc forEachPair(WalkContext& ctx, const SyncRequest& request, bool needsTarget, Visit&& visit) {
   static const std::u16string kNone;
-  FileNode* root = firstRoot;
+  const SideInput& source = *request.source;
+  const SideInput& target = *request.target;
+  FileNode* root = request.firstRoot;
   ctx.pairIndex = 0;
   for (size_t i = 0; i < source.roots.size() && !isCancelled(ctx.cancel); ++i) {
     const std::u16string& sourceRoot = source.roots[i];

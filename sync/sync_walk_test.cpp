@@ -1,14 +1,16 @@
 // The folder sync walk on real folder pairs: compare, mark with the masks, sync, look at disk
 // and at the tallies.
-#include "sync/sync_walk.h"
+#include "sync/sync_all.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 #include <string>
 
 #include "core/compare_fixture.h"
 #include "platform/testing/fault_fs.h"
+#include "sync/failure_text.h"
 #include "sync/file_ops.h"
 #include "sync/sync_test_support.h"
 
@@ -47,14 +49,35 @@ class SyncWalkTest : public CompareFixture {
     totals(flagsSrc, flagsTrg);
     ok_.reset();
     failed_.reset();
-    return syncAll(fs ? *fs : systemFs(), source_, target_, roots_, flagsSrc, flagsTrg, ok_,
-                   failed_, &cancel_);
+    SyncRequest request =
+        requestFor(fs ? *fs : systemFs(), source_, target_, roots_, flagsSrc, flagsTrg);
+    request.cancel = &cancel_;
+    return syncAll(request, {ok_, failed_});
   }
   Counts ok() const { return countsOf(ok_); }
   Counts failed() const { return countsOf(failed_); }
 
   SyncStats ok_, failed_;
 };
+
+// A sync marks the tree with its own masks: what its caller marked it with (here: nothing to
+// do, so no folder is entered) does not decide what it does or how it tallies.
+TEST_F(SyncWalkTest, SyncMarksTheTreeWithItsOwnMasks) {
+  writeAt(src_.at("sub/newer.txt"), "new", kT + kHour);
+  writeAt(trg_.at("sub/newer.txt"), "old", kT);
+  writeAt(trg_.at("sub/extra.txt"), "xy", kT);
+  writeAt(src_.at("sub/same.txt"), "same", kT);
+  writeAt(trg_.at("sub/same.txt"), "same", kT);
+  ASSERT_RC_OK(compare());
+  mark(roots_, 0, 0);
+  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  request.cancel = &cancel_;
+  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
+  EXPECT_EQ(readFile(trg_.at("sub/newer.txt")), "new");
+  EXPECT_EQ(namesIn(trg_.at("sub")), (std::set<std::u16string>{u"newer.txt", u"same.txt"}));
+  EXPECT_EQ(ok(), (Counts{1, 0, 1, 1, 4, 3, 3 + 2}));
+  EXPECT_EQ(failed(), Counts{});
+}
 
 TEST_F(SyncWalkTest, DefaultMasksCarryBothWaysAndDeleteNothing) {
   writeAt(src_.at("only-src.txt"), "12345", kT);
@@ -219,6 +242,80 @@ TEST_F(SyncWalkTest, ACopyFailingHalfWayIsTalliedAndTheRunGoesOn) {
   // The block written before the failure stays in the live figure.
   EXPECT_EQ(ok(), (Counts{0, 0, 1, 0, 0, 65536 + 5, 5}));
   EXPECT_EQ(failed(), (Counts{0, 0, 1, 0, 0, big.size(), 5}));
+}
+
+// The system's codes for the four failures a user must tell apart.
+#ifdef _WIN32
+constexpr int kFullError = 112, kDeniedError = 5, kBusyError = 32, kNameError = 123;
+#else
+constexpr int kFullError = ENOSPC, kDeniedError = EACCES, kBusyError = ETXTBSY,
+              kNameError = EINVAL;
+#endif
+
+TEST_F(SyncWalkTest, EachFailureKeepsItsCauseFromTheFailingCallToTheLog) {
+  for (const char* folder : {"busy", "denied", "full", "name"})
+    systemFs().createDirectory(src_.at(folder).c_str());
+  systemFs().createDirectory(trg_.at("busy").c_str());
+  writeAt(trg_.at("busy/old.txt"), "old", kT);
+  writeAt(src_.at("denied/d.txt"), "d", kT);
+  writeAt(src_.at("full/f.txt"), "f", kT);
+  writeAt(src_.at("name/n.txt"), "n", kT);
+  FaultFs fs(systemFs());
+  fs.failPath(FsOp::Delete, u"old.txt", FsStatus::InUse, kBusyError);
+  fs.failPath(FsOp::Create, u"denied", FsStatus::AccessDenied, kDeniedError);
+  fs.failPath(FsOp::Create, u"full", FsStatus::DiskFull, kFullError);
+  fs.failPath(FsOp::Rename, u"n.txt", FsStatus::InvalidName, kNameError);
+  ASSERT_RC_OK(compare());
+  totals(kMirror, 0);
+  FailureLog failures;
+  ASSERT_RC_OK(syncAll(fs, source_, target_, roots_, kMirror, 0, ok_, failed_, &cancel_,
+                       &failures));
+  ASSERT_EQ(failures.size(), 4u);
+  struct Expected {
+    std::u16string path;
+    const char* reason;
+    FsStatus status;
+    int osError;
+  } expected[] = {
+      {trg_.at("busy/old.txt"), "cannot delete: another program has it open", FsStatus::InUse,
+       kBusyError},
+      {trg_.at("denied/d.txt"), "cannot copy: access is denied", FsStatus::AccessDenied,
+       kDeniedError},
+      {trg_.at("full/f.txt"), "cannot copy: the disk is full", FsStatus::DiskFull, kFullError},
+      {trg_.at("name/n.txt"), "cannot copy: the file system does not allow this name",
+       FsStatus::InvalidName, kNameError},
+  };
+  for (size_t i = 0; i < failures.size(); ++i) {
+    const EntryFailure& f = failures[i];
+    EXPECT_EQ(toUtf8(f.path), toUtf8(expected[i].path));
+    // The words, then the system's own message where it adds something.
+    EXPECT_EQ(f.reason.rfind(expected[i].reason, 0), 0u) << f.reason;
+    EXPECT_EQ(f.status, expected[i].status) << f.reason;
+    EXPECT_EQ(f.osError, expected[i].osError) << f.reason;
+  }
+  EXPECT_EQ(failures[2].reason, "cannot copy: the disk is full");  // nothing to add there
+  EXPECT_EQ(failures[0].reason, "cannot delete: another program has it open");
+  EXPECT_EQ(failed().added, 3u);
+  EXPECT_EQ(failed().deleted, 1u);
+  EXPECT_FALSE(hasTemporaryFile(trg_.at("name")));
+}
+
+TEST_F(SyncWalkTest, AFailureOutsideTheFileSystemKeepsItsPlainReason) {
+  // A read-only file is refused by the delete itself, as a denial; where no file-system call
+  // failed, the reason stays as the run has always put it.
+  writeAt(trg_.at("ro.txt"), "r", kT);
+  systemFs().setAttributes(trg_.at("ro.txt").c_str(), attr::ReadOnly);
+  ASSERT_RC_OK(compare());
+  totals(kMirror, 0);
+  FailureLog failures;
+  ASSERT_RC_OK(syncAll(systemFs(), source_, target_, roots_, kMirror, 0, ok_, failed_, &cancel_,
+                       &failures));
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].status, FsStatus::AccessDenied);
+  EXPECT_EQ(failures[0].reason.rfind("cannot delete: access is denied", 0), 0u)
+      << failures[0].reason;
+  EXPECT_EQ(failureText("cannot copy", Rc::CannotOpen, {}), "cannot copy (CannotOpen)");
+  EXPECT_EQ(failureText("cannot copy", Rc::OutOfMemory, {}), "cannot copy: out of memory");
 }
 
 TEST_F(SyncWalkTest, CancelDuringACopyStopsTheRunAndDamagesNothing) {

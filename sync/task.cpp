@@ -10,7 +10,8 @@
 #include "sync/file_ops.h"
 #include "formats/state_file.h"
 #include "sync/save_difference.h"
-#include "sync/sync_walk.h"
+#include "sync/settings_table.h"
+#include "sync/sync_all.h"
 
 namespace fw {
 namespace {
@@ -45,8 +46,21 @@ Rc compare(TaskState& s) {
   ctx.ignoreList = s.settings.ignore.c_str();
   ctx.cancel = &s.cancelRequested;
   ctx.timeShiftHours = s.settings.timeShiftHours;
+  ctx.listingFailures = &s.listingFailures;
   SavedSides saved(ctx);
   return compareSides(&s.currentInput(0), &s.currentInput(1), &s.firstRoot, ctx);
+}
+
+// The request of a sync or save from source to target under the settings' masks.
+SyncRequest requestOf(TaskState& s, const SideInput& target) {
+  SyncRequest r;
+  r.fs = s.fs;
+  r.source = &s.currentInput(0);
+  r.target = &target;
+  r.firstRoot = s.firstRoot;
+  r.masks = makeMarkMasks(s.settings.flagsSrc, s.settings.flagsTrg, s.settings.flagsColorize);
+  r.cancel = &s.cancelRequested;
+  return r;
 }
 
 // Refuses a save of side whose tree cannot be saved whole, naming the entry.
@@ -90,12 +104,13 @@ Rc runTask(TaskId id, TaskState& s) {
       s.failures.clear();
       if (!taskAllowed(id, s.kind[0], s.kind[1])) return Rc::BadRequest;
       if (!savable(s, 0)) return Rc::BadRequest;
+      const SettingEntry& size = *settingOf(&SyncSettings::splitSize);
       const int32_t splitLimit =
-          s.settings.split ? static_cast<int32_t>(std::clamp(s.settings.splitSize, 1u, kMaxSplitSize))
-                           : kNoSplit;
-      return saveDifference(fs, s.currentInput(0), s.currentInput(1), s.firstRoot,
-                            s.saveFileName.c_str(), splitLimit, s.settings.flagsSrc, s.okStats,
-                            s.failedStats, &s.cancelRequested, &s.failedEntry);
+          s.settings.split
+              ? static_cast<int32_t>(std::clamp(s.settings.splitSize, size.least, size.most))
+              : kNoSplit;
+      return saveDifference(requestOf(s, s.currentInput(1)), {s.okStats, s.failedStats},
+                            s.saveFileName.c_str(), splitLimit, &s.failedEntry);
     }
     case TaskId::Sync:
       s.okStats.reset();
@@ -113,9 +128,10 @@ Rc runTask(TaskId id, TaskState& s) {
       }
       discard.recycleBin = s.settings.recycleBin != 0;
       if (discard.active()) discard.stamp = discardStampNow();
-      Rc rc = syncAll(fs, s.currentInput(0), target, s.firstRoot, s.settings.flagsSrc,
-                      s.settings.flagsTrg, s.okStats, s.failedStats, &s.cancelRequested,
-                      &s.failures, discard.active() ? &discard : nullptr);
+      SyncRequest request = requestOf(s, target);
+      request.failures = &s.failures;
+      request.discard = discard.active() ? &discard : nullptr;
+      Rc rc = syncAll(request, {s.okStats, s.failedStats});
       if (rc == Rc::Ok && !isCancelled(&s.cancelRequested)) removeLeftovers(s);
       return rc;
     }

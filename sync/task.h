@@ -12,6 +12,7 @@
 #include "core/comparison.h"
 #include "core/ignore_list.h"
 #include "core/node_pool.h"
+#include "core/scanner.h"
 #include "core/result.h"
 #include "formats/file_header.h"
 #include "platform/fs.h"
@@ -29,27 +30,29 @@ enum class TaskId : int {
   Compare = 10005,
 };
 
-// The settings values the tasks use (stored and loaded by the window layer).
+// The largest volume size in MiB: the writer takes a signed 32-bit size whose largest value
+// means "no splitting".
+inline constexpr uint32_t kMaxSplitSize = static_cast<uint32_t>(kNoSplit) - 1;
+inline constexpr uint32_t kDefaultSplitSize = 2000;
+
+// The settings values the tasks use. Their registry names, options, defaults and ranges are
+// those of the table in sync/settings_table.h.
 struct SyncSettings {
   uint32_t flagsSrc = kDefaultFlagsSrc;            // categories the source wins
   uint32_t flagsTrg = kDefaultFlagsTrg;            // categories the target wins
   uint32_t flagsColorize = kDefaultFlagsColorize;  // categories shown in colour
   uint32_t split = 0;                              // 1: split a saved difference into volumes
-  uint32_t splitSize = 2000;                       // volume size in MiB, 1 to kMaxSplitSize
+  uint32_t splitSize = kDefaultSplitSize;          // volume size in MiB, 1 to kMaxSplitSize
   std::u16string ignore = kDefaultIgnoreList;      // ignore list, patterns separated by ";"
   // The safety net. The guard asks before a sync that deletes more than massDeletePercent of
   // a side of a row, or more than massDeleteFiles in all (deletion_guard.h); the others are
   // off unless set.
   uint32_t massDeletePercent = kDefaultMassDeletePercent;
   uint32_t massDeleteFiles = kDefaultMassDeleteFiles;
-  uint32_t timeShiftHours = 0;  // 1..24: whole-hour shifts of equal-sized files are no change
+  uint32_t timeShiftHours = 0;  // 1 to kMaxTimeShiftHours: whole-hour shifts are no change
   std::u16string backupDir;     // deleted and replaced files go there (discard.h); empty: gone
   uint32_t recycleBin = 0;      // 1: into the recycle bin instead, where there is no backupDir
 };
-
-// The largest volume size in MiB: the writer takes a signed 32-bit size whose largest value
-// means "no splitting".
-inline constexpr uint32_t kMaxSplitSize = static_cast<uint32_t>(kNoSplit) - 1;
 
 inline constexpr size_t kSideKinds = 3;
 
@@ -61,6 +64,8 @@ struct TaskState {
   SideInput inputs[2][kSideKinds];  // per side, one input for each SideKind
   NodePool pool;
   FileNode* firstRoot = nullptr;  // the last comparison's chain of root nodes
+  // The folders of that comparison that could not be listed, with why (for unlistedFolders).
+  std::vector<ListingFailure> listingFailures;
   SyncSettings settings;
   SyncStats okStats;
   SyncStats failedStats;

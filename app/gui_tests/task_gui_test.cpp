@@ -122,7 +122,7 @@ TEST_F(TaskGuiTest, FailedEntriesAreListedWithTheirReasonsBehindDetails) {
   writeFile(dir.at("src/good.txt"), "g");
   writeFile(dir.at("src/locked.txt"), "l");
   FaultFs fs(systemFs());
-  fs.failPath(FsOp::OpenRead, u"locked", FsStatus::AccessDenied);
+  fs.failPath(FsOp::OpenRead, u"locked", FsStatus::InUse, ERROR_SHARING_VIOLATION);
   ProgramRun run(pairProject(), [&] { workspace().task.fs = &fs; });
   HWND tree = compare(run);
   ASSERT_NE(tree, nullptr);
@@ -138,7 +138,8 @@ TEST_F(TaskGuiTest, FailedEntriesAreListedWithTheirReasonsBehindDetails) {
   ASSERT_NE(list, nullptr);
   const std::u16string text = itemText(list, IDC_FAILURES_LIST);
   EXPECT_EQ(text.find(dir.at("trg")), 0u) << "the entry's full path comes first";
-  EXPECT_NE(text.find(u"locked.txt: cannot copy"), std::u16string::npos);
+  EXPECT_NE(text.find(u"locked.txt: cannot copy: another program has it open\r\n"),
+            std::u16string::npos);
   EXPECT_EQ(text.find(u"good.txt"), std::u16string::npos);
   command(list, IDOK);
   ASSERT_TRUE(waitGone(list));

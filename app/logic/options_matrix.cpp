@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "sync/settings_table.h"
+
 namespace fw {
 
 OptionsMatrix matrixFromMasks(uint32_t flagsSrc, uint32_t flagsTrg, uint32_t flagsColorize) {
@@ -36,7 +38,7 @@ std::optional<uint32_t> splitSizeFromText(const std::u16string& text) {
     value = value * 10 + static_cast<uint64_t>(head[i] - u'0');
     if (value > std::numeric_limits<uint32_t>::max()) value = std::numeric_limits<uint32_t>::max();
   }
-  if (value < 1) return std::nullopt;
+  if (value < settingOf(&SyncSettings::splitSize)->least) return std::nullopt;
   return static_cast<uint32_t>(value);
 }
 

@@ -30,7 +30,8 @@ void masksFromMatrix(const OptionsMatrix& m, uint32_t& flagsSrc, uint32_t& flags
 
 // The volume size typed into the Save diff dialog: at most the first 19 characters read as a
 // decimal number (leading digits; none gives 0, more than 32 bits hold give UINT32_MAX). None
-// when below 1; a value above kMaxSplitSize (sync/task.h) is to be refused by the caller.
+// when below the split size's least (sync/settings_table.h); a value above its most is to be
+// refused by the caller.
 std::optional<uint32_t> splitSizeFromText(const std::u16string& text);
 
 }  // namespace fw

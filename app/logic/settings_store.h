@@ -1,6 +1,6 @@
 // Loading and saving the settings: the algorithm over an abstract registry, so that the rules
-// (which hive is read, which values are missing, a split size below 1, an "ignore" value that
-// is absent, empty or stored without its terminator) are tested without Windows. The Win32
+// (which hive is read, which values are missing, a number out of its range, an "ignore" value
+// that is absent, empty or stored without its terminator) are tested without Windows. The Win32
 // registry behind it is app/settings_registry.cpp.
 #ifndef FERRYWICK_APP_LOGIC_SETTINGS_STORE_H
 #define FERRYWICK_APP_LOGIC_SETTINGS_STORE_H
@@ -34,20 +34,14 @@ class RegistryAccess {
   virtual void writeString(const char16_t* name, const std::u16string& text) = 0;
 };
 
-inline constexpr uint32_t kDefaultSplitSize = 2000;
-inline constexpr uint32_t kDefaultIgnoreCapacity = 32;
-
-// The defaults of a first start: masks 0xD8, 0x24, 0xFC, no split, 2000 MiB volumes, the
-// ignore list "thumbs.db" in a buffer of 32 units, no placements.
+// The defaults of a first start: every setting of the table in sync/settings_table.h at its
+// default, the ignore list in a buffer of kDefaultIgnoreCapacity units, no placements.
 void setDefaultSettings(SyncSettings& settings, ShellSettings& shell);
 
-// A split size as stored (a signed 32-bit number): below 1 it is 1, above kMaxSplitSize that.
-uint32_t clampSplitSize(uint32_t stored);
-
-// The safety net's values: "massDeletePercent" (at most 100), "massDeleteFiles",
-// "ignoreTimeShift" (hours, at most 24), "recycleBin" (0 or 1) as REG_DWORD, "backupDir" as
-// REG_SZ (empty: none). Missing values keep their defaults (50, 1000, 0, 0, none): the program
-// then behaves as it did before they existed.
+// The values are those of the setting table, under its registry names: a number as REG_DWORD,
+// read back into its range (clampStoredSetting), a text as REG_SZ. Missing values keep their
+// defaults: the program then behaves as it did before they existed. Beside them the two window
+// placements, as REG_BINARY.
 
 // The text of a REG_SZ's bytes: whole UTF-16 units up to the first terminator, and terminated
 // even when the stored value lacks one. The capacity is the value's size in units, or one more

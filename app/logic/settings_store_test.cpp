@@ -4,6 +4,9 @@
 
 #include <map>
 
+#include "platform/text.h"
+#include "sync/settings_table.h"
+
 namespace fw {
 namespace {
 
@@ -192,6 +195,39 @@ TEST_F(SettingsStoreTest, SafetyNetValuesDefaultToOffAndRoundTripClamped) {
   EXPECT_EQ(saved[u"ignoreTimeShift"], FakeRegistry::dword(24));
   EXPECT_EQ(saved[u"recycleBin"], FakeRegistry::dword(1));
   EXPECT_EQ(saved[u"backupDir"], FakeRegistry::textBytes(u"D:\\Versions", true));
+}
+
+// Every setting of the table under its registry name: saved, and loaded back into its range
+// (or whole, where the table says so) from a value just outside it.
+TEST_F(SettingsStoreTest, EverySettingOfTheTableIsStoredAndLoadedWithinItsRange) {
+  saveSettingsTo(registry, settings, shell);
+  auto& key = registry.keys[Hive::CurrentUser];
+  const size_t placements = 2;
+  EXPECT_EQ(key.size(), settingTable().size() + placements);
+  for (const SettingEntry& e : settingTable()) {
+    SCOPED_TRACE(toUtf8(e.registryName));
+    ASSERT_TRUE(key.count(e.registryName));
+    if (e.text) {
+      key[e.registryName] = FakeRegistry::textBytes(u"C:\\x", true);
+      loadSettingsFrom(registry, settings, shell);
+      EXPECT_EQ(settings.*e.text, u"C:\\x");
+      continue;
+    }
+    EXPECT_EQ(key[e.registryName], FakeRegistry::dword(e.defaultNumber));
+    if (e.most < UINT32_MAX) {
+      key[e.registryName] = FakeRegistry::dword(e.most + 1);
+      loadSettingsFrom(registry, settings, shell);
+      EXPECT_EQ(settings.*e.number, e.clampStored ? e.most : e.most + 1);
+    }
+    if (e.least > 0) {
+      key[e.registryName] = FakeRegistry::dword(e.least - 1);
+      loadSettingsFrom(registry, settings, shell);
+      EXPECT_EQ(settings.*e.number, e.least);
+    }
+    key[e.registryName] = FakeRegistry::dword(e.most);
+    loadSettingsFrom(registry, settings, shell);
+    EXPECT_EQ(settings.*e.number, e.most);
+  }
 }
 
 }  // namespace

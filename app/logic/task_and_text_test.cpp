@@ -2,13 +2,17 @@
 // gate, the Options working copy, the layout, the command-line token.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "app/logic/command_line.h"
 #include "app/logic/main_layout.h"
 #include "app/logic/options_edit.h"
 #include "app/logic/summary_text.h"
 #include "app/logic/task_flow.h"
 #include "core/result_test_util.h"
+#include "platform/testing/fault_fs.h"
 #include "platform/testing/temp_dir.h"
+#include "platform/text.h"
 
 namespace fw {
 namespace {
@@ -138,6 +142,30 @@ TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncAndNothingElseWarns) {
   EXPECT_EQ(syncWarningText(s), u"");
 }
 
+TEST(SyncWarningTest, AFolderThatCouldNotBeListedIsNamedWithItsCause) {
+  TempDir dir;
+  writeFile(dir.at("src/locked/a.txt"), "a");
+  writeFile(dir.at("trg/t.txt"), "t");
+  FaultFs fs(systemFs());
+  fs.failPath(FsOp::FindFirst, dir.at("src/locked") + kPathSeparator + u"*",
+              FsStatus::AccessDenied);
+  TaskState s;
+  s.fs = &fs;
+  s.inputs[0][0].roots = {dir.at("src")};
+  s.inputs[1][0].roots = {dir.at("trg")};
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  std::u16string text = syncWarningText(s);
+  EXPECT_NE(text.find(u"Some entries could not be read (1)"), std::u16string::npos);
+  EXPECT_NE(text.find(u"The source folder \"locked\" could not be listed: access is denied.\n"),
+            std::u16string::npos)
+      << toUtf8(text);
+  // A later comparison that lists everything forgets the cause.
+  fs.clearFaults();
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  EXPECT_TRUE(s.listingFailures.empty());
+  EXPECT_EQ(syncWarningText(s), u"");
+}
+
 TEST(SyncWarningTest, ManyMissingRootsAreListedUpToALimitAndCounted) {
   TempDir dir;
   TaskState s;
@@ -186,6 +214,47 @@ TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
             u"Operation failed!\n\nThere is not enough memory.");
   EXPECT_EQ(failureListText({{u"/t/a", "cannot delete"}, {u"/t/b", "case collision"}}),
             u"/t/a: cannot delete\r\n/t/b: case collision\r\n");
+}
+
+// The "Details..." list of a sync says why each entry failed, in the words the command line
+// uses: a full disk, a denial, a file in use and a refused name are told apart.
+TEST(FailureListTest, ASyncsFailuresNameTheirCauses) {
+#ifdef _WIN32
+  constexpr int kFull = 112, kDenied = 5, kBusy = 32, kName = 123;
+#else
+  constexpr int kFull = ENOSPC, kDenied = EACCES, kBusy = ETXTBSY, kName = EINVAL;
+#endif
+  TempDir dir;
+  writeFile(dir.at("trg/busy.txt"), "b");
+  writeFile(dir.at("src/denied.txt"), "d");
+  writeFile(dir.at("src/full/f.txt"), "f");
+  writeFile(dir.at("src/name.txt"), "n");
+  FaultFs fs(systemFs());
+  fs.failPath(FsOp::Delete, u"busy.txt", FsStatus::InUse, kBusy);
+  fs.failPath(FsOp::OpenRead, u"denied.txt", FsStatus::AccessDenied, kDenied);
+  fs.failPath(FsOp::Create, u"full", FsStatus::DiskFull, kFull);
+  fs.failPath(FsOp::Rename, u"name.txt", FsStatus::InvalidName, kName);
+  TaskState s;
+  s.fs = &fs;
+  s.inputs[0][0].roots = {dir.at("src")};
+  s.inputs[1][0].roots = {dir.at("trg")};
+  s.settings.flagsSrc = 0xFC;  // a mirror: what only the target has goes
+  s.settings.flagsTrg = 0;
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  FileNode top{};
+  top.children = s.firstRoot;
+  markTree(&top, makeMarkMasks(s.settings.flagsSrc, s.settings.flagsTrg, 0), nullptr);
+  ASSERT_RC_OK(runTask(TaskId::Sync, s));
+  std::u16string text = failureListText(s.failures);
+  for (const std::u16string& line :
+       {dir.at("trg/busy.txt") + u": cannot delete: another program has it open\r\n",
+        dir.at("trg/full/f.txt") + u": cannot copy: the disk is full\r\n",
+        dir.at("trg/denied.txt") + u": cannot copy: access is denied",
+        dir.at("trg/name.txt") + u": cannot copy: the file system does not allow this name"})
+    EXPECT_NE(text.find(line), std::u16string::npos) << toUtf8(line) << "\nin\n" << toUtf8(text);
+  size_t lines = 0;
+  for (char16_t c : text) lines += c == u'\n';
+  EXPECT_EQ(lines, 4u);
 }
 
 }  // namespace

@@ -125,11 +125,30 @@ std::u16string syncWarningText(TaskState& state) {
   std::u16string text = missingRootsText(state);
   if (!state.fs) return text;
   const SideInput* sides[2] = {&state.currentInput(0), &state.currentInput(1)};
-  size_t unread = unlistedFolders(state.firstRoot, sides[0], sides[1]).size();
+  const std::vector<UnlistedFolder> unlisted =
+      unlistedFolders(state.firstRoot, sides[0], sides[1], &state.listingFailures);
+  size_t unread = unlisted.size();
   size_t conflicts = conflictingEntries(state.firstRoot).size();
   if (unread > 0) {
     text += u"Some entries could not be read (" + toUtf16(std::to_string(unread)) +
             u"): they and what lies below them are left alone.\n";
+    // The folders whose listing failed, with why, as many as the missing roots.
+    static const char16_t* kSide[2] = {u"source", u"target"};
+    size_t named = 0, unnamed = 0;
+    for (const UnlistedFolder& u : unlisted) {
+      if (!u.why.failed()) continue;
+      if (named == kMissingRootsShown) {
+        ++unnamed;
+        continue;
+      }
+      ++named;
+      text += u"The ";
+      text += kSide[u.side];
+      text += u" folder \"" + u.path + u"\" could not be listed: " +
+              toUtf16(fsFailureText(u.why)) + u".\n";
+    }
+    if (unnamed > 0)
+      text += u"And " + toUtf16(std::to_string(unnamed)) + u" more such folders.\n";
   }
   if (conflicts > 0) {
     text += u"Some entries cannot be paired with the other side (" +

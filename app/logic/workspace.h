@@ -37,12 +37,14 @@ inline constexpr size_t kPlacementBytes = 44;
 using PlacementBytes = std::array<uint8_t, kPlacementBytes>;
 bool hasPlacement(const PlacementBytes& p);  // its length field is not zero
 
+inline constexpr uint32_t kDefaultIgnoreCapacity = 32;
+
 // What the settings store keeps beside the engine's SyncSettings.
 struct ShellSettings {
   // False: there is no ignore list at all (SyncSettings::ignore is then empty), which is not
   // the same as an empty one: saved as an empty "ignore", and compared as absent.
   bool hasIgnore = true;
-  uint32_t ignoreCapacity = 32;  // units of the buffer that holds the ignore text
+  uint32_t ignoreCapacity = kDefaultIgnoreCapacity;  // units of the buffer holding the text
   PlacementBytes mainPlacement{};
   PlacementBytes fileTreePlacement{};
 };

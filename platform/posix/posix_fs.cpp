@@ -58,9 +58,9 @@ FsStatus fail(int err) {
     case ENOENT: return FsStatus::NotFound;
     case EACCES:
     case EPERM:
-    case EROFS:
-    case EBUSY:
-    case ETXTBSY: return FsStatus::AccessDenied;
+    case EROFS: return FsStatus::AccessDenied;
+    case EBUSY:  // a folder something is mounted on, a device in use
+    case ETXTBSY: return FsStatus::InUse;  // a program being run
     case EEXIST: return FsStatus::Exists;
     case ENOSPC:
     case EDQUOT: return FsStatus::DiskFull;
@@ -751,11 +751,23 @@ class PosixFs final : public Fs {
   }
 };
 
+// strerror_r comes in two forms: the GNU one returns the text, the POSIX one fills buffer.
+[[maybe_unused]] const char* errorTextOf(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* errorTextOf(int result, const char* buffer) { return result == 0 ? buffer : ""; }
+
 }  // namespace
 
 Fs& systemFs() {
   static PosixFs fs;
   return fs;
+}
+
+std::string osErrorText(int osError) {
+  if (osError == 0) return {};
+  char buffer[256] = {};
+  std::string text = errorTextOf(strerror_r(osError, buffer, sizeof buffer), buffer);
+  while (!text.empty() && (text.back() == '.' || text.back() == '\n')) text.pop_back();
+  return text;
 }
 
 const char16_t* lowerCaseTable() {

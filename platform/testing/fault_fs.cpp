@@ -3,6 +3,17 @@
 #include "platform/text.h"
 
 namespace fw {
+namespace {
+
+// The failure this thread's last counted call was given, and by which FaultFs (none: the
+// call was forwarded, and the system's error is the base's).
+struct Injected {
+  const FaultFs* by = nullptr;
+  int osError = 0;
+};
+thread_local Injected tInjected;
+
+}  // namespace
 
 const char* fsOpName(FsOp op) {
   static const char* const names[] = {"findFirst", "findNext", "openRead", "create",
@@ -13,20 +24,30 @@ const char* fsOpName(FsOp op) {
   return i >= 0 && i < static_cast<int>(FsOp::Count) ? names[i] : "?";
 }
 
-void FaultFs::failNth(FsOp op, int nth, FsStatus status, bool persistent) {
+void FaultFs::failNth(FsOp op, int nth, FsStatus status, bool persistent, int osError) {
   std::lock_guard<std::mutex> lock(mutex_);
-  rules_.push_back(Rule{op, nth, persistent, {}, status});
+  rules_.push_back(Rule{op, nth, persistent, {}, status, osError});
 }
 
-void FaultFs::failPath(FsOp op, std::u16string fragment, FsStatus status) {
+void FaultFs::failPath(FsOp op, std::u16string fragment, FsStatus status, int osError) {
   std::lock_guard<std::mutex> lock(mutex_);
-  rules_.push_back(Rule{op, 0, true, std::move(fragment), status});
+  rules_.push_back(Rule{op, 0, true, std::move(fragment), status, osError});
 }
 
-void FaultFs::diskFullAfter(uint64_t bytes) {
+void FaultFs::diskFullAfter(uint64_t bytes, int osError) {
   std::lock_guard<std::mutex> lock(mutex_);
   diskLimit_ = true;
   diskLeft_ = bytes;
+  diskFullError_ = osError;
+}
+
+FsStatus FaultFs::inject(FsStatus status, int osError) const {
+  tInjected = Injected{this, osError};
+  return status;
+}
+
+int FaultFs::lastOsError() const {
+  return tInjected.by == this ? tInjected.osError : base_.lastOsError();
 }
 
 void FaultFs::clearFaults() {
@@ -58,6 +79,7 @@ int FaultFs::mutatingCalls() const {
 
 FsStatus FaultFs::check(FsOp op, const char16_t* path, const char16_t* path2) {
   std::lock_guard<std::mutex> lock(mutex_);
+  tInjected = Injected{};
   ++calls_[static_cast<int>(op)];
   switch (op) {
     case FsOp::Create: case FsOp::Write: case FsOp::SetFileTimes: case FsOp::SetAttributes:
@@ -79,11 +101,11 @@ FsStatus FaultFs::check(FsOp op, const char16_t* path, const char16_t* path2) {
     if (!r.fragment.empty()) {
       bool hit = (path && std::u16string_view(path).find(r.fragment) != std::u16string_view::npos) ||
                  (path2 && std::u16string_view(path2).find(r.fragment) != std::u16string_view::npos);
-      if (hit) return r.status;
+      if (hit) return inject(r.status, r.osError);
       continue;
     }
-    if (r.countdown > 0 && --r.countdown == 0) return r.status;
-    if (r.countdown == 0 && r.persistent) return r.status;
+    if (r.countdown > 0 && --r.countdown == 0) return inject(r.status, r.osError);
+    if (r.countdown == 0 && r.persistent) return inject(r.status, r.osError);
   }
   return FsStatus::Ok;
 }
@@ -133,7 +155,7 @@ FsStatus FaultFs::write(FileHandle f, const void* d, uint32_t n) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (diskLimit_) {
-      if (n > diskLeft_) return FsStatus::DiskFull;
+      if (n > diskLeft_) return inject(FsStatus::DiskFull, diskFullError_);
       diskLeft_ -= n;
     }
   }

@@ -5,6 +5,7 @@
 //   fs.failNth(FsOp::Read, 1, FsStatus::IoError, true);   // every read from the next on fails
 //   fs.failPath(FsOp::FindFirst, u"locked", FsStatus::AccessDenied);  // paths containing it
 //   fs.diskFullAfter(1 << 20);                            // writes beyond 1 MiB report DiskFull
+//   fs.failPath(FsOp::Delete, u"a.txt", FsStatus::InUse, kSharingError);  // with an OS error
 //   fs.setLogging(true); ... fs.log()                     // "rename a -> b" lines, in order
 //
 // Counting and logging are guarded by a mutex, so a worker thread may use it too.
@@ -44,13 +45,14 @@ class FaultFs : public ForwardingFs {
   explicit FaultFs(Fs& base) : ForwardingFs(base) {}
 
   // The nth call of op from now (1 = the next one) fails with status; with persistent, every
-  // call from then on fails too.
-  void failNth(FsOp op, int nth, FsStatus status, bool persistent = false);
-  // Every call of op whose path contains fragment fails with status.
-  void failPath(FsOp op, std::u16string fragment, FsStatus status);
-  // Writes fail with DiskFull once this many more bytes have been written (a write that would
-  // cross the limit writes nothing and fails).
-  void diskFullAfter(uint64_t bytes);
+  // call from then on fails too. An injected failure leaves osError in lastOsError() on the
+  // failing thread, until that thread's next counted call (0: the system reports none).
+  void failNth(FsOp op, int nth, FsStatus status, bool persistent = false, int osError = 0);
+  // Every call of op whose path contains fragment fails with status (and osError).
+  void failPath(FsOp op, std::u16string fragment, FsStatus status, int osError = 0);
+  // Writes fail with DiskFull (and osError) once this many more bytes have been written (a
+  // write that would cross the limit writes nothing and fails).
+  void diskFullAfter(uint64_t bytes, int osError = 0);
   // freeSpace reports this many bytes on every volume (until clearFaults).
   void reportFreeSpace(uint64_t bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -83,6 +85,7 @@ class FaultFs : public ForwardingFs {
   FsStatus rename(const char16_t* f, const char16_t* t, bool r) override;
   FsStatus createDirectory(const char16_t* p) override;
   FsStatus removeDirectory(const char16_t* p) override;
+  int lastOsError() const override;
   FsStatus freeSpace(const char16_t* p, uint64_t* b) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -101,9 +104,12 @@ class FaultFs : public ForwardingFs {
     bool persistent;
     std::u16string fragment;
     FsStatus status;
+    int osError;
   };
-  // Counts the call, logs it, and returns the status it must fail with (Ok: forward it).
+  // Counts the call, logs it, and returns the status it must fail with (Ok: forward it); keeps
+  // the injected OS error for this thread.
   FsStatus check(FsOp op, const char16_t* path, const char16_t* path2 = nullptr);
+  FsStatus inject(FsStatus status, int osError) const;
 
   mutable std::mutex mutex_;
   std::vector<Rule> rules_;
@@ -112,6 +118,7 @@ class FaultFs : public ForwardingFs {
   std::vector<std::string> log_;
   bool diskLimit_ = false;
   uint64_t diskLeft_ = 0;
+  int diskFullError_ = 0;
   int mutating_ = 0;
   bool fakeFreeSpace_ = false;
   uint64_t freeSpace_ = 0;

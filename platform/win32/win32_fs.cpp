@@ -19,6 +19,7 @@
 #include "platform/case_map.h"
 #include "platform/fs.h"
 #include "platform/long_path.h"
+#include "platform/text.h"
 
 namespace fw {
 namespace {
@@ -33,9 +34,9 @@ FsStatus statusOf(DWORD err) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: return FsStatus::NotFound;
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
     case ERROR_WRITE_PROTECT: return FsStatus::AccessDenied;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return FsStatus::InUse;
     case ERROR_ALREADY_EXISTS:
     case ERROR_FILE_EXISTS: return FsStatus::Exists;
     case ERROR_NO_MORE_FILES: return FsStatus::NoMoreFiles;
@@ -464,6 +465,22 @@ void mapUnitsOneByOne(char16_t* table) {
 Fs& systemFs() {
   static Win32Fs fs;
   return fs;
+}
+
+std::string osErrorText(int osError) {
+  if (osError == 0) return {};
+  wchar_t* message = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                               FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(osError), 0,
+                           reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  std::string text;
+  if (n > 0 && message) text = toUtf8(std::u16string_view(reinterpret_cast<char16_t*>(message), n));
+  if (message) LocalFree(message);
+  while (!text.empty() && (text.back() == '.' || text.back() == '\n' || text.back() == '\r' ||
+                           text.back() == ' '))
+    text.pop_back();
+  return text;
 }
 
 const char16_t* lowerCaseTable() {

@@ -100,9 +100,11 @@ TEST(Win32FsTest, LockedReadOnlyAndHiddenFiles) {
   std::u16string p = dir.at("open.txt");
   FileHandle writer, other;
   ASSERT_EQ(fs.createAlways(p.c_str(), attr::Normal, &writer), FsStatus::Ok);
-  EXPECT_EQ(fs.openRead(p.c_str(), &other), FsStatus::AccessDenied);
+  // Open elsewhere is "in use", told apart from a denial, and worded so.
+  EXPECT_EQ(fs.openRead(p.c_str(), &other), FsStatus::InUse);
   EXPECT_EQ(fs.lastOsError(), ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(fs.createAlways(p.c_str(), attr::Normal, &other), FsStatus::AccessDenied);
+  EXPECT_EQ(fsFailureText({FsStatus::InUse, fs.lastOsError()}), "another program has it open");
+  EXPECT_EQ(fs.createAlways(p.c_str(), attr::Normal, &other), FsStatus::InUse);
   EXPECT_EQ(other, kInvalidHandle);
   fs.close(writer);
 
@@ -118,6 +120,11 @@ TEST(Win32FsTest, LockedReadOnlyAndHiddenFiles) {
   EXPECT_TRUE(attributesOf(ro) & attr::ReadOnly);
   EXPECT_EQ(fs.createAlways(ro.c_str(), attr::Normal, &other), FsStatus::AccessDenied);
   EXPECT_EQ(fs.lastOsError(), ERROR_ACCESS_DENIED);
+  // The system's own message follows the words, without its line end.
+  std::string denied = fsFailureText({FsStatus::AccessDenied, ERROR_ACCESS_DENIED});
+  EXPECT_EQ(denied.rfind("access is denied", 0), 0u) << denied;
+  EXPECT_NE(osErrorText(ERROR_ACCESS_DENIED), "");
+  EXPECT_EQ(osErrorText(ERROR_ACCESS_DENIED).find_first_of("\r\n"), std::string::npos);
   EXPECT_EQ(readFile(ro), "kept");
   EXPECT_EQ(modifiedOf(ro), 131000000000000000ull);
 

@@ -1,0 +1,39 @@
+#include "core/entry_action.h"
+
+namespace fw {
+
+uint32_t deletionMask(const MarkMasks& m) {
+  // Where both masks hold OnlyInSource the source wins: the entry is added, not deleted.
+  return (m.sourceWins & OnlyInTarget) | (m.targetWins & ~m.sourceWins & OnlyInSource);
+}
+
+EntryAction actionOf(const FileNode* node, const MarkMasks& m) {
+  const uint32_t f = node->flags;
+  EntryAction a;
+  if (f & Conflict) {
+    a.what = EntryChange::Conflict;
+    return a;
+  }
+  if ((f & Excluded) && !(f & Ignored)) return a;
+  const uint32_t toTarget = m.sourceWins & kCategoryBits;
+  const uint32_t toSource = m.targetWins & kCategoryBits;
+  const uint32_t acted = f & (toTarget | toSource);
+  if (acted == 0) return a;
+  a.carriedData = takesCarriedData(f, toTarget & kCarriedCategories, toSource & kCarriedCategories);
+  if (f & Excluded) return a;  // Ignored: left out here, though the difference may carry it
+  const int changed = syncDirection(f, toTarget, toSource);
+  if (f & deletionMask(m)) {
+    if (f & KeptForMissingRoot) return EntryAction{};  // the other root is missing, not emptied
+    a.what = EntryChange::Delete;
+  } else if (f & (OnlyInSource | OnlyInTarget)) {
+    a.what = EntryChange::Add;
+  } else if (acted == CaseOrAttrDiffers) {
+    a.what = EntryChange::Attributes;
+  } else {
+    a.what = EntryChange::Replace;
+  }
+  a.changes = changed;
+  return a;
+}
+
+}  // namespace fw

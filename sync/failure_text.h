@@ -1,0 +1,21 @@
+// The reason a run gives for an entry it could not handle, in words a person reads:
+// "cannot copy: the disk is full", "cannot delete: another program has it open". The words for
+// the file system's part come from the one table of them, fsFailureText (platform/fs.h).
+#ifndef FERRYWICK_SYNC_FAILURE_TEXT_H
+#define FERRYWICK_SYNC_FAILURE_TEXT_H
+
+#include <string>
+
+#include "core/result.h"
+#include "platform/fs.h"
+
+namespace fw {
+
+// action ("cannot copy") with why it failed: the file-system call's failure where there was
+// one; "out of memory" for OutOfMemory; otherwise the result code as the run has always named
+// it ("cannot copy (CannotOpen)": the engine refused on its own, a link on the path).
+std::string failureText(const char* action, Rc rc, const FsFailure& why);
+
+}  // namespace fw
+
+#endif  // FERRYWICK_SYNC_FAILURE_TEXT_H

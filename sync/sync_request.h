@@ -1,0 +1,39 @@
+// What a job on a compared tree is asked to do (a sync, applying or saving a difference), and
+// where it tallies what it did: the two records every such job takes.
+#ifndef FERRYWICK_SYNC_SYNC_REQUEST_H
+#define FERRYWICK_SYNC_SYNC_REQUEST_H
+
+#include "core/cancel_flag.h"
+#include "core/comparison.h"
+#include "core/file_node.h"
+#include "platform/fs.h"
+#include "sync/sync_stats.h"
+
+namespace fw {
+
+struct DiscardPolicy;  // discard.h
+
+struct SyncRequest {
+  Fs* fs = nullptr;
+  const SideInput* source = nullptr;  // a saved source side (a difference) has savedFile set
+  const SideInput* target = nullptr;
+  FileNode* firstRoot = nullptr;  // the comparison of source against target: its root chain
+  // sourceWins (flagsSrc): the categories that go to the target; targetWins (flagsTrg): those
+  // that go to the source. A job marks the tree with them (markTree) before it acts, so the
+  // colours too are those of the window that shows the tree afterwards.
+  MarkMasks masks = makeMarkMasks(kDefaultFlagsSrc, kDefaultFlagsTrg, kDefaultFlagsColorize);
+  const CancelFlag* cancel = nullptr;
+  FailureLog* failures = nullptr;  // where every entry that fails is named; none: not named
+  // What becomes of the files a sync deletes or replaces (discard.h); none: they are gone.
+  const DiscardPolicy* discard = nullptr;
+};
+
+// Where a job tallies what it did (ok) and what it could not do (failed).
+struct SyncTallies {
+  SyncStats& ok;
+  SyncStats& failed;
+};
+
+}  // namespace fw
+
+#endif  // FERRYWICK_SYNC_SYNC_REQUEST_H
