@@ -52,6 +52,54 @@ void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modifie
   if (!sameName || mine.attributes != other.attributes) node->flags |= CaseOrAttrDiffers;
 }
 
+Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const SideEntry& entry,
+              FileNode** node, Merged* merged) {
+  *merged = Merged::Done;
+  FileNode* n = found;
+  if (!n) {
+    Rc rc = pool.allocateNode(&n);
+    if (rc != Rc::Ok) return rc;
+    rc = pool.allocateName(entry.name, entry.units, &n->name);
+    if (rc != Rc::Ok) return rc;
+    n->flags = side == 1 ? OnlyInTarget : OnlyInSource;
+    insertInto(tree, n);
+    *node = n;
+    n->side[side].attributes = entry.attributes;
+    if (entry.kind == EntryKind::Special) {
+      n->flags |= unlistedFlag(side);
+    } else if (entry.kind == EntryKind::Folder) {
+      n->flags |= Folder;
+      *merged = Merged::Enter;
+    } else {
+      n->side[side].modified = entry.modified;
+      n->side[side].size = entry.size;
+    }
+    return Rc::Ok;
+  }
+  *node = n;
+  n->flags &= kKeptOnMerge;
+  if (entry.kind == EntryKind::Special) {
+    n->flags |= unlistedFlag(side);
+    n->side[side].attributes = entry.attributes;
+    return Rc::Ok;
+  }
+  bool folder = entry.kind == EntryKind::Folder;
+  if (folder != isFolder(n)) {
+    // A file against a folder of the same name: neither is entered or acted on.
+    n->flags |= Conflict;
+    n->side[side] = SideInfo{entry.modified, entry.size, entry.attributes};
+    if (folder) *merged = Merged::PassOver;
+    return Rc::Ok;
+  }
+  if (folder) {
+    n->side[side].attributes = entry.attributes;
+    *merged = Merged::Enter;
+    return Rc::Ok;
+  }
+  classifyEntry(n, side, entry.name, entry.modified, entry.size, entry.attributes);
+  return Rc::Ok;
+}
+
 namespace {
 constexpr uint64_t kTimeTolerance = 20000000;  // 2 seconds, as in classifyEntry
 constexpr uint64_t kHourTicks = 36000000000ull;
@@ -209,7 +257,30 @@ FileNode* rebuildTree(const std::vector<FileNode*>& nodes, const std::vector<boo
   return tree;
 }
 
-Rc absorb(NodePool& pool, FileNode* a, FileNode* b, bool* merged);
+Rc mergeChildren(NodePool& pool, FileNode* a, FileNode* b);
+
+// A target-only node as the entry mergeEntry takes: the one entry that is not a folder and yet
+// unlisted is a special file.
+SideEntry targetEntry(const FileNode* b) {
+  EntryKind kind = isFolder(b)                  ? EntryKind::Folder
+                   : (b->flags & TargetUnlisted) ? EntryKind::Special
+                                                 : EntryKind::File;
+  const SideInfo& info = b->side[1];
+  return SideEntry{b->name, length16(b->name), info.modified, info.size, info.attributes, kind};
+}
+
+// Merges the target-only node b into a, a node of the source, as the scanner would have merged
+// b's entry had a borne its spelling; a folder's entries follow. What reading b's side found
+// below b (a folder it could not list) stays with it, unless a file meets a folder.
+Rc mergeNode(NodePool& pool, FileNode* a, FileNode* b) {
+  bool sameKind = isFolder(a) == isFolder(b);
+  FileNode* node;
+  Merged merged;
+  Rc rc = mergeEntry(pool, nullptr, a, 1, targetEntry(b), &node, &merged);
+  if (rc != Rc::Ok) return rc;
+  if (sameKind) a->flags |= b->flags & (TargetUnlisted | Conflict | KeptForMissingRoot);
+  return merged == Merged::Enter ? mergeChildren(pool, a, b) : Rc::Ok;
+}
 
 // Moves the children of b (entries of the target only) into the folder a.
 Rc mergeChildren(NodePool& pool, FileNode* a, FileNode* b) {
@@ -217,15 +288,12 @@ Rc mergeChildren(NodePool& pool, FileNode* a, FileNode* b) {
   forEachInOrder(b->children, [&](FileNode* c) { moved.push_back(c); });
   b->children = nullptr;
   for (FileNode* c : moved) {
+    // The same spelling in both: one node, as the scanner makes it (a file against a folder
+    // is a Conflict).
     FileNode* twin = findNode(a->children, c->name);
     if (twin) {
-      bool merged = false;
-      Rc rc = absorb(pool, twin, c, &merged);
+      Rc rc = mergeNode(pool, twin, c);
       if (rc != Rc::Ok) return rc;
-      if (merged) continue;
-      // A file against a folder of the same spelling: one node, marked, as the scanner does.
-      twin->flags |= Conflict;
-      twin->side[1] = c->side[1];
       continue;
     }
     insertInto(&a->children, c);
@@ -245,22 +313,14 @@ Rc absorb(NodePool& pool, FileNode* a, FileNode* b, bool* merged) {
   }
   const char16_t* targetName = b->name;
   bool spelledAlike = compareNodeNames(a->name, targetName) == 0;
-  uint32_t fromTarget = b->flags & (TargetUnlisted | Conflict | KeptForMissingRoot);
-  uint32_t kept = a->flags & kKeptOnMerge;
-  a->flags = kept | fromTarget;
-  if (isFolder(a)) {
-    a->side[1] = b->side[1];
-    Rc rc = mergeChildren(pool, a, b);
-    if (rc != Rc::Ok) return rc;
-  } else {
-    classifyEntry(a, 1, targetName, b->side[1].modified, b->side[1].size, b->side[1].attributes);
-  }
+  Rc rc = mergeNode(pool, a, b);
+  if (rc != Rc::Ok) return rc;
   if (!spelledAlike) {
     std::u16string names = a->name;  // the source's, its terminator, the target's
     names += u'\0';
     names += targetName;
     char16_t* both;
-    Rc rc = pool.allocateName(names.data(), names.size(), &both);
+    rc = pool.allocateName(names.data(), names.size(), &both);
     if (rc != Rc::Ok) return rc;
     a->name = both;
     a->flags |= OtherSpelling;
@@ -311,101 +371,87 @@ Rc pairCaseVariants(NodePool& pool, FileNode** tree) {
   });
 }
 
-// Owns the two pattern buffers of one row.
-struct RowBuffers {
-  std::unique_ptr<char16_t[]> pattern[2];
-  size_t length[2] = {0, 0};
-  size_t rootLength[2] = {0, 0};
-};
-
-// Fills the pattern of one side's root; false when the buffer cannot be had.
-bool makePattern(RowBuffers& row, int side, const std::u16string& root) {
-  row.pattern[side].reset(new (std::nothrow) char16_t[kPathBufferUnits]);
-  if (!row.pattern[side]) return false;
-  char16_t* b = row.pattern[side].get();
-  size_t n = toLongPath(b, kPathBufferUnits - 2, root.c_str());
-  if (n == 0) {  // does not fit: an empty pattern lists nothing and fails the listing
-    b[0] = 0;
-    row.length[side] = 0;
-    return true;
-  }
-  // A root given with a trailing separator ("C:\", "/") already has the separator.
-  row.rootLength[side] = n;
-  if (b[n - 1] != kPathSeparator) b[n++] = kPathSeparator;
-  b[n++] = u'*';
-  b[n] = 0;
-  row.length[side] = n;
-  return true;
-}
-
 const std::u16string& rowOf(const SideInput* input, size_t i) {
   static const std::u16string empty;
   return (input && i < input->roots.size()) ? input->roots[i] : empty;
 }
 
-Rc readSide(CompareContext& ctx, const SideInput* input, int side, RowBuffers& row,
-            FileNode* root) {
-  if (input && input->hasSavedFile())
-    return ctx.saved[side]->readNextTree(&root->children, side, false);
-  if (row.length[side] == 0) {  // a root path too long for the buffer
-    root->flags |= unlistedFlag(side);
-    return Rc::Ok;
-  }
-  ScanContext scan;
-  scan.pathBuffer = row.pattern[side].get();
-  scan.ignoreList = ctx.ignoreList;
-  scan.pool = ctx.pool;
-  scan.cancel = ctx.cancel;
-  scan.fs = ctx.fs;
-  scan.rootLength = row.rootLength[side];
-  scan.leftovers = ctx.leftovers;
-  scan.leftoverBefore = ctx.leftoverBefore;
-  scan.listingFailures = ctx.listingFailures;
-  Rc rc = scanFolder(scan, row.length[side], &root->children, side);
-  if (scan.listFailed) {
-    root->flags |= unlistedFlag(side);
-    noteListingFailure(scan, root, side);
-  }
-  return rc;
-}
+// The folder sides of a comparison: a row's roots on both sides are listed together
+// (scanSides), from pattern buffers kept for every row.
+class FolderSides final : public SideSource {
+ public:
+  explicit FolderSides(const CompareContext& ctx) : ctx_(ctx) {}
 
-// Lists the folders of the sides in the bits of sides (source first) into the root's children.
-Rc scanFolders(CompareContext& ctx, RowBuffers& row, FileNode* root, unsigned sides) {
-  if (ctx.scanThreads <= 1) {
+  Rc open(const SideInput* source, const SideInput* target) override {
+    input_[0] = source;
+    input_[1] = target;
     for (int s = 0; s < 2; ++s) {
-      if (!(sides & (1u << s))) continue;
-      Rc rc = readSide(ctx, nullptr, s, row, root);
-      if (rc != Rc::Ok) return rc;
+      if (!input_[s]) continue;
+      pattern_[s].reset(new (std::nothrow) char16_t[kPathBufferUnits]);
+      if (!pattern_[s]) return Rc::OutOfMemory;
     }
     return Rc::Ok;
   }
-  ScanContext scan;
-  scan.ignoreList = ctx.ignoreList;
-  scan.pool = ctx.pool;
-  scan.cancel = ctx.cancel;
-  scan.fs = ctx.fs;
-  scan.leftovers = ctx.leftovers;
-  scan.leftoverBefore = ctx.leftoverBefore;
-  scan.listingFailures = ctx.listingFailures;
-  RowScan rowScan;
-  for (int s = 0; s < 2; ++s) {
-    if (!(sides & (1u << s))) continue;
-    rowScan.pattern[s] = row.pattern[s].get();
-    rowScan.length[s] = row.length[s];
-  }
-  Rc rc = scanSides(scan, rowScan, &root->children, ctx.scanThreads);
-  for (int s = 0; s < 2; ++s) {
-    if (!rowScan.listFailed[s]) continue;
-    root->flags |= unlistedFlag(s);
-    scan.listFailure = rowScan.listFailure[s];
-    noteListingFailure(scan, root, s);
-  }
-  return rc;
-}
 
-Rc compareRows(const SideInput* source, const SideInput* target, FileNode** roots,
-               CompareContext& ctx) {
-  const SideInput* sides[2] = {source, target};
+  bool rootMissing(size_t row) override {
+    bool missing = false;
+    for (int s = 0; s < 2; ++s)
+      if (input_[s] && isMissingRoot(*ctx_.fs, rowOf(input_[s], row))) missing = true;
+    return missing;
+  }
+
+  Rc readRow(size_t row, FileNode* root) override {
+    RowScan scan;
+    for (int s = 0; s < 2; ++s) {
+      const std::u16string& path = rowOf(input_[s], row);
+      if (!path.empty() && !makePattern(scan, s, path))  // too long for the buffer
+        root->flags |= unlistedFlag(s);
+    }
+    if (!scan.pattern[0] && !scan.pattern[1]) return Rc::Ok;
+    ScanContext shared;
+    shared.ignoreList = ctx_.ignoreList;
+    shared.pool = ctx_.pool;
+    shared.cancel = ctx_.cancel;
+    shared.fs = ctx_.fs;
+    shared.leftovers = ctx_.leftovers;
+    shared.leftoverBefore = ctx_.leftoverBefore;
+    shared.listingFailures = ctx_.listingFailures;
+    Rc rc = scanSides(shared, scan, &root->children, ctx_.scanThreads);
+    for (int s = 0; s < 2; ++s) {
+      if (!scan.listFailed[s]) continue;
+      root->flags |= unlistedFlag(s);
+      shared.listFailure = scan.listFailure[s];
+      noteListingFailure(shared, root, s);
+    }
+    return rc;
+  }
+
+  void close() override {}
+
+ private:
+  // Puts the pattern of one side's root into its buffer and scan; false when it does not fit.
+  bool makePattern(RowScan& scan, int side, const std::u16string& root) {
+    char16_t* b = pattern_[side].get();
+    size_t n = toLongPath(b, kPathBufferUnits - 2, root.c_str());
+    if (n == 0) return false;
+    // A root given with a trailing separator ("C:\", "/") already has the separator.
+    scan.rootLength[side] = n;
+    if (b[n - 1] != kPathSeparator) b[n++] = kPathSeparator;
+    b[n++] = u'*';
+    b[n] = 0;
+    scan.pattern[side] = b;
+    scan.length[side] = n;
+    return true;
+  }
+
+  const CompareContext& ctx_;
+  const SideInput* input_[2] = {nullptr, nullptr};
+  std::unique_ptr<char16_t[]> pattern_[2];
+};
+
+// Reads the rows of the sides into the chain of roots, each row's sources in order.
+Rc compareRows(const SideInput* source, const SideInput* target, SideSource* const* sources,
+               size_t count, FileNode** roots, CompareContext& ctx) {
   const SideInput* walked = target ? target : source;
   size_t rows = walked->roots.size();
   if (source && target && source->roots.size() > rows) rows = source->roots.size();
@@ -415,50 +461,23 @@ Rc compareRows(const SideInput* source, const SideInput* target, FileNode** root
     FileNode* root;
     Rc rc = ctx.pool->allocateNode(&root);
     if (rc != Rc::Ok) return rc;
-    RowBuffers row;
-    bool present[2] = {false, false};
-    for (int s = 0; s < 2; ++s) {
-      present[s] = sides[s] && !rowOf(sides[s], i).empty();
-      if (present[s] && !makePattern(row, s, rowOf(sides[s], i))) return Rc::OutOfMemory;
-    }
     if (last) last->link[1] = root;
     else *roots = root;
     last = root;
-    const std::u16string& name = present[1] ? rowOf(target, i) : rowOf(source, i);
+    const std::u16string& name = rowOf(target, i).empty() ? rowOf(source, i) : rowOf(target, i);
     rc = ctx.pool->allocateName(name.c_str(), name.size(), &root->name);
     if (rc != Rc::Ok) return rc;
     root->flags = Folder;
-    bool missing[2] = {false, false};
-    for (int s = 0; s < 2; ++s)
-      missing[s] = present[s] && !sides[s]->hasSavedFile() && isMissingRoot(*ctx.fs, rowOf(sides[s], i));
-    // Folder sides next to each other are listed together; a saved side keeps its turn.
-    unsigned folders = 0;
-    for (int s = 0; s < 2; ++s) {
-      if (present[s] && !sides[s]->hasSavedFile() && row.length[s] != 0) {
-        folders |= 1u << s;
-        continue;
-      }
-      if (folders) {
-        rc = scanFolders(ctx, row, root, folders);
-        folders = 0;
-        if (rc != Rc::Ok) return rc;
-      }
-      if (present[s]) {
-        rc = readSide(ctx, sides[s], s, row, root);
-      } else if (sides[s] && sides[s]->hasSavedFile() && i < sides[s]->roots.size()) {
-        // A saved side holds a tree for every root, also for one stored without a name:
-        // consume it, so that the rows after it receive their own trees.
-        rc = ctx.saved[s]->readNextTree(&root->children, s, true);
-      }
-      if (rc != Rc::Ok) return rc;
-    }
-    if (folders) {
-      rc = scanFolders(ctx, row, root, folders);
+    bool missing = false;
+    for (size_t k = 0; k < count; ++k)
+      if (sources[k]->rootMissing(i)) missing = true;
+    for (size_t k = 0; k < count; ++k) {
+      rc = sources[k]->readRow(i, root);
       if (rc != Rc::Ok) return rc;
     }
     // What the other side has is not deleted because a root is not there (an unmounted drive,
     // a folder renamed meanwhile); it is still copied, which creates the root.
-    if (missing[0] || missing[1]) markAll(root->children, KeptForMissingRoot);
+    if (missing) markAll(root->children, KeptForMissingRoot);
   }
   return Rc::Ok;
 }
@@ -491,21 +510,30 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
   *roots = nullptr;
   if (ctx.listingFailures) ctx.listingFailures->clear();
   if (!source && !target) return Rc::BadRequest;
-  const SideInput* sides[2] = {source, target};
-  bool opened[2] = {false, false};
+  // Each side goes to the source of its kind; one source that gets both sides reads them
+  // together. The sources are asked in the order of their first side.
+  const SideInput* inputs[2] = {source, target};
+  FolderSides folders(ctx);
+  SideSource* sources[2] = {nullptr, nullptr};
+  const SideInput* given[2][2] = {{nullptr, nullptr}, {nullptr, nullptr}};
+  size_t count = 0;
+  for (int s = 0; s < 2; ++s) {
+    if (!inputs[s]) continue;
+    SideSource* kind = inputs[s]->hasSavedFile() ? ctx.saved[s] : &folders;
+    if (count == 0 || sources[count - 1] != kind) sources[count++] = kind;
+    given[count - 1][s] = inputs[s];
+  }
+  size_t opened = 0;
   Rc rc = Rc::Ok;
-  for (int s = 0; s < 2 && rc == Rc::Ok; ++s) {
-    if (!sides[s] || !sides[s]->hasSavedFile()) continue;
-    if (!ctx.saved[s]) {
+  for (; opened < count && rc == Rc::Ok; ++opened) {
+    if (!sources[opened]) {
       rc = Rc::BadRequest;
       break;
     }
-    rc = ctx.saved[s]->open(sides[s]->savedFile.c_str());
-    opened[s] = true;
+    rc = sources[opened]->open(given[opened][0], given[opened][1]);
   }
-  if (rc == Rc::Ok) rc = compareRows(source, target, roots, ctx);
-  for (int s = 0; s < 2; ++s)
-    if (opened[s]) ctx.saved[s]->close();
+  if (rc == Rc::Ok) rc = compareRows(source, target, sources, count, roots, ctx);
+  for (size_t k = 0; k < opened; ++k) sources[k]->close();
   if (rc == Rc::Ok && source && target && !isCancelled(ctx.cancel)) {
     try {
       rc = walkInOrder(*roots, [&](FileNode* root) {

@@ -4,6 +4,7 @@
 #ifndef FERRYWICK_CORE_COMPARISON_H
 #define FERRYWICK_CORE_COMPARISON_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,18 +59,29 @@ struct MarkMasks {
 
 MarkMasks makeMarkMasks(uint32_t flagsSrc, uint32_t flagsTrg, uint32_t flagsColorize);
 
-// Reads the trees of a saved state or difference as one side of a comparison. The formats
-// layer implements it; the driver gets one per side.
-class SavedTreeSource {
+// One kind of side of a comparison (folders on disk, a saved state or difference): reads the
+// trees of the sides it is given, row by row, into the comparison tree. compareSides hands each
+// side to the source of its kind (one source may get both) and asks the sources in the order
+// of their first side, so that the source's entries go in before the target's; a source given
+// both sides reads a row of both in one go (the folder sides are listed side by side). A new
+// kind of side is one implementation of this.
+class SideSource {
  public:
-  virtual ~SavedTreeSource() = default;
-  // Opens the file (as a state file, else as a difference file) and reads past its list of
-  // root names, so that the next tree read is the first root's.
-  virtual Rc open(const char16_t* path) = 0;
-  // Merges the next root's tree into *tree as side (0 source, 1 target); with skip, consumes
-  // it without merging.
-  virtual Rc readNextTree(FileNode** tree, int side, bool skip) = 0;
-  // Ends the decompression and closes the file; harmless when not open.
+  virtual ~SideSource() = default;
+  // Gets ready to read the sides given (null: a side that this source does not read; never
+  // both), before the first row: a saved side opens its file.
+  virtual Rc open(const SideInput* source, const SideInput* target) = 0;
+  // Whether a root of row on one of its sides is named but does not exist; called for every
+  // row before any source reads it. Never for a saved side.
+  virtual bool rootMissing(size_t row) {
+    (void)row;
+    return false;
+  }
+  // Reads row's trees on its sides, the source's first, into root->children through
+  // mergeEntry; a side whose row has no root adds nothing, and a root that exists but cannot
+  // be read whole sets that side's unlisted bit on root.
+  virtual Rc readRow(size_t row, FileNode* root) = 0;
+  // After the last row, and after a failure; harmless when not open.
   virtual void close() = 0;
 };
 
@@ -78,9 +90,10 @@ struct CompareContext {
   NodePool* pool = nullptr;
   const char16_t* ignoreList = nullptr;
   const CancelFlag* cancel = nullptr;
-  // Readers for sides that have a saved file, index 0 source, 1 target; none where the build
-  // cannot read saved sides (a side with a saved file then gives BadRequest).
-  SavedTreeSource* saved[2] = {nullptr, nullptr};
+  // Readers for sides that have a saved file, index 0 source, 1 target (the formats layer's
+  // SavedSides); none where the build cannot read saved sides (a side with a saved file then
+  // gives BadRequest). The folder sides are read by the comparison itself.
+  SideSource* saved[2] = {nullptr, nullptr};
   // Leftover temporary files of an interrupted run met in the folders, when given: those last
   // written before leftoverBefore (FILETIME ticks), so that a running sync's are not among them.
   std::vector<std::u16string>* leftovers = nullptr;
@@ -91,8 +104,8 @@ struct CompareContext {
   // kMaxTimeShiftHours.
   uint32_t timeShiftHours = 0;
   // Threads that list a row's folders (scanSides): the two sides and different folders side
-  // by side. 1: one side after the other on the calling thread (scanFolder), the way to use
-  // when fs is not safe to call from several threads or counts its calls in order.
+  // by side. 1: one side after the other on the calling thread (scanFolder). An fs that does
+  // not allow concurrentUse (one that counts or orders its calls) is always used so.
   int scanThreads = 2;
   // Where the folders that exist but could not be listed are kept with why, when given
   // (cleared by compareSides); unlistedFolders reads it.
@@ -114,6 +127,40 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
 // node's flags to kKeptOnMerge.
 void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modified, uint64_t size,
                    uint8_t attrByte);
+
+// One side's entry of a folder, as a kind of side reads it: from a listing, a saved record, or
+// a node of the other side's spelling that the case pairing moves over.
+enum class EntryKind : uint8_t {
+  File,
+  Folder,
+  Special,  // a FIFO, a socket, a device, a dangling link: kept, unlisted, never classified
+};
+struct SideEntry {
+  const char16_t* name;  // terminated
+  size_t units;          // of name, without the terminator
+  uint64_t modified;     // a folder's are 0 (where a file meets it, they are stored as given)
+  uint64_t size;
+  uint8_t attributes;  // AttrByte
+  EntryKind kind;
+};
+
+// What mergeEntry made of an entry, for the side's reader to go on with.
+enum class Merged : uint8_t {
+  Done,      // nothing below it to read
+  Enter,     // a folder: its entries on this side go into (*node)->children
+  PassOver,  // a folder against a file of the other side (Conflict): its entries are not read
+};
+
+// Puts one side's entry into the folder's sibling tree at *tree, the one way every kind of
+// side does it. found is the node of exactly the same name that the other side put there
+// (null: none, looked up by the caller). Without one, a node is created for this side alone
+// (OnlyInSource or OnlyInTarget, Folder for a folder, unlisted for a special entry). With one,
+// its flags are cleared to kKeptOnMerge and: a special entry marks it unlisted on this side;
+// a file against a folder marks it Conflict and stores this side's SideInfo; a folder gets its
+// attributes; a file is classified (classifyEntry). *node receives the entry's node. Returns
+// Ok, or the pool's failure.
+Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const SideEntry& entry,
+              FileNode** node, Merged* merged);
 
 // Whether two last-write times (FILETIME ticks) lie 1 to shiftHours whole hours apart, within
 // the 2-second tolerance of the comparison, boundaries included. Never for shiftHours 0; a

@@ -3,8 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "core/compare_fixture.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace fw {
 namespace {
@@ -219,6 +226,66 @@ TEST_F(ComparisonTest, RowsPairByIndexAndAnEmptyTargetNamesTheRootAfterTheSource
   ASSERT_RC_OK(compareInputs(&source_, &target_));
   ASSERT_NE(roots_->link[1], nullptr);
   EXPECT_EQ(std::u16string(roots_->link[1]->name), second.path());
+}
+
+// Every node below a folder in name order, as "path flags side0 side1".
+void flatten(FileNode* tree, const std::string& at, std::vector<std::string>* out) {
+  forEachInOrder(tree, [&](FileNode* x) {
+    std::string path = at + "/" + toUtf8(sideName(x, 0)) + "|" + toUtf8(sideName(x, 1));
+    std::string line = path + " " + std::to_string(x->flags & ~static_cast<uint32_t>(Red));
+    for (const SideInfo& i : x->side)
+      line += " " + std::to_string(i.modified) + "," + std::to_string(i.size) + "," +
+              std::to_string(i.attributes);
+    out->push_back(line);
+    if (x->children) flatten(x->children, path, out);
+  });
+}
+
+TEST_F(ComparisonTest, FolderPairedAcrossLetterCaseHoldsWhatTheSameSpellingWouldGive) {
+  // The same entries below "alike" on both sides and below "Paired"/"paired": the pairing
+  // moves the target's entries over one by one and must merge them as the listing did.
+  for (std::string source : {"alike", "Paired"}) {
+    std::string target = source == "alike" ? source : "paired";
+    auto put = [&](const TempDir& side, const std::string& rel, const std::string& content,
+                   uint64_t t = kT) {
+      writeFile(side.at(rel), content);
+      setModified(side.at(rel), t);
+    };
+    auto both = [&](const std::string& rel, const std::string& content, uint64_t t = kT) {
+      put(src_, source + "/" + rel, content);
+      put(trg_, target + "/" + rel, content, t);
+    };
+    both("same.txt", "same");
+    both("newer.txt", "target's", kT + 10 * kTwoSeconds);
+    both("sub/deeper/in.txt", "in");
+    put(src_, source + "/sub/only-source.txt", "s");
+    put(trg_, target + "/sub/only-target.txt", "t");
+    // A file against a folder, either way round.
+    put(src_, source + "/mixed", "file");
+    put(trg_, target + "/mixed/in.txt", "in a folder");
+    put(src_, source + "/mixed2/in.txt", "in a folder");
+    put(trg_, target + "/mixed2", "file");
+#ifndef _WIN32
+    // A FIFO against a file, and a link to a folder against a folder.
+    put(src_, source + "/pipe", "a file on the source");
+    ASSERT_EQ(mkfifo(toUtf8(trg_.at(target + "/pipe")).c_str(), 0600), 0);
+    put(src_, source + "/linked/x.txt", "x");
+    ASSERT_EQ(symlink(toUtf8(trg_.path()).c_str(), toUtf8(trg_.at(target + "/linked")).c_str()),
+              0);
+#endif
+  }
+  ASSERT_RC_OK(compare());
+  FileNode* alike = node("alike");
+  FileNode* paired = node("Paired");
+  ASSERT_NE(alike, nullptr);
+  ASSERT_NE(paired, nullptr);
+  EXPECT_EQ(paired->flags & (Folder | OtherSpelling | kCategoryBits),
+            static_cast<uint32_t>(Folder | OtherSpelling));
+  std::vector<std::string> listed, moved;
+  flatten(alike->children, "", &listed);
+  flatten(paired->children, "", &moved);
+  EXPECT_EQ(moved, listed);
+  EXPECT_EQ(categories("alike/mixed") & (OnlyInSource | OnlyInTarget), 0u);
 }
 
 TEST_F(ComparisonTest, SavedSideWithoutAReaderIsRefused) {

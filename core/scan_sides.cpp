@@ -179,10 +179,30 @@ Rc expand(Worker& w, RowScan& row, FileNode** tree, size_t wanted, std::deque<Ta
   return Rc::Ok;
 }
 
+// One side after the other, each side's whole tree depth first, on the calling thread.
+Rc scanInTurn(const ScanContext& shared, RowScan& row, FileNode** tree) {
+  for (int s = 0; s < 2; ++s) {
+    if (!row.pattern[s]) continue;
+    ScanContext ctx = shared;
+    ctx.pathBuffer = row.pattern[s];
+    ctx.rootLength = row.rootLength[s];
+    ctx.depth = 0;
+    ctx.listFailed = false;
+    ctx.deferred = nullptr;
+    Rc rc = scanFolder(ctx, row.length[s], tree, s);
+    if (ctx.listFailed) {
+      row.listFailed[s] = true;
+      row.listFailure[s] = ctx.listFailure;
+    }
+    if (rc != Rc::Ok) return rc;
+  }
+  return Rc::Ok;
+}
+
 }  // namespace
 
 Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threads) {
-  if (threads < 1) threads = 1;
+  if (threads <= 1 || !shared.fs->concurrentUse()) return scanInTurn(shared, row, tree);
   try {
     std::vector<Worker> workers(static_cast<size_t>(threads));
     std::vector<std::unique_ptr<NodePool>> pools;

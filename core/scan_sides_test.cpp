@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <random>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/comparison.h"
@@ -255,6 +258,7 @@ class ScanSidesTest : public ::testing::Test {
       }
       return ForwardingFs::findFirst(p, h, e);
     }
+    bool concurrentUse() const override { return true; }
     ScanSidesTest& test;
   };
 
@@ -319,6 +323,7 @@ TEST_F(ScanSidesTest, PoolFailureAndCancelEmptyTheResultOnEveryThread) {
       if (++calls == 12) flag = 1;
       return ForwardingFs::findFirst(p, h, e);
     }
+    bool concurrentUse() const override { return true; }
     CancelFlag& flag;
     std::atomic<int> calls{0};
   };
@@ -330,6 +335,51 @@ TEST_F(ScanSidesTest, PoolFailureAndCancelEmptyTheResultOnEveryThread) {
   EXPECT_EQ(cancel.load(), 1u);
   EXPECT_EQ(r.roots, nullptr);
   EXPECT_EQ(r.pool.blockCount(), 0u);
+}
+
+TEST_F(ScanSidesTest, AnFsWithoutConcurrentUseIsCalledOnTheCallingThreadInScanFolderOrder) {
+  // Records the listing and attribute calls: their threads, and the patterns in order.
+  struct RecordingFs : ForwardingFs {
+    RecordingFs(Fs& base, bool concurrent) : ForwardingFs(base), concurrent(concurrent) {}
+    FsStatus findFirst(const char16_t* p, FindHandle* h, FindEntry* e) override {
+      note(p);
+      return ForwardingFs::findFirst(p, h, e);
+    }
+    FsStatus findNext(FindHandle h, FindEntry* e) override {
+      note(nullptr);
+      return ForwardingFs::findNext(h, e);
+    }
+    FsStatus getAttributes(const char16_t* p, uint32_t* a) override {
+      note(nullptr);
+      return ForwardingFs::getAttributes(p, a);
+    }
+    bool concurrentUse() const override { return concurrent; }
+    void note(const char16_t* pattern) {
+      std::lock_guard<std::mutex> lock(mutex);
+      threads.insert(std::this_thread::get_id());
+      if (pattern) patterns.emplace_back(pattern);
+    }
+    bool concurrent;
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    std::vector<std::u16string> patterns;
+  };
+  generate(5);
+  RecordingFs inTurn(systemFs(), true);
+  Result one;
+  run(one, inTurn, 1);
+  ASSERT_RC_OK(one.rc);
+  ASSERT_GT(inTurn.patterns.size(), 20u);
+  for (int threads : {2, 3}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads asked for");
+    RecordingFs single(systemFs(), false);
+    Result r;
+    run(r, single, threads);
+    ASSERT_RC_OK(r.rc);
+    EXPECT_EQ(single.threads, std::set<std::thread::id>{std::this_thread::get_id()});
+    EXPECT_EQ(single.patterns, inTurn.patterns);  // each side's whole tree, the source's first
+    EXPECT_TRUE(sameNode(one.roots, r.roots, ""));
+  }
 }
 
 TEST(NodePoolAdopt, CarvedMemoryLivesOnAndCarvingContinuesInTheOwnBlock) {

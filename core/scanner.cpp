@@ -64,29 +64,19 @@ Rc scanInto(ScanContext& ctx, size_t patternLength, FileNode* node, int side,
   return rc;
 }
 
-// Merges an entry of the second side into the node of the same exact name that the first side
-// made. A file against a folder is a conflict: neither is entered or acted on.
-Rc mergeEntry(ScanContext& ctx, size_t patternLength, FileNode* node, int side,
-              const FindEntry& entry) {
-  node->flags &= kKeptOnMerge;
-  uint8_t attributes = toAttrByte(entry.attributes);
-  if (isSpecial(entry)) {
-    node->flags |= unlistedFlag(side);
-    node->side[side].attributes = attributes;
-    return Rc::Ok;
-  }
-  if (isFolderEntry(entry) != isFolder(node)) {
-    node->flags |= Conflict;
-    bool folder = isFolderEntry(entry);  // a folder's time and size are 0 in the tree
-    node->side[side] = SideInfo{folder ? 0 : entry.modified, folder ? 0 : entry.size, attributes};
-    return Rc::Ok;
-  }
-  if (isFolder(node)) {
-    node->side[side].attributes = attributes;
-    return scanInto(ctx, patternLength, node, side, entry);
-  }
-  classifyEntry(node, side, entry.name, entry.modified, entry.size, attributes);
-  return Rc::Ok;
+// The entry as mergeEntry takes it: a folder's time and size are 0 in the tree; a link to a
+// folder is a folder (scanInto does not enter it).
+SideEntry sideEntry(const FindEntry& entry) {
+  EntryKind kind = isSpecial(entry)       ? EntryKind::Special
+                   : isFolderEntry(entry) ? EntryKind::Folder
+                                          : EntryKind::File;
+  bool folder = kind == EntryKind::Folder;
+  return SideEntry{entry.name,
+                   length16(entry.name),
+                   folder ? 0 : entry.modified,
+                   folder ? 0 : entry.size,
+                   toAttrByte(entry.attributes),
+                   kind};
 }
 
 // Lists a leftover temporary file: the folder's path (the pattern without its "*") and name.
@@ -100,30 +90,18 @@ void noteLeftover(ScanContext& ctx, size_t patternLength, const char16_t* name) 
   }
 }
 
-}  // namespace
-
-Rc addNewEntry(ScanContext& ctx, size_t patternLength, FileNode** tree, int side,
-               const FindEntry& entry) {
+// Puts a listed entry into the sibling tree at *tree (found: the node of the same exact name
+// already there, or null) and, for a folder to be entered, scans into it.
+Rc addEntry(ScanContext& ctx, size_t patternLength, FileNode** tree, FileNode* found, int side,
+            const FindEntry& entry) {
   FileNode* node;
-  Rc rc = ctx.pool->allocateNode(&node);
-  if (rc != Rc::Ok) return rc;
-  rc = ctx.pool->allocateName(entry.name, length16(entry.name), &node->name);
-  if (rc != Rc::Ok) return rc;
-  node->flags = side == 1 ? OnlyInTarget : OnlyInSource;
-  insertInto(tree, node);
-  node->side[side].attributes = toAttrByte(entry.attributes);
-  if (isSpecial(entry)) {
-    node->flags |= unlistedFlag(side);
-    return Rc::Ok;
-  }
-  if (isFolderEntry(entry)) {
-    node->flags |= Folder;
-    return scanInto(ctx, patternLength, node, side, entry);
-  }
-  node->side[side].modified = entry.modified;
-  node->side[side].size = entry.size;
-  return Rc::Ok;
+  Merged merged;
+  Rc rc = mergeEntry(*ctx.pool, tree, found, side, sideEntry(entry), &node, &merged);
+  if (rc != Rc::Ok || merged != Merged::Enter) return rc;
+  return scanInto(ctx, patternLength, node, side, entry);
 }
+
+}  // namespace
 
 Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side) {
   if (!ctx.pathBuffer) return Rc::Ok;
@@ -148,8 +126,7 @@ Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side)
     if (!isDotName(entry.name) && !isTemporaryName(entry.name) &&
         !matchesIgnoreList(ctx.ignoreList, entry.name)) {
       FileNode* node = fresh ? nullptr : findNode(*tree, entry.name);
-      rc = node ? mergeEntry(ctx, patternLength, node, side, entry)
-                : addNewEntry(ctx, patternLength, tree, side, entry);
+      rc = addEntry(ctx, patternLength, tree, node, side, entry);
       if (rc != Rc::Ok) break;
     }
     if (isCancelled(ctx.cancel)) break;

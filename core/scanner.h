@@ -62,11 +62,13 @@ struct ScanContext {
 };
 
 // One row's roots for scanSides: the pattern buffer of each side to be listed (null for a
-// side that is not), with its length; listFailed is set for a root that exists but could not
-// be listed completely, listFailure says why.
+// side that is not), with its length and the length of the root's long form in it;
+// listFailed is set for a root that exists but could not be listed completely, listFailure
+// says why.
 struct RowScan {
   char16_t* pattern[2] = {nullptr, nullptr};
   size_t length[2] = {0, 0};
+  size_t rootLength[2] = {0, 0};
   bool listFailed[2] = {false, false};
   FsFailure listFailure[2];
 };
@@ -80,8 +82,10 @@ struct RowScan {
 // pool of its own that the context's pool takes over at the end. The fields pathBuffer,
 // depth, listFailed, listFailure and deferred of shared are not used; the listing failures
 // below the roots go to shared.listingFailures when given. Every Fs call may come from any of
-// the threads. Returns Ok or the first pool failure (OutOfMemory also when a thread or a
-// buffer cannot be had).
+// the threads. With one thread, or an fs that does not allow concurrentUse, the source's root
+// and then the target's are listed by scanFolder on the calling thread, every Fs call in its
+// order. Returns Ok or the first pool failure (OutOfMemory also when a thread or a buffer
+// cannot be had).
 Rc scanSides(const ScanContext& shared, RowScan& row, FileNode** tree, int threads);
 
 // Lists the folder whose pattern (patternLength units, asterisk included) is in pathBuffer into
@@ -95,11 +99,6 @@ Rc scanFolder(ScanContext& ctx, size_t patternLength, FileNode** tree, int side)
 // Adds node (a folder that could not be listed on side) with ctx.listFailure to
 // ctx.listingFailures, when given.
 void noteListingFailure(ScanContext& ctx, const FileNode* node, int side);
-
-// Creates the node for an entry that the tree does not hold yet and, for a folder, scans into
-// it.
-Rc addNewEntry(ScanContext& ctx, size_t patternLength, FileNode** tree, int side,
-               const FindEntry& entry);
 
 }  // namespace fw
 

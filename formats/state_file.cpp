@@ -206,24 +206,10 @@ struct NameHash {
 };
 using SeenNames = std::unordered_set<std::u16string_view, NameHash>;
 
-Rc addEntry(TreeReadContext& ctx, FileNode** tree, int side, const TreeRecord& rec,
-            size_t units, FileNode** added) {
-  FileNode* node;
-  Rc rc = ctx.pool->allocateNode(&node);
-  if (rc != Rc::Ok) return rc;
-  rc = ctx.pool->allocateName(rec.name, units, &node->name);
-  if (rc != Rc::Ok) return rc;
-  node->flags = side == 1 ? OnlyInTarget : OnlyInSource;
-  insertInto(tree, node);
-  node->side[side].attributes = rec.attributes;
-  if (rec.modified == 0) {
-    node->flags |= Folder;
-  } else {
-    node->side[side].modified = rec.modified;
-    node->side[side].size = rec.size;
-  }
-  *added = node;
-  return Rc::Ok;
+// The record as mergeEntry takes it (units: its name's).
+SideEntry sideEntry(const TreeRecord& rec, size_t units) {
+  return SideEntry{rec.name,     units,          rec.modified, rec.size,
+                   rec.attributes, rec.modified == 0 ? EntryKind::Folder : EntryKind::File};
 }
 
 }  // namespace
@@ -299,9 +285,11 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
       continue;
     }
     FileNode* node = nullptr;
+    Merged merged;
     if (level.ignored || matchesIgnoreList(ctx.ignoreList, rec.name)) {
       if (ctx.keepIgnored && side == 0) {
-        rc = addEntry(ctx, level.tree, side, rec, units, &node);
+        rc = mergeEntry(*ctx.pool, level.tree, nullptr, side, sideEntry(rec, units), &node,
+                        &merged);
         if (rc == Rc::Ok) rc = firstTime(node->name, units);
         if (rc != Rc::Ok) return rc;
         node->flags |= Ignored | Excluded;
@@ -314,38 +302,19 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
       if (folder && (rc = enter({nullptr, false, true})) != Rc::Ok) return rc;
       continue;
     }
-    node = level.hadEntries ? findNode(*level.tree, rec.name) : nullptr;
-    if (!node) {
-      rc = addEntry(ctx, level.tree, side, rec, units, &node);
-      if (rc == Rc::Ok) rc = firstTime(node->name, units);
-      if (rc != Rc::Ok) return rc;
-      if (folder && (rc = enter({&node->children, false, false})) != Rc::Ok) return rc;
-      continue;
+    // Looked up exactly as spelt, as the scanner does: names that differ only in letter case
+    // are paired after both sides are read.
+    FileNode* found = level.hadEntries ? findNode(*level.tree, rec.name) : nullptr;
+    rc = mergeEntry(*ctx.pool, level.tree, found, side, sideEntry(rec, units), &node, &merged);
+    if (rc == Rc::Ok) rc = firstTime(node->name, units);
+    if (rc != Rc::Ok) return rc;
+    if (merged == Merged::Enter) {
+      rc = enter({&node->children, node->children != nullptr, false});
+    } else if (merged == Merged::PassOver) {
+      // A folder against a file of the same name: its entries on this side are read past.
+      rc = enter({nullptr, false, true});
     }
-    // The node may carry the other side's spelling of the name.
-    const char16_t* spelt = node->name;
-    if (std::u16string_view(spelt) != std::u16string_view(rec.name, units) &&
-        (rc = keepName(rec, units, &spelt)) != Rc::Ok)
-      return rc;
-    if ((rc = firstTime(spelt, units)) != Rc::Ok) return rc;
-    node->flags &= kKeptOnMerge;
-    if (folder != isFolder(node)) {
-      // A file against a folder of the same name: neither is acted on; the folder's entries
-      // on this side are read past.
-      node->flags |= Conflict;
-      node->side[side] = SideInfo{rec.modified, rec.size, rec.attributes};
-      if (folder) {
-        if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
-        levels.push_back({nullptr, false, true});
-      }
-      continue;
-    }
-    if (folder) {
-      node->side[side].attributes = rec.attributes;
-      if ((rc = enter({&node->children, node->children != nullptr, false})) != Rc::Ok) return rc;
-    } else {
-      classifyEntry(node, side, rec.name, rec.modified, rec.size, rec.attributes);
-    }
+    if (rc != Rc::Ok) return rc;
   }
   return Rc::Ok;
 }
@@ -404,23 +373,30 @@ void SavedSideReader::setup(Fs* fs, NodePool* pool, const char16_t* ignoreList,
   read_.cancel = cancel;
 }
 
-Rc SavedSideReader::open(const char16_t* path) {
-  if (!fs_) return Rc::BadRequest;
+Rc SavedSideReader::open(const SideInput* source, const SideInput* target) {
+  if (!fs_ || (source != nullptr) == (target != nullptr)) return Rc::BadRequest;
+  input_ = source ? source : target;
+  side_ = source ? 0 : 1;
   if (!reader_) {
     Rc rc = CompressedReader::create(*fs_, &reader_);
     if (rc != Rc::Ok) return rc;
   }
   read_.reader = reader_.get();
   treesLeft_ = 0;
-  Rc rc = openSavedTrees(*reader_, path, &treesLeft_);
+  Rc rc = openSavedTrees(*reader_, input_->savedFile.c_str(), &treesLeft_);
   read_.keepIgnored = rc == Rc::Ok && reader_->kind() == FileKind::DifferenceFile;
   return rc;
 }
 
-Rc SavedSideReader::readNextTree(FileNode** tree, int side, bool skip) {
+Rc SavedSideReader::readRow(size_t row, FileNode* root) {
+  if (!input_ || row >= input_->roots.size()) return Rc::Ok;
+  return readNextTree(&root->children, input_->roots[row].empty());
+}
+
+Rc SavedSideReader::readNextTree(FileNode** tree, bool skip) {
   if (!reader_) return Rc::BadRequest;
   if (treesLeft_ == 0) return Rc::Ok;  // a row past the saved roots: nothing on this side
-  Rc rc = readTree(read_, tree, side, skip);
+  Rc rc = readTree(read_, tree, side_, skip);
   if (rc != Rc::Ok || isCancelled(read_.cancel)) return rc;
   // Nothing read from the file counts before its stream proved whole.
   if (--treesLeft_ == 0) rc = reader_->requireStreamEnd(true);

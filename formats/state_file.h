@@ -88,13 +88,13 @@ struct TreeReadContext {
 // Merges one folder level of the saved tree, and everything below it, into *tree as side 0 or
 // 1, up to the 0 byte that ends the level; with skip, consumes it without merging. Names
 // matching the ignore list are skipped with everything below them. Where the level already
-// had entries (from the other side) names are looked up without regard to case; a record
-// found there is merged as the folder scanner merges (flags cleared to kKeptOnMerge, files
-// classified), a new one is created as this side only. Failed: a bad name (see
-// isValidStoredName, or longer than 259 units), a name that comes twice in one folder (exactly
-// the same units; names that differ in letter case only are both taken), a tree deeper than
-// kMaxTreeDepth, data that end early; OutOfMemory/BadRequest from the pool. In skip mode only
-// the framing is checked.
+// had entries (from the other side) names are looked up exactly as spelt, as the folder
+// scanner looks them up, and every record goes in through mergeEntry as a listed entry does;
+// names that differ only in letter case are paired after both sides are read. Failed: a bad
+// name (see isValidStoredName, or longer than 259 units), a name that comes twice in one
+// folder (exactly the same units; names that differ in letter case only are both taken), a
+// tree deeper than kMaxTreeDepth, data that end early; OutOfMemory/BadRequest from the pool.
+// In skip mode only the framing is checked.
 Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip);
 
 // Opens path as a state file, else as a difference file (whose result then counts), starts
@@ -110,25 +110,35 @@ Rc openSavedTrees(CompressedReader& reader, const char16_t* path, size_t* roots 
 Rc readDataEntry(CompressedReader& reader, uint32_t* rootIndex, char16_t* path,
                  size_t capacity, size_t* units, bool* end);
 
-// A saved side of a comparison: the state-then-difference reader behind CompareContext::saved.
-// Rows past the file's last root read as empty. Once the last root's tree is read, the
-// tree section's stream must end there, complete and with its checksum (requireStreamEnd), or
-// that read fails: a comparison never returns what a damaged file seemed to say.
-class SavedSideReader : public SavedTreeSource {
+// A saved side of a comparison: the state-then-difference reader behind CompareContext::saved,
+// for one side. Rows past the file's last root read as empty; a root stored without a name
+// has its tree read past, so that the rows after it receive their own. Once the last root's
+// tree is read, the tree section's stream must end there, complete and with its checksum
+// (requireStreamEnd), or that read fails: a comparison never returns what a damaged file
+// seemed to say.
+class SavedSideReader : public SideSource {
  public:
   SavedSideReader() = default;
-  // What readNextTree needs besides the file: the comparison's pool, ignore list and cancel
-  // flag (all must outlive the reader's use), and the Fs to read through.
+  // What readRow needs besides the file: the comparison's pool, ignore list and cancel flag
+  // (all must outlive the reader's use), and the Fs to read through.
   void setup(Fs* fs, NodePool* pool, const char16_t* ignoreList, const CancelFlag* cancel);
-  Rc open(const char16_t* path) override;
-  Rc readNextTree(FileNode** tree, int side, bool skip) override;
+  // Opens the saved file of the one side given (as a state file, else as a difference file)
+  // and reads past its list of root names; both sides, or none: BadRequest.
+  Rc open(const SideInput* source, const SideInput* target) override;
+  Rc readRow(size_t row, FileNode* root) override;
+  // Ends the decompression and closes the file; harmless when not open.
   void close() override;
   CompressedReader* reader() { return reader_.get(); }
 
  private:
+  // Merges the next root's tree into *tree; with skip, consumes it without merging.
+  Rc readNextTree(FileNode** tree, bool skip);
+
   Fs* fs_ = nullptr;
   TreeReadContext read_;
   std::unique_ptr<CompressedReader> reader_;
+  const SideInput* input_ = nullptr;
+  int side_ = 0;
   size_t treesLeft_ = 0;  // roots whose trees are still to be read
 };
 
