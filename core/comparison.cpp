@@ -53,7 +53,9 @@ void classifyEntry(FileNode* node, int k, const char16_t* name, uint64_t modifie
 }
 
 Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const SideEntry& entry,
-              FileNode** node, Merged* merged) {
+              MergedEntry* out) {
+  FileNode** node = &out->node;
+  Merged* merged = &out->how;
   *merged = Merged::Done;
   FileNode* n = found;
   if (!n) {
@@ -274,12 +276,11 @@ SideEntry targetEntry(const FileNode* b) {
 // below b (a folder it could not list) stays with it, unless a file meets a folder.
 Rc mergeNode(NodePool& pool, FileNode* a, FileNode* b) {
   bool sameKind = isFolder(a) == isFolder(b);
-  FileNode* node;
-  Merged merged;
-  Rc rc = mergeEntry(pool, nullptr, a, 1, targetEntry(b), &node, &merged);
+  MergedEntry merged;
+  Rc rc = mergeEntry(pool, nullptr, a, 1, targetEntry(b), &merged);
   if (rc != Rc::Ok) return rc;
   if (sameKind) a->flags |= b->flags & (TargetUnlisted | Conflict | KeptForMissingRoot);
-  return merged == Merged::Enter ? mergeChildren(pool, a, b) : Rc::Ok;
+  return merged.how == Merged::Enter ? mergeChildren(pool, a, b) : Rc::Ok;
 }
 
 // Moves the children of b (entries of the target only) into the folder a.

@@ -157,10 +157,14 @@ enum class Merged : uint8_t {
 // (OnlyInSource or OnlyInTarget, Folder for a folder, unlisted for a special entry). With one,
 // its flags are cleared to kKeptOnMerge and: a special entry marks it unlisted on this side;
 // a file against a folder marks it Conflict and stores this side's SideInfo; a folder gets its
-// attributes; a file is classified (classifyEntry). *node receives the entry's node. Returns
-// Ok, or the pool's failure.
+// attributes; a file is classified (classifyEntry). out receives the entry's node and what
+// to do with its entries. Returns Ok, or the pool's failure.
+struct MergedEntry {
+  FileNode* node = nullptr;
+  Merged how = Merged::Done;
+};
 Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const SideEntry& entry,
-              FileNode** node, Merged* merged);
+              MergedEntry* out);
 
 // Whether two last-write times (FILETIME ticks) lie 1 to shiftHours whole hours apart, within
 // the 2-second tolerance of the comparison, boundaries included. Never for shiftHours 0; a

@@ -94,11 +94,10 @@ void noteLeftover(ScanContext& ctx, size_t patternLength, const char16_t* name) 
 // already there, or null) and, for a folder to be entered, scans into it.
 Rc addEntry(ScanContext& ctx, size_t patternLength, FileNode** tree, FileNode* found, int side,
             const FindEntry& entry) {
-  FileNode* node;
-  Merged merged;
-  Rc rc = mergeEntry(*ctx.pool, tree, found, side, sideEntry(entry), &node, &merged);
-  if (rc != Rc::Ok || merged != Merged::Enter) return rc;
-  return scanInto(ctx, patternLength, node, side, entry);
+  MergedEntry merged;
+  Rc rc = mergeEntry(*ctx.pool, tree, found, side, sideEntry(entry), &merged);
+  if (rc != Rc::Ok || merged.how != Merged::Enter) return rc;
+  return scanInto(ctx, patternLength, merged.node, side, entry);
 }
 
 }  // namespace

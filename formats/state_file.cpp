@@ -284,12 +284,11 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
       if (folder && (rc = enter({nullptr, false, true})) != Rc::Ok) return rc;
       continue;
     }
-    FileNode* node = nullptr;
-    Merged merged;
+    MergedEntry merged;
+    FileNode*& node = merged.node;
     if (level.ignored || matchesIgnoreList(ctx.ignoreList, rec.name)) {
       if (ctx.keepIgnored && side == 0) {
-        rc = mergeEntry(*ctx.pool, level.tree, nullptr, side, sideEntry(rec, units), &node,
-                        &merged);
+        rc = mergeEntry(*ctx.pool, level.tree, nullptr, side, sideEntry(rec, units), &merged);
         if (rc == Rc::Ok) rc = firstTime(node->name, units);
         if (rc != Rc::Ok) return rc;
         node->flags |= Ignored | Excluded;
@@ -305,12 +304,12 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
     // Looked up exactly as spelt, as the scanner does: names that differ only in letter case
     // are paired after both sides are read.
     FileNode* found = level.hadEntries ? findNode(*level.tree, rec.name) : nullptr;
-    rc = mergeEntry(*ctx.pool, level.tree, found, side, sideEntry(rec, units), &node, &merged);
+    rc = mergeEntry(*ctx.pool, level.tree, found, side, sideEntry(rec, units), &merged);
     if (rc == Rc::Ok) rc = firstTime(node->name, units);
     if (rc != Rc::Ok) return rc;
-    if (merged == Merged::Enter) {
+    if (merged.how == Merged::Enter) {
       rc = enter({&node->children, node->children != nullptr, false});
-    } else if (merged == Merged::PassOver) {
+    } else if (merged.how == Merged::PassOver) {
       // A folder against a file of the same name: its entries on this side are read past.
       rc = enter({nullptr, false, true});
     }

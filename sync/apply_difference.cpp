@@ -142,8 +142,8 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   else if (had != FsStatus::Ok) permissions = kOwnerOnly;
   FileHandle file = kInvalidHandle;
   bool created = !pathRunsThroughLink(fs, run.path, run.rootEnd) &&
-                 createTemporary(fs, run.path, fromAttrByte(src.attributes), run.temporary,
-                                 kPathBufferUnits, &file);
+                 createTemporary(fs, run.path, fromAttrByte(src.attributes),
+                                 {run.temporary, kPathBufferUnits}, &file);
   SyncStats& live = created ? run.ok : run.failed;
 
   Rc rc = Rc::Ok;        // ends the run

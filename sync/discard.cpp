@@ -186,13 +186,14 @@ std::u16string stampedName(const std::u16string& name, const std::u16string& sta
 }
 
 Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t relativeStart,
-                bool folder, const CancelFlag* cancel, FsFailure* why) {
+                const CancelFlag* cancel, FsFailure* why) {
   try {
     if (pathRunsThroughLink(fs, path, relativeStart)) return Rc::CannotWrite;
     uint32_t a = 0;
     if (kept(fs, fs.getAttributes(path, &a), why) != FsStatus::Ok || (a & attr::Device))
       return Rc::CannotWrite;
     bool link = (a & attr::ReparsePoint) != 0;
+    bool folder = (a & attr::Directory) != 0;
     if (policy.backupRoot.empty()) {
       if (!policy.recycleBin) return Rc::CannotWrite;
       return kept(fs, fs.moveToRecycleBin(path), why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;

@@ -42,8 +42,8 @@ std::u16string discardStampNow();
 // adds " (copy)" after the stamp, for a name that the backup folder holds already.
 std::u16string stampedName(const std::u16string& name, const std::u16string& stamp, int copy = 1);
 
-// Moves the entry at path (a PathBuffer; a file, a link, or with folder a folder and everything
-// in it) out of the sync's way as the policy says. relativeStart is where the part below the
+// Moves the entry at path (a PathBuffer; a file, a link, or a folder and everything in it, as
+// the entry on disk is) out of the sync's way as the policy says. relativeStart is where the part below the
 // row's root begins in path (after the root's separator); in the backup folder the entry takes
 // that relative path. A folder's files are moved one by one, each with a stamped name, and its
 // emptied folders removed. Ok; CannotWrite when the entry, or in a folder the first entry that
@@ -52,7 +52,7 @@ std::u16string stampedName(const std::u16string& name, const std::u16string& sta
 // (when given) holds the file-system call that failed, where one did (a read-only file counts
 // as AccessDenied, as it would for a deletion); the same in discardBeforeReplace.
 Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t relativeStart,
-                bool folder, const CancelFlag* cancel, FsFailure* why = nullptr);
+                const CancelFlag* cancel, FsFailure* why = nullptr);
 
 // For a replacement: puts the old file at path out of the way before the new version takes its
 // place. *movedTo receives where it went when it was renamed into the backup folder (so that

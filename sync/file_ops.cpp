@@ -58,20 +58,20 @@ struct CopyBuffers {
 
 }  // namespace
 
-bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes, char16_t* out,
-                     size_t capacity, FileHandle* file, FsFailure* why) {
+bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes,
+                     std::span<char16_t> out, FileHandle* file, FsFailure* why) {
   *file = kInvalidHandle;
   size_t n = length16(destination);
   size_t folderEnd = n;  // one past the last separator
   while (folderEnd > 0 && destination[folderEnd - 1] != kPathSeparator) --folderEnd;
-  if (folderEnd == 0 || folderEnd + kTemporaryNameUnits + 1 > capacity) {
+  if (folderEnd == 0 || folderEnd + kTemporaryNameUnits + 1 > out.size()) {
     if (why) *why = FsFailure{FsStatus::InvalidName, 0};  // a path that does not fit
     return false;
   }
   for (size_t i = 0; i < folderEnd; ++i) out[i] = destination[i];
   for (int attempt = 0; attempt < 16; ++attempt) {
-    makeTemporaryName(out + folderEnd);
-    FsStatus s = fs.createNew(out, attributes, kOwnerOnly, file);
+    makeTemporaryName(out.data() + folderEnd);
+    FsStatus s = fs.createNew(out.data(), attributes, kOwnerOnly, file);
     if (s == FsStatus::Ok) return true;
     if (s != FsStatus::Exists) {
       kept(fs, s, why);
@@ -152,7 +152,7 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
   bool withPermissions = fs.getFilePermissions(in, &permissions) == FsStatus::Ok;
   char16_t* temporary = buffers->temporary;
   FileHandle outFile;
-  if (!createTemporary(fs, destination, attributes, temporary, kPathBufferUnits, &outFile, why)) {
+  if (!createTemporary(fs, destination, attributes, {temporary, kPathBufferUnits}, &outFile, why)) {
     fs.close(in);
     return Rc::CannotOpen;
   }
@@ -365,8 +365,9 @@ FileNode* resolveRecordPath(Fs& fs, char16_t* path, size_t start, FileNode* sibl
   }
 }
 
-Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
-               const CancelFlag* cancel, size_t start, FsFailure* why) {
+Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, const CancelFlag* cancel,
+               size_t start, FsFailure* why) {
+  const size_t length = length16(path);
   if (linkOnPath(fs, path, start, length)) return Rc::CannotWrite;
   uint32_t a = 0;
   bool link = fs.getAttributes(path, &a) == FsStatus::Ok && (a & attr::ReparsePoint);

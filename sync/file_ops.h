@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -46,11 +47,11 @@ inline constexpr uint32_t kCopyBlockSize = 65536;
 
 // Creates a temporary file in the folder of destination under a name nothing holds (a fresh
 // one is drawn when the first is taken), with attributes and, until it is complete, the
-// owner's permissions alone; its path goes into out (capacity units). False when destination
+// owner's permissions alone; its path goes into out. False when destination
 // has no folder part, the path would not fit (*why, when given: InvalidName), or the file
 // cannot be created (*why: the failure of the creation).
-bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes, char16_t* out,
-                     size_t capacity, FileHandle* file, FsFailure* why = nullptr);
+bool createTemporary(Fs& fs, const char16_t* destination, uint32_t attributes,
+                     std::span<char16_t> out, FileHandle* file, FsFailure* why = nullptr);
 
 // Removes a temporary file, whatever its attributes.
 void discardTemporary(Fs& fs, const char16_t* temporary);
@@ -159,8 +160,8 @@ bool isPlainName(const char16_t* name, size_t length);
 
 // Removes a folder (node flagged Folder) with deleteTree, a file with a plain delete (a
 // read-only file is not removed). A link is removed itself. Ok or CannotWrite.
-Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, size_t length,
-               const CancelFlag* cancel, size_t start = 0, FsFailure* why = nullptr);
+Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, const CancelFlag* cancel,
+               size_t start = 0, FsFailure* why = nullptr);
 
 // Creates one folder; an existing folder is not an error and nothing is reported.
 void createFolder(Fs& fs, const char16_t* path, size_t start = 0);

@@ -158,7 +158,7 @@ TEST_F(FileOpsTest, ReplaceOverAReadOnlyDestinationSucceedsButDeleteEntryDoesNot
 
   FileNode file{};
   Path keep(dir_.at("keep"));
-  EXPECT_EQ(deleteEntry(sys_, &file, keep.get(), keep.length, &cancel_), Rc::CannotWrite);
+  EXPECT_EQ(deleteEntry(sys_, &file, keep.get(), &cancel_), Rc::CannotWrite);
   EXPECT_EQ(readFile(dir_.at("keep")), "keep");
 }
 
@@ -214,7 +214,7 @@ TEST_F(FileOpsTest, DeleteTreeRemovesLinksWithoutEnteringThem) {
   FileNode folder{};
   folder.flags = Folder;
   Path top(dir_.at("toplink"));
-  ASSERT_RC_OK(deleteEntry(sys_, &folder, top.get(), top.length, &cancel_));
+  ASSERT_RC_OK(deleteEntry(sys_, &folder, top.get(), &cancel_));
   EXPECT_EQ(namesIn(dir_.path()), std::set<std::u16string>{u"outside"});
   EXPECT_EQ(readFile(dir_.at("outside/precious.txt")), "keep me");
 }
@@ -298,7 +298,7 @@ TEST_F(FileOpsTest, PosixNothingIsWrittenCreatedOrDeletedBelowALinkToAFolder) {
             Rc::CannotOpen);
   FileNode file{};
   Path precious(dir_.at("B/dir/precious.txt"));
-  EXPECT_EQ(deleteEntry(sys_, &file, precious.get(), precious.length, &cancel_, start),
+  EXPECT_EQ(deleteEntry(sys_, &file, precious.get(), &cancel_, start),
             Rc::CannotWrite);
   updateAttributes(sys_, dir_.at("B/dir/precious.txt").c_str(), 0x04, start);
   createFolder(sys_, dir_.at("B/dir/new").c_str(), start);
@@ -339,7 +339,7 @@ TEST_F(FileOpsTest, PosixALinkToAFileIsReplacedAndRemovedAsALink) {
   makeLink(outside.at("target"), dir_.at("again"));
   FileNode file{};
   Path again(dir_.at("again"));
-  ASSERT_RC_OK(deleteEntry(sys_, &file, again.get(), again.length, &cancel_, start));
+  ASSERT_RC_OK(deleteEntry(sys_, &file, again.get(), &cancel_, start));
   EXPECT_FALSE(exists(dir_.at("again")));
   EXPECT_EQ(readFile(outside.at("target")), "outside");
 }
@@ -457,8 +457,8 @@ TEST(TemporaryPathTest, FreshFilesInTheDestinationsFolderAndNoneWithoutAFolder) 
   std::u16string dst = dir.at("file");
   std::vector<char16_t> a(kPathBufferUnits), b(kPathBufferUnits);
   FileHandle fa, fb;
-  ASSERT_TRUE(createTemporary(systemFs(), dst.c_str(), attr::Normal, a.data(), a.size(), &fa));
-  ASSERT_TRUE(createTemporary(systemFs(), dst.c_str(), attr::Normal, b.data(), b.size(), &fb));
+  ASSERT_TRUE(createTemporary(systemFs(), dst.c_str(), attr::Normal, a, &fa));
+  ASSERT_TRUE(createTemporary(systemFs(), dst.c_str(), attr::Normal, b, &fb));
   systemFs().close(fa);
   systemFs().close(fb);
   std::u16string ta(a.data()), tb(b.data());
@@ -466,7 +466,7 @@ TEST(TemporaryPathTest, FreshFilesInTheDestinationsFolderAndNoneWithoutAFolder) 
   EXPECT_EQ(ta.substr(0, dir.path().size() + 1), dir.path() + kPathSeparator);
   EXPECT_TRUE(isTemporaryName(ta.c_str() + dir.path().size() + 1));
   EXPECT_EQ(namesIn(dir.path()).size(), 2u);
-  EXPECT_FALSE(createTemporary(systemFs(), u"nofolder", attr::Normal, a.data(), a.size(), &fa));
+  EXPECT_FALSE(createTemporary(systemFs(), u"nofolder", attr::Normal, a, &fa));
 }
 
 // A new name is refused whatever holds it, a link that leads nowhere too (the creation would

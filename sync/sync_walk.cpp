@@ -171,8 +171,8 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       size_t start = d == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
       FsFailure why;
       Rc rc = ctx.discard && ctx.discard->active()
-                  ? discardEntry(fs, *ctx.discard, path, start, isFolder(node), ctx.cancel, &why)
-                  : deleteEntry(fs, node, path, d == 1 ? tn : sn, ctx.cancel, start, &why);
+                  ? discardEntry(fs, *ctx.discard, path, start, ctx.cancel, &why)
+                  : deleteEntry(fs, node, path, ctx.cancel, start, &why);
       SyncStats& s = rc == Rc::Ok ? ok : failed;
       tally(s.deletedFiles, node->counts[d].filesExisting);
       tally(s.deletedBytes, node->counts[d].bytesExisting);
