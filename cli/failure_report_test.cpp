@@ -14,13 +14,6 @@
 namespace fw {
 namespace {
 
-#ifdef _WIN32
-constexpr int kFullError = 112, kDeniedError = 5, kBusyError = 32, kNameError = 123;
-#else
-constexpr int kFullError = ENOSPC, kDeniedError = EACCES, kBusyError = ETXTBSY,
-              kNameError = EINVAL;
-#endif
-
 using FailureReportTest = CompareFixture;
 
 TEST_F(FailureReportTest, EachKindOfFailureReadsAsSuchInTextAndJson) {
@@ -29,10 +22,7 @@ TEST_F(FailureReportTest, EachKindOfFailureReadsAsSuchInTextAndJson) {
   writeFile(src_.at("full/f.txt"), "f");
   writeFile(src_.at("name.txt"), "n");
   FaultFs fs(systemFs());
-  fs.failPath(FsOp::Delete, u"busy.txt", FsStatus::InUse, kBusyError);
-  fs.failPath(FsOp::OpenRead, u"denied.txt", FsStatus::AccessDenied, kDeniedError);
-  fs.failPath(FsOp::Create, u"full", FsStatus::DiskFull, kFullError);
-  fs.failPath(FsOp::Rename, u"name.txt", FsStatus::InvalidName, kNameError);
+  failFourWays(fs);
   ASSERT_EQ(compare(), Rc::Ok);
   constexpr uint32_t kMirror = 0xFC;
   totals(kMirror, 0);

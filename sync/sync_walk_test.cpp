@@ -244,14 +244,6 @@ TEST_F(SyncWalkTest, ACopyFailingHalfWayIsTalliedAndTheRunGoesOn) {
   EXPECT_EQ(failed(), (Counts{0, 0, 1, 0, 0, big.size(), 5}));
 }
 
-// The system's codes for the four failures a user must tell apart.
-#ifdef _WIN32
-constexpr int kFullError = 112, kDeniedError = 5, kBusyError = 32, kNameError = 123;
-#else
-constexpr int kFullError = ENOSPC, kDeniedError = EACCES, kBusyError = ETXTBSY,
-              kNameError = EINVAL;
-#endif
-
 TEST_F(SyncWalkTest, EachFailureKeepsItsCauseFromTheFailingCallToTheLog) {
   for (const char* folder : {"busy", "denied", "full", "name"})
     systemFs().createDirectory(src_.at(folder).c_str());

@@ -219,21 +219,13 @@ TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
 // The "Details..." list of a sync says why each entry failed, in the words the command line
 // uses: a full disk, a denial, a file in use and a refused name are told apart.
 TEST(FailureListTest, ASyncsFailuresNameTheirCauses) {
-#ifdef _WIN32
-  constexpr int kFull = 112, kDenied = 5, kBusy = 32, kName = 123;
-#else
-  constexpr int kFull = ENOSPC, kDenied = EACCES, kBusy = ETXTBSY, kName = EINVAL;
-#endif
   TempDir dir;
   writeFile(dir.at("trg/busy.txt"), "b");
   writeFile(dir.at("src/denied.txt"), "d");
   writeFile(dir.at("src/full/f.txt"), "f");
   writeFile(dir.at("src/name.txt"), "n");
   FaultFs fs(systemFs());
-  fs.failPath(FsOp::Delete, u"busy.txt", FsStatus::InUse, kBusy);
-  fs.failPath(FsOp::OpenRead, u"denied.txt", FsStatus::AccessDenied, kDenied);
-  fs.failPath(FsOp::Create, u"full", FsStatus::DiskFull, kFull);
-  fs.failPath(FsOp::Rename, u"name.txt", FsStatus::InvalidName, kName);
+  failFourWays(fs);
   TaskState s;
   s.fs = &fs;
   s.inputs[0][0].roots = {dir.at("src")};

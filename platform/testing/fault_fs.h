@@ -12,6 +12,7 @@
 #ifndef FERRYWICK_PLATFORM_TESTING_FAULT_FS_H
 #define FERRYWICK_PLATFORM_TESTING_FAULT_FS_H
 
+#include <cerrno>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -123,6 +124,25 @@ class FaultFs : public ForwardingFs {
   bool fakeFreeSpace_ = false;
   uint64_t freeSpace_ = 0;
 };
+
+// The system's codes of the four failures a user must tell apart: a full disk, a denial, a
+// file another program holds, a name the file system refuses.
+#ifdef _WIN32
+inline constexpr int kFullError = 112, kDeniedError = 5, kBusyError = 32, kNameError = 123;
+#else
+inline constexpr int kFullError = ENOSPC, kDeniedError = EACCES, kBusyError = ETXTBSY,
+                     kNameError = EINVAL;
+#endif
+
+// Makes a mirror sync fail in those four ways: deleting the target's "busy.txt", reading the
+// source's "denied.txt", creating anything in the source's folder "full" on the target,
+// renaming "name.txt" into place.
+inline void failFourWays(FaultFs& fs) {
+  fs.failPath(FsOp::Delete, u"busy.txt", FsStatus::InUse, kBusyError);
+  fs.failPath(FsOp::OpenRead, u"denied.txt", FsStatus::AccessDenied, kDeniedError);
+  fs.failPath(FsOp::Create, u"full", FsStatus::DiskFull, kFullError);
+  fs.failPath(FsOp::Rename, u"name.txt", FsStatus::InvalidName, kNameError);
+}
 
 }  // namespace fw
 
