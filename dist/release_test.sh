@@ -16,7 +16,12 @@ fi
 cpack=$1 objdump=$2 build=$(cd "$3" && pwd) source=$(cd "$4" && pwd) version=$5
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/fw-release.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# A Wine prefix of its own (made once per build folder), and so a Wine server of its own: the
+# GUI tests running beside this one have a main window of the same class in the build's
+# prefix, which the window search below must not find, nor send File > Exit to.
+export WINEPREFIX=$build/release-prefix
+run=$source/scripts/wine-run.sh
+trap '"$run" --server stop "$build" >/dev/null 2>&1; rm -rf "$work"' EXIT
 fail() { echo "release test: $*" >&2; exit 1; }
 
 # The zip, made as scripts/package.sh makes it.
@@ -49,8 +54,6 @@ for exe in Ferrywick.exe ferrywick-cli.exe; do
 done
 
 # Started from the unpacked folder.
-export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
-run=$source/scripts/wine-run.sh
 out=$("$run" "$work/unpacked/ferrywick-cli.exe" --version 2>&1) ||
   fail "ferrywick-cli.exe --version did not start: $out"
 case "$out" in
@@ -65,7 +68,7 @@ if command -v Xvfb >/dev/null; then
   cat >"$work/gui.sh" <<EOF
 set -e
 "$run" "$drive" start 800x560 '$exe'
-"$run" "$drive" wait main 60 || { echo "no main window"; exit 1; }
+"$run" "$drive" wait main 120 || { echo "no main window"; exit 1; }
 "$run" "$drive" command main 40008
 "$run" "$drive" gone main 30 || { echo "the main window did not close"; exit 1; }
 EOF
