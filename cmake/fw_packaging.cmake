@@ -37,7 +37,7 @@ if(WIN32)
     add_test(NAME release
              COMMAND bash ${CMAKE_SOURCE_DIR}/dist/release_test.sh ${CMAKE_CPACK_COMMAND}
                      ${FW_OBJDUMP} ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR} ${PROJECT_VERSION})
-    set_tests_properties(release PROPERTIES TIMEOUT 400)
+    set_tests_properties(release PROPERTIES TIMEOUT 300)
   endif()
 else()
   install(TARGETS ferrywick-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

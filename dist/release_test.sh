@@ -68,11 +68,15 @@ if command -v Xvfb >/dev/null; then
   cat >"$work/gui.sh" <<EOF
 set -e
 "$run" "$drive" start 800x560 '$exe'
-"$run" "$drive" wait main 120 || { echo "no main window"; exit 1; }
+"$run" "$drive" wait main 60 || { echo "no main window"; exit 1; }
 "$run" "$drive" command main 40008
 "$run" "$drive" gone main 30 || { echo "the main window did not close"; exit 1; }
 EOF
-  "$source/scripts/with-xvfb.sh" bash "$work/gui.sh" || fail "Ferrywick.exe did not start"
+  # Once more on a fresh Wine server should the first start not show its window: Wine under
+  # load now and then loses a start on a new desktop; a program that cannot start fails both.
+  "$source/scripts/with-xvfb.sh" bash "$work/gui.sh" ||
+    { "$run" --server stop "$build" >/dev/null 2>&1
+      "$source/scripts/with-xvfb.sh" bash "$work/gui.sh"; } || fail "Ferrywick.exe did not start"
   echo "Ferrywick.exe: the main window opened and closed"
 else
   echo "Ferrywick.exe: not started (no Xvfb)"
