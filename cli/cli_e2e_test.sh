@@ -177,11 +177,49 @@ cp "$work/d.001.keep" "$work/d.001.fwd"
 head -c 500000 "$work/d.001.keep" >"$work/d.001.fwd"
 fw verify "$(p "$work/d.fwd")";         check "verify truncated volume" is "$rc" 2
 mv "$work/d.001.keep" "$work/d.001.fwd"
+cp -a "$work/B" "$work/B2"
 fw sync --mirror "$(p "$work/d.fwd")" "$(p "$work/B")"
 check "sync from the difference" is "$rc" 0
 check "B equals A byte for byte" same_tree "$work/A" "$work/B"
 fw compare --mirror "$(p "$work/A")" "$(p "$work/B")"
 check "nothing left after the round trip" is "$rc" 0
+fw verify "$(p "$work/d.001.fwd")";     check "verify from the middle volume" is "$rc" 0
+fw sync --mirror "$(p "$work/d.001.fwd")" "$(p "$work/B2")"
+check "sync from a later volume" is "$rc" 0
+check "B2 equals A byte for byte" same_tree "$work/A" "$work/B2"
+
+# A named volume is read only as that volume of the set its name gives. On the stick: an older
+# complete difference d.fwd whose mirror would delete most of C, and the last volume of the
+# newer set above, whose first volume never arrived.
+stick="$work/stick"; mkdir -p "$stick" "$work/few" "$work/C"
+printf 'f' >"$work/few/f.txt"; printf 'f' >"$work/C/f.txt"; printf 'g' >"$work/C/g.txt"
+printf 'h' >"$work/C/h.txt"
+fw save-diff --mirror -o "$(p "$stick/d.fwd")" "$(p "$work/few")" "$(p "$work/C")"
+check "save-diff of the older set" is "$rc" 0
+cp "$work/d.002.fwd" "$stick/d.002.fwd"
+: >"$stick/pc.2024.fwd"; cp "$stick/d.fwd" "$stick/pc.fwd"
+before=$(tree_sum "$work/C")
+fw verify "$(p "$stick/d.002.fwd")";    check "verify a volume beyond its set" is "$rc" 2
+check "the refusal says why" has "$work/err" \
+  "d.002.fwd is not part of the set that begins with d.fwd, which has 1 volume"
+fw sync --mirror --allow-mass-delete "$(p "$stick/d.002.fwd")" "$(p "$work/C")"
+check "sync from a volume beyond its set" is "$rc" 2
+check "the sync's refusal says why" has "$work/err" "which has 1 volume"
+fw verify "$(p "$stick/pc.2024.fwd")";  check "verify a file named like a volume" is "$rc" 2
+fw sync --mirror --allow-mass-delete "$(p "$stick/pc.2024.fwd")" "$(p "$work/C")"
+check "sync from a file named like a volume" is "$rc" 2
+check "nothing touched by the refused syncs" is "$(tree_sum "$work/C")" "$before"
+# A save leaves alone what bears a volume's name but is no volume of the set it replaces:
+# volumes of another set, a file of the user's.
+cp "$work/d.001.fwd" "$stick/week.001.fwd"; cp "$work/d.002.fwd" "$stick/week.002.fwd"
+printf 'my notes' >"$stick/memo.001.fwd"
+for saved in week memo; do
+  fw save-diff --mirror -o "$(p "$stick/$saved.fwd")" "$(p "$work/few")" "$(p "$work/C")"
+  check "save-diff to $saved.fwd" is "$rc" 0
+done
+check "another set's volumes are kept" cmp -s "$work/d.001.fwd" "$stick/week.001.fwd"
+check "another set's last volume is kept" cmp -s "$work/d.002.fwd" "$stick/week.002.fwd"
+check "a text file is kept" is "$(cat "$stick/memo.001.fwd")" "my notes"
 
 # A saved side with fewer roots than the other side has rows: the rows past it are empty there.
 mkdir -p "$work/T2"; printf 'x' >"$work/T2/only.txt"

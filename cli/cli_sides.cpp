@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "formats/project_file.h"
+#include "formats/volume_set.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -68,7 +69,9 @@ Rc setUpSide(const CliOptions& options, TaskState& state, int side, std::string*
     state.kind[side] = kind;
     return Rc::Ok;
   }
-  *error = toUtf8Escaped(savedFile) + ": Wrong file format!";
+  // A later volume that its set does not reach, or that is not the volume its name says.
+  std::string refusal = volumeRefusal(fs, savedFile.c_str());
+  *error = toUtf8Escaped(savedFile) + ": " + (refusal.empty() ? "Wrong file format!" : refusal);
   return Rc::Failed;
 }
 

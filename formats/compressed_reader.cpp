@@ -7,39 +7,10 @@
 #include <new>
 
 #include "formats/compressed_writer.h"
+#include "formats/volume_set.h"
 #include "formats/zlib_version.h"
 
 namespace fw {
-namespace {
-
-bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-
-char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
-
-// True when name ends in ext ignoring ASCII letter case: a set named "D.FWD" by the user gets
-// volumes "D.001.FWD" from the writer, which must be found again.
-bool endsWithExtension(const std::u16string& name, const char16_t* ext) {
-  size_t n = std::char_traits<char16_t>::length(ext);
-  if (name.size() <= n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (asciiLower(name[name.size() - n + i]) != ext[i]) return false;
-  return true;
-}
-
-}  // namespace
-
-std::u16string firstVolumeName(const std::u16string& name, FileKind kind) {
-  if (!hasVolumes(kind)) return name;
-  const char16_t* ext = fileExtension(kind);
-  if (!endsWithExtension(name, ext)) return name;
-  size_t extStart = name.size() - 4;
-  size_t i = extStart;
-  while (i > 0 && isDigit(name[i - 1])) --i;
-  // A number needs at least one digit and a "." before it that does not start the name.
-  if (i == extStart || i < 2 || name[i - 1] != u'.') return name;
-  return name.substr(0, i - 1) + name.substr(extStart);
-}
-
 Rc CompressedReader::create(Fs& fs, std::unique_ptr<CompressedReader>* out) {
   out->reset();
   std::unique_ptr<CompressedReader> r(new (std::nothrow) CompressedReader);
@@ -99,10 +70,18 @@ Rc CompressedReader::openReader(FileKind kind, const char16_t* path) {
   Rc rc = allocateBuffers();
   if (rc != Rc::Ok) return rc;
   volumeNumber = 0;
-  if (checkVolume() == Rc::Ok) return Rc::Ok;
-  // Perhaps a later volume of a set was chosen: try the set's first volume.
+  rc = checkVolume();
+  if (rc == Rc::Ok || kind_ != FileKind::DifferenceFile) return rc;
+  // Perhaps a later volume of a set was chosen: it is read as that volume of the set its name
+  // gives, which must reach it with this very file, from the set's first volume on.
   try {
-    first_ = firstVolumeName(first_, kind_);
+    std::u16string first;
+    uint32_t number = 0;
+    if (!parseVolumeName(first_, &first, &number)) return rc;
+    VolumeCheck check;
+    rc = checkNamedVolume(*fs_, first_, first, number, &check);
+    if (rc != Rc::Ok) return rc;
+    first_ = std::move(first);
   } catch (const std::bad_alloc&) {
     return Rc::OutOfMemory;
   }

@@ -47,10 +47,13 @@ class CompressedReader {
   CompressedReader& operator=(const CompressedReader&) = delete;
 
   // Allocates the buffers (OutOfMemory), sets volumeNumber to 0 and opens and checks volume 0
-  // under path. When path names another volume of a split set (d.002.fwd), or its check fails
-  // for any other reason, the volume number is stripped from the name and volume 0 is tried
-  // under that name; that second result is the result. A reader may be opened again (as
-  // another kind) after a failed open or after endInflate.
+  // under path. When that fails for a difference whose path is a later volume's name as the
+  // writer makes it (d.002.fwd, parseVolumeName in volume_set.h), the file must be that volume
+  // of the set that begins with d.fwd: its header numbered 2, and the set's volumes before it
+  // there, numbered, and none flagged as the last (checkNamedVolume; a missing one CannotOpen,
+  // anything else Failed). Then the set is opened at its first volume. Any other name is a file
+  // of its own. A reader may be opened again (as another kind) after a failed open or after
+  // endInflate.
   Rc openReader(FileKind kind, const char16_t* path);
   // Closes the open volume and opens and checks volume volumeNumber (the caller increments it
   // first), named from the set's first volume as the writer names it (volumeName(), "d.fwd" ->
@@ -143,11 +146,6 @@ class CompressedReader {
   std::unique_ptr<uint8_t[]> windowBuf_;  // kStreamBufferSize
   std::unique_ptr<char16_t[]> workBuf_;   // kWorkBufferSize
 };
-
-// The name of the first volume of the set that name (any volume's name) belongs to: a number
-// before the kind's extension (".%03u", at least one digit, extension in any letter case) is
-// removed. Any other name is returned unchanged.
-std::u16string firstVolumeName(const std::u16string& name, FileKind kind);
 
 }  // namespace fw
 

@@ -6,6 +6,7 @@
 #include "formats/compressed_reader.h"
 #include "formats/compressed_writer.h"
 #include "formats/format_test_util.h"
+#include "formats/volume_set.h"
 #include "platform/testing/fault_fs.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"
@@ -170,6 +171,100 @@ TEST_F(SplitSetTest, TruncatedLastVolumeFails) {
   writeFile(dir_->at("d.002.fwd"), last);
 }
 
+// A volume's bytes as the writer heads them, with body after the header.
+std::string volumeBytes(uint32_t number, uint8_t flags, const std::string& body) {
+  return std::string("KTRV_FWD\x01\x00", 10) + le32(number) +
+         std::string(1, static_cast<char>(flags)) + le32(0) + body;
+}
+
+Rc openNamed(const std::u16string& path) {
+  std::unique_ptr<CompressedReader> r;
+  Rc rc = CompressedReader::create(sys(), &r);
+  if (rc == Rc::Ok) rc = r->openReader(FileKind::DifferenceFile, path.c_str());
+  return rc;
+}
+
+TEST_F(SplitSetTest, ANamedVolumeMustBeThatVolumeOfTheSetItsNameGives) {
+  TempDir stick;
+  // The last volume of a newer set beside an older set of one volume: not read as the older.
+  ASSERT_RC_OK(writeDifference(sys(), stick.at("d.fwd"), kNoSplit, "older", "data"));
+  writeFile(stick.at("d.003.fwd"), volumeBytes(3, kLastVolume, randomBytes(500, 1)));
+  EXPECT_RC(Rc::Failed, openNamed(stick.at("d.003.fwd")));
+  EXPECT_EQ(volumeRefusal(sys(), stick.at("d.003.fwd").c_str()),
+            "d.003.fwd is not part of the set that begins with d.fwd, which has 1 volume");
+  // A name whose number is none the writer gives is a file of its own.
+  writeFile(stick.at("pc.2024.fwd"), "");
+  writeFile(stick.at("pc.fwd"), readFile(stick.at("d.fwd")));
+  EXPECT_RC(Rc::Failed, openNamed(stick.at("pc.2024.fwd")));
+  EXPECT_EQ(volumeRefusal(sys(), stick.at("pc.2024.fwd").c_str()), "");
+
+  // In the three-volume set: a volume whose header gives another number than its name, one
+  // that is no volume at all, and ones whose set is missing a volume before them.
+  writeFile(dir_->at("d.001.fwd"), readFile(dir_->at("d.002.fwd")));
+  EXPECT_RC(Rc::Failed, openNamed(dir_->at("d.001.fwd")));
+  EXPECT_EQ(volumeRefusal(sys(), dir_->at("d.001.fwd").c_str()),
+            "d.001.fwd is volume 2 of a set, not volume 1 as its name says");
+  EXPECT_RC(Rc::Failed, openNamed(dir_->at("d.002.fwd")));
+  EXPECT_EQ(volumeRefusal(sys(), dir_->at("d.002.fwd").c_str()),
+            "d.002.fwd is not part of the set that begins with d.fwd: d.001.fwd is volume 2 of "
+            "a set, not volume 1 as its name says");
+  writeFile(dir_->at("d.001.fwd"), "text");
+  EXPECT_EQ(volumeRefusal(sys(), dir_->at("d.001.fwd").c_str()),
+            "d.001.fwd is not a volume of a difference file");
+  ASSERT_EQ(sys().deleteFile(dir_->at("d.001.fwd").c_str()), FsStatus::Ok);
+  EXPECT_RC(Rc::CannotOpen, openNamed(dir_->at("d.002.fwd")));
+  EXPECT_RC(Rc::CannotOpen, openNamed(dir_->at("d.001.fwd")));
+  std::string first = readFile(dir_->at("d.fwd"));
+  writeFile(dir_->at("d.001.fwd"), volume1_);
+  ASSERT_EQ(sys().deleteFile(dir_->at("d.fwd").c_str()), FsStatus::Ok);
+  EXPECT_RC(Rc::CannotOpen, openNamed(dir_->at("d.002.fwd")));
+  EXPECT_EQ(volumeRefusal(sys(), dir_->at("d.002.fwd").c_str()),
+            "d.002.fwd is volume 2 of a set whose first volume d.fwd cannot be opened");
+  writeFile(dir_->at("d.fwd"), first);
+  // Whole again, any of its volumes opens it.
+  for (const char* name : {"d.001.fwd", "d.002.fwd"}) {
+    EXPECT_RC(Rc::Ok, openNamed(dir_->at(name)));
+    EXPECT_EQ(volumeRefusal(sys(), dir_->at(name).c_str()), "");
+  }
+}
+
+// A save over what bears its volumes' names removes only the volumes of the set it replaces.
+TEST_F(SplitSetTest, ASaveLeavesWhatIsNoVolumeOfTheSetItReplaces) {
+  TempDir stick;
+  std::string v1 = readFile(dir_->at("d.001.fwd"));
+  std::string v2 = readFile(dir_->at("d.002.fwd"));
+  // Volumes of a complete set whose first volume is elsewhere, beside nothing and beside a set
+  // of one volume; a text file of the user's.
+  for (bool oneBefore : {false, true}) {
+    SCOPED_TRACE(oneBefore);
+    writeFile(stick.at("week.001.fwd"), v1);
+    writeFile(stick.at("week.002.fwd"), v2);
+    if (oneBefore) ASSERT_RC_OK(writeRawFile(sys(), FileKind::DifferenceFile, stick.at("week.fwd"), "x"));
+    ASSERT_RC_OK(writeDifference(sys(), stick.at("week.fwd"), 1, "week", "data"));
+    EXPECT_TRUE(readFile(stick.at("week.001.fwd")) == v1);
+    EXPECT_TRUE(readFile(stick.at("week.002.fwd")) == v2);
+    writeFile(stick.at("memo.001.fwd"), "my notes");
+    ASSERT_RC_OK(writeDifference(sys(), stick.at("memo.fwd"), 1, "memo", "data"));
+    EXPECT_EQ(readFile(stick.at("memo.001.fwd")), "my notes");
+  }
+  // The old set's own volumes go, but only when its streams read whole across them: with the
+  // third volume of another set of the same shape in its place, nothing beyond is removed.
+  std::string other = randomBytes(2 * kMiB + kMiB / 2, 8);
+  ASSERT_RC_OK(writeDifference(sys(), stick.at("o.fwd"), 1, "tree section", other));
+  for (bool foreign : {true, false}) {
+    SCOPED_TRACE(foreign);
+    writeFile(stick.at("d.fwd"), readFile(dir_->at("d.fwd")));
+    writeFile(stick.at("d.001.fwd"), v1);
+    writeFile(stick.at("d.002.fwd"), foreign ? readFile(stick.at("o.002.fwd")) : v2);
+    ASSERT_RC_OK(writeDifference(sys(), stick.at("d.fwd"), 1, "new", "data"));
+    EXPECT_EQ(exists(stick.at("d.001.fwd")), foreign);
+    EXPECT_EQ(exists(stick.at("d.002.fwd")), foreign);
+    std::string back;
+    ASSERT_RC_OK(readDataSection(stick.at("d.fwd"), &back));
+    EXPECT_EQ(back, "data");
+  }
+}
+
 // Text that deflate shrinks, with stretches that repeat from far back (across blocks) and
 // random stretches between them.
 std::string mixedBytes(size_t n, uint32_t seed) {
@@ -307,12 +402,18 @@ TEST(VolumeNameTest, NumbersGoBeforeTheLastThreeCharacters) {
   EXPECT_EQ(volumeName(u"backup.fwd", 1), u"backup.001.fwd");
   EXPECT_EQ(volumeName(u"backup.fwd", 999), u"backup.999.fwd");
   EXPECT_EQ(volumeName(u"backup.fwd", 1000), u"backup.1000.fwd");
-  EXPECT_EQ(firstVolumeName(u"d.1000.fwd", FileKind::DifferenceFile), u"d.fwd");
-  EXPECT_EQ(firstVolumeName(u"d.002.FWD", FileKind::DifferenceFile), u"d.FWD");
-  EXPECT_EQ(firstVolumeName(u"d.fwd", FileKind::DifferenceFile), u"d.fwd");
-  EXPECT_EQ(firstVolumeName(u".001.fwd", FileKind::DifferenceFile), u".001.fwd");
-  EXPECT_EQ(firstVolumeName(u"d..fwd", FileKind::DifferenceFile), u"d..fwd");
-  EXPECT_EQ(firstVolumeName(u"d.002.fws", FileKind::DifferenceFile), u"d.002.fws");
+  std::u16string first;
+  uint32_t n = 0;
+  EXPECT_TRUE(parseVolumeName(u"d.002.FWD", &first, &n));
+  EXPECT_EQ(first, u"d.FWD");
+  EXPECT_EQ(n, 2u);
+  EXPECT_TRUE(parseVolumeName(u"x.y.999.fwd", &first, &n));
+  EXPECT_EQ(first, u"x.y.fwd");
+  EXPECT_EQ(n, 999u);
+  // Only the three digits the writer gives volumes 1 to 999 make a volume's name.
+  for (const char16_t* own : {u"pc.2024.fwd", u"d.1000.fwd", u"d.000.fwd", u"d.01.fwd",
+                              u"d.0a1.fwd", u"d.fwd", u".001.fwd", u"d.002.fws", u"d 002.fwd"})
+    EXPECT_FALSE(parseVolumeName(own, &first, &n)) << toUtf8(own);
 }
 
 TEST(VolumeNameTest, WriterRenumbersFromVolume999To1000AndNamesLikeDigitsSurvive) {

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/temporary_name.h"
+#include "formats/volume_set.h"
 #include "formats/zlib_version.h"
 #include "platform/text.h"
 
@@ -358,6 +359,9 @@ Rc CompressedWriter::commit() {
   };
   std::vector<Place> places;
   try {
+    // Beyond the new set only the old set's proven volumes go (volume_set.h): whatever else
+    // bears such a name (a volume of another set, a file of the user's) stays.
+    uint32_t oldVolumes = 0;
     for (uint32_t n = 0; n < UINT32_MAX; ++n) {
       bool ours = n < staged_.size();
       if (!ours && kind_ != FileKind::DifferenceFile) break;
@@ -365,6 +369,9 @@ Rc CompressedWriter::commit() {
       uint32_t attributes = 0;
       bool present = fs_->getAttributes(place.name.c_str(), &attributes) == FsStatus::Ok;
       if (!ours && (!present || (attributes & attr::Directory))) break;
+      if (!ours && n == staged_.size())
+        oldVolumes = provenOldVolumes(*fs_, first_, static_cast<uint32_t>(staged_.size()));
+      if (!ours && n >= oldVolumes) break;
       if (present && (attributes & attr::Directory)) return Rc::CannotWrite;
       if (present && !temporaryPathBeside(*fs_, place.name, &place.aside)) return Rc::CannotWrite;
       places.push_back(std::move(place));

@@ -105,8 +105,9 @@ class CompressedWriter : private DeflateSink {
   // volume is still open): renames the temporary files onto the volumes' names. The files
   // they replace are first moved aside and removed only once the whole new set is in place;
   // for a difference, so are the higher-numbered volumes of an earlier, longer set of the same
-  // name (d.003.fwd, ... as long as they follow on), which would otherwise look like part of
-  // the new one. CannotWrite when a rename fails: then the old files are put back and the new
+  // name (d.003.fwd, ...), which would otherwise look like part of the new one, but only as
+  // far as that set proves them its own (provenOldVolumes, volume_set.h): anything else under
+  // such a name is left alone. CannotWrite when a rename fails: then the old files are put back and the new
   // ones removed. BadRequest with a stream still running or nothing written.
   Rc commit();
 

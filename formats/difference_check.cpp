@@ -9,6 +9,7 @@
 #include "core/sibling_tree.h"
 #include "formats/compressed_reader.h"
 #include "formats/state_file.h"
+#include "formats/volume_set.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -30,6 +31,11 @@ struct Checker {
     Rc rc = CompressedReader::create(fs, reader);
     if (rc != Rc::Ok) return fault(rc, "out of memory");
     rc = (*reader)->openReader(FileKind::DifferenceFile, path);
+    if (rc == Rc::CannotOpen || rc == Rc::Failed) {
+      // A later volume's name that is no volume of its set there: say how.
+      std::string refusal = volumeRefusal(fs, path);
+      if (!refusal.empty()) return fault(rc, refusal);
+    }
     if (rc == Rc::CannotOpen) return fault(rc, "the file cannot be opened");
     if (rc != Rc::Ok) return fault(rc, "this is not a difference file");
     return Rc::Ok;
