@@ -8,6 +8,7 @@
 #include "formats/format_test_util.h"
 #include "formats/volume_set.h"
 #include "platform/testing/fault_fs.h"
+#include "platform/testing/kill_fs.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"
 
@@ -262,6 +263,71 @@ TEST_F(SplitSetTest, ASaveLeavesWhatIsNoVolumeOfTheSetItReplaces) {
     std::string back;
     ASSERT_RC_OK(readDataSection(stick.at("d.fwd"), &back));
     EXPECT_EQ(back, "data");
+    }
+  }
+}
+
+// A save of a two-volume set over another, stopped at every instant: both names always hold
+// a whole volume, old or new; the first is the new one only once the second is; and a set of
+// old and new volumes is refused, never read as one. With hard links for the old volumes'
+// second names, and with copies where the file system has none.
+TEST(SplitSetSaveTest, AKillAtAnyInstantLeavesEveryVolumeWholeAndNeverAMixReadAsASet) {
+  class NoLinksFs : public ForwardingFs {
+   public:
+    using ForwardingFs::ForwardingFs;
+    FsStatus createHardLink(const char16_t*, const char16_t*) override {
+      return FsStatus::Unsupported;
+    }
+  } noLinks(sys());
+  const std::string oldData = randomBytes(kMiB + kMiB / 8, 21);
+  const std::string newData = randomBytes(kMiB + kMiB / 10, 22);
+  std::string old0, old1, new0, new1;
+  {
+    TempDir dir;
+    ASSERT_RC_OK(writeDifference(sys(), dir.at("d.fwd"), 1, "old tree", oldData));
+    old0 = readFile(dir.at("d.fwd"));
+    old1 = readFile(dir.at("d.001.fwd"));
+    ASSERT_RC_OK(writeDifference(sys(), dir.at("d.fwd"), 1, "new tree", newData));
+    new0 = readFile(dir.at("d.fwd"));
+    new1 = readFile(dir.at("d.001.fwd"));
+    ASSERT_FALSE(exists(dir.at("d.002.fwd")));
+  }
+  for (int n = 0, links = 1; links >= 0; ++n) {
+    ASSERT_LT(n, 1000);
+    TempDir dir;
+    writeFile(dir.at("d.fwd"), old0);
+    writeFile(dir.at("d.001.fwd"), old1);
+    KillFs fs(links ? sys() : noLinks, n);
+    Rc rc = writeDifference(fs, dir.at("d.fwd"), 1, "new tree", newData);
+    const std::string v0 = readFile(dir.at("d.fwd"));
+    const std::string v1 = readFile(dir.at("d.001.fwd"));
+    SCOPED_TRACE(std::string(links ? "links" : "copies") + ", killed after " +
+                 std::to_string(n) + " calls");
+    EXPECT_TRUE(v0 == old0 || v0 == new0);
+    EXPECT_TRUE(v1 == old1 || v1 == new1);
+    EXPECT_TRUE(v0 != new0 || v1 == new1);  // the first volume goes in last
+    std::string data;
+    Rc read = readDataSection(dir.at("d.fwd"), &data);
+    if (v1 == (v0 == old0 ? old1 : new1)) {
+      EXPECT_EQ(data, v0 == old0 ? oldData : newData);
+    } else {
+      EXPECT_NE(read, Rc::Ok);
+    }
+    if (!fs.killed()) {
+      EXPECT_RC(Rc::Ok, rc);
+      EXPECT_EQ(v0, new0);
+      FindHandle h;
+      FindEntry e;
+      int names = 0;
+      ASSERT_EQ(sys().findFirst((dir.path() + kPathSeparator + u"*").c_str(), &h, &e),
+                FsStatus::Ok);
+      do names += e.name[0] != u'.';
+      while (sys().findNext(h, &e) == FsStatus::Ok);
+      sys().findClose(h);
+      EXPECT_EQ(names, 2);  // no temporary file or second name left
+      n = -1;  // and again, with copies
+      --links;
+    }
   }
 }
 

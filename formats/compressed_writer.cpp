@@ -16,6 +16,8 @@ namespace {
 
 // Output is written once less than this much of the output buffer is free.
 constexpr uInt kFlushWhenFreeBelow = 32768;
+// The piece in which an old volume is copied where it cannot be linked.
+constexpr uint32_t kCopyBlock = 1u << 20;
 
 // "%03u." of n.
 std::u16string volumeTag(uint32_t n) {
@@ -29,6 +31,31 @@ void removeFile(Fs& fs, const std::u16string& path) {
   if (fs.deleteFile(path.c_str()) == FsStatus::Ok) return;
   fs.setAttributes(path.c_str(), attr::Normal);
   fs.deleteFile(path.c_str());
+}
+
+// Gives the file at name a second name, aside (free until now): a hard link where the file
+// system has them, elsewhere a copy with the file's time (it may be put back in its place).
+// False when neither can be made; nothing is left at aside then.
+bool secondName(Fs& fs, const std::u16string& name, const std::u16string& aside) {
+  if (fs.createHardLink(name.c_str(), aside.c_str()) == FsStatus::Ok) return true;
+  FileHandle in = kInvalidHandle, out = kInvalidHandle;
+  if (fs.openRead(name.c_str(), &in) != FsStatus::Ok) return false;
+  bool ok = fs.createNew(aside.c_str(), attr::Normal, kDefaultPermissions, &out) == FsStatus::Ok;
+  if (!ok) out = kInvalidHandle;
+  std::unique_ptr<uint8_t[]> buffer(ok ? new (std::nothrow) uint8_t[kCopyBlock] : nullptr);
+  ok = ok && buffer;
+  for (uint32_t got = 0; ok;) {
+    ok = fs.read(in, buffer.get(), kCopyBlock, &got) == FsStatus::Ok;
+    if (!ok || got == 0) break;
+    ok = fs.write(out, buffer.get(), got) == FsStatus::Ok;
+  }
+  uint64_t modified = 0;
+  ok = ok && fs.getFileTime(in, &modified) == FsStatus::Ok &&
+       fs.setFileTimes(out, modified, modified, modified) == FsStatus::Ok;
+  fs.close(in);
+  if (out != kInvalidHandle) fs.close(out);
+  if (!ok && out != kInvalidHandle) removeFile(fs, aside);
+  return ok;
 }
 
 }  // namespace
@@ -351,11 +378,22 @@ Rc CompressedWriter::commit() {
   for (const std::u16string& temporary : staged_)
     if (temporary.empty()) return Rc::BadRequest;  // a volume that was never written
   // Every name the new set takes, then (for a difference) the old set's further volumes, with
-  // a free temporary name to move each existing file to. All allocation happens here, so that
-  // the renames below cannot be left half done by a lack of memory.
+  // a free temporary name for a second name of each file there. All allocation happens here,
+  // so that the renames below cannot be left half done by a lack of memory.
+  //
+  // Each new volume takes its name's place in one rename that replaces the file there, so that
+  // no name ever stands empty: a program killed between two renames leaves whole volumes
+  // under every name, each the old one or the new one. The renames go from the last volume to
+  // the first, so that the first volume is the new one only once every other is. A set of old
+  // and new volumes does not read as whole (the data stream's checksum spans them all).
+  //
+  // To put the old set back should a rename fail, each old volume that a later rename could
+  // find replaced (every one but the first, which is renamed last) is first given a second
+  // name beside it: a hard link, or a copy where the file system has none. The old set's
+  // further volumes are moved to theirs before the new set goes in.
   struct Place {
     std::u16string name;
-    std::u16string aside;  // empty: nothing there
+    std::u16string aside;  // the old file's second name; empty: none is kept
   };
   std::vector<Place> places;
   try {
@@ -373,28 +411,49 @@ Rc CompressedWriter::commit() {
         oldVolumes = provenOldVolumes(*fs_, first_, static_cast<uint32_t>(staged_.size()));
       if (!ours && n >= oldVolumes) break;
       if (present && (attributes & attr::Directory)) return Rc::CannotWrite;
-      if (present && !temporaryPathBeside(*fs_, place.name, &place.aside)) return Rc::CannotWrite;
+      if (present && n > 0 && !temporaryPathBeside(*fs_, place.name, &place.aside))
+        return Rc::CannotWrite;
       places.push_back(std::move(place));
     }
   } catch (const std::bad_alloc&) {
     return Rc::OutOfMemory;
   }
-  auto putBack = [&](size_t movedAside) {
-    for (size_t i = 0; i < movedAside; ++i)
-      if (!places[i].aside.empty())
-        fs_->rename(places[i].aside.c_str(), places[i].name.c_str(), false);
+  const size_t count = staged_.size();
+  auto dropSecondNames = [&](size_t upTo) {
+    for (size_t i = 0; i < upTo && i < count; ++i)
+      if (!places[i].aside.empty()) removeFile(*fs_, places[i].aside);
   };
-  for (size_t i = 0; i < places.size(); ++i) {
+  auto putBack = [&](size_t movedAside) {
+    for (size_t i = count; i < movedAside; ++i)
+      fs_->rename(places[i].aside.c_str(), places[i].name.c_str(), false);
+  };
+  for (size_t i = 1; i < count; ++i) {
     if (places[i].aside.empty()) continue;
-    if (fs_->rename(places[i].name.c_str(), places[i].aside.c_str(), false) != FsStatus::Ok) {
-      putBack(i);
+    if (!secondName(*fs_, places[i].name, places[i].aside)) {
+      dropSecondNames(i);
       return Rc::CannotWrite;
     }
   }
-  for (size_t n = 0; n < staged_.size(); ++n) {
-    if (fs_->rename(staged_[n].c_str(), places[n].name.c_str(), false) != FsStatus::Ok) {
-      for (size_t m = 0; m < n; ++m) removeFile(*fs_, places[m].name);
+  for (size_t i = count; i < places.size(); ++i) {
+    if (fs_->rename(places[i].name.c_str(), places[i].aside.c_str(), false) != FsStatus::Ok) {
+      putBack(i);
+      dropSecondNames(count);
+      return Rc::CannotWrite;
+    }
+  }
+  for (size_t n = count; n-- > 0;) {
+    if (fs_->rename(staged_[n].c_str(), places[n].name.c_str(), true) != FsStatus::Ok) {
+      // The volumes already renamed in give way to the old ones again, or to nothing where
+      // there were none.
+      for (size_t m = n + 1; m < count; ++m) {
+        if (places[m].aside.empty())
+          removeFile(*fs_, places[m].name);
+        else  // should this fail too, the old volume is kept under its second name
+          fs_->rename(places[m].aside.c_str(), places[m].name.c_str(), true);
+        places[m].aside.clear();
+      }
       putBack(places.size());
+      dropSecondNames(count);
       return Rc::CannotWrite;  // the destructor removes the temporary files left
     }
     staged_[n].clear();

@@ -102,13 +102,17 @@ class CompressedWriter : private DeflateSink {
   // writeBytes on a cut; public for tests.
   Rc nextVolume();
   // After the last stream is finished (and closeVolume(true), which it does itself when the
-  // volume is still open): renames the temporary files onto the volumes' names. The files
-  // they replace are first moved aside and removed only once the whole new set is in place;
-  // for a difference, so are the higher-numbered volumes of an earlier, longer set of the same
-  // name (d.003.fwd, ...), which would otherwise look like part of the new one, but only as
-  // far as that set proves them its own (provenOldVolumes, volume_set.h): anything else under
-  // such a name is left alone. CannotWrite when a rename fails: then the old files are put back and the new
-  // ones removed. BadRequest with a stream still running or nothing written.
+  // volume is still open): renames the temporary files onto the volumes' names, each in one
+  // rename that replaces the file there, from the last volume to the first: every name holds a
+  // whole file, old or new, at every instant, and the first volume is the new one only once
+  // all are. The old volumes a later rename could undo are given a second name first (a hard
+  // link, or a copy), removed once the whole new set is in place. For a difference, the
+  // higher-numbered volumes of an earlier, longer set of the same name (d.003.fwd, ...), which
+  // would otherwise look like part of the new one, are moved aside before and removed after,
+  // but only as far as that set proves them its own (provenOldVolumes, volume_set.h): anything
+  // else under such a name is left alone. CannotWrite when a second name cannot be made or a
+  // rename fails: then the old files are put back and the new ones removed. BadRequest with a
+  // stream still running or nothing written.
   Rc commit();
 
   FileKind kind() const { return kind_; }

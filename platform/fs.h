@@ -240,6 +240,16 @@ class Fs {
   // listed as Device are not replaced (AccessDenied). A file renamed onto its own name in other
   // letter case takes that case.
   virtual FsStatus rename(const char16_t* from, const char16_t* to, bool replace) = 0;
+  // Gives the file at existing a second name, newPath, in the same volume: both names then
+  // lead to the same data and attributes until one of them is removed or renamed over. A link
+  // at existing is given the name itself (it is not followed). Exists when anything holds
+  // newPath; CrossDevice when the two lie on different volumes; Unsupported where the file
+  // system or build has no such names (the caller then copies instead).
+  virtual FsStatus createHardLink(const char16_t* existing, const char16_t* newPath) {
+    (void)existing;
+    (void)newPath;
+    return FsStatus::Unsupported;
+  }
   // Creates one folder; its parent must exist. Exists when it is there already.
   virtual FsStatus createDirectory(const char16_t* path) = 0;
   // Removes an empty folder, or a link or junction to a folder without touching its target.

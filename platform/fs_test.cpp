@@ -275,6 +275,46 @@ TEST(FsTest, RenameReplacesAndFixesLetterCase) {
   EXPECT_EQ(listNames(dir.path()), (std::set<std::string>{"A.TXT"}));
 }
 
+TEST(FsTest, AHardLinkKeepsTheDataWhenTheFirstNameIsReplacedOrRemoved) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  writeFile(dir.at("a.txt"), "old");
+  FsStatus linked = fs.createHardLink(dir.at("a.txt").c_str(), dir.at("b.txt").c_str());
+  if (linked == FsStatus::Unsupported && runningUnderWine())
+    GTEST_SKIP() << "this Wine keeps no hard links; the engine copies instead";
+  ASSERT_EQ(linked, FsStatus::Ok);
+  EXPECT_EQ(readFile(dir.at("b.txt")), "old");
+  // Attributes belong to the data, whichever name sets them.
+  uint32_t a = 0;
+  ASSERT_EQ(fs.setAttributes(dir.at("a.txt").c_str(), attr::ReadOnly), FsStatus::Ok);
+  ASSERT_EQ(fs.getAttributes(dir.at("b.txt").c_str(), &a), FsStatus::Ok);
+  EXPECT_TRUE(a & attr::ReadOnly);
+  ASSERT_EQ(fs.setAttributes(dir.at("b.txt").c_str(), attr::Normal), FsStatus::Ok);
+  // Replacing the first name leaves the data under the second.
+  writeFile(dir.at("new.tmp"), "new");
+  ASSERT_EQ(fs.rename(dir.at("new.tmp").c_str(), dir.at("a.txt").c_str(), true), FsStatus::Ok);
+  EXPECT_EQ(readFile(dir.at("a.txt")), "new");
+  EXPECT_EQ(readFile(dir.at("b.txt")), "old");
+
+  // A taken name is not replaced; nothing is linked from a missing file or to a folder.
+  EXPECT_EQ(fs.createHardLink(dir.at("a.txt").c_str(), dir.at("b.txt").c_str()), FsStatus::Exists);
+  EXPECT_EQ(readFile(dir.at("b.txt")), "old");
+  EXPECT_EQ(fs.createHardLink(dir.at("none").c_str(), dir.at("c.txt").c_str()),
+            FsStatus::NotFound);
+  makeDir(dir.at("folder"));
+  EXPECT_NE(fs.createHardLink(dir.at("folder").c_str(), dir.at("d").c_str()), FsStatus::Ok);
+  EXPECT_FALSE(exists(dir.at("c.txt")));
+  EXPECT_FALSE(exists(dir.at("d")));
+#ifndef _WIN32
+  // A symbolic link gets the second name itself, not what it leads to.
+  ASSERT_EQ(symlink("a.txt", native(dir.at("sym")).c_str()), 0);
+  ASSERT_EQ(fs.createHardLink(dir.at("sym").c_str(), dir.at("sym2").c_str()), FsStatus::Ok);
+  struct stat st;
+  ASSERT_EQ(lstat(native(dir.at("sym2")).c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+#endif
+}
+
 #ifdef _WIN32
 TEST(FsTest, NamesResolveWithoutRegardToCase) {
   TempDir dir;

@@ -321,7 +321,7 @@ TEST_F(DifferenceTest, AFailedOrCancelledSaveKeepsTheOldSetAndLeavesNothingElse)
   writeAt(src_.at("big.bin"), noise(3 * 1048576 - 8192, 8), kT);
   ASSERT_RC_OK(compareAndMark());
   ASSERT_RC_OK(save(1));
-  const auto old = contentsOf(transfer_.path());
+  auto old = contentsOf(transfer_.path());
   ASSERT_EQ(old.size(), 3u);  // d.fwd, d.001.fwd, d.002.fwd
 
   // Cancel once the third volume has been created.
@@ -356,13 +356,28 @@ TEST_F(DifferenceTest, AFailedOrCancelledSaveKeepsTheOldSetAndLeavesNothingElse)
   EXPECT_EQ(entry, u"");
   EXPECT_EQ(contentsOf(transfer_.path()), old);
 
-  // Renames that fail while the set is put in place put the old set back.
-  for (int nth : {2, 5}) {  // moving the old volumes aside; moving the new ones in
-    failing.clearFaults();
-    failing.failNth(FsOp::Rename, nth, FsStatus::AccessDenied);
-    EXPECT_EQ(save(1, &failing), Rc::CannotWrite) << nth;
-    EXPECT_EQ(contentsOf(transfer_.path()), old) << nth;
+  // A rename that fails while the set is put in place (the last volume's, the middle one's,
+  // the first one's) puts the old set back, from hard links or, where the file system has
+  // none, from copies.
+  for (bool links : {true, false}) {
+    for (int nth : {1, 2, 3}) {
+      failing.clearFaults();
+      if (!links) failing.failNth(FsOp::CreateHardLink, 1, FsStatus::Unsupported, true);
+      failing.failNth(FsOp::Rename, nth, FsStatus::AccessDenied);
+      EXPECT_EQ(save(1, &failing), Rc::CannotWrite) << nth;
+      EXPECT_EQ(contentsOf(transfer_.path()), old) << nth << links;
+    }
   }
+  // A copy that cannot be made (the disk full after the new set's writes) changes nothing.
+  failing.clearFaults();
+  const int before = failing.calls(FsOp::Write);
+  ASSERT_RC_OK(save(1, &failing));  // the same set again, through links
+  const int setWrites = failing.calls(FsOp::Write) - before;
+  old = contentsOf(transfer_.path());
+  failing.failNth(FsOp::CreateHardLink, 1, FsStatus::Unsupported, true);
+  failing.failNth(FsOp::Write, setWrites + 1, FsStatus::DiskFull, true);
+  EXPECT_EQ(save(1, &failing), Rc::CannotWrite);
+  EXPECT_EQ(contentsOf(transfer_.path()), old);
   ASSERT_RC_OK(apply());
   EXPECT_EQ(readFile(trg_.at("big.bin")), noise(3 * 1048576 - 8192, 8));
 }

@@ -35,13 +35,15 @@ struct Scratch {
   }
 };
 
-// Moves one file (or link) into the backup folder under its relative path, stamped. With
-// keepOriginal, a copy made from another volume leaves the original where it is (a
-// replacement renames over it); otherwise the original is removed once the copy is in place.
-// *movedTo: where a rename took it.
+// Puts one file (or link) into the backup folder under its relative path, stamped. Without
+// keepOriginal it is moved there: renamed, or from another volume copied and then removed.
+// With keepOriginal (for a replacement, which then renames the new version over it) the
+// original stays where it is, so that its name is never empty: the backup folder receives a
+// hard link to it or, where none can be made (another volume, a file system without them), a
+// copy. *backup: the backup's path.
 // *why (when given): the file-system call that failed, on CannotWrite.
 Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t relativeStart,
-              bool keepOriginal, std::u16string* movedTo, FsFailure* why) {
+              bool keepOriginal, std::u16string* backup, FsFailure* why) {
   if (relativeStart == 0) return Rc::CannotWrite;     // no root to be relative to
   std::u16string relative(path + relativeStart - 1);  // the separator, then the names
   size_t cut = relative.rfind(kPathSeparator);
@@ -66,16 +68,21 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
   }
   if (!scratch.put(destination) || pathRunsThroughLink(fs, scratch.units.get(), backupStart))
     return Rc::CannotWrite;
-  FsStatus moved = fs.rename(path, destination.c_str(), false);
-  if (moved == FsStatus::Ok) {
-    if (movedTo) *movedTo = destination;
-    return Rc::Ok;
+  if (keepOriginal) {
+    if (fs.createHardLink(path, destination.c_str()) == FsStatus::Ok) {
+      if (backup) *backup = destination;
+      return Rc::Ok;
+    }
+    // Whatever kept the link from being made, a copy may still be: it says what fails.
+  } else {
+    FsStatus moved = fs.rename(path, destination.c_str(), false);
+    if (moved == FsStatus::Ok) return Rc::Ok;
+    if (moved != FsStatus::CrossDevice) {
+      kept(fs, moved, why);
+      return Rc::CannotWrite;
+    }
   }
-  if (moved != FsStatus::CrossDevice) {
-    kept(fs, moved, why);
-    return Rc::CannotWrite;
-  }
-  // Another volume: a copy with the safety of every copy, then the original goes.
+  // A copy with the safety of every copy; the original goes only when it is moved.
   if (kept(fs, fs.getAttributes(path, &a), why) != FsStatus::Ok) return Rc::CannotWrite;
   constexpr uint32_t kKept = attr::ReadOnly | attr::Hidden | attr::System | attr::Archive;
   uint32_t attributes = (a & kKept) ? (a & kKept) : attr::Normal;
@@ -87,7 +94,10 @@ Rc backupFile(Fs& fs, const DiscardPolicy& policy, const char16_t* path, size_t 
     if (why && copied.failure.failed()) *why = copied.failure;
     return Rc::CannotWrite;
   }
-  if (keepOriginal) return Rc::Ok;
+  if (keepOriginal) {
+    if (backup) *backup = destination;
+    return Rc::Ok;
+  }
   if (kept(fs, fs.deleteFile(path), why) != FsStatus::Ok) {
     discardTemporary(fs, destination.c_str());  // the original stays: no second copy of it
     return Rc::CannotWrite;
@@ -215,21 +225,28 @@ Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t rela
 }
 
 Rc discardBeforeReplace(Fs& fs, const DiscardPolicy& policy, const char16_t* path,
-                        size_t relativeStart, std::u16string* movedTo, FsFailure* why) {
+                        size_t relativeStart, std::u16string* backup, FsFailure* why) {
   try {
-    movedTo->clear();
+    backup->clear();
     if (policy.backupRoot.empty()) {
       if (!policy.recycleBin) return Rc::CannotWrite;
       return kept(fs, fs.moveToRecycleBin(path), why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
     }
-    return backupFile(fs, policy, path, relativeStart, true, movedTo, why);
+    return backupFile(fs, policy, path, relativeStart, true, backup, why);
   } catch (const std::bad_alloc&) {
     return Rc::CannotWrite;
   }
 }
 
-void restoreDiscarded(Fs& fs, const std::u16string& movedTo, const char16_t* path) {
-  if (!movedTo.empty()) fs.rename(movedTo.c_str(), path, false);
+void dropBackup(Fs& fs, const std::u16string& backup, const char16_t* path) {
+  if (backup.empty() || fs.deleteFile(backup.c_str()) == FsStatus::Ok) return;
+  // A read-only file: a link shares its attributes with the file at path, which keeps them.
+  uint32_t a = 0;
+  if (fs.getAttributes(path, &a) != FsStatus::Ok ||
+      fs.setAttributes(backup.c_str(), attr::Normal) != FsStatus::Ok)
+    return;
+  fs.deleteFile(backup.c_str());
+  fs.setAttributes(path, a);
 }
 
 namespace {

@@ -6,7 +6,9 @@
 // Nothing is lost on the way: an entry that cannot be moved stays where it was, and the
 // operation that wanted it gone fails. Moving is a rename where the backup folder is on the
 // same volume; elsewhere a copy (to a temporary name, then renamed, as every copy of a sync)
-// followed by the removal of the original. Nothing is written outside the backup folder, and
+// followed by the removal of the original. A file about to be replaced is not moved but given
+// a second name in the backup folder (or copied there), so that its own name never stands
+// empty between the two steps. Nothing is written outside the backup folder, and
 // never through a link inside it.
 #ifndef FERRYWICK_SYNC_DISCARD_H
 #define FERRYWICK_SYNC_DISCARD_H
@@ -54,15 +56,18 @@ std::u16string stampedName(const std::u16string& name, const std::u16string& sta
 Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t relativeStart,
                 const CancelFlag* cancel, FsFailure* why = nullptr);
 
-// For a replacement: puts the old file at path out of the way before the new version takes its
-// place. *movedTo receives where it went when it was renamed into the backup folder (so that
-// restoreDiscarded can put it back should the new version fail to take its place), and stays
-// empty where the old file is still at path (copied into the backup folder from another
-// volume: the replacement then renames over it) or went to the recycle bin.
+// For a replacement: keeps the old file at path as the policy says before the new version
+// takes its place. With a backup folder the old file stays at path, so that the name is never
+// empty, and the folder receives a hard link to it (a second name of the same file), or a
+// copy where no link can be made (another volume, a file system without them); the
+// replacement then renames the new version over path, which leaves the old one in the backup
+// folder alone. *backup receives the backup's path (for dropBackup, should the new version
+// fail to take its place). Into the recycle bin the old file is moved: path is empty until
+// the new version takes it, and *backup stays empty.
 Rc discardBeforeReplace(Fs& fs, const DiscardPolicy& policy, const char16_t* path,
-                        size_t relativeStart, std::u16string* movedTo, FsFailure* why = nullptr);
-// Puts a file that discardBeforeReplace renamed into the backup folder back at path.
-void restoreDiscarded(Fs& fs, const std::u16string& movedTo, const char16_t* path);
+                        size_t relativeStart, std::u16string* backup, FsFailure* why = nullptr);
+// Removes the backup discardBeforeReplace made of the file at path, which stays as it is.
+void dropBackup(Fs& fs, const std::u16string& backup, const char16_t* path);
 
 // Refuses a backup folder that lies inside a root of either side, or holds one, or whose
 // parent does not exist; creates the folder itself when it is missing. On success *longForm is

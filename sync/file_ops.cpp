@@ -12,6 +12,9 @@ namespace fw {
 namespace {
 
 
+// The attributes that keep a file from being renamed over, cleared for the replacement.
+constexpr uint32_t kSettable = attr::ReadOnly | attr::Hidden | attr::System;
+
 bool isDotName(const char16_t* n) {
   return n[0] == u'.' && (n[1] == 0 || (n[1] == u'.' && n[2] == 0));
 }
@@ -94,14 +97,22 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
   const DiscardPolicy* discard = options.discard;
   *replacedOld = false;
   if (mayReplace && discard && discard->active() && entryExists(fs, destination)) {
-    // The old version is kept: moved away first, and back should the new one not take its
-    // place (from another volume it was copied and is still here: the rename replaces it).
-    std::u16string movedTo;
-    if (discardBeforeReplace(fs, *discard, destination, options.start, &movedTo, why) != Rc::Ok)
+    // The old version is kept first: with a backup folder it stays here while the folder
+    // receives a link to it (or a copy), and the rename below replaces it; the backup goes
+    // again should the new one not take its place.
+    uint32_t old = 0;
+    fs.getAttributes(destination, &old);
+    std::u16string backup;
+    if (discardBeforeReplace(fs, *discard, destination, options.start, &backup, why) != Rc::Ok)
       return Rc::CannotWrite;
     bool replaced = false;
     Rc rc = installTemporary(fs, temporary, destination, &replaced, {}, why);
-    if (rc != Rc::Ok) restoreDiscarded(fs, movedTo, destination);
+    if (rc != Rc::Ok) {
+      dropBackup(fs, backup, destination);
+    } else if (!backup.empty() && (old & kSettable) && !(old & attr::ReparsePoint)) {
+      // The bits cleared for the rename were also the link's, which keeps the old ones.
+      fs.setAttributes(backup.c_str(), old);
+    }
     *replacedOld = rc == Rc::Ok;
     return rc;
   }
@@ -116,7 +127,6 @@ Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destinati
   bool present = fs.getAttributes(destination, &old) == FsStatus::Ok;
   // A read-only file cannot be renamed over: clear its bits, and put them back if the rename
   // fails. A link is replaced itself; its target's attributes are not touched.
-  constexpr uint32_t kSettable = attr::ReadOnly | attr::Hidden | attr::System;
   bool cleared = present && !(old & (attr::Directory | attr::ReparsePoint)) && (old & kSettable) &&
                  fs.setAttributes(destination, attr::Normal) == FsStatus::Ok;
   if (kept(fs, fs.rename(temporary, destination, true), why) != FsStatus::Ok) {

@@ -76,10 +76,13 @@ struct CopyOptions {
 // existing destination was replaced. Returns CannotWrite when the rename fails; the temporary
 // file is then still there, for the caller to discard. Without options.mayReplace (a file that
 // is new on that side), an existing destination of any spelling is left alone: CannotWrite.
-// With an active discard policy, an existing destination is first moved out of the way as the
-// policy says (options.start: where its path below the root begins); when that fails, nothing
-// changes (CannotWrite), and when the new file then cannot take its place, the old one is put
-// back where it can be. On CannotWrite, *why (when given) says which file-system call failed.
+// With an active discard policy, an existing destination is first kept as the policy says
+// (options.start: where its path below the root begins): a backup folder receives a link to
+// it or a copy while it stays in place until the rename replaces it, so that its name never
+// stands empty; the recycle bin receives the file itself. When that fails, nothing changes
+// (CannotWrite); when the new file then cannot take its place, the backup is removed again
+// (the old file is still there). On CannotWrite, *why (when given) says which file-system
+// call failed.
 Rc installTemporary(Fs& fs, const char16_t* temporary, const char16_t* destination,
                     bool* replacedOld, const CopyOptions& options = {}, FsFailure* why = nullptr);
 

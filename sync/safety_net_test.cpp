@@ -10,6 +10,7 @@
 
 #include "core/compare_fixture.h"
 #include "platform/testing/fault_fs.h"
+#include "platform/testing/kill_fs.h"
 #include "sync/deletion_guard.h"
 #include "sync/discard.h"
 #include "sync/sync_test_support.h"
@@ -188,6 +189,7 @@ TEST_F(SafetyNetTest, ABackupFolderThatCannotBeWrittenLosesNothing) {
   // Neither a rename into the backup nor a folder or file created there succeeds.
   std::u16string inBackup = backup_.path();
   faulty.failPath(FsOp::Rename, inBackup, FsStatus::AccessDenied);
+  faulty.failPath(FsOp::CreateHardLink, inBackup, FsStatus::AccessDenied);
   faulty.failPath(FsOp::CreateDirectory, inBackup, FsStatus::AccessDenied);
   faulty.failPath(FsOp::Create, inBackup, FsStatus::AccessDenied);
   DiscardPolicy policy = backupPolicy();
@@ -218,6 +220,12 @@ TEST_F(SafetyNetTest, AnotherVolumeIsCopiedThenRemovedAndAFailedCopyKeepsTheOrig
       if (on(t) && !on(f)) return FsStatus::CrossDevice;
       return FaultFs::rename(f, t, r);
     }
+    FsStatus createHardLink(const char16_t* e, const char16_t* n) override {
+      if (std::u16string_view(n).find(volume_) != std::u16string_view::npos &&
+          std::u16string_view(e).find(volume_) == std::u16string_view::npos)
+        return FsStatus::CrossDevice;
+      return FaultFs::createHardLink(e, n);
+    }
 
    private:
     std::u16string volume_;
@@ -240,6 +248,65 @@ TEST_F(SafetyNetTest, AnotherVolumeIsCopiedThenRemovedAndAFailedCopyKeepsTheOrig
   EXPECT_EQ(valueOf(failed_.deletedFiles), 1u);
   EXPECT_FALSE(exists(backup_.at("second 2026-12-07 101530.txt")));
   EXPECT_FALSE(hasTemporaryFile(backup_.path()));
+}
+
+// A sync that replaces a read-only file and keeps the old one in the backup folder, stopped
+// at every instant: the file's name holds the old version or the new one, whole, and the
+// backup folder holds nothing but the old version (and temporary files). With hard links, and
+// with copies where the file system has none.
+TEST_F(SafetyNetTest, AKillAtAnyInstantOfABackedUpReplacementLeavesTheNameFilled) {
+  class NoLinksFs : public ForwardingFs {
+   public:
+    using ForwardingFs::ForwardingFs;
+    FsStatus createHardLink(const char16_t*, const char16_t*) override {
+      return FsStatus::Unsupported;
+    }
+  };
+  const std::string before = noise(200000, 31), after = noise(150000, 32);
+  const std::u16string kept = backup_.at("report 2026-12-07 101530.txt");
+  auto empty = [](const std::u16string& folder) {
+    for (const std::u16string& name : namesIn(folder)) {
+      std::u16string path = folder + kPathSeparator + name;
+      systemFs().setAttributes(path.c_str(), attr::Normal);
+      systemFs().deleteFile(path.c_str());
+    }
+  };
+  writeAt(src_.at("report.txt"), after, kT + kHour);
+  DiscardPolicy policy = backupPolicy();
+  for (bool links : {true, false}) {
+    NoLinksFs noLinks(systemFs());
+    Fs& base = links ? systemFs() : static_cast<Fs&>(noLinks);
+    for (int n = 0;; ++n) {
+      ASSERT_LT(n, 5000);
+      SCOPED_TRACE(std::string(links ? "links" : "copies") + ", killed after " +
+                   std::to_string(n) + " calls");
+      empty(trg_.path());
+      empty(backup_.path());
+      writeAt(trg_.at("report.txt"), before, kT);
+      ASSERT_EQ(systemFs().setAttributes(trg_.at("report.txt").c_str(), attr::ReadOnly),
+                FsStatus::Ok);
+      KillFs fs(base, n);
+      Rc rc = syncWith(&policy, kMirror, &fs);
+      ASSERT_TRUE(exists(trg_.at("report.txt")));
+      std::string now = readFile(trg_.at("report.txt"));
+      EXPECT_TRUE(now == before || now == after);
+      for (const std::u16string& name : namesIn(backup_.path())) {
+        if (isTemporaryName(name.c_str())) continue;
+        EXPECT_EQ(readFile(backup_.path() + kPathSeparator + name), before);
+      }
+      if (!fs.killed()) {
+        ASSERT_RC_OK(rc);
+        EXPECT_EQ(failures_.size(), 0u);
+        EXPECT_EQ(now, after);
+        EXPECT_EQ(namesIn(backup_.path()), std::set<std::u16string>{
+                                              u"report 2026-12-07 101530.txt"});
+        EXPECT_EQ(readFile(kept), before);
+        EXPECT_TRUE(attributesOf(kept) & attr::ReadOnly);
+        EXPECT_FALSE(hasTemporaryFile(trg_.path()));
+        break;
+      }
+    }
+  }
 }
 
 #ifndef _WIN32

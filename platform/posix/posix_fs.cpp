@@ -632,6 +632,25 @@ class PosixFs final : public Fs {
     return FsStatus::Ok;
   }
 
+  FsStatus createHardLink(const char16_t* existing, const char16_t* newPath) override {
+    NativePath source(existing);
+    if (!source.ok) return fail(EILSEQ);
+    NativePath dest(newPath);
+    if (!dest.ok) return fail(EILSEQ);
+    // Without AT_SYMLINK_FOLLOW: a symbolic link gets the second name itself.
+    if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, dest.c_str(), 0) == 0) return FsStatus::Ok;
+    int err = errno;
+    // EPERM for a file (not a folder) is the answer of a file system without hard links (FAT,
+    // exFAT) or of a kernel that allows none to another user's file; EMLINK says the file has
+    // as many names as it may have. A copy may still be made.
+    struct stat st;
+    bool cannotLink = err == EOPNOTSUPP || err == EMLINK ||
+                    (err == EPERM && lstat(source.c_str(), &st) == 0 && !S_ISDIR(st.st_mode));
+    if (!cannotLink) return fail(err);
+    tLastError = err;
+    return FsStatus::Unsupported;
+  }
+
   FsStatus createDirectory(const char16_t* path) override {
     NativePath p(path);
     if (!p.ok) return fail(EILSEQ);

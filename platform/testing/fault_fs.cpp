@@ -19,7 +19,7 @@ const char* fsOpName(FsOp op) {
   static const char* const names[] = {"findFirst", "findNext", "openRead", "create",
                                       "read",      "write",    "seek",     "setFileTimes",
                                       "setAttributes", "delete", "rename", "createDirectory",
-                                      "removeDirectory", "setPermissions"};
+                                      "removeDirectory", "setPermissions", "createHardLink"};
   int i = static_cast<int>(op);
   return i >= 0 && i < static_cast<int>(FsOp::Count) ? names[i] : "?";
 }
@@ -84,7 +84,7 @@ FsStatus FaultFs::check(FsOp op, const char16_t* path, const char16_t* path2) {
   switch (op) {
     case FsOp::Create: case FsOp::Write: case FsOp::SetFileTimes: case FsOp::SetAttributes:
     case FsOp::Delete: case FsOp::Rename: case FsOp::CreateDirectory: case FsOp::RemoveDirectory:
-    case FsOp::SetPermissions:
+    case FsOp::SetPermissions: case FsOp::CreateHardLink:
       ++mutating_;
       break;
     default:
@@ -185,6 +185,11 @@ FsStatus FaultFs::deleteFile(const char16_t* p) {
 FsStatus FaultFs::rename(const char16_t* f, const char16_t* t, bool r) {
   if (FsStatus s = check(FsOp::Rename, f, t); s != FsStatus::Ok) return s;
   return base_.rename(f, t, r);
+}
+
+FsStatus FaultFs::createHardLink(const char16_t* e, const char16_t* n) {
+  if (FsStatus s = check(FsOp::CreateHardLink, e, n); s != FsStatus::Ok) return s;
+  return base_.createHardLink(e, n);
 }
 
 FsStatus FaultFs::createDirectory(const char16_t* p) {

@@ -36,6 +36,7 @@ enum class FsOp {
   CreateDirectory,
   RemoveDirectory,
   SetPermissions,
+  CreateHardLink,
   Count
 };
 
@@ -66,7 +67,7 @@ class FaultFs : public ForwardingFs {
   std::vector<std::string> log() const;
   int calls(FsOp op) const;
   // Number of logged mutating calls (create, write, times, attributes, delete, rename, mkdir,
-  // rmdir, permissions) since the start.
+  // rmdir, permissions, hard links) since the start.
   int mutatingCalls() const;
 
   FsStatus findFirst(const char16_t* p, FindHandle* h, FindEntry* e) override;
@@ -84,6 +85,7 @@ class FaultFs : public ForwardingFs {
   FsStatus setAttributes(const char16_t* p, uint32_t a) override;
   FsStatus deleteFile(const char16_t* p) override;
   FsStatus rename(const char16_t* f, const char16_t* t, bool r) override;
+  FsStatus createHardLink(const char16_t* e, const char16_t* n) override;
   FsStatus createDirectory(const char16_t* p) override;
   FsStatus removeDirectory(const char16_t* p) override;
   int lastOsError() const override;

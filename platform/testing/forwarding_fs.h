@@ -61,6 +61,9 @@ class ForwardingFs : public Fs {
   FsStatus rename(const char16_t* f, const char16_t* t, bool r) override {
     return base_.rename(f, t, r);
   }
+  FsStatus createHardLink(const char16_t* e, const char16_t* n) override {
+    return base_.createHardLink(e, n);
+  }
   FsStatus createDirectory(const char16_t* p) override { return base_.createDirectory(p); }
   FsStatus removeDirectory(const char16_t* p) override { return base_.removeDirectory(p); }
   FsStatus moveToRecycleBin(const char16_t* p) override { return base_.moveToRecycleBin(p); }

@@ -347,6 +347,19 @@ class Win32Fs final : public Fs {
     return FsStatus::Ok;
   }
 
+  FsStatus createHardLink(const char16_t* existing, const char16_t* newPath) override {
+    if (CreateHardLinkW(wide(newPath), wide(existing), nullptr)) return FsStatus::Ok;
+    DWORD err = GetLastError();
+    // A file system without hard links (FAT, exFAT, some network shares), or a file that has
+    // as many names as it may have: the caller copies instead.
+    if (err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_FUNCTION ||
+        err == ERROR_TOO_MANY_LINKS) {
+      tLastError = err;
+      return FsStatus::Unsupported;
+    }
+    return fail(err);
+  }
+
   FsStatus createDirectory(const char16_t* path) override {
     if (!CreateDirectoryW(wide(path), nullptr)) return failLast();
     return FsStatus::Ok;
