@@ -38,6 +38,8 @@ std::u16string longForm(Fs& fs, const std::u16string& path) {
 bool cutLastName(std::u16string* path, std::u16string* name) {
   size_t cut = path->find_last_of(kPathSeparator);
   if (cut == std::u16string::npos) return false;
+  // The long form's prefix is no folder: "\\?\UNC\server" stops there, not at "\".
+  if (cut < 4 && path->compare(0, 4, u"\\\\?\\") == 0) return false;
   bool top = cut == 0 || (*path)[cut - 1] == u':';
   if (top && cut + 1 >= path->size()) return false;
   name->assign(*path, cut + 1);
