@@ -47,7 +47,15 @@ bool cutLastName(std::u16string* path, std::u16string* name) {
   return true;
 }
 
-// placeOf's work; throws std::bad_alloc only.
+// Where a path leads: the identities of identitiesUp, and the names below the deepest part
+// of the path that exists, outermost first. up is empty when not even the volume's top can be
+// identified.
+struct PathPlace {
+  std::vector<FileIdentity> up;
+  std::vector<std::u16string> rest;
+};
+
+// Throws std::bad_alloc only.
 void findPlace(Fs& fs, const std::u16string& path, PathPlace* place) {
   place->up.clear();
   place->rest.clear();
@@ -77,23 +85,10 @@ void findPlace(Fs& fs, const std::u16string& path, PathPlace* place) {
     if (fs.identify(dir.c_str(), &id) == FsStatus::Ok) place->up.push_back(id);
 }
 
-}  // namespace
+enum class Nesting { Apart, Inside, Same };
 
-Rc placeOf(Fs& fs, const std::u16string& path, PathPlace* place) {
-  try {
-    findPlace(fs, path, place);
-    return Rc::Ok;
-  } catch (const std::bad_alloc&) {
-    return Rc::OutOfMemory;
-  }
-}
-
-std::vector<FileIdentity> identitiesUp(Fs& fs, const std::u16string& path) {
-  PathPlace place;
-  findPlace(fs, path, &place);
-  return std::move(place.up);
-}
-
+// Whether inner lies inside outer, or is the same folder. Places that cannot be identified are
+// Apart.
 Nesting nestingOf(const PathPlace& inner, const PathPlace& outer) {
   if (inner.up.empty() || outer.up.empty()) return Nesting::Apart;
   if (outer.rest.empty()) {
@@ -109,6 +104,14 @@ Nesting nestingOf(const PathPlace& inner, const PathPlace& outer) {
   for (size_t k = 0; k < outer.rest.size(); ++k)
     if (!sameName(inner.rest[k], outer.rest[k])) return Nesting::Apart;
   return inner.rest.size() == outer.rest.size() ? Nesting::Same : Nesting::Inside;
+}
+
+}  // namespace
+
+std::vector<FileIdentity> identitiesUp(Fs& fs, const std::u16string& path) {
+  PathPlace place;
+  findPlace(fs, path, &place);
+  return std::move(place.up);
 }
 
 Rc findOverlappingRoots(Fs& fs, const SideInput* source, const SideInput* target,

@@ -14,24 +14,12 @@
 
 namespace fw {
 
-// Where a path leads: the identity of the deepest part of it that exists (after links, so that
-// "..", links and other spellings of one folder agree) and of every folder that really holds
-// that one, innermost first; and the names below it that do not exist yet, outermost first.
-// up is empty when not even the volume's top can be identified.
-struct PathPlace {
-  std::vector<FileIdentity> up;
-  std::vector<std::u16string> rest;
-};
-Rc placeOf(Fs& fs, const std::u16string& path, PathPlace* place);
-
-// placeOf's identities: of the folder a path leads to and of each folder above it, as far as
-// they exist. For callers that catch std::bad_alloc around their work: it may throw that.
+// The identities of the folder a path leads to (or, where it does not exist yet, of the nearest
+// folder above it that does) and of every folder that really holds that one, innermost first:
+// walked up from where it lies after links (Fs::resolvedPath), so that "..", links and other
+// spellings of one folder agree. For callers that catch std::bad_alloc around their work: it may
+// throw that.
 std::vector<FileIdentity> identitiesUp(Fs& fs, const std::u16string& path);
-
-enum class Nesting { Apart, Inside, Same };
-// Whether inner lies inside outer (a non-existing path by its existing part and the names
-// below it), or is the same folder. Places that cannot be identified are Apart.
-Nesting nestingOf(const PathPlace& inner, const PathPlace& outer);
 
 // Two folder roots that are one folder or lie one inside the other: within a row (a sync would
 // copy the tree into itself or delete what it copies from) or in two rows (it would act twice
