@@ -16,6 +16,7 @@
 #include "app/file_dialogs.h"
 #include "app/logic/file_tree_model.h"
 #include "app/resources/resource_ids.h"
+#include "app/safety_net.h"
 #include "app/save_diff_dialog.h"
 #include "app/shell_dialogs.h"
 #include "app/tasks.h"
@@ -385,7 +386,7 @@ void onOptions(HWND dialog) {
   waitForWorker();  // a state save may still read the tree; the new comparison frees it
   if (commitOptionsEdit(ws.settings(), ws.shell, std::move(copy))) {
     closeFileTree(dialog, IDCANCEL);
-    startTask(TaskId::Compare);
+    if (confirmRootsApart(app().mainWindow)) startTask(TaskId::Compare);
     return;
   }
   SendMessageW(gState->tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));

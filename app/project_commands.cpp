@@ -252,6 +252,7 @@ bool onMainCommand(int id, int code, HWND) {
         return true;
       if (!confirmSyncSafety(app().mainWindow)) return true;  // much to delete, or no backup
     }
+    if (*task == TaskId::Compare && !confirmRootsApart(app().mainWindow)) return true;
     startTask(*task);
     return true;
   }

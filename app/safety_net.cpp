@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/logic/task_flow.h"
 #include "app/resources/resource_ids.h"
 #include "platform/text.h"
 #include "sync/deletion_guard.h"
@@ -57,6 +58,17 @@ bool confirmSyncSafety(HWND owner) {
   const std::u16string text = massDeletionText(count, limits) + u"\n\nSync anyway?";
   return MessageBoxW(owner, wide(text), L"Warning", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
          IDYES;
+}
+
+bool confirmRootsApart(HWND owner) {
+  Workspace& ws = workspace();
+  if (!ws.task.fs) return true;
+  // The sides as the comparison will read them (published when its worker starts).
+  const std::u16string text = overlappingRootsText(*ws.task.fs, ws.sides[kSourceSide].selected(),
+                                                   ws.sides[kTargetSide].selected());
+  if (text.empty()) return true;
+  MessageBoxW(owner, wide(text), L"Error", MB_OK | MB_ICONERROR);
+  return false;
 }
 
 void addSafetyMenuItems(HWND window) {

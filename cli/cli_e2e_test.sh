@@ -119,7 +119,8 @@ check "an added file's fields" is \
   "('file', 'add', 'target', ['OnlyInSource'], None)"
 check "newer in target goes to the source" is \
   "$(json_get "$work/out" '[e["changes"] for e in j[:-1] if e["path"]=="Music/mix.txt"][0]')" source
-fw compare "$(p "$S")" "$(p "$S")";      check "identical trees" is "$rc" 0
+cp -a "$S" "$work/source-copy"  # not S itself: one folder on both sides is refused (below)
+fw compare "$(p "$S")" "$(p "$work/source-copy")"; check "identical trees" is "$rc" 0
 fw compare "$(p "$S")" "$(p "$work/missing")"
 check "missing target root still compares" is "$rc" 1
 check "missing root warning" has "$work/err" "does not exist"
@@ -344,6 +345,27 @@ fw compare --ignore-time-shift 25 "$(p "$G/src")" "$(p "$G/trg")"
 check "time shift beyond 24 is a usage error" is "$rc" 64
 fw compare --backup-dir "$(p "$G/versions")" "$(p "$G/src")" "$(p "$G/trg")"
 check "backup dir belongs to sync" is "$rc" 64
+
+# Folders that overlap are refused before anything is compared: no tree copied into itself, no
+# folder acted on twice.
+O="$work/overlap"; mkdir -p "$O/A/sub" "$O/B" "$O/C"
+echo a >"$O/A/a.txt"; echo only >"$O/A/sub/only.txt"; echo c >"$O/C/c.txt"
+before=$(tree_sum "$O")
+fw sync --mirror "$(p "$O/A")" "$(p "$O/A/sub")"
+check "a target inside the source is refused" is "$rc" 2
+check "refusal names the row and folders" has "$work/err" "row 1: the target .*A.sub lies inside the source .*A; nothing was compared"
+fw sync --mirror --allow-mass-delete --json "$(p "$O/A/sub")" "$(p "$O/B/../A")"
+check "a source inside the target, spelled with .., is refused" is "$rc" 2
+check "refusal is BadRequest" is "$(json_get "$work/out" 'j[-1]["result"]')" BadRequest
+fw save-diff --source "$(p "$O/A")" --target "$(p "$O/B")" --source "$(p "$O/C")" \
+  --target "$(p "$O/B/new")" -o "$(p "$O/d.fwd")"
+check "two rows into one folder are refused" is "$rc" 2
+check "refusal names both rows" has "$work/err" "row 2's target .*B.new lies inside row 1's target .*B;"
+fw compare "$(p "$O/A")" "$(p "$O/A/")"
+check "compare of one folder with itself is refused" is "$rc" 2
+check "nothing changed or written by the refusals" is "$(tree_sum "$O")" "$before"
+fw compare --source "$(p "$O/A")" --target "$(p "$O/B")" --source "$(p "$O/C")" --target "$(p "$O/BC")"
+check "folders that only begin alike are apart" is "$rc" 1
 
 echo "cli e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -9,6 +9,7 @@
 #include "cli/cli_sides.h"
 #include "cli/progress.h"
 #include "core/comparison.h"
+#include "core/root_overlap.h"
 #include "formats/difference_check.h"
 #include "formats/project_file.h"
 #include "platform/text.h"
@@ -120,6 +121,25 @@ bool backupFolderUsable(Run& run) {
                               &longForm, &why);
   if (rc == Rc::Ok) return true;
   reportFailure(run.options, rc, why + "; nothing was changed");
+  return false;
+}
+
+// Refuses folder roots that are one folder or lie one inside the other, before anything is
+// compared: a sync would copy a tree into itself, delete what it copies from, or act twice on
+// one folder. The first pair is named, with a count of the others.
+bool rootsApart(Run& run) {
+  std::vector<RootOverlap> overlaps;
+  Rc rc = findOverlappingRoots(*run.state.fs, &run.state.currentInput(0),
+                               &run.state.currentInput(1), &overlaps);
+  if (rc != Rc::Ok) {
+    reportFailure(run.options, rc, "the folders could not be checked; nothing was compared");
+    return false;
+  }
+  if (overlaps.empty()) return true;
+  std::string text = toUtf8Escaped(rootOverlapText(overlaps.front()));
+  if (size_t more = overlaps.size() - 1; more > 0)
+    text += " (and " + std::to_string(more) + " more such pair" + (more == 1 ? "" : "s") + ")";
+  reportFailure(run.options, Rc::BadRequest, text + "; nothing was compared");
   return false;
 }
 
@@ -247,6 +267,7 @@ int runCommand(Run& run) {
   std::string error;
   Rc rc = setUpSides(run.options, run.state, &error);
   if (rc != Rc::Ok) return reportFailure(run.options, rc, error), kExitFailed;
+  if (!rootsApart(run)) return kExitFailed;
   switch (run.options.command) {
     case CliCommand::Compare: return compareCommand(run);
     case CliCommand::Sync: return syncCommand(run);

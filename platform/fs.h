@@ -267,6 +267,15 @@ class Fs {
   virtual FsStatus fullPath(const char16_t* path, std::u16string* full) = 0;
   // The identity of the folder a path leads to, following links.
   virtual FsStatus identify(const char16_t* path, FileIdentity* identity) = 0;
+  // The absolute path of what an existing path leads to, with every link or junction along it
+  // followed and its dots folded, in fullPath's form: the folders above it in that path are
+  // the ones it really lies in. NotFound when nothing is there; Unsupported where the system
+  // cannot say (callers then go by the path as given).
+  virtual FsStatus resolvedPath(const char16_t* path, std::u16string* resolved) {
+    (void)path;
+    resolved->clear();
+    return FsStatus::Unsupported;
+  }
   // The bytes the calling user may still write on the volume that holds the existing folder
   // path. Unsupported where the system cannot say (callers then do without the check).
   virtual FsStatus freeSpace(const char16_t* path, uint64_t* bytes) {

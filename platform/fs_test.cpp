@@ -377,6 +377,30 @@ TEST(FsTest, FullPathFoldsDotsAndIsAbsolute) {
   EXPECT_EQ(full, dir.path() + kPathSeparator + u"b");
 }
 
+TEST(FsTest, ResolvedPathIsWhereAFolderReallyLies) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  makeDir(dir.at("real/sub"));
+  std::u16string resolved;
+  const std::u16string dots = dir.at("real") + kPathSeparator + u".." + kPathSeparator +
+                              u"real" + kPathSeparator + u"sub";
+  ASSERT_EQ(fs.resolvedPath(dots.c_str(), &resolved), FsStatus::Ok);
+  FileIdentity a, b;
+  ASSERT_EQ(fs.identify(resolved.c_str(), &a), FsStatus::Ok) << toUtf8(resolved);
+  ASSERT_EQ(fs.identify(dir.at("real/sub").c_str(), &b), FsStatus::Ok);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(resolved.find(u".."), std::u16string::npos) << toUtf8(resolved);
+  EXPECT_EQ(fs.resolvedPath(dir.at("missing").c_str(), &resolved), FsStatus::NotFound);
+#ifndef _WIN32
+  // Through a link: the path of what it leads to, whose parents are the real ones.
+  ASSERT_EQ(symlink(toUtf8(dir.at("real/sub")).c_str(), toUtf8(dir.at("link")).c_str()), 0);
+  std::u16string viaLink, direct;
+  ASSERT_EQ(fs.resolvedPath(dir.at("link").c_str(), &viaLink), FsStatus::Ok);
+  ASSERT_EQ(fs.resolvedPath(dir.at("real/sub").c_str(), &direct), FsStatus::Ok);
+  EXPECT_EQ(viaLink, direct);
+#endif
+}
+
 #ifndef _WIN32
 TEST(FsTest, PosixLinksToFoldersAreMarkedAndRemovedAlone) {
   TempDir dir;

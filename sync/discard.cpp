@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "core/root_overlap.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
 #include "sync/file_ops.h"
@@ -250,27 +251,6 @@ void dropBackup(Fs& fs, const std::u16string& backup, const char16_t* path) {
 }
 
 namespace {
-
-// The identities of a path's folder and of each of its ancestors that exists.
-std::vector<FileIdentity> identitiesUp(Fs& fs, std::u16string path) {
-  std::vector<FileIdentity> out;
-  for (;;) {
-    FileIdentity id;
-    if (fs.identify(path.c_str(), &id) == FsStatus::Ok) out.push_back(id);
-    size_t cut = path.find_last_of(kPathSeparator);
-    if (cut == std::u16string::npos) break;
-    if (cut == 0 || path[cut - 1] == u':') {
-      // The volume's top keeps its separator: "/", "\\?\C:\".
-      if (cut + 1 < path.size()) {
-        path.resize(cut + 1);
-        if (fs.identify(path.c_str(), &id) == FsStatus::Ok) out.push_back(id);
-      }
-      break;
-    }
-    path.resize(cut);
-  }
-  return out;
-}
 
 bool contains(const std::vector<FileIdentity>& ids, const FileIdentity& id) {
   for (const FileIdentity& x : ids)

@@ -1,5 +1,6 @@
 // The safety net through the real windows: the question before a sync that deletes much, with
-// No as the answer that changes nothing, and the recycle-bin item of the File menu.
+// No as the answer that changes nothing, the refusal of folders that overlap, and the
+// recycle-bin item of the File menu.
 #include "app/gui_tests/gui_fixture.h"
 #include "app/safety_net.h"
 
@@ -70,6 +71,26 @@ TEST_F(SafetyNetGuiTest, YesSyncsAndDeletes) {
   ASSERT_TRUE(waitGone(summary));
   EXPECT_FALSE(exists(dir.at("trg/one.txt")));
   EXPECT_FALSE(exists(dir.at("trg/two.txt")));
+}
+
+TEST_F(SafetyNetGuiTest, FoldersThatOverlapAreRefusedBeforeTheComparison) {
+  writeFile(dir.at("trg/sub/only.txt"), "only copy");
+  ProgramRun run(quoted(project("nested.fwp", {dir.at("trg")}, {dir.at("trg/sub")})));
+  click(run.control(IDC_COMPARE));
+  HWND box = waitForDialog(run, u"Error", 10000);
+  ASSERT_NE(box, nullptr);
+  const std::u16string text = messageText(box);
+  EXPECT_NE(text.find(u"Row 1: the target " + dir.at("trg/sub") + u" lies inside the source " +
+                      dir.at("trg") + u"."),
+            std::u16string::npos)
+      << toUtf8(text);
+  command(box, IDOK);
+  ASSERT_TRUE(waitGone(box));
+  ASSERT_TRUE(run.settle());
+  EXPECT_EQ(findWindow(run, u"File Tree"), nullptr);
+  EXPECT_FALSE(run.workerBusy());
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_COMPARE)));
+  EXPECT_EQ(readFile(dir.at("trg/sub/only.txt")), "only copy");
 }
 
 TEST_F(SafetyNetGuiTest, TheRecycleBinItemIsOffByDefaultAndItsStateIsStored) {

@@ -184,6 +184,32 @@ TEST(SyncWarningTest, ManyMissingRootsAreListedUpToALimitAndCounted) {
             std::u16string::npos);
 }
 
+// The refusal before a comparison: one line per pair of overlapping folders, and why.
+TEST(OverlappingRootsTextTest, NamesEveryPairUpToALimitAndSaysNothingWasCompared) {
+  TempDir dir;
+  makeDir(dir.at("a/b"));
+  SideInput source{{dir.at("a"), dir.at("c")}, u""};
+  SideInput target{{dir.at("a/b"), dir.at("d")}, u""};
+  EXPECT_EQ(overlappingRootsText(systemFs(), source, target),
+            u"Row 1: the target " + dir.at("a/b") + u" lies inside the source " + dir.at("a") +
+                u".\n\nA sync would copy a folder into itself or act twice on one folder. "
+                u"Nothing was compared.");
+  target.roots[0] = dir.at("b");
+  EXPECT_EQ(overlappingRootsText(systemFs(), source, target), u"");
+  // Every row into one folder: each pair of them.
+  source.roots.clear();
+  target.roots.clear();
+  for (int i = 0; i < 6; ++i) {
+    source.roots.push_back(dir.at("s" + std::to_string(i)));
+    target.roots.push_back(dir.at("t"));
+  }
+  const std::u16string text = overlappingRootsText(systemFs(), source, target);
+  size_t lines = 0;
+  for (char16_t c : text) lines += c == u'\n';
+  EXPECT_EQ(lines, kMissingRootsShown + 2) << toUtf8(text);  // 15 pairs; then the empty line
+  EXPECT_NE(text.find(u"And 3 more such pairs."), std::u16string::npos) << toUtf8(text);
+}
+
 // The message of a failed task names what caused it, and nothing when nothing is known.
 TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
   TaskState s;

@@ -1,5 +1,6 @@
 #include "app/logic/task_flow.h"
 
+#include "core/root_overlap.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -118,6 +119,25 @@ std::u16string missingRootsText(TaskState& state) {
   if (missing.size() > kMissingRootsShown)
     text += u"And " + toUtf16(std::to_string(missing.size() - kMissingRootsShown)) +
             u" more folders that do not exist.\n";
+  return text;
+}
+
+std::u16string overlappingRootsText(Fs& fs, const SideInput& source, const SideInput& target) {
+  std::vector<RootOverlap> overlaps;
+  if (findOverlappingRoots(fs, &source, &target, &overlaps) != Rc::Ok)
+    return u"There is not enough memory to check the folders. Nothing was compared.";
+  std::u16string text;
+  for (size_t i = 0; i < overlaps.size() && i < kMissingRootsShown; ++i) {
+    std::u16string line = rootOverlapText(overlaps[i]);
+    line[0] = u'R';  // "row ..."
+    text += line + u".\n";
+  }
+  if (overlaps.size() > kMissingRootsShown)
+    text += u"And " + toUtf16(std::to_string(overlaps.size() - kMissingRootsShown)) +
+            u" more such pairs.\n";
+  if (!text.empty())
+    text += u"\nA sync would copy a folder into itself or act twice on one folder. Nothing was "
+            u"compared.";
   return text;
 }
 

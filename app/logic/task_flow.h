@@ -37,6 +37,12 @@ TaskOutcome outcomeOf(int commandId, int resultCode);
 inline constexpr size_t kMissingRootsShown = 12;
 std::u16string missingRootsText(TaskState& state);
 
+// The refusal shown instead of a comparison whose folder roots are one folder or lie one
+// inside the other, within a row or across rows (findOverlappingRoots): a line for each pair,
+// at most kMissingRootsShown of them and a count of the rest, then why nothing was compared.
+// Empty when the roots are apart.
+std::u16string overlappingRootsText(Fs& fs, const SideInput& source, const SideInput& target);
+
 // The warning shown before a sync of the compared state: a root that does not exist (nothing
 // on the other side of its row is deleted because of it), entries that could not be read or
 // paired (left alone). Empty when there is nothing to warn about.

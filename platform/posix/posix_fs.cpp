@@ -36,7 +36,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -710,6 +712,20 @@ class PosixFs final : public Fs {
     if (stat(p.c_str(), &st) != 0) return failErrno();
     identity->volume = static_cast<uint64_t>(st.st_dev);
     identity->index = static_cast<uint64_t>(st.st_ino);
+    return FsStatus::Ok;
+  }
+
+  FsStatus resolvedPath(const char16_t* path, std::u16string* resolved) override {
+    resolved->clear();
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(p.c_str(), nullptr), &std::free);
+    if (!real) return failErrno();
+    size_t bytes = std::strlen(real.get());
+    resolved->resize(bytes);
+    size_t n = utf8ToUtf16Escaped(real.get(), bytes, resolved->data(), resolved->size());
+    if (n == kConversionFailed) return fail(EILSEQ);
+    resolved->resize(n);
     return FsStatus::Ok;
   }
 

@@ -69,6 +69,9 @@ class ForwardingFs : public Fs {
   FsStatus moveToRecycleBin(const char16_t* p) override { return base_.moveToRecycleBin(p); }
   FsStatus fullPath(const char16_t* p, std::u16string* f) override { return base_.fullPath(p, f); }
   FsStatus identify(const char16_t* p, FileIdentity* i) override { return base_.identify(p, i); }
+  FsStatus resolvedPath(const char16_t* p, std::u16string* r) override {
+    return base_.resolvedPath(p, r);
+  }
   FsStatus freeSpace(const char16_t* p, uint64_t* b) override { return base_.freeSpace(p, b); }
   int lastOsError() const override { return base_.lastOsError(); }
 

@@ -426,6 +426,29 @@ class Win32Fs final : public Fs {
     return FsStatus::Ok;
   }
 
+  FsStatus resolvedPath(const char16_t* path, std::u16string* resolved) override {
+    resolved->clear();
+    HANDLE h = CreateFileW(wide(path), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return failLast();
+    std::wstring out(MAX_PATH, L'\0');
+    DWORD n = 0;
+    for (;;) {
+      n = GetFinalPathNameByHandleW(h, out.data(), static_cast<DWORD>(out.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+      if (n == 0 || n < out.size()) break;  // failed, or fitted (n excludes the terminator)
+      out.resize(n);                        // too small: n is the size needed
+    }
+    DWORD err = GetLastError();
+    CloseHandle(h);
+    if (n == 0) return fail(err);
+    // The call answers in the long form; the contract is fullPath's.
+    out.resize(n);
+    *resolved = fromLongPath(reinterpret_cast<const char16_t*>(out.c_str()));
+    return FsStatus::Ok;
+  }
+
   FsStatus freeSpace(const char16_t* path, uint64_t* bytes) override {
     *bytes = 0;
     // A folder, given with its trailing separator as the call wants for a share.
