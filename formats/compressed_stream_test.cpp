@@ -263,7 +263,6 @@ TEST_F(SplitSetTest, ASaveLeavesWhatIsNoVolumeOfTheSetItReplaces) {
     std::string back;
     ASSERT_RC_OK(readDataSection(stick.at("d.fwd"), &back));
     EXPECT_EQ(back, "data");
-    }
   }
 }
 
