@@ -153,26 +153,7 @@ struct Checker {
 }  // namespace
 
 Rc checkDataStream(Fs& fs, const char16_t* path, const CancelFlag* cancel) {
-  std::unique_ptr<CompressedReader> r;
-  Rc rc = CompressedReader::create(fs, &r);
-  if (rc != Rc::Ok) return rc;
-  rc = r->openReader(FileKind::DifferenceFile, path);
-  if (rc == Rc::Ok) rc = r->findDataSection();
-  while (rc == Rc::Ok) {
-    if (isCancelled(cancel)) {
-      r->endInflate();
-      return Rc::Ok;
-    }
-    bool end = false;
-    rc = r->atEnd(&end);
-    if (rc != Rc::Ok || end) break;
-    const uint8_t* data;
-    size_t n;
-    rc = r->takeBytes(UINT64_MAX, &data, &n);
-  }
-  if (rc == Rc::Ok) rc = r->requireStreamEnd(false);
-  r->endInflate();
-  return rc;
+  return readStreamWhole(fs, path, false, cancel);
 }
 
 Rc verifyDifference(Fs& fs, const char16_t* path, DifferenceCheck* check) {

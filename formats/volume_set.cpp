@@ -49,30 +49,36 @@ std::string shown(const std::u16string& path) {
                                                      : std::u16string_view(path).substr(slash + 1));
 }
 
-// Both streams of the set that begins with first, inflated to their ends, which must come where
-// the headers say with correct checksums.
+// Both streams of the set that begins with first read whole.
 bool streamsWhole(Fs& fs, const std::u16string& first) {
-  std::unique_ptr<CompressedReader> r;
-  if (CompressedReader::create(fs, &r) != Rc::Ok) return false;
-  for (bool tree : {true, false}) {
-    Rc rc = r->openReader(FileKind::DifferenceFile, first.c_str());
-    if (rc == Rc::Ok) rc = tree ? r->startInflate(0) : r->findDataSection();
-    while (rc == Rc::Ok) {
-      bool end = false;
-      rc = r->atEnd(&end);
-      if (rc != Rc::Ok || end) break;
-      const uint8_t* data;
-      size_t n;
-      rc = r->takeBytes(UINT64_MAX, &data, &n);
-    }
-    if (rc == Rc::Ok) rc = r->requireStreamEnd(tree);
-    r->endInflate();
-    if (rc != Rc::Ok) return false;
-  }
-  return true;
+  return readStreamWhole(fs, first.c_str(), true, nullptr) == Rc::Ok &&
+         readStreamWhole(fs, first.c_str(), false, nullptr) == Rc::Ok;
 }
 
 }  // namespace
+
+Rc readStreamWhole(Fs& fs, const char16_t* path, bool tree, const CancelFlag* cancel) {
+  std::unique_ptr<CompressedReader> r;
+  Rc rc = CompressedReader::create(fs, &r);
+  if (rc != Rc::Ok) return rc;
+  rc = r->openReader(FileKind::DifferenceFile, path);
+  if (rc == Rc::Ok) rc = tree ? r->startInflate(0) : r->findDataSection();
+  while (rc == Rc::Ok) {
+    if (isCancelled(cancel)) {
+      r->endInflate();
+      return Rc::Ok;
+    }
+    bool end = false;
+    rc = r->atEnd(&end);
+    if (rc != Rc::Ok || end) break;
+    const uint8_t* data;
+    size_t n;
+    rc = r->takeBytes(UINT64_MAX, &data, &n);
+  }
+  if (rc == Rc::Ok) rc = r->requireStreamEnd(tree);
+  r->endInflate();
+  return rc;
+}
 
 bool parseVolumeName(const std::u16string& name, std::u16string* first, uint32_t* number) {
   // "<base>.NNN.fwd" with a base of at least one unit, as volumeName() makes the names of

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/cancel_flag.h"
 #include "core/result.h"
 #include "platform/fs.h"
 
@@ -59,6 +60,11 @@ std::string volumeRefusal(Fs& fs, const char16_t* path);
 // checksums; anything short of that proves only kept volumes, so that nothing the new set does
 // not replace is taken for the old set's.
 uint32_t provenOldVolumes(Fs& fs, const std::u16string& first, uint32_t kept);
+
+// Inflates one stream of the difference at path (any volume of its set), the tree's or the
+// data's, to its end, which must come where the headers say, with its checksum. Ok also when
+// cancelled; otherwise the reader's code.
+Rc readStreamWhole(Fs& fs, const char16_t* path, bool tree, const CancelFlag* cancel);
 
 }  // namespace fw
 
