@@ -328,6 +328,13 @@ fw sync --mirror --backup-dir "$(p "$G/trg/versions")" --allow-mass-delete "$(p 
 check "a backup folder inside a root is refused" is "$rc" 2
 check "refusal names the backup folder" has "$work/err" "must lie outside the synced folder"
 check "refused backup folder not made" test ! -e "$G/trg/versions"
+if [ -z "$runner" ]; then  # a link to a folder inside the target is inside it too
+  mkdir "$G/trg/old" && ln -s "$G/trg/old" "$G/to-old"
+  fw sync --mirror --backup-dir "$G/to-old" --allow-mass-delete "$G/src" "$G/trg"
+  check "a backup folder linked into a root is refused" is "$rc" 2
+  check "nothing lands in the linked backup folder" is "$(ls -A "$G/trg/old")" ""
+  rm "$G/to-old"; rmdir "$G/trg/old"
+fi
 echo newer >"$G/src/keep.txt"; touch -d '+2 hours' "$G/src/keep.txt"
 fw sync --mirror --allow-mass-delete --backup-dir "$(p "$G/versions")" "$(p "$G/src")" "$(p "$G/trg")"
 check "sync with a backup folder" is "$rc" 0
