@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace fw {
 namespace {
 
@@ -15,6 +17,26 @@ TEST(FileTimeTest, ConvertsBothWaysAtTheEpochAndBeyond) {
   fileTimeToUnix(0, &s, &ns);
   EXPECT_EQ(s, -kEpochDifferenceSeconds);
   EXPECT_EQ(unixToFileTime(-kEpochDifferenceSeconds - 1, 0), 0u);
+}
+
+TEST(FileTimeTest, TimesBeyondTheLastFileTimeClampInsteadOfWrapping) {
+  // A file dated in the year 60,056 (tmpfs holds such a time): once it wrapped round to 1601.
+  const int64_t year60056 = (60056 - 1970) * 31556952ll;
+  EXPECT_EQ(unixToFileTime(year60056, 0), kMaxFileTime);
+  EXPECT_EQ(unixToFileTime(INT64_MAX, 999999999), kMaxFileTime);
+  // The last whole second below the limit is still exact, and later is never earlier.
+  const int64_t last =
+      static_cast<int64_t>(kMaxFileTime / kTicksPerSecond) - kEpochDifferenceSeconds;
+  EXPECT_EQ(unixToFileTime(last - 1, 0), (kMaxFileTime / kTicksPerSecond - 1) * kTicksPerSecond);
+  EXPECT_LE(unixToFileTime(last - 1, 999999999), unixToFileTime(last, 999999999));
+  EXPECT_LE(unixToFileTime(last, 999999999), kMaxFileTime);
+  // The other way, a time beyond the limit (a damaged or hostile saved file) is the limit.
+  int64_t s, ns, maxS, maxNs;
+  fileTimeToUnix(UINT64_MAX, &s, &ns);
+  fileTimeToUnix(kMaxFileTime, &maxS, &maxNs);
+  EXPECT_EQ(s, maxS);
+  EXPECT_EQ(ns, maxNs);
+  EXPECT_EQ(unixToFileTime(maxS, maxNs), kMaxFileTime);
 }
 
 }  // namespace
