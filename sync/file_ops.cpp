@@ -408,16 +408,24 @@ ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* 
   return result;
 }
 
-void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte, size_t start) {
+Rc updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte, size_t start,
+                    FsFailure* why) {
   if (start != 0) {
     std::unique_ptr<char16_t[]> scratch(new (std::nothrow) char16_t[kPathBufferUnits]);
-    if (!scratch || linkOnConstPath(fs, destination, start, scratch.get())) return;
+    if (!scratch) return Rc::OutOfMemory;
+    if (linkOnConstPath(fs, destination, start, scratch.get())) return Rc::CannotWrite;
   }
   uint32_t current = 0;
-  fs.getAttributes(destination, &current);
-  uint32_t kept = current & ~(attr::ReadOnly | attr::Hidden | attr::System | attr::Archive);
+  if (kept(fs, fs.getAttributes(destination, &current), why) != FsStatus::Ok)
+    return Rc::CannotWrite;
+  uint32_t others = current & ~(attr::ReadOnly | attr::Hidden | attr::System | attr::Archive);
   fs.setAttributes(destination, attr::Normal);
-  fs.setAttributes(destination, kept | fromAttrByte(attrByte));
+  if (kept(fs, fs.setAttributes(destination, others | fromAttrByte(attrByte)), why) !=
+      FsStatus::Ok)
+    return Rc::CannotWrite;
+  uint32_t now = 0;
+  if (kept(fs, fs.getAttributes(destination, &now), why) != FsStatus::Ok) return Rc::CannotWrite;
+  return toAttrByte(now) == toAttrByte(fromAttrByte(attrByte)) ? Rc::Ok : Rc::Failed;
 }
 
 bool entryExists(Fs& fs, const char16_t* path) {

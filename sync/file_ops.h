@@ -183,11 +183,16 @@ struct ReplaceOutcome {
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,
                            uint8_t attrByte, const CopyOptions& options);
 
-// Gives destination the attributes of attrByte (other attribute bits stay). Nothing is
-// reported. (The letter case of the name is the sync walk's: it renames.) On a link, its
-// target keeps its attributes (POSIX refuses to set attributes on a link; see
+// Gives destination the attributes of attrByte (other attribute bits stay) and reads them back.
+// Ok when it has them now; CannotWrite when a call failed (*why, when given, says which) or a
+// link lies on the path below the root (nothing is done); Failed when every call succeeded but
+// the file system did not keep them (a read-only bit on a drive mounted without permissions,
+// DOS bits where no extended attributes are stored), so that a later comparison would find the
+// same difference again. (The letter case of the name is the sync walk's: it renames.) On a
+// link, its target keeps its attributes (POSIX refuses to set attributes on a link; see
 // Fs::setAttributes).
-void updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte, size_t start = 0);
+Rc updateAttributes(Fs& fs, const char16_t* destination, uint8_t attrByte, size_t start = 0,
+                    FsFailure* why = nullptr);
 
 // Whether anything is at the path: also an entry that cannot be read counts (only NotFound
 // does not).

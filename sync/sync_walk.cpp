@@ -191,9 +191,15 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       return applyTree(ctx, sn, tn, node->children);
     }
     if (a.what == EntryChange::Attributes) {
-      updateAttributes(fs, destination, node->side[winner].attributes, start);
+      FsFailure why;
+      Rc rc = updateAttributes(fs, destination, node->side[winner].attributes, start, &why);
       takeSpelling(ctx, node, destination, nameStart, winner);
-      if (!isTallied(ctx, node)) tally(ok.modifiedFiles, 1);
+      if (!isTallied(ctx, node)) tally(rc == Rc::Ok ? ok.modifiedFiles : failed.modifiedFiles, 1);
+      if (rc == Rc::Failed)
+        noteFailure(ctx, destination,
+                    "cannot set the attributes: the file system does not keep them");
+      else if (rc != Rc::Ok)
+        noteFailure(ctx, destination, failureText("cannot set the attributes", rc, why), why);
       return Rc::Ok;
     }
     bool added = a.what == EntryChange::Add;

@@ -216,6 +216,44 @@ TEST_F(SyncWalkTest, CaseOrAttributesOnlyUpdateTheTargetInPlace) {
   EXPECT_EQ(ok(), (Counts{0, 0, 1, 0, 0, 0, 0}));
 }
 
+// Attributes the target does not take are a failure, named, not an update: the next
+// comparison would find the same difference again. Both a refused call and a file system that
+// answers Ok but keeps nothing.
+TEST_F(SyncWalkTest, AttributesTheTargetDoesNotKeepAreAFailureNamedAsSuch) {
+  class DropsAttributes : public ForwardingFs {
+   public:
+    using ForwardingFs::ForwardingFs;
+    FsStatus setAttributes(const char16_t*, uint32_t) override { return FsStatus::Ok; }
+  } drops(systemFs());
+  FaultFs refuses(systemFs());
+  refuses.failNth(FsOp::SetAttributes, 2, FsStatus::AccessDenied, false, kDeniedError);
+  struct Case {
+    Fs* fs;
+    const char* reason;
+  } cases[] = {{&drops, "cannot set the attributes: the file system does not keep them"},
+               {&refuses, "cannot set the attributes: access is denied"}};
+  writeAt(src_.at("a.txt"), "same", kT);
+  writeAt(trg_.at("a.txt"), "same", kT);
+  systemFs().setAttributes(src_.at("a.txt").c_str(), attr::ReadOnly | attr::Archive);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    ASSERT_RC_OK(compare());
+    FailureLog failures;
+    SyncRequest request =
+        requestFor(*c.fs, source_, target_, roots_, kDefaultFlagsSrc, kDefaultFlagsTrg);
+    request.failures = &failures;
+    ok_.reset();
+    failed_.reset();
+    ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
+    EXPECT_EQ(ok().modified, 0u);
+    EXPECT_EQ(failed().modified, 1u);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].reason.rfind(c.reason, 0), 0u) << failures[0].reason;
+    EXPECT_EQ(toUtf8(failures[0].path), toUtf8(trg_.at("a.txt")));
+    EXPECT_FALSE(attributesOf(trg_.at("a.txt")) & attr::ReadOnly);
+  }
+}
+
 TEST_F(SyncWalkTest, AFileDifferingInSizeAndAttributesIsCopiedNotJustUpdated) {
   writeAt(src_.at("f.bin"), "new content", kT);
   writeAt(trg_.at("f.bin"), "old", kT);
