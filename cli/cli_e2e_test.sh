@@ -353,6 +353,18 @@ check "time shift beyond 24 is a usage error" is "$rc" 64
 fw compare --backup-dir "$(p "$G/versions")" "$(p "$G/src")" "$(p "$G/trg")"
 check "backup dir belongs to sync" is "$rc" 64
 
+# Paths that are not UTF-8 are taken byte for byte (POSIX): never as "?" or another folder.
+if [ -z "$runner" ]; then
+  U="$work/bytes"; mkdir -p "$U/src" "$U/?"; echo data >"$U/src/f.txt"; echo mine >"$U/?/keep.txt"
+  mkdir "$U"/caf$'\xe9'
+  (cd "$U" && "$cli" sync --mirror src $'caf\xe9' >/dev/null 2>&1); rc=$?
+  check "a target named in bytes that are not UTF-8" is "$rc" 0
+  check "the copy lands under the bytes given" is "$(cat "$U"/caf$'\xe9'/f.txt 2>/dev/null)" data
+  check "the folder named ? is left alone" is "$(ls -A "$U/?")" keep.txt
+  (cd "$U" && "$cli" save-state -o $'st\xe9.fws' src >/dev/null 2>&1); rc=$?
+  check "an output file named in such bytes" bash -c "[ $rc = 0 ] && [ -s '$U/st'$'\xe9''.fws' ] && [ ! -e '$U/?' -o -d '$U/?' ]"
+fi
+
 # Folders that overlap are refused before anything is compared: no tree copied into itself, no
 # folder acted on twice.
 O="$work/overlap"; mkdir -p "$O/A/sub" "$O/B" "$O/C"

@@ -145,7 +145,7 @@ bool setSetting(CliOptions& o, const SettingEntry& e, const std::string& name,
       break;
     }
     case SettingKind::Text:
-      o.settings.*e.text = toUtf16(value);
+      o.settings.*e.text = toUtf16Escaped(value);
       break;
   }
   if (e.turnsOn) o.settings.*e.turnsOn = 1;

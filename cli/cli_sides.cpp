@@ -9,7 +9,7 @@
 namespace fw {
 
 std::u16string absolutePath(Fs& fs, const std::string& path) {
-  return absolutePath(fs, toUtf16(path));
+  return absolutePath(fs, toUtf16Escaped(path));
 }
 
 std::u16string absolutePath(Fs& fs, std::u16string given) {
@@ -89,9 +89,9 @@ Rc setUpSides(const CliOptions& options, TaskState& state, std::string* error) {
     for (size_t i = 0; i < project.rows(); ++i) {
       FolderPair row = project.row(i);
       in[0]->roots.push_back(row.source.empty() ? row.source
-                                                : absolutePath(*state.fs, toUtf8(row.source)));
+                                                : absolutePath(*state.fs, row.source));
       in[1]->roots.push_back(row.target.empty() ? row.target
-                                                : absolutePath(*state.fs, toUtf8(row.target)));
+                                                : absolutePath(*state.fs, row.target));
     }
   }
   for (int side = 0; side < 2; ++side)

@@ -215,7 +215,7 @@ int saveCommand(Run& run, TaskId id) {
 
 int rootsCommand(Run& run) {
   Fs& fs = *run.state.fs;
-  std::u16string path = toUtf16(run.options.file);
+  std::u16string path = toUtf16Escaped(run.options.file);
   Project project;
   if (loadProject(fs, path.c_str(), &project) == Rc::Ok) {
     for (size_t i = 0; i < project.rows(); ++i) printProjectRow(run.options, i, project.row(i));
@@ -248,7 +248,7 @@ int saveProjectCommand(Run& run) {
 
 int verifyCommand(Run& run) {
   DifferenceCheck check;
-  Rc rc = verifyDifference(*run.state.fs, toUtf16(run.options.file).c_str(), &check);
+  Rc rc = verifyDifference(*run.state.fs, toUtf16Escaped(run.options.file).c_str(), &check);
   if (rc != Rc::Ok) {
     reportFailure(run.options, rc, run.options.file + ": " + check.fault);
     return kExitFailed;

@@ -149,6 +149,13 @@ std::u16string toUtf16(std::string_view in) {
   return out;
 }
 
+std::u16string toUtf16Escaped(std::string_view in) {
+  std::u16string out(in.size(), u'\0');  // one unit a byte at the most
+  size_t n = utf8ToUtf16Escaped(in.data(), in.size(), out.data(), out.size());
+  out.resize(n == kConversionFailed ? 0 : n);
+  return out;
+}
+
 std::string toUtf8Escaped(std::u16string_view in) {
   std::string out(in.size() * 3, '\0');
   size_t n = utf16ToUtf8Escaped(in.data(), in.size(), out.data(), out.size());

@@ -35,6 +35,9 @@ std::u16string toUtf16(std::string_view in);
 // Escaped conversion for display: a name read from a POSIX disk comes back as its bytes; other
 // lone surrogates become "?".
 std::string toUtf8Escaped(std::u16string_view in);
+// Escaped conversion of any byte string (a path given on a POSIX command line), losslessly:
+// toUtf8Escaped gives the same bytes back.
+std::u16string toUtf16Escaped(std::string_view in);
 
 size_t length16(const char16_t* s);
 

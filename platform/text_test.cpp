@@ -30,7 +30,11 @@ TEST(TextTest, EscapedConversionIsLosslessForAnyBytes) {
     size_t m = utf16ToUtf8Escaped(wide, n, back, 64);
     ASSERT_NE(m, kConversionFailed);
     EXPECT_EQ(std::string(back, m), name);
+    // The same through the string forms a command line's paths take, never "?".
+    EXPECT_EQ(toUtf16Escaped(name), std::u16string(wide, n));
+    EXPECT_EQ(toUtf8Escaped(toUtf16Escaped(name)), name);
   }
+  EXPECT_EQ(toUtf16Escaped("\xf0\x9f\x98\x80"), u"\U0001F600");  // four bytes, two units
   // An escaped name never equals a valid one: "caf\xe9" is not "café".
   char16_t wide[8];
   size_t n = utf8ToUtf16Escaped("caf\xe9", 4, wide, 8);
