@@ -2,7 +2,7 @@
 # Screenshots of the Windows program for people: builds Ferrywick.exe, starts it under Wine in a
 # virtual X server with a sample project on its command line, and captures the main window, the
 # About box, the warning about a missing folder, the File Tree window (a folder expanded, a file
-# selected), the Options dialog, the warning before the sync, its progress window, "Sync
+# selected), the Options dialog, the question before the sync, its progress window, "Sync
 # finished" and its list of failed entries as PNG files.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default docs/screenshots)
 #        FW_WIN_BUILD=DIR picks the Windows build folder (default build/win, as scripts/test.sh).
@@ -64,11 +64,11 @@ take() {
   drive command "Options" 2         # Cancel
   drive gone "Options" 10
   drive command "File Tree" 1008    # Sync
-  drive wait "Warning" 30           # what the sync leaves alone, asked first
+  drive wait "Before the sync" 30   # what it will do and what it leaves alone, asked first
   sleep 1
-  shot sync-warning.png "Warning"
-  drive command "Warning" 1
-  drive gone "Warning" 10
+  shot sync-warning.png "Before the sync"
+  drive command "Before the sync" 6 # Yes
+  drive gone "Before the sync" 10
   drive wait "Sync in progress" 30
   sleep 2.5
   shot progress.png
