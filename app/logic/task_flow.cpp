@@ -1,5 +1,7 @@
 #include "app/logic/task_flow.h"
 
+#include <map>
+
 #include "core/format_size.h"
 #include "core/root_overlap.h"
 #include "formats/compressed_writer.h"
@@ -104,6 +106,19 @@ std::u16string failedTaskCause(TaskId id, Rc rc, const TaskState& state) {
 }
 
 std::u16string savedDifferenceText(Fs& fs, const std::u16string& file, char decimalPoint) {
+  // The sizes of the files in the folder of the set, by name (one listing for every volume).
+  const size_t cut = file.find_last_of(u"\\/");
+  const std::u16string folder = cut == std::u16string::npos ? u"." : file.substr(0, cut);
+  std::map<std::u16string, uint64_t> sizes;
+  FindHandle find{};
+  FindEntry entry{};
+  const std::u16string pattern = folder + kPathSeparator + u"*";
+  if (fs.findFirst(pattern.c_str(), &find, &entry) == FsStatus::Ok) {
+    do {
+      sizes[entry.name] = entry.size;
+    } while (fs.findNext(find, &entry) == FsStatus::Ok);
+    fs.findClose(find);
+  }
   std::u16string lines;
   uint32_t volumes = 0;
   uint64_t total = 0;
@@ -112,12 +127,10 @@ std::u16string savedDifferenceText(Fs& fs, const std::u16string& file, char deci
     // A later volume counts only as part of this set (not a leftover of an older, longer one).
     VolumeCheck check;
     if (n > 0 && checkNamedVolume(fs, name, file, n, &check) != Rc::Ok) break;
-    FindHandle find{};
-    FindEntry entry{};
-    if (fs.findFirst(name.c_str(), &find, &entry) != FsStatus::Ok) break;
-    fs.findClose(find);
-    lines += u"    " + name + u"  (" + toUtf16(formatSize(entry.size, decimalPoint)) + u")\n";
-    total += entry.size;
+    const auto size = sizes.find(name.substr(cut == std::u16string::npos ? 0 : cut + 1));
+    if (size == sizes.end()) break;
+    lines += u"    " + name + u"  (" + toUtf16(formatSize(size->second, decimalPoint)) + u")\n";
+    total += size->second;
     ++volumes;
   }
   if (volumes == 0) return u"The difference was saved to " + file + u".";
