@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Screenshots of the Windows program for people: builds Ferrywick.exe, starts it under Wine in a
 # virtual X server with a sample project on its command line, and captures the main window, the
-# About box, the warning about a missing folder, the File Tree window (a folder expanded, a file
-# selected), the Options dialog, the question before the sync, its progress window, "Sync
-# finished" and its list of failed entries as PNG files.
+# About box, the folder pair dialog naming folders that overlap, the warning about a missing
+# folder, the File Tree window (a folder expanded, a file selected), the Options dialog, the
+# question before the sync, its progress window, "Sync finished" and its list of failed entries
+# as PNG files.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default docs/screenshots)
 #        FW_WIN_BUILD=DIR picks the Windows build folder (default build/win, as scripts/test.sh).
 set -euo pipefail
@@ -46,6 +47,14 @@ take() {
   shot about.png "Donate"
   drive command "Donate" 2
   drive gone "Donate" 10
+  drive command main 10000          # Add, with a target inside the first row's target
+  drive wait "Folder comparison" 30
+  drive settext "Folder comparison" 1001 'S:\source\Photos'
+  drive settext "Folder comparison" 1003 'S:\target\Photos'
+  sleep 2
+  shot folder-pair.png "Folder comparison"
+  drive command "Folder comparison" 2
+  drive gone "Folder comparison" 10
   drive command main 10005          # Compare
   drive wait "Warning" 60           # the second row's source folder is not there
   sleep 1
