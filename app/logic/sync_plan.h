@@ -53,8 +53,8 @@ SyncPlan planSync(FileNode* firstRoot, const SideInput& source, const SideInput&
 //   On the target side: copy 12 files, replace 3 files (4.5 MB to write), delete 2 files,
 //   create 4 folders, delete 1 folder
 //     row 1, D:\Backup: copy 12 files, ...
-// The rows are listed when more than one changes (a single one is named on the side's line
-// as "in D:\Backup (row 1)"), at most kPlanRowsShown of them and a count of the rest.
+// The rows are listed when more than one changes (a single one is named on the line below as
+// "  in D:\Backup (row 1)"), at most kPlanRowsShown of them and a count of the rest.
 // "Nothing to change." when nothing would.
 inline constexpr size_t kPlanRowsShown = 12;
 std::u16string syncPlanText(const SyncPlan& plan, char decimalPoint = '.');
