@@ -42,9 +42,9 @@ void showCheck(HWND window) {
 
 // What the question before a sync shows, and the answer to "Do not ask again".
 struct SyncQuestion {
-  std::u16string text;      // LF between lines
-  const wchar_t* question;  // the line beside the buttons
-  bool offerNoAsk = false;  // only a question without warnings may be turned off
+  std::u16string text;            // LF between lines
+  const wchar_t* question = L"";  // the line above the buttons
+  bool offerNoAsk = false;        // only a question without warnings may be turned off
   bool noAsk = false;
 };
 
