@@ -26,6 +26,8 @@ void resetApp() {
   a.progressWindow = nullptr;
   a.fileTreeWindow = nullptr;
   a.progressTask = TaskId::Compare;
+  a.syncConfirmed = false;
+  a.syncCancelled = false;
   a.gate = TaskGate{};
   a.workerThread = nullptr;
 }

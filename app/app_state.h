@@ -49,6 +49,13 @@ struct App {
   std::atomic<HWND> fileTreeWindow{nullptr};
   TaskId progressTask = TaskId::Compare;  // what the progress window shows
 
+  // Set by the File Tree window once the user has said Yes to the question before a sync, for
+  // the Sync command it posts to the main window; that command asks only when it is not set.
+  bool syncConfirmed = false;
+  // The progress window of a sync was cancelled: once its worker returns, the summary says
+  // what was done before it stopped.
+  bool syncCancelled = false;
+
   TaskGate gate;                  // one worker at a time
   HANDLE workerThread = nullptr;  // the running worker, until it reports back
 };

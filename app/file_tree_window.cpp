@@ -15,6 +15,7 @@
 #include "app/app_state.h"
 #include "app/file_dialogs.h"
 #include "app/logic/file_tree_model.h"
+#include "app/logic/task_flow.h"
 #include "app/resources/resource_ids.h"
 #include "app/safety_net.h"
 #include "app/save_diff_dialog.h"
@@ -377,6 +378,8 @@ void onInit(HWND dialog) {
   SendMessageW(gState->tree, TVM_SETIMAGELIST, TVSIL_NORMAL,
                reinterpret_cast<LPARAM>(gState->icons));
   fillTree(dialog);
+  // The keys go to the tree (Space ticks, letters search), not to the default button Sync.
+  SetFocus(gState->tree);
 }
 
 void onOptions(HWND dialog) {
@@ -405,6 +408,10 @@ bool onCommand(HWND dialog, int id) {
       closeFileTree(dialog, id);
       return true;
     case IDT_SYNC:
+      // Asked while the tree and its ticks are still here: No returns to them as they were.
+      waitForWorker();  // a state save of this window may still read the tree
+      if (!confirmSync(dialog)) return true;
+      app().syncConfirmed = true;
       PostMessageW(main, WM_COMMAND, IDT_SYNC, 0);
       closeFileTree(dialog, IDT_SYNC);
       return true;
@@ -445,7 +452,7 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_INITDIALOG:
       gState->tree = GetDlgItem(dialog, IDC_TREE);
       onInit(dialog);
-      return TRUE;
+      return FALSE;  // the focus is set
     case WM_SIZE:
       if (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED) layoutFileTree(dialog);
       return TRUE;
@@ -465,9 +472,16 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
       onCheckToggled(dialog, item, isChecked(gState->tree, item));
       return TRUE;
     }
-    case WM_STATE_SAVE_FAILED:
-      MessageBoxW(dialog, L"Failed to write file!", L"Error", MB_OK | MB_ICONERROR);
+    case WM_STATE_SAVE_FAILED: {
+      // The worker has returned: what it left in the task state is for this thread to read.
+      waitForWorker();
+      std::u16string text = u"Failed to write file!";
+      const std::u16string cause = failedTaskCause(static_cast<TaskId>(wParam),
+                                                   static_cast<Rc>(lParam), workspace().task);
+      if (!cause.empty()) text += u"\n\n" + cause;
+      MessageBoxW(dialog, wide(text), L"Error", MB_OK | MB_ICONERROR);
       return TRUE;
+    }
     case WM_COMMAND:
       return onCommand(dialog, LOWORD(wParam)) ? TRUE : FALSE;
     default:

@@ -10,6 +10,10 @@ namespace fw {
 namespace {
 
 constexpr size_t kMaxPathChars = 259;
+// The warning follows the typing after this pause, so that a fast typist does not wait for the
+// file system at every key.
+constexpr UINT_PTR kWarningTimer = 1;
+constexpr UINT kWarningDelayMs = 300;
 
 std::u16string editText(HWND dialog, int id) {
   std::u16string text = windowText(GetDlgItem(dialog, id));
@@ -25,6 +29,17 @@ void browseInto(HWND dialog, int editId) {
   wchar_t path[MAX_PATH] = {};
   if (SHGetPathFromIDListW(picked, path)) SetDlgItemTextW(dialog, editId, path);
   CoTaskMemFree(picked);
+}
+
+// Names the folders of the row as typed that overlap one another or another row's.
+void showOverlapWarning(HWND dialog) {
+  FolderPairRecord typed;
+  typed.source = editText(dialog, IDC_PAIR_SOURCE_EDIT);
+  typed.target = editText(dialog, IDC_PAIR_TARGET_EDIT);
+  Workspace& ws = workspace();
+  std::u16string text;
+  if (ws.task.fs) text = folderPairOverlapText(*ws.task.fs, ws, typed);
+  SetDlgItemTextW(dialog, IDC_PAIR_WARNING, wide(text));
 }
 
 INT_PTR CALLBACK folderPairProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -44,9 +59,19 @@ INT_PTR CALLBACK folderPairProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       const int first = pair->sourceEditable || !pair->targetEditable ? IDC_PAIR_SOURCE_EDIT
                                                                       : IDC_PAIR_TARGET_EDIT;
       if (IsWindowEnabled(GetDlgItem(dialog, first))) SetFocus(GetDlgItem(dialog, first));
+      showOverlapWarning(dialog);
       return FALSE;  // the focus is set
     }
+    case WM_TIMER:
+      if (wParam != kWarningTimer) return FALSE;
+      KillTimer(dialog, kWarningTimer);
+      showOverlapWarning(dialog);
+      return TRUE;
     case WM_COMMAND:
+      if (HIWORD(wParam) == EN_CHANGE) {
+        SetTimer(dialog, kWarningTimer, kWarningDelayMs, nullptr);
+        return TRUE;
+      }
       switch (LOWORD(wParam)) {
         case IDOK:
           pair->source = editText(dialog, IDC_PAIR_SOURCE_EDIT);

@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/logic/main_layout.h"
 #include "app/logic/project_model.h"
+#include "app/progress_window.h"
 #include "app/resources/resource_ids.h"
 #include "app/safety_net.h"
 #include "app/settings_registry.h"
@@ -117,6 +118,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       info->ptMinTrackSize.y = kMainMinHeight;
       return 0;
     }
+    case WM_CLOSE:
+      if (!stopTaskBeforeClosing()) return 0;  // No: the task goes on
+      break;
     case WM_DESTROY:
       saveSettings(window);
       PostQuitMessage(0);

@@ -14,8 +14,10 @@
 namespace fw {
 namespace {
 
-// lParam of the summary dialog when it is the modal Sync finished box, not a progress window.
+// lParam of the summary dialog when it is the modal Sync finished box, not a progress window,
+// and when it is that box after a cancelled sync.
 constexpr LPARAM kSummaryBox = 1;
+constexpr LPARAM kCancelledSummaryBox = 2;
 
 INT_PTR CALLBACK failuresProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
@@ -57,6 +59,13 @@ void showOutcome(TaskOutcome outcome, TaskId id, int resultCode) {
       runFileTreeWindow(main);
       break;
     }
+    case TaskOutcome::DifferenceSaved: {
+      const TaskState& task = workspace().task;
+      const std::u16string text =
+          savedDifferenceText(*task.fs, task.saveFileName, app().decimalPoint);
+      MessageBoxW(main, wide(text), L"Difference saved", MB_OK | MB_ICONINFORMATION);
+      break;
+    }
     case TaskOutcome::Nothing:
       break;
   }
@@ -69,6 +78,8 @@ void closeProgressWindow(HWND window, int id, LPARAM lParam) {
   // A result that reaches a window whose own worker has not started yet is an earlier,
   // cancelled worker's.
   if (isResult && a.gate.pending()) return;
+  // A sync stopped while it ran says what it had done once its worker has returned.
+  if (!isResult && a.progressTask == TaskId::Sync && !a.gate.pending()) a.syncCancelled = true;
   a.ws->task.cancelRequested.store(1, std::memory_order_relaxed);
   if (!isResult) cancelRunningTask();
   EnableWindow(a.mainWindow, TRUE);
@@ -86,6 +97,32 @@ bool isProgressCommand(int id) {
 
 }  // namespace
 
+void showSyncCancelled() {
+  DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_SYNC_FINISHED), app().mainWindow,
+                  progressDialogProc, kCancelledSummaryBox);
+}
+
+bool stopTaskBeforeClosing() {
+  App& a = app();
+  HWND progress = a.progressWindow.load();
+  if (!progress || a.gate.pending()) return true;  // nothing the user still waits for
+  const wchar_t* text = a.progressTask == TaskId::Sync ? L"A sync is running. Stop it?"
+                        : a.progressTask == TaskId::SaveDifference
+                            ? L"A difference is being saved. Stop it?"
+                            : L"A comparison is running. Stop it?";
+  if (MessageBoxW(progress, text, L"Ferrywick", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) !=
+      IDYES)
+    return false;
+  a.ws->task.cancelRequested.store(1, std::memory_order_relaxed);
+  cancelRunningTask();
+  DestroyWindow(progress);
+  a.progressWindow = nullptr;
+  EnableWindow(a.mainWindow, TRUE);
+  // Stopped where it checks the flag next, so that nothing is left half written.
+  waitForWorker();
+  return true;
+}
+
 void fillSummary(HWND dialog) {
   const TaskState& task = workspace().task;
   const char point = app().decimalPoint;
@@ -98,7 +135,9 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_INITDIALOG:
       centreOver(app().mainWindow, dialog);
       fillSummary(dialog);
-      if (lParam == kSummaryBox && !workspace().task.failures.empty())
+      if (lParam == kCancelledSummaryBox) SetWindowTextW(dialog, L"Sync cancelled");
+      if ((lParam == kSummaryBox || lParam == kCancelledSummaryBox) &&
+          !workspace().task.failures.empty())
         ShowWindow(GetDlgItem(dialog, IDC_SUMMARY_DETAILS), SW_SHOW);
       return TRUE;
     case WM_TIMER:

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <utility>
+
 #include "app/app_state.h"
 #include "app/file_dialogs.h"
 #include "app/logic/options_edit.h"
@@ -244,13 +246,9 @@ bool onMainCommand(int id, int code, HWND) {
   if (onSafetyCommand(app().mainWindow, id)) return true;
   if (std::optional<TaskId> task = taskFromCommand(id)) {
     if (*task == TaskId::Sync) {
-      // Say what the sync will leave alone before it runs, rather than act silently.
-      std::u16string warning = syncWarningText(workspace().task);
-      if (!warning.empty() &&
-          MessageBoxW(app().mainWindow, wide(warning), L"Warning",
-                      MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) != IDOK)
-        return true;
-      if (!confirmSyncSafety(app().mainWindow)) return true;  // much to delete, or no backup
+      // The File Tree window asks before it closes; a Sync from anywhere else asks here.
+      const bool asked = std::exchange(app().syncConfirmed, false);
+      if (!asked && !confirmSync(app().mainWindow)) return true;
     }
     if (*task == TaskId::Compare && !confirmRootsApart(app().mainWindow)) return true;
     startTask(*task);

@@ -3,8 +3,10 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/logic/sync_plan.h"
 #include "app/logic/task_flow.h"
 #include "app/resources/resource_ids.h"
+#include "app/tasks.h"
 #include "platform/text.h"
 #include "sync/deletion_guard.h"
 #include "sync/discard.h"
@@ -34,11 +36,55 @@ void showCheck(HWND window) {
   if (!bar) return;
   const bool on = workspace().settings().recycleBin != 0;
   CheckMenuItem(bar, kRecycleBinCommand, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+  const bool ask = workspace().shell.askBeforeSync != 0;
+  CheckMenuItem(bar, kAskBeforeSyncCommand, MF_BYCOMMAND | (ask ? MF_CHECKED : MF_UNCHECKED));
+}
+
+// What the question before a sync shows, and the answer to "Do not ask again".
+struct SyncQuestion {
+  std::u16string text;            // LF between lines
+  const wchar_t* question = L"";  // the line above the buttons
+  bool offerNoAsk = false;        // only a question without warnings may be turned off
+  bool noAsk = false;
+};
+
+std::u16string withCrLf(const std::u16string& text) {
+  std::u16string out;
+  for (char16_t c : text) {
+    if (c == u'\n') out += u'\r';
+    out += c;
+  }
+  return out;
+}
+
+INT_PTR CALLBACK syncQuestionProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* q = reinterpret_cast<SyncQuestion*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG: {
+      SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+      q = reinterpret_cast<SyncQuestion*>(lParam);
+      centreOnOwner(dialog);
+      SetDlgItemTextW(dialog, IDC_CONFIRM_TEXT, wide(withCrLf(q->text)));
+      SetDlgItemTextW(dialog, IDC_CONFIRM_QUESTION, q->question);
+      if (!q->offerNoAsk) ShowWindow(GetDlgItem(dialog, IDC_CONFIRM_NO_ASK), SW_HIDE);
+      SetFocus(GetDlgItem(dialog, IDNO));  // Enter and Space answer No
+      return FALSE;
+    }
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam);
+      if (id != IDYES && id != IDNO && id != IDCANCEL) return FALSE;
+      q->noAsk = IsDlgButtonChecked(dialog, IDC_CONFIRM_NO_ASK) == BST_CHECKED;
+      EndDialog(dialog, id == IDYES ? IDYES : IDNO);
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
 }
 
 }  // namespace
 
-bool confirmSyncSafety(HWND owner) {
+bool confirmSync(HWND owner) {
   Workspace& ws = workspace();
   TaskState& task = ws.task;
   const SideInput& target = task.inputs[1][static_cast<int>(SideKind::FileSystem)];
@@ -52,12 +98,33 @@ bool confirmSyncSafety(HWND owner) {
       return false;
     }
   }
-  const MassDeleteLimits limits{task.settings.massDeletePercent, task.settings.massDeleteFiles};
+  // The counts the sync will act on: the tree marked with its masks, as it marks it (unless a
+  // cancelled worker still reads it; the File Tree window has marked it with them).
+  const SyncSettings& s = task.settings;
+  const MarkMasks masks = makeMarkMasks(s.flagsSrc, s.flagsTrg, s.flagsColorize);
+  if (task.firstRoot && !workerRunning()) markTree(task.firstRoot, masks, nullptr);
+
+  // What to beware of: missing folders, entries left alone, much to delete. These are always
+  // asked; the plain question only while the user has not turned it off.
+  std::u16string warnings = syncWarnings(task);
+  const MassDeleteLimits limits{s.massDeletePercent, s.massDeleteFiles};
   const DeletionCount count = countDeletions(task.firstRoot, task.currentInput(0), target, limits);
-  if (!count.needsConfirmation()) return true;
-  const std::u16string text = massDeletionText(count, limits) + u"\n\nSync anyway?";
-  return MessageBoxW(owner, wide(text), L"Warning", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
-         IDYES;
+  if (count.needsConfirmation()) warnings += massDeletionText(count, limits) + u"\n";
+  if (warnings.empty() && !ws.shell.askBeforeSync) return true;
+
+  SyncQuestion q;
+  const SyncPlan plan = planSync(task.firstRoot, task.currentInput(0), target, masks);
+  q.text = u"The sync will do this:\n" + syncPlanText(plan, app().decimalPoint);
+  if (!warnings.empty()) q.text = warnings + u"\n" + q.text;
+  q.question = warnings.empty() ? L"Start the sync?" : L"Sync anyway?";
+  q.offerNoAsk = warnings.empty();
+  const INT_PTR answer = DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_SYNC_CONFIRM), owner,
+                                         syncQuestionProc, reinterpret_cast<LPARAM>(&q));
+  if (q.offerNoAsk && q.noAsk) {
+    ws.shell.askBeforeSync = 0;
+    showCheck(app().mainWindow);
+  }
+  return answer == IDYES;
 }
 
 bool confirmRootsApart(HWND owner) {
@@ -78,13 +145,17 @@ void addSafetyMenuItems(HWND window) {
   if (!file) return;
   InsertMenuW(file, static_cast<UINT>(position + 1), MF_BYPOSITION | MF_STRING,
               static_cast<UINT_PTR>(kRecycleBinCommand), kRecycleBinItemText);
+  InsertMenuW(file, static_cast<UINT>(position + 2), MF_BYPOSITION | MF_STRING,
+              static_cast<UINT_PTR>(kAskBeforeSyncCommand), kAskBeforeSyncItemText);
   showCheck(window);
 }
 
 bool onSafetyCommand(HWND window, int id) {
-  if (id != kRecycleBinCommand) return false;
-  uint32_t& on = workspace().settings().recycleBin;
-  on = on ? 0 : 1;
+  uint32_t* on = nullptr;
+  if (id == kRecycleBinCommand) on = &workspace().settings().recycleBin;
+  if (id == kAskBeforeSyncCommand) on = &workspace().shell.askBeforeSync;
+  if (!on) return false;
+  *on = *on ? 0 : 1;
   showCheck(window);
   return true;
 }

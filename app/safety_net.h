@@ -1,7 +1,8 @@
-// The safety net in the Windows program: the question before a sync that would delete much,
-// the refusal of a backup folder that cannot be used and of folders that overlap, and the main menu's item "Move deleted
-// files to the Recycle Bin", whose state lives in the settings (the registry value
-// "recycleBin").
+// The safety net in the Windows program: the question before a sync (what it will do, and what
+// to beware of: missing folders, entries left alone, much to delete), the refusal of a backup
+// folder that cannot be used and of folders that overlap, and the main menu's items "Move
+// deleted files to the Recycle Bin" and "Ask before every sync", whose states live in the
+// settings (the registry values "recycleBin" and "askBeforeSync").
 #ifndef FERRYWICK_APP_SAFETY_NET_H
 #define FERRYWICK_APP_SAFETY_NET_H
 
@@ -12,22 +13,27 @@ namespace fw {
 // The menu command of the recycle-bin item (beside the resource script's ids).
 inline constexpr int kRecycleBinCommand = 40030;
 inline constexpr wchar_t kRecycleBinItemText[] = L"Move deleted files to the &Recycle Bin";
+inline constexpr int kAskBeforeSyncCommand = 40031;
+inline constexpr wchar_t kAskBeforeSyncItemText[] = L"&Ask before every sync";
 
-// Just before a sync starts: false when it must not, because the user answered No to the
-// mass-deletion question (No is the default) or the backup folder is refused (said in an
-// "Error" box). Both boxes are owned by owner.
-bool confirmSyncSafety(HWND owner);
+// Before a sync starts, while everything the user chose is still open: false when it must not,
+// because the backup folder is refused (said in an "Error" box) or the user answered No (the
+// default) to the question "Before the sync". That question says what the sync will do on each
+// side (syncPlanText) after any warnings (syncWarnings, the mass-deletion sentence of the
+// deletion guard); it is asked whenever there is a warning, and otherwise unless "Do not ask
+// again" was ticked in it (turned back on by the menu item). Both are owned by owner.
+bool confirmSync(HWND owner);
 
 // Just before a comparison starts: false when it must not, because folder roots of the
 // project's sides are one folder or lie one inside the other (said in an "Error" box owned by
 // owner).
 bool confirmRootsApart(HWND owner);
 
-// Puts the recycle-bin item into the File menu of the window's menu, after "Options...",
-// checked as the settings say.
+// Puts the recycle-bin item and the ask-before-sync item into the File menu of the window's
+// menu, after "Options...", checked as the settings say.
 void addSafetyMenuItems(HWND window);
 
-// The item's command: turns the setting over and checks or unchecks the item. False for any
+// An item's command: turns its setting over and checks or unchecks the item. False for any
 // other command.
 bool onSafetyCommand(HWND window, int id);
 

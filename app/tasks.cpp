@@ -8,6 +8,8 @@
 // from then on stays raised until that worker has returned.
 #include "app/tasks.h"
 
+#include <utility>
+
 #include "app/app_state.h"
 #include "app/logic/project_model.h"
 #include "app/logic/task_flow.h"
@@ -28,7 +30,8 @@ DWORD WINAPI workerMain(void* argument) {
   const Rc rc = runTask(id, a.ws->task);
   const bool stateSave = id == TaskId::SaveSourceState || id == TaskId::SaveTargetState;
   if (stateSave && rc != Rc::Ok) {
-    if (HWND tree = a.fileTreeWindow.load()) PostMessageW(tree, WM_STATE_SAVE_FAILED, 0, 0);
+    if (HWND tree = a.fileTreeWindow.load())
+      PostMessageW(tree, WM_STATE_SAVE_FAILED, static_cast<WPARAM>(id), rcValue(rc));
   }
   if (!stateSave || (value & kReportsToProgressWindow)) {
     // Dropped when the progress window was cancelled meanwhile.
@@ -111,13 +114,17 @@ void onWorkerDone() {
     CloseHandle(a.workerThread);
     a.workerThread = nullptr;
   }
-  if (std::optional<TaskId> next = a.gate.workerReturned()) {
+  const bool cancelledSync = std::exchange(a.syncCancelled, false);
+  std::optional<TaskId> next = a.gate.workerReturned();
+  if (next) {
     const bool stateSave = *next == TaskId::SaveSourceState || *next == TaskId::SaveTargetState;
     launchWorker(*next, !stateSave || (a.progressWindow.load() && a.progressTask == *next));
   }
   // Also while a modal dialog (the summary, the File Tree window) has the main window disabled:
   // Compare must be usable again once that closes.
   updateButtons(nullptr);
+  // The counts are final now; a task started meanwhile has taken them over.
+  if (cancelledSync && !next) showSyncCancelled();
 }
 
 void waitForWorker() {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Screenshots of the Windows program for people: builds Ferrywick.exe, starts it under Wine in a
 # virtual X server with a sample project on its command line, and captures the main window, the
-# About box, the warning about a missing folder, the File Tree window (a folder expanded, a file
-# selected), the Options dialog, the warning before the sync, its progress window, "Sync
-# finished" and its list of failed entries as PNG files.
+# About box, the folder pair dialog naming folders that overlap, the warning about a missing
+# folder, the File Tree window (a folder expanded, a file selected), the Options dialog, the
+# question before the sync, its progress window, "Sync finished" and its list of failed entries
+# as PNG files.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default docs/screenshots)
 #        FW_WIN_BUILD=DIR picks the Windows build folder (default build/win, as scripts/test.sh).
 set -euo pipefail
@@ -46,6 +47,14 @@ take() {
   shot about.png "Donate"
   drive command "Donate" 2
   drive gone "Donate" 10
+  drive command main 10000          # Add, with a target inside the first row's target
+  drive wait "Folder comparison" 30
+  drive settext "Folder comparison" 1001 'S:\source\Photos'
+  drive settext "Folder comparison" 1003 'S:\target\Photos'
+  sleep 2
+  shot folder-pair.png "Folder comparison"
+  drive command "Folder comparison" 2
+  drive gone "Folder comparison" 10
   drive command main 10005          # Compare
   drive wait "Warning" 60           # the second row's source folder is not there
   sleep 1
@@ -64,11 +73,11 @@ take() {
   drive command "Options" 2         # Cancel
   drive gone "Options" 10
   drive command "File Tree" 1008    # Sync
-  drive wait "Warning" 30           # what the sync leaves alone, asked first
+  drive wait "Before the sync" 30   # what it will do and what it leaves alone, asked first
   sleep 1
-  shot sync-warning.png "Warning"
-  drive command "Warning" 1
-  drive gone "Warning" 10
+  shot sync-warning.png "Before the sync"
+  drive command "Before the sync" 6 # Yes
+  drive gone "Before the sync" 10
   drive wait "Sync in progress" 30
   sleep 2.5
   shot progress.png

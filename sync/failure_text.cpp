@@ -1,11 +1,26 @@
 #include "sync/failure_text.h"
 
 namespace fw {
+namespace {
+
+// Where no file-system call failed, the engine refused on its own: the rules of the file
+// operations that keep a sync inside its folders and away from what it must not open.
+const char* refusalWords(Rc rc) {
+  switch (rc) {
+    case Rc::BadRequest: return "its name or path is too long";
+    case Rc::Failed: return "its data is not what was expected";
+    default:
+      return "a link to a folder lies on its path, it lies too deep, or it is a special file "
+             "that a sync leaves alone";
+  }
+}
+
+}  // namespace
 
 std::string failureText(const char* action, Rc rc, const FsFailure& why) {
   if (why.failed()) return std::string(action) + ": " + fsFailureText(why);
   if (rc == Rc::OutOfMemory) return std::string(action) + ": out of memory";
-  return std::string(action) + " (" + rcName(rc) + ")";
+  return std::string(action) + ": " + refusalWords(rc);
 }
 
 }  // namespace fw

@@ -12,8 +12,9 @@
 namespace fw {
 
 // action ("cannot copy") with why it failed: the file-system call's failure where there was
-// one; "out of memory" for OutOfMemory; otherwise the result code as the run has always named
-// it ("cannot copy (CannotOpen)": the engine refused on its own, a link on the path).
+// one; "out of memory" for OutOfMemory; otherwise the engine refused on its own, said in words
+// by the result code ("cannot copy: a link to a folder lies on its path, ..."), never by its
+// name.
 std::string failureText(const char* action, Rc rc, const FsFailure& why);
 
 }  // namespace fw

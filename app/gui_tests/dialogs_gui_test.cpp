@@ -10,13 +10,6 @@
 namespace fw {
 namespace {
 
-HWND focusOf(const ProgramRun& run) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  GetGUIThreadInfo(run.threadId(), &info);
-  return info.hwndFocus;
-}
-
 class DialogsGuiTest : public GuiTest {};
 
 // A dialog of the program owned by the window: the shell's folder browser has no fixed caption.
@@ -86,6 +79,39 @@ TEST_F(DialogsGuiTest, FolderPairDialogDisablesASavedSideAndFocusesTheOther) {
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT)));
   command(pair, IDCANCEL);
   ASSERT_TRUE(waitGone(pair));
+}
+
+// Folders that overlap are named below the fields as they are typed; OK still takes them.
+TEST_F(DialogsGuiTest, FolderPairDialogWarnsOfFoldersThatOverlapAsTheyAreTyped) {
+  makeDir(dir.at("a/sub"));
+  makeDir(dir.at("b"));
+  ProgramRun run(quoted(project("p.fwp", {dir.at("b")}, {dir.at("c")})));
+  click(run.control(IDC_ADD));
+  HWND pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  EXPECT_EQ(itemText(pair, IDC_PAIR_WARNING), u"");
+  SetDlgItemTextW(pair, IDC_PAIR_SOURCE_EDIT, reinterpret_cast<const wchar_t*>(dir.at("a").c_str()));
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT,
+                  reinterpret_cast<const wchar_t*>(dir.at("a/sub").c_str()));
+  const std::u16string inside = u"Row 2: the target " + dir.at("a/sub") +
+                                u" lies inside the source " + dir.at("a") + u".\n";
+  EXPECT_TRUE(waitUntil([&] { return itemText(pair, IDC_PAIR_WARNING) == inside; }))
+      << toUtf8(itemText(pair, IDC_PAIR_WARNING));
+  // The same folder as row 1's source, spelled another way.
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT,
+                  reinterpret_cast<const wchar_t*>((dir.at("a") + u"\\..\\b").c_str()));
+  EXPECT_TRUE(waitUntil([&] {
+    return itemText(pair, IDC_PAIR_WARNING).find(u"same folder") != std::u16string::npos;
+  })) << toUtf8(itemText(pair, IDC_PAIR_WARNING));
+  EXPECT_EQ(textLayoutFaults(pair), std::vector<std::string>{});
+  // Apart again: the warning goes.
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT, reinterpret_cast<const wchar_t*>(dir.at("d").c_str()));
+  EXPECT_TRUE(waitUntil([&] { return itemText(pair, IDC_PAIR_WARNING).empty(); }));
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT,
+                  reinterpret_cast<const wchar_t*>(dir.at("a/sub").c_str()));
+  command(pair, IDOK);
+  ASSERT_TRUE(waitGone(pair));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{dir.at("c"), dir.at("a/sub")}));
 }
 
 TEST_F(DialogsGuiTest, FolderBrowserPutsThePickedFolderIntoItsFieldAndCancelLeavesIt) {

@@ -9,6 +9,7 @@
 
 #include "app/file_tree_window.h"
 #include "app/gui_tests/gui_fixture.h"
+#include "app/safety_net.h"
 #include "app/shell_dialogs.h"
 #include "platform/testing/fault_fs.h"
 #include "sync/task.h"
@@ -260,6 +261,90 @@ TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolde
   ASSERT_TRUE(waitGone(window));
 }
 
+// The window opens with the keys in the tree, so that Space ticks and Enter asks: every sync
+// first says what it will do, owned by this window, and No returns to it as it was.
+TEST_F(FileTreeGuiTest, SyncAsksFirstWithTheFocusInTheTreeAndNoKeepsEveryUntick) {
+  everyCategory();
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  EXPECT_EQ(focusOf(run), tree);
+  HTREEITEM pair = firstPair(tree);
+  expand(tree, pair);
+  HTREEITEM newFile = childNamed(tree, pair, u"new.txt");
+  select(tree, newFile);
+  pressKey(focusOf(run), VK_SPACE);
+  ASSERT_TRUE(waitUntil([&] { return (flagsOf(run, tree, newFile) & Excluded) != 0; }));
+
+  // Enter: the default button Sync, which asks.
+  pressKey(focusOf(run), VK_RETURN);
+  HWND question = waitForDialog(run, u"Before the sync", 10000);
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(GetWindow(question, GW_OWNER), window);
+  EXPECT_EQ(itemText(question, IDC_CONFIRM_TEXT),
+            u"The sync will do this:\r\n"
+            u"On the target side: copy 1 file, replace 2 files (7 B to write), create 3 "
+            u"folders\r\n  in " + dir.at("trg") + u" (row 1)\r\n\r\n"
+            u"On the source side: copy 2 files, replace 1 file (3 B to write), create 1 "
+            u"folder\r\n  in " + dir.at("src") + u" (row 1)\r\n");
+  EXPECT_EQ(itemText(question, IDC_CONFIRM_QUESTION), u"Start the sync?");
+  HWND noAsk = GetDlgItem(question, IDC_CONFIRM_NO_ASK);
+  EXPECT_TRUE(IsWindowVisible(noAsk));
+  EXPECT_EQ(textLayoutFaults(question), std::vector<std::string>{});
+  // No has the focus and is the default: Enter and Space do not sync.
+  EXPECT_EQ(focusOf(run), GetDlgItem(question, IDNO));
+  EXPECT_EQ(GetWindowLongW(GetDlgItem(question, IDNO), GWL_STYLE) & BS_TYPEMASK,
+            BS_DEFPUSHBUTTON);
+  pressKey(focusOf(run), VK_RETURN);
+  ASSERT_TRUE(waitGone(question));
+  ASSERT_TRUE(run.settle());
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(run.workerBusy());
+  EXPECT_FALSE(itemOf(tree, newFile).checked);
+  EXPECT_TRUE(flagsOf(run, tree, newFile) & Excluded);
+  EXPECT_FALSE(exists(dir.at("trg/Only")));
+
+  // "Do not ask again" with Yes: this sync runs, and the next does not ask.
+  click(GetDlgItem(window, IDT_SYNC));
+  question = waitForDialog(run, u"Before the sync", 10000);
+  ASSERT_NE(question, nullptr);
+  press(GetDlgItem(question, IDC_CONFIRM_NO_ASK));
+  click(GetDlgItem(question, IDYES));
+  HWND summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+  EXPECT_EQ(readFile(dir.at("trg/Only/a/b/c.txt")), "deep");
+  EXPECT_FALSE(exists(dir.at("trg/new.txt")));  // unticked
+  auto asks = [&] {
+    return (GetMenuState(GetMenu(run.main()), kAskBeforeSyncCommand, MF_BYCOMMAND) &
+            MF_CHECKED) != 0;
+  };
+  EXPECT_FALSE(asks());
+  window = compare(run);
+  ASSERT_NE(window, nullptr);
+  click(GetDlgItem(window, IDT_SYNC));
+  summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  EXPECT_EQ(readFile(dir.at("trg/new.txt")), "n");
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+
+  // The File menu turns the question back on.
+  command(run.main(), kAskBeforeSyncCommand);
+  ASSERT_TRUE(run.settle());
+  EXPECT_TRUE(asks());
+  writeFile(dir.at("src/later.txt"), "l");
+  window = compare(run);
+  ASSERT_NE(window, nullptr);
+  click(GetDlgItem(window, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDNO));
+  EXPECT_TRUE(IsWindow(window));
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
 TEST_F(FileTreeGuiTest, OptionsRebuildTheTreeKeepingChecksAndAChangedIgnoreListComparesAgain) {
   everyCategory();
   ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
@@ -451,7 +536,10 @@ TEST_F(FileTreeGuiTest, AFailedStateSaveSaysSoAndKeepsTheWindow) {
   answerFileDialog(save, dir.at("s.fws"));
   HWND error = waitForWindow(run, u"Error", 10000);
   ASSERT_NE(error, nullptr);
-  EXPECT_EQ(messageText(error), u"Failed to write file!");
+  // Why, in the words a failed Save diff uses.
+  const std::u16string text = messageText(error);
+  EXPECT_EQ(text.find(u"Failed to write file!\n\n"), 0u) << toUtf8(text);
+  EXPECT_NE(text.find(dir.at("s.fws")), std::u16string::npos) << toUtf8(text);
   command(error, IDOK);
   ASSERT_TRUE(waitGone(error));
   EXPECT_TRUE(IsWindow(window));

@@ -35,6 +35,22 @@ class GuiTest : public ::testing::Test {
   HWND list(const ProgramRun& run, int side) { return run.control(IDC_LIST_SOURCE + side); }
   HWND kindBox(const ProgramRun& run, int side) { return run.control(IDC_KIND_SOURCE + side); }
 
+  // Answers the question "Before the sync" with IDYES or IDNO; false when it did not come or
+  // did not close.
+  [[nodiscard]] static bool answerSyncQuestion(const ProgramRun& run, int answer) {
+    HWND question = waitForDialog(run, u"Before the sync", 10000);
+    if (!question) return false;
+    click(GetDlgItem(question, answer));
+    return waitGone(question);
+  }
+  // The window that has the keyboard focus on the program's thread.
+  static HWND focusOf(const ProgramRun& run) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(run.threadId(), &info);
+    return info.hwndFocus;
+  }
+
   TempDir dir;
 };
 

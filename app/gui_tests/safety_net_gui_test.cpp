@@ -1,6 +1,6 @@
 // The safety net through the real windows: the question before a sync that deletes much, with
 // No as the answer that changes nothing, the refusal of folders that overlap, and the
-// recycle-bin item of the File menu.
+// recycle-bin and ask-before-sync items of the File menu.
 #include "app/gui_tests/gui_fixture.h"
 #include "app/safety_net.h"
 
@@ -32,17 +32,24 @@ class SafetyNetGuiTest : public GuiTest {
   }
 };
 
-TEST_F(SafetyNetGuiTest, AMassDeletionAsksFirstAndNoChangesNothing) {
+// The mass-deletion sentence is part of the one question before the sync, which then cannot
+// be turned off; No keeps the File Tree window and changes nothing, Yes deletes.
+TEST_F(SafetyNetGuiTest, AMassDeletionJoinsTheQuestionBeforeTheSyncAndNoChangesNothing) {
   ProgramRun run(pairProject());
+  run.onWindowThread([] { workspace().shell.askBeforeSync = 0; });  // warnings ask anyway
   compareAndSync(run);
-  HWND box = waitForDialog(run, u"Warning", 10000);
+  HWND box = waitForDialog(run, u"Before the sync", 10000);
   ASSERT_NE(box, nullptr);
-  const std::u16string text = messageText(box);
-  EXPECT_NE(text.find(u"This sync would delete 2 of the 2 files on the target side of row 1 (" +
-                      dir.at("trg") + u"): more than half of them."),
-            std::u16string::npos)
+  const std::u16string text = itemText(box, IDC_CONFIRM_TEXT);
+  EXPECT_EQ(text.find(u"This sync would delete 2 of the 2 files on the target side of row 1 (" +
+                      dir.at("trg") + u"): more than half of them.\r\n"),
+            0u)
       << toUtf8(text);
-  EXPECT_NE(text.find(u"Sync anyway?"), std::u16string::npos);
+  EXPECT_NE(text.find(u"On the target side: delete 2 files\r\n"), std::u16string::npos)
+      << toUtf8(text);
+  EXPECT_EQ(itemText(box, IDC_CONFIRM_QUESTION), u"Sync anyway?");
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(box, IDC_CONFIRM_NO_ASK)));
+  EXPECT_FALSE(findWindow(run, u"Warning")) << "a second box";
   // No is the default button: Enter does not delete.
   auto isDefault = [&](int id) {
     return (GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
@@ -56,14 +63,11 @@ TEST_F(SafetyNetGuiTest, AMassDeletionAsksFirstAndNoChangesNothing) {
   EXPECT_FALSE(run.workerBusy());
   EXPECT_EQ(readFile(dir.at("trg/one.txt")), "one");
   EXPECT_EQ(readFile(dir.at("trg/two.txt")), "two");
-}
 
-TEST_F(SafetyNetGuiTest, YesSyncsAndDeletes) {
-  ProgramRun run(pairProject());
-  compareAndSync(run);
-  HWND box = waitForDialog(run, u"Warning", 10000);
-  ASSERT_NE(box, nullptr);
-  command(box, IDYES);
+  HWND tree = findWindow(run, u"File Tree");
+  ASSERT_NE(tree, nullptr) << "No closed the File Tree window";
+  click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   HWND summary = waitForWindow(run, u"Sync finished", 10000);
   ASSERT_NE(summary, nullptr);
   ASSERT_TRUE(waitUntil([&] { return !run.workerBusy(); }));
@@ -112,6 +116,23 @@ TEST_F(SafetyNetGuiTest, TheRecycleBinItemIsOffByDefaultAndItsStateIsStored) {
   uint32_t on = 0;
   again.onWindowThread([&] { on = workspace().settings().recycleBin; });
   EXPECT_EQ(on, 1u);
+}
+
+TEST_F(SafetyNetGuiTest, TheAskBeforeSyncItemIsOnByDefaultAndItsStateIsStored) {
+  auto checked = [](HWND window) {
+    return (GetMenuState(GetMenu(window), kAskBeforeSyncCommand, MF_BYCOMMAND) & MF_CHECKED) !=
+           0;
+  };
+  {
+    ProgramRun run;
+    EXPECT_TRUE(checked(run.main()));
+    command(run.main(), kAskBeforeSyncCommand);
+    ASSERT_TRUE(run.settle());
+    EXPECT_FALSE(checked(run.main()));
+    run.exit();
+  }
+  ProgramRun again;
+  EXPECT_FALSE(checked(again.main()));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "app/gui_tests/gui_fixture.h"
+#include "core/format_size.h"
 #include "platform/testing/fault_fs.h"
 #include "platform/testing/forwarding_fs.h"
 
@@ -99,6 +100,7 @@ TEST_F(TaskGuiTest, CompareThenSyncShowsSummaryWithOkAndFailedColumns) {
   ASSERT_NE(tree, nullptr);
   EXPECT_FALSE(IsWindowEnabled(run.main()));  // modal over the main window
   click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   HWND summary = waitForWindow(run, u"Sync finished", 10000);
   ASSERT_NE(summary, nullptr);
   EXPECT_EQ(itemText(summary, IDOK), u"OK");
@@ -127,6 +129,7 @@ TEST_F(TaskGuiTest, FailedEntriesAreListedWithTheirReasonsBehindDetails) {
   HWND tree = compare(run);
   ASSERT_NE(tree, nullptr);
   click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   HWND summary = waitForWindow(run, u"Sync finished", 10000);
   ASSERT_NE(summary, nullptr);
   EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_FAILED))[1], u"1  ");
@@ -151,6 +154,7 @@ TEST_F(TaskGuiTest, FailedEntriesAreListedWithTheirReasonsBehindDetails) {
   tree = compare(run);
   ASSERT_NE(tree, nullptr);
   click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   summary = waitForWindow(run, u"Sync finished", 10000);
   ASSERT_NE(summary, nullptr);
   ASSERT_TRUE(run.settle());
@@ -174,6 +178,24 @@ TEST_F(TaskGuiTest, AMissingRootIsNamedBeforeTheFileTreeOpens) {
   ASSERT_TRUE(waitGone(warning));
   HWND tree = waitForWindow(run, u"File Tree", 10000);
   ASSERT_NE(tree, nullptr);
+  // Sync says it again, in the one question before the sync, and No keeps the File Tree.
+  click(GetDlgItem(tree, IDT_SYNC));
+  HWND question = waitForDialog(run, u"Before the sync", 10000);
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(GetWindow(question, GW_OWNER), tree);
+  const std::u16string text = itemText(question, IDC_CONFIRM_TEXT);
+  EXPECT_EQ(text.find(u"The source folder \"" + dir.at("unplugged") + u"\" does not exist."), 0u)
+      << toUtf8(text);
+  EXPECT_NE(text.find(u"On the source side: copy 1 file"), std::u16string::npos) << toUtf8(text);
+  EXPECT_EQ(itemText(question, IDC_CONFIRM_QUESTION), u"Sync anyway?");
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(question, IDC_CONFIRM_NO_ASK)))
+      << "a warning cannot be turned off";
+  EXPECT_FALSE(findWindow(run, u"Warning")) << "a second box";
+  command(question, IDNO);
+  ASSERT_TRUE(waitGone(question));
+  ASSERT_TRUE(run.settle());
+  EXPECT_TRUE(IsWindow(tree));
+  EXPECT_FALSE(run.workerBusy());
   command(tree, IDCANCEL);
   ASSERT_TRUE(waitGone(tree));
 }
@@ -188,6 +210,7 @@ TEST_F(TaskGuiTest, SyncOfIdenticalFoldersShowsEverythingUntouched) {
   HWND tree = compare(run);
   ASSERT_NE(tree, nullptr);
   click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   HWND summary = waitForWindow(run, u"Sync finished", 10000);
   ASSERT_NE(summary, nullptr);
   EXPECT_EQ(itemText(summary, IDC_SUMMARY_OK), u"3  \n0  \n0  \n0  \n\n15 B\n0 B\n0 B\n");
@@ -222,8 +245,9 @@ TEST_F(TaskGuiTest, SyncFromSavedStateFailsWithoutTouchingTheDisk) {
   command(tree, IDCANCEL);
   ASSERT_TRUE(waitGone(tree));
 
-  // As if the File Tree window had relayed "Sync".
+  // A Sync that the File Tree window did not ask about asks itself.
   command(run.main(), IDT_SYNC);
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   HWND error = waitForWindow(run, u"Error", 10000);
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(messageText(error), u"Operation failed!\n\nA saved state holds no file data and "
@@ -244,6 +268,7 @@ TEST_F(TaskGuiTest, ProgressCountsChangeWhileALargeFileIsCopied) {
   HWND tree = compare(run);
   ASSERT_NE(tree, nullptr);
   click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   HWND progress = waitForWindow(run, u"Sync in progress", 10000);
   ASSERT_NE(progress, nullptr);
   EXPECT_EQ(itemText(progress, IDOK), u"Cancel");
@@ -280,6 +305,7 @@ TEST_F(TaskGuiTest, CancelClosesTheProgressWindowAtOnceAndKeepsCompareOffUntilTh
   HWND tree = compare(run);
   ASSERT_NE(tree, nullptr);
   click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   HWND progress = waitForWindow(run, u"Sync in progress", 10000);
   ASSERT_NE(progress, nullptr);
   ASSERT_TRUE(waitUntil([&] { return slow.writes > 10; }));
@@ -289,7 +315,18 @@ TEST_F(TaskGuiTest, CancelClosesTheProgressWindowAtOnceAndKeepsCompareOffUntilTh
   ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.main()); }));
   EXPECT_TRUE(run.workerBusy()) << "the worker was let go before the window closed";
   EXPECT_EQ(slow.writes, 11);
+  EXPECT_FALSE(findWindow(run, u"Sync cancelled")) << "the counts are not final yet";
   slow.release();
+  // Once the worker has returned, what it did before it stopped: nothing, the one copy cut off.
+  HWND cancelled = waitForDialog(run, u"Sync cancelled", 10000);
+  ASSERT_NE(cancelled, nullptr);
+  // (The added bytes count what the cut-off copy wrote before it was removed.)
+  const std::vector<std::u16string> ok = lines(itemText(cancelled, IDC_SUMMARY_OK));
+  EXPECT_EQ(std::vector<std::u16string>(ok.begin(), ok.begin() + 4),
+            (Strings{u"0  ", u"0  ", u"0  ", u"0  "}));
+  EXPECT_EQ(textLayoutFaults(cancelled), std::vector<std::string>{});
+  command(cancelled, IDOK);
+  ASSERT_TRUE(waitGone(cancelled));
   ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.control(IDC_COMPARE)); }));
   ASSERT_TRUE(run.settle());  // what the worker's return brought along has been handled
   EXPECT_FALSE(findWindow(run, u"Sync finished"));
@@ -325,6 +362,7 @@ TEST_F(TaskGuiTest, SyncAskedForWhileACancelledWorkerRunsWaitsForItThenRuns) {
   HWND tree = compare(run);
   ASSERT_NE(tree, nullptr);
   click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   HWND progress = waitForWindow(run, u"Sync in progress", 10000);
   ASSERT_NE(progress, nullptr);
   ASSERT_TRUE(waitUntil([&] { return slow.writes > 0; }));
@@ -333,6 +371,7 @@ TEST_F(TaskGuiTest, SyncAskedForWhileACancelledWorkerRunsWaitsForItThenRuns) {
   click(GetDlgItem(progress, IDOK));
   command(run.main(), IDT_SYNC);
   ASSERT_TRUE(waitGone(progress));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
   HWND again = waitForWindow(run, u"Sync in progress");
   ASSERT_NE(again, nullptr);
   ASSERT_TRUE(run.settle());  // both commands handled
@@ -348,6 +387,43 @@ TEST_F(TaskGuiTest, SyncAskedForWhileACancelledWorkerRunsWaitsForItThenRuns) {
   command(summary, IDOK);
   ASSERT_TRUE(waitGone(summary));
   EXPECT_EQ(readFile(dir.at("trg/big.bin")).size(), size_t{2} << 20);
+}
+
+// Closing the main window while a sync runs asks first; No lets it go on, Yes stops it and
+// the program ends once the worker has returned.
+TEST_F(TaskGuiTest, ClosingTheMainWindowDuringASyncAsksFirst) {
+  writeFile(dir.at("src/big.bin"), std::string(2 << 20, 'b'));
+  HeldFs slow;
+  slow.allowWrites(0);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HeldFs::LetGo letGo{slow};
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
+  HWND progress = waitForWindow(run, u"Sync in progress", 10000);
+  ASSERT_NE(progress, nullptr);
+  ASSERT_TRUE(waitUntil([&] { return slow.writes > 0; }));
+
+  PostMessageW(run.main(), WM_CLOSE, 0, 0);
+  HWND ask = waitForDialog(run, u"Ferrywick", 10000);
+  ASSERT_NE(ask, nullptr);
+  EXPECT_EQ(messageText(ask), u"A sync is running. Stop it?");
+  command(ask, IDNO);
+  ASSERT_TRUE(waitGone(ask));
+  ASSERT_TRUE(run.settle());
+  EXPECT_TRUE(IsWindow(run.main()));
+  EXPECT_TRUE(IsWindow(progress));
+  EXPECT_TRUE(run.workerBusy());
+
+  PostMessageW(run.main(), WM_CLOSE, 0, 0);
+  ask = waitForDialog(run, u"Ferrywick", 10000);
+  ASSERT_NE(ask, nullptr);
+  command(ask, IDYES);
+  ASSERT_TRUE(waitGone(ask));
+  slow.release();  // the worker sees the cancel at its next write
+  ASSERT_TRUE(waitGone(run.main(), 10000));
+  EXPECT_FALSE(exists(dir.at("trg/big.bin")));
 }
 
 TEST_F(TaskGuiTest, CancelledComparisonOpensNothing) {
@@ -377,7 +453,7 @@ TEST_F(TaskGuiTest, CancelledComparisonOpensNothing) {
   EXPECT_FALSE(findWindow(run, u"Error"));
 }
 
-TEST_F(TaskGuiTest, DifferenceSaveClosesTheProgressWindowAndShowsNothing) {
+TEST_F(TaskGuiTest, DifferenceSaveClosesTheProgressWindowAndNamesWhatItWrote) {
   writeFile(dir.at("src/carried.txt"), "data that travels");
   ProgramRun run(pairProject());
   HWND tree = compare(run);
@@ -394,6 +470,22 @@ TEST_F(TaskGuiTest, DifferenceSaveClosesTheProgressWindowAndShowsNothing) {
   // start, which the window posted before it closed: first that start, then the worker's end.
   ASSERT_TRUE(run.settle());
   ASSERT_TRUE(waitUntil([&] { return !run.workerBusy(); }, 10000)) << "the worker did not return";
+  // What to carry: the one file and its size.
+  HWND saved = waitForDialog(run, u"Difference saved", 10000);
+  ASSERT_NE(saved, nullptr);
+  uint64_t size = 0;
+  {
+    FindEntry entry{};
+    FindHandle find{};
+    ASSERT_EQ(systemFs().findFirst(dir.at("changes.fwd").c_str(), &find, &entry), FsStatus::Ok);
+    systemFs().findClose(find);
+    size = entry.size;
+  }
+  EXPECT_EQ(messageText(saved), u"The difference was saved to one file:\n    " +
+                                    dir.at("changes.fwd") + u"  (" + toUtf16(formatSize(size)) +
+                                    u")\n");
+  command(saved, IDOK);
+  ASSERT_TRUE(waitGone(saved));
   ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.main()); }, 10000));
   ASSERT_TRUE(run.settle());
   EXPECT_FALSE(findWindow(run, u"Saving difference"));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/root_overlap.h"
 #include "formats/project_file.h"
 #include "platform/fs.h"
 
@@ -207,6 +208,38 @@ void storeFolderPair(Workspace& ws, const FolderPairRecord& pair) {
   };
   put(s, pair.source);
   put(t, pair.target);
+}
+
+std::u16string folderPairOverlapText(Fs& fs, const Workspace& ws, const FolderPairRecord& pair) {
+  // The rows as OK would leave them, only the folder sides (a saved side holds no folders).
+  SideInput sides[2];
+  const std::u16string* typed[2] = {&pair.source, &pair.target};
+  const size_t r = static_cast<size_t>(std::max(ws.currentRow, 0));
+  for (int side = 0; side < 2; ++side) {
+    if (ws.sides[side].kind != SideKind::FileSystem) continue;
+    std::vector<std::u16string>& list = sides[side].roots;
+    list = ws.sides[side].selected().roots;
+    const std::u16string cut = typed[side]->substr(0, 259);
+    if (ws.addMode) {
+      list.insert(list.begin() + static_cast<std::ptrdiff_t>(std::min(r, list.size())), cut);
+    } else {
+      if (list.size() <= r) list.resize(r + 1);
+      list[r] = cut;
+    }
+  }
+  const SideInput* source = ws.sides[0].kind == SideKind::FileSystem ? &sides[0] : nullptr;
+  const SideInput* target = ws.sides[1].kind == SideKind::FileSystem ? &sides[1] : nullptr;
+  if (!source && !target) return {};
+  std::vector<RootOverlap> overlaps;
+  if (findOverlappingRoots(fs, source, target, &overlaps) != Rc::Ok) return {};
+  std::u16string text;
+  for (const RootOverlap& o : overlaps) {
+    if (o.inner.row != r && o.outer.row != r) continue;  // the other rows are not edited here
+    std::u16string line = rootOverlapText(o);
+    if (!line.empty()) line[0] = static_cast<char16_t>(line[0] == u'r' ? u'R' : line[0]);
+    text += line + u".\n";
+  }
+  return text;
 }
 
 void publishSides(Workspace& ws) {

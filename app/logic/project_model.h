@@ -71,6 +71,12 @@ struct FolderPairRecord {
 };
 FolderPairRecord folderPairFor(const Workspace& ws);
 void storeFolderPair(Workspace& ws, const FolderPairRecord& pair);
+// What the folder pair dialog warns of while the user types: a line for each pair of folder
+// roots that are one folder or lie one inside the other (findOverlappingRoots, rootOverlapText:
+// "Row 1: the target D:\A\sub lies inside the source D:\A") among the rows as OK would leave
+// them, where one of the two is the row being edited. Empty when it lies apart from the rest.
+// The comparison refuses such rows; the dialog still accepts them.
+std::u16string folderPairOverlapText(Fs& fs, const Workspace& ws, const FolderPairRecord& pair);
 
 // The last path component (after the last "\" or "/").
 std::u16string fileNamePart(const std::u16string& path);

@@ -6,6 +6,7 @@
 #include "formats/format_test_util.h"
 #include "formats/project_file.h"
 #include "platform/testing/temp_dir.h"
+#include "platform/text.h"
 
 namespace fw {
 namespace {
@@ -89,6 +90,41 @@ TEST(ProjectModelTest, FolderPairRecordAddsEditsAndCutsLongPaths) {
   storeFolderPair(ws, pair);
   EXPECT_EQ(ws.sides[0].selected().roots[0], u"D:\\new");
   EXPECT_EQ(ws.sides[1].selected().roots.size(), 2u);
+}
+
+// The rows as OK would leave them: the edited row against itself and against the others, and
+// nothing for a saved side or for other rows that overlap one another.
+TEST(ProjectModelTest, FolderPairOverlapNamesOnlyTheEditedRowsFolders) {
+  TempDir dir;
+  makeDir(dir.at("a/sub"));
+  makeDir(dir.at("b"));
+  Workspace ws;
+  ws.sides[0].inputs[0].roots = {dir.at("b"), dir.at("x")};
+  ws.sides[1].inputs[0].roots = {dir.at("c"), dir.at("x/in")};  // row 2 overlaps itself
+  ws.addMode = true;
+  ws.currentRow = 2;
+  FolderPairRecord pair;
+  pair.source = dir.at("a");
+  pair.target = dir.at("a/sub");
+  EXPECT_EQ(folderPairOverlapText(systemFs(), ws, pair),
+            u"Row 3: the target " + dir.at("a/sub") + u" lies inside the source " + dir.at("a") +
+                u".\n");
+  pair.target = dir.at("b");
+  const std::u16string same = folderPairOverlapText(systemFs(), ws, pair);
+  EXPECT_EQ(same.find(u"Row 1's source " + dir.at("b")), 0u) << toUtf8(same);
+  EXPECT_NE(same.find(u"same folder"), std::u16string::npos) << toUtf8(same);
+  pair.target = dir.at("d");
+  EXPECT_EQ(folderPairOverlapText(systemFs(), ws, pair), u"");
+
+  // Editing row 1 in place: its old folders are not counted against the new ones.
+  ws.addMode = false;
+  ws.currentRow = 0;
+  pair.source = dir.at("b");
+  pair.target = dir.at("b/new");
+  EXPECT_EQ(folderPairOverlapText(systemFs(), ws, pair).find(u"Row 1: the target"), 0u);
+  // A saved target holds no folders.
+  ws.sides[1].kind = SideKind::SavedState;
+  EXPECT_EQ(folderPairOverlapText(systemFs(), ws, pair), u"");
 }
 
 TEST(ProjectModelTest, SwapExchangesInputsKindsAndKindBoxTexts) {

@@ -17,6 +17,15 @@ constexpr PlacementValue kPlacements[] = {
     {u"WindowPosFileTree", &ShellSettings::fileTreePlacement},
 };
 
+// The switches only the shell keeps, REG_DWORD 0 or 1 (any other number reads as 1).
+struct SwitchValue {
+  const char16_t* name;
+  uint32_t ShellSettings::*field;
+};
+constexpr SwitchValue kSwitches[] = {
+    {u"askBeforeSync", &ShellSettings::askBeforeSync},
+};
+
 // Copies a value over a fixed-size field the way a registry query into that field does: a
 // missing value, or one larger than the field, leaves the field as it was; a smaller one
 // overwrites its first bytes only.
@@ -38,6 +47,7 @@ void setDefaultSettings(SyncSettings& settings, ShellSettings& shell) {
   shell.ignoreCapacity = kDefaultIgnoreCapacity;
   shell.mainPlacement.fill(0);
   shell.fileTreePlacement.fill(0);
+  shell.askBeforeSync = 1;
 }
 
 StoredText decodeStoredText(const std::vector<uint8_t>& data) {
@@ -64,6 +74,11 @@ void loadSettingsFrom(RegistryAccess& registry, SyncSettings& settings, ShellSet
 
   for (const PlacementValue& p : kPlacements)
     readInto(registry, p.name, (shell.*p.field).data(), kPlacementBytes);
+  for (const SwitchValue& v : kSwitches) {
+    uint32_t& field = shell.*v.field;
+    readInto(registry, v.name, &field, sizeof field);
+    field = field != 0 ? 1 : 0;
+  }
   for (const SettingEntry& e : settingTable()) {
     if (e.text) {
       std::vector<uint8_t> data;
@@ -97,6 +112,7 @@ void saveSettingsTo(RegistryAccess& registry, const SyncSettings& settings,
     if (!registry.openForWrite(hive)) continue;
     for (const PlacementValue& p : kPlacements)
       registry.writeBinary(p.name, (shell.*p.field).data(), kPlacementBytes);
+    for (const SwitchValue& v : kSwitches) registry.writeDword(v.name, shell.*v.field);
     for (const SettingEntry& e : settingTable()) {
       if (!e.text)
         registry.writeDword(e.registryName, settings.*e.number);

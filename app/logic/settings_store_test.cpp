@@ -202,8 +202,8 @@ TEST_F(SettingsStoreTest, SafetyNetValuesDefaultToOffAndRoundTripClamped) {
 TEST_F(SettingsStoreTest, EverySettingOfTheTableIsStoredAndLoadedWithinItsRange) {
   saveSettingsTo(registry, settings, shell);
   auto& key = registry.keys[Hive::CurrentUser];
-  const size_t placements = 2;
-  EXPECT_EQ(key.size(), settingTable().size() + placements);
+  const size_t placements = 2, shellSwitches = 1;  // askBeforeSync
+  EXPECT_EQ(key.size(), settingTable().size() + placements + shellSwitches);
   for (const SettingEntry& e : settingTable()) {
     SCOPED_TRACE(toUtf8(e.registryName));
     ASSERT_TRUE(key.count(e.registryName));
@@ -228,6 +228,25 @@ TEST_F(SettingsStoreTest, EverySettingOfTheTableIsStoredAndLoadedWithinItsRange)
     loadSettingsFrom(registry, settings, shell);
     EXPECT_EQ(settings.*e.number, e.most);
   }
+}
+
+TEST_F(SettingsStoreTest, TheQuestionBeforeASyncIsOnUntilTurnedOffAndStaysOff) {
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(shell.askBeforeSync, 1u);  // no key: ask
+  registry.keys[Hive::CurrentUser][u"flagsSrc"] = FakeRegistry::dword(0xD8);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(shell.askBeforeSync, 1u);  // a key of an older version, without the value: ask
+
+  shell.askBeforeSync = 0;
+  saveSettingsTo(registry, settings, shell);
+  EXPECT_EQ(registry.keys[Hive::CurrentUser][u"askBeforeSync"], FakeRegistry::dword(0));
+  shell.askBeforeSync = 1;
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(shell.askBeforeSync, 0u);
+
+  registry.keys[Hive::CurrentUser][u"askBeforeSync"] = FakeRegistry::dword(7);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(shell.askBeforeSync, 1u);
 }
 
 }  // namespace

@@ -46,7 +46,8 @@ TEST(TaskFlowTest, OutcomesOfCancelsResultsAndTasks) {
   EXPECT_EQ(outcomeOf(1008, 3), TaskOutcome::ErrorBox);
   EXPECT_EQ(outcomeOf(10005, 0), TaskOutcome::FileTree);
   EXPECT_EQ(outcomeOf(10005, 1), TaskOutcome::ErrorBox);
-  EXPECT_EQ(outcomeOf(1007, 0), TaskOutcome::Nothing);
+  EXPECT_EQ(outcomeOf(1007, 0), TaskOutcome::DifferenceSaved);
+  EXPECT_EQ(outcomeOf(1005, 0), TaskOutcome::Nothing);
   EXPECT_EQ(progressTemplateFor(TaskId::Sync), 118);
   EXPECT_EQ(progressTemplateFor(TaskId::Compare), 120);
   EXPECT_EQ(std::u16string(progressCaptionFor(TaskId::SaveDifference)), u"Saving difference");
@@ -240,6 +241,37 @@ TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
             u"Operation failed!\n\nThere is not enough memory.");
   EXPECT_EQ(failureListText({{u"/t/a", "cannot delete"}, {u"/t/b", "case collision"}}),
             u"/t/a: cannot delete\r\n/t/b: case collision\r\n");
+}
+
+// After a save in volumes every volume of the new set is named with its size, and nothing that
+// is no part of it.
+TEST(SavedDifferenceTextTest, NamesTheFileAndEveryVolumeOfItsSet) {
+  TempDir dir;
+  writeFile(dir.at("src/big.bin"), randomBytes(size_t{5} << 19, 7));  // 2.5 MiB
+  TaskState s;
+  s.fs = &systemFs();
+  s.inputs[0][0].roots = {dir.at("src")};
+  s.inputs[1][0].roots = {dir.at("trg")};
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  s.saveFileName = dir.at("d.fwd");
+  s.settings.split = 1;
+  s.settings.splitSize = 1;
+  ASSERT_RC_OK(runTask(TaskId::SaveDifference, s));
+  writeFile(dir.at("d.003.fwd"), "a leftover that is no volume");
+  const std::u16string text = savedDifferenceText(systemFs(), dir.at("d.fwd"));
+  EXPECT_EQ(text.find(u"The difference was saved in 3 volumes (2.5 MB in all); take every one of "
+                      u"them:\n    " + dir.at("d.fwd") + u"  (1024 kB)\n"),
+            0u)
+      << toUtf8(text);
+  EXPECT_NE(text.find(u"    " + dir.at("d.002.fwd") + u"  ("), std::u16string::npos);
+  EXPECT_EQ(text.find(dir.at("d.003.fwd")), std::u16string::npos);
+
+  s.settings.split = 0;
+  ASSERT_RC_OK(runTask(TaskId::SaveDifference, s));
+  removeTree(dir.at("d.003.fwd"));
+  EXPECT_EQ(savedDifferenceText(systemFs(), dir.at("d.fwd")).find(
+                u"The difference was saved to one file:\n    " + dir.at("d.fwd") + u"  (2.5 MB)\n"),
+            0u);
 }
 
 // The "Details..." list of a sync says why each entry failed, in the words the command line

@@ -1,6 +1,11 @@
 #include "app/logic/task_flow.h"
 
+#include <map>
+
+#include "core/format_size.h"
 #include "core/root_overlap.h"
+#include "formats/compressed_writer.h"
+#include "formats/volume_set.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -36,6 +41,7 @@ TaskOutcome outcomeOf(int commandId, int resultCode) {
   switch (commandId) {
     case static_cast<int>(TaskId::Sync): return TaskOutcome::SyncFinished;
     case static_cast<int>(TaskId::Compare): return TaskOutcome::FileTree;
+    case static_cast<int>(TaskId::SaveDifference): return TaskOutcome::DifferenceSaved;
     default: return TaskOutcome::Nothing;
   }
 }
@@ -59,6 +65,12 @@ std::optional<TaskId> TaskGate::workerReturned() {
 
 std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state) {
   std::u16string text = u"Operation failed!";
+  const std::u16string cause = failedTaskCause(id, rc, state);
+  if (!cause.empty()) text += u"\n\n" + cause;
+  return text;
+}
+
+std::u16string failedTaskCause(TaskId id, Rc rc, const TaskState& state) {
   std::u16string cause;
   const bool save = id == TaskId::SaveSourceState || id == TaskId::SaveTargetState ||
                     id == TaskId::SaveDifference;
@@ -90,8 +102,41 @@ std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state) {
       cause += u"Cannot read " + file + u", or it is damaged.";
     }
   }
-  if (!cause.empty()) text += u"\n\n" + cause;
-  return text;
+  return cause;
+}
+
+std::u16string savedDifferenceText(Fs& fs, const std::u16string& file, char decimalPoint) {
+  // The sizes of the files in the folder of the set, by name (one listing for every volume).
+  const size_t cut = file.find_last_of(u"\\/");
+  const std::u16string folder = cut == std::u16string::npos ? u"." : file.substr(0, cut);
+  std::map<std::u16string, uint64_t> sizes;
+  FindHandle find{};
+  FindEntry entry{};
+  const std::u16string pattern = folder + kPathSeparator + u"*";
+  if (fs.findFirst(pattern.c_str(), &find, &entry) == FsStatus::Ok) {
+    do {
+      sizes[entry.name] = entry.size;
+    } while (fs.findNext(find, &entry) == FsStatus::Ok);
+    fs.findClose(find);
+  }
+  std::u16string lines;
+  uint32_t volumes = 0;
+  uint64_t total = 0;
+  for (uint32_t n = 0; n < 1000; ++n) {
+    const std::u16string name = volumeName(file, n);
+    // A later volume counts only as part of this set (not a leftover of an older, longer one).
+    VolumeCheck check;
+    if (n > 0 && checkNamedVolume(fs, name, file, n, &check) != Rc::Ok) break;
+    const auto size = sizes.find(name.substr(cut == std::u16string::npos ? 0 : cut + 1));
+    if (size == sizes.end()) break;
+    lines += u"    " + name + u"  (" + toUtf16(formatSize(size->second, decimalPoint)) + u")\n";
+    total += size->second;
+    ++volumes;
+  }
+  if (volumes == 0) return u"The difference was saved to " + file + u".";
+  if (volumes == 1) return u"The difference was saved to one file:\n" + lines;
+  return u"The difference was saved in " + toUtf16(std::to_string(volumes)) + u" volumes (" +
+         toUtf16(formatSize(total, decimalPoint)) + u" in all); take every one of them:\n" + lines;
 }
 
 std::u16string failureListText(const FailureLog& failures) {
@@ -142,6 +187,12 @@ std::u16string overlappingRootsText(Fs& fs, const SideInput& source, const SideI
 }
 
 std::u16string syncWarningText(TaskState& state) {
+  std::u16string text = syncWarnings(state);
+  if (!text.empty()) text += u"\nSynchronise anyway?";
+  return text;
+}
+
+std::u16string syncWarnings(TaskState& state) {
   std::u16string text = missingRootsText(state);
   if (!state.fs) return text;
   const SideInput* sides[2] = {&state.currentInput(0), &state.currentInput(1)};
@@ -176,7 +227,6 @@ std::u16string syncWarningText(TaskState& state) {
             u": a file against a folder, or names that differ only in letter case): they are "
             u"left alone.\n";
   }
-  if (!text.empty()) text += u"\nSynchronise anyway?";
   return text;
 }
 

@@ -22,10 +22,11 @@ const char16_t* progressCaptionFor(TaskId id);
 bool showsCounts(TaskId id);
 
 enum class TaskOutcome {
-  Nothing,       // a cancel, or a saved difference
+  Nothing,       // a cancel, or a saved state
   ErrorBox,      // "Operation failed!"
   SyncFinished,  // the modal summary
   FileTree,      // the File Tree window over the new comparison
+  DifferenceSaved,  // what was written, for the user to carry
 };
 // What follows a command that reached the progress window: its buttons (1, 2) are a cancel;
 // a task id carries the worker's result code.
@@ -47,11 +48,19 @@ std::u16string overlappingRootsText(Fs& fs, const SideInput& source, const SideI
 // on the other side of its row is deleted because of it), entries that could not be read or
 // paired (left alone). Empty when there is nothing to warn about.
 std::u16string syncWarningText(TaskState& state);
+// The same lines without the question, for a dialog that asks it itself.
+std::u16string syncWarnings(TaskState& state);
 
 // The message of a task that ended with a result other than Ok: "Operation failed!" and,
 // after an empty line, what caused it when that is known (the entry that stopped a save, the
 // file that could not be written, the saved side that could not be read).
 std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state);
+// Only what caused it, as failedTaskText words it after the empty line; empty when unknown.
+std::u16string failedTaskCause(TaskId id, Rc rc, const TaskState& state);
+
+// After a difference save: the file and each further volume of its set that is there, each with
+// its size, so that the user knows what to carry.
+std::u16string savedDifferenceText(Fs& fs, const std::u16string& file, char decimalPoint = '.');
 
 // The entries a sync or a difference apply could not handle, one per line ("path: reason",
 // lines ended by CR LF for an edit control).

@@ -47,6 +47,9 @@ struct ShellSettings {
   uint32_t ignoreCapacity = kDefaultIgnoreCapacity;  // units of the buffer holding the text
   PlacementBytes mainPlacement{};
   PlacementBytes fileTreePlacement{};
+  // 1: the File Tree window asks before every sync, saying what it will do; 0: only when
+  // there is something to warn about ("Do not ask again", the File menu turns it back on).
+  uint32_t askBeforeSync = 1;
 };
 
 struct Workspace {

@@ -25,6 +25,7 @@
 #define IDI_APP 125
 #define IDD_FAILURES 126
 #define IDR_ACCELERATORS 127
+#define IDD_SYNC_CONFIRM 128
 
 /* Menu commands. */
 #define IDM_NEW 40005
@@ -64,6 +65,10 @@
 
 /* The list of failed entries (126). */
 #define IDC_FAILURES_LIST 1060
+/* The question before a sync (128). */
+#define IDC_CONFIRM_TEXT 1070
+#define IDC_CONFIRM_QUESTION 1071
+#define IDC_CONFIRM_NO_ASK 1072
 #define IDT_PROGRESS_TIMER 119
 
 /* Folder pair dialog (102). */
@@ -71,6 +76,7 @@
 #define IDC_PAIR_SOURCE_BROWSE 1002
 #define IDC_PAIR_TARGET_EDIT 1003
 #define IDC_PAIR_TARGET_BROWSE 1004
+#define IDC_PAIR_WARNING 1080 /* empty while the folders lie apart */
 
 /* File Tree window (104). */
 #define IDC_TREE 1004
@@ -103,7 +109,7 @@
 #define IDC_DONATE_LINK 1050
 
 /* Messages. */
-#define WM_STATE_SAVE_FAILED (WM_USER + 1) /* 1025: to the File Tree window */
+#define WM_STATE_SAVE_FAILED (WM_USER + 1) /* 1025: to the File Tree window; wParam task, lParam result */
 #define WM_WORKER_DONE (WM_APP + 1)        /* to the main window: a worker has returned */
 #define WM_TREE_CHECK_TOGGLED (WM_APP + 2) /* to the File Tree window: a box changed, lParam item */
 

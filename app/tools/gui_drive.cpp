@@ -7,6 +7,7 @@
 //   fw-gui-drive gone CAPTION [SECONDS]      until there is none
 //   fw-gui-drive command CAPTION ID          posts WM_COMMAND ID to it
 //   fw-gui-drive text CAPTION ID             prints the text of its control ID
+//   fw-gui-drive settext CAPTION ID TEXT     puts TEXT into its control ID, as typing does
 //   fw-gui-drive rect CAPTION                prints its rectangle as WIDTHxHEIGHT+LEFT+TOP
 //   fw-gui-drive menu CAPTION LETTER         opens its menu bar's menu of that access key, as
 //                                            Alt and the letter do
@@ -132,6 +133,7 @@ int wmain(int argc, wchar_t** argv) {
   const int id = static_cast<int>(std::wcstol(argv[3], nullptr, 10));
   if (verb == L"command") return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
   if (verb == L"tree" && argc > 4) return selectInTree(GetDlgItem(window, id), argv[4]);
+  if (verb == L"settext" && argc > 4) return SetDlgItemTextW(window, id, argv[4]) ? 0 : 1;
   if (verb == L"text") {
     wchar_t text[1024] = L"";
     GetDlgItemTextW(window, id, text, 1024);
