@@ -465,9 +465,16 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
       onCheckToggled(dialog, item, isChecked(gState->tree, item));
       return TRUE;
     }
-    case WM_STATE_SAVE_FAILED:
-      MessageBoxW(dialog, L"Failed to write file!", L"Error", MB_OK | MB_ICONERROR);
+    case WM_STATE_SAVE_FAILED: {
+      // Refused because another run holds a folder: the box names it.
+      const TaskState& task = workspace().task;
+      const std::u16string text = task.lockRefusal.empty()
+                                      ? u"Failed to write file!"
+                                      : failedTaskText(TaskId::SaveSourceState, Rc::BadRequest,
+                                                       task);
+      MessageBoxW(dialog, wide(text), L"Error", MB_OK | MB_ICONERROR);
       return TRUE;
+    }
     case WM_COMMAND:
       return onCommand(dialog, LOWORD(wParam)) ? TRUE : FALSE;
     default:
