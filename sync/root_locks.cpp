@@ -88,8 +88,12 @@ Rc RootLocks::take(Fs& fs, const std::vector<FolderUse>& uses, int waitMs) {
     for (const FolderUse& use : uses) {
       std::u16string dir = longForm(fs, use.path);
       FileIdentity id;
-      while (!dir.empty() && fs.identify(dir.c_str(), &id) != FsStatus::Ok)
-        if (!cutLastName(&dir)) dir.clear();
+      // Up only past what is not there: a folder that cannot be examined is not locked.
+      while (!dir.empty()) {
+        FsStatus status = fs.identify(dir.c_str(), &id);
+        if (status == FsStatus::Ok) break;
+        if (status != FsStatus::NotFound || !cutLastName(&dir)) dir.clear();
+      }
       if (dir.empty()) {
         complete = false;
         continue;
@@ -131,7 +135,7 @@ Rc RootLocks::take(Fs& fs, const std::vector<FolderUse>& uses, int waitMs) {
       const auto now = std::chrono::steady_clock::now();
       if (now >= deadline) {
         fs_ = nullptr;
-        refusal_ = busy->use->name + u" " + toUtf16(kFolderInUse);
+        refusal_ = busy->use->name + u" is " + toUtf16(kFolderInUse);
         refusedPath_ = busy->use->path;
         return Rc::BadRequest;
       }

@@ -62,7 +62,7 @@ Rc compareAndSync(TaskState& s) {
 }
 
 std::u16string inUse(const std::string& use, const std::u16string& path) {
-  return toUtf16(use) + path + u" " + toUtf16(kFolderInUse);
+  return toUtf16(use) + path + u" is " + toUtf16(kFolderInUse);
 }
 
 std::set<std::u16string> asSet(const std::vector<std::u16string>& v) { return {v.begin(), v.end()}; }
@@ -142,7 +142,7 @@ TEST(RootLocksTest, ABriefHolderIsWaitedForAndAMissingRootLocksItsParent) {
   ASSERT_RC_OK(twice.take(fs, {{dir.at("t"), false, u"read"}, {dir.at("t/."), true, u"changed"}}));
   RootLocks reader;
   EXPECT_EQ(reader.take(fs, {{dir.at("t"), false, u"a reader"}}, 0), Rc::BadRequest);
-  EXPECT_EQ(reader.refusal(), u"a reader " + toUtf16(kFolderInUse));
+  EXPECT_EQ(reader.refusal(), u"a reader is " + toUtf16(kFolderInUse));
 }
 
 // Through the seam: a sync called without its caller's locks takes them itself and is refused
