@@ -386,5 +386,49 @@ check "nothing changed or written by the refusals" is "$(tree_sum "$O")" "$befor
 fw compare --source "$(p "$O/A")" --target "$(p "$O/B")" --source "$(p "$O/C")" --target "$(p "$O/BC")"
 check "folders that only begin alike are apart" is "$rc" 1
 
+# One run per folder: with the folders locked, a young temporary file of this program is a
+# leftover of a run that was killed (a sync's beside its files, a save's volumes beside its
+# output) and goes at once.
+L="$work/locks"; mkdir -p "$L/S" "$L/T" "$L/out"
+echo s >"$L/S/s.txt"
+echo half >"$L/T/~fw00000000000000f1.fwtmp"
+echo vol >"$L/out/~fw00000000000000f2.fwtmp"
+fw sync --mirror "$(p "$L/S")" "$(p "$L/T")"
+check "a sync with its folders locked" is "$rc" 0
+check "a killed sync's young temporary file is removed" bash -c "[ ! -e '$L/T/~fw00000000000000f1.fwtmp' ] && grep -q 'removed a leftover' '$work/err'"
+fw save-state -o "$(p "$L/out/s.fws")" "$(p "$L/S")"
+check "a save with its output folder locked" is "$rc" 0
+check "a killed save's volume beside the output is removed" test ! -e "$L/out/~fw00000000000000f2.fwtmp"
+# Another process holding the same lock (flock on the folder): a sync into it, or a comparison
+# of it, waits briefly and is refused naming the folder, changing nothing; a reader's shared
+# lock lets a one-way sync read the folder but not a two-way one change it.
+if [ -z "$runner" ] && command -v flock >/dev/null; then
+  hold() {  # hold -x|-s FOLDER: another process holds its lock until unhold
+    rm -f "$L/held"
+    flock -o "$1" "$2" -c "touch '$L/held'; sleep 30" &
+    holder=$!
+    for _ in $(seq 100); do [ -e "$L/held" ] && break; sleep 0.05; done
+  }
+  unhold() { pkill -P "$holder"; wait "$holder" 2>/dev/null; }  # its sleep, then itself
+  echo new >"$L/S/new.txt"
+  before=$(tree_sum "$L/T")
+  hold -x "$L/T"
+  fw sync --mirror "$(p "$L/S")" "$(p "$L/T")"
+  check "a sync into a folder another run holds is refused" is "$rc" 2
+  check "the refusal names the folder" has "$work/err" "row 1: the target .*locks.T is in use by another run of this program"
+  check "the refused sync changed nothing" is "$(tree_sum "$L/T")" "$before"
+  fw compare --json "$(p "$L/T")" "$(p "$L/S")"
+  check "a comparison of a folder being changed is refused" is "$rc" 2
+  check "its refusal is BadRequest" is "$(json_get "$work/out" 'j[-1]["result"]')" BadRequest
+  unhold
+  hold -s "$L/S"
+  fw sync --mirror "$(p "$L/S")" "$(p "$L/T")"
+  check "a one-way sync reads a folder another run reads" is "$rc" 0
+  fw sync "$(p "$L/S")" "$(p "$L/T")"
+  check "a two-way sync would change it and is refused" is "$rc" 2
+  check "that refusal names the source" has "$work/err" "row 1: the source .*locks.S is in use"
+  unhold
+fi
+
 echo "cli e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

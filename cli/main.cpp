@@ -71,6 +71,13 @@ Rc compare(Run& run) {
   return rc;
 }
 
+void reportRemovedLeftovers(const Run& run) {
+  if (run.options.quiet) return;
+  for (const std::u16string& path : run.state.removedLeftovers)
+    std::fprintf(stderr, "ferrywick-cli: removed a leftover temporary file of an interrupted "
+                         "run: %s\n", toUtf8Escaped(path).c_str());
+}
+
 int interrupted(const Run& run) {
   reportFailure(run.options, Rc::Ok, "interrupted; nothing more was done");
   return kExitInterrupted;
@@ -143,6 +150,27 @@ bool rootsApart(Run& run) {
   return false;
 }
 
+// Locks the folders the whole run uses (root_locks.h), from the comparison to the end of the
+// sync or save: another run of this program holding one is waited for briefly, then refused
+// with the folder named. A dry run only reads.
+bool folderLocksTaken(Run& run) {
+  TaskId id = TaskId::Compare;
+  switch (run.options.command) {
+    case CliCommand::Sync: id = run.options.dryRun ? TaskId::Compare : TaskId::Sync; break;
+    case CliCommand::SaveState:
+      id = run.options.side == 0 ? TaskId::SaveSourceState : TaskId::SaveTargetState;
+      break;
+    case CliCommand::SaveDiff: id = TaskId::SaveDifference; break;
+    default: break;
+  }
+  Rc rc = lockTask(id, run.state, &run.state.locks);
+  if (rc == Rc::Ok) return true;
+  std::string why = run.state.lockRefusal.empty() ? "the folders could not be locked"
+                                                  : toUtf8Escaped(run.state.lockRefusal);
+  reportFailure(run.options, rc, why + "; nothing was compared or changed");
+  return false;
+}
+
 int syncCommand(Run& run) {
   if (!taskAllowed(TaskId::Sync, run.state.kind[0], run.state.kind[1])) {
     reportFailure(run.options, Rc::BadRequest,
@@ -176,10 +204,7 @@ int syncCommand(Run& run) {
   }
   reportStats(run.options, run.state.okStats, run.state.failedStats, &run.state.failures,
               leftOut);
-  if (!run.options.quiet)
-    for (const std::u16string& path : run.state.removedLeftovers)
-      std::fprintf(stderr, "ferrywick-cli: removed a leftover temporary file of an interrupted "
-                           "run: %s\n", toUtf8Escaped(path).c_str());
+  reportRemovedLeftovers(run);
   // Whatever was left alone is not in step either: say so in the status too.
   return anyFailure(run.state.failedStats) || leftOut > 0 ? kExitActions : 0;
 }
@@ -189,7 +214,6 @@ int saveCommand(Run& run, TaskId id) {
   if (run.interrupted()) return interrupted(run);
   if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
   warnAboutSides(run.options, run.state);
-  run.state.saveFileName = absolutePath(*run.state.fs, run.options.output);
   rc = runWithProgress(run, id, id == TaskId::SaveDifference);
   if (run.interrupted()) return interrupted(run);
   const EntryFailure& problem = run.state.saveProblem;
@@ -210,6 +234,7 @@ int saveCommand(Run& run, TaskId id) {
   if (id == TaskId::SaveDifference) reportStats(run.options, run.state.okStats,
                                                 run.state.failedStats);
   else reportResult(run.options);
+  reportRemovedLeftovers(run);
   return 0;
 }
 
@@ -268,6 +293,9 @@ int runCommand(Run& run) {
   Rc rc = setUpSides(run.options, run.state, &error);
   if (rc != Rc::Ok) return reportFailure(run.options, rc, error), kExitFailed;
   if (!rootsApart(run)) return kExitFailed;
+  if (run.options.command == CliCommand::SaveState || run.options.command == CliCommand::SaveDiff)
+    run.state.saveFileName = absolutePath(*run.state.fs, run.options.output);
+  if (!folderLocksTaken(run)) return kExitFailed;
   switch (run.options.command) {
     case CliCommand::Compare: return compareCommand(run);
     case CliCommand::Sync: return syncCommand(run);

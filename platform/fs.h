@@ -126,6 +126,12 @@ using FileHandle = intptr_t;
 using FindHandle = intptr_t;
 inline constexpr intptr_t kInvalidHandle = -1;
 
+// A lock on a folder that this process holds (Fs::lockFolder), until unlockFolder.
+struct FolderLock {
+  intptr_t handle = kInvalidHandle;
+  bool held() const { return handle != kInvalidHandle; }
+};
+
 class Fs {
  public:
   virtual ~Fs() = default;
@@ -283,6 +289,24 @@ class Fs {
     *bytes = 0;
     return FsStatus::Unsupported;
   }
+
+  // Takes a lock on the existing folder path for this program's runs: exclusive for a run that
+  // changes it, shared for one that only reads it. Never waits: InUse when another holder's lock
+  // does not allow it, also one taken by another thread of this process (two locks of one
+  // process exclude each other like those of two). Nothing is written into the folder, links
+  // are followed (every spelling of one folder takes one lock), and the lock ends with
+  // unlockFolder or with the process. NotFound when nothing is there; Unsupported where the
+  // system or file system has no such lock (callers then go on without one). Where shared locks
+  // are weaker (Windows: a shared lock refuses only while an exclusive one is held, and an
+  // exclusive one only while a shared one is) it says so.
+  virtual FsStatus lockFolder(const char16_t* path, bool exclusive, FolderLock* lock) {
+    (void)path;
+    (void)exclusive;
+    lock->handle = kInvalidHandle;
+    return FsStatus::Unsupported;
+  }
+  // Ends a lock of lockFolder (one not held: nothing) and marks it not held.
+  virtual void unlockFolder(FolderLock* lock) { lock->handle = kInvalidHandle; }
 
   // Raw OS error of the calling thread's last failed call, for messages.
   virtual int lastOsError() const = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <iterator>
 #include <map>
 #include <set>
@@ -366,6 +367,73 @@ TEST(FsTest, FoldersAndIdentity) {
   ASSERT_EQ(fs.deleteFile(dir.at("d/f").c_str()), FsStatus::Ok);
   EXPECT_EQ(fs.removeDirectory(d.c_str()), FsStatus::Ok);
   EXPECT_FALSE(exists(d));
+}
+
+// The lock of one run per folder: exclusive against every other holder, shared among readers,
+// one lock for every spelling of a folder, and a second holder in this process is refused like
+// another process.
+TEST(FsTest, AFolderLockExcludesOtherHoldersWhateverPathLeadsThere) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  makeDir(dir.at("f/sub"));
+  const std::u16string f = dir.at("f");
+#ifdef _WIN32
+  const std::u16string dotted = f + kPathSeparator + u".";
+#else
+  const std::u16string dotted = dir.at("f/sub") + kPathSeparator + u"..";
+#endif
+  FolderLock writer, second, reader, another;
+  ASSERT_EQ(fs.lockFolder(f.c_str(), true, &writer), FsStatus::Ok);
+  EXPECT_TRUE(writer.held());
+  EXPECT_EQ(fs.lockFolder(dotted.c_str(), true, &second), FsStatus::InUse);
+  EXPECT_FALSE(second.held());
+  EXPECT_EQ(fs.lockFolder(f.c_str(), false, &reader), FsStatus::InUse);
+  // Another folder, even the one inside, is another lock.
+  ASSERT_EQ(fs.lockFolder(dir.at("f/sub").c_str(), true, &second), FsStatus::Ok);
+  fs.unlockFolder(&second);
+  fs.unlockFolder(&writer);
+  EXPECT_FALSE(writer.held());
+  // Readers share; a writer waits for the last of them.
+  ASSERT_EQ(fs.lockFolder(f.c_str(), false, &reader), FsStatus::Ok);
+  ASSERT_EQ(fs.lockFolder(dotted.c_str(), false, &another), FsStatus::Ok);
+  EXPECT_EQ(fs.lockFolder(f.c_str(), true, &writer), FsStatus::InUse);
+  fs.unlockFolder(&reader);
+  EXPECT_EQ(fs.lockFolder(f.c_str(), true, &writer), FsStatus::InUse);
+  fs.unlockFolder(&another);
+  ASSERT_EQ(fs.lockFolder(f.c_str(), true, &writer), FsStatus::Ok);
+  fs.unlockFolder(&writer);
+  EXPECT_EQ(fs.lockFolder(dir.at("missing").c_str(), true, &writer), FsStatus::NotFound);
+  EXPECT_FALSE(writer.held());
+  EXPECT_TRUE(listNames(f) == std::set<std::string>{"sub"});  // nothing written into it
+#ifndef _WIN32
+  // Through a link, and from another process that holds the same kind of lock.
+  ASSERT_EQ(symlink(native(f).c_str(), native(dir.at("link")).c_str()), 0);
+  ASSERT_EQ(fs.lockFolder(dir.at("link").c_str(), true, &writer), FsStatus::Ok);
+  EXPECT_EQ(fs.lockFolder(f.c_str(), false, &reader), FsStatus::InUse);
+  fs.unlockFolder(&writer);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    FolderLock held;
+    char c = systemFs().lockFolder(f.c_str(), true, &held) == FsStatus::Ok ? 'y' : 'n';
+    (void)!write(ready[1], &c, 1);
+    sleep(30);  // ended by the parent
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  EXPECT_EQ(fs.lockFolder(f.c_str(), false, &reader), FsStatus::InUse);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  // The lock died with its process.
+  ASSERT_EQ(fs.lockFolder(f.c_str(), true, &writer), FsStatus::Ok);
+  fs.unlockFolder(&writer);
+#endif
 }
 
 TEST(FsTest, FullPathFoldsDotsAndIsAbsolute) {

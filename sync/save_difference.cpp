@@ -10,6 +10,7 @@
 #include "platform/long_path.h"
 #include "platform/text.h"
 #include "sync/file_ops.h"
+#include "sync/root_locks.h"
 
 namespace fw {
 namespace {
@@ -162,6 +163,8 @@ Rc saveDifference(const SyncRequest& request, SyncTallies tallies, const char16_
   if (failedEntry) failedEntry->clear();
   if (!fileName || !fileName[0] || !request.fs || !request.source || !request.target)
     return Rc::BadRequest;
+  RootLocks locks;
+  if (Rc rc = lockForJob(request, fileName, &locks); rc != Rc::Ok) return rc;
   std::unique_ptr<CompressedWriter> writer;
   Rc rc = CompressedWriter::create(*request.fs, FileKind::DifferenceFile, fileName, 0,
                                    splitLimit, &writer);

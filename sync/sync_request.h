@@ -26,6 +26,9 @@ struct SyncRequest {
   FailureLog* failures = nullptr;  // where every entry that fails is named; none: not named
   // What becomes of the files a sync deletes or replaces (discard.h); none: they are gone.
   const DiscardPolicy* discard = nullptr;
+  // The caller holds the run's folder locks (root_locks.h); otherwise syncAll and
+  // saveDifference take them for their own duration, and a refusal is named in failures.
+  bool rootsLocked = false;
 };
 
 // Where a job tallies what it did (ok) and what it could not do (failed).

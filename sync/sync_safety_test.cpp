@@ -247,8 +247,11 @@ TEST_F(SyncSafetyTest, LeftoverTemporaryFilesOfAnInterruptedRunAreRemovedOnceSta
   writeAt(stale, "half a file", kT);
   writeFile(fresh, "being written");  // now: could be another run's
   writeAt(src_.at("a.txt"), "a", kT);
+  // Where no folder lock can be taken (root_locks.h): with one, every leftover goes at once.
+  FaultFs fs(systemFs());
+  fs.failNth(FsOp::LockFolder, 1, FsStatus::Unsupported, true);
   TaskState s;
-  s.fs = &systemFs();
+  s.fs = &fs;
   s.inputs[0][0].roots = {src_.path()};
   s.inputs[1][0].roots = {trg_.path()};
   ASSERT_RC_OK(runTask(TaskId::Compare, s));

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <new>
 
 #include "formats/save_check.h"
 #include "platform/file_time.h"
@@ -24,10 +26,17 @@ uint64_t nowTicks() {
   return unixToFileTime(std::chrono::duration_cast<std::chrono::seconds>(since).count(), 0);
 }
 
-// Removes the leftover temporary files that the comparison met, and lists what went.
-void removeLeftovers(TaskState& s) {
+// Removes the leftover temporary files that the comparison met, and lists what went. One listed
+// however young is removed only while its folder is ours or no other run changes it (a save
+// into a folder inside a compared tree writes its volumes there).
+void removeLeftovers(TaskState& s, const RootLocks& locks) {
   s.removedLeftovers.clear();
   for (const std::u16string& path : s.leftovers) {
+    if (s.leftoversUnaged) {
+      size_t cut = path.find_last_of(kPathSeparator);
+      if (cut == std::u16string::npos || !locks.leftoversIn(path.substr(0, cut).c_str()))
+        continue;
+    }
     discardTemporary(*s.fs, path.c_str());
     uint32_t a;
     if (s.fs->getAttributes(path.c_str(), &a) == FsStatus::NotFound)
@@ -36,11 +45,23 @@ void removeLeftovers(TaskState& s) {
   s.leftovers.clear();
 }
 
-Rc compare(TaskState& s) {
+// Removes the temporary files beside a save's output: all of them where its folder is locked
+// (volumes of a save that was killed), else those older than an hour.
+void removeSaveLeftovers(TaskState& s, const RootLocks& locks) {
+  s.removedLeftovers.clear();
+  std::u16string folder = folderOfFile(*s.fs, s.saveFileName);
+  if (folder.empty()) return;
+  uint64_t before = locks.leftoversIn(folder.c_str()) ? UINT64_MAX : nowTicks() - kLeftoverAge;
+  removeTemporaryFiles(*s.fs, folder, before, &s.removedLeftovers);
+}
+
+Rc compare(TaskState& s, const RootLocks& locks) {
   s.leftovers.clear();
   CompareContext ctx;
   ctx.leftovers = &s.leftovers;
-  ctx.leftoverBefore = nowTicks() - kLeftoverAge;
+  // With every folder locked no other run writes in them: every temporary file is a leftover.
+  s.leftoversUnaged = locks.complete();
+  ctx.leftoverBefore = s.leftoversUnaged ? UINT64_MAX : nowTicks() - kLeftoverAge;
   ctx.fs = s.fs;
   ctx.pool = &s.pool;
   ctx.ignoreList = s.settings.ignore.c_str();
@@ -60,6 +81,7 @@ SyncRequest requestOf(TaskState& s, const SideInput& target) {
   r.firstRoot = s.firstRoot;
   r.masks = makeMarkMasks(s.settings.flagsSrc, s.settings.flagsTrg, s.settings.flagsColorize);
   r.cancel = &s.cancelRequested;
+  r.rootsLocked = true;  // runTask holds them
   return r;
 }
 
@@ -86,16 +108,64 @@ bool taskAllowed(TaskId id, SideKind source, SideKind target) {
   return true;
 }
 
+std::vector<FolderUse> folderUses(TaskId id, const TaskState& s) {
+  std::vector<FolderUse> uses;
+  const SideInput& target = s.inputs[1][static_cast<int>(SideKind::FileSystem)];
+  switch (id) {
+    case TaskId::Compare:
+      addRootUses(s.currentInput(0), 0, false, &uses);
+      addRootUses(s.currentInput(1), 1, false, &uses);
+      break;
+    case TaskId::Sync: {
+      MarkMasks masks = makeMarkMasks(s.settings.flagsSrc, s.settings.flagsTrg, 0);
+      addRootUses(s.currentInput(0), 0, syncChangesSide(masks, 0), &uses);
+      addRootUses(target, 1, syncChangesSide(masks, 1), &uses);
+      break;
+    }
+    case TaskId::SaveSourceState:
+    case TaskId::SaveTargetState:
+    case TaskId::SaveDifference: {
+      int side = id == TaskId::SaveTargetState ? 1 : 0;
+      addRootUses(s.currentInput(side), side, false, &uses);
+      addOutputUse(*s.fs, s.saveFileName, &uses);
+      break;
+    }
+  }
+  return uses;
+}
+
+Rc lockTask(TaskId id, TaskState& s, RootLocks* locks) {
+  s.lockRefusal.clear();
+  if (!s.fs) return Rc::BadRequest;
+  Rc rc;
+  try {
+    rc = locks->take(*s.fs, folderUses(id, s));
+    if (rc == Rc::BadRequest) s.lockRefusal = locks->refusal();
+  } catch (const std::bad_alloc&) {
+    rc = Rc::OutOfMemory;
+  }
+  return rc;
+}
+
 Rc runTask(TaskId id, TaskState& s) {
   s.failedEntry.clear();
   if (!s.fs) return Rc::BadRequest;
   Fs& fs = *s.fs;
   s.saveProblem = EntryFailure{};
+  s.lockRefusal.clear();
+  // The folders stay locked to the task's end, unless the caller holds them for longer.
+  RootLocks own;
+  const bool callerLocked = s.locks.held();
+  if (!callerLocked) {
+    if (Rc rc = lockTask(id, s, &own); rc != Rc::Ok) return rc;
+  }
+  const RootLocks& locks = callerLocked ? s.locks : own;
   switch (id) {
     case TaskId::SaveSourceState:
     case TaskId::SaveTargetState: {
       int side = id == TaskId::SaveSourceState ? 0 : 1;
       if (!savable(s, side)) return Rc::BadRequest;
+      removeSaveLeftovers(s, locks);
       return saveSideState(fs, s.firstRoot, side, s.saveFileName.c_str(), &s.failedEntry);
     }
     case TaskId::SaveDifference: {
@@ -104,6 +174,7 @@ Rc runTask(TaskId id, TaskState& s) {
       s.failures.clear();
       if (!taskAllowed(id, s.kind[0], s.kind[1])) return Rc::BadRequest;
       if (!savable(s, 0)) return Rc::BadRequest;
+      removeSaveLeftovers(s, locks);
       const SettingEntry& size = *settingOf(&SyncSettings::splitSize);
       const int32_t splitLimit =
           s.settings.split
@@ -132,11 +203,11 @@ Rc runTask(TaskId id, TaskState& s) {
       request.failures = &s.failures;
       request.discard = discard.active() ? &discard : nullptr;
       Rc rc = syncAll(request, {s.okStats, s.failedStats});
-      if (rc == Rc::Ok && !isCancelled(&s.cancelRequested)) removeLeftovers(s);
+      if (rc == Rc::Ok && !isCancelled(&s.cancelRequested)) removeLeftovers(s, locks);
       return rc;
     }
     case TaskId::Compare:
-      return compare(s);
+      return compare(s, locks);
   }
   return Rc::Ok;
 }

@@ -17,6 +17,7 @@
 #include "formats/file_header.h"
 #include "platform/fs.h"
 #include "sync/deletion_guard.h"
+#include "sync/root_locks.h"
 #include "sync/sync_stats.h"
 
 namespace fw {
@@ -75,8 +76,9 @@ struct TaskState {
   // could not handle, and why a save was refused or failed (the entry and the reason).
   FailureLog failures;
   EntryFailure saveProblem;
-  // Leftover temporary files of an interrupted run that the last comparison met (written more
-  // than an hour before it), and those a sync removed (as the user gave their roots).
+  // Leftover temporary files of an interrupted run that the last comparison met (all of them
+  // where it held the folders' locks, else those written more than an hour before it), and
+  // those a sync or a save removed (as the user gave their roots).
   std::vector<std::u16string> leftovers;
   std::vector<std::u16string> removedLeftovers;
   // After a failed save: the path of the source entry that caused it, or empty when the cause
@@ -84,6 +86,14 @@ struct TaskState {
   std::u16string failedEntry;
   // Why the last sync was refused before it changed anything (its backup folder), or empty.
   std::string syncRefusal;
+  // The run's folder locks (root_locks.h) when its caller holds them over several tasks (the
+  // command line: the comparison and the sync); not held, each task takes its own. Why the
+  // last task was refused because another run held a folder (refusal()), or empty.
+  RootLocks locks;
+  std::u16string lockRefusal;
+  // Whether the last comparison had every folder locked, so that leftovers lists every
+  // temporary file it met, however young.
+  bool leftoversUnaged = false;
 
   const SideInput& currentInput(int side) const {
     return inputs[side][static_cast<int>(kind[side])];
@@ -115,6 +125,14 @@ bool taskAllowed(TaskId id, SideKind source, SideKind target);
 // refused with BadRequest before it writes anything when its side cannot be saved whole
 // (checkSavable), saveProblem then naming the entry. Without an Fs: BadRequest.
 Rc runTask(TaskId id, TaskState& state);
+
+// The folders a task uses (root_locks.h): Compare reads both sides; Sync changes the target and
+// the source where the settings' masks may change them (syncChangesSide), reads the others;
+// SaveSourceState and SaveTargetState read their side, SaveDifference the source, and the
+// three change saveFileName's folder.
+std::vector<FolderUse> folderUses(TaskId id, const TaskState& state);
+// Takes into *locks the locks of a task (folderUses); a refusal is kept in lockRefusal.
+Rc lockTask(TaskId id, TaskState& state, RootLocks* locks);
 
 // Why a source entry stopped a save (failedEntry), by the save's result: a short phrase.
 const char* entryFaultText(Rc rc);

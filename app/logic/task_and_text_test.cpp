@@ -239,6 +239,10 @@ TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
   c.syncRefusal.clear();
   EXPECT_EQ(failedTaskText(TaskId::Compare, Rc::OutOfMemory, c),
             u"Operation failed!\n\nThere is not enough memory.");
+  c.lockRefusal = u"row 1: the target /t is in use by another run of this program";
+  EXPECT_EQ(failedTaskText(TaskId::Compare, Rc::BadRequest, c),
+            u"Operation failed!\n\nRow 1: the target /t is in use by another run of this "
+            u"program.\n\nNothing was read or changed; try again once it has finished.");
   EXPECT_EQ(failureListText({{u"/t/a", "cannot delete"}, {u"/t/b", "case collision"}}),
             u"/t/a: cannot delete\r\n/t/b: case collision\r\n");
 }

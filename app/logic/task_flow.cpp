@@ -74,7 +74,12 @@ std::u16string failedTaskCause(TaskId id, Rc rc, const TaskState& state) {
   std::u16string cause;
   const bool save = id == TaskId::SaveSourceState || id == TaskId::SaveTargetState ||
                     id == TaskId::SaveDifference;
-  if (!state.saveProblem.path.empty()) {
+  if (!state.lockRefusal.empty()) {
+    // Another run holds a folder: "Row 1: the target ... is in use by another run ...".
+    cause = state.lockRefusal + u".\n\nNothing was read or changed; try again once it has "
+                                u"finished.";
+    if (cause[0] >= u'a' && cause[0] <= u'z') cause[0] = static_cast<char16_t>(cause[0] - 32);
+  } else if (!state.saveProblem.path.empty()) {
     cause = u"Cannot save: " + state.saveProblem.path + u" " +
             toUtf16(state.saveProblem.reason) + u"; nothing was written.";
   } else if (save && !state.failedEntry.empty()) {

@@ -26,6 +26,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -737,6 +738,35 @@ class PosixFs final : public Fs {
     if (statvfs(p.c_str(), &st) != 0) return failErrno();
     *bytes = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
     return FsStatus::Ok;
+  }
+
+  // flock on a descriptor of the folder: it belongs to that open description, so a second
+  // descriptor of this process is refused like another process, and the kernel drops it
+  // when the descriptor is closed, at the latest when the process ends.
+  FsStatus lockFolder(const char16_t* path, bool exclusive, FolderLock* lock) override {
+    lock->handle = kInvalidHandle;
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    int fd = open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return failErrno();
+    int rc;
+    do {
+      rc = flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      int err = errno;
+      ::close(fd);
+      tLastError = err;
+      if (err == EWOULDBLOCK) return FsStatus::InUse;
+      if (err == EOPNOTSUPP || err == ENOLCK || err == ENOSYS) return FsStatus::Unsupported;
+      return fail(err);
+    }
+    lock->handle = fd;
+    return FsStatus::Ok;
+  }
+  void unlockFolder(FolderLock* lock) override {
+    if (lock->held()) ::close(static_cast<int>(lock->handle));
+    lock->handle = kInvalidHandle;
   }
 
   int lastOsError() const override { return tLastError; }

@@ -19,7 +19,8 @@ const char* fsOpName(FsOp op) {
   static const char* const names[] = {"findFirst", "findNext", "openRead", "create",
                                       "read",      "write",    "seek",     "setFileTimes",
                                       "setAttributes", "delete", "rename", "createDirectory",
-                                      "removeDirectory", "setPermissions", "createHardLink"};
+                                      "removeDirectory", "setPermissions", "createHardLink",
+                                      "lockFolder"};
   int i = static_cast<int>(op);
   return i >= 0 && i < static_cast<int>(FsOp::Count) ? names[i] : "?";
 }
@@ -90,7 +91,8 @@ FsStatus FaultFs::check(FsOp op, const char16_t* path, const char16_t* path2) {
     default:
       break;
   }
-  if (logging_ && op != FsOp::Read && op != FsOp::Write && op != FsOp::FindNext) {
+  if (logging_ && op != FsOp::Read && op != FsOp::Write && op != FsOp::FindNext &&
+      op != FsOp::LockFolder) {
     std::string line = fsOpName(op);
     if (path) line += " " + toUtf8(path);
     if (path2) line += " -> " + toUtf8(path2);
@@ -195,6 +197,12 @@ FsStatus FaultFs::createHardLink(const char16_t* e, const char16_t* n) {
 FsStatus FaultFs::createDirectory(const char16_t* p) {
   if (FsStatus s = check(FsOp::CreateDirectory, p); s != FsStatus::Ok) return s;
   return base_.createDirectory(p);
+}
+
+FsStatus FaultFs::lockFolder(const char16_t* p, bool x, FolderLock* l) {
+  l->handle = kInvalidHandle;
+  if (FsStatus s = check(FsOp::LockFolder, p); s != FsStatus::Ok) return s;
+  return base_.lockFolder(p, x, l);
 }
 
 FsStatus FaultFs::removeDirectory(const char16_t* p) {

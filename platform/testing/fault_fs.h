@@ -37,6 +37,7 @@ enum class FsOp {
   RemoveDirectory,
   SetPermissions,
   CreateHardLink,
+  LockFolder,  // counted and failed, not logged
   Count
 };
 
@@ -88,6 +89,7 @@ class FaultFs : public ForwardingFs {
   FsStatus createHardLink(const char16_t* e, const char16_t* n) override;
   FsStatus createDirectory(const char16_t* p) override;
   FsStatus removeDirectory(const char16_t* p) override;
+  FsStatus lockFolder(const char16_t* p, bool x, FolderLock* l) override;
   int lastOsError() const override;
   FsStatus freeSpace(const char16_t* p, uint64_t* b) override {
     {

@@ -73,6 +73,10 @@ class ForwardingFs : public Fs {
     return base_.resolvedPath(p, r);
   }
   FsStatus freeSpace(const char16_t* p, uint64_t* b) override { return base_.freeSpace(p, b); }
+  FsStatus lockFolder(const char16_t* p, bool x, FolderLock* l) override {
+    return base_.lockFolder(p, x, l);
+  }
+  void unlockFolder(FolderLock* l) override { base_.unlockFolder(l); }
   int lastOsError() const override { return base_.lastOsError(); }
 
  protected:

@@ -460,6 +460,47 @@ class Win32Fs final : public Fs {
     return FsStatus::Ok;
   }
 
+  // Named objects of the session made from the folder's volume serial and file id, so every
+  // spelling of one folder meets the same ones, and they vanish with their last handle: an
+  // exclusive holder owns a mutex, shared holders share a semaphore. Each side creates its own
+  // object first and then looks for the other's, so two of them can fail together (the caller
+  // tries again) but never both hold.
+  FsStatus lockFolder(const char16_t* path, bool exclusive, FolderLock* lock) override {
+    lock->handle = kInvalidHandle;
+    FileIdentity id;
+    if (FsStatus s = identify(path, &id); s != FsStatus::Ok) return s;
+    std::wstring writer = L"Local\\Ferrywick.folder.";
+    for (uint64_t part : {id.volume, id.index}) {
+      for (int shift = 60; shift >= 0; shift -= 4)
+        writer += L"0123456789abcdef"[(part >> shift) & 15];
+      writer += L'.';
+    }
+    std::wstring readers = writer + L'r';
+    writer += L'w';
+    HANDLE mine = exclusive ? CreateMutexW(nullptr, FALSE, writer.c_str())
+                            : CreateSemaphoreW(nullptr, 0, 1, readers.c_str());
+    if (!mine) return failLast();
+    if (exclusive && GetLastError() == ERROR_ALREADY_EXISTS) {
+      CloseHandle(mine);
+      fail(ERROR_ALREADY_EXISTS);
+      return FsStatus::InUse;
+    }
+    HANDLE other = exclusive ? OpenSemaphoreW(SYNCHRONIZE, FALSE, readers.c_str())
+                             : OpenMutexW(SYNCHRONIZE, FALSE, writer.c_str());
+    if (other) {
+      CloseHandle(other);
+      CloseHandle(mine);
+      fail(ERROR_ALREADY_EXISTS);
+      return FsStatus::InUse;
+    }
+    lock->handle = reinterpret_cast<intptr_t>(mine);
+    return FsStatus::Ok;
+  }
+  void unlockFolder(FolderLock* lock) override {
+    if (lock->held()) CloseHandle(reinterpret_cast<HANDLE>(lock->handle));
+    lock->handle = kInvalidHandle;
+  }
+
   int lastOsError() const override { return static_cast<int>(tLastError); }
   bool concurrentUse() const override { return true; }
 
