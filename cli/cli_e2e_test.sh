@@ -123,7 +123,13 @@ cp -a "$S" "$work/source-copy"  # not S itself: one folder on both sides is refu
 fw compare "$(p "$S")" "$(p "$work/source-copy")"; check "identical trees" is "$rc" 0
 fw compare "$(p "$S")" "$(p "$work/missing")"
 check "missing target root still compares" is "$rc" 1
-check "missing root warning" has "$work/err" "does not exist"
+check "missing root noted" has "$work/err" "note: target folder .*missing does not exist; a sync creates it"
+# The commonest first use: a sync into a backup folder that is not there yet is whole.
+fw sync --mirror --json "$(p "$S")" "$(p "$work/new/backup")"
+check "first sync into a new folder exits 0" is "$rc" 0
+check "first sync into a new folder: result Ok" is "$(json_get "$work/out" 'j[-1]["result"], j[-1]["leftOut"]')" "('Ok', 0)"
+check "first sync into a new folder: no warning" bash -c "! grep -q warning '$work/err'"
+check "first sync into a new folder: copied" same_tree "$S" "$work/new/backup"
 
 # sync --dry-run changes nothing; a sync with the defaults leaves nothing to do.
 cp -a "$S" "$work/s1"; cp -a "$T" "$work/t1"

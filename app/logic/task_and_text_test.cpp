@@ -125,7 +125,9 @@ TEST(CommandLineTest, FirstTokenUpToAQuote) {
   EXPECT_EQ(firstCommandLineToken(nullptr), u"");
 }
 
-TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncAndNothingElseWarns) {
+// A missing root is named where a mirror would have emptied the other side because of it, not
+// where the sync just creates it or leaves the other side as it is anyway.
+TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncWhereItSparesDeletions) {
   TempDir dir;
   writeFile(dir.at("trg/a.txt"), "a");
   TaskState s;
@@ -133,10 +135,20 @@ TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncAndNothingElseWarns) {
   s.inputs[0][0].roots = {dir.at("src")};
   s.inputs[1][0].roots = {dir.at("trg")};
   ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
+  EXPECT_EQ(syncWarningText(s), u"");  // the default copies a.txt back: it creates src
+  s.settings.flagsSrc = 0xFC;
+  s.settings.flagsTrg = 0;
   std::u16string text = syncWarningText(s);
   EXPECT_NE(text.find(u"The source folder \"" + dir.at("src") + u"\" does not exist"),
             std::u16string::npos);
   EXPECT_NE(text.find(u"Nothing on the target side"), std::u16string::npos);
+  // The other way round the mirror creates the missing target: no warning.
+  s.inputs[0][0].roots = {dir.at("trg")};
+  s.inputs[1][0].roots = {dir.at("new")};
+  ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
+  EXPECT_EQ(syncWarningText(s), u"");
+  s.inputs[0][0].roots = {dir.at("src")};
+  s.inputs[1][0].roots = {dir.at("trg")};
   writeFile(dir.at("src/a.txt"), "a");
   ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
   EXPECT_EQ(syncWarningText(s), u"");
@@ -170,11 +182,14 @@ TEST(SyncWarningTest, ManyMissingRootsAreListedUpToALimitAndCounted) {
   TempDir dir;
   TaskState s;
   s.fs = &systemFs();
+  s.settings.flagsSrc = 0xFC;
+  s.settings.flagsTrg = 0;
   for (size_t i = 0; i < kMissingRootsShown + 3; ++i) {
     s.inputs[0][0].roots.push_back(dir.at("src" + std::to_string(i)));
-    s.inputs[1][0].roots.push_back(dir.at("trg"));
+    s.inputs[1][0].roots.push_back(dir.at("trg" + std::to_string(i)));
+    writeFile(dir.at("trg" + std::to_string(i) + "/a.txt"), "a");
   }
-  makeDir(dir.at("trg"));
+  ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
   const std::u16string text = missingRootsText(s);
   size_t lines = 0;
   for (char16_t c : text) lines += c == u'\n';
