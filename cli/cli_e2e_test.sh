@@ -289,8 +289,14 @@ check "failed entry named in JSON" is "$(json_get "$work/out" '[e["failed"][-10:
 check "others deleted" test ! -e "$X/trg/a.txt"
 chmod u+w "$X/trg/locked.txt"
 mkdir -p "$X/k1" "$X/k2/kind"; echo f >"$X/k1/kind"; echo x >"$X/k2/kind/inner"
+mkdir -p "$X/k1/other"; echo ii >"$X/k1/other/inner"; echo xyz >"$X/k2/other"
 fw compare "$(p "$X/k1")" "$(p "$X/k2")"
 check "file against folder is listed" has "$work/err" "entry kind cannot be paired"
+check "file against folder: compare exits 1" is "$rc" 1
+check "file against folder: listed as a conflict" has "$work/out" "^none .*Conflict .*kind"
+fw compare --json "$(p "$X/k1")" "$(p "$X/k2")"
+check "file against folder: JSON says conflict" is "$(json_get "$work/out" '[e["flags"] for e in j if e.get("path") == "kind"]')" "[['Conflict']]"
+check "file against folder: totals count each file on its side" is "$(json_get "$work/out" '[(t["filesExisting"], t["bytesExisting"]) for t in (j[-1]["totals"]["source"], j[-1]["totals"]["target"])]')" "[(2, 5), (1, 4)]"
 fw sync --mirror "$(p "$X/k1")" "$(p "$X/k2")"
 check "file against folder: sync exits 1" is "$rc" 1
 check "file against folder: folder kept" test -f "$X/k2/kind/inner"
