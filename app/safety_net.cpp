@@ -52,7 +52,8 @@ bool confirmSyncSafety(HWND owner) {
       return false;
     }
   }
-  const MassDeleteLimits limits{task.settings.massDeletePercent, task.settings.massDeleteFiles};
+  const MassDeleteLimits limits{task.settings.massDeletePercent, task.settings.massDeleteFiles,
+                                task.settings.massDeleteShareFiles};
   const DeletionCount count = countDeletions(task.firstRoot, task.currentInput(0), target, limits);
   if (!count.needsConfirmation()) return true;
   const std::u16string text = massDeletionText(count, limits) + u"\n\nSync anyway?";

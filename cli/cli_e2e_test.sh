@@ -327,19 +327,25 @@ G="$work/guard"; mkdir -p "$G/src" "$G/trg"
 echo keep >"$G/src/keep.txt"; cp -p "$G/src/keep.txt" "$G/trg/keep.txt"
 echo one >"$G/trg/one.txt"; echo two >"$G/trg/two.txt"
 before=$(tree_sum "$G/trg")
-fw sync --mirror "$(p "$G/src")" "$(p "$G/trg")"
+fw sync --mirror --dry-run --json "$(p "$G/src")" "$(p "$G/trg")"
+check "a few files are no share to ask about" is "$(json_get "$work/out" '[e["needsAllowMassDelete"] for e in j if "deletes" in e]')" "[False]"
+fw sync --mirror --mass-delete-share-files 2 "$(p "$G/src")" "$(p "$G/trg")"
 check "a mass deletion is refused" is "$rc" 2
 check "refusal says how many on which side" has "$work/err" "would delete 2 of the 3 files on the target side of row 1 (.*trg): more than half of them"
 check "refusal changes nothing" is "$(tree_sum "$G/trg")" "$before"
-fw sync --mirror --dry-run "$(p "$G/src")" "$(p "$G/trg")"
+fw sync --mirror --dry-run --mass-delete-share-files 2 "$(p "$G/src")" "$(p "$G/trg")"
 check "dry run shows the count" has "$work/err" "this sync would delete 2 files; This sync would delete 2 of the 3"
 check "dry run exits 0" is "$rc" 0
-fw sync --mirror --mass-delete-percent 70 "$(p "$G/src")" "$(p "$G/trg")" --dry-run --json
+fw sync --mirror --mass-delete-percent 70 --mass-delete-share-files 2 "$(p "$G/src")" "$(p "$G/trg")" --dry-run --json
 check "a higher limit needs no permission" is "$(json_get "$work/out" '[e["needsAllowMassDelete"] for e in j if "deletes" in e]')" "[False]"
 fw sync --mirror --backup-dir "$(p "$G/trg/versions")" --allow-mass-delete "$(p "$G/src")" "$(p "$G/trg")"
 check "a backup folder inside a root is refused" is "$rc" 2
 check "refusal names the backup folder" has "$work/err" "must lie outside the synced folder"
 check "refused backup folder not made" test ! -e "$G/trg/versions"
+mkdir -p "$G/one-src" "$G/one-trg"; echo x >"$G/one-trg/x.txt"
+fw sync --mirror "$(p "$G/one-src")" "$(p "$G/one-trg")"
+check "deleting the one file of a folder needs no permission" is "$rc" 0
+check "the one file is deleted" test ! -e "$G/one-trg/x.txt"
 if [ -z "$runner" ]; then  # a link to a folder inside the target is inside it too
   mkdir "$G/trg/old" && ln -s "$G/trg/old" "$G/to-old"
   fw sync --mirror --backup-dir "$G/to-old" --allow-mass-delete "$G/src" "$G/trg"

@@ -26,6 +26,9 @@ struct Row {
   uint32_t deleting[2];
 };
 
+// The share asks however few files go.
+constexpr MassDeleteLimits kEveryShare{kDefaultMassDeletePercent, kDefaultMassDeleteFiles, 1};
+
 class DeletionGuardTest : public ::testing::Test {
  protected:
   // Root nodes with the given counts, one row per entry, roots "S1".."Sn" and "T1".."Tn".
@@ -60,15 +63,33 @@ TEST_F(DeletionGuardTest, HalfOfASideIsAllowedAndOneFileMoreAsks) {
   DeletionCount above = count(rows({{{4, 1000}, {0, 501}}}));
   EXPECT_TRUE(above.overShare);
   EXPECT_FALSE(above.overTotal);
-  EXPECT_TRUE(count(rows({{{5, 10}, {3, 0}}})).overShare);
+  EXPECT_TRUE(count(rows({{{5, 10}, {3, 0}}}), kEveryShare).overShare);
   // The share is per side of a row, not of all rows together.
-  DeletionCount second = count(rows({{{100, 100}, {0, 0}}, {{0, 3}, {0, 2}}}));
+  DeletionCount second = count(rows({{{100, 100}, {0, 0}}, {{0, 3}, {0, 2}}}), kEveryShare);
   EXPECT_TRUE(second.overShare);
   ASSERT_EQ(second.losses.size(), 1u);
   EXPECT_EQ(second.losses[0].row, 1u);
   EXPECT_EQ(second.losses[0].root, u"T2");
   // A limit of 100% never asks for a share.
   EXPECT_FALSE(count(rows({{{0, 1}, {0, 1}}}), {100, 1000}).needsConfirmation());
+}
+
+// A small folder loses a large share with every deletion: the share asks only from
+// shareFiles files on that side of the row on; the total does not care.
+TEST_F(DeletionGuardTest, AShareOfAFewFilesDoesNotAsk) {
+  EXPECT_FALSE(count(rows({{{0, 1}, {0, 1}}})).needsConfirmation());  // 1 file of 1
+  EXPECT_FALSE(count(rows({{{9, 9}, {9, 9}}})).needsConfirmation());
+  DeletionCount ten = count(rows({{{0, 10}, {0, 10}}}));
+  EXPECT_TRUE(ten.overShare);
+  EXPECT_EQ(massDeletionText(ten, {}),
+            u"This sync would delete 10 of the 10 files on the target side of row 1 (T1): more "
+            u"than half of them.");
+  EXPECT_FALSE(count(rows({{{0, 20}, {0, 10}}})).needsConfirmation());  // half
+  EXPECT_TRUE(count(rows({{{0, 20}, {0, 11}}})).needsConfirmation());
+  // Two small sides do not add up to a share.
+  EXPECT_FALSE(count(rows({{{5, 5}, {5, 5}}})).needsConfirmation());
+  EXPECT_TRUE(count(rows({{{0, 1}, {0, 1}}}), kEveryShare).overShare);
+  EXPECT_TRUE(count(rows({{{0, 5}, {0, 5}}}), {50, 4, 10}).overTotal);
 }
 
 TEST_F(DeletionGuardTest, AThousandFilesInAllAreAllowedAndOneMoreAsks) {
@@ -90,8 +111,8 @@ TEST_F(DeletionGuardTest, TheSentenceNamesHowManyOnWhichSideOfWhichRow) {
   EXPECT_EQ(massDeletionText(c, {}),
             u"This sync would delete 1,234 of the 2,000 files on the target side of row 2 (T2): "
             u"more than half of them. In all it would delete 1,235 files, more than 1,000.");
-  c = count(rows({{{3, 0}, {2, 0}}, {{4, 4}, {3, 3}}}), {30, 1000});
-  EXPECT_EQ(massDeletionText(c, {30, 1000}),
+  c = count(rows({{{3, 0}, {2, 0}}, {{4, 4}, {3, 3}}}), {30, 1000, 1});
+  EXPECT_EQ(massDeletionText(c, {30, 1000, 1}),
             u"This sync would delete 3 of the 4 files on the source side of row 2 (S2): more "
             u"than 30% of them. 2 more sides of rows would lose as large a share.");
   EXPECT_EQ(massDeletionText(count(rows({{{4, 4}, {1, 1}}})), {}), u"");
@@ -141,7 +162,7 @@ TEST_F(SafetyNetTest, AMirrorThatEmptiesATargetIsCountedFromTheMarkedTree) {
   writeAt(src_.at("a"), "a", kT);
   ASSERT_RC_OK(compare());
   totals(kMirror, 0);
-  DeletionCount c = countDeletions(roots_, source_, target_, {});
+  DeletionCount c = countDeletions(roots_, source_, target_, kEveryShare);
   EXPECT_EQ(c.total, 2u);  // the files below the deleted folder, not the folders
   ASSERT_EQ(c.losses.size(), 1u);
   EXPECT_EQ(c.losses[0].existing, 3u);
