@@ -383,6 +383,79 @@ TEST_F(SafetyNetTest, ARecycleBinThisSystemLacksDeletesNothing) {
   EXPECT_EQ(valueOf(failed_.deletedFiles), 1u);
 }
 
+// ---- Room on the volumes: a sync that does not fit is refused before it writes anything.
+
+// The target's volume needs what the sync adds less what it frees; files moved into a backup
+// folder free nothing.
+TEST_F(SafetyNetTest, ASyncThatDoesNotFitItsVolumeChangesNothing) {
+  writeAt(src_.at("new.bin"), noise(3000, 1), kT);
+  writeAt(src_.at("report.txt"), noise(2000, 2), kT + kHour);
+  writeAt(trg_.at("report.txt"), noise(1500, 3), kT);
+  writeAt(trg_.at("gone.dat"), noise(1000, 4), kT);
+  FaultFs full(systemFs());
+  full.setLogging(true);
+  full.reportFreeSpace(2499);  // 5,000 bytes in, 2,500 out
+  EXPECT_EQ(syncWith(nullptr, kMirror, &full), Rc::CannotWrite);
+  EXPECT_EQ(full.mutatingCalls(), 0);
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].path, trg_.path());
+  EXPECT_EQ(failures_[0].reason,
+            "not enough free space for the sync: 2.4 kB needed, 2.4 kB free (1 B short); "
+            "nothing was changed");
+  EXPECT_EQ(failures_[0].status, FsStatus::DiskFull);
+  EXPECT_EQ(valueOf(ok_.addedFiles) + valueOf(failed_.addedFiles), 0u);
+
+  DiscardPolicy policy = backupPolicy();
+  full.reportFreeSpace(4999);
+  EXPECT_EQ(syncWith(&policy, kMirror, &full), Rc::CannotWrite);
+  EXPECT_EQ(full.mutatingCalls(), 0);
+  EXPECT_TRUE(namesIn(backup_.path()).empty());
+
+  full.reportFreeSpace(2500);
+  ASSERT_RC_OK(syncWith(nullptr, kMirror, &full));
+  EXPECT_TRUE(failures_.empty());
+  EXPECT_FALSE(exists(trg_.at("gone.dat")));
+  EXPECT_EQ(readFile(trg_.at("new.bin")), noise(3000, 1));
+}
+
+// Both sides of a row, and rows on one volume, add up; a root not made yet is checked on the
+// volume of the folder it will be made in.
+TEST_F(SafetyNetTest, EverythingAVolumeReceivesCountsTogether) {
+  writeAt(src_.at("a.bin"), noise(3000, 5), kT);
+  writeAt(trg_.at("b.bin"), noise(3000, 6), kT);
+  FaultFs full(systemFs());
+  full.reportFreeSpace(5999);
+  ASSERT_RC_OK(compare());
+  totals(kDefaultFlagsSrc, kDefaultFlagsTrg);
+  SyncRequest both = requestFor(full, source_, target_, roots_, kDefaultFlagsSrc, kDefaultFlagsTrg);
+  both.failures = &failures_;
+  EXPECT_EQ(syncAll(both, {ok_, failed_}), Rc::CannotWrite);
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].path, src_.path());  // the first root the sync writes into
+  EXPECT_NE(failures_[0].reason.find("5.9 kB needed, 5.9 kB free (1 B short)"),
+            std::string::npos)
+      << failures_[0].reason;
+  EXPECT_FALSE(exists(src_.at("b.bin")));
+
+  TempDir second;
+  writeAt(second.at("c.bin"), noise(1000, 7), kT);
+  source_.roots = {src_.path(), second.path()};
+  target_.roots = {trg_.at("new/backup"), trg_.at("other/new")};
+  ASSERT_RC_OK(compareInputs(&source_, &target_));
+  totals(kMirror, 0);
+  failures_.clear();
+  SyncRequest request = requestFor(full, source_, target_, roots_, kMirror, 0);
+  request.failures = &failures_;
+  full.reportFreeSpace(3999);
+  EXPECT_EQ(syncAll(request, {ok_, failed_}), Rc::CannotWrite);
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].path, trg_.at("new/backup"));
+  EXPECT_FALSE(exists(trg_.at("new")));
+  full.reportFreeSpace(4000);
+  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
+  EXPECT_EQ(readFile(trg_.at("other/new/c.bin")), noise(1000, 7));
+}
+
 TEST(DiscardNameTest, TheStampGoesBeforeTheExtension) {
   const std::u16string stamp = discardStamp(2026, 1, 2, 3, 4, 5);
   EXPECT_EQ(stamp, u" 2026-01-02 030405");

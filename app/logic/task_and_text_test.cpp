@@ -257,6 +257,28 @@ TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
             u"/t/a: cannot delete\r\n/t/b: case collision\r\n");
 }
 
+// A sync that does not fit its drive is refused as the apply of a difference is: the error box
+// names the folder and the shortfall.
+TEST(FailedTaskTextTest, ASyncWithoutRoomNamesTheFolderAndTheShortfall) {
+  TempDir dir;
+  writeFile(dir.at("src/big.bin"), std::string(3000, 'b'));
+  makeDir(dir.at("trg"));
+  FaultFs fs(systemFs());
+  fs.reportFreeSpace(1000);
+  TaskState s;
+  s.fs = &fs;
+  s.inputs[0][0].roots = {dir.at("src")};
+  s.inputs[1][0].roots = {dir.at("trg")};
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  const Rc rc = runTask(TaskId::Sync, s);
+  EXPECT_EQ(rc, Rc::CannotWrite);
+  EXPECT_EQ(failedTaskText(TaskId::Sync, rc, s),
+            u"Operation failed!\n\n" + dir.at("trg") +
+                u": not enough free space for the sync: 2.9 kB needed, 1000 B free (2.0 kB "
+                u"short); nothing was changed.");
+  EXPECT_FALSE(exists(dir.at("trg/big.bin")));
+}
+
 // The "Details..." list of a sync says why each entry failed, in the words the command line
 // uses: a full disk, a denial, a file in use and a refused name are told apart.
 TEST(FailureListTest, ASyncsFailuresNameTheirCauses) {
