@@ -107,7 +107,7 @@ bool confirmSync(HWND owner) {
   // What to beware of: missing folders, entries left alone, much to delete. These are always
   // asked; the plain question only while the user has not turned it off.
   std::u16string warnings = syncWarnings(task);
-  const MassDeleteLimits limits{s.massDeletePercent, s.massDeleteFiles};
+  const MassDeleteLimits limits{s.massDeletePercent, s.massDeleteFiles, s.massDeleteShareFiles};
   const DeletionCount count = countDeletions(task.firstRoot, task.currentInput(0), target, limits);
   if (count.needsConfirmation()) warnings += massDeletionText(count, limits) + u"\n";
   if (warnings.empty() && !ws.shell.askBeforeSync) return true;

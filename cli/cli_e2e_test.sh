@@ -123,7 +123,13 @@ cp -a "$S" "$work/source-copy"  # not S itself: one folder on both sides is refu
 fw compare "$(p "$S")" "$(p "$work/source-copy")"; check "identical trees" is "$rc" 0
 fw compare "$(p "$S")" "$(p "$work/missing")"
 check "missing target root still compares" is "$rc" 1
-check "missing root warning" has "$work/err" "does not exist"
+check "missing root noted" has "$work/err" "note: target folder .*missing does not exist; a sync creates it"
+# The commonest first use: a sync into a backup folder that is not there yet is whole.
+fw sync --mirror --json "$(p "$S")" "$(p "$work/new/backup")"
+check "first sync into a new folder exits 0" is "$rc" 0
+check "first sync into a new folder: result Ok" is "$(json_get "$work/out" 'j[-1]["result"], j[-1]["leftOut"]')" "('Ok', 0)"
+check "first sync into a new folder: no warning" bash -c "! grep -q warning '$work/err'"
+check "first sync into a new folder: copied" same_tree "$S" "$work/new/backup"
 
 # sync --dry-run changes nothing; a sync with the defaults leaves nothing to do.
 cp -a "$S" "$work/s1"; cp -a "$T" "$work/t1"
@@ -283,8 +289,14 @@ check "failed entry named in JSON" is "$(json_get "$work/out" '[e["failed"][-10:
 check "others deleted" test ! -e "$X/trg/a.txt"
 chmod u+w "$X/trg/locked.txt"
 mkdir -p "$X/k1" "$X/k2/kind"; echo f >"$X/k1/kind"; echo x >"$X/k2/kind/inner"
+mkdir -p "$X/k1/other"; echo ii >"$X/k1/other/inner"; echo xyz >"$X/k2/other"
 fw compare "$(p "$X/k1")" "$(p "$X/k2")"
 check "file against folder is listed" has "$work/err" "entry kind cannot be paired"
+check "file against folder: compare exits 1" is "$rc" 1
+check "file against folder: listed as a conflict" has "$work/out" "^none .*Conflict .*kind"
+fw compare --json "$(p "$X/k1")" "$(p "$X/k2")"
+check "file against folder: JSON says conflict" is "$(json_get "$work/out" '[e["flags"] for e in j if e.get("path") == "kind"]')" "[['Conflict']]"
+check "file against folder: totals count each file on its side" is "$(json_get "$work/out" '[(t["filesExisting"], t["bytesExisting"]) for t in (j[-1]["totals"]["source"], j[-1]["totals"]["target"])]')" "[(2, 5), (1, 4)]"
 fw sync --mirror "$(p "$X/k1")" "$(p "$X/k2")"
 check "file against folder: sync exits 1" is "$rc" 1
 check "file against folder: folder kept" test -f "$X/k2/kind/inner"
@@ -315,19 +327,25 @@ G="$work/guard"; mkdir -p "$G/src" "$G/trg"
 echo keep >"$G/src/keep.txt"; cp -p "$G/src/keep.txt" "$G/trg/keep.txt"
 echo one >"$G/trg/one.txt"; echo two >"$G/trg/two.txt"
 before=$(tree_sum "$G/trg")
-fw sync --mirror "$(p "$G/src")" "$(p "$G/trg")"
+fw sync --mirror --dry-run --json "$(p "$G/src")" "$(p "$G/trg")"
+check "a few files are no share to ask about" is "$(json_get "$work/out" '[e["needsAllowMassDelete"] for e in j if "deletes" in e]')" "[False]"
+fw sync --mirror --mass-delete-share-files 2 "$(p "$G/src")" "$(p "$G/trg")"
 check "a mass deletion is refused" is "$rc" 2
 check "refusal says how many on which side" has "$work/err" "would delete 2 of the 3 files on the target side of row 1 (.*trg): more than half of them"
 check "refusal changes nothing" is "$(tree_sum "$G/trg")" "$before"
-fw sync --mirror --dry-run "$(p "$G/src")" "$(p "$G/trg")"
+fw sync --mirror --dry-run --mass-delete-share-files 2 "$(p "$G/src")" "$(p "$G/trg")"
 check "dry run shows the count" has "$work/err" "this sync would delete 2 files; This sync would delete 2 of the 3"
 check "dry run exits 0" is "$rc" 0
-fw sync --mirror --mass-delete-percent 70 "$(p "$G/src")" "$(p "$G/trg")" --dry-run --json
+fw sync --mirror --mass-delete-percent 70 --mass-delete-share-files 2 "$(p "$G/src")" "$(p "$G/trg")" --dry-run --json
 check "a higher limit needs no permission" is "$(json_get "$work/out" '[e["needsAllowMassDelete"] for e in j if "deletes" in e]')" "[False]"
 fw sync --mirror --backup-dir "$(p "$G/trg/versions")" --allow-mass-delete "$(p "$G/src")" "$(p "$G/trg")"
 check "a backup folder inside a root is refused" is "$rc" 2
 check "refusal names the backup folder" has "$work/err" "must lie outside the synced folder"
 check "refused backup folder not made" test ! -e "$G/trg/versions"
+mkdir -p "$G/one-src" "$G/one-trg"; echo x >"$G/one-trg/x.txt"
+fw sync --mirror "$(p "$G/one-src")" "$(p "$G/one-trg")"
+check "deleting the one file of a folder needs no permission" is "$rc" 0
+check "the one file is deleted" test ! -e "$G/one-trg/x.txt"
 if [ -z "$runner" ]; then  # a link to a folder inside the target is inside it too
   mkdir "$G/trg/old" && ln -s "$G/trg/old" "$G/to-old"
   fw sync --mirror --backup-dir "$G/to-old" --allow-mass-delete "$G/src" "$G/trg"

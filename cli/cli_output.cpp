@@ -77,7 +77,8 @@ bool reportEntries(const CliOptions& options, FileNode* roots) {
   bool manyRows = roots && roots->link[1];
   const SyncSettings& s = options.settings;
   forEachCategorizedEntry(roots, s.flagsSrc, s.flagsTrg, [&](const EntryRow& e) {
-    if (e.action.changes >= 0) anyAction = true;  // a Conflict is left alone
+    // A Conflict is left alone, but the trees are not in step: as much to do as an action.
+    if (e.action.changes >= 0 || e.action.what == EntryChange::Conflict) anyAction = true;
     if (!options.quiet || options.json) printEntry(options, e, manyRows);
   });
   // The counts of the marking pass that the comparison ran with these masks.

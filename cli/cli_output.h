@@ -18,7 +18,8 @@ namespace fw {
 void reportFailure(const CliOptions& options, Rc rc, const std::string& message);
 // With --json, {"result":"Ok"}; nothing otherwise.
 void reportResult(const CliOptions& options);
-// Every entry in a category, then the totals. Returns whether any entry has an action.
+// Every entry in a category and every Conflict, then the totals. Returns whether any entry
+// has an action or is a Conflict (the trees are not in step).
 bool reportEntries(const CliOptions& options, FileNode* roots);
 // The Ok and Failed tallies of a sync or a difference save, after a line on stderr (and with
 // --json an object) for each failed entry. The JSON result is "Incomplete" when anything failed

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/entry_action.h"
 #include "formats/project_file.h"
 #include "formats/volume_set.h"
 #include "platform/text.h"
@@ -115,10 +116,19 @@ size_t warnAboutSides(const CliOptions& options, const TaskState& state) {
     if (!options.quiet) std::fprintf(stderr, "ferrywick-cli: warning: %s\n", text.c_str());
   };
   const char* names[2] = {"source", "target"};
-  for (const MissingRoot& m : missingRoots(*state.fs, sides[0], sides[1]))
-    warn(std::string(names[m.side]) + " folder " + toUtf8Escaped(m.path) +
-         " does not exist; nothing on the " + names[1 - m.side] +
-         " side of that row is deleted because of it");
+  const MarkMasks masks = makeMarkMasks(state.settings.flagsSrc, state.settings.flagsTrg, 0);
+  for (const MissingRoot& m : missingRoots(*state.fs, sides[0], sides[1])) {
+    const std::string folder = std::string(names[m.side]) + " folder " + toUtf8Escaped(m.path);
+    // Left out only where its absence spares what the sync would have deleted; a folder that
+    // is not there yet (a new backup folder) is simply made by what is copied into it.
+    const MissingRootEffect effect = missingRootEffect(state.firstRoot, m, masks);
+    if (effect.keepsEntries)
+      warn(folder + " does not exist; nothing on the " + names[1 - m.side] +
+           " side of that row is deleted because of it");
+    else if (!options.quiet)
+      std::fprintf(stderr, "ferrywick-cli: note: %s does not exist; %s\n", folder.c_str(),
+                   effect.writesInto ? "a sync creates it" : "nothing is copied into it");
+  }
   for (const UnlistedFolder& u :
        unlistedFolders(state.firstRoot, sides[0], sides[1], &state.listingFailures)) {
     if (u.why.failed())

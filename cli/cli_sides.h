@@ -22,10 +22,11 @@ std::u16string absolutePath(Fs& fs, std::u16string given);
 // On failure *error says why, naming the file.
 Rc setUpSides(const CliOptions& options, TaskState& state, std::string* error);
 
-// Warnings on stderr about what decides what a sync will do: root folders that do not exist,
-// folders that could not be listed.
-// Warns on stderr (unless quiet) about every root that does not exist, every entry that could
-// not be read and every conflict of the last comparison; returns how many there were.
+// Warns on stderr (unless quiet) about what a sync of the last comparison leaves out of step:
+// every root that does not exist where that spares entries of the other side that the masks
+// delete, every entry that could not be read and every conflict; returns how many there were.
+// A root that does not exist and spares nothing gets a note, not counted: the sync creates it
+// when it copies something there.
 size_t warnAboutSides(const CliOptions& options, const TaskState& state);
 
 }  // namespace fw

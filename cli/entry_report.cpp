@@ -14,7 +14,7 @@ void walk(FileNode* tree, EntryRow& row, const MarkMasks& masks,
     size_t mark = row.path.size();
     if (!row.path.empty()) row.path += '/';
     row.path += toUtf8Escaped(n->name);
-    if (n->flags & kCategoryBits) {
+    if (n->flags & (kCategoryBits | Conflict)) {
       row.node = n;
       row.action = actionOf(n, masks);
       row.onSource = !(n->flags & OnlyInTarget);
@@ -57,7 +57,8 @@ std::string categoryNames(uint32_t flags, const char* separator) {
     const char* name;
   } kNames[] = {{OnlyInTarget, "OnlyInTarget"},   {OnlyInSource, "OnlyInSource"},
                 {NewerInSource, "NewerInSource"}, {NewerInTarget, "NewerInTarget"},
-                {SizeDiffers, "SizeDiffers"},     {CaseOrAttrDiffers, "CaseOrAttrDiffers"}};
+                {SizeDiffers, "SizeDiffers"},     {CaseOrAttrDiffers, "CaseOrAttrDiffers"},
+                {Conflict, "Conflict"}};
   std::string out;
   for (const auto& n : kNames) {
     if (!(flags & n.bit)) continue;

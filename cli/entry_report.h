@@ -22,13 +22,15 @@ struct EntryRow {
   bool onTarget = false;
 };
 
-// Calls visit for every entry below the chain of root nodes that is in a category.
+// Calls visit for every entry below the chain of root nodes that is in a category or is a
+// Conflict (a file against a folder of the same name is in none).
 void forEachCategorizedEntry(FileNode* roots, uint32_t flagsSrc, uint32_t flagsTrg,
                              const std::function<void(const EntryRow&)>& visit);
 
 // "none", "add", "modify" (Replace, Attributes), "delete"; a Conflict is "none": it is left alone.
 const char* actionName(const EntryAction& action);
-// The names of the category bits of flags, e.g. "OnlyInSource", in bit order.
+// The names of the category bits of flags, e.g. "OnlyInSource", in bit order, then "Conflict"
+// for an entry that cannot be paired.
 std::string categoryNames(uint32_t flags, const char* separator);
 
 }  // namespace fw

@@ -36,8 +36,26 @@ TEST_F(EntryReportTest, WalkOrderFolderFirstAndActionsUnderBothMaskSets) {
   EXPECT_EQ(lines[2], "B/new.txt none -1");
 }
 
+// A file against a folder of the same name is in no category, but is reported as what it is,
+// whichever side has the folder.
+TEST_F(EntryReportTest, AFileAgainstAFolderIsReportedAsAConflict) {
+  writeFile(src_.at("x"), "file");
+  writeFile(trg_.at("x/inner.txt"), "in");
+  writeFile(src_.at("y/inner.txt"), "in");
+  writeFile(trg_.at("y"), "file");
+  ASSERT_RC_OK(compare());
+  std::vector<std::string> lines;
+  forEachCategorizedEntry(roots_, 0xFC, 0, [&](const EntryRow& e) {
+    lines.push_back(e.path + " " + actionName(e.action) + " " +
+                    categoryNames(e.node->flags, ",") + (e.onSource && e.onTarget ? " both" : ""));
+  });
+  EXPECT_EQ(lines, (std::vector<std::string>{"x none Conflict both", "y none Conflict both",
+                                             "y/inner.txt none OnlyInSource"}));
+}
+
 TEST(EntryReportNamesTest, CategoryNamesInBitOrder) {
   EXPECT_EQ(categoryNames(NewerInTarget | SizeDiffers | Folder, ","), "NewerInTarget,SizeDiffers");
+  EXPECT_EQ(categoryNames(OnlyInSource | Conflict, ","), "OnlyInSource,Conflict");
   EXPECT_EQ(categoryNames(0, ","), "");
 }
 

@@ -95,7 +95,8 @@ int compareCommand(Run& run) {
 // more than the limits is refused unless --allow-mass-delete was given. False: refused.
 bool passesDeletionGuard(Run& run) {
   const CliOptions& o = run.options;
-  MassDeleteLimits limits{o.settings.massDeletePercent, o.settings.massDeleteFiles};
+  MassDeleteLimits limits{o.settings.massDeletePercent, o.settings.massDeleteFiles,
+                          o.settings.massDeleteShareFiles};
   DeletionCount count =
       countDeletions(run.state.firstRoot, run.state.currentInput(0),
                      run.state.inputs[1][static_cast<int>(SideKind::FileSystem)], limits);

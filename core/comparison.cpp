@@ -151,11 +151,19 @@ void addCounts(SideCounts& into, const SideCounts& c) {
   into.bytesDelete += c.bytesDelete;
 }
 
+// A file or folder that meets the other kind on the other side under the same name: one node
+// of the kind of the side that put it into the tree first, the source (compareSides reads the
+// source's rows first), which holds the target's SideInfo too.
+bool againstOtherKind(const FileNode* x) {
+  return (x->flags & Conflict) && !(x->flags & (OnlyInSource | OnlyInTarget));
+}
+
 void markFile(FileNode* x, const MarkMasks& m) {
   x->counts[0].filesExisting = (x->flags & OnlyInTarget) ? 0 : 1;
   x->counts[1].filesExisting = (x->flags & OnlyInSource) ? 0 : 1;
   x->counts[0].bytesExisting = x->side[0].size;
   x->counts[1].bytesExisting = x->side[1].size;
+  if (againstOtherKind(x)) x->counts[1] = SideCounts{};  // the target's is a folder
   EntryAction a = actionOf(x, m);
   if (a.changes < 0) return;
   int c = a.changes;
@@ -191,6 +199,10 @@ uint32_t markTree(FileNode* tree, const MarkMasks& m, SideCounts* tallies) {
     if (isFolder(x)) {
       x->flags &= ~(HasAction | HasColor);
       if (x->children) x->flags |= markTree(x->children, m, x->counts);
+      if (againstOtherKind(x)) {  // the target's is a file, left alone but there
+        x->counts[1].filesExisting += 1;
+        x->counts[1].bytesExisting += x->side[1].size;
+      }
     } else {
       markFile(x, m);
     }

@@ -180,8 +180,8 @@ int syncDirection(uint32_t flags, uint32_t flagsSrc, uint32_t flagsTrg);
 
 // The marking pass over a sibling tree: recomputes every node's counts (each file's as actionOf
 // in entry_action.h decides) and the folders' HasAction and HasColor; adds into tallies when
-// given. Returns the joined HasAction/HasColor
-// bits of the tree.
+// given. A file against a folder of the same name (Conflict) counts as an existing file, with
+// its bytes, on the file's side alone. Returns the joined HasAction/HasColor bits of the tree.
 uint32_t markTree(FileNode* tree, const MarkMasks& masks, SideCounts* tallies);
 
 // Sets Excluded on every folder marked SourceUnlisted or TargetUnlisted and on everything below

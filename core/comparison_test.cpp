@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/compare_fixture.h"
+#include "core/entry_action.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -226,6 +227,40 @@ TEST_F(ComparisonTest, RowsPairByIndexAndAnEmptyTargetNamesTheRootAfterTheSource
   ASSERT_RC_OK(compareInputs(&source_, &target_));
   ASSERT_NE(roots_->link[1], nullptr);
   EXPECT_EQ(std::u16string(roots_->link[1]->name), second.path());
+}
+
+// A root that does not exist: the masks decide whether that spares what the sync would delete
+// on the other side (an unmounted drive under a mirror), or whether the sync creates the root
+// by copying into it (a new backup folder, here below a folder that does not exist either).
+TEST_F(ComparisonTest, AMissingRootSparesDeletionsOrIsCreatedAsTheMasksSay) {
+  TempDir second;
+  writeFile(src_.at("docs/a.txt"), "a");
+  writeFile(second.at("b.txt"), "b");
+  source_.roots = {src_.path(), second.at("unplugged"), src_.at("empty")};
+  target_.roots = {trg_.at("new/backup"), second.path(), trg_.at("also-new")};
+  makeDir(src_.at("empty"));
+  ASSERT_RC_OK(compareInputs(&source_, &target_));
+  const std::vector<MissingRoot> missing = missingRoots(*fs_, &source_, &target_);
+  ASSERT_EQ(missing.size(), 3u);  // the source's first
+  auto effects = [&](uint32_t flagsSrc, uint32_t flagsTrg) {
+    std::string out;
+    for (const MissingRoot& m : missing) {
+      MissingRootEffect e = missingRootEffect(roots_, m, makeMarkMasks(flagsSrc, flagsTrg, 0));
+      out += std::to_string(m.row) + ":" + (e.keepsEntries ? "k" : "") +
+             (e.writesInto ? "w" : "") + " ";
+    }
+    return out;
+  };
+  EXPECT_EQ(effects(kDefaultFlagsSrc, kDefaultFlagsTrg), "1:w 0:w 2: ");
+  EXPECT_EQ(effects(0xFC, 0), "1:k 0:w 2: ");
+  // Nothing goes either way: the unplugged side spares nothing.
+  EXPECT_EQ(effects(0xD8, 0), "1: 0:w 2: ");
+  // An unticked entry is spared by the user, not by the missing root.
+  node("b.txt", roots_->link[1])->flags |= Excluded;
+  EXPECT_EQ(effects(0xFC, 0), "1: 0:w 2: ");
+  // A row the tree does not have.
+  EXPECT_FALSE(missingRootEffect(roots_, MissingRoot{7, 1, u""}, makeMarkMasks(0xFC, 0, 0))
+                   .writesInto);
 }
 
 // Every node below a folder in name order, as "path flags side0 side1".

@@ -1,5 +1,7 @@
 #include "core/entry_action.h"
 
+#include "core/sibling_tree.h"
+
 namespace fw {
 
 uint32_t deletionMask(const MarkMasks& m) {
@@ -34,6 +36,32 @@ EntryAction actionOf(const FileNode* node, const MarkMasks& m) {
   }
   a.changes = changed;
   return a;
+}
+
+namespace {
+
+void addEffects(FileNode* tree, int side, const MarkMasks& m, MissingRootEffect* effect) {
+  const uint32_t deleted = deletionMask(m);
+  forEachInOrder(tree, [&](FileNode* n) {
+    const uint32_t f = n->flags;
+    // Deleted but for the missing root: what actionOf would say without KeptForMissingRoot.
+    if ((f & KeptForMissingRoot) && (f & deleted) && !(f & (Conflict | Excluded)))
+      effect->keepsEntries = true;
+    const EntryAction a = actionOf(n, m);
+    if (a.changes == side && a.what != EntryChange::Delete) effect->writesInto = true;
+    if (n->children) addEffects(n->children, side, m, effect);
+  });
+}
+
+}  // namespace
+
+MissingRootEffect missingRootEffect(FileNode* firstRoot, const MissingRoot& missing,
+                                    const MarkMasks& masks) {
+  MissingRootEffect effect;
+  FileNode* root = firstRoot;
+  for (size_t row = 0; root && row < missing.row; ++row) root = root->link[1];
+  if (root && root->children) addEffects(root->children, missing.side, masks, &effect);
+  return effect;
 }
 
 }  // namespace fw

@@ -51,6 +51,18 @@ uint32_t deletionMask(const MarkMasks& masks);
 // that it is entered: its entries carry the changes.
 EntryAction actionOf(const FileNode* node, const MarkMasks& masks);
 
+// What a sync with masks makes of a row whose root on side does not exist (missingRoots):
+// keepsEntries, that it leaves entries of the other side alone that it would have deleted had
+// the root been there (KeptForMissingRoot), so that the row is not brought in step; writesInto,
+// that it copies something to that side, which creates the root. Neither for a row the tree
+// does not have.
+struct MissingRootEffect {
+  bool keepsEntries = false;
+  bool writesInto = false;
+};
+MissingRootEffect missingRootEffect(FileNode* firstRoot, const MissingRoot& missing,
+                                    const MarkMasks& masks);
+
 }  // namespace fw
 
 #endif  // FERRYWICK_CORE_ENTRY_ACTION_H

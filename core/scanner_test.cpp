@@ -240,12 +240,14 @@ TEST_F(ScannerTest, FileAgainstFolderOfTheSameNameSharesOneNode) {
   EXPECT_FALSE(x->flags & (OnlyInSource | OnlyInTarget));
   FileNode* y = node("y");
   EXPECT_TRUE(y->flags & Folder);
-  // Tallies stay consistent: each file counts once per side it exists on.
+  // Tallies stay consistent: each file counts once per side it exists on, with its bytes,
+  // whichever side's kind the node has; a folder's unlisted entries do not count.
   SideCounts* t = totals();
   EXPECT_EQ(t[0].filesExisting, 2u);  // x, y/inner.txt
-  // The target's x is counted as a file; its y is a file against the source's folder, and a
-  // folder node counts only what lies below it.
-  EXPECT_EQ(t[1].filesExisting, 1u);
+  EXPECT_EQ(t[0].bytesExisting, 6u);
+  EXPECT_EQ(t[1].filesExisting, 1u);  // y
+  EXPECT_EQ(t[1].bytesExisting, 4u);
+  EXPECT_EQ(t[0].filesAdd + t[0].filesDelete + t[1].filesAdd + t[1].filesDelete, 0u);
 }
 
 #ifndef _WIN32

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "sync/failure_text.h"
 #include "sync/file_ops.h"
+#include "sync/free_space.h"
 #include "sync/sync_walk.h"
 
 namespace fw {
@@ -323,73 +324,25 @@ uint64_t bytesToWrite(const Run& run, FileNode* tree) {
   return sum;
 }
 
-std::string sizeText(uint64_t bytes) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / 1048576.0);
-  return text;
-}
-
-// Whether the files of a one-pass apply fit, all at once, beside the files they replace: per
-// drive (the volume of each target root's deepest existing folder), the bytes of every file
-// written there against what the drive has free. CannotWrite, with the drive's root named in
-// *failures, when they do not; drives that cannot say how much is free are not checked.
+// Whether the files of a one-pass apply fit, all at once, beside the files they replace: the
+// bytes of every file written below each target root against its volume's free space, nothing
+// freed (checkFreeSpace). CannotWrite, with the volume's root named in *failures, when they do
+// not.
 Rc checkRoom(Run& run, FileNode* firstRoot, FailureLog* failures) {
-  struct Drive {
-    FileIdentity volume;
-    uint64_t needed = 0;
-    uint64_t free = 0;
-    std::u16string root;
-  };
-  std::vector<Drive> drives;
+  std::vector<SpaceNeed> needs;
   FileNode* root = firstRoot;
   for (size_t i = 0; i < run.target.roots.size() && root; ++i, root = root->link[1]) {
     const std::u16string& name = run.target.roots[i];
     if (name.empty()) continue;
     run.rootEmpty = false;
-    uint64_t needed = bytesToWrite(run, root->children);
-    if (needed == 0) continue;
-    size_t length = 0;
-    if (!putRoot(run.path, name, &length)) continue;
-    // The deepest folder of the root's path that exists.
-    uint32_t attributes = 0;
-    while (run.fs.getAttributes(run.path, &attributes) != FsStatus::Ok) {
-      while (length > 0 && run.path[length] != kPathSeparator) --length;
-      if (length == 0) break;
-      run.path[length] = 0;
-    }
-    uint64_t free = 0;
-    FileIdentity volume;
-    if (length == 0 || run.fs.freeSpace(run.path, &free) != FsStatus::Ok ||
-        run.fs.identify(run.path, &volume) != FsStatus::Ok)
-      continue;
     try {
-      auto it = std::find_if(drives.begin(), drives.end(),
-                             [&](const Drive& d) { return d.volume == volume; });
-      if (it == drives.end()) {
-        drives.push_back({volume, 0, free, name});
-        it = drives.end() - 1;
-      }
-      it->needed += needed;
+      needs.push_back({name, bytesToWrite(run, root->children), 0});
     } catch (const std::bad_alloc&) {
       return Rc::OutOfMemory;
     }
   }
   run.rootEmpty = true;
-  for (const Drive& d : drives) {
-    if (d.needed <= d.free) continue;
-    if (failures) {
-      try {
-        failures->push_back({d.root,
-                             "not enough free space for the files of the difference: " +
-                                 sizeText(d.needed) + " needed, " + sizeText(d.free) +
-                                 " free; nothing was changed",
-                             FsStatus::DiskFull, 0});
-      } catch (const std::bad_alloc&) {
-      }
-    }
-    return Rc::CannotWrite;
-  }
-  return Rc::Ok;
+  return checkFreeSpace(run.fs, needs, "the files of the difference", failures);
 }
 
 // Every volume of the set, opened in turn up to the one flagged last: a missing volume, or one

@@ -54,6 +54,7 @@ DeletionCount countDeletions(FileNode* firstRoot, const SideInput& source, const
       loss.existing = c.filesExisting;
       loss.root = rootOf(*inputs[side], row);
       loss.overShare = limits.percent < kMostMassDeletePercent &&
+                       loss.deleting >= limits.shareFiles &&
                        static_cast<uint64_t>(loss.deleting) * 100 >
                            static_cast<uint64_t>(loss.existing) * limits.percent;
       count.overShare = count.overShare || loss.overShare;

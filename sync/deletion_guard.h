@@ -17,14 +17,19 @@ namespace fw {
 
 inline constexpr uint32_t kDefaultMassDeletePercent = 50;
 inline constexpr uint32_t kDefaultMassDeleteFiles = 1000;
+// A side of a row that loses fewer files than this is not asked about for its share: in a
+// small folder every deletion is a large share.
+inline constexpr uint32_t kDefaultMassDeleteShareFiles = 10;
 // A share of 100% or more never asks: no side can lose more than all of its files.
 inline constexpr uint32_t kMostMassDeletePercent = 100;
 
-// A sync asks first when it would delete more than percent of the files of one side of a row
-// (percent 100 or more: never for a share), or more than files files in all.
+// A sync asks first when it would delete more than percent of the files of one side of a row,
+// at least shareFiles of them (percent 100 or more: never for a share), or more than files
+// files in all.
 struct MassDeleteLimits {
   uint32_t percent = kDefaultMassDeletePercent;
   uint32_t files = kDefaultMassDeleteFiles;
+  uint32_t shareFiles = kDefaultMassDeleteShareFiles;
 };
 
 // One side of one row that would lose files.
@@ -34,7 +39,7 @@ struct RowLoss {
   uint32_t deleting = 0;
   uint32_t existing = 0;
   std::u16string root;  // the root as the user gave it
-  bool overShare = false;
+  bool overShare = false;  // more than the share, and at least shareFiles files
 };
 
 struct DeletionCount {

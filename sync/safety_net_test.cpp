@@ -26,6 +26,9 @@ struct Row {
   uint32_t deleting[2];
 };
 
+// The share asks however few files go.
+constexpr MassDeleteLimits kEveryShare{kDefaultMassDeletePercent, kDefaultMassDeleteFiles, 1};
+
 class DeletionGuardTest : public ::testing::Test {
  protected:
   // Root nodes with the given counts, one row per entry, roots "S1".."Sn" and "T1".."Tn".
@@ -60,15 +63,33 @@ TEST_F(DeletionGuardTest, HalfOfASideIsAllowedAndOneFileMoreAsks) {
   DeletionCount above = count(rows({{{4, 1000}, {0, 501}}}));
   EXPECT_TRUE(above.overShare);
   EXPECT_FALSE(above.overTotal);
-  EXPECT_TRUE(count(rows({{{5, 10}, {3, 0}}})).overShare);
+  EXPECT_TRUE(count(rows({{{5, 10}, {3, 0}}}), kEveryShare).overShare);
   // The share is per side of a row, not of all rows together.
-  DeletionCount second = count(rows({{{100, 100}, {0, 0}}, {{0, 3}, {0, 2}}}));
+  DeletionCount second = count(rows({{{100, 100}, {0, 0}}, {{0, 3}, {0, 2}}}), kEveryShare);
   EXPECT_TRUE(second.overShare);
   ASSERT_EQ(second.losses.size(), 1u);
   EXPECT_EQ(second.losses[0].row, 1u);
   EXPECT_EQ(second.losses[0].root, u"T2");
   // A limit of 100% never asks for a share.
   EXPECT_FALSE(count(rows({{{0, 1}, {0, 1}}}), {100, 1000}).needsConfirmation());
+}
+
+// A small folder loses a large share with every deletion: the share asks only from
+// shareFiles files on that side of the row on; the total does not care.
+TEST_F(DeletionGuardTest, AShareOfAFewFilesDoesNotAsk) {
+  EXPECT_FALSE(count(rows({{{0, 1}, {0, 1}}})).needsConfirmation());  // 1 file of 1
+  EXPECT_FALSE(count(rows({{{9, 9}, {9, 9}}})).needsConfirmation());
+  DeletionCount ten = count(rows({{{0, 10}, {0, 10}}}));
+  EXPECT_TRUE(ten.overShare);
+  EXPECT_EQ(massDeletionText(ten, {}),
+            u"This sync would delete 10 of the 10 files on the target side of row 1 (T1): more "
+            u"than half of them.");
+  EXPECT_FALSE(count(rows({{{0, 20}, {0, 10}}})).needsConfirmation());  // half
+  EXPECT_TRUE(count(rows({{{0, 20}, {0, 11}}})).needsConfirmation());
+  // Two small sides do not add up to a share.
+  EXPECT_FALSE(count(rows({{{5, 5}, {5, 5}}})).needsConfirmation());
+  EXPECT_TRUE(count(rows({{{0, 1}, {0, 1}}}), kEveryShare).overShare);
+  EXPECT_TRUE(count(rows({{{0, 5}, {0, 5}}}), {50, 4, 10}).overTotal);
 }
 
 TEST_F(DeletionGuardTest, AThousandFilesInAllAreAllowedAndOneMoreAsks) {
@@ -90,8 +111,8 @@ TEST_F(DeletionGuardTest, TheSentenceNamesHowManyOnWhichSideOfWhichRow) {
   EXPECT_EQ(massDeletionText(c, {}),
             u"This sync would delete 1,234 of the 2,000 files on the target side of row 2 (T2): "
             u"more than half of them. In all it would delete 1,235 files, more than 1,000.");
-  c = count(rows({{{3, 0}, {2, 0}}, {{4, 4}, {3, 3}}}), {30, 1000});
-  EXPECT_EQ(massDeletionText(c, {30, 1000}),
+  c = count(rows({{{3, 0}, {2, 0}}, {{4, 4}, {3, 3}}}), {30, 1000, 1});
+  EXPECT_EQ(massDeletionText(c, {30, 1000, 1}),
             u"This sync would delete 3 of the 4 files on the source side of row 2 (S2): more "
             u"than 30% of them. 2 more sides of rows would lose as large a share.");
   EXPECT_EQ(massDeletionText(count(rows({{{4, 4}, {1, 1}}})), {}), u"");
@@ -141,7 +162,7 @@ TEST_F(SafetyNetTest, AMirrorThatEmptiesATargetIsCountedFromTheMarkedTree) {
   writeAt(src_.at("a"), "a", kT);
   ASSERT_RC_OK(compare());
   totals(kMirror, 0);
-  DeletionCount c = countDeletions(roots_, source_, target_, {});
+  DeletionCount c = countDeletions(roots_, source_, target_, kEveryShare);
   EXPECT_EQ(c.total, 2u);  // the files below the deleted folder, not the folders
   ASSERT_EQ(c.losses.size(), 1u);
   EXPECT_EQ(c.losses[0].existing, 3u);
@@ -360,6 +381,79 @@ TEST_F(SafetyNetTest, ARecycleBinThisSystemLacksDeletesNothing) {
   ASSERT_RC_OK(syncWith(&policy));
   EXPECT_EQ(readFile(trg_.at("gone.txt")), "gone");
   EXPECT_EQ(valueOf(failed_.deletedFiles), 1u);
+}
+
+// ---- Room on the volumes: a sync that does not fit is refused before it writes anything.
+
+// The target's volume needs what the sync adds less what it frees; files moved into a backup
+// folder free nothing.
+TEST_F(SafetyNetTest, ASyncThatDoesNotFitItsVolumeChangesNothing) {
+  writeAt(src_.at("new.bin"), noise(3000, 1), kT);
+  writeAt(src_.at("report.txt"), noise(2000, 2), kT + kHour);
+  writeAt(trg_.at("report.txt"), noise(1500, 3), kT);
+  writeAt(trg_.at("gone.dat"), noise(1000, 4), kT);
+  FaultFs full(systemFs());
+  full.setLogging(true);
+  full.reportFreeSpace(2499);  // 5,000 bytes in, 2,500 out
+  EXPECT_EQ(syncWith(nullptr, kMirror, &full), Rc::CannotWrite);
+  EXPECT_EQ(full.mutatingCalls(), 0);
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].path, trg_.path());
+  EXPECT_EQ(failures_[0].reason,
+            "not enough free space for the sync: 2.4 kB needed, 2.4 kB free (1 B short); "
+            "nothing was changed");
+  EXPECT_EQ(failures_[0].status, FsStatus::DiskFull);
+  EXPECT_EQ(valueOf(ok_.addedFiles) + valueOf(failed_.addedFiles), 0u);
+
+  DiscardPolicy policy = backupPolicy();
+  full.reportFreeSpace(4999);
+  EXPECT_EQ(syncWith(&policy, kMirror, &full), Rc::CannotWrite);
+  EXPECT_EQ(full.mutatingCalls(), 0);
+  EXPECT_TRUE(namesIn(backup_.path()).empty());
+
+  full.reportFreeSpace(2500);
+  ASSERT_RC_OK(syncWith(nullptr, kMirror, &full));
+  EXPECT_TRUE(failures_.empty());
+  EXPECT_FALSE(exists(trg_.at("gone.dat")));
+  EXPECT_EQ(readFile(trg_.at("new.bin")), noise(3000, 1));
+}
+
+// Both sides of a row, and rows on one volume, add up; a root not made yet is checked on the
+// volume of the folder it will be made in.
+TEST_F(SafetyNetTest, EverythingAVolumeReceivesCountsTogether) {
+  writeAt(src_.at("a.bin"), noise(3000, 5), kT);
+  writeAt(trg_.at("b.bin"), noise(3000, 6), kT);
+  FaultFs full(systemFs());
+  full.reportFreeSpace(5999);
+  ASSERT_RC_OK(compare());
+  totals(kDefaultFlagsSrc, kDefaultFlagsTrg);
+  SyncRequest both = requestFor(full, source_, target_, roots_, kDefaultFlagsSrc, kDefaultFlagsTrg);
+  both.failures = &failures_;
+  EXPECT_EQ(syncAll(both, {ok_, failed_}), Rc::CannotWrite);
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].path, src_.path());  // the first root the sync writes into
+  EXPECT_NE(failures_[0].reason.find("5.9 kB needed, 5.9 kB free (1 B short)"),
+            std::string::npos)
+      << failures_[0].reason;
+  EXPECT_FALSE(exists(src_.at("b.bin")));
+
+  TempDir second;
+  writeAt(second.at("c.bin"), noise(1000, 7), kT);
+  source_.roots = {src_.path(), second.path()};
+  target_.roots = {trg_.at("new/backup"), trg_.at("other/new")};
+  ASSERT_RC_OK(compareInputs(&source_, &target_));
+  totals(kMirror, 0);
+  failures_.clear();
+  SyncRequest request = requestFor(full, source_, target_, roots_, kMirror, 0);
+  request.failures = &failures_;
+  full.reportFreeSpace(3999);
+  EXPECT_EQ(syncAll(request, {ok_, failed_}), Rc::CannotWrite);
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].path, trg_.at("new/backup"));
+  EXPECT_FALSE(exists(trg_.at("new")));
+  full.reportFreeSpace(4000);
+  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
+  EXPECT_EQ(readFile(trg_.at("other/new/c.bin")), noise(1000, 7));
 }
 
 TEST(DiscardNameTest, TheStampGoesBeforeTheExtension) {

@@ -12,7 +12,9 @@ namespace fw {
 // difference) this is applySavedDifference (apply_difference.h) in its one-pass form;
 // otherwise syncFolders (sync_walk.h). Either marks the tree with the request's masks first.
 // Ok when every pair was walked, whatever failed on the way, and when cancelled; OutOfMemory;
-// or the code of a difference that cannot be applied. Every entry that fails, and every
+// CannotWrite, before anything is written, when a volume has no room for what the sync adds
+// there (checkFreeSpace, named in request.failures); or the code of a difference that cannot
+// be applied. Every entry that fails, and every
 // Conflict, is also named in request.failures when given.
 Rc syncAll(const SyncRequest& request, SyncTallies tallies);
 

@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
@@ -12,6 +13,7 @@
 #include "sync/discard.h"
 #include "sync/failure_text.h"
 #include "sync/file_ops.h"
+#include "sync/free_space.h"
 
 namespace fw {
 namespace {
@@ -295,14 +297,44 @@ Rc startWalk(const SyncRequest& request, SyncTallies tallies, WalkBuffers* buffe
   return Rc::Ok;
 }
 
+namespace {
+
+// What the sync writes into each root of the rows it walks and what it frees there, as the
+// marking pass tallied them. A file moved aside (a backup folder, the recycle bin) frees
+// nothing: it stays on its drive, or goes to one that is not checked.
+Rc checkRoom(const SyncRequest& request) {
+  std::vector<SpaceNeed> needs;
+  try {
+    const SideInput* inputs[2] = {request.source, request.target};
+    const bool frees = !(request.discard && request.discard->active());
+    FileNode* root = request.firstRoot;
+    for (size_t i = 0; i < request.source->roots.size() && root; ++i, root = root->link[1]) {
+      if (request.source->roots[i].empty() || i >= request.target->roots.size() ||
+          request.target->roots[i].empty())
+        continue;
+      for (int side = 0; side < 2; ++side) {
+        const SideCounts& c = root->counts[side];
+        needs.push_back({inputs[side]->roots[i], c.bytesAdd, frees ? c.bytesDelete : 0});
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return Rc::OutOfMemory;
+  }
+  return checkFreeSpace(*request.fs, needs, "the sync", request.failures);
+}
+
+}  // namespace
+
 Rc syncFolders(const SyncRequest& request, SyncTallies tallies) {
   if (!request.fs || !request.source || !request.target) return Rc::BadRequest;
   Fs& fs = *request.fs;
   const DiscardPolicy* discard = request.discard;
   markForJob(request);
+  Rc rc = checkRoom(request);
+  if (rc != Rc::Ok) return rc;
   WalkBuffers buffers;
   WalkContext ctx;
-  Rc rc = startWalk(request, tallies, &buffers, &ctx);
+  rc = startWalk(request, tallies, &buffers, &ctx);
   if (rc != Rc::Ok) return rc;
   // Copies on threads of their own where the file system may be used so; not while old
   // versions are moved aside (the recycle bin is the shell's, which wants one thread).

@@ -73,7 +73,9 @@ void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reas
 void markForJob(const SyncRequest& request);
 
 // The sync of two folder sides: each pair's tree walked by applyTree. A root is created only
-// when something is written into it. Where fs.concurrentUse() and no old versions are kept,
+// when something is written into it. First, every volume written to must have room for what
+// the sync adds there less what it frees (checkFreeSpace): otherwise nothing is done, the
+// result is CannotWrite and request.failures names the volume's first root and the shortfall. Where fs.concurrentUse() and no old versions are kept,
 // the files are copied on threads of their own (copy_queue.h) while the walk goes on; the
 // result, the tallies and the failures named are those of copying them in the walk. Ok when
 // every pair was walked, whatever failed on the way, and when cancelled; OutOfMemory; Failed

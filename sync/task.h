@@ -46,10 +46,11 @@ struct SyncSettings {
   uint32_t splitSize = kDefaultSplitSize;          // volume size in MiB, 1 to kMaxSplitSize
   std::u16string ignore = kDefaultIgnoreList;      // ignore list, patterns separated by ";"
   // The safety net. The guard asks before a sync that deletes more than massDeletePercent of
-  // a side of a row, or more than massDeleteFiles in all (deletion_guard.h); the others are
-  // off unless set.
+  // a side of a row (where that is at least massDeleteShareFiles files), or more than
+  // massDeleteFiles in all (deletion_guard.h); the others are off unless set.
   uint32_t massDeletePercent = kDefaultMassDeletePercent;
   uint32_t massDeleteFiles = kDefaultMassDeleteFiles;
+  uint32_t massDeleteShareFiles = kDefaultMassDeleteShareFiles;
   uint32_t timeShiftHours = 0;  // 1 to kMaxTimeShiftHours: whole-hour shifts are no change
   std::u16string backupDir;     // deleted and replaced files go there (discard.h); empty: gone
   uint32_t recycleBin = 0;      // 1: into the recycle bin instead, where there is no backupDir

@@ -21,6 +21,7 @@ class SafetyNetGuiTest : public GuiTest {
     run.onWindowThread([] {
       workspace().settings().flagsSrc = 0xFC;
       workspace().settings().flagsTrg = 0;
+      workspace().settings().massDeleteShareFiles = 2;  // two files make a share here
     });
     click(run.control(IDC_COMPARE));
     HWND tree = waitForWindow(run, u"File Tree", 10000);

@@ -163,10 +163,24 @@ TEST_F(TaskGuiTest, FailedEntriesAreListedWithTheirReasonsBehindDetails) {
   ASSERT_TRUE(waitGone(summary));
 }
 
-// A root that is not there is named before the File Tree window opens.
+// A root that is not there is named before the File Tree window opens where a mirror would
+// have emptied the other side; one that a sync merely creates is not.
 TEST_F(TaskGuiTest, AMissingRootIsNamedBeforeTheFileTreeOpens) {
   writeFile(dir.at("trg/keep.txt"), "k");
-  ProgramRun run(quoted(project("p.fwp", {dir.at("unplugged")}, {dir.at("trg")})));
+  writeFile(dir.at("src/new.txt"), "n");
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("new backup")})));
+  click(run.control(IDC_COMPARE));
+  HWND first = waitForWindow(run, u"File Tree", 10000);
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(findWindow(run, u"Warning"));
+  command(first, IDCANCEL);
+  ASSERT_TRUE(waitGone(first));
+  run.onWindowThread([&] {
+    workspace().settings().flagsSrc = 0xFC;
+    workspace().settings().flagsTrg = 0;
+    workspace().sides[0].inputs[0].roots = {dir.at("unplugged")};
+    workspace().sides[1].inputs[0].roots = {dir.at("trg")};
+  });
   click(run.control(IDC_COMPARE));
   HWND warning = waitForWindow(run, u"Warning", 10000);
   ASSERT_NE(warning, nullptr);

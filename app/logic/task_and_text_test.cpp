@@ -126,7 +126,9 @@ TEST(CommandLineTest, FirstTokenUpToAQuote) {
   EXPECT_EQ(firstCommandLineToken(nullptr), u"");
 }
 
-TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncAndNothingElseWarns) {
+// A missing root is named where a mirror would have emptied the other side because of it, not
+// where the sync just creates it or leaves the other side as it is anyway.
+TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncWhereItSparesDeletions) {
   TempDir dir;
   writeFile(dir.at("trg/a.txt"), "a");
   TaskState s;
@@ -134,10 +136,20 @@ TEST(SyncWarningTest, AMissingRootIsNamedBeforeTheSyncAndNothingElseWarns) {
   s.inputs[0][0].roots = {dir.at("src")};
   s.inputs[1][0].roots = {dir.at("trg")};
   ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
+  EXPECT_EQ(syncWarningText(s), u"");  // the default copies a.txt back: it creates src
+  s.settings.flagsSrc = 0xFC;
+  s.settings.flagsTrg = 0;
   std::u16string text = syncWarningText(s);
   EXPECT_NE(text.find(u"The source folder \"" + dir.at("src") + u"\" does not exist"),
             std::u16string::npos);
   EXPECT_NE(text.find(u"Nothing on the target side"), std::u16string::npos);
+  // The other way round the mirror creates the missing target: no warning.
+  s.inputs[0][0].roots = {dir.at("trg")};
+  s.inputs[1][0].roots = {dir.at("new")};
+  ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
+  EXPECT_EQ(syncWarningText(s), u"");
+  s.inputs[0][0].roots = {dir.at("src")};
+  s.inputs[1][0].roots = {dir.at("trg")};
   writeFile(dir.at("src/a.txt"), "a");
   ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
   EXPECT_EQ(syncWarningText(s), u"");
@@ -171,11 +183,14 @@ TEST(SyncWarningTest, ManyMissingRootsAreListedUpToALimitAndCounted) {
   TempDir dir;
   TaskState s;
   s.fs = &systemFs();
+  s.settings.flagsSrc = 0xFC;
+  s.settings.flagsTrg = 0;
   for (size_t i = 0; i < kMissingRootsShown + 3; ++i) {
     s.inputs[0][0].roots.push_back(dir.at("src" + std::to_string(i)));
-    s.inputs[1][0].roots.push_back(dir.at("trg"));
+    s.inputs[1][0].roots.push_back(dir.at("trg" + std::to_string(i)));
+    writeFile(dir.at("trg" + std::to_string(i) + "/a.txt"), "a");
   }
-  makeDir(dir.at("trg"));
+  ASSERT_EQ(runTask(TaskId::Compare, s), Rc::Ok);
   const std::u16string text = missingRootsText(s);
   size_t lines = 0;
   for (char16_t c : text) lines += c == u'\n';
@@ -276,6 +291,28 @@ TEST(SavedDifferenceTextTest, NamesTheFileAndEveryVolumeOfItsSet) {
   EXPECT_EQ(savedDifferenceText(systemFs(), dir.at("d.fwd")).find(
                 u"The difference was saved to one file:\n    " + dir.at("d.fwd") + u"  (2.5 MB)\n"),
             0u);
+}
+
+// A sync that does not fit its drive is refused as the apply of a difference is: the error box
+// names the folder and the shortfall.
+TEST(FailedTaskTextTest, ASyncWithoutRoomNamesTheFolderAndTheShortfall) {
+  TempDir dir;
+  writeFile(dir.at("src/big.bin"), std::string(3000, 'b'));
+  makeDir(dir.at("trg"));
+  FaultFs fs(systemFs());
+  fs.reportFreeSpace(1000);
+  TaskState s;
+  s.fs = &fs;
+  s.inputs[0][0].roots = {dir.at("src")};
+  s.inputs[1][0].roots = {dir.at("trg")};
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  const Rc rc = runTask(TaskId::Sync, s);
+  EXPECT_EQ(rc, Rc::CannotWrite);
+  EXPECT_EQ(failedTaskText(TaskId::Sync, rc, s),
+            u"Operation failed!\n\n" + dir.at("trg") +
+                u": not enough free space for the sync: 2.9 kB needed, 1000 B free (2.0 kB "
+                u"short); nothing was changed.");
+  EXPECT_FALSE(exists(dir.at("trg/big.bin")));
 }
 
 // The "Details..." list of a sync says why each entry failed, in the words the command line

@@ -1,7 +1,9 @@
 #include "app/logic/task_flow.h"
 
 #include <map>
+#include <vector>
 
+#include "core/entry_action.h"
 #include "core/format_size.h"
 #include "core/root_overlap.h"
 #include "formats/compressed_writer.h"
@@ -156,8 +158,14 @@ std::u16string missingRootsText(TaskState& state) {
   std::u16string text;
   if (!state.fs) return text;
   static const char16_t* kSide[2] = {u"source", u"target"};
-  const std::vector<MissingRoot> missing =
+  // A root that spares nothing the sync would delete is no concern: what is copied into it
+  // creates it (a new backup folder).
+  const MarkMasks masks = makeMarkMasks(state.settings.flagsSrc, state.settings.flagsTrg, 0);
+  std::vector<MissingRoot> missing =
       missingRoots(*state.fs, &state.currentInput(0), &state.currentInput(1));
+  std::erase_if(missing, [&](const MissingRoot& m) {
+    return !missingRootEffect(state.firstRoot, m, masks).keepsEntries;
+  });
   for (size_t i = 0; i < missing.size() && i < kMissingRootsShown; ++i) {
     const MissingRoot& m = missing[i];
     text += u"The ";

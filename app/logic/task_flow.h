@@ -32,9 +32,12 @@ enum class TaskOutcome {
 // a task id carries the worker's result code.
 TaskOutcome outcomeOf(int commandId, int resultCode);
 
-// One line for each root of a folder side that does not exist (a row of it is compared as if
-// that folder were empty), at most kMissingRootsShown of them and a count of the rest; empty
-// when every root exists. Shown after a comparison, before its File Tree window.
+// One line for each root of a folder side that does not exist where that spares entries of the
+// other side which a sync with the settings' masks would delete (a row of it is compared as if
+// that folder were empty, missingRootEffect), at most kMissingRootsShown of them and a count of
+// the rest; empty when there is none. A root that spares nothing is left unsaid: the sync
+// creates it when it copies something there. Shown after a comparison, before its File Tree
+// window.
 inline constexpr size_t kMissingRootsShown = 12;
 std::u16string missingRootsText(TaskState& state);
 
@@ -44,8 +47,8 @@ std::u16string missingRootsText(TaskState& state);
 // Empty when the roots are apart.
 std::u16string overlappingRootsText(Fs& fs, const SideInput& source, const SideInput& target);
 
-// The warning shown before a sync of the compared state: a root that does not exist (nothing
-// on the other side of its row is deleted because of it), entries that could not be read or
+// The warning shown before a sync of the compared state: a root that does not exist where
+// that spares entries (missingRootsText), entries that could not be read or
 // paired (left alone). Empty when there is nothing to warn about.
 std::u16string syncWarningText(TaskState& state);
 // The same lines without the question, for a dialog that asks it itself.
