@@ -18,6 +18,7 @@
 #include "sync/sync_all.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -273,6 +274,36 @@ TEST_F(FileOpsTest, PosixACopyTakesTheSourcesPermissionsOnceComplete) {
 #endif
 
 #ifndef _WIN32
+// A file of 16 MiB with 8 KiB of data at its start, in its middle and at its end, and holes
+// between (one at the end too): the copy has the same bytes and its holes stay holes.
+TEST_F(FileOpsTest, PosixASparseFileCopiesWithItsHoles) {
+  constexpr off_t kSize = 16 << 20;
+  for (bool endsInHole : {false, true}) {
+    SCOPED_TRACE(endsInHole);
+    std::string src = toUtf8(dir_.at("sparse"));
+    int fd = open(src.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string data = pattern(8192);
+    for (off_t at : {off_t{0}, kSize / 2, kSize - 8192}) {
+      if (endsInHole && at == kSize - 8192) continue;
+      ASSERT_EQ(pwrite(fd, data.data(), data.size(), at), static_cast<ssize_t>(data.size()));
+    }
+    ASSERT_EQ(ftruncate(fd, kSize), 0);
+    close(fd);
+    struct stat st;
+    ASSERT_EQ(stat(src.c_str(), &st), 0);
+    if (st.st_blocks * 512 > kSize / 2) GTEST_SKIP() << "this file system keeps no holes";
+    progress_ = 0;
+    ASSERT_RC_OK(copyFile(sys_, dir_.at("copy").c_str(), dir_.at("sparse").c_str(),
+                          attr::Archive, options()));
+    EXPECT_EQ(readFile(dir_.at("copy")), readFile(dir_.at("sparse")));
+    EXPECT_EQ(progress_.load(), static_cast<uint64_t>(kSize));
+    ASSERT_EQ(stat(toUtf8(dir_.at("copy")).c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, kSize);
+    EXPECT_LT(st.st_blocks * 512, 4 << 20);  // 24 KiB of data, whatever the block size
+  }
+}
+
 void makeLink(const std::u16string& target, const std::u16string& at) {
   ASSERT_EQ(symlink(toUtf8(target).c_str(), toUtf8(at).c_str()), 0) << toUtf8(at);
 }

@@ -313,6 +313,67 @@ FsStatus describe(Finder* f, const char* name, unsigned char type, FindEntry* en
   return FsStatus::Ok;
 }
 
+// Sparse files. Where the source's position lies in a hole (SEEK_DATA finds data further on,
+// or none before its end), up to size bytes of it are skipped in both files, and the copy is
+// made as long with ftruncate, which leaves a hole on file systems that have them: *hole true,
+// *skipped the bytes skipped. Where it lies in data, size is cut to the end of that data, so
+// that the copy of it (which would write a following hole out as zeros) stops there. A file
+// system without holes (SEEK_DATA refused, or all data) changes nothing.
+FsStatus skipHole(int in, int out, uint32_t& size, uint32_t* skipped, bool* hole) {
+  *hole = false;
+  *skipped = 0;
+  off_t at = lseek(in, 0, SEEK_CUR);
+  if (at < 0) return FsStatus::Ok;
+  off_t data = lseek(in, at, SEEK_DATA);
+  off_t end = -1;  // where the hole ends
+  if (data < 0) {
+    struct stat st;
+    if (errno != ENXIO || fstat(in, &st) != 0 || st.st_size <= at) {
+      lseek(in, at, SEEK_SET);
+      return FsStatus::Ok;  // no holes here, or the end of the file: the copy says so
+    }
+    end = st.st_size;  // a hole up to the end
+  } else if (data > at) {
+    end = data;
+  } else {
+    off_t dataEnd = lseek(in, at, SEEK_HOLE);
+    lseek(in, at, SEEK_SET);
+    if (dataEnd > at && static_cast<uint64_t>(dataEnd - at) < size)
+      size = static_cast<uint32_t>(dataEnd - at);
+    return FsStatus::Ok;
+  }
+  off_t next = end - at > static_cast<off_t>(size) ? at + static_cast<off_t>(size) : end;
+  struct stat written;
+  if (fstat(out, &written) != 0) return failErrno();
+  if ((written.st_size < next && ftruncate(out, next) != 0) || lseek(out, next, SEEK_SET) < 0 ||
+      lseek(in, next, SEEK_SET) < 0)
+    return failErrno();
+  *hole = true;
+  *skipped = static_cast<uint32_t>(next - at);
+  return FsStatus::Ok;
+}
+
+// Copies up to size bytes with read and write, where the system copies none itself (two
+// volumes, a file system without the call).
+FsStatus copyThroughBuffer(int in, int out, uint32_t size, uint32_t* copied) {
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+  if (!buffer) return fail(ENOMEM);
+  ssize_t n;
+  do {
+    n = ::read(in, buffer.get(), size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return failErrno();
+  for (ssize_t done = 0; done < n;) {
+    ssize_t w = ::write(out, buffer.get() + done, static_cast<size_t>(n - done));
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) return failErrno();
+    if (w == 0) return fail(ENOSPC);
+    done += w;
+  }
+  *copied = static_cast<uint32_t>(n);
+  return FsStatus::Ok;
+}
+
 // Clears O_NONBLOCK, with which a file is opened so that a FIFO put in its place meanwhile
 // cannot block the open; false (errno set) when that fails.
 bool makeBlocking(int fd) {
@@ -516,9 +577,14 @@ class PosixFs final : public Fs {
 
   FsStatus copyData(FileHandle from, FileHandle to, uint32_t size, uint32_t* copied) override {
     *copied = 0;
+    int in = static_cast<int>(from);
+    int out = static_cast<int>(to);
+    // A hole of the source stays one: skipped in both files, never written as zeros.
+    bool hole = false;
+    FsStatus s = skipHole(in, out, size, copied, &hole);
+    if (s != FsStatus::Ok || hole) return s;
     for (;;) {
-      ssize_t n = copy_file_range(static_cast<int>(from), nullptr, static_cast<int>(to), nullptr,
-                                  size, 0);
+      ssize_t n = copy_file_range(in, nullptr, out, nullptr, size, 0);
       if (n >= 0) {
         *copied = static_cast<uint32_t>(n);
         return FsStatus::Ok;
@@ -526,7 +592,7 @@ class PosixFs final : public Fs {
       if (errno == EINTR) continue;
       if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
           errno == EBADF)
-        return FsStatus::Unsupported;
+        return copyThroughBuffer(in, out, size, copied);
       return failErrno();
     }
   }
