@@ -208,7 +208,9 @@ class Fs {
   virtual void close(FileHandle file) = 0;
   // Copies up to size bytes from the current position of from to that of to inside the
   // system, without passing them through a buffer of ours; *copied is 0 at the end of from.
-  // Unsupported where the system cannot (the caller then reads and writes instead).
+  // Unsupported where the system cannot (the caller then reads and writes instead). A hole of
+  // a sparse source (a stretch never written) is skipped in both files rather than written out
+  // as zeros, and counts in *copied as the bytes it spans, where the file systems have holes.
   virtual FsStatus copyData(FileHandle from, FileHandle to, uint32_t size, uint32_t* copied) {
     (void)from;
     (void)to;

@@ -374,6 +374,41 @@ FsStatus copyThroughBuffer(int in, int out, uint32_t size, uint32_t* copied) {
   return FsStatus::Ok;
 }
 
+// Renames source (its status s) to target, which nothing held a moment ago, where the file
+// system cannot refuse an existing name in the rename itself, in steps that can never replace
+// anything: a second name made with link (which refuses a taken name) and the first removed;
+// where there are no links, the name taken first by an exclusive creation (an empty file, or
+// an empty folder for a folder) and the entry then renamed over that placeholder of its own.
+FsStatus renameWithoutReplacing(const std::string& source, const std::string& target,
+                                const struct stat& s) {
+  if (!S_ISDIR(s.st_mode)) {
+    if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), 0) == 0) {
+      if (unlink(source.c_str()) != 0) {
+        int err = errno;
+        unlink(target.c_str());
+        return fail(err);
+      }
+      return FsStatus::Ok;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != ENOSYS)
+      return failErrno();  // EEXIST among them: the name is taken
+  }
+  if (S_ISDIR(s.st_mode)) {
+    if (mkdir(target.c_str(), 0700) != 0) return failErrno();
+  } else {
+    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) return failErrno();
+    ::close(fd);
+  }
+  if (::rename(source.c_str(), target.c_str()) != 0) {
+    int err = errno;
+    if (S_ISDIR(s.st_mode)) rmdir(target.c_str());
+    else unlink(target.c_str());
+    return fail(err);
+  }
+  return FsStatus::Ok;
+}
+
 // Clears O_NONBLOCK, with which a file is opened so that a FIFO put in its place meanwhile
 // cannot block the open; false (errno set) when that fails.
 bool makeBlocking(int fd) {
@@ -674,18 +709,23 @@ class PosixFs final : public Fs {
     NativePath dest(to);
     if (!dest.ok) return fail(EILSEQ);
     const std::string& target = dest.value;
-    // A new name in one call where the file system can refuse an existing one itself; when it
-    // cannot, or the name is taken (perhaps by this entry in other letter case), as below.
-    if (!replace &&
-        renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-      return FsStatus::Ok;
+    // A new name in one call where the file system can refuse an existing one itself; when the
+    // name is taken (perhaps by this entry in other letter case), as below.
+    bool noReplaceRefused = false;
+    if (!replace) {
+      if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return FsStatus::Ok;
+      noReplaceRefused = errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+    }
     struct stat s;
     if (lstat(source.c_str(), &s) != 0) return failErrno();
     struct stat d;
     // The same entry under another spelling (a file system that ignores case) is renamed to
     // exactly the name asked for.
+    bool sameEntry = false;
     if (lstat(target.c_str(), &d) == 0) {
-      if (!(d.st_dev == s.st_dev && d.st_ino == s.st_ino)) {
+      sameEntry = d.st_dev == s.st_dev && d.st_ino == s.st_ino;
+      if (!sameEntry) {
         if (!replace) return fail(EEXIST);
         if (S_ISDIR(d.st_mode) || isReadOnlyFile(d)) return fail(EACCES);
         // A link to a file is replaced itself; one to a folder is a folder here, and what the
@@ -696,6 +736,9 @@ class PosixFs final : public Fs {
         if (isSpecial(t.st_mode)) return refuseNotAFile();
       }
     }
+    // Without the one call (exFAT, FAT, some network file systems), a look and then a rename
+    // could replace what another thread or program puts there between the two.
+    if (noReplaceRefused && !sameEntry) return renameWithoutReplacing(source.value, target, s);
     if (::rename(source.c_str(), target.c_str()) != 0) return failErrno();
     return FsStatus::Ok;
   }
