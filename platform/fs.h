@@ -254,6 +254,21 @@ class Fs {
   }
   // Creates one folder; its parent must exist. Exists when it is there already.
   virtual FsStatus createDirectory(const char16_t* path) = 0;
+  // As createDirectory, but the folder has the permission bits 0777 of permissions from the
+  // moment it exists (set-uid, set-gid and sticky never given). Where the system has no
+  // permission bits this is createDirectory.
+  virtual FsStatus createDirectoryWithPermissions(const char16_t* path, uint32_t permissions) {
+    (void)permissions;
+    return createDirectory(path);
+  }
+  // Gives the folder at path (never a link: AccessDenied, nothing changes) the bits 0777 of
+  // permissions; its set-uid, set-gid and sticky bits are left as they are, neither set nor
+  // cleared. Unsupported where the system has no permission bits.
+  virtual FsStatus setFolderPermissions(const char16_t* path, uint32_t permissions) {
+    (void)path;
+    (void)permissions;
+    return FsStatus::Unsupported;
+  }
   // Removes an empty folder, or a link or junction to a folder without touching its target.
   virtual FsStatus removeDirectory(const char16_t* path) = 0;
   // Moves a file or a folder with everything in it into the system's recycle bin, from where

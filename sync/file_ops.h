@@ -166,8 +166,22 @@ bool isPlainName(const char16_t* name, size_t length);
 Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, const CancelFlag* cancel,
                size_t start = 0, FsFailure* why = nullptr);
 
-// Creates one folder; an existing folder is not an error and nothing is reported.
-void createFolder(Fs& fs, const char16_t* path, size_t start = 0);
+// Creates one folder; an existing folder is not an error and nothing is reported. With source
+// (the folder it stands for on the other side; a path its permission bits can be read from),
+// a folder created here is the owner's alone (0700) until carryFolderPermissions gives it
+// its source's bits, once what goes into it has been handed over.
+void createFolder(Fs& fs, const char16_t* path, size_t start = 0,
+                  const char16_t* source = nullptr);
+
+// Gives the folder at path the permission bits of the folder at source, as a copy takes its
+// source's: 0777 of them, never set-uid, set-gid or sticky (those the folder has stay as they
+// are). The owner always keeps read, write and search, so that later syncs can still write
+// into it (the owner could give himself these bits anyway: nobody gains access by them).
+// Nothing happens where either has no bits, where a link lies on path below start, or where
+// path is a link. Best effort, as for files: a file system without permission bits refuses
+// them, and the folder is then as the system made it.
+void carryFolderPermissions(Fs& fs, const char16_t* path, const char16_t* source,
+                            size_t start = 0);
 
 struct ReplaceOutcome {
   bool oldReplaced = false;  // an old destination existed and was replaced by the new version

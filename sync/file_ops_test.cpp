@@ -444,6 +444,49 @@ TEST_F(ResolveTest, PosixNoFolderIsCreatedBelowALink) {
 // read-only; a link to a file is replaced as a link.
 class MirrorTest : public CompareFixture {};
 
+// A 0700 folder must not arrive as 0755: a folder takes its source's bits as a file does,
+// never set-uid, set-gid or sticky; the owner keeps read, write and search (a later sync must
+// write into it). Until its entries are handed over it is the owner's alone.
+TEST_F(MirrorTest, PosixFoldersTakeTheirSourcesPermissions) {
+  struct Case {
+    const char* name;
+    mode_t source;
+    uint32_t expected;
+  } cases[] = {{"private", 0700, 0700}, {"group", 0751, 0751}, {"drop", 03777, 0777},
+               {"locked", 0500, 0700}, {"new/deeper", 0710, 0710}};
+  for (const Case& c : cases) writeAt(src_.at(std::string(c.name) + "/f"), c.name, kT);
+  // There already: a file is added to it, but the folder itself is not made.
+  writeAt(src_.at("shared/g"), "new", kT);
+  writeAt(trg_.at("shared/old"), "old", kT);
+  chmod(toUtf8(src_.at("shared")).c_str(), 0750);
+  chmod(toUtf8(trg_.at("shared")).c_str(), 0777);
+  for (const Case& c : cases) ASSERT_EQ(chmod(toUtf8(src_.at(c.name)).c_str(), c.source), 0);
+  ASSERT_RC_OK(compare());
+  mark(roots_, kMirror, 0);
+  SyncStats ok, failed;
+  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  request.cancel = &cancel_;
+  ASSERT_RC_OK(syncAll(request, {ok, failed}));
+  EXPECT_EQ(valueOf(failed.addedFiles), 0u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(readFile(trg_.at(std::string(c.name) + "/f")), c.name);
+    EXPECT_EQ(modeOf(trg_.at(c.name)), c.expected);
+  }
+  EXPECT_EQ(modeOf(trg_.at("new")), modeOf(src_.at("new")) | 0700);
+  // The folder that was there already keeps its bits: the comparison sees no difference in
+  // them (nor in a file's), so the walk only enters it.
+  EXPECT_EQ(modeOf(trg_.at("shared")), 0777u);
+  chmod(toUtf8(src_.at("locked")).c_str(), 0700);
+
+  // One folder made alone: the owner's until its bits are carried.
+  ASSERT_EQ(chmod(toUtf8(src_.at("shared")).c_str(), 0755), 0);
+  createFolder(systemFs(), trg_.at("fresh").c_str(), 0, src_.at("shared").c_str());
+  EXPECT_EQ(modeOf(trg_.at("fresh")), 0700u);
+  carryFolderPermissions(systemFs(), trg_.at("fresh").c_str(), src_.at("shared").c_str());
+  EXPECT_EQ(modeOf(trg_.at("fresh")), 0755u);
+}
+
 TEST_F(MirrorTest, PosixAMirrorSyncNeverReachesThroughLinks) {
   TempDir outside;
   writeAt(outside.at("precious.txt"), "precious", kT);

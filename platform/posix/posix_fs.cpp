@@ -409,6 +409,30 @@ FsStatus renameWithoutReplacing(const std::string& source, const std::string& ta
   return FsStatus::Ok;
 }
 
+// Folder permissions. A folder is made with exactly mode (0777 bits; the umask does not
+// narrow or widen it: a folder's bits are set, as a file's, once it exists), and a folder's
+// bits are changed through a handle opened without following a link, so that a link put in
+// its place changes nothing.
+FsStatus setFolderMode(const char* path, mode_t mode) {
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ELOOP || errno == ENOTDIR ? refuseNotAFile() : failErrno();
+  struct stat st;
+  FsStatus s = FsStatus::Ok;
+  if (fstat(fd, &st) != 0) {
+    s = failErrno();
+  } else {
+    mode_t wanted = (st.st_mode & 07000) | (mode & 0777);
+    if (wanted != (st.st_mode & 07777) && fchmod(fd, wanted) != 0) s = failErrno();
+  }
+  ::close(fd);
+  return s;
+}
+
+FsStatus makeFolderWithMode(const char* path, mode_t mode) {
+  if (mkdir(path, mode & 0700) != 0) return failErrno();
+  return setFolderMode(path, mode);
+}
+
 // Clears O_NONBLOCK, with which a file is opened so that a FIFO put in its place meanwhile
 // cannot block the open; false (errno set) when that fails.
 bool makeBlocking(int fd) {
@@ -767,6 +791,18 @@ class PosixFs final : public Fs {
     if (!p.ok) return fail(EILSEQ);
     if (mkdir(p.c_str(), 0777) != 0) return failErrno();
     return FsStatus::Ok;
+  }
+
+  FsStatus createDirectoryWithPermissions(const char16_t* path, uint32_t permissions) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    return makeFolderWithMode(p.c_str(), permissionBits(permissions));
+  }
+
+  FsStatus setFolderPermissions(const char16_t* path, uint32_t permissions) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    return setFolderMode(p.c_str(), permissionBits(permissions));
   }
 
   FsStatus removeDirectory(const char16_t* path) override {
