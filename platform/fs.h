@@ -199,6 +199,18 @@ class Fs {
     (void)permissions;
     return FsStatus::Unsupported;
   }
+  // Gives the file open for writing to the access list that the open file from has beyond its
+  // permission bits (POSIX ACLs), after setFilePermissions gave it from's bits, whose group
+  // bits are then the list's mask and would let the owning group do what only the list's
+  // named entries may. First to's group and other bits are narrowed so that nobody may do
+  // more than the list lets them (access_list.h); then the list is given, where to's file
+  // system takes it. Ok also when from has no list, or to's file system keeps none (the
+  // narrowed bits stay). Unsupported where the system has no such lists.
+  virtual FsStatus copyAccessList(FileHandle from, FileHandle to) {
+    (void)from;
+    (void)to;
+    return FsStatus::Unsupported;
+  }
   // Reads up to size bytes; *got is 0 at the end of the file.
   virtual FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) = 0;
   // Writes all size bytes or fails (DiskFull when the volume is full).

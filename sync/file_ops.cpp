@@ -206,8 +206,9 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
   }
   // Best effort: a file system without permission bits (FAT on a removable disk) refuses them,
   // and the copy is then as private as it can be, never more open than its source.
-  if (rc == Rc::Ok && !isCancelled(cancel) && withPermissions)
-    fs.setFilePermissions(outFile, permissions);
+  if (rc == Rc::Ok && !isCancelled(cancel) && withPermissions &&
+      fs.setFilePermissions(outFile, permissions) == FsStatus::Ok)
+    fs.copyAccessList(in, outFile);  // where the bits alone would let more people in
   if (rc == Rc::Ok && !isCancelled(cancel) &&
       kept(fs, fs.setFileTimes(outFile, modified, modified, modified), why) != FsStatus::Ok)
     rc = Rc::CannotWrite;

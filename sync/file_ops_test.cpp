@@ -20,6 +20,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -274,6 +275,44 @@ TEST_F(FileOpsTest, PosixACopyTakesTheSourcesPermissionsOnceComplete) {
 #endif
 
 #ifndef _WIN32
+// A 0644 file that the list lets one more user write: its mode's group bits are the list's
+// mask (rw), and the copy must not give them to the owning group without the list.
+TEST_F(FileOpsTest, PosixACopyKeepsTheSourcesAccessList) {
+  // Version 2; owner rw, user 65534 rw, owning group r, mask rw, others r.
+  const unsigned char list[] = {2, 0, 0, 0,                                //
+                                1, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,         //
+                                2, 0, 6, 0, 0xfe, 0xff, 0, 0,               //
+                                4, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,         //
+                                0x10, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,      //
+                                0x20, 0, 4, 0, 0xff, 0xff, 0xff, 0xff};
+  std::string src = toUtf8(dir_.at("shared.txt"));
+  writeFile(dir_.at("shared.txt"), "shared");
+  ASSERT_EQ(chmod(src.c_str(), 0644), 0);
+  if (setxattr(src.c_str(), "system.posix_acl_access", list, sizeof list, 0) != 0)
+    GTEST_SKIP() << "this file system keeps no access lists";
+  ASSERT_EQ(modeOf(dir_.at("shared.txt")), 0664u);
+  writeFile(dir_.at("copy.txt"), "old");
+  ReplaceOutcome r = replaceFile(sys_, dir_.at("copy.txt").c_str(), dir_.at("shared.txt").c_str(),
+                                 0x01, options());
+  ASSERT_RC_OK(r.copyResult);
+  EXPECT_EQ(readFile(dir_.at("copy.txt")), "shared");
+  unsigned char got[64] = {};
+  ASSERT_EQ(getxattr(toUtf8(dir_.at("copy.txt")).c_str(), "system.posix_acl_access", got,
+                     sizeof got),
+            static_cast<ssize_t>(sizeof list));
+  EXPECT_EQ(std::string(got, got + sizeof list), std::string(list, list + sizeof list));
+  EXPECT_EQ(modeOf(dir_.at("copy.txt")), 0664u);
+  // A source without a list: the copy has none either, whatever the old file had.
+  ASSERT_EQ(removexattr(src.c_str(), "system.posix_acl_access"), 0);
+  ASSERT_EQ(chmod(src.c_str(), 0644), 0);
+  ASSERT_RC_OK(replaceFile(sys_, dir_.at("copy.txt").c_str(), dir_.at("shared.txt").c_str(),
+                           0x01, options()).copyResult);
+  EXPECT_LT(getxattr(toUtf8(dir_.at("copy.txt")).c_str(), "system.posix_acl_access", got,
+                     sizeof got),
+            0);
+  EXPECT_EQ(modeOf(dir_.at("copy.txt")), 0644u);
+}
+
 // A file of 16 MiB with 8 KiB of data at its start, in its middle and at its end, and holes
 // between (one at the end too): the copy has the same bytes and its holes stay holes.
 TEST_F(FileOpsTest, PosixASparseFileCopiesWithItsHoles) {

@@ -43,6 +43,7 @@
 #include <new>
 #include <string>
 
+#include "platform/access_list.h"
 #include "platform/case_map.h"
 #include "platform/dos_attrib.h"
 #include "platform/file_time.h"
@@ -433,6 +434,33 @@ FsStatus makeFolderWithMode(const char* path, mode_t mode) {
   return setFolderMode(path, mode);
 }
 
+// Access lists (fs.h: copyAccessList). The list is read and written as the raw extended
+// attribute, which needs no library; a list this code cannot read leaves the copy only the
+// owner's bits.
+FsStatus copyAccessListOf(int in, int out) {
+  ssize_t n = fgetxattr(in, kAccessListName, nullptr, 0);
+  std::string value;
+  for (int attempt = 0; n > 0 && attempt < 4; ++attempt) {
+    value.resize(static_cast<size_t>(n));
+    n = fgetxattr(in, kAccessListName, value.data(), value.size());
+    if (n >= 0 || errno != ERANGE) break;
+    n = fgetxattr(in, kAccessListName, nullptr, 0);  // it grew meanwhile
+  }
+  if (n < 0 && (errno == ENODATA || errno == EOPNOTSUPP)) return FsStatus::Ok;  // none
+  if (n < 0) return failErrno();
+  if (n == 0) return FsStatus::Ok;
+  value.resize(static_cast<size_t>(n));
+  uint32_t bits = 0700;
+  bitsWithoutAccessList(value.data(), value.size(), &bits);
+  struct stat st;
+  if (fstat(out, &st) != 0) return failErrno();
+  mode_t narrowed = (st.st_mode & 07700) | (st.st_mode & bits & 077);
+  if (narrowed != (st.st_mode & 07777) && fchmod(out, narrowed) != 0) return failErrno();
+  if (fsetxattr(out, kAccessListName, value.data(), value.size(), 0) != 0)
+    return errno == EOPNOTSUPP ? FsStatus::Ok : failErrno();
+  return FsStatus::Ok;
+}
+
 // Clears O_NONBLOCK, with which a file is opened so that a FIFO put in its place meanwhile
 // cannot block the open; false (errno set) when that fails.
 bool makeBlocking(int fd) {
@@ -592,6 +620,10 @@ class PosixFs final : public Fs {
     mode_t mode = readOnlyMode(permissionBits(permissions), !(st.st_mode & S_IWUSR));
     if (mode != (st.st_mode & 07777) && fchmod(fd, mode) != 0) return failErrno();
     return FsStatus::Ok;
+  }
+
+  FsStatus copyAccessList(FileHandle from, FileHandle to) override {
+    return copyAccessListOf(static_cast<int>(from), static_cast<int>(to));
   }
 
   FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) override {

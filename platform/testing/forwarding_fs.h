@@ -34,6 +34,9 @@ class ForwardingFs : public Fs {
   FsStatus setFilePermissions(FileHandle f, uint32_t m) override {
     return base_.setFilePermissions(f, m);
   }
+  FsStatus copyAccessList(FileHandle from, FileHandle to) override {
+    return base_.copyAccessList(from, to);
+  }
   FsStatus read(FileHandle f, void* b, uint32_t n, uint32_t* got) override {
     return base_.read(f, b, n, got);
   }
