@@ -97,7 +97,10 @@ struct CopyOutcome {
 // Copies source to destination, giving the new file attributes (attr:: bits), the source's
 // permission bits 0777 where the system has them (with the read-only state of attributes on
 // top; set-uid, set-gid and sticky are not carried, since the copy belongs to whoever runs the
-// sync) and the source's last-write time as all three of its times. The temporary file is the
+// sync) and the source's last-write time as all three of its times; a POSIX access list of the
+// source goes with it (Fs::copyAccessList: where the target keeps none, the bits are narrowed
+// so that nobody may do more than the list lets them). A sparse source's holes stay holes
+// where the system copies the data (Fs::copyData). The temporary file is the
 // owner's alone (0600) until it is complete. options.progress grows by every block written.
 // Results:
 // OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file

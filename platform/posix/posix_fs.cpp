@@ -20,7 +20,11 @@
 //   device cannot feed it without end.
 // - Permission bits: createWithPermissions gives a file its bits from the moment it exists,
 //   setFilePermissions sets 0777 only (never set-uid, set-gid or sticky) and keeps the file's
-//   read-only state.
+//   read-only state; folders take theirs the same way. Access lists travel as the raw
+//   extended attribute system.posix_acl_access.
+// - A rename to a new name never replaces anything, also where the file system cannot refuse a
+//   taken name in the rename itself (exFAT answers RENAME_NOREPLACE with EINVAL).
+// - copyData keeps the holes of a sparse file (SEEK_DATA, SEEK_HOLE).
 // - A folder whose entries cannot be examined (stat refused) fails to list; only an entry that
 //   vanished during the listing is left out.
 
