@@ -52,6 +52,7 @@
 #include "platform/dos_attrib.h"
 #include "platform/file_time.h"
 #include "platform/fs.h"
+#include "platform/posix/no_replace_rename.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -376,41 +377,6 @@ FsStatus copyThroughBuffer(int in, int out, uint32_t size, uint32_t* copied) {
     done += w;
   }
   *copied = static_cast<uint32_t>(n);
-  return FsStatus::Ok;
-}
-
-// Renames source (its status s) to target, which nothing held a moment ago, where the file
-// system cannot refuse an existing name in the rename itself, in steps that can never replace
-// anything: a second name made with link (which refuses a taken name) and the first removed;
-// where there are no links, the name taken first by an exclusive creation (an empty file, or
-// an empty folder for a folder) and the entry then renamed over that placeholder of its own.
-FsStatus renameWithoutReplacing(const std::string& source, const std::string& target,
-                                const struct stat& s) {
-  if (!S_ISDIR(s.st_mode)) {
-    if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), 0) == 0) {
-      if (unlink(source.c_str()) != 0) {
-        int err = errno;
-        unlink(target.c_str());
-        return fail(err);
-      }
-      return FsStatus::Ok;
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != ENOSYS)
-      return failErrno();  // EEXIST among them: the name is taken
-  }
-  if (S_ISDIR(s.st_mode)) {
-    if (mkdir(target.c_str(), 0700) != 0) return failErrno();
-  } else {
-    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd < 0) return failErrno();
-    ::close(fd);
-  }
-  if (::rename(source.c_str(), target.c_str()) != 0) {
-    int err = errno;
-    if (S_ISDIR(s.st_mode)) rmdir(target.c_str());
-    else unlink(target.c_str());
-    return fail(err);
-  }
   return FsStatus::Ok;
 }
 
@@ -798,7 +764,10 @@ class PosixFs final : public Fs {
     }
     // Without the one call (exFAT, FAT, some network file systems), a look and then a rename
     // could replace what another thread or program puts there between the two.
-    if (noReplaceRefused && !sameEntry) return renameWithoutReplacing(source.value, target, s);
+    if (noReplaceRefused && !sameEntry) {
+      int err = renameWithoutReplacing(source.c_str(), target.c_str());
+      return err == 0 ? FsStatus::Ok : fail(err);
+    }
     if (::rename(source.c_str(), target.c_str()) != 0) return failErrno();
     return FsStatus::Ok;
   }
@@ -972,6 +941,34 @@ class PosixFs final : public Fs {
 [[maybe_unused]] const char* errorTextOf(int result, const char* buffer) { return result == 0 ? buffer : ""; }
 
 }  // namespace
+
+int renameWithoutReplacing(const char* source, const char* target) {
+  struct stat s;
+  if (lstat(source, &s) != 0) return errno;
+  bool folder = S_ISDIR(s.st_mode);
+  if (!folder) {
+    if (linkat(AT_FDCWD, source, AT_FDCWD, target, 0) == 0) {
+      if (unlink(source) == 0) return 0;
+      int err = errno;
+      unlink(target);
+      return err;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != ENOSYS)
+      return errno;  // EEXIST among them: the name is taken
+  }
+  if (folder) {
+    if (mkdir(target, 0700) != 0) return errno;
+  } else {
+    int fd = open(target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) return errno;
+    ::close(fd);
+  }
+  if (::rename(source, target) == 0) return 0;
+  int err = errno;
+  if (folder) rmdir(target);
+  else unlink(target);
+  return err;
+}
 
 Fs& systemFs() {
   static PosixFs fs;
