@@ -205,6 +205,18 @@ class Fs {
     (void)permissions;
     return FsStatus::Unsupported;
   }
+  // Gives the file open for writing to the access list that the open file from has beyond its
+  // permission bits (POSIX ACLs), after setFilePermissions gave it from's bits, whose group
+  // bits are then the list's mask and would let the owning group do what only the list's
+  // named entries may. First to's group and other bits are narrowed so that nobody may do
+  // more than the list lets them (access_list.h); then the list is given, where to's file
+  // system takes it. Ok also when from has no list, or to's file system keeps none (the
+  // narrowed bits stay). Unsupported where the system has no such lists.
+  virtual FsStatus copyAccessList(FileHandle from, FileHandle to) {
+    (void)from;
+    (void)to;
+    return FsStatus::Unsupported;
+  }
   // Reads up to size bytes; *got is 0 at the end of the file.
   virtual FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) = 0;
   // Writes all size bytes or fails (DiskFull when the volume is full).
@@ -214,7 +226,9 @@ class Fs {
   virtual void close(FileHandle file) = 0;
   // Copies up to size bytes from the current position of from to that of to inside the
   // system, without passing them through a buffer of ours; *copied is 0 at the end of from.
-  // Unsupported where the system cannot (the caller then reads and writes instead).
+  // Unsupported where the system cannot (the caller then reads and writes instead). A hole of
+  // a sparse source (a stretch never written) is skipped in both files rather than written out
+  // as zeros, and counts in *copied as the bytes it spans, where the file systems have holes.
   virtual FsStatus copyData(FileHandle from, FileHandle to, uint32_t size, uint32_t* copied) {
     (void)from;
     (void)to;
@@ -258,6 +272,21 @@ class Fs {
   }
   // Creates one folder; its parent must exist. Exists when it is there already.
   virtual FsStatus createDirectory(const char16_t* path) = 0;
+  // As createDirectory, but the folder has the permission bits 0777 of permissions from the
+  // moment it exists (set-uid, set-gid and sticky never given). Where the system has no
+  // permission bits this is createDirectory.
+  virtual FsStatus createDirectoryWithPermissions(const char16_t* path, uint32_t permissions) {
+    (void)permissions;
+    return createDirectory(path);
+  }
+  // Gives the folder at path (never a link: AccessDenied, nothing changes) the bits 0777 of
+  // permissions; its set-uid, set-gid and sticky bits are left as they are, neither set nor
+  // cleared. Unsupported where the system has no permission bits.
+  virtual FsStatus setFolderPermissions(const char16_t* path, uint32_t permissions) {
+    (void)path;
+    (void)permissions;
+    return FsStatus::Unsupported;
+  }
   // Removes an empty folder, or a link or junction to a folder without touching its target.
   virtual FsStatus removeDirectory(const char16_t* path) = 0;
   // Moves a file or a folder with everything in it into the system's recycle bin, from where

@@ -22,7 +22,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
+
+#include "platform/posix/no_replace_rename.h"
 #endif
 
 namespace fw {
@@ -590,6 +594,64 @@ TEST(FsTest, PosixAFolderWhoseEntriesCannotBeExaminedFailsToList) {
   }
   chmod(native(dir.at("locked")).c_str(), 0755);
   EXPECT_TRUE(s == FsStatus::AccessDenied || s == FsStatus::IoError) << fsStatusName(s);
+}
+
+// Where a rename cannot refuse a taken name, two threads giving files one new name at once:
+// each time exactly one gets it, the other's file stays where it was, nothing is replaced.
+TEST(FsTest, PosixARenameToANewNameWithoutTheSystemsRefusalNeverReplaces) {
+  TempDir dir;
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE(round);
+    writeFile(dir.at("one"), "one");
+    writeFile(dir.at("two"), "two");
+    makeDir(dir.at("folder"));
+    std::string target = native(dir.at("name"));
+    std::atomic<int> ready{0};
+    int results[3] = {-1, -1, -1};
+    auto race = [&](int i, const std::string& from) {
+      ++ready;
+      while (ready.load() < 3) {
+      }
+      results[i] = renameWithoutReplacing(from.c_str(), target.c_str());
+    };
+    std::thread a(race, 0, native(dir.at("one")));
+    std::thread b(race, 1, native(dir.at("two")));
+    std::thread c(race, 2, native(dir.at("folder")));
+    a.join();
+    b.join();
+    c.join();
+    int won = 0;
+    for (int r : results) {
+      if (r == 0) ++won;
+      else EXPECT_TRUE(r == EEXIST || r == EISDIR || r == ENOTDIR) << r;
+    }
+    EXPECT_EQ(won, 1);
+    // The winner's entry is at the name, whole; every loser is where it was.
+    struct stat st;
+    ASSERT_EQ(lstat(target.c_str(), &st), 0);
+    if (results[2] == 0) {
+      EXPECT_TRUE(S_ISDIR(st.st_mode));
+    } else {
+      EXPECT_EQ(readFile(dir.at("name")), results[0] == 0 ? "one" : "two");
+    }
+    for (int i = 0; i < 3; ++i) {
+      const char* name = i == 0 ? "one" : i == 1 ? "two" : "folder";
+      EXPECT_EQ(lstat(native(dir.at(name)).c_str(), &st) == 0, results[i] != 0) << name;
+    }
+    removeTree(dir.at("name"));
+    removeTree(dir.at("one"));
+    removeTree(dir.at("two"));
+    removeTree(dir.at("folder"));
+  }
+  // A taken name of any kind is refused and nothing moves.
+  writeFile(dir.at("a"), "a");
+  writeFile(dir.at("b"), "b");
+  EXPECT_EQ(renameWithoutReplacing(native(dir.at("a")).c_str(), native(dir.at("b")).c_str()),
+            EEXIST);
+  EXPECT_EQ(readFile(dir.at("a")), "a");
+  EXPECT_EQ(readFile(dir.at("b")), "b");
+  EXPECT_EQ(renameWithoutReplacing(native(dir.at("a")).c_str(), native(dir.at("c")).c_str()), 0);
+  EXPECT_EQ(readFile(dir.at("c")), "a");
 }
 
 // A symbolic link to a file is the entry itself: it is replaced and removed as a link, and

@@ -4,6 +4,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/case_map.h"
+
 namespace fw {
 namespace {
 
@@ -17,6 +19,17 @@ void moveFailures(FailureLog& from, FailureLog* log) {
     }
   }
   from.clear();
+}
+
+bool foldInto(const std::u16string& path, std::u16string* folded) {
+  const char16_t* lower = lowerCaseTable();
+  try {
+    folded->resize(path.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (size_t i = 0; i < path.size(); ++i) (*folded)[i] = lower[path[i]];
+  return true;
 }
 
 }  // namespace
@@ -46,6 +59,12 @@ CopyQueue::~CopyQueue() {
 
 void CopyQueue::push(FileCopy&& copy) {
   if (!threads_.empty()) {
+    if (!foldInto(copy.destination, &copy.folded)) {
+      finish();  // no memory to compare it by: copied here, alone
+      work_(context_, copy);
+      moveFailures(copy.failures, log_);
+      return;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       retireFinished();
@@ -92,12 +111,24 @@ void CopyQueue::run() {
     wake_.wait(lock, [this] { return ending_ || taken_ < copies_.size(); });
     if (taken_ >= copies_.size()) return;  // ending, nothing left
     FileCopy* copy = copies_[taken_++].get();
+    // A twin in other letter case goes in after the one running has finished.
+    finished_.wait(lock, [&] { return !clashesWithRunning(*copy); });
+    copy->running = true;
     lock.unlock();
     work_(context_, *copy);
     lock.lock();
+    copy->running = false;
     copy->done = true;
     finished_.notify_all();
   }
+}
+
+bool CopyQueue::clashesWithRunning(const FileCopy& copy) const {
+  for (size_t i = 0; i < taken_; ++i) {
+    const FileCopy& other = *copies_[i];
+    if (other.running && &other != &copy && other.folded == copy.folded) return true;
+  }
+  return false;
 }
 
 }  // namespace fw

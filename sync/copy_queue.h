@@ -3,6 +3,9 @@
 // the time. The walk hands each copy over with everything it needs and goes on with the next
 // entry; what a copy reports (its failures) reaches the run's log in the order the walk
 // handed the copies over, so a run logs exactly what it would log copying every file itself.
+// Two copies whose destinations differ only in letter case never run at the same time: where
+// the file system ignores case they are one name, and the second must find the first in place
+// (and fail as a new file whose name is taken) rather than race it into the same entry.
 #ifndef FERRYWICK_SYNC_COPY_QUEUE_H
 #define FERRYWICK_SYNC_COPY_QUEUE_H
 
@@ -32,6 +35,10 @@ struct FileCopy {
   bool added = false;
   FailureLog failures;  // filled by the copy
   bool done = false;
+  // The queue's own: destination with every unit folded to lower case, and whether a worker
+  // is carrying the copy out.
+  std::u16string folded;
+  bool running = false;
 };
 
 class CopyQueue {
@@ -61,6 +68,8 @@ class CopyQueue {
   void run();
   // Moves the failures of the finished copies at the front into the log; mutex_ held.
   void retireFinished();
+  // Whether a running copy's destination is copy's in other letter case; mutex_ held.
+  bool clashesWithRunning(const FileCopy& copy) const;
 
   Work work_;
   void* context_;

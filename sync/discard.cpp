@@ -1,9 +1,11 @@
 #include "sync/discard.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "core/root_overlap.h"
@@ -15,6 +17,27 @@ namespace fw {
 namespace {
 
 constexpr int kMostCopies = 100;  // of one stamped name in one folder
+
+// The units of the character that begins at index i: 2 for a surrogate pair, else 1.
+size_t codePointUnits(std::u16string_view s, size_t i) {
+  bool pair = s[i] >= 0xD800 && s[i] < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+              s[i + 1] < 0xE000;
+  return pair ? 2 : 1;
+}
+
+// What the character at index i takes in a name on disk: UTF-16 units on Windows; on POSIX
+// bytes of its UTF-8 form, a byte for a lone surrogate that stands for one byte of a name that
+// is not UTF-8 (text.h), and 3 for any other lone surrogate (the most it could take).
+size_t storedUnits(std::u16string_view s, size_t i) {
+#ifdef _WIN32
+  return codePointUnits(s, i);
+#else
+  char16_t c = s[i];
+  if (codePointUnits(s, i) == 2) return 4;
+  if (c >= 0xDC80 && c <= 0xDCFF) return 1;
+  return c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+#endif
+}
 
 void putNumber(std::u16string& out, int value, int digits) {
   char16_t buffer[8];
@@ -182,18 +205,38 @@ std::u16string discardStampNow() {
                       local.tm_min, local.tm_sec);
 }
 
+size_t storedNameSize(std::u16string_view name) {
+  size_t size = 0;
+  for (size_t i = 0; i < name.size(); i += codePointUnits(name, i)) size += storedUnits(name, i);
+  return size;
+}
+
 std::u16string stampedName(const std::u16string& name, const std::u16string& stamp, int copy) {
   size_t dot = name.rfind(u'.');
   if (dot == std::u16string::npos || dot == 0) dot = name.size();
-  std::u16string out = name.substr(0, dot) + stamp;
+  std::u16string tail = stamp;
   if (copy > 1) {
-    out += u" (";
+    tail += u" (";
     std::u16string digits;
     for (int n = copy; n > 0; n /= 10)
       digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
-    out += digits + u")";
+    tail += digits + u")";
   }
-  return out + name.substr(dot);
+  // A name that would pass what one entry may hold loses the end of its part before the
+  // extension, whole characters at a time; the stamp and the extension stay. An extension
+  // too long to leave room for one character of the name is taken as part of the name.
+  size_t room = kLongestNameOnDisk - std::min(kLongestNameOnDisk, storedNameSize(tail));
+  std::u16string_view view(name);
+  if (storedNameSize(view.substr(dot)) >= room) dot = name.size();
+  size_t extension = storedNameSize(view.substr(dot));
+  size_t keep = 0;  // units of the name part kept
+  for (size_t used = 0; keep < dot;) {
+    size_t next = storedUnits(view, keep);
+    if (used + next + extension > room) break;
+    used += next;
+    keep += codePointUnits(view, keep);
+  }
+  return name.substr(0, keep) + tail + name.substr(dot);
 }
 
 Rc discardEntry(Fs& fs, const DiscardPolicy& policy, char16_t* path, size_t relativeStart,

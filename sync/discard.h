@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/cancel_flag.h"
 #include "core/comparison.h"
@@ -39,9 +40,19 @@ std::u16string discardStamp(int year, int month, int day, int hour, int minute, 
 // The stamp of now, in local time.
 std::u16string discardStampNow();
 
+// The most one name may take on disk: bytes of its UTF-8 form on POSIX, UTF-16 units on
+// Windows.
+inline constexpr size_t kLongestNameOnDisk = 255;
+// What name takes on disk, in those units.
+size_t storedNameSize(std::u16string_view name);
+
 // A name with the stamp before its extension: "a.txt" -> "a 2026-12-07 101530.txt"; a name
 // without one, or whose only dot leads it (".profile"), gets the stamp at its end. copy > 1
-// adds " (copy)" after the stamp, for a name that the backup folder holds already.
+// adds " (copy)" after the stamp, for a name that the backup folder holds already. A result
+// that would not fit kLongestNameOnDisk is made to: the part before the extension loses whole
+// characters from its end (never the stamp, the copy number or the extension, unless the
+// extension alone leaves no room, when it counts as part of that name), so that a file whose
+// name is already near the limit can still be kept.
 std::u16string stampedName(const std::u16string& name, const std::u16string& stamp, int copy = 1);
 
 // Moves the entry at path (a PathBuffer; a file, a link, or a folder and everything in it, as

@@ -12,6 +12,9 @@ namespace fw {
 namespace {
 
 
+// A folder's bits while it is filled, and those its owner always keeps.
+constexpr uint32_t kOwnerOnlyFolder = 0700;
+
 // The attributes that keep a file from being renamed over, cleared for the replacement.
 constexpr uint32_t kSettable = attr::ReadOnly | attr::Hidden | attr::System;
 
@@ -203,8 +206,9 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
   }
   // Best effort: a file system without permission bits (FAT on a removable disk) refuses them,
   // and the copy is then as private as it can be, never more open than its source.
-  if (rc == Rc::Ok && !isCancelled(cancel) && withPermissions)
-    fs.setFilePermissions(outFile, permissions);
+  if (rc == Rc::Ok && !isCancelled(cancel) && withPermissions &&
+      fs.setFilePermissions(outFile, permissions) == FsStatus::Ok)
+    fs.copyAccessList(in, outFile);  // where the bits alone would let more people in
   if (rc == Rc::Ok && !isCancelled(cancel) &&
       kept(fs, fs.setFileTimes(outFile, modified, modified, modified), why) != FsStatus::Ok)
     rc = Rc::CannotWrite;
@@ -389,12 +393,27 @@ Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, const CancelFlag* c
   return kept(fs, fs.deleteFile(path), why) == FsStatus::Ok ? Rc::Ok : Rc::CannotWrite;
 }
 
-void createFolder(Fs& fs, const char16_t* path, size_t start) {
+void createFolder(Fs& fs, const char16_t* path, size_t start, const char16_t* source) {
   if (start != 0) {
     std::unique_ptr<char16_t[]> scratch(new (std::nothrow) char16_t[kPathBufferUnits]);
     if (!scratch || linkOnConstPath(fs, path, start, scratch.get())) return;
   }
-  fs.createDirectory(path);
+  uint32_t permissions = 0;
+  if (source && fs.getPermissions(source, &permissions) == FsStatus::Ok)
+    fs.createDirectoryWithPermissions(path, kOwnerOnlyFolder);
+  else
+    fs.createDirectory(path);
+}
+
+void carryFolderPermissions(Fs& fs, const char16_t* path, const char16_t* source,
+                            size_t start) {
+  uint32_t permissions = 0;
+  if (fs.getPermissions(source, &permissions) != FsStatus::Ok) return;
+  if (start != 0) {
+    std::unique_ptr<char16_t[]> scratch(new (std::nothrow) char16_t[kPathBufferUnits]);
+    if (!scratch || linkOnConstPath(fs, path, start, scratch.get())) return;
+  }
+  fs.setFolderPermissions(path, (permissions & 0777) | kOwnerOnlyFolder);
 }
 
 ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* source,

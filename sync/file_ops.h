@@ -97,7 +97,10 @@ struct CopyOutcome {
 // Copies source to destination, giving the new file attributes (attr:: bits), the source's
 // permission bits 0777 where the system has them (with the read-only state of attributes on
 // top; set-uid, set-gid and sticky are not carried, since the copy belongs to whoever runs the
-// sync) and the source's last-write time as all three of its times. The temporary file is the
+// sync) and the source's last-write time as all three of its times; a POSIX access list of the
+// source goes with it (Fs::copyAccessList: where the target keeps none, the bits are narrowed
+// so that nobody may do more than the list lets them). A sparse source's holes stay holes
+// where the system copies the data (Fs::copyData). The temporary file is the
 // owner's alone (0600) until it is complete. options.progress grows by every block written.
 // Results:
 // OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file
@@ -166,8 +169,22 @@ bool isPlainName(const char16_t* name, size_t length);
 Rc deleteEntry(Fs& fs, const FileNode* node, char16_t* path, const CancelFlag* cancel,
                size_t start = 0, FsFailure* why = nullptr);
 
-// Creates one folder; an existing folder is not an error and nothing is reported.
-void createFolder(Fs& fs, const char16_t* path, size_t start = 0);
+// Creates one folder; an existing folder is not an error and nothing is reported. With source
+// (the folder it stands for on the other side; a path its permission bits can be read from),
+// a folder created here is the owner's alone (0700) until carryFolderPermissions gives it
+// its source's bits, once what goes into it has been handed over.
+void createFolder(Fs& fs, const char16_t* path, size_t start = 0,
+                  const char16_t* source = nullptr);
+
+// Gives the folder at path the permission bits of the folder at source, as a copy takes its
+// source's: 0777 of them, never set-uid, set-gid or sticky (those the folder has stay as they
+// are). The owner always keeps read, write and search, so that later syncs can still write
+// into it (the owner could give himself these bits anyway: nobody gains access by them).
+// Nothing happens where either has no bits, where a link lies on path below start, or where
+// path is a link. Best effort, as for files: a file system without permission bits refuses
+// them, and the folder is then as the system made it.
+void carryFolderPermissions(Fs& fs, const char16_t* path, const char16_t* source,
+                            size_t start = 0);
 
 struct ReplaceOutcome {
   bool oldReplaced = false;  // an old destination existed and was replaced by the new version

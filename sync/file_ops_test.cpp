@@ -18,7 +18,9 @@
 #include "sync/sync_all.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -273,6 +275,74 @@ TEST_F(FileOpsTest, PosixACopyTakesTheSourcesPermissionsOnceComplete) {
 #endif
 
 #ifndef _WIN32
+// A 0644 file that the list lets one more user write: its mode's group bits are the list's
+// mask (rw), and the copy must not give them to the owning group without the list.
+TEST_F(FileOpsTest, PosixACopyKeepsTheSourcesAccessList) {
+  // Version 2; owner rw, user 65534 rw, owning group r, mask rw, others r.
+  const unsigned char list[] = {2, 0, 0, 0,                                //
+                                1, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,         //
+                                2, 0, 6, 0, 0xfe, 0xff, 0, 0,               //
+                                4, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,         //
+                                0x10, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,      //
+                                0x20, 0, 4, 0, 0xff, 0xff, 0xff, 0xff};
+  std::string src = toUtf8(dir_.at("shared.txt"));
+  writeFile(dir_.at("shared.txt"), "shared");
+  ASSERT_EQ(chmod(src.c_str(), 0644), 0);
+  if (setxattr(src.c_str(), "system.posix_acl_access", list, sizeof list, 0) != 0)
+    GTEST_SKIP() << "this file system keeps no access lists";
+  ASSERT_EQ(modeOf(dir_.at("shared.txt")), 0664u);
+  writeFile(dir_.at("copy.txt"), "old");
+  ReplaceOutcome r = replaceFile(sys_, dir_.at("copy.txt").c_str(), dir_.at("shared.txt").c_str(),
+                                 0x01, options());
+  ASSERT_RC_OK(r.copyResult);
+  EXPECT_EQ(readFile(dir_.at("copy.txt")), "shared");
+  unsigned char got[64] = {};
+  ASSERT_EQ(getxattr(toUtf8(dir_.at("copy.txt")).c_str(), "system.posix_acl_access", got,
+                     sizeof got),
+            static_cast<ssize_t>(sizeof list));
+  EXPECT_EQ(std::string(got, got + sizeof list), std::string(list, list + sizeof list));
+  EXPECT_EQ(modeOf(dir_.at("copy.txt")), 0664u);
+  // A source without a list: the copy has none either, whatever the old file had.
+  ASSERT_EQ(removexattr(src.c_str(), "system.posix_acl_access"), 0);
+  ASSERT_EQ(chmod(src.c_str(), 0644), 0);
+  ASSERT_RC_OK(replaceFile(sys_, dir_.at("copy.txt").c_str(), dir_.at("shared.txt").c_str(),
+                           0x01, options()).copyResult);
+  EXPECT_LT(getxattr(toUtf8(dir_.at("copy.txt")).c_str(), "system.posix_acl_access", got,
+                     sizeof got),
+            0);
+  EXPECT_EQ(modeOf(dir_.at("copy.txt")), 0644u);
+}
+
+// A file of 16 MiB with 8 KiB of data at its start, in its middle and at its end, and holes
+// between (one at the end too): the copy has the same bytes and its holes stay holes.
+TEST_F(FileOpsTest, PosixASparseFileCopiesWithItsHoles) {
+  constexpr off_t kSize = 16 << 20;
+  for (bool endsInHole : {false, true}) {
+    SCOPED_TRACE(endsInHole);
+    std::string src = toUtf8(dir_.at("sparse"));
+    int fd = open(src.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string data = pattern(8192);
+    for (off_t at : {off_t{0}, kSize / 2, kSize - 8192}) {
+      if (endsInHole && at == kSize - 8192) continue;
+      ASSERT_EQ(pwrite(fd, data.data(), data.size(), at), static_cast<ssize_t>(data.size()));
+    }
+    ASSERT_EQ(ftruncate(fd, kSize), 0);
+    close(fd);
+    struct stat st;
+    ASSERT_EQ(stat(src.c_str(), &st), 0);
+    if (st.st_blocks * 512 > kSize / 2) GTEST_SKIP() << "this file system keeps no holes";
+    progress_ = 0;
+    ASSERT_RC_OK(copyFile(sys_, dir_.at("copy").c_str(), dir_.at("sparse").c_str(),
+                          attr::Archive, options()));
+    EXPECT_EQ(readFile(dir_.at("copy")), readFile(dir_.at("sparse")));
+    EXPECT_EQ(progress_.load(), static_cast<uint64_t>(kSize));
+    ASSERT_EQ(stat(toUtf8(dir_.at("copy")).c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, kSize);
+    EXPECT_LT(st.st_blocks * 512, 4 << 20);  // 24 KiB of data, whatever the block size
+  }
+}
+
 void makeLink(const std::u16string& target, const std::u16string& at) {
   ASSERT_EQ(symlink(toUtf8(target).c_str(), toUtf8(at).c_str()), 0) << toUtf8(at);
 }
@@ -412,6 +482,49 @@ TEST_F(ResolveTest, PosixNoFolderIsCreatedBelowALink) {
 // links to files outside: the outside files are neither deleted, nor overwritten, nor made
 // read-only; a link to a file is replaced as a link.
 class MirrorTest : public CompareFixture {};
+
+// A 0700 folder must not arrive as 0755: a folder takes its source's bits as a file does,
+// never set-uid, set-gid or sticky; the owner keeps read, write and search (a later sync must
+// write into it). Until its entries are handed over it is the owner's alone.
+TEST_F(MirrorTest, PosixFoldersTakeTheirSourcesPermissions) {
+  struct Case {
+    const char* name;
+    mode_t source;
+    uint32_t expected;
+  } cases[] = {{"private", 0700, 0700}, {"group", 0751, 0751}, {"drop", 03777, 0777},
+               {"locked", 0500, 0700}, {"new/deeper", 0710, 0710}};
+  for (const Case& c : cases) writeAt(src_.at(std::string(c.name) + "/f"), c.name, kT);
+  // There already: a file is added to it, but the folder itself is not made.
+  writeAt(src_.at("shared/g"), "new", kT);
+  writeAt(trg_.at("shared/old"), "old", kT);
+  chmod(toUtf8(src_.at("shared")).c_str(), 0750);
+  chmod(toUtf8(trg_.at("shared")).c_str(), 0777);
+  for (const Case& c : cases) ASSERT_EQ(chmod(toUtf8(src_.at(c.name)).c_str(), c.source), 0);
+  ASSERT_RC_OK(compare());
+  mark(roots_, kMirror, 0);
+  SyncStats ok, failed;
+  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  request.cancel = &cancel_;
+  ASSERT_RC_OK(syncAll(request, {ok, failed}));
+  EXPECT_EQ(valueOf(failed.addedFiles), 0u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(readFile(trg_.at(std::string(c.name) + "/f")), c.name);
+    EXPECT_EQ(modeOf(trg_.at(c.name)), c.expected);
+  }
+  EXPECT_EQ(modeOf(trg_.at("new")), modeOf(src_.at("new")) | 0700);
+  // The folder that was there already keeps its bits: the comparison sees no difference in
+  // them (nor in a file's), so the walk only enters it.
+  EXPECT_EQ(modeOf(trg_.at("shared")), 0777u);
+  chmod(toUtf8(src_.at("locked")).c_str(), 0700);
+
+  // One folder made alone: the owner's until its bits are carried.
+  ASSERT_EQ(chmod(toUtf8(src_.at("shared")).c_str(), 0755), 0);
+  createFolder(systemFs(), trg_.at("fresh").c_str(), 0, src_.at("shared").c_str());
+  EXPECT_EQ(modeOf(trg_.at("fresh")), 0700u);
+  carryFolderPermissions(systemFs(), trg_.at("fresh").c_str(), src_.at("shared").c_str());
+  EXPECT_EQ(modeOf(trg_.at("fresh")), 0755u);
+}
 
 TEST_F(MirrorTest, PosixAMirrorSyncNeverReachesThroughLinks) {
   TempDir outside;

@@ -201,6 +201,24 @@ TEST_F(SafetyNetTest, DeletedAndReplacedFilesLandInTheBackupWithTheirContents) {
   EXPECT_EQ(readFile(backup_.at("gone 2026-12-07 101530.dat")), "gone");
 }
 
+TEST_F(SafetyNetTest, FilesWithNamesNearTheLimitAreKeptUnderShortenedStampedNames) {
+  // 240 characters and ".txt": stamped whole, the backup's name would pass 255.
+  const std::string name = std::string(240, 'r') + ".txt";
+  const std::string gone = std::string(250, 'g');
+  writeAt(src_.at(name), "new", kT + kHour);
+  writeAt(trg_.at(name), "old", kT);
+  writeAt(trg_.at(gone), "gone", kT);
+  DiscardPolicy policy = backupPolicy();
+  ASSERT_RC_OK(syncWith(&policy));
+  EXPECT_EQ(failures_.size(), 0u);
+  EXPECT_EQ(valueOf(ok_.modifiedFiles), 1u);
+  EXPECT_EQ(valueOf(ok_.deletedFiles), 1u);
+  EXPECT_EQ(readFile(trg_.at(name)), "new");
+  EXPECT_FALSE(exists(trg_.at(gone)));
+  EXPECT_EQ(readFile(backup_.at(std::string(233, 'r') + " 2026-12-07 101530.txt")), "old");
+  EXPECT_EQ(readFile(backup_.at(std::string(237, 'g') + " 2026-12-07 101530")), "gone");
+}
+
 TEST_F(SafetyNetTest, ABackupFolderThatCannotBeWrittenLosesNothing) {
   writeAt(src_.at("report.txt"), "new", kT + kHour);
   writeAt(trg_.at("report.txt"), "old", kT);
@@ -463,6 +481,36 @@ TEST(DiscardNameTest, TheStampGoesBeforeTheExtension) {
   EXPECT_EQ(stampedName(u"Makefile", stamp), u"Makefile 2026-01-02 030405");
   EXPECT_EQ(stampedName(u".bashrc", stamp), u".bashrc 2026-01-02 030405");
   EXPECT_EQ(stampedName(u"x.txt", stamp, 12), u"x 2026-01-02 030405 (12).txt");
+}
+
+TEST(DiscardNameTest, ANameNearTheLimitLosesTheEndOfItsNameButNeverTheStampOrAHalfCharacter) {
+  const std::u16string stamp = discardStamp(2026, 1, 2, 3, 4, 5);
+  // 250 units of name and ".txt": the name part gives way, stamp and extension stay.
+  std::u16string longName(250, u'n');
+  std::u16string got = stampedName(longName + u".txt", stamp);
+  EXPECT_EQ(storedNameSize(got), kLongestNameOnDisk);
+  EXPECT_EQ(got, std::u16string(kLongestNameOnDisk - 22, u'n') + stamp + u".txt");
+  got = stampedName(longName + u".txt", stamp, 7);
+  EXPECT_EQ(storedNameSize(got), kLongestNameOnDisk);
+  EXPECT_EQ(got.substr(got.size() - 26), stamp + u" (7).txt");
+  // Characters of several units are dropped whole: an emoji is a surrogate pair (and 4 bytes
+  // of UTF-8), an e with an acute accent one unit (2 bytes).
+  std::u16string wide;
+  for (int i = 0; i < 100; ++i) wide += u"\U0001F600\u00E9";
+  got = stampedName(wide + u".md", stamp);
+  EXPECT_LE(storedNameSize(got), kLongestNameOnDisk);
+  EXPECT_GT(storedNameSize(got), kLongestNameOnDisk - 4);
+  std::u16string part = got.substr(0, got.size() - stamp.size() - 3);
+  EXPECT_EQ(part, wide.substr(0, part.size()));
+  EXPECT_FALSE(part.back() >= 0xD800 && part.back() < 0xDC00);  // no half pair at the cut
+  std::string bytes;
+  EXPECT_TRUE(utf16ToUtf8(got, &bytes));
+  // An extension that leaves no room is part of the name; names that fit are left alone.
+  got = stampedName(u"a." + std::u16string(250, u'e'), stamp);
+  EXPECT_EQ(storedNameSize(got), kLongestNameOnDisk);
+  EXPECT_EQ(got.substr(got.size() - stamp.size()), stamp);
+  std::u16string fits(kLongestNameOnDisk - 22, u'f');
+  EXPECT_EQ(stampedName(fits + u".txt", stamp), fits + stamp + u".txt");
 }
 
 }  // namespace

@@ -3,12 +3,17 @@
 // trees deeper than the walks go. Each test compares, syncs, and compares again.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 #include "core/compare_fixture.h"
 #include "formats/save_check.h"
+#include "platform/case_map.h"
 #include "platform/long_path.h"
 #include "platform/testing/fault_fs.h"
+#include "platform/testing/forwarding_fs.h"
 #include "sync/file_ops.h"
 #include "sync/sync_test_support.h"
 #include "sync/sync_all.h"
@@ -76,6 +81,82 @@ TEST_F(SyncSafetyTest, CaseTwinsPairByExactSpellingAndEachKeepsItsOwnBytes) {
   EXPECT_FALSE(exists(trg_.at("A/X.H")));
   EXPECT_EQ(readFile(trg_.at("A/X.h")), "UPPER");
   EXPECT_EQ(readFile(trg_.at("A/x.h")), "lower case");
+}
+
+// A target on a file system that ignores letter case and cannot refuse a taken name in the
+// rename itself, so that a rename to a new name looks first and then renames: every path
+// below the root is folded to lower case, and a rename to a new name waits (a while at most)
+// for a second one to have looked too, as two copy threads can.
+class CaseBlindTargetFs : public ForwardingFs {
+ public:
+  CaseBlindTargetFs(Fs& base, std::u16string root) : ForwardingFs(base), root_(std::move(root)) {}
+
+  FsStatus findFirst(const char16_t* p, FindHandle* h, FindEntry* e) override {
+    return base_.findFirst(fold(p).c_str(), h, e);
+  }
+  FsStatus openRead(const char16_t* p, FileHandle* f) override {
+    return base_.openRead(fold(p).c_str(), f);
+  }
+  FsStatus createWithPermissions(const char16_t* p, uint32_t a, uint32_t m,
+                                 FileHandle* f) override {
+    return base_.createWithPermissions(fold(p).c_str(), a, m, f);
+  }
+  FsStatus getAttributes(const char16_t* p, uint32_t* a) override {
+    return base_.getAttributes(fold(p).c_str(), a);
+  }
+  FsStatus setAttributes(const char16_t* p, uint32_t a) override {
+    return base_.setAttributes(fold(p).c_str(), a);
+  }
+  FsStatus deleteFile(const char16_t* p) override { return base_.deleteFile(fold(p).c_str()); }
+  FsStatus createDirectory(const char16_t* p) override {
+    return base_.createDirectory(fold(p).c_str());
+  }
+  FsStatus rename(const char16_t* from, const char16_t* to, bool replace) override {
+    std::u16string target = fold(to);
+    if (replace) return base_.rename(fold(from).c_str(), target.c_str(), true);
+    uint32_t a = 0;
+    if (base_.getAttributes(target.c_str(), &a) != FsStatus::NotFound) return FsStatus::Exists;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++looked_;
+      seen_.notify_all();
+      seen_.wait_for(lock, std::chrono::milliseconds(300), [&] { return looked_ >= 2; });
+    }
+    return base_.rename(fold(from).c_str(), target.c_str(), true);
+  }
+  bool concurrentUse() const override { return true; }
+
+ private:
+  std::u16string fold(const char16_t* path) const {
+    std::u16string p(path);
+    if (p.compare(0, root_.size(), root_) == 0)
+      for (size_t i = root_.size(); i < p.size(); ++i) p[i] = simpleLowerCase(p[i]);
+    return p;
+  }
+  std::u16string root_;
+  std::mutex mutex_;
+  std::condition_variable seen_;
+  int looked_ = 0;
+};
+
+// Twins from a folder that keeps both, onto a target where they are one name: the first is
+// added, the second fails as a name that is taken; neither replaces the other unannounced.
+TEST_F(SyncSafetyTest, CaseTwinsOntoACaseBlindTargetNeverReplaceEachOther) {
+  writeAt(src_.at("X.h"), "UPPER", kT);
+  writeAt(src_.at("x.h"), "lower case", kT);
+  ASSERT_RC_OK(compare());
+  totals(kMirror, 0);
+  CaseBlindTargetFs blind(*fs_, longForm(trg_.path()));
+  SyncRequest request = requestFor(blind, source_, target_, roots_, kMirror, 0);
+  request.cancel = &cancel_;
+  request.failures = &failures_;
+  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
+  EXPECT_EQ(valueOf(ok_.addedFiles), 1u);
+  EXPECT_EQ(valueOf(failed_.addedFiles), 1u);
+  EXPECT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(namesIn(trg_.path()).size(), 1u);
+  std::string kept = readFile(trg_.at("x.h"));
+  EXPECT_TRUE(kept == "UPPER" || kept == "lower case") << kept;
 }
 
 TEST_F(SyncSafetyTest, AmbiguousCaseVariantsAreConflictsThatNothingTouches) {

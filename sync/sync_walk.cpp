@@ -189,8 +189,13 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
     const char16_t* from = winner == 1 ? ctx.targetPath : ctx.sourcePath;
     size_t start = changed == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
     if (isFolder(node)) {
-      createFolder(fs, destination, start);
-      return applyTree(ctx, sn, tn, node->children);
+      // Created the owner's alone; its source's bits once its entries are handed over.
+      createFolder(fs, destination, start, from);
+      Rc rc = applyTree(ctx, sn, tn, node->children);
+      ctx.sourcePath[sn] = 0;  // the entries' walk wrote their names after it
+      ctx.targetPath[tn] = 0;
+      carryFolderPermissions(fs, destination, from, start);
+      return rc;
     }
     if (a.what == EntryChange::Attributes) {
       FsFailure why;

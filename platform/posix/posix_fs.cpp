@@ -20,7 +20,11 @@
 //   device cannot feed it without end.
 // - Permission bits: createWithPermissions gives a file its bits from the moment it exists,
 //   setFilePermissions sets 0777 only (never set-uid, set-gid or sticky) and keeps the file's
-//   read-only state.
+//   read-only state; folders take theirs the same way. Access lists travel as the raw
+//   extended attribute system.posix_acl_access.
+// - A rename to a new name never replaces anything, also where the file system cannot refuse a
+//   taken name in the rename itself (exFAT answers RENAME_NOREPLACE with EINVAL).
+// - copyData keeps the holes of a sparse file (SEEK_DATA, SEEK_HOLE).
 // - A folder whose entries cannot be examined (stat refused) fails to list; only an entry that
 //   vanished during the listing is left out.
 
@@ -44,10 +48,12 @@
 #include <new>
 #include <string>
 
+#include "platform/access_list.h"
 #include "platform/case_map.h"
 #include "platform/dos_attrib.h"
 #include "platform/file_time.h"
 #include "platform/fs.h"
+#include "platform/posix/no_replace_rename.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -314,6 +320,118 @@ FsStatus describe(Finder* f, const char* name, unsigned char type, FindEntry* en
   return FsStatus::Ok;
 }
 
+// Sparse files. Where the source's position lies in a hole (SEEK_DATA finds data further on,
+// or none before its end), up to size bytes of it are skipped in both files, and the copy is
+// made as long with ftruncate, which leaves a hole on file systems that have them: *hole true,
+// *skipped the bytes skipped. Where it lies in data, size is cut to the end of that data, so
+// that the copy of it (which would write a following hole out as zeros) stops there. A file
+// system without holes (SEEK_DATA refused, or all data) changes nothing.
+FsStatus skipHole(int in, int out, uint32_t& size, uint32_t* skipped, bool* hole) {
+  *hole = false;
+  *skipped = 0;
+  off_t at = lseek(in, 0, SEEK_CUR);
+  if (at < 0) return FsStatus::Ok;
+  off_t data = lseek(in, at, SEEK_DATA);
+  off_t end = -1;  // where the hole ends
+  if (data < 0) {
+    struct stat st;
+    if (errno != ENXIO || fstat(in, &st) != 0 || st.st_size <= at) {
+      lseek(in, at, SEEK_SET);
+      return FsStatus::Ok;  // no holes here, or the end of the file: the copy says so
+    }
+    end = st.st_size;  // a hole up to the end
+  } else if (data > at) {
+    end = data;
+  } else {
+    off_t dataEnd = lseek(in, at, SEEK_HOLE);
+    lseek(in, at, SEEK_SET);
+    if (dataEnd > at && static_cast<uint64_t>(dataEnd - at) < size)
+      size = static_cast<uint32_t>(dataEnd - at);
+    return FsStatus::Ok;
+  }
+  off_t next = end - at > static_cast<off_t>(size) ? at + static_cast<off_t>(size) : end;
+  struct stat written;
+  if (fstat(out, &written) != 0) return failErrno();
+  if ((written.st_size < next && ftruncate(out, next) != 0) || lseek(out, next, SEEK_SET) < 0 ||
+      lseek(in, next, SEEK_SET) < 0)
+    return failErrno();
+  *hole = true;
+  *skipped = static_cast<uint32_t>(next - at);
+  return FsStatus::Ok;
+}
+
+// Copies up to size bytes with read and write, where the system copies none itself (two
+// volumes, a file system without the call).
+FsStatus copyThroughBuffer(int in, int out, uint32_t size, uint32_t* copied) {
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+  if (!buffer) return fail(ENOMEM);
+  ssize_t n;
+  do {
+    n = ::read(in, buffer.get(), size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return failErrno();
+  for (ssize_t done = 0; done < n;) {
+    ssize_t w = ::write(out, buffer.get() + done, static_cast<size_t>(n - done));
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) return failErrno();
+    if (w == 0) return fail(ENOSPC);
+    done += w;
+  }
+  *copied = static_cast<uint32_t>(n);
+  return FsStatus::Ok;
+}
+
+// Folder permissions. A folder is made with exactly mode (0777 bits; the umask does not
+// narrow or widen it: a folder's bits are set, as a file's, once it exists), and a folder's
+// bits are changed through a handle opened without following a link, so that a link put in
+// its place changes nothing.
+FsStatus setFolderMode(const char* path, mode_t mode) {
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ELOOP || errno == ENOTDIR ? refuseNotAFile() : failErrno();
+  struct stat st;
+  FsStatus s = FsStatus::Ok;
+  if (fstat(fd, &st) != 0) {
+    s = failErrno();
+  } else {
+    mode_t wanted = (st.st_mode & 07000) | (mode & 0777);
+    if (wanted != (st.st_mode & 07777) && fchmod(fd, wanted) != 0) s = failErrno();
+  }
+  ::close(fd);
+  return s;
+}
+
+FsStatus makeFolderWithMode(const char* path, mode_t mode) {
+  if (mkdir(path, mode & 0700) != 0) return failErrno();
+  return setFolderMode(path, mode);
+}
+
+// Access lists (fs.h: copyAccessList). The list is read and written as the raw extended
+// attribute, which needs no library; a list this code cannot read leaves the copy only the
+// owner's bits.
+FsStatus copyAccessListOf(int in, int out) {
+  ssize_t n = fgetxattr(in, kAccessListName, nullptr, 0);
+  std::string value;
+  for (int attempt = 0; n > 0 && attempt < 4; ++attempt) {
+    value.resize(static_cast<size_t>(n));
+    n = fgetxattr(in, kAccessListName, value.data(), value.size());
+    if (n >= 0 || errno != ERANGE) break;
+    n = fgetxattr(in, kAccessListName, nullptr, 0);  // it grew meanwhile
+  }
+  if (n < 0 && (errno == ENODATA || errno == EOPNOTSUPP)) return FsStatus::Ok;  // none
+  if (n < 0) return failErrno();
+  if (n == 0) return FsStatus::Ok;
+  value.resize(static_cast<size_t>(n));
+  uint32_t bits = 0700;
+  bitsWithoutAccessList(value.data(), value.size(), &bits);
+  struct stat st;
+  if (fstat(out, &st) != 0) return failErrno();
+  mode_t narrowed = (st.st_mode & 07700) | (st.st_mode & bits & 077);
+  if (narrowed != (st.st_mode & 07777) && fchmod(out, narrowed) != 0) return failErrno();
+  if (fsetxattr(out, kAccessListName, value.data(), value.size(), 0) != 0)
+    return errno == EOPNOTSUPP ? FsStatus::Ok : failErrno();
+  return FsStatus::Ok;
+}
+
 // Clears O_NONBLOCK, with which a file is opened so that a FIFO put in its place meanwhile
 // cannot block the open; false (errno set) when that fails.
 bool makeBlocking(int fd) {
@@ -475,6 +593,10 @@ class PosixFs final : public Fs {
     return FsStatus::Ok;
   }
 
+  FsStatus copyAccessList(FileHandle from, FileHandle to) override {
+    return copyAccessListOf(static_cast<int>(from), static_cast<int>(to));
+  }
+
   FsStatus read(FileHandle file, void* buffer, uint32_t size, uint32_t* got) override {
     *got = 0;
     for (;;) {
@@ -517,9 +639,14 @@ class PosixFs final : public Fs {
 
   FsStatus copyData(FileHandle from, FileHandle to, uint32_t size, uint32_t* copied) override {
     *copied = 0;
+    int in = static_cast<int>(from);
+    int out = static_cast<int>(to);
+    // A hole of the source stays one: skipped in both files, never written as zeros.
+    bool hole = false;
+    FsStatus s = skipHole(in, out, size, copied, &hole);
+    if (s != FsStatus::Ok || hole) return s;
     for (;;) {
-      ssize_t n = copy_file_range(static_cast<int>(from), nullptr, static_cast<int>(to), nullptr,
-                                  size, 0);
+      ssize_t n = copy_file_range(in, nullptr, out, nullptr, size, 0);
       if (n >= 0) {
         *copied = static_cast<uint32_t>(n);
         return FsStatus::Ok;
@@ -527,7 +654,7 @@ class PosixFs final : public Fs {
       if (errno == EINTR) continue;
       if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
           errno == EBADF)
-        return FsStatus::Unsupported;
+        return copyThroughBuffer(in, out, size, copied);
       return failErrno();
     }
   }
@@ -609,18 +736,23 @@ class PosixFs final : public Fs {
     NativePath dest(to);
     if (!dest.ok) return fail(EILSEQ);
     const std::string& target = dest.value;
-    // A new name in one call where the file system can refuse an existing one itself; when it
-    // cannot, or the name is taken (perhaps by this entry in other letter case), as below.
-    if (!replace &&
-        renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-      return FsStatus::Ok;
+    // A new name in one call where the file system can refuse an existing one itself; when the
+    // name is taken (perhaps by this entry in other letter case), as below.
+    bool noReplaceRefused = false;
+    if (!replace) {
+      if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return FsStatus::Ok;
+      noReplaceRefused = errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+    }
     struct stat s;
     if (lstat(source.c_str(), &s) != 0) return failErrno();
     struct stat d;
     // The same entry under another spelling (a file system that ignores case) is renamed to
     // exactly the name asked for.
+    bool sameEntry = false;
     if (lstat(target.c_str(), &d) == 0) {
-      if (!(d.st_dev == s.st_dev && d.st_ino == s.st_ino)) {
+      sameEntry = d.st_dev == s.st_dev && d.st_ino == s.st_ino;
+      if (!sameEntry) {
         if (!replace) return fail(EEXIST);
         if (S_ISDIR(d.st_mode) || isReadOnlyFile(d)) return fail(EACCES);
         // A link to a file is replaced itself; one to a folder is a folder here, and what the
@@ -630,6 +762,12 @@ class PosixFs final : public Fs {
         if (S_ISDIR(t.st_mode)) return fail(EACCES);
         if (isSpecial(t.st_mode)) return refuseNotAFile();
       }
+    }
+    // Without the one call (exFAT, FAT, some network file systems), a look and then a rename
+    // could replace what another thread or program puts there between the two.
+    if (noReplaceRefused && !sameEntry) {
+      int err = renameWithoutReplacing(source.c_str(), target.c_str());
+      return err == 0 ? FsStatus::Ok : fail(err);
     }
     if (::rename(source.c_str(), target.c_str()) != 0) return failErrno();
     return FsStatus::Ok;
@@ -659,6 +797,18 @@ class PosixFs final : public Fs {
     if (!p.ok) return fail(EILSEQ);
     if (mkdir(p.c_str(), 0777) != 0) return failErrno();
     return FsStatus::Ok;
+  }
+
+  FsStatus createDirectoryWithPermissions(const char16_t* path, uint32_t permissions) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    return makeFolderWithMode(p.c_str(), permissionBits(permissions));
+  }
+
+  FsStatus setFolderPermissions(const char16_t* path, uint32_t permissions) override {
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    return setFolderMode(p.c_str(), permissionBits(permissions));
   }
 
   FsStatus removeDirectory(const char16_t* path) override {
@@ -821,6 +971,34 @@ class PosixFs final : public Fs {
 [[maybe_unused]] const char* errorTextOf(int result, const char* buffer) { return result == 0 ? buffer : ""; }
 
 }  // namespace
+
+int renameWithoutReplacing(const char* source, const char* target) {
+  struct stat s;
+  if (lstat(source, &s) != 0) return errno;
+  bool folder = S_ISDIR(s.st_mode);
+  if (!folder) {
+    if (linkat(AT_FDCWD, source, AT_FDCWD, target, 0) == 0) {
+      if (unlink(source) == 0) return 0;
+      int err = errno;
+      unlink(target);
+      return err;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != ENOSYS)
+      return errno;  // EEXIST among them: the name is taken
+  }
+  if (folder) {
+    if (mkdir(target, 0700) != 0) return errno;
+  } else {
+    int fd = open(target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) return errno;
+    ::close(fd);
+  }
+  if (::rename(source, target) == 0) return 0;
+  int err = errno;
+  if (folder) rmdir(target);
+  else unlink(target);
+  return err;
+}
 
 Fs& systemFs() {
   static PosixFs fs;

@@ -34,6 +34,9 @@ class ForwardingFs : public Fs {
   FsStatus setFilePermissions(FileHandle f, uint32_t m) override {
     return base_.setFilePermissions(f, m);
   }
+  FsStatus copyAccessList(FileHandle from, FileHandle to) override {
+    return base_.copyAccessList(from, to);
+  }
   FsStatus read(FileHandle f, void* b, uint32_t n, uint32_t* got) override {
     return base_.read(f, b, n, got);
   }
@@ -65,6 +68,10 @@ class ForwardingFs : public Fs {
     return base_.createHardLink(e, n);
   }
   FsStatus createDirectory(const char16_t* p) override { return base_.createDirectory(p); }
+  // createDirectoryWithPermissions is left to Fs's own (createDirectory here), as createNew.
+  FsStatus setFolderPermissions(const char16_t* p, uint32_t m) override {
+    return base_.setFolderPermissions(p, m);
+  }
   FsStatus removeDirectory(const char16_t* p) override { return base_.removeDirectory(p); }
   FsStatus moveToRecycleBin(const char16_t* p) override { return base_.moveToRecycleBin(p); }
   FsStatus fullPath(const char16_t* p, std::u16string* f) override { return base_.fullPath(p, f); }
