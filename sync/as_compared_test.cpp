@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -239,6 +240,16 @@ TEST_F(AsComparedTest, ACopyRacingARealWriterFailsAndLeavesTheOldFile) {
   const size_t size = 4u << 20;
   std::u16string from = src_.at("live.bin"), to = trg_.at("live.bin");
   writeFile(from, std::string(size, 'a'));
+  // A reader that gives up the processor between its blocks, so that on a busy machine the
+  // writer does get to run during the copy.
+  class SlowReadFs : public ForwardingFs {
+   public:
+    using ForwardingFs::ForwardingFs;
+    FsStatus read(FileHandle f, void* b, uint32_t n, uint32_t* got) override {
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+      return base_.read(f, b, n, got);
+    }
+  } slow(systemFs());
   int detected = 0;
   for (int attempt = 0; attempt < 10 && detected == 0; ++attempt) {
     writeAt(to, "old", kT);
@@ -255,7 +266,7 @@ TEST_F(AsComparedTest, ACopyRacingARealWriterFailsAndLeavesTheOldFile) {
     });
     while (!started) std::this_thread::yield();
     CopyOutcome outcome;
-    Rc rc = copyFile(systemFs(), to.c_str(), from.c_str(), attr::Archive, {}, &outcome);
+    Rc rc = copyFile(slow, to.c_str(), from.c_str(), attr::Archive, {}, &outcome);
     stop = true;
     writer.join();
     if (rc == Rc::Ok) continue;  // the writer was not scheduled during the copy
