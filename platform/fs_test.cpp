@@ -31,11 +31,12 @@ namespace {
 
 #ifndef _WIN32
 std::string native(const std::u16string& path) { return toUtf8(path); }
+#endif
 
 // The attributes of every entry of a folder, by name.
 std::map<std::string, FindEntry> listEntries(const std::u16string& folder) {
   Fs& fs = systemFs();
-  std::u16string pattern = folder + u"/*";
+  std::u16string pattern = folder + kPathSeparator + u"*";
   std::map<std::string, FindEntry> out;
   FindHandle h;
   FindEntry e;
@@ -47,7 +48,6 @@ std::map<std::string, FindEntry> listEntries(const std::u16string& folder) {
   fs.findClose(h);
   return out;
 }
-#endif
 
 std::set<std::string> listNames(const std::u16string& folder, FsStatus* status = nullptr) {
   Fs& fs = systemFs();

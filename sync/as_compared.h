@@ -10,12 +10,9 @@
 #include "core/file_node.h"
 #include "core/result.h"
 #include "platform/fs.h"
+#include "sync/failure_text.h"  // the reasons a run gives the entries these checks leave alone
 
 namespace fw {
-
-// The reasons a run gives an entry it left alone for these checks.
-inline constexpr const char* kChangedSinceComparison = "left alone: changed since the comparison";
-inline constexpr const char* kChangedWhileCopied = "not copied: changed while it was copied";
 
 // Whether the entry at path is the one the comparison recorded (recorded, folder: the node's
 // side and whether it is a folder). A folder must still be a folder and not a link; a file

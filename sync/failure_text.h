@@ -16,6 +16,11 @@ namespace fw {
 // it ("cannot copy (CannotOpen)": the engine refused on its own, a link on the path).
 std::string failureText(const char* action, Rc rc, const FsFailure& why);
 
+// An entry left alone because it is not the version the comparison saw (as_compared.h), and a
+// copy thrown away because its source was written while it was read.
+inline constexpr const char* kChangedSinceComparison = "left alone: changed since the comparison";
+inline constexpr const char* kChangedWhileCopied = "not copied: changed while it was copied";
+
 }  // namespace fw
 
 #endif  // FERRYWICK_SYNC_FAILURE_TEXT_H
