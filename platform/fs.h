@@ -122,6 +122,20 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// What tells one version of a file from another, for a check that it is still the version
+// that was read or compared. changed is the system's change time (POSIX st_ctime, Windows
+// ChangeTime): set at every change of the data or the metadata, and no program can set it
+// back, so a writer that restores the old last-write time still changes it; 0 where it is not
+// known. attributes: of an entry looked up by path (getEntryStamp), the attr:: bits Directory,
+// ReparsePoint and Device as findFirst reports them; 0 for an open file.
+struct FileStamp {
+  uint64_t size = 0;      // bytes; 0 for a folder
+  uint64_t modified = 0;  // last-write time, FILETIME ticks
+  uint64_t changed = 0;   // change time, FILETIME ticks
+  uint32_t attributes = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 using FileHandle = intptr_t;
 using FindHandle = intptr_t;
 inline constexpr intptr_t kInvalidHandle = -1;
@@ -239,6 +253,24 @@ class Fs {
 
   // Last-write time of an open file, FILETIME ticks.
   virtual FsStatus getFileTime(FileHandle file, uint64_t* modified) = 0;
+  // Size, last-write time and change time of an open file, all from one look at the file
+  // itself (not at its folder's listing). Unsupported where the build cannot say; callers then
+  // go without the check it serves.
+  virtual FsStatus getFileStamp(FileHandle file, FileStamp* stamp) {
+    (void)file;
+    *stamp = FileStamp{};
+    return FsStatus::Unsupported;
+  }
+  // The stamp of the entry at path as a listing of its folder reports it (findFirst): a link
+  // to a file by what it leads to, with ReparsePoint; a link to a folder with Directory and
+  // ReparsePoint; Device as there; size 0 for a folder; change time where the system
+  // gives it in the same call, else 0. One look, never opening the entry. NotFound when
+  // nothing is there; Unsupported where the build cannot say.
+  virtual FsStatus getEntryStamp(const char16_t* path, FileStamp* stamp) {
+    (void)path;
+    *stamp = FileStamp{};
+    return FsStatus::Unsupported;
+  }
   // Sets the times of a file open for writing. Where a system keeps no creation time, that
   // value is dropped.
   virtual FsStatus setFileTimes(FileHandle file, uint64_t created, uint64_t accessed,

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <iterator>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "platform/testing/temp_dir.h"
@@ -34,11 +36,12 @@ namespace {
 
 #ifndef _WIN32
 std::string native(const std::u16string& path) { return toUtf8(path); }
+#endif
 
 // The attributes of every entry of a folder, by name.
 std::map<std::string, FindEntry> listEntries(const std::u16string& folder) {
   Fs& fs = systemFs();
-  std::u16string pattern = folder + u"/*";
+  std::u16string pattern = folder + kPathSeparator + u"*";
   std::map<std::string, FindEntry> out;
   FindHandle h;
   FindEntry e;
@@ -50,7 +53,6 @@ std::map<std::string, FindEntry> listEntries(const std::u16string& folder) {
   fs.findClose(h);
   return out;
 }
-#endif
 
 std::set<std::string> listNames(const std::u16string& folder, FsStatus* status = nullptr) {
   Fs& fs = systemFs();
@@ -113,6 +115,68 @@ TEST(FsTest, EntriesCarrySizeTimeAndKind) {
   } while (fs.findNext(h, &e) == FsStatus::Ok);
   fs.findClose(h);
   EXPECT_EQ(seen, 2);
+}
+
+// What a sync looks at before it acts and around a copy: the entry as its folder's listing has
+// it, and the open file's size and times, whose change time no writer can put back.
+TEST(FsTest, StampsAgreeWithTheListingAndTheChangeTimeMovesWithEveryWrite) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  const uint64_t t = 132000000000000000ull;
+  writeFile(dir.at("f.bin"), std::string(70000, 'x'));
+  setModified(dir.at("f.bin"), t);
+  makeDir(dir.at("d"));
+  std::map<std::string, FindEntry> listed = listEntries(dir.path());
+  FileStamp st;
+  ASSERT_EQ(fs.getEntryStamp(dir.at("f.bin").c_str(), &st), FsStatus::Ok);
+  EXPECT_EQ(st.size, listed["f.bin"].size);
+  EXPECT_EQ(st.modified, listed["f.bin"].modified);
+  EXPECT_EQ(st.attributes, 0u);
+  ASSERT_EQ(fs.getEntryStamp(dir.at("d").c_str(), &st), FsStatus::Ok);
+  EXPECT_EQ(st.attributes, attr::Directory);
+  EXPECT_EQ(st.size, 0u);
+  EXPECT_EQ(fs.getEntryStamp(dir.at("none").c_str(), &st), FsStatus::NotFound);
+
+  FileHandle f;
+  FileStamp before, after;
+  ASSERT_EQ(fs.openRead(dir.at("f.bin").c_str(), &f), FsStatus::Ok);
+  ASSERT_EQ(fs.getFileStamp(f, &before), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_EQ(before.size, 70000u);
+  EXPECT_EQ(before.modified, t);
+  EXPECT_NE(before.changed, 0u);
+  // Rewritten with the same size and given its old time back: only the change time tells.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  writeFile(dir.at("f.bin"), std::string(70000, 'y'));
+  setModified(dir.at("f.bin"), t);
+  ASSERT_EQ(fs.openRead(dir.at("f.bin").c_str(), &f), FsStatus::Ok);
+  ASSERT_EQ(fs.getFileStamp(f, &after), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_EQ(after.size, before.size);
+  EXPECT_EQ(after.modified, before.modified);
+  EXPECT_GT(after.changed, before.changed);
+
+#ifndef _WIN32
+  // A link as the listing has it: a link to a file by its target, with ReparsePoint.
+  ASSERT_EQ(symlink(native(dir.at("f.bin")).c_str(), native(dir.at("lf")).c_str()), 0);
+  ASSERT_EQ(symlink(native(dir.at("d")).c_str(), native(dir.at("ld")).c_str()), 0);
+  ASSERT_EQ(symlink(native(dir.at("gone")).c_str(), native(dir.at("lx")).c_str()), 0);
+  ASSERT_EQ(fs.getEntryStamp(dir.at("lf").c_str(), &st), FsStatus::Ok);
+  EXPECT_EQ(st.attributes, attr::ReparsePoint);
+  EXPECT_EQ(st.size, 70000u);
+  EXPECT_EQ(st.modified, t);
+  ASSERT_EQ(fs.getEntryStamp(dir.at("ld").c_str(), &st), FsStatus::Ok);
+  EXPECT_EQ(st.attributes, attr::Directory | attr::ReparsePoint);
+  ASSERT_EQ(fs.getEntryStamp(dir.at("lx").c_str(), &st), FsStatus::Ok);
+  EXPECT_EQ(st.attributes, attr::Device | attr::ReparsePoint);
+  listed = listEntries(dir.path());
+  for (const char* name : {"lf", "ld", "lx"}) {
+    ASSERT_EQ(fs.getEntryStamp(dir.at(name).c_str(), &st), FsStatus::Ok);
+    EXPECT_EQ(st.attributes,
+              listed[name].attributes & (attr::Directory | attr::ReparsePoint | attr::Device))
+        << name;
+  }
+#endif
 }
 
 TEST(FsTest, ReadWriteSeekAndTimes) {

@@ -11,7 +11,9 @@
 #include "formats/compressed_reader.h"
 #include "formats/difference_check.h"
 #include "formats/state_file.h"
+#include "platform/long_path.h"
 #include "platform/text.h"
+#include "sync/as_compared.h"
 #include "sync/failure_text.h"
 #include "sync/file_ops.h"
 #include "sync/free_space.h"
@@ -28,6 +30,7 @@ struct Staged {
   uint64_t old = 0;  // bytes of the target file it replaces
   bool added = false;
   size_t rootEnd = 0;  // where its path below the root begins
+  const FileNode* node = nullptr;
 };
 
 // An empty folder a one-pass apply creates once the set has proved whole.
@@ -57,7 +60,29 @@ struct Run {
   std::vector<std::u16string>* created() { return staging ? &createdFolders : nullptr; }
   const DiscardPolicy* discard = nullptr;  // what becomes of a replaced target file
   FsFailure failure{};  // the failed write that ended the run, for its reason
+  FailureLog* failures = nullptr;  // where a target file left alone is named
 };
+
+// Whether a finished file may take its place: a new one always (its rename replaces
+// nothing), one that replaces a target file only while that is the version the comparison
+// saw; otherwise the target file stays, named.
+bool mayInstall(Run& run, const char16_t* destination, const FileNode* node, bool added) {
+  if (added) return true;
+  FsFailure why;
+  Rc rc = checkAsCompared(run.fs, destination, node->side[1], false, &why);
+  if (rc == Rc::Ok) return true;
+  if (run.failures) {
+    try {
+      run.failures->push_back({fromLongPath(destination),
+                               rc == Rc::Failed
+                                   ? std::string(kChangedSinceComparison)
+                                   : failureText("left alone: cannot be examined", rc, why),
+                               why.status, why.osError});
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  return false;
+}
 
 // Puts target root i into the path buffer, creating it with its ancestors when it is set.
 Rc enterRoot(Run& run, size_t i) {
@@ -180,7 +205,7 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
     try {
       const char16_t* name = run.temporary + length16(run.temporary);
       while (name > run.temporary && name[-1] != kPathSeparator) --name;
-      run.staged.push_back({run.path, name, size, old, added, run.rootEnd});
+      run.staged.push_back({run.path, name, size, old, added, run.rootEnd, node});
     } catch (const std::bad_alloc&) {
       discardTemporary(fs, run.temporary);
       return Rc::OutOfMemory;
@@ -188,6 +213,7 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
     return Rc::Ok;
   }
   bool replaced = false;
+  if (entryOk && !mayInstall(run, run.path, node, added)) entryOk = false;
   if (entryOk && installTemporary(fs, run.temporary, run.path, &replaced,
                                   installOptions(run, !added, run.rootEnd)) != Rc::Ok)
     entryOk = false;
@@ -211,7 +237,8 @@ void installStaged(Run& run) {
   for (const Staged& s : run.staged) {
     bool replaced = false;
     const char16_t* temporary = temporaryOf(run, s);
-    bool ok = installTemporary(run.fs, temporary, s.destination.c_str(), &replaced,
+    bool ok = mayInstall(run, s.destination.c_str(), s.node, s.added) &&
+              installTemporary(run.fs, temporary, s.destination.c_str(), &replaced,
                                installOptions(run, !s.added, s.rootEnd)) == Rc::Ok;
     if (!ok) discardTemporary(run.fs, temporary);
     tallyOutcome(run, ok, replaced, true, s.size, s.old, s.added);
@@ -445,6 +472,7 @@ Rc applyDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mo
           true,   staging,         {},               {},              {},
           0};
   run.discard = request.discard;
+  run.failures = failures;
   if (staging) {
     rc = checkRoom(run, request.firstRoot, failures);
     if (rc == Rc::Ok) rc = checkVolumes(*reader, path);

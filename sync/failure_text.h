@@ -17,6 +17,11 @@ namespace fw {
 // name.
 std::string failureText(const char* action, Rc rc, const FsFailure& why);
 
+// An entry left alone because it is not the version the comparison saw (as_compared.h), and a
+// copy thrown away because its source was written while it was read.
+inline constexpr const char* kChangedSinceComparison = "left alone: changed since the comparison";
+inline constexpr const char* kChangedWhileCopied = "not copied: changed while it was copied";
+
 }  // namespace fw
 
 #endif  // FERRYWICK_SYNC_FAILURE_TEXT_H

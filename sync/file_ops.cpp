@@ -6,6 +6,7 @@
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
+#include "sync/as_compared.h"
 #include "sync/discard.h"
 
 namespace fw {
@@ -154,11 +155,22 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
   FsFailure* why = &out.failure;
   FileHandle in;
   if (kept(fs, fs.openRead(source, &in), why) != FsStatus::Ok) return Rc::CannotOpen;
-  uint64_t modified = 0;
-  if (kept(fs, fs.getFileTime(in, &modified), why) != FsStatus::Ok) {
+  // The version read is the one the stamp names, checked again once it is read.
+  FileStamp before;
+  FsStatus s = fs.getFileStamp(in, &before);
+  const bool stamped = s == FsStatus::Ok;  // otherwise the system cannot say: the time alone
+  if (s == FsStatus::Unsupported) s = fs.getFileTime(in, &before.modified);
+  if (kept(fs, s, why) != FsStatus::Ok) {
     fs.close(in);
     return Rc::CannotOpen;
   }
+  if (stamped && options.sourceAsCompared && !isRecordedVersion(before, *options.sourceAsCompared)) {
+    fs.close(in);
+    out.changed = kChangedSinceComparison;
+    out.changedSource = true;
+    return Rc::Failed;
+  }
+  const uint64_t modified = before.modified;
   // The copy takes the source's permission bits (where the system has any), but only once it
   // is complete: until then nobody but the owner may read it.
   uint32_t permissions = 0;
@@ -171,6 +183,7 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
   }
 
   Rc rc = Rc::Ok;
+  uint64_t copied = 0;
   bool inSystem = true;  // the system copies the blocks itself until it says it cannot
   for (;;) {
     if (isCancelled(cancel)) break;
@@ -203,6 +216,17 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
       }
     }
     if (progress) progress->fetch_add(got, std::memory_order_relaxed);
+    copied += got;
+  }
+  FileStamp after;
+  if (rc == Rc::Ok && !isCancelled(cancel) && stamped) {
+    if (kept(fs, fs.getFileStamp(in, &after), why) != FsStatus::Ok) {
+      rc = Rc::CannotWrite;
+    } else if (!(after == before) || copied != before.size) {
+      rc = Rc::Failed;  // written meanwhile: the copy may hold parts of two versions
+      out.changed = kChangedWhileCopied;
+      out.changedSource = true;
+    }
   }
   // Best effort: a file system without permission bits (FAT on a removable disk) refuses them,
   // and the copy is then as private as it can be, never more open than its source.
@@ -219,6 +243,10 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     out.cancelled = true;
     discardTemporary(fs, temporary);
     return Rc::Ok;
+  }
+  if (rc == Rc::Ok && options.destinationAsCompared) {
+    rc = checkAsCompared(fs, destination, *options.destinationAsCompared, false, why);
+    if (rc == Rc::Failed) out.changed = kChangedSinceComparison;
   }
   if (rc == Rc::Ok)
     rc = installTemporary(fs, temporary, destination, &out.replacedOld, options, why);
@@ -424,6 +452,8 @@ ReplaceOutcome replaceFile(Fs& fs, const char16_t* destination, const char16_t* 
   result.oldReplaced = copy.replacedOld;
   result.cancelled = copy.cancelled;
   result.failure = copy.failure;
+  result.changed = copy.changed;
+  result.changedSource = copy.changedSource;
   return result;
 }
 

@@ -68,6 +68,12 @@ struct CopyOptions {
   size_t start = 0;
   bool mayReplace = true;
   const DiscardPolicy* discard = nullptr;
+  // What the comparison recorded of the source and of the destination (as_compared.h), when
+  // the copy carries out a sync of compared entries: a source that is not that version is not
+  // copied, a destination that is not is not replaced. Null: not looked at (and the copy of
+  // a file new on its side needs no look: its rename never replaces anything).
+  const SideInfo* sourceAsCompared = nullptr;
+  const SideInfo* destinationAsCompared = nullptr;
 };
 
 // Puts a finished temporary file in place of destination in one rename. An existing
@@ -92,6 +98,11 @@ struct CopyOutcome {
   // When the result is not Ok: the file-system call that made it so, with the system's error
   // (status Ok when none did: no memory, a link on the destination's path).
   FsFailure failure;
+  // Result Failed: why the copy was left undone (kChangedSinceComparison,
+  // kChangedWhileCopied), and whether the source (else the destination) is the entry that is
+  // not the version the copy was to be of.
+  const char* changed = nullptr;
+  bool changedSource = false;
 };
 
 // Copies source to destination, giving the new file attributes (attr:: bits), the source's
@@ -102,8 +113,12 @@ struct CopyOutcome {
 // so that nobody may do more than the list lets them). A sparse source's holes stay holes
 // where the system copies the data (Fs::copyData). The temporary file is the
 // owner's alone (0600) until it is complete. options.progress grows by every block written.
+// The copy is of one version of the source: its size, last-write time and change time are
+// read from the open file before and after (Fs::getFileStamp), and a source that changed
+// while it was read, or is not options.sourceAsCompared, is not copied; neither is one over a
+// destination that is not options.destinationAsCompared, looked at just before the rename.
 // Results:
-// OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file
+// Failed (one of these: outcome->changed says which), OutOfMemory (nothing opened), CannotOpen (the source cannot be opened, or the temporary file
 // cannot be created), CannotWrite (a read or write fails, the time cannot be set, or the
 // destination cannot be replaced, or exists and options.mayReplace is false). On every result
 // but a completed Ok the destination is as it was before and no temporary file remains; a
@@ -191,6 +206,8 @@ struct ReplaceOutcome {
   bool cancelled = false;    // stopped by the cancel flag before anything was changed
   Rc copyResult = Rc::Ok;
   FsFailure failure;  // why copyResult is not Ok, as CopyOutcome::failure
+  const char* changed = nullptr;  // as CopyOutcome
+  bool changedSource = false;
 };
 
 // Replaces destination (or creates it) by a copy of source with the attributes of attrByte.

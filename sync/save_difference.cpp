@@ -9,6 +9,7 @@
 #include "formats/state_file.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
+#include "sync/as_compared.h"
 #include "sync/file_ops.h"
 #include "sync/root_locks.h"
 
@@ -70,7 +71,7 @@ Rc writeNodeData(DataWalk& data, FileNode* node, size_t pathEnd) {
   if (rc != Rc::Ok) return rc;
   uint64_t copied = 0;
   rc = copyFileData(data.writer, *ctx.fs, ctx.sourcePath, &ctx.okStats->addedBytes, &copied,
-                    ctx.cancel);
+                    ctx.cancel, &node->side[0]);
   if (rc != Rc::Ok) return rc;
   if (isCancelled(ctx.cancel)) return Rc::Ok;
   tally(ctx.okStats->addedFiles, 1);
@@ -82,12 +83,20 @@ Rc writeNodeData(DataWalk& data, FileNode* node, size_t pathEnd) {
 }  // namespace
 
 Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
-                std::atomic<uint64_t>* counter, uint64_t* local, const CancelFlag* cancel) {
+                std::atomic<uint64_t>* counter, uint64_t* local, const CancelFlag* cancel,
+                const SideInfo* recorded) {
   *local = 0;
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBlockSize]);
   if (!buffer) return Rc::OutOfMemory;
   FileHandle file;
   if (fs.openRead(path, &file) != FsStatus::Ok) return Rc::CannotOpen;
+  FileStamp before;
+  FsStatus stamped = fs.getFileStamp(file, &before);
+  if ((stamped != FsStatus::Ok && stamped != FsStatus::Unsupported) ||
+      (stamped == FsStatus::Ok && recorded && !isRecordedVersion(before, *recorded))) {
+    fs.close(file);
+    return Rc::Failed;  // not the version the tree section describes
+  }
   Rc rc = Rc::Ok;
   while (!isCancelled(cancel)) {
     uint32_t got = 0;
@@ -101,6 +110,11 @@ Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
     rc = writer->writeBytes(buffer.get(), got);
     if (rc != Rc::Ok) break;
   }
+  FileStamp after;
+  if (rc == Rc::Ok && !isCancelled(cancel) && stamped == FsStatus::Ok &&
+      (fs.getFileStamp(file, &after) != FsStatus::Ok || !(after == before) ||
+       *local != before.size))
+    rc = Rc::Failed;  // written while it was read: what was stored may be a mix
   fs.close(file);
   return rc;
 }

@@ -4,12 +4,15 @@
 #define FERRYWICK_SYNC_SYNC_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/cancel_flag.h"
 #include "core/comparison.h"
 #include "core/result_test_util.h"
+#include "platform/testing/fault_fs.h"
 #include "platform/testing/forwarding_fs.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/text.h"
@@ -115,6 +118,61 @@ class ModeAtWriteFs : public ForwardingFs {
   FileHandle last_ = kInvalidHandle;
 };
 #endif
+
+// Another program at work while a job runs: before the nth call of op from now (1: the next
+// one), act runs once, on the calling thread. The calls counted: openRead, read, getFileStamp,
+// getEntryStamp, deleteFile, rename, setAttributes, removeDirectory (FsOp's names for them).
+class MutateAtFs : public ForwardingFs {
+ public:
+  using ForwardingFs::ForwardingFs;
+  void at(FsOp op, int nth, std::function<void()> act) {
+    acts_.push_back({op, nth, std::move(act)});
+  }
+  FsStatus openRead(const char16_t* p, FileHandle* f) override {
+    fire(FsOp::OpenRead);
+    return base_.openRead(p, f);
+  }
+  FsStatus read(FileHandle f, void* b, uint32_t n, uint32_t* got) override {
+    fire(FsOp::Read);
+    return base_.read(f, b, n, got);
+  }
+  FsStatus getFileStamp(FileHandle f, FileStamp* s) override {
+    fire(FsOp::GetFileStamp);
+    return base_.getFileStamp(f, s);
+  }
+  FsStatus getEntryStamp(const char16_t* p, FileStamp* s) override {
+    fire(FsOp::GetEntryStamp);
+    return base_.getEntryStamp(p, s);
+  }
+  FsStatus deleteFile(const char16_t* p) override {
+    fire(FsOp::Delete);
+    return base_.deleteFile(p);
+  }
+  FsStatus rename(const char16_t* f, const char16_t* t, bool r) override {
+    fire(FsOp::Rename);
+    return base_.rename(f, t, r);
+  }
+  FsStatus setAttributes(const char16_t* p, uint32_t a) override {
+    fire(FsOp::SetAttributes);
+    return base_.setAttributes(p, a);
+  }
+  FsStatus removeDirectory(const char16_t* p) override {
+    fire(FsOp::RemoveDirectory);
+    return base_.removeDirectory(p);
+  }
+
+ private:
+  struct Act {
+    FsOp op;
+    int countdown;
+    std::function<void()> act;
+  };
+  void fire(FsOp op) {
+    for (Act& a : acts_)
+      if (a.op == op && a.countdown > 0 && --a.countdown == 0) a.act();
+  }
+  std::vector<Act> acts_;
+};
 
 }  // namespace fw
 

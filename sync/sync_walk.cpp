@@ -9,6 +9,7 @@
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
+#include "sync/as_compared.h"
 #include "sync/copy_queue.h"
 #include "sync/discard.h"
 #include "sync/failure_text.h"
@@ -101,6 +102,8 @@ void copyEntry(WalkContext& ctx, FileNode* node, const char16_t* destination,
   options.start = start;
   options.mayReplace = !added;
   options.discard = ctx.discard;
+  options.sourceAsCompared = &node->side[winner];
+  if (!added) options.destinationAsCompared = &node->side[changed];
   ReplaceOutcome r =
       replaceFile(*ctx.fs, destination, from, node->side[winner].attributes, options);
   if (r.cancelled) return;  // nothing changed; the run stops at its next check
@@ -108,7 +111,11 @@ void copyEntry(WalkContext& ctx, FileNode* node, const char16_t* destination,
         node->counts[changed].bytesExisting);
   if (r.copyResult != Rc::Ok) {
     tally(failed.addedBytes, node->counts[winner].bytesExisting);
-    noteFailure(ctx, destination, failureText("cannot copy", r.copyResult, r.failure), r.failure);
+    if (r.changed)
+      noteFailure(ctx, r.changedSource ? from : destination, r.changed);
+    else
+      noteFailure(ctx, destination, failureText("cannot copy", r.copyResult, r.failure),
+                  r.failure);
   } else {
     takeSpelling(ctx, node, destination, nameStart, winner);
   }
@@ -138,6 +145,52 @@ void failConflict(WalkContext& ctx, FileNode* node) {
               "a name that differs only in letter case from another)");
 }
 
+// Whether the entry at path on side is still what the comparison recorded there; if not, it
+// is left alone: named, and its files (a folder's: all below it) tallied as failed as the
+// action would have tallied them.
+bool stillAsCompared(WalkContext& ctx, FileNode* node, int side, const char16_t* path) {
+  FsFailure why;
+  Rc rc = checkAsCompared(*ctx.fs, path, node->side[side], isFolder(node), &why);
+  if (rc == Rc::Ok) return true;
+  SyncStats& failed = *ctx.failedStats;
+  EntryAction a = actionOf(node, ctx.masks);
+  if (a.what == EntryChange::Delete) {
+    tally(failed.deletedFiles, node->counts[side].filesExisting);
+    tally(failed.deletedBytes, node->counts[side].bytesExisting);
+  } else if (!isTallied(ctx, node)) {
+    tally(failed.modifiedFiles, 1);
+  }
+  if (rc == Rc::Failed)
+    noteFailure(ctx, path, kChangedSinceComparison);
+  else
+    noteFailure(ctx, path, failureText("left alone: cannot be examined", rc, why), why);
+  return false;
+}
+
+Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node);
+
+// Deletes a folder on side d entry by entry, each as the comparison saw it, and then the
+// folder, empty: whatever appeared in it since, or changed, stays, and the folder with it.
+// Its files are tallied one by one. A folder that was to keep something (unticked, unread)
+// stays silently; one that holds something new is named and counts as one failed deletion.
+Rc emptyAndRemove(WalkContext& ctx, size_t sn, size_t tn, FileNode* node, int d) {
+  char16_t* path = d == 1 ? ctx.targetPath : ctx.sourcePath;
+  uint32_t failedBefore = valueOf(ctx.failedStats->deletedFiles);
+  Rc rc = applyTree(ctx, sn, tn, node->children);
+  path[d == 1 ? tn : sn] = 0;  // the entries' walk wrote their names after it
+  if (rc != Rc::Ok || isCancelled(ctx.cancel)) return rc;
+  FsFailure why;
+  if (kept(*ctx.fs, ctx.fs->removeDirectory(path), &why) == FsStatus::Ok) return Rc::Ok;
+  if (leavesSomethingBelow(node->children)) return Rc::Ok;  // it stays for what was left alone
+  if (valueOf(ctx.failedStats->deletedFiles) != failedBefore) return Rc::Ok;  // named below
+  tally(ctx.failedStats->deletedFiles, 1);  // the folder itself, so that the run says so
+  if (why.status == FsStatus::NotEmpty || why.status == FsStatus::Exists)
+    noteFailure(ctx, path, kChangedSinceComparison);
+  else
+    noteFailure(ctx, path, failureText("cannot delete", Rc::CannotWrite, why), why);
+  return Rc::Ok;
+}
+
 Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
   const char16_t* names[2] = {sideName(node, 0), sideName(node, 1)};
   size_t length = length16(names[0]);
@@ -161,17 +214,14 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
   if (ctx.hook && ctx.hook->takeOver(ctx, node, &a)) return Rc::Ok;
   if (a.what != EntryChange::None) {
     if (a.what == EntryChange::Delete) {
-      // On one side only, and the other side's state wins: remove it.
+      // On one side only, and the other side's state wins: remove it, if it is still what the
+      // comparison saw.
       int d = a.changes;
       char16_t* path = d == 1 ? ctx.targetPath : ctx.sourcePath;
-      if (isFolder(node) && leavesSomethingBelow(node->children)) {
-        Rc rc = applyTree(ctx, sn, tn, node->children);
-        path[d == 1 ? tn : sn] = 0;  // the entries' walk wrote their names after it
-        fs.removeDirectory(path);    // stays when what was left alone is still in it
-        return rc;
-      }
-      size_t start = d == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
       FsFailure why;
+      if (!stillAsCompared(ctx, node, d, path)) return Rc::Ok;
+      if (isFolder(node)) return emptyAndRemove(ctx, sn, tn, node, d);
+      size_t start = d == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
       Rc rc = ctx.discard && ctx.discard->active()
                   ? discardEntry(fs, *ctx.discard, path, start, ctx.cancel, &why)
                   : deleteEntry(fs, node, path, ctx.cancel, start, &why);
@@ -198,6 +248,7 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       return rc;
     }
     if (a.what == EntryChange::Attributes) {
+      if (!stillAsCompared(ctx, node, changed, destination)) return Rc::Ok;
       FsFailure why;
       Rc rc = updateAttributes(fs, destination, node->side[winner].attributes, start, &why);
       takeSpelling(ctx, node, destination, nameStart, winner);

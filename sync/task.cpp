@@ -216,7 +216,7 @@ const char* entryFaultText(Rc rc) {
   switch (rc) {
     case Rc::CannotOpen: return "cannot be opened";
     case Rc::BadRequest: return "its name or depth cannot be stored";
-    default: return "cannot be read, or changed since the comparison";
+    default: return "cannot be read, or changed since the comparison or while it was read";
   }
 }
 

@@ -432,6 +432,17 @@ FsStatus copyAccessListOf(int in, int out) {
   return FsStatus::Ok;
 }
 
+// The stamp of what st describes, with the kind bits given; size 0 for a folder and for
+// what the listing reports as Device.
+FileStamp stampOf(const struct stat& st, uint32_t kind) {
+  FileStamp stamp;
+  stamp.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+  stamp.modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  stamp.changed = unixToFileTime(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+  stamp.attributes = kind;
+  return stamp;
+}
+
 // Clears O_NONBLOCK, with which a file is opened so that a FIFO put in its place meanwhile
 // cannot block the open; false (errno set) when that fails.
 bool makeBlocking(int fd) {
@@ -667,6 +678,33 @@ class PosixFs final : public Fs {
     struct stat st;
     if (fstat(static_cast<int>(file), &st) != 0) return failErrno();
     *modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    return FsStatus::Ok;
+  }
+
+  FsStatus getFileStamp(FileHandle file, FileStamp* stamp) override {
+    *stamp = FileStamp{};
+    struct stat st;
+    if (fstat(static_cast<int>(file), &st) != 0) return failErrno();
+    *stamp = stampOf(st, 0);
+    return FsStatus::Ok;
+  }
+
+  FsStatus getEntryStamp(const char16_t* path, FileStamp* stamp) override {
+    *stamp = FileStamp{};
+    NativePath p(path);
+    if (!p.ok) return fail(EILSEQ);
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    // As the listing: a link by what it leads to; one that leads nowhere is Device.
+    uint32_t kind = 0;
+    if (S_ISLNK(st.st_mode)) {
+      kind = attr::ReparsePoint;
+      struct stat target;
+      if (stat(p.c_str(), &target) == 0) st = target;
+    }
+    if (isSpecial(st.st_mode)) kind |= attr::Device;
+    else if (S_ISDIR(st.st_mode)) kind |= attr::Directory;
+    *stamp = stampOf(st, kind);
     return FsStatus::Ok;
   }
 

@@ -20,7 +20,7 @@ const char* fsOpName(FsOp op) {
                                       "read",      "write",    "seek",     "setFileTimes",
                                       "setAttributes", "delete", "rename", "createDirectory",
                                       "removeDirectory", "setPermissions", "createHardLink",
-                                      "lockFolder"};
+                                      "lockFolder",   "getFileStamp", "getEntryStamp"};
   int i = static_cast<int>(op);
   return i >= 0 && i < static_cast<int>(FsOp::Count) ? names[i] : "?";
 }
@@ -92,7 +92,8 @@ FsStatus FaultFs::check(FsOp op, const char16_t* path, const char16_t* path2) {
       break;
   }
   if (logging_ && op != FsOp::Read && op != FsOp::Write && op != FsOp::FindNext &&
-      op != FsOp::LockFolder) {
+      op != FsOp::LockFolder && op != FsOp::GetFileStamp &&
+      op != FsOp::GetEntryStamp) {
     std::string line = fsOpName(op);
     if (path) line += " " + toUtf8(path);
     if (path2) line += " -> " + toUtf8(path2);
@@ -172,6 +173,18 @@ FsStatus FaultFs::seek(FileHandle f, uint64_t o) {
 FsStatus FaultFs::setFileTimes(FileHandle f, uint64_t c, uint64_t a, uint64_t m) {
   if (FsStatus s = check(FsOp::SetFileTimes, nullptr); s != FsStatus::Ok) return s;
   return base_.setFileTimes(f, c, a, m);
+}
+
+FsStatus FaultFs::getFileStamp(FileHandle f, FileStamp* st) {
+  *st = FileStamp{};
+  if (FsStatus s = check(FsOp::GetFileStamp, nullptr); s != FsStatus::Ok) return s;
+  return base_.getFileStamp(f, st);
+}
+
+FsStatus FaultFs::getEntryStamp(const char16_t* p, FileStamp* st) {
+  *st = FileStamp{};
+  if (FsStatus s = check(FsOp::GetEntryStamp, p); s != FsStatus::Ok) return s;
+  return base_.getEntryStamp(p, st);
 }
 
 FsStatus FaultFs::setAttributes(const char16_t* p, uint32_t a) {

@@ -38,6 +38,8 @@ enum class FsOp {
   SetPermissions,
   CreateHardLink,
   LockFolder,  // counted and failed, not logged
+  GetFileStamp,   // neither is logged: they change nothing
+  GetEntryStamp,
   Count
 };
 
@@ -83,6 +85,8 @@ class FaultFs : public ForwardingFs {
   FsStatus write(FileHandle f, const void* d, uint32_t n) override;
   FsStatus seek(FileHandle f, uint64_t o) override;
   FsStatus setFileTimes(FileHandle f, uint64_t c, uint64_t a, uint64_t m) override;
+  FsStatus getFileStamp(FileHandle f, FileStamp* s) override;
+  FsStatus getEntryStamp(const char16_t* p, FileStamp* s) override;
   FsStatus setAttributes(const char16_t* p, uint32_t a) override;
   FsStatus deleteFile(const char16_t* p) override;
   FsStatus rename(const char16_t* f, const char16_t* t, bool r) override;

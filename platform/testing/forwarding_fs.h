@@ -51,6 +51,10 @@ class ForwardingFs : public Fs {
     return FsStatus::Unsupported;
   }
   FsStatus getFileTime(FileHandle f, uint64_t* m) override { return base_.getFileTime(f, m); }
+  FsStatus getFileStamp(FileHandle f, FileStamp* s) override { return base_.getFileStamp(f, s); }
+  FsStatus getEntryStamp(const char16_t* p, FileStamp* s) override {
+    return base_.getEntryStamp(p, s);
+  }
   FsStatus setFileTimes(FileHandle f, uint64_t c, uint64_t a, uint64_t m) override {
     return base_.setFileTimes(f, c, a, m);
   }

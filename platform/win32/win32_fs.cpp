@@ -302,6 +302,32 @@ class Win32Fs final : public Fs {
     return FsStatus::Ok;
   }
 
+  FsStatus getFileStamp(FileHandle file, FileStamp* stamp) override {
+    *stamp = FileStamp{};
+    FILE_BASIC_INFO basic;
+    LARGE_INTEGER size;
+    if (!GetFileInformationByHandleEx(toHandle(file), FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileSizeEx(toHandle(file), &size))
+      return failLast();
+    stamp->size = static_cast<uint64_t>(size.QuadPart);
+    stamp->modified = static_cast<uint64_t>(basic.LastWriteTime.QuadPart);
+    stamp->changed = static_cast<uint64_t>(basic.ChangeTime.QuadPart);
+    return FsStatus::Ok;
+  }
+
+  FsStatus getEntryStamp(const char16_t* path, FileStamp* stamp) override {
+    *stamp = FileStamp{};
+    // The entry itself, as its folder's listing reports it (a link is not followed).
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data)) return failLast();
+    bool dir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    stamp->size = dir ? 0 : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    stamp->modified = ticks(data.ftLastWriteTime);
+    stamp->attributes =
+        data.dwFileAttributes & (attr::Directory | attr::ReparsePoint | attr::Device);
+    return FsStatus::Ok;
+  }
+
   FsStatus setFileTimes(FileHandle file, uint64_t created, uint64_t accessed,
                         uint64_t modified) override {
     FILETIME c = fileTime(created), a = fileTime(accessed), m = fileTime(modified);
