@@ -13,6 +13,12 @@ namespace fw {
 
 struct DiscardPolicy;  // discard.h
 
+#ifdef _WIN32
+inline constexpr bool kWindowsNames = true;
+#else
+inline constexpr bool kWindowsNames = false;
+#endif
+
 struct SyncRequest {
   Fs* fs = nullptr;
   const SideInput* source = nullptr;  // a saved source side (a difference) has savedFile set
@@ -26,6 +32,11 @@ struct SyncRequest {
   FailureLog* failures = nullptr;  // where every entry that fails is named; none: not named
   // What becomes of the files a sync deletes or replaces (discard.h); none: they are gone.
   const DiscardPolicy* discard = nullptr;
+  // Whether the names it writes are held to those Windows allows (allowedOnWindows,
+  // windows_name.h): an entry the changed side lacks whose name Windows refuses is left out,
+  // counted as failed and named, and the rest goes on. Always so in the Windows build; a test
+  // elsewhere may ask for it.
+  bool windowsNames = kWindowsNames;
 };
 
 // Where a job tallies what it did (ok) and what it could not do (failed).

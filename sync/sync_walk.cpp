@@ -8,6 +8,7 @@
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
+#include "platform/windows_name.h"
 #include "sync/copy_queue.h"
 #include "sync/discard.h"
 #include "sync/failure_text.h"
@@ -136,7 +137,29 @@ void failConflict(WalkContext& ctx, FileNode* node) {
               "a name that differs only in letter case from another)");
 }
 
+// An entry to be added to a side whose name Windows refuses, where names are held to those
+// (ctx.windowsNames): left out with everything below it, counted as failed and named. True
+// when so. A side that has the entry already holds its name; it is acted on as any other.
+bool leftOutForItsName(WalkContext& ctx, FileNode* node, size_t sl, size_t tl) {
+  EntryAction a = actionOf(node, ctx.masks);
+  if (a.what != EntryChange::Add) return false;
+  int winner = 1 - a.changes;
+  const char16_t* name = sideName(node, winner);
+  size_t length = length16(name);
+  if (allowedOnWindows(name, length)) return false;
+  SyncStats& failed = *ctx.failedStats;
+  tally(failed.addedFiles, node->counts[winner].filesExisting);
+  tally(failed.addedBytes, node->counts[winner].bytesExisting);
+  char16_t* destination = a.changes == 1 ? ctx.targetPath : ctx.sourcePath;
+  if (putName(destination, a.changes == 1 ? tl : sl, name, length) != 0)
+    noteFailure(ctx, destination, std::string("not written: ") + kNotAllowedOnWindows);
+  return true;
+}
+
 Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
+  // Before the check below, which leaves a name with a ':' out in the Windows build without a
+  // word. The data pass of an apply (ctx.hook) has named what it carried.
+  if (ctx.windowsNames && !ctx.hook && leftOutForItsName(ctx, node, sl, tl)) return Rc::Ok;
   const char16_t* names[2] = {sideName(node, 0), sideName(node, 1)};
   size_t length = length16(names[0]);
   // A name that cannot be one entry of a folder ("..", a separator inside) can only come from
@@ -292,6 +315,7 @@ Rc startWalk(const SyncRequest& request, SyncTallies tallies, WalkBuffers* buffe
   ctx->fs = request.fs;
   ctx->failures = request.failures;
   ctx->discard = request.discard;
+  ctx->windowsNames = request.windowsNames;
   return Rc::Ok;
 }
 
