@@ -26,11 +26,10 @@ bool isDeviceName(const char16_t* name, size_t length) {
 
 }  // namespace
 
-bool allowedOnWindows(const char16_t* name, size_t length) {
-  if (length == 0) return false;
+bool holdsCharacterWindowsRefuses(const char16_t* name, size_t length) {
   for (size_t i = 0; i < length; ++i) {
     char16_t c = name[i];
-    if (c < 32) return false;
+    if (c < 32) return true;
     switch (c) {
       case u'<':
       case u'>':
@@ -40,10 +39,15 @@ bool allowedOnWindows(const char16_t* name, size_t length) {
       case u'\\':
       case u'|':
       case u'?':
-      case u'*': return false;
+      case u'*': return true;
       default: break;
     }
   }
+  return false;
+}
+
+bool allowedOnWindows(const char16_t* name, size_t length) {
+  if (length == 0 || holdsCharacterWindowsRefuses(name, length)) return false;
   char16_t last = name[length - 1];
   if (last == u'.' || last == u' ') return false;
   return !isDeviceName(name, length);

@@ -19,6 +19,12 @@ namespace fw {
 // file.
 bool allowedOnWindows(const char16_t* name, size_t length);
 
+// Whether name holds one of those characters. No entry of a Windows drive has one, and none
+// can be reached under it: a folder that lends one (a POSIX file system under Wine) has it
+// under a name the Windows build must not use, where a ':' would name a stream of another
+// file. A name refused only for its end or as a device's is reached by the long-path forms.
+bool holdsCharacterWindowsRefuses(const char16_t* name, size_t length);
+
 // Why such a name is left out, in the words of a run's failure list.
 inline constexpr const char* kNotAllowedOnWindows = "this name is not allowed on Windows";
 

@@ -19,6 +19,12 @@ TEST(WindowsNameTest, NamesWindowsCannotHoldAreRefusedAndTheirNeighboursAllowed)
     EXPECT_FALSE(allowed(name)) << toUtf8Escaped(name);
   }
   EXPECT_FALSE(allowedOnWindows(u"", 0));
+  // Characters no Windows path can hold, against names refused only for their end or as a
+  // device's, which the long-path forms reach where they exist.
+  for (const char16_t* name : {u"a:b", u"q?", u"x\"y", u"\x1f", u"a|b"})
+    EXPECT_TRUE(holdsCharacterWindowsRefuses(name, std::char_traits<char16_t>::length(name)));
+  for (const char16_t* name : {u"dot.", u"CON", u"nul.txt", u"ok"})
+    EXPECT_FALSE(holdsCharacterWindowsRefuses(name, std::char_traits<char16_t>::length(name)));
   EXPECT_FALSE(allowed(std::u16string(u"a\0b", 3)));
   for (const char16_t* name :
        {u"meeting 10.30.txt", u".hidden", u"a b", u"CONSOLE", u"con1", u"xcon", u"COM0", u"COM10",

@@ -94,10 +94,15 @@ Rc stopAt(Run& run, const char16_t* path, const std::string& reason, const FsFai
   return Rc::CannotWrite;
 }
 
-// Whether a name on the path to node (or its own) is one the target lacks and Windows refuses.
+// Whether node's name, where names are held to those Windows allows, is one the target lacks
+// and Windows refuses, or holds a character no Windows path can (holdsCharacterWindowsRefuses,
+// also where the target lends the entry one: a POSIX folder under Wine).
 bool refusedByWindows(const Run& run, const FileNode* node) {
-  return run.windowsNames && (node->flags & OnlyInSource) &&
-         !allowedOnWindows(node->name, length16(node->name));
+  if (!run.windowsNames) return false;
+  const char16_t* own = sideName(node, 1);
+  return ((node->flags & OnlyInSource) && !allowedOnWindows(node->name, length16(node->name))) ||
+         holdsCharacterWindowsRefuses(node->name, length16(node->name)) ||
+         holdsCharacterWindowsRefuses(own, length16(own));
 }
 
 // Whether the apply writes anything below tree into the target: a file or folder it adds or
@@ -444,13 +449,12 @@ FileNode* lookUpRecord(Run& run, FileNode* siblings, size_t* refusedEnd) {
 }
 
 // An entry that the apply would write but whose path holds a name (up to refusedEnd) that
-// the target lacks and Windows refuses: read past, counted as failed, and named, that name
-// once for all the entries below it.
+// Windows refuses (refusedByWindows): read past, counted as failed, and named, that name once
+// for all the entries below it.
 Rc leaveOutRefused(Run& run, const FileNode* node, uint64_t size, size_t refusedEnd) {
-  if (!isFolder(node)) {
-    tally(run.failed.addedFiles, 1);
-    tally(run.failed.addedBytes, size);
-  }
+  if (!isFolder(node))
+    tallyOutcome(run, false, false, true, size, node->counts[1].bytesExisting,
+                 (node->flags & OnlyInSource) != 0);
   std::u16string_view named(run.path, refusedEnd);
   if (named != run.leftOut) {
     try {

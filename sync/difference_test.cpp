@@ -842,17 +842,49 @@ TEST_F(DifferenceTest, PosixNamesWindowsRefusesAreLeftOutNamedAndTheRestApplied)
   ASSERT_RC_OK(syncFromDifference());
   check("applying the difference");
 
+  auto syncFolders = [&] {
+    ok_.reset();
+    failed_.reset();
+    failures_.clear();
+    Rc rc = compareAndMark();
+    if (rc != Rc::Ok) return rc;
+    SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+    request.failures = &failures_;
+    request.windowsNames = true;
+    return syncAll(request, {ok_, failed_});
+  };
   removeTree(trg_.path());
   makeDir(trg_.path());
-  ASSERT_RC_OK(compareAndMark());
-  ok_.reset();
-  failed_.reset();
-  failures_.clear();
-  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
-  request.failures = &failures_;
-  request.windowsNames = true;
-  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
+  ASSERT_RC_OK(syncFolders());
   check("a sync of two folders");
+
+  // A folder that lends the target such a name (a POSIX one under Wine): what is to be done to
+  // it is left undone and named, a deletion too.
+  removeTree(src_.path());
+  removeTree(trg_.path());
+  writeAt(src_.at("both:x"), "new", kT + kHour);
+  writeAt(trg_.at("both:x"), "old", kT);
+  writeAt(trg_.at("only:t"), "t", kT);
+  writeAt(src_.at("fine.txt"), "fine", kT);
+  ASSERT_RC_OK(compareAndMark());
+  ASSERT_RC_OK(save());
+  auto checkLeftUndone = [&](const char* what) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(readFile(trg_.at("both:x")), "old");
+    EXPECT_EQ(readFile(trg_.at("only:t")), "t");
+    EXPECT_EQ(readFile(trg_.at("fine.txt")), "fine");
+    EXPECT_EQ(valueOf(failed_.modifiedFiles), 1u);
+    EXPECT_EQ(valueOf(failed_.deletedFiles), 1u);
+    ASSERT_EQ(failures_.size(), 2u);
+    EXPECT_EQ(failures_[0].path, trg_.at("both:x"));
+    EXPECT_EQ(failures_[1].path, trg_.at("only:t"));
+    EXPECT_EQ(failures_[1].reason, "not deleted: this name is not allowed on Windows");
+  };
+  ASSERT_RC_OK(syncFromDifference());
+  checkLeftUndone("applying the difference");
+  removeTree(trg_.at("fine.txt"));
+  ASSERT_RC_OK(syncFolders());
+  checkLeftUndone("a sync of two folders");
 }
 #endif
 
