@@ -13,6 +13,7 @@
 #include "formats/difference_check.h"
 #include "formats/state_file.h"
 #include "platform/testing/fault_fs.h"
+#include "platform/testing/wine.h"
 #include "sync/apply_difference.h"
 #include "sync/file_ops.h"
 #include "sync/save_difference.h"
@@ -885,6 +886,35 @@ TEST_F(DifferenceTest, PosixNamesWindowsRefusesAreLeftOutNamedAndTheRestApplied)
   removeTree(trg_.at("fine.txt"));
   ASSERT_RC_OK(syncFolders());
   checkLeftUndone("a sync of two folders");
+}
+#else
+// A folder on a POSIX file system under Wine holds names no Windows path can, and the listing
+// reports them as they are: the Windows build's sync of two folders leaves each out and names
+// it, and copies the rest.
+TEST_F(DifferenceTest, WineNamesWindowsRefusesAreLeftOutOfAFolderSyncAndNamed) {
+  if (!runningUnderWine()) GTEST_SKIP() << "only a folder that Wine lends from Linux has them";
+  std::set<std::u16string> named;
+  for (const char* name : {"meeting 10:30.txt", "q?", "x\"y"}) {
+    FileHandle f;
+    if (systemFs().createAlways(src_.at(name).c_str(), attr::Normal, &f) != FsStatus::Ok) continue;
+    systemFs().close(f);
+    named.insert(trg_.at(name));
+  }
+  if (named.empty()) GTEST_SKIP() << "this Wine refuses such names";
+  writeAt(src_.at("ok.txt"), "ok", kT);
+  ASSERT_RC_OK(compareAndMark());
+  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  request.failures = &failures_;
+  ASSERT_RC_OK(syncAll(request, {ok_, failed_}));
+  EXPECT_EQ(readFile(trg_.at("ok.txt")), "ok");
+  EXPECT_EQ(contentsOf(trg_.path()).size(), 1u);
+  EXPECT_EQ(valueOf(failed_.addedFiles), named.size());
+  std::set<std::u16string> paths;
+  for (const EntryFailure& f : failures_) {
+    paths.insert(f.path);
+    EXPECT_EQ(f.reason, "not written: this name is not allowed on Windows");
+  }
+  EXPECT_EQ(paths, named);
 }
 #endif
 
