@@ -32,10 +32,10 @@ struct SyncRequest {
   FailureLog* failures = nullptr;  // where every entry that fails is named; none: not named
   // What becomes of the files a sync deletes or replaces (discard.h); none: they are gone.
   const DiscardPolicy* discard = nullptr;
-  // Whether the names it writes are held to those Windows allows (allowedOnWindows,
-  // windows_name.h): an entry the changed side lacks whose name Windows refuses is left out,
-  // counted as failed and named, and the rest goes on. Always so in the Windows build; a test
-  // elsewhere may ask for it.
+  // Whether the names it writes are held to those Windows allows (windows_name.h): an entry
+  // to be added under a name Windows refuses, or acted on under one that holds a character no
+  // Windows path can, is left out with what lies below it, counted as failed and named, and
+  // the rest goes on. Always so in the Windows build; a test elsewhere may ask for it.
   bool windowsNames = kWindowsNames;
 };
 
