@@ -195,6 +195,22 @@ fw sync --mirror "$(p "$work/d.001.fwd")" "$(p "$work/B2")"
 check "sync from a later volume" is "$rc" 0
 check "B2 equals A byte for byte" same_tree "$work/A" "$work/B2"
 
+# Applying a difference: what the receiving side ignores is listed as ignored and is no
+# failure; a target root that would receive nothing is not made.
+mkdir -p "$work/ig/src/logs" "$work/ig/trg"
+printf a >"$work/ig/src/a.txt"; printf l >"$work/ig/src/m.log"; printf x >"$work/ig/src/logs/x.log"
+fw save-diff --mirror -o "$(p "$work/ig.fwd")" "$(p "$work/ig/src")" "$(p "$work/ig/trg")"
+check "save-diff with files the target ignores" is "$rc" 0
+fw sync --dry-run --mirror --ignore '*.log' "$(p "$work/ig.fwd")" "$(p "$work/ig/trg")"
+check "an ignored entry is listed as ignored" has "$work/out" "^ignored .*m\.log"
+fw sync --mirror --ignore '*.log' "$(p "$work/ig.fwd")" "$(p "$work/ig/trg")"
+check "an ignored entry is no failure" is "$rc" 0
+check "no failure named" is "$(grep -c 'failed:' "$work/err")" 0
+check "the ignored file is not written" test ! -e "$work/ig/trg/m.log" -a ! -e "$work/ig/trg/logs/x.log"
+check "the rest is written" is "$(cat "$work/ig/trg/a.txt")" a
+fw sync --mirror --ignore '*' "$(p "$work/ig.fwd")" "$(p "$work/ig/none/deeper")"
+check "a root that receives nothing is not made" test ! -e "$work/ig/none"
+
 # A named volume is read only as that volume of the set its name gives. On the stick: an older
 # complete difference d.fwd whose mirror would delete most of C, and the last volume of the
 # newer set above, whose first volume never arrived.

@@ -18,13 +18,15 @@ std::string sideJson(const SideInfo& s) {
 
 void printEntry(const CliOptions& options, const EntryRow& e, bool manyRows) {
   const FileNode* n = e.node;
+  // An entry of a saved difference that this side's ignore list leaves out: no part of a sync.
+  const char* action = (n->flags & Ignored) ? "ignored" : actionName(e.action);
   if (options.json) {
     std::string flags = "\"" + categoryNames(n->flags, "\",\"") + "\"";
     std::printf(
         "{\"row\":%zu,\"path\":%s,\"kind\":\"%s\",\"flags\":[%s],\"excluded\":%s,"
         "\"action\":\"%s\",\"changes\":%s,\"source\":%s,\"target\":%s}\n",
         e.row, jsonString(e.path).c_str(), isFolder(n) ? "folder" : "file", flags.c_str(),
-        (n->flags & Excluded) ? "true" : "false", actionName(e.action),
+        (n->flags & Excluded) ? "true" : "false", action,
         e.action.changes < 0 ? "null" : e.action.changes == 0 ? "\"source\"" : "\"target\"",
         e.onSource ? sideJson(n->side[0]).c_str() : "null",
         e.onTarget ? sideJson(n->side[1]).c_str() : "null");
@@ -34,7 +36,7 @@ void printEntry(const CliOptions& options, const EntryRow& e, bool manyRows) {
   std::string path = e.path;
   if (isFolder(n)) path += '/';
   if (manyRows) path = "[" + std::to_string(e.row) + "] " + path;
-  std::printf("%-7s %-7s %-30s %s\n", actionName(e.action), where,
+  std::printf("%-7s %-7s %-30s %s\n", action, where,
               categoryNames(n->flags, ",").c_str(), path.c_str());
 }
 

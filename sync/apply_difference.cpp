@@ -13,6 +13,7 @@
 #include "formats/state_file.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
+#include "platform/windows_name.h"
 #include "sync/as_compared.h"
 #include "sync/failure_text.h"
 #include "sync/file_ops.h"
@@ -31,6 +32,11 @@ struct Staged {
   bool added = false;
   size_t rootEnd = 0;  // where its path below the root begins
   const FileNode* node = nullptr;
+  // While the set is put in place: a second name of the file it replaces (in the same folder),
+  // to put it back should a later file fail, and that file's attributes.
+  std::u16string aside{};
+  uint32_t oldAttributes = 0;
+  bool replaced = false;
 };
 
 // An empty folder a one-pass apply creates once the set has proved whole.
@@ -60,8 +66,61 @@ struct Run {
   std::vector<std::u16string>* created() { return staging ? &createdFolders : nullptr; }
   const DiscardPolicy* discard = nullptr;  // what becomes of a replaced target file
   FsFailure failure{};  // the failed write that ended the run, for its reason
-  FailureLog* failures = nullptr;  // where a target file left alone is named
+  FailureLog* failures = nullptr;  // where every entry that fails is named
+  bool windowsNames = kWindowsNames;
+  bool rootReceives = false;  // something is written below the current target root
+  // The entry whose failure ended the run (empty: none did), and why.
+  std::u16string stopPath{};
+  std::string stopReason{};
+  std::u16string leftOut{};  // the last name left out as one Windows refuses (a path)
 };
+
+// Names an entry the run could not handle, in the run's failure list.
+void noteEntry(Run& run, const char16_t* path, const std::string& reason,
+               const FsFailure& why = {}) {
+  if (!run.failures) return;
+  try {
+    run.failures->push_back({fromLongPath(path), reason, why.status, why.osError});
+  } catch (const std::bad_alloc&) {
+    // The tallies still count it; only its name is lost.
+  }
+}
+
+// Keeps the entry whose failure ends the run, and why; CannotWrite.
+Rc stopAt(Run& run, const char16_t* path, const std::string& reason, const FsFailure& why) {
+  try {
+    run.stopPath = path;
+    run.stopReason = reason;
+  } catch (const std::bad_alloc&) {
+  }
+  run.failure = why;
+  return Rc::CannotWrite;
+}
+
+// Whether node's name, where names are held to those Windows allows, is one the target lacks
+// and Windows refuses, or holds a character no Windows path can (holdsCharacterWindowsRefuses,
+// also where the target lends the entry one: a POSIX folder under Wine).
+bool refusedByWindows(const Run& run, const FileNode* node) {
+  if (!run.windowsNames) return false;
+  const char16_t* own = sideName(node, 1);
+  return ((node->flags & OnlyInSource) && !allowedOnWindows(node->name, length16(node->name))) ||
+         holdsCharacterWindowsRefuses(node->name, length16(node->name)) ||
+         holdsCharacterWindowsRefuses(own, length16(own));
+}
+
+// Whether the apply writes anything below tree into the target: a file or folder it adds or
+// replaces, where Windows allows its name when names are held to those.
+bool receives(const Run& run, FileNode* tree) {
+  bool found = false;
+  walkInOrder(tree, [&](FileNode* n) {
+    if (refusedByWindows(run, n)) return Rc::Ok;  // left out, with what lies below it
+    EntryAction a = actionOf(n, run.masks);
+    found = (a.changes == 1 && a.what != EntryChange::None && a.what != EntryChange::Delete) ||
+            (isFolder(n) && n->children && receives(run, n->children));
+    return found ? Rc::Failed : Rc::Ok;  // Failed only ends the walk
+  });
+  return found;
+}
 
 // Whether a finished file may take its place: a new one always (its rename replaces
 // nothing), one that replaces a target file only while that is the version the comparison
@@ -71,27 +130,24 @@ bool mayInstall(Run& run, const char16_t* destination, const FileNode* node, boo
   FsFailure why;
   Rc rc = checkAsCompared(run.fs, destination, node->side[1], false, &why);
   if (rc == Rc::Ok) return true;
-  if (run.failures) {
-    try {
-      run.failures->push_back({fromLongPath(destination),
-                               rc == Rc::Failed
-                                   ? std::string(kChangedSinceComparison)
-                                   : failureText("left alone: cannot be examined", rc, why),
-                               why.status, why.osError});
-    } catch (const std::bad_alloc&) {
-    }
-  }
+  noteEntry(run, destination,
+            rc == Rc::Failed ? std::string(kChangedSinceComparison)
+                             : failureText("left alone: cannot be examined", rc, why),
+            why);
   return false;
 }
 
-// Puts target root i into the path buffer, creating it with its ancestors when it is set.
-Rc enterRoot(Run& run, size_t i) {
+// Puts target root i (whose root node is node) into the path buffer, creating it with its
+// ancestors when it is set and something is written into it: a folder made where there was
+// none (an unmounted drive) would pass for an emptied one at the next sync.
+Rc enterRoot(Run& run, size_t i, FileNode* node) {
   static const std::u16string kNone;
   const std::u16string& root = i < run.target.roots.size() ? run.target.roots[i] : kNone;
   size_t length = 0;
   if (!putRoot(run.path, root, &length) || length + 2 > kPathBufferUnits) return Rc::Failed;
   run.rootEmpty = root.empty();
-  if (!run.rootEmpty) createFolderChain(run.fs, run.path, length, run.created());
+  run.rootReceives = !run.rootEmpty && node && receives(run, node->children);
+  if (run.rootReceives) createFolderChain(run.fs, run.path, length, run.created());
   run.path[length] = kPathSeparator;
   run.path[length + 1] = 0;
   run.rootEnd = length + 1;
@@ -150,10 +206,13 @@ void tallyOutcome(Run& run, bool entryOk, bool replaced, bool created, uint64_t 
 }
 
 // Writes one file entry of size bytes to a temporary file and puts it in place of the target
-// file once every byte has arrived and its times are set. A failure to create, stamp or
-// install the file is tallied and the run goes on; a failed write (a full disk), the data
-// ending early and the cancel flag end the run. In every case where the new file is not in
-// place, its temporary file is removed and the old target file is as it was.
+// file once every byte has arrived and its times are set. A file that cannot be created,
+// written or stamped ends a one-pass run (which then puts back everything: CannotWrite, the
+// entry kept in run.stopPath); in two passes, one that cannot be created, stamped or put in
+// place is named and the run goes on, while a failed write (a full disk) ends it. A link on
+// the path is named and the run goes on in both. The data ending early and the cancel flag end
+// the run. In every case where the new file is not in place, its temporary file is removed and
+// the old target file is as it was.
 Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   Fs& fs = run.fs;
   const SideInfo& src = node->side[0];
@@ -167,13 +226,24 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   if (had == FsStatus::NotFound) permissions = kDefaultPermissions;
   else if (had != FsStatus::Ok) permissions = kOwnerOnly;
   FileHandle file = kInvalidHandle;
-  bool created = !pathRunsThroughLink(fs, run.path, run.rootEnd) &&
-                 createTemporary(fs, run.path, fromAttrByte(src.attributes),
-                                 {run.temporary, kPathBufferUnits}, &file);
-  SyncStats& live = created ? run.ok : run.failed;
+  FsFailure why;
+  // Nothing is written through a link: that entry is left as it is, in either mode.
+  bool throughLink = pathRunsThroughLink(fs, run.path, run.rootEnd);
+  bool created = !throughLink && createTemporary(fs, run.path, fromAttrByte(src.attributes),
+                                                 {run.temporary, kPathBufferUnits}, &file, &why);
+  if (!created) {
+    tallyOutcome(run, false, false, false, size, old, added);
+    tally(run.failed.addedBytes, size);
+    if (run.staging && !throughLink)
+      return stopAt(run, run.path, failureText("cannot write", Rc::CannotWrite, why), why);
+    noteEntry(run, run.path,
+              throughLink ? "not written: a folder on its path is a link"
+                          : failureText("cannot write", Rc::CannotWrite, why),
+              why);
+    return skipContents(run, size);
+  }
 
-  Rc rc = Rc::Ok;        // ends the run
-  bool entryOk = created;  // the new file is in place
+  Rc rc = Rc::Ok;  // ends the run
   uint64_t left = size;
   while (left > 0) {
     if (isCancelled(run.cancel)) break;
@@ -181,23 +251,28 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
     size_t n;
     rc = run.reader.takeBytes(left, &data, &n);  // Failed when the stream ends before the entry
     if (rc != Rc::Ok) break;
-    if (created &&
-        kept(fs, fs.write(file, data, static_cast<uint32_t>(n)), &run.failure) != FsStatus::Ok) {
-      rc = Rc::CannotWrite;
+    if (kept(fs, fs.write(file, data, static_cast<uint32_t>(n)), &why) != FsStatus::Ok) {
+      rc = stopAt(run, run.path, failureText("cannot write", Rc::CannotWrite, why), why);
       break;
     }
-    tally(live.addedBytes, n);
-    if (created && run.staging) run.liveBytes += n;
+    tally(run.ok.addedBytes, n);
+    if (run.staging) run.liveBytes += n;
     left -= n;
   }
   bool complete = rc == Rc::Ok && left == 0;
-  if (!complete) entryOk = false;
+  bool entryOk = complete;  // the new file is (or, staged, will be) in place
   if (entryOk && had != FsStatus::Unsupported) fs.setFilePermissions(file, permissions);
-  if (entryOk && fs.setFileTimes(file, src.modified, src.modified, src.modified) != FsStatus::Ok)
+  if (entryOk &&
+      kept(fs, fs.setFileTimes(file, src.modified, src.modified, src.modified), &why) !=
+          FsStatus::Ok) {
     entryOk = false;
-  if (created) fs.close(file);
+    std::string reason = failureText("cannot set the file's time", Rc::CannotWrite, why);
+    if (run.staging) rc = stopAt(run, run.path, reason, why);
+    else noteEntry(run, run.path, reason, why);
+  }
+  fs.close(file);
   if (!complete && rc == Rc::Ok) {  // cancelled: nothing changed, nothing tallied
-    if (created) discardTemporary(fs, run.temporary);
+    discardTemporary(fs, run.temporary);
     return Rc::Ok;
   }
   if (run.staging && entryOk) {
@@ -215,10 +290,12 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   bool replaced = false;
   if (entryOk && !mayInstall(run, run.path, node, added)) entryOk = false;
   if (entryOk && installTemporary(fs, run.temporary, run.path, &replaced,
-                                  installOptions(run, !added, run.rootEnd)) != Rc::Ok)
+                                  installOptions(run, !added, run.rootEnd), &why) != Rc::Ok) {
     entryOk = false;
-  if (created && !entryOk) discardTemporary(fs, run.temporary);
-  tallyOutcome(run, entryOk, replaced, created, size, old, added);
+    noteEntry(run, run.path, failureText("cannot write", Rc::CannotWrite, why), why);
+  }
+  if (!entryOk) discardTemporary(fs, run.temporary);
+  tallyOutcome(run, entryOk, replaced, true, size, old, added);
   return rc;
 }
 
@@ -231,21 +308,136 @@ const char16_t* temporaryOf(Run& run, const Staged& s) {
   return run.temporary;
 }
 
-// Puts every staged file in place and creates the pending empty folders. A file that cannot
-// be renamed into place is tallied as failed and its temporary file removed; the others go on.
-void installStaged(Run& run) {
-  for (const Staged& s : run.staged) {
-    bool replaced = false;
-    const char16_t* temporary = temporaryOf(run, s);
-    bool ok = mayInstall(run, s.destination.c_str(), s.node, s.added) &&
-              installTemporary(run.fs, temporary, s.destination.c_str(), &replaced,
-                               installOptions(run, !s.added, s.rootEnd)) == Rc::Ok;
-    if (!ok) discardTemporary(run.fs, temporary);
-    tallyOutcome(run, ok, replaced, true, s.size, s.old, s.added);
+// Creates the pending empty folders, each noted for a roll-back. An existing folder is fine; a
+// link on the path leaves that folder out (named). CannotWrite, with the folder kept in
+// run.stopPath, for one that cannot be created.
+Rc createPendingFolders(Run& run) {
+  for (const PendingFolder& f : run.emptyFolders) {
+    f.path.copy(run.temporary, f.path.size());
+    run.temporary[f.path.size()] = 0;
+    if (pathRunsThroughLink(run.fs, run.temporary, f.rootEnd)) {
+      noteEntry(run, f.path.c_str(), "not written: a folder on its path is a link");
+      continue;
+    }
+    FsFailure why;
+    FsStatus s = kept(run.fs, run.fs.createDirectory(f.path.c_str()), &why);
+    uint32_t a = 0;
+    if (s == FsStatus::Exists && run.fs.getAttributes(f.path.c_str(), &a) == FsStatus::Ok &&
+        (a & attr::Directory))
+      continue;
+    if (s != FsStatus::Ok)
+      return stopAt(run, f.path.c_str(), failureText("cannot create the folder", Rc::CannotWrite, why),
+                    why);
+    if (!noteCreated(&run.createdFolders, f.path.c_str())) {
+      run.fs.removeDirectory(f.path.c_str());
+      return Rc::OutOfMemory;
+    }
   }
-  run.staged.clear();
-  for (const PendingFolder& f : run.emptyFolders) createFolder(run.fs, f.path.c_str(), f.rootEnd);
   run.emptyFolders.clear();
+  return Rc::Ok;
+}
+
+// Gives the target file a staged one replaces a second name beside it, so that it can be put
+// back. Where the file system has no such names, a copy is kept instead. CannotWrite, with the
+// file kept in run.stopPath, when neither can be made.
+Rc keepAside(Run& run, Staged& s) {
+  Fs& fs = run.fs;
+  const char16_t* destination = s.destination.c_str();
+  if (fs.getAttributes(destination, &s.oldAttributes) != FsStatus::Ok) return Rc::Ok;  // gone
+  size_t folder = s.destination.rfind(kPathSeparator) + 1;
+  FsFailure why;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    s.destination.copy(run.temporary, folder);
+    makeTemporaryName(run.temporary + folder);
+    FsStatus linked = kept(fs, fs.createHardLink(destination, run.temporary), &why);
+    if (linked == FsStatus::Exists) continue;
+    Rc rc = Rc::Ok;
+    if (linked != FsStatus::Ok) {
+      CopyOutcome copied;
+      rc = copyFile(fs, run.temporary, destination, s.oldAttributes, {}, &copied);
+      why = copied.failure;
+    }
+    if (rc != Rc::Ok) break;
+    try {
+      s.aside = run.temporary;
+    } catch (const std::bad_alloc&) {
+      discardTemporary(fs, run.temporary);
+      return Rc::OutOfMemory;
+    }
+    return Rc::Ok;
+  }
+  return stopAt(run, destination,
+                failureText("cannot keep the old version while the set is put in place",
+                            Rc::CannotWrite, why),
+                why);
+}
+
+// Puts a file that a failed install had put in place back as it was: the old version from its
+// second name, with its attributes, or no file where there was none.
+void putBack(Run& run, Staged& s) {
+  Fs& fs = run.fs;
+  const char16_t* destination = s.destination.c_str();
+  if (s.added) {
+    discardTemporary(fs, destination);
+    return;
+  }
+  if (s.aside.empty()) return;
+  bool replaced = false;
+  if (installTemporary(fs, s.aside.c_str(), destination, &replaced) != Rc::Ok) {
+    noteEntry(run, destination,
+              "could not be put back as it was; its old version is at " +
+                  toUtf8Escaped(fromLongPath(s.aside.c_str())));
+    return;
+  }
+  s.aside.clear();
+  if (s.oldAttributes & ~(attr::Directory | attr::Normal)) fs.setAttributes(destination, s.oldAttributes);
+}
+
+// Puts the set in place once it has proved whole: the pending empty folders are created, every
+// target file a staged one replaces is given a second name, and the staged files are renamed
+// into place. Should any of it fail, what was put in place is put back as it was, and the
+// caller's rollBack removes the rest: the target is as before (CannotWrite, or OutOfMemory,
+// with the entry that failed in run.stopPath). The second names go at the end.
+Rc installStaged(Run& run) {
+  // A target file that changed since the comparison keeps its place: its staged file goes,
+  // named, and the rest of the set is put in place.
+  size_t kept = 0;
+  for (Staged& s : run.staged) {
+    if (mayInstall(run, s.destination.c_str(), s.node, s.added)) {
+      if (&run.staged[kept] != &s) run.staged[kept] = std::move(s);
+      ++kept;
+      continue;
+    }
+    discardTemporary(run.fs, temporaryOf(run, s));
+    tallyOutcome(run, false, false, true, s.size, s.old, s.added);
+  }
+  run.staged.resize(kept);
+  Rc rc = createPendingFolders(run);
+  for (size_t i = 0; rc == Rc::Ok && i < run.staged.size(); ++i)
+    if (!run.staged[i].added) rc = keepAside(run, run.staged[i]);
+  size_t installed = 0;
+  for (; rc == Rc::Ok && installed < run.staged.size(); ++installed) {
+    Staged& s = run.staged[installed];
+    FsFailure why;
+    if (installTemporary(run.fs, temporaryOf(run, s), s.destination.c_str(), &s.replaced,
+                         installOptions(run, !s.added, s.rootEnd), &why) != Rc::Ok) {
+      rc = stopAt(run, s.destination.c_str(), failureText("cannot write", Rc::CannotWrite, why),
+                  why);
+      tallyOutcome(run, false, false, true, s.size, s.old, s.added);
+      break;
+    }
+  }
+  if (rc != Rc::Ok) {
+    for (size_t i = installed; i-- > 0;) putBack(run, run.staged[i]);
+    run.staged.erase(run.staged.begin(), run.staged.begin() + static_cast<ptrdiff_t>(installed));
+  } else {
+    for (const Staged& s : run.staged)
+      tallyOutcome(run, true, s.replaced, true, s.size, s.old, s.added);
+  }
+  for (const Staged& s : run.staged)
+    if (!s.aside.empty()) discardTemporary(run.fs, s.aside.c_str());
+  if (rc == Rc::Ok) run.staged.clear();
+  return rc;
 }
 
 // Undoes a one-pass apply that did not get to the end: every temporary file goes, and every
@@ -261,12 +453,60 @@ void rollBack(Run& run) {
   run.liveBytes = 0;
 }
 
+// The node the relative path after the root in run.path names, looked up in the tree only
+// (nothing is created, no spelling changed), or null. A component that is empty, "." or ".."
+// names nothing. *refusedEnd: where the first name on the path ends that the target lacks and
+// Windows refuses, when names are held to those; 0 when there is none.
+FileNode* lookUpRecord(Run& run, FileNode* siblings, size_t* refusedEnd) {
+  char16_t* path = run.path;
+  size_t begin = run.rootEnd;
+  *refusedEnd = 0;
+  for (;;) {
+    size_t end = begin;
+    while (path[end] != 0 && path[end] != kPathSeparator) ++end;
+    size_t length = end - begin;
+    if (length == 0 || (path[begin] == u'.' && (length == 1 || (length == 2 && path[begin + 1] == u'.'))))
+      return nullptr;
+    bool last = path[end] == 0;
+    path[end] = 0;
+    FileNode* node = findNode(siblings, path + begin);
+    if (!last) path[end] = kPathSeparator;
+    if (!node) return nullptr;
+    if (*refusedEnd == 0 && refusedByWindows(run, node)) *refusedEnd = end;
+    if (last) return node;
+    if (!isFolder(node) || !node->children) return nullptr;
+    siblings = node->children;
+    begin = end + 1;
+  }
+}
+
+// An entry that the apply would write but whose path holds a name (up to refusedEnd) that
+// Windows refuses (refusedByWindows): read past, counted as failed, and named, that name once
+// for all the entries below it.
+Rc leaveOutRefused(Run& run, const FileNode* node, uint64_t size, size_t refusedEnd) {
+  if (!isFolder(node))
+    tallyOutcome(run, false, false, true, size, node->counts[1].bytesExisting,
+                 (node->flags & OnlyInSource) != 0);
+  std::u16string_view named(run.path, refusedEnd);
+  if (named != run.leftOut) {
+    try {
+      run.leftOut = named;
+    } catch (const std::bad_alloc&) {
+    }
+    char16_t keep = run.path[refusedEnd];
+    run.path[refusedEnd] = 0;
+    noteEntry(run, run.path, std::string("not written: ") + kNotAllowedOnWindows);
+    run.path[refusedEnd] = keep;
+  }
+  return skipContents(run, size);
+}
+
 Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tallied) {
   CompressedReader& r = run.reader;
   std::unordered_set<const FileNode*> carried;  // a second entry for one node is not ours
   uint32_t pair = 0;
   FileNode* root = firstRoot;
-  Rc rc = enterRoot(run, 0);
+  Rc rc = enterRoot(run, 0, root);
   if (rc != Rc::Ok) return rc;
   for (;;) {
     if (isCancelled(run.cancel)) return Rc::Ok;
@@ -287,19 +527,24 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
         root = root->link[1];
         ++pair;
       }
-      rc = enterRoot(run, pair);
+      rc = enterRoot(run, pair, root);
       if (rc != Rc::Ok) return rc;
     }
     if (!root) return Rc::Failed;
     rc = putRelativePath(run, run.temporary, units);
     if (rc != Rc::Ok) return rc;
 
-    // Creates the entry's new intermediate folders, except where the pair has no target.
-    FileNode* node = resolveRecordPath(run.fs, run.path, run.rootEnd, root->children,
-                                       !run.rootEmpty, run.created());
+    size_t refusedEnd = 0;
+    FileNode* node = lookUpRecord(run, root->children, &refusedEnd);
     // Not in the tree, or a name only the target has: the file does not belong to this
     // comparison.
     if (!node || (node->flags & OnlyInTarget)) return Rc::Failed;
+    // Takes the target's spelling of the path and creates the entry's new intermediate
+    // folders, where something is written into the root (no name on the way is refused).
+    if (refusedEnd == 0 &&
+        resolveRecordPath(run.fs, run.path, run.rootEnd, root->children, run.rootReceives,
+                          run.created()) != node)
+      return Rc::Failed;
     try {
       if (!carried.insert(node).second) return Rc::Failed;
     } catch (const std::bad_alloc&) {
@@ -315,10 +560,13 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
       }
     }
 
-    if (!applies(run, node)) {
+    if (refusedEnd != 0 && applies(run, node)) {
+      rc = leaveOutRefused(run, node, size, refusedEnd);
+      if (rc != Rc::Ok) return rc;
+    } else if (!applies(run, node)) {
       rc = skipContents(run, size);
       if (rc != Rc::Ok) return rc;
-      if (!folder && !(node->flags & Ignored)) {  // an ignored one is the folder pass's to name
+      if (!folder && !(node->flags & Ignored)) {  // an ignored one is no part of the run
         tally(run.ok.untouchedFiles, 1);
         tally(run.ok.untouchedBytes, size);
       }
@@ -385,13 +633,19 @@ Rc checkVolumes(CompressedReader& reader, const char16_t* path) {
   return rc;
 }
 
-// Says why a one-pass apply changed nothing (a refusal of room has said so itself); failed:
-// the write that ended it, when one did.
-void noteRefusal(FailureLog* failures, const char16_t* path, Rc rc,
-                 const FsFailure& failed = {}) {
+// Says why a one-pass apply changed nothing (a refusal of room has said so itself): the entry
+// whose failure ended it, with why, where one did (run.stopPath); otherwise the difference
+// file path, with what was wrong with it.
+void noteRefusal(Run& run, const char16_t* path, Rc rc) {
+  FailureLog* failures = run.failures;
   if (rc == Rc::Ok || !failures) return;
   if (!failures->empty() && failures->back().reason.find("free space") != std::string::npos)
     return;
+  if (!run.stopPath.empty()) {
+    noteEntry(run, run.stopPath.c_str(), run.stopReason + "; nothing was changed", run.failure);
+    return;
+  }
+  const FsFailure& failed = run.failure;
   const char* what = rc == Rc::CannotOpen    ? "a volume of the difference is missing"
                      : rc == Rc::CannotWrite ? "a file could not be written"
                      : rc == Rc::OutOfMemory ? "out of memory"
@@ -413,14 +667,15 @@ class FolderPass : public WalkHook {
 
   bool takeOver(WalkContext& ctx, FileNode* node, EntryAction* a) override {
     uint32_t flags = node->flags;
-    if (!isFolder(node) && ((flags & Ignored) || !tallied(node)) && a->carriedData) {
+    // What the receiving side's ignore list leaves out is no part of the run, as in a sync of
+    // two folders: the data pass read past it.
+    if (flags & Ignored) return true;
+    if (!isFolder(node) && !tallied(node) && a->carriedData) {
       // A file the difference should have carried, but did not (a difference made for
-      // another target), or one the receiving side leaves out.
+      // another target).
       SyncStats& failed = *ctx.failedStats;
       tally((flags & OnlyInSource) ? failed.addedFiles : failed.modifiedFiles, 1);
-      noteFailure(ctx, ctx.targetPath,
-                  (flags & Ignored) ? "not written: this side's ignore list leaves it out"
-                                    : "not written: the difference does not carry its data");
+      noteFailure(ctx, ctx.targetPath, "not written: the difference does not carry its data");
       return true;
     }
     bool content = a->what == EntryChange::Add || a->what == EntryChange::Replace;
@@ -473,11 +728,12 @@ Rc applyDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mo
           0};
   run.discard = request.discard;
   run.failures = failures;
+  run.windowsNames = request.windowsNames;
   if (staging) {
     rc = checkRoom(run, request.firstRoot, failures);
     if (rc == Rc::Ok) rc = checkVolumes(*reader, path);
     if (rc != Rc::Ok) {
-      noteRefusal(failures, path, rc);
+      noteRefusal(run, path, rc);
       return rc;
     }
   }
@@ -485,11 +741,16 @@ Rc applyDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mo
   if (rc == Rc::Ok) rc = reader->findDataSection();
   if (rc == Rc::Ok) rc = readEntries(run, request.firstRoot, tallied);
   reader->endInflate();
-  if (staging && rc == Rc::Ok && !isCancelled(cancel)) {
-    installStaged(run);
-  } else if (staging) {
-    rollBack(run);
-    noteRefusal(failures, path, rc, run.failure);
+  if (staging) {
+    // Cancelled, nothing of the set is put in place either.
+    if (rc == Rc::Ok && !isCancelled(cancel)) rc = installStaged(run);
+    else if (rc == Rc::Ok) rollBack(run);
+    if (rc != Rc::Ok) {
+      rollBack(run);
+      noteRefusal(run, path, rc);
+    }
+  } else if (rc != Rc::Ok && !run.stopPath.empty()) {
+    noteEntry(run, run.stopPath.c_str(), run.stopReason, run.failure);  // two passes
   }
   if (tallied) std::sort(tallied->begin(), tallied->end());
   return rc;

@@ -13,6 +13,12 @@ namespace fw {
 
 struct DiscardPolicy;  // discard.h
 
+#ifdef _WIN32
+inline constexpr bool kWindowsNames = true;
+#else
+inline constexpr bool kWindowsNames = false;
+#endif
+
 struct SyncRequest {
   Fs* fs = nullptr;
   const SideInput* source = nullptr;  // a saved source side (a difference) has savedFile set
@@ -29,6 +35,11 @@ struct SyncRequest {
   // The caller holds the run's folder locks (root_locks.h); otherwise syncAll and
   // saveDifference take them for their own duration, and a refusal is named in failures.
   bool rootsLocked = false;
+  // Whether the names it writes are held to those Windows allows (windows_name.h): an entry
+  // to be added under a name Windows refuses, or acted on under one that holds a character no
+  // Windows path can, is left out with what lies below it, counted as failed and named, and
+  // the rest goes on. Always so in the Windows build; a test elsewhere may ask for it.
+  bool windowsNames = kWindowsNames;
 };
 
 // Where a job tallies what it did (ok) and what it could not do (failed).

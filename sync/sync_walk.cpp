@@ -9,6 +9,7 @@
 #include "core/sibling_tree.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
+#include "platform/windows_name.h"
 #include "sync/as_compared.h"
 #include "sync/copy_queue.h"
 #include "sync/discard.h"
@@ -191,7 +192,52 @@ Rc emptyAndRemove(WalkContext& ctx, size_t sn, size_t tn, FileNode* node, int d)
   return Rc::Ok;
 }
 
+// Where names are held to those Windows allows (ctx.windowsNames): an entry to be added under
+// a name Windows refuses, or one to be acted on (or with something to do below it) whose name
+// holds a character no Windows path can (holdsCharacterWindowsRefuses), is left out with
+// everything below it, what was to be done there counted as failed, and named. True when so.
+// A side that has an entry under a name refused only for its end or as a device's holds it:
+// it is acted on as any other. After the data pass of an apply (ctx.hook), which has named
+// the entries it carried, only what needs no data is looked at: deletions.
+bool leftOutForItsName(WalkContext& ctx, FileNode* node, size_t sl, size_t tl) {
+  EntryAction a = actionOf(node, ctx.masks);
+  const bool below = isFolder(node) && (node->flags & HasAction);
+  if (a.what == EntryChange::Conflict || (a.what == EntryChange::None && !below)) return false;
+  if (ctx.hook && a.what != EntryChange::Delete && !(a.what == EntryChange::None && below))
+    return false;
+  const char16_t* names[2] = {sideName(node, 0), sideName(node, 1)};
+  const int side = a.what == EntryChange::None ? 1 : a.changes;  // whose entry is named
+  const char16_t* name = a.what == EntryChange::Add ? names[1 - side] : names[side];
+  bool refused = a.what == EntryChange::Add
+                     ? !allowedOnWindows(name, length16(name))
+                     : holdsCharacterWindowsRefuses(names[0], length16(names[0])) ||
+                           holdsCharacterWindowsRefuses(names[1], length16(names[1]));
+  if (!refused) return false;
+  SyncStats& failed = *ctx.failedStats;
+  uint64_t deletes = 0;
+  for (const SideCounts& c : node->counts) {
+    deletes += c.filesDelete;
+    tally(failed.deletedFiles, c.filesDelete);
+    tally(failed.deletedBytes, c.bytesDelete);
+    if (ctx.hook) continue;  // the data pass tallied what it carried
+    tally(failed.addedFiles, c.filesAdd);
+    tally(failed.modifiedFiles, c.filesModify);
+    tally(failed.addedBytes, c.bytesAdd);
+  }
+  if (ctx.hook && deletes == 0) return true;
+  const char* what = a.what == EntryChange::Delete ? "not deleted: "
+                     : a.what == EntryChange::None ? "left alone: "
+                                                   : "not written: ";
+  char16_t* path = side == 1 ? ctx.targetPath : ctx.sourcePath;
+  if (putName(path, side == 1 ? tl : sl, name, length16(name)) != 0)
+    noteFailure(ctx, path, std::string(what) + kNotAllowedOnWindows);
+  return true;
+}
+
 Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
+  // Before the check below, which leaves a name with a ':' out in the Windows build without a
+  // word.
+  if (ctx.windowsNames && leftOutForItsName(ctx, node, sl, tl)) return Rc::Ok;
   const char16_t* names[2] = {sideName(node, 0), sideName(node, 1)};
   size_t length = length16(names[0]);
   // A name that cannot be one entry of a folder ("..", a separator inside) can only come from
@@ -350,6 +396,7 @@ Rc startWalk(const SyncRequest& request, SyncTallies tallies, WalkBuffers* buffe
   ctx->fs = request.fs;
   ctx->failures = request.failures;
   ctx->discard = request.discard;
+  ctx->windowsNames = request.windowsNames;
   return Rc::Ok;
 }
 

@@ -46,6 +46,7 @@ struct WalkContext {
   CopyQueue* copies = nullptr;
   // What a job that ran a pass of its own before the walk adds to it; none in a plain sync.
   WalkHook* hook = nullptr;
+  bool windowsNames = kWindowsNames;  // as SyncRequest::windowsNames
 };
 
 // What a job adds to a walk that follows a pass of its own over the same tree (the folder pass
