@@ -323,11 +323,13 @@ Rc CompressedReader::requireStreamEnd(bool treeSection) {
   position -= stream_->avail_in;
   if (treeSection) {
     if (!(header_.volumeFlags & kTreeEndsHere) || position != header_.treeEnd) return Rc::Failed;
-    if (kind_ == FileKind::StateFile && !lastVolume_) return Rc::Failed;
-    return Rc::Ok;
+    // A state file holds its tree section alone: it ends at treeEnd, its end.
+    if (kind_ != FileKind::StateFile) return Rc::Ok;
+    if (!lastVolume_) return Rc::Failed;
   }
-  // Nothing may follow the data section: not in the input read, not in the file.
-  if (!lastVolume_ || stream_->avail_in != 0) return Rc::Failed;
+  // Nothing may follow the data section, a state's tree section or a project's list: not in
+  // the input read, not in the file.
+  if ((hasVolumes(kind_) && !lastVolume_) || stream_->avail_in != 0) return Rc::Failed;
   uint8_t probe;
   uint32_t got = 0;
   if (fs_->read(file_, &probe, 1, &got) != FsStatus::Ok || got != 0) return Rc::Failed;

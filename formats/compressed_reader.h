@@ -78,8 +78,10 @@ class CompressedReader {
   // After the last item of a stream: Ok only when nothing is left to scan, the zlib stream has
   // ended with its checksum verified (Z_STREAM_END), and it ended where the headers say. A
   // tree section (treeSection) must end at treeEnd of a volume flagged TreeEndsHere (of a
-  // state file, one also flagged LastVolume); a difference's data section at the very end of
-  // the volume flagged LastVolume. Failed otherwise, or the refill's code.
+  // state file, one also flagged LastVolume, and the end of the file); a difference's data
+  // section at the very end of the volume flagged LastVolume; a project's one stream at the
+  // very end of its file.
+  // Failed otherwise, or the refill's code.
   Rc requireStreamEnd(bool treeSection);
   // Ends the zlib stream, frees the buffers and closes the open volume. Harmless when idle.
   void endInflate();

@@ -84,6 +84,9 @@ struct TaskState {
   std::u16string failedEntry;
   // Why the last sync was refused before it changed anything (its backup folder), or empty.
   std::string syncRefusal;
+  // After a failed comparison: why a side's saved file could not be read, in words that name
+  // it (SavedSideReader::faultText), or empty when the failure was not the file's.
+  std::string savedFileFault;
 
   const SideInput& currentInput(int side) const {
     return inputs[side][static_cast<int>(kind[side])];
@@ -108,7 +111,8 @@ bool taskAllowed(TaskId id, SideKind source, SideKind target);
 //   Sync: syncAll, refused with BadRequest when taskAllowed does not allow it, and with the
 //     code of prepareBackupFolder (syncRefusal saying why) for a backupDir it refuses; deleted
 //     and replaced files go to backupDir, else with recycleBin to the recycle bin;
-//   Compare: compareSides of both sides' current inputs into firstRoot, listing leftovers;
+//   Compare: compareSides of both sides' current inputs into firstRoot, listing leftovers
+//     (savedFileFault saying why when a saved file failed it);
 //   a Sync that has run removes those leftovers (removedLeftovers);
 //   any other id: nothing, Ok.
 // SaveDifference and Sync start with both statistics at zero and failures empty. A save is
