@@ -218,25 +218,28 @@ SideEntry sideEntry(const TreeRecord& rec, size_t units) {
 Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
   CompressedReader& r = *ctx.reader;
   if (!r.inflating() || (!skip && (!tree || !ctx.pool))) return Rc::BadRequest;
+  // Both grow with the depth the tree reaches: a file of many roots, each a short tree, costs
+  // no more per root than its records.
   std::vector<Level> levels;
-  // seen[i]: the names of levels[i] (not kept in skip mode, which allocates nothing). A name
-  // that comes twice is refused: no writer makes it, and every copy would cost a node.
+  // seen[i]: the names of levels[i] (not kept in skip mode). A name that comes twice is
+  // refused: no writer makes it, and every copy would cost a node.
   std::vector<SeenNames> seen;
-  try {
-    levels.reserve(kMaxTreeDepth + 1);
-    seen.resize(skip ? 0 : kMaxTreeDepth + 1);
-  } catch (const std::bad_alloc&) {
-    return Rc::OutOfMemory;
-  }
-  levels.push_back({skip ? nullptr : tree, !skip && *tree != nullptr, skip});
-  if (!skip) seen[0].clear();
   // Descends into a folder record's entries, one level down, as level says.
   auto enter = [&](const Level& level) {
     if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
-    levels.push_back(level);
-    if (!level.skip) seen[levels.size() - 1].clear();
+    try {
+      levels.push_back(level);
+      if (!level.skip) {
+        if (seen.size() < levels.size()) seen.resize(levels.size());
+        seen[levels.size() - 1].clear();
+      }
+    } catch (const std::bad_alloc&) {
+      return Rc::OutOfMemory;
+    }
     return Rc::Ok;
   };
+  if (Rc rc = enter({skip ? nullptr : tree, !skip && *tree != nullptr, skip}); rc != Rc::Ok)
+    return rc;
   // Records name for the current level; Failed when it is there already.
   auto firstTime = [&](const char16_t* name, size_t units) {
     try {
