@@ -8,6 +8,7 @@
 #include "core/ignore_list.h"
 #include "core/sibling_tree.h"
 #include "formats/volume_set.h"
+#include "platform/file_time.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -274,7 +275,9 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
     if (rc != Rc::Ok) return rc;
     const uint8_t* item = r.itemStart();
     const uint8_t* fixed = item + nameBytes + 1;
-    TreeRecord rec{r.work, getU64(fixed), getU64(fixed + 8), fixed[16]};
+    // A time no file here can keep is taken as the nearest one that it can: so it is compared
+    // and applied (keptFileTime), and what a sync sets from it compares equal to it afterwards.
+    TreeRecord rec{r.work, keptFileTime(getU64(fixed)), getU64(fixed + 8), fixed[16]};
     bool folder = rec.modified == 0;
     // Also where the record is read past: a file with a name or attributes that no writer
     // stores is damaged, whatever part of it is used.
