@@ -541,7 +541,7 @@ TEST_F(SavedSideTest, AFilePackedTighterThanRealTreesIsRefusedBeforeItFillsMemor
   for (int i = 0; i < 99; ++i) folder += fileRecord("f" + std::to_string(i), 5, 1, 0);
   folder += z;
   std::string records;
-  for (int i = 0; i < 16000; ++i) records += folderRecord("d" + std::to_string(i), 0) + folder;
+  for (int i = 0; i < 17000; ++i) records += folderRecord("d" + std::to_string(i), 0) + folder;
   ASSERT_GT(records.size(), kInflationFloor);
   SideInput packed = rawState(path, records + z);
   ASSERT_LT(readFile(path).size() * kMaxInflation, records.size());
