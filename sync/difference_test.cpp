@@ -673,6 +673,7 @@ TEST_F(DifferenceTest, ValuesNoFileHereHoldsAreRefusedOrAppliedAsKeptAndCompareC
     return r + std::string(1, attributes);
   };
   const std::string z(1, '\0');
+#ifndef _WIN32  // ext4's range; Windows keeps every FILETIME up to kMaxFileTime
   // The target's copy as a sync sets it, through the Fs (setFileTimes), from such a time.
   for (uint64_t time : {kMaxFileTime, kLastKeptFileTime + kTicksPerSecond, uint64_t{1}}) {
     writeAt(trg_.at("far.txt"), "abc", time);
@@ -684,6 +685,7 @@ TEST_F(DifferenceTest, ValuesNoFileHereHoldsAreRefusedOrAppliedAsKeptAndCompareC
         << time;
     EXPECT_EQ(valueOf(ok_.modifiedFiles) + valueOf(failed_.modifiedFiles), 0u) << time;
   }
+#endif
   for (char attributes : {'\x10', '\x20', '\x80'}) {
     removeTree(trg_.at("odd.txt"));
     ASSERT_RC_OK(writeDifference(diff_, "R" + z + z + record("odd.txt", kT, 3, attributes) + z,
