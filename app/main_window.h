@@ -25,6 +25,7 @@ void showKindBox(int side);
 int updateButtons(HWND list);  // list: the list whose selection counts, or null (source)
 void refreshLists();
 void newProjectCommand();
+// Asks for a file for the side and loads it; one that cannot be used is named in an error box.
 Rc chooseSideFile(int side, SideKind kind);
 Rc loadSideFileCommand(const wchar_t* path, int side, SideKind kind);
 void onKindChanged(int side);

@@ -16,11 +16,12 @@
 #include "app/shell_dialogs.h"
 #include "app/tasks.h"
 #include "formats/project_file.h"
+#include "formats/volume_set.h"
+#include "platform/text.h"
 
 namespace fw {
 namespace {
 
-constexpr wchar_t kWrongFormat[] = L"Wrong file format!";
 constexpr wchar_t kWriteFailed[] = L"Failed to write file!";
 
 LRESULT listSelection(HWND list) { return SendMessageW(list, LB_GETCURSEL, 0, 0); }
@@ -88,7 +89,10 @@ Rc loadSideFileCommand(const wchar_t* path, int side, SideKind kind) {
 Rc chooseSideFile(int side, SideKind kind) {
   const std::optional<std::u16string> path = askOpenPath(app().mainWindow, fileFilterFor(kind));
   if (!path) return Rc::Ok;
-  return loadSideFileCommand(wide(*path), side, kind);
+  const Rc rc = loadSideFileCommand(wide(*path), side, kind);
+  // The sentence the command line gives, naming the file and what is wrong with it.
+  if (rc != Rc::Ok) showError(wide(toUtf16(refusedFileText(*workspace().task.fs, *path))));
+  return rc;
 }
 
 namespace {
@@ -139,7 +143,7 @@ void onKindChanged(int side) {
   const SideKind kind = *shown;
   ws.sides[side].kind = kind;
   if (kind != SideKind::FileSystem && !ws.sides[side].selected().hasSavedFile()) {
-    if (chooseSideFile(side, kind) != Rc::Ok) showError(kWrongFormat);
+    chooseSideFile(side, kind);
   }
   refreshLists();
 }
@@ -222,7 +226,7 @@ bool onMainCommand(int id, int code, HWND) {
       return true;
     case IDM_NEW: newProjectCommand(); return true;
     case IDM_OPEN:
-      if (chooseSideFile(0, SideKind::FileSystem) != Rc::Ok) showError(kWrongFormat);
+      chooseSideFile(0, SideKind::FileSystem);
       return true;
     case IDM_SAVE_AS: saveProjectAs(); return true;
     case IDM_SWAP: swapSidesCommand(); return true;
@@ -236,7 +240,7 @@ bool onMainCommand(int id, int code, HWND) {
     case IDC_BROWSE_SOURCE:
     case IDC_BROWSE_TARGET: {
       const int side = id - IDC_BROWSE_SOURCE;
-      if (chooseSideFile(side, workspace().sides[side].kind) != Rc::Ok) showError(kWrongFormat);
+      chooseSideFile(side, workspace().sides[side].kind);
       return true;
     }
     default: break;

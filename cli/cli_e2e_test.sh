@@ -275,8 +275,28 @@ fi
 printf 'not a file of ours' >"$work/junk.fws"
 fw roots "$(p "$work/junk.fws")";        check "roots of junk" is "$rc" 2
 check "wrong format message" has "$work/err" "Wrong file format!"
+check "wrong format message names the file" has "$work/err" "junk.fws is damaged, or it is not a file of this program"
 fw compare "$(p "$work/junk.fws")" "$(p "$T")"
 check "junk as a side" is "$rc" 2
+# Damage anywhere in a saved file is named, whether the list of its roots shows it or only the
+# comparison that merges its trees does.
+fw save-state -o "$(p "$work/whole.fws")" "$(p "$S")"
+head -c $(( $(stat -c %s "$work/whole.fws") / 2 )) "$work/whole.fws" >"$work/half.fws"
+fw roots "$(p "$work/half.fws")";        check "roots of a state cut in half" is "$rc" 2
+fw compare "$(p "$work/half.fws")" "$(p "$T")"
+check "a state cut in half is named as damaged" has "$work/err" "half.fws is damaged, or it is not a file of this program"
+python3 - "$work/twice.fws" <<'EOF2'
+import struct, sys, zlib
+record = b"a\0" + struct.pack("<QQB", 132500000000000000, 1, 1)
+body = zlib.compress(b"R\0\0" + record + record + b"\0")
+open(sys.argv[1], "wb").write(b"KTRV_FWS\x01\x00" + struct.pack("<IBI", 0, 3, 19 + len(body)) + body)
+EOF2
+fw compare "$(p "$work/twice.fws")" "$(p "$T")"
+check "a name twice in a folder of a state" is "$rc" 2
+check "damage the comparison meets names the file" has "$work/err" "Wrong file format! .*twice.fws is damaged"
+fw save-project -o "$(p "$work/p.fwp")" --source "$(p "$S")" --target "$(p "$T")"
+cat "$work/p.fwp" - <<<"junk" >"$work/junk.fwp"
+fw roots "$(p "$work/junk.fwp")";        check "a project with junk after it" is "$rc" 2
 
 # What was not there or could not be handled is never taken for empty, and is named.
 X="$work/x"; mkdir -p "$X/trg/d" "$X/src"
@@ -397,6 +417,14 @@ if [ -z "$runner" ]; then
   check "the folder named ? is left alone" is "$(ls -A "$U/?")" keep.txt
   (cd "$U" && "$cli" save-state -o $'st\xe9.fws' src >/dev/null 2>&1); rc=$?
   check "an output file named in such bytes" bash -c "[ $rc = 0 ] && [ -s '$U/st'$'\xe9''.fws' ] && [ ! -e '$U/?' -o -d '$U/?' ]"
+  # A saved file holds names as UTF-8: such a name is refused, named under its own side's root.
+  mkdir -p "$U/nu/sub" "$U/nt"; echo x >"$U/nu/sub/n"$'\xe9'".txt"
+  for save in save-diff save-state; do
+    fw $save -o "$U/nu.fwd" "$U/nu" "$U/nt"
+    check "$save: a name that is not UTF-8 is refused" is "$rc" 2
+    check "$save: the refusal names it" has "$work/err" "cannot save: $U/nu/sub/n"
+    check "$save: the refusal says why" has "$work/err" "\.txt has a name that is not valid UTF-8"
+  done
 fi
 
 # Folders that overlap are refused before anything is compared: no tree copied into itself, no

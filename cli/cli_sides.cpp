@@ -70,9 +70,8 @@ Rc setUpSide(const CliOptions& options, TaskState& state, int side, std::string*
     state.kind[side] = kind;
     return Rc::Ok;
   }
-  // A later volume that its set does not reach, or that is not the volume its name says.
-  std::string refusal = volumeRefusal(fs, savedFile.c_str());
-  *error = toUtf8Escaped(savedFile) + ": " + (refusal.empty() ? "Wrong file format!" : refusal);
+  // Damaged, no saved file, or a later volume that its set does not reach.
+  *error = refusedFileText(fs, savedFile);
   return Rc::Failed;
 }
 
@@ -83,7 +82,7 @@ Rc setUpSides(const CliOptions& options, TaskState& state, std::string* error) {
     Project project;
     std::u16string path = absolutePath(*state.fs, options.project);
     if (loadProject(*state.fs, path.c_str(), &project) != Rc::Ok) {
-      *error = options.project + ": Wrong file format!";
+      *error = refusedFileText(*state.fs, path);
       return Rc::Failed;
     }
     SideInput* in[2] = {&state.inputs[0][0], &state.inputs[1][0]};

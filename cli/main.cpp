@@ -12,6 +12,7 @@
 #include "core/root_overlap.h"
 #include "formats/difference_check.h"
 #include "formats/project_file.h"
+#include "formats/volume_set.h"
 #include "platform/text.h"
 #include "sync/deletion_guard.h"
 #include "sync/discard.h"
@@ -78,6 +79,11 @@ void reportRemovedLeftovers(const Run& run) {
                          "run: %s\n", toUtf8Escaped(path).c_str());
 }
 
+// Why a comparison failed: the saved file that failed it, named, or nothing more.
+std::string comparisonFailure(const Run& run) {
+  return run.state.savedFileFault.empty() ? "the comparison failed" : run.state.savedFileFault;
+}
+
 int interrupted(const Run& run) {
   reportFailure(run.options, Rc::Ok, "interrupted; nothing more was done");
   return kExitInterrupted;
@@ -86,7 +92,7 @@ int interrupted(const Run& run) {
 int compareCommand(Run& run) {
   Rc rc = compare(run);
   if (run.interrupted()) return interrupted(run);
-  if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
+  if (rc != Rc::Ok) return reportFailure(run.options, rc, comparisonFailure(run)), kExitFailed;
   warnAboutSides(run.options, run.state);
   return reportEntries(run.options, run.state.firstRoot) ? kExitActions : 0;
 }
@@ -181,7 +187,7 @@ int syncCommand(Run& run) {
   if (!run.options.dryRun && !backupFolderUsable(run)) return kExitFailed;
   Rc rc = compare(run);
   if (run.interrupted()) return interrupted(run);
-  if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
+  if (rc != Rc::Ok) return reportFailure(run.options, rc, comparisonFailure(run)), kExitFailed;
   size_t leftOut = warnAboutSides(run.options, run.state);
   if (run.options.dryRun) {
     reportEntries(run.options, run.state.firstRoot);
@@ -213,7 +219,7 @@ int syncCommand(Run& run) {
 int saveCommand(Run& run, TaskId id) {
   Rc rc = compare(run);
   if (run.interrupted()) return interrupted(run);
-  if (rc != Rc::Ok) return reportFailure(run.options, rc, "the comparison failed"), kExitFailed;
+  if (rc != Rc::Ok) return reportFailure(run.options, rc, comparisonFailure(run)), kExitFailed;
   warnAboutSides(run.options, run.state);
   rc = runWithProgress(run, id, id == TaskId::SaveDifference);
   if (run.interrupted()) return interrupted(run);
@@ -253,7 +259,7 @@ int rootsCommand(Run& run) {
     for (size_t i = 0; i < names.size(); ++i) printRootName(run.options, i, names[i]);
     return 0;
   }
-  reportFailure(run.options, Rc::Failed, run.options.file + ": Wrong file format!");
+  reportFailure(run.options, Rc::Failed, refusedFileText(fs, path));
   return kExitFailed;
 }
 

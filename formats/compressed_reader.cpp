@@ -155,6 +155,8 @@ Rc CompressedReader::startInflate(size_t skip) {
   if (inflateInit_(stream_, kZlibVersion, static_cast<int>(sizeof(z_stream))) != Z_OK)
     return Rc::Failed;
   inflating_ = true;
+  compressed_ = inflated_ = 0;
+  bounded_ = true;
   return Rc::Ok;
 }
 
@@ -191,8 +193,10 @@ Rc CompressedReader::refill() {
     stream_->next_out = window + keep + produced;
     stream_->avail_out = static_cast<uInt>(room - produced);
     uInt before = stream_->avail_out;
+    uInt inBefore = stream_->avail_in;
     int z = inflate(stream_, Z_SYNC_FLUSH);
     produced += before - stream_->avail_out;
+    compressed_ += inBefore - stream_->avail_in;
     if (z == Z_STREAM_END) {
       streamEnded_ = true;
       break;
@@ -206,6 +210,9 @@ Rc CompressedReader::refill() {
     return Rc::Failed;
   }
   available += produced;
+  inflated_ += produced;
+  if (bounded_ && inflated_ > kInflationFloor && inflated_ / kMaxInflation > compressed_)
+    return Rc::Failed;  // more than the file's size can hold
   return Rc::Ok;
 }
 
@@ -323,11 +330,13 @@ Rc CompressedReader::requireStreamEnd(bool treeSection) {
   position -= stream_->avail_in;
   if (treeSection) {
     if (!(header_.volumeFlags & kTreeEndsHere) || position != header_.treeEnd) return Rc::Failed;
-    if (kind_ == FileKind::StateFile && !lastVolume_) return Rc::Failed;
-    return Rc::Ok;
+    // A state file holds its tree section alone: it ends at treeEnd, its end.
+    if (kind_ != FileKind::StateFile) return Rc::Ok;
+    if (!lastVolume_) return Rc::Failed;
   }
-  // Nothing may follow the data section: not in the input read, not in the file.
-  if (!lastVolume_ || stream_->avail_in != 0) return Rc::Failed;
+  // Nothing may follow the data section, a state's tree section or a project's list: not in
+  // the input read, not in the file.
+  if ((hasVolumes(kind_) && !lastVolume_) || stream_->avail_in != 0) return Rc::Failed;
   uint8_t probe;
   uint32_t got = 0;
   if (fs_->read(file_, &probe, 1, &got) != FsStatus::Ok || got != 0) return Rc::Failed;
@@ -359,7 +368,9 @@ Rc CompressedReader::findDataSection() {
   } else if (fs_->seek(file_, end) != FsStatus::Ok) {
     return Rc::Failed;
   }
-  return startInflate(0);
+  Rc rc = startInflate(0);
+  bounded_ = false;  // file contents compress as well as they do
+  return rc;
 }
 
 }  // namespace fw

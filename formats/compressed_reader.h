@@ -38,6 +38,15 @@ struct z_stream_s;
 
 namespace fw {
 
+// What a saved file's real size can hold: a tree section or a string list inflates to at most
+// kMaxInflation times the compressed bytes it came from once past the first kInflationFloor
+// bytes, or the reader fails (Failed) as for damaged data. The trees and lists that real
+// folders give compress about five to one; a file packed far tighter than any of them is
+// made to fill memory (every 19 inflated bytes of a record cost a node of some 170 bytes), and
+// its records are not read on. A difference's data section (file contents) is not bounded.
+inline constexpr uint64_t kMaxInflation = 32;
+inline constexpr uint64_t kInflationFloor = 32ull * 1048576;
+
 class CompressedReader {
  public:
   // Allocates an empty reader (no buffers yet); OutOfMemory when it cannot be had.
@@ -67,8 +76,9 @@ class CompressedReader {
   // and following into the next volume as needed, until at least one byte came, the stream
   // ended, or an error occurred. After the end of the stream it succeeds and adds nothing
   // (available stays 0: the end of the data). Failed: a zlib error, data that end before the
-  // stream does, or a window already full from tokenStart on (an item longer than 64 KiB).
-  // The Fs's read and open failures give Failed and CannotOpen.
+  // stream does, a window already full from tokenStart on (an item longer than 64 KiB), or
+  // outside a data section more inflated bytes than kMaxInflation allows. The Fs's read and
+  // open failures give Failed and CannotOpen.
   Rc refill();
   // Consumes a list of 0-terminated strings up to and including its empty string; the list
   // may be of any length. If the data end or a refill fails before the empty string, the
@@ -78,8 +88,10 @@ class CompressedReader {
   // After the last item of a stream: Ok only when nothing is left to scan, the zlib stream has
   // ended with its checksum verified (Z_STREAM_END), and it ended where the headers say. A
   // tree section (treeSection) must end at treeEnd of a volume flagged TreeEndsHere (of a
-  // state file, one also flagged LastVolume); a difference's data section at the very end of
-  // the volume flagged LastVolume. Failed otherwise, or the refill's code.
+  // state file, one also flagged LastVolume, and the end of the file); a difference's data
+  // section at the very end of the volume flagged LastVolume; a project's one stream at the
+  // very end of its file.
+  // Failed otherwise, or the refill's code.
   Rc requireStreamEnd(bool treeSection);
   // Ends the zlib stream, frees the buffers and closes the open volume. Harmless when idle.
   void endInflate();
@@ -142,6 +154,11 @@ class CompressedReader {
   z_stream_s* stream_ = nullptr;
   bool inflating_ = false;
   bool streamEnded_ = false;
+  // The stream's bytes so far, in and out, for the bound of kMaxInflation (unless a data
+  // section's).
+  uint64_t compressed_ = 0;
+  uint64_t inflated_ = 0;
+  bool bounded_ = true;
   std::unique_ptr<uint8_t[]> input_;      // kStreamBufferSize
   std::unique_ptr<uint8_t[]> windowBuf_;  // kStreamBufferSize
   std::unique_ptr<char16_t[]> workBuf_;   // kWorkBufferSize

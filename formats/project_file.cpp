@@ -6,6 +6,7 @@
 
 #include "formats/compressed_reader.h"
 #include "formats/compressed_writer.h"
+#include "formats/state_file.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -94,6 +95,15 @@ Rc readStringList(Fs& fs, std::vector<std::u16string>* list, const char16_t* pat
   if (rc == Rc::Ok) rc = r->startInflate(0);
   if (rc != Rc::Ok) return Rc::Failed;
   rc = readList(*r, list);
+  // Nothing read counts before the stream proved whole, as for the tree readers: a project's
+  // stream must end with its checksum at the end of the file; the root names of a state or
+  // difference are followed by every root's tree, read past up to treeEnd.
+  if (rc == Rc::Ok && hasVolumes(kind)) {
+    TreeReadContext ctx;
+    ctx.reader = r.get();
+    for (size_t i = 0; i < list->size() && rc == Rc::Ok; ++i) rc = readTree(ctx, nullptr, 0, true);
+  }
+  if (rc == Rc::Ok) rc = r->requireStreamEnd(hasVolumes(kind));
   r->endInflate();
   if (rc != Rc::Ok) {
     list->clear();

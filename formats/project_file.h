@@ -51,7 +51,11 @@ inline Rc saveProject(Fs& fs, const Project& project, const char16_t* path) {
 // Replaces *list by the strings stored in the file of the given kind, up to the list's empty
 // string. A file that cannot be opened or is not of that kind: Failed. A damaged stream, a
 // list that ends without its empty string, a string over kMaxListString units or more than
-// kMaxListStrings strings: Failed. OutOfMemory. On any failure *list is empty.
+// kMaxListStrings strings: Failed. The file must also be whole after the list, as the tree
+// readers require (CompressedReader::requireStreamEnd): a project's stream ends with its
+// checksum at the end of the file; a state's or difference's tree section holds a tree for
+// every root name (read past, its framing and names checked) and ends where its header says.
+// Otherwise Failed. OutOfMemory. On any failure *list is empty.
 Rc readStringList(Fs& fs, std::vector<std::u16string>* list, const char16_t* path,
                   FileKind kind);
 

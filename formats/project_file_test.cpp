@@ -146,8 +146,9 @@ TEST_F(ProjectFileTest, SavedRootsSayWhetherAStateOrADifferenceHoldsThem) {
   std::string z(1, '\0');
   std::u16string state = dir_.at("s.fws");
   std::u16string difference = dir_.at("d.fwd");
-  ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::StateFile, state, "R1" + z + "R2" + z + z));
-  ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::DifferenceFile, difference, "D" + z + z));
+  ASSERT_RC_OK(
+      writeRawFile(systemFs(), FileKind::StateFile, state, "R1" + z + "R2" + z + z + z + z));
+  ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::DifferenceFile, difference, "D" + z + z + z));
   List roots;
   SideKind kind = SideKind::FileSystem;
   ASSERT_RC_OK(readSavedRoots(systemFs(), state.c_str(), &roots, &kind));
@@ -164,6 +165,54 @@ TEST_F(ProjectFileTest, SavedRootsSayWhetherAStateOrADifferenceHoldsThem) {
     EXPECT_RC(Rc::Failed, readSavedRoots(systemFs(), p.c_str(), &roots, &kind));
     EXPECT_EQ(kind, SideKind::FileSystem);
     EXPECT_TRUE(roots.empty());
+  }
+}
+
+// A list is only as good as the file around it: the stream must end whole, as the tree readers
+// require, before any of its strings count.
+TEST_F(ProjectFileTest, AListReadsOnlyFromAFileThatIsWholeAfterIt) {
+  std::string z(1, '\0');
+  List list;
+  ASSERT_RC_OK(saveProject(systemFs(), {u"a"}, {u"b"}, path_.c_str()));
+  const std::string project = readFile(path_);
+  ASSERT_RC_OK(read(&list));
+  // Junk after the stream, in the bytes read with it or past them; the checksum missing.
+  for (const std::string& bytes : {project + "x", project + std::string(70000, 'j'),
+                                   project.substr(0, project.size() - 4)}) {
+    writeFile(path_, bytes);
+    list = {u"x"};
+    EXPECT_EQ(Rc::Failed, read(&list)) << bytes.size();
+    EXPECT_TRUE(list.empty());
+    Project p;
+    EXPECT_RC(Rc::Failed, loadProject(systemFs(), path_.c_str(), &p));
+  }
+  // The root names of a state stand before its trees, which must all be there and whole.
+  std::u16string state = dir_.at("s.fws");
+  SideKind kind = SideKind::FileSystem;
+  const std::string names = "R1" + z + "R2" + z + z;
+  const std::string trees = fileRecord("f", 5, 1, 1) + z + folderRecord("d", 2) + z + z;
+  ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::StateFile, state, names + trees));
+  ASSERT_RC_OK(readSavedRoots(systemFs(), state.c_str(), &list, &kind));
+  EXPECT_EQ(list, (List{u"R1", u"R2"}));
+  const std::string whole = readFile(state);
+  std::string flipped = whole;
+  flipped[whole.size() - 1] ^= 0x01;  // the checksum
+  std::vector<std::string> damaged = {whole.substr(0, whole.size() / 2), flipped, whole + "x"};
+  for (const std::string& content : {
+           names + trees.substr(0, trees.size() - 1),               // the second tree unended
+           names + z,                                                // one tree of two
+           names + fileRecord("f", 5, 1, 0x10) + z + z,              // not an attribute
+           names + fileRecord("..", 5, 1, 0) + z + z,                // no name a tree holds
+           names + folderRecord("d", 0) + fileRecord("\xC3(", 5, 1, 0) + z + z + z}) {
+    ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::StateFile, state, content));
+    damaged.push_back(readFile(state));
+  }
+  for (const std::string& bytes : damaged) {
+    writeFile(state, bytes);
+    list = {u"x"};
+    EXPECT_EQ(Rc::Failed, readSavedRoots(systemFs(), state.c_str(), &list, &kind))
+        << bytes.size();
+    EXPECT_TRUE(list.empty());
   }
 }
 

@@ -7,6 +7,22 @@
 namespace fw {
 namespace {
 
+// A saved file holds its names as UTF-8, which has no form for a lone surrogate: what the
+// POSIX layer makes of the bytes of a name that is not UTF-8 (platform/text.h), or a Windows
+// name that is not valid UTF-16. Such a name could only be stored changed, and a sync from the
+// file would then create or delete another entry than this one.
+bool convertsToUtf8(const char16_t* name) {
+  for (const char16_t* p = name; *p; ++p) {
+    if (*p >= 0xD800 && *p <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) ++p;
+    else if (*p >= 0xD800 && *p <= 0xDFFF) return false;
+  }
+  return true;
+}
+
+constexpr char kNotUtf8[] =
+    "has a name that is not valid UTF-8 (on Windows, UTF-16) text, and a saved file holds "
+    "names as UTF-8 only";
+
 const char* entryProblem(const FileNode* n, int side) {
   if (n->flags & unlistedFlag(side))
     return isFolder(n) ? "could not be read completely, or is a link to a folder"
@@ -18,6 +34,7 @@ const char* entryProblem(const FileNode* n, int side) {
   size_t units = length16(name);
   if (units > kMaxStoredName || !isValidStoredName(name, units))
     return "has a name the saved file cannot hold";
+  if (!convertsToUtf8(name)) return kNotUtf8;
   if (!isFolder(n) && n->side[side].modified == 0) return "has a time the saved file cannot hold";
   return nullptr;
 }
@@ -63,6 +80,11 @@ Rc checkSavable(Fs& fs, FileNode* roots, int side, const SideInput* input, SaveP
     if (root->flags & unlistedFlag(side)) {
       problem->entry = path;
       problem->reason = "could not be read completely";
+      return Rc::BadRequest;
+    }
+    if (!convertsToUtf8(root->name)) {  // the name the file keeps for the row
+      problem->entry = root->name;
+      problem->reason = kNotUtf8;
       return Rc::BadRequest;
     }
     if (findProblem(root->children, side, absent, path, problem)) return Rc::BadRequest;

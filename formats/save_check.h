@@ -25,7 +25,8 @@ struct SaveProblem {
 // roots of a side of kind FileSystem: a root that does not exist). Ok when the side can be
 // saved; BadRequest with *problem filled for the first of: a root that does not exist, an entry
 // that could not be read (a folder not listed completely, a link to a folder, a special file),
-// a Conflict, a name the file format cannot hold, a file time the format cannot hold.
+// a Conflict, a name the file format cannot hold (too long, or not valid UTF-8 or UTF-16 text,
+// also a root's), a file time the format cannot hold.
 Rc checkSavable(Fs& fs, FileNode* roots, int side, const SideInput* input, SaveProblem* problem);
 
 }  // namespace fw

@@ -7,6 +7,8 @@
 
 #include "core/ignore_list.h"
 #include "core/sibling_tree.h"
+#include "formats/volume_set.h"
+#include "platform/file_time.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -217,25 +219,28 @@ SideEntry sideEntry(const TreeRecord& rec, size_t units) {
 Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
   CompressedReader& r = *ctx.reader;
   if (!r.inflating() || (!skip && (!tree || !ctx.pool))) return Rc::BadRequest;
+  // Both grow with the depth the tree reaches: a file of many roots, each a short tree, costs
+  // no more per root than its records.
   std::vector<Level> levels;
-  // seen[i]: the names of levels[i] (not kept in skip mode, which allocates nothing). A name
-  // that comes twice is refused: no writer makes it, and every copy would cost a node.
+  // seen[i]: the names of levels[i] (not kept in skip mode). A name that comes twice is
+  // refused: no writer makes it, and every copy would cost a node.
   std::vector<SeenNames> seen;
-  try {
-    levels.reserve(kMaxTreeDepth + 1);
-    seen.resize(skip ? 0 : kMaxTreeDepth + 1);
-  } catch (const std::bad_alloc&) {
-    return Rc::OutOfMemory;
-  }
-  levels.push_back({skip ? nullptr : tree, !skip && *tree != nullptr, skip});
-  if (!skip) seen[0].clear();
   // Descends into a folder record's entries, one level down, as level says.
   auto enter = [&](const Level& level) {
     if (levels.size() >= kMaxTreeDepth) return Rc::Failed;
-    levels.push_back(level);
-    if (!level.skip) seen[levels.size() - 1].clear();
+    try {
+      levels.push_back(level);
+      if (!level.skip) {
+        if (seen.size() < levels.size()) seen.resize(levels.size());
+        seen[levels.size() - 1].clear();
+      }
+    } catch (const std::bad_alloc&) {
+      return Rc::OutOfMemory;
+    }
     return Rc::Ok;
   };
+  if (Rc rc = enter({skip ? nullptr : tree, !skip && *tree != nullptr, skip}); rc != Rc::Ok)
+    return rc;
   // Records name for the current level; Failed when it is there already.
   auto firstTime = [&](const char16_t* name, size_t units) {
     try {
@@ -270,15 +275,17 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
     if (rc != Rc::Ok) return rc;
     const uint8_t* item = r.itemStart();
     const uint8_t* fixed = item + nameBytes + 1;
-    TreeRecord rec{r.work, getU64(fixed), getU64(fixed + 8), fixed[16]};
+    // A time no file here can keep is taken as the nearest one that it can: so it is compared
+    // and applied (keptFileTime), and what a sync sets from it compares equal to it afterwards.
+    TreeRecord rec{r.work, keptFileTime(getU64(fixed)), getU64(fixed + 8), fixed[16]};
     bool folder = rec.modified == 0;
-    size_t units = 0;
-    if (!level.skip) {
-      units = utf8ToUtf16(reinterpret_cast<const char*>(item), nameBytes, r.work,
-                          kMaxStoredName);
-      if (units == kConversionFailed || !isValidStoredName(r.work, units)) return Rc::Failed;
-      r.work[units] = 0;
-    }
+    // Also where the record is read past: a file with a name or attributes that no writer
+    // stores is damaged, whatever part of it is used.
+    size_t units = utf8ToUtf16(reinterpret_cast<const char*>(item), nameBytes, r.work,
+                               kMaxStoredName);
+    if (units == kConversionFailed || !isValidStoredName(r.work, units)) return Rc::Failed;
+    if (rec.attributes & ~kAttrByteBits) return Rc::Failed;
+    r.work[units] = 0;
     r.consume();
     if (level.skip) {
       if (folder && (rc = enter({nullptr, false, true})) != Rc::Ok) return rc;
@@ -382,9 +389,29 @@ Rc SavedSideReader::open(const SideInput* source, const SideInput* target) {
   }
   read_.reader = reader_.get();
   treesLeft_ = 0;
+  fault_ = Rc::Ok;
+  faultVolume_.clear();
   Rc rc = openSavedTrees(*reader_, input_->savedFile.c_str(), &treesLeft_);
   read_.keepIgnored = rc == Rc::Ok && reader_->kind() == FileKind::DifferenceFile;
+  return noteFault(rc);
+}
+
+Rc SavedSideReader::noteFault(Rc rc) {
+  if ((rc == Rc::Failed || rc == Rc::CannotOpen) && fault_ == Rc::Ok) {
+    fault_ = rc;
+    try {
+      faultVolume_ = reader_->path().empty() ? input_->savedFile : reader_->path();
+    } catch (const std::bad_alloc&) {
+      faultVolume_.clear();
+    }
+  }
   return rc;
+}
+
+std::string SavedSideReader::faultText() {
+  if (fault_ == Rc::Ok || !fs_ || !input_) return {};
+  // The file given, unless the fault showed in another volume of its set.
+  return refusedFileText(*fs_, faultVolume_.empty() ? input_->savedFile : faultVolume_);
 }
 
 Rc SavedSideReader::readRow(size_t row, FileNode* root) {
@@ -396,10 +423,10 @@ Rc SavedSideReader::readNextTree(FileNode** tree, bool skip) {
   if (!reader_) return Rc::BadRequest;
   if (treesLeft_ == 0) return Rc::Ok;  // a row past the saved roots: nothing on this side
   Rc rc = readTree(read_, tree, side_, skip);
-  if (rc != Rc::Ok || isCancelled(read_.cancel)) return rc;
+  if (rc != Rc::Ok || isCancelled(read_.cancel)) return noteFault(rc);
   // Nothing read from the file counts before its stream proved whole.
   if (--treesLeft_ == 0) rc = reader_->requireStreamEnd(true);
-  return rc;
+  return noteFault(rc);
 }
 
 void SavedSideReader::close() {

@@ -29,6 +29,10 @@ namespace fw {
 
 // The fixed part of a TreeRecord after its name: modified, size, attributes.
 inline constexpr size_t kTreeRecordFixedSize = 17;
+// The AttrByte bits a record may carry (archive, hidden, read-only, system); a record with any
+// other bit set is refused as damaged (Failed): no writer stores one, and no file system could
+// be given it.
+inline constexpr uint8_t kAttrByteBits = 0x0F;
 // How many folder levels a saved tree may have (a root's entries are level 1). The walks over
 // a comparison tree recurse once per level with about a kilobyte of stack each, so a deeper
 // tree is refused on both ends: the writer with BadRequest, the reader as damaged (Failed).
@@ -93,8 +97,9 @@ struct TreeReadContext {
 // names that differ only in letter case are paired after both sides are read. Failed: a bad
 // name (see isValidStoredName, or longer than 259 units), a name that comes twice in one
 // folder (exactly the same units; names that differ in letter case only are both taken), a
-// tree deeper than kMaxTreeDepth, data that end early; OutOfMemory/BadRequest from the pool.
-// In skip mode only the framing is checked.
+// tree deeper than kMaxTreeDepth, attribute bits outside kAttrByteBits, data that end early;
+// OutOfMemory/BadRequest from the pool. In skip mode nothing is kept: the framing, names and
+// attributes are checked, not the names' uniqueness.
 Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip);
 
 // Opens path as a state file, else as a difference file (whose result then counts), starts
@@ -129,6 +134,12 @@ class SavedSideReader : public SideSource {
   // Ends the decompression and closes the file; harmless when not open.
   void close() override;
   CompressedReader* reader() { return reader_.get(); }
+  // Whether the file (rather than memory or the request) failed the last open or a read since:
+  // Failed, damaged or no saved file; CannotOpen, a volume of a difference could not be
+  // opened; otherwise Ok. faultText says so in words that name the file or the volume
+  // (refusedFileText, volume_set.h), empty when fault() is Ok.
+  Rc fault() const { return fault_; }
+  std::string faultText();
 
  private:
   // Merges the next root's tree into *tree; with skip, consumes it without merging.
@@ -140,6 +151,10 @@ class SavedSideReader : public SideSource {
   const SideInput* input_ = nullptr;
   int side_ = 0;
   size_t treesLeft_ = 0;  // roots whose trees are still to be read
+  Rc fault_ = Rc::Ok;
+  std::u16string faultVolume_;  // the volume open when fault_ came
+  // Notes a failure of the file itself (see fault); returns rc.
+  Rc noteFault(Rc rc);
 };
 
 // Two saved-side readers wired into a comparison context: construct after filling ctx's fs,

@@ -531,6 +531,28 @@ TEST_F(SavedSideTest, AStreamThatDoesNotEndWholeWhereItsHeaderSaysIsRefused) {
   }
 }
 
+// Memory follows from the file's real size: a small file that inflates to millions of
+// records (the same folder over and over) is refused before it fills memory, as damaged.
+TEST_F(SavedSideTest, AFilePackedTighterThanRealTreesIsRefusedBeforeItFillsMemory) {
+  std::u16string path = src_.at("../fwtest-packed.fws");
+  saved_.push_back(path);
+  std::string z(1, '\0');
+  std::string folder;
+  for (int i = 0; i < 99; ++i) folder += fileRecord("f" + std::to_string(i), 5, 1, 0);
+  folder += z;
+  std::string records;
+  for (int i = 0; i < 17000; ++i) records += folderRecord("d" + std::to_string(i), 0) + folder;
+  ASSERT_GT(records.size(), kInflationFloor);
+  SideInput packed = rawState(path, records + z);
+  ASSERT_LT(readFile(path).size() * kMaxInflation, records.size());
+  target_.roots = {trg_.path()};
+  EXPECT_RC(Rc::Failed, compareWithSaved(&packed, &target_));
+  EXPECT_EQ(roots_, nullptr);
+  std::vector<std::u16string> names;
+  SideKind kind;
+  EXPECT_RC(Rc::Failed, readSavedRoots(systemFs(), path.c_str(), &names, &kind));
+}
+
 TEST_F(SavedSideTest, RowsPastTheSavedRootsAreEmptyOnThatSide) {
   std::string z(1, '\0');
   for (FileKind kind : {FileKind::StateFile, FileKind::DifferenceFile}) {

@@ -190,6 +190,21 @@ std::string volumeRefusal(Fs& fs, const char16_t* path) {
   return {};
 }
 
+std::string refusedFileText(Fs& fs, const std::u16string& path) {
+  try {
+    FileHandle file;
+    if (fs.openRead(path.c_str(), &file) != FsStatus::Ok)
+      return toUtf8Escaped(path) + " cannot be opened";
+    fs.close(file);
+    std::string refusal = volumeRefusal(fs, path.c_str());
+    if (!refusal.empty()) return refusal;
+    return std::string(kWrongFileFormat) + " " + toUtf8Escaped(path) +
+           " is damaged, or it is not a file of this program";
+  } catch (const std::bad_alloc&) {
+    return kWrongFileFormat;
+  }
+}
+
 uint32_t provenOldVolumes(Fs& fs, const std::u16string& first, uint32_t kept) {
   uint32_t volumes = 0;
   try {

@@ -54,6 +54,13 @@ Rc checkNamedVolume(Fs& fs, const std::u16string& named, const std::u16string& f
 // or the check passes. For the messages of the programs and of verifyDifference.
 std::string volumeRefusal(Fs& fs, const char16_t* path);
 
+// What the programs say of a saved file (a project, state or difference) that the readers
+// refused, naming it: "<path> cannot be opened" when it cannot be; volumeRefusal's sentence
+// where path is a later volume's name that is no volume of its set there; otherwise
+// kWrongFileFormat and "<path> is damaged, or it is not a file of this program".
+inline constexpr char kWrongFileFormat[] = "Wrong file format!";
+std::string refusedFileText(Fs& fs, const std::u16string& path);
+
 // For a save that replaces the set beginning with first by one of kept volumes: how many
 // volumes that old set proves to have. Only when its headers chain beyond kept (numbered as
 // named, up to the one flagged last) are its streams read, both of them whole with their

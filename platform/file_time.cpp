@@ -10,6 +10,12 @@ uint64_t unixToFileTime(int64_t seconds, int64_t nanoseconds) {
   return ticks > kMaxFileTime ? kMaxFileTime : ticks;
 }
 
+uint64_t keptFileTime(uint64_t ticks) {
+  if (ticks == 0) return 0;
+  if (ticks < kFirstKeptFileTime) return kFirstKeptFileTime;
+  return ticks > kLastKeptFileTime ? kLastKeptFileTime : ticks;
+}
+
 void fileTimeToUnix(uint64_t ticks, int64_t* seconds, int64_t* nanoseconds) {
   if (ticks > kMaxFileTime) ticks = kMaxFileTime;
   *seconds = static_cast<int64_t>(ticks / kTicksPerSecond) - kEpochDifferenceSeconds;

@@ -39,5 +39,23 @@ TEST(FileTimeTest, TimesBeyondTheLastFileTimeClampInsteadOfWrapping) {
   EXPECT_EQ(unixToFileTime(maxS, maxNs), kMaxFileTime);
 }
 
+TEST(FileTimeTest, TimesNoFileHereKeepsAreTakenAsTheNearestItDoes) {
+  EXPECT_EQ(keptFileTime(0), 0u);  // a folder's time in the saved files
+  EXPECT_EQ(keptFileTime(1), kFirstKeptFileTime);
+  EXPECT_EQ(keptFileTime(UINT64_MAX), kLastKeptFileTime);
+  const uint64_t now = unixToFileTime(1765000000, 123456700);
+  EXPECT_EQ(keptFileTime(now), now);
+  EXPECT_EQ(keptFileTime(kLastKeptFileTime), kLastKeptFileTime);
+#ifndef _WIN32
+  // ext4's range: signed 32-bit seconds before 1970, 34 bits' worth after 1901.
+  int64_t s, ns;
+  fileTimeToUnix(kFirstKeptFileTime, &s, &ns);
+  EXPECT_EQ(s, INT32_MIN);
+  fileTimeToUnix(kLastKeptFileTime, &s, &ns);
+  EXPECT_EQ(s, (int64_t{1} << 34) - 1 + INT32_MIN);
+  EXPECT_EQ(ns, 0);
+#endif
+}
+
 }  // namespace
 }  // namespace fw

@@ -12,6 +12,7 @@
 #include "formats/compressed_writer.h"
 #include "formats/difference_check.h"
 #include "formats/state_file.h"
+#include "platform/file_time.h"
 #include "platform/testing/fault_fs.h"
 #include "platform/testing/wine.h"
 #include "sync/apply_difference.h"
@@ -662,6 +663,39 @@ TEST_F(DifferenceTest, AFileNamedTwiceInTheDataSectionIsRefused) {
     DifferenceCheck check;
     EXPECT_EQ(verifyDifference(systemFs(), diff_.c_str(), &check), Rc::Failed);
     EXPECT_NE(check.fault.find("comes twice"), std::string::npos) << check.fault;
+  }
+}
+
+// Values a difference carries that no file here can hold: attribute bits that no file system
+// has are damage; a time past what a file here keeps is applied as the nearest it keeps, and
+// what a sync set from it compares clean instead of changed again and again.
+TEST_F(DifferenceTest, ValuesNoFileHereHoldsAreRefusedOrAppliedAsKeptAndCompareClean) {
+  auto record = [](const std::string& name, uint64_t modified, uint64_t size, char attributes) {
+    std::string r = name + std::string(1, '\0');
+    for (uint64_t v : {modified, size})
+      for (int i = 0; i < 8; ++i) r += static_cast<char>(v >> (8 * i));
+    return r + std::string(1, attributes);
+  };
+  const std::string z(1, '\0');
+#ifndef _WIN32  // ext4's range; Windows keeps every FILETIME up to kMaxFileTime
+  // The target's copy as a sync sets it, through the Fs (setFileTimes), from such a time.
+  for (uint64_t time : {kMaxFileTime, kLastKeptFileTime + kTicksPerSecond, uint64_t{1}}) {
+    writeAt(trg_.at("far.txt"), "abc", time);
+    ASSERT_RC_OK(writeDifference(diff_, "R" + z + z + record("far.txt", time, 3, 1) + z,
+                                 entry(0, "far.txt", "abc")));
+    ASSERT_EQ(syncFromDifference(), Rc::Ok) << time;
+    ASSERT_NE(roots_->children, nullptr);
+    EXPECT_EQ(roots_->children->flags & (NewerInSource | NewerInTarget | SizeDiffers), 0u)
+        << time;
+    EXPECT_EQ(valueOf(ok_.modifiedFiles) + valueOf(failed_.modifiedFiles), 0u) << time;
+  }
+#endif
+  for (char attributes : {'\x10', '\x20', '\x80'}) {
+    removeTree(trg_.at("odd.txt"));
+    ASSERT_RC_OK(writeDifference(diff_, "R" + z + z + record("odd.txt", kT, 3, attributes) + z,
+                                 entry(0, "odd.txt", "abc")));
+    EXPECT_RC(Rc::Failed, syncFromDifference());
+    EXPECT_FALSE(exists(trg_.at("odd.txt")));
   }
 }
 

@@ -69,7 +69,11 @@ Rc compare(TaskState& s, const RootLocks& locks) {
   ctx.timeShiftHours = s.settings.timeShiftHours;
   ctx.listingFailures = &s.listingFailures;
   SavedSides saved(ctx);
-  return compareSides(&s.currentInput(0), &s.currentInput(1), &s.firstRoot, ctx);
+  s.savedFileFault.clear();
+  Rc rc = compareSides(&s.currentInput(0), &s.currentInput(1), &s.firstRoot, ctx);
+  for (int side = 0; side < 2 && rc != Rc::Ok && s.savedFileFault.empty(); ++side)
+    s.savedFileFault = saved.side[side].faultText();
+  return rc;
 }
 
 // The request of a sync or save from source to target under the settings' masks.

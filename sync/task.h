@@ -95,6 +95,9 @@ struct TaskState {
   // Whether the last comparison had every folder locked, so that leftovers lists every
   // temporary file it met, however young.
   bool leftoversUnaged = false;
+  // After a failed comparison: why a side's saved file could not be read, in words that name
+  // it (SavedSideReader::faultText), or empty when the failure was not the file's.
+  std::string savedFileFault;
 
   const SideInput& currentInput(int side) const {
     return inputs[side][static_cast<int>(kind[side])];
@@ -119,7 +122,8 @@ bool taskAllowed(TaskId id, SideKind source, SideKind target);
 //   Sync: syncAll, refused with BadRequest when taskAllowed does not allow it, and with the
 //     code of prepareBackupFolder (syncRefusal saying why) for a backupDir it refuses; deleted
 //     and replaced files go to backupDir, else with recycleBin to the recycle bin;
-//   Compare: compareSides of both sides' current inputs into firstRoot, listing leftovers;
+//   Compare: compareSides of both sides' current inputs into firstRoot, listing leftovers
+//     (savedFileFault saying why when a saved file failed it);
 //   a Sync that has run removes those leftovers (removedLeftovers);
 //   any other id: nothing, Ok.
 // SaveDifference and Sync start with both statistics at zero and failures empty. A save is

@@ -330,7 +330,8 @@ TEST_F(MainWindowGuiTest, BrowseLoadsProjectIntoBothColumnsAndBadFileSaysWrongFo
   answerFileDialog(open, dir.at("bad.fwp"));
   HWND error = waitForWindow(run, u"Error");
   ASSERT_NE(error, nullptr);
-  EXPECT_EQ(messageText(error), u"Wrong file format!");
+  EXPECT_EQ(messageText(error), u"Wrong file format! " + dir.at("bad.fwp") +
+                                    u" is damaged, or it is not a file of this program");
   command(error, IDOK);
   ASSERT_TRUE(waitGone(error));
   EXPECT_TRUE(listItems(list(run, 0)).empty());

@@ -245,6 +245,12 @@ TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
   c.inputs[1][static_cast<int>(SideKind::SavedState)].savedFile = u"/media/b.fws";
   EXPECT_EQ(failedTaskText(TaskId::Compare, Rc::Failed, c),
             u"Operation failed!\n\nCannot read /media/b.fws, or it is damaged.");
+  c.savedFileFault =
+      "Wrong file format! /media/b.fws is damaged, or it is not a file of this program";
+  EXPECT_EQ(failedTaskText(TaskId::Compare, Rc::Failed, c),
+            u"Operation failed!\n\nWrong file format! /media/b.fws is damaged, or it is not a "
+            u"file of this program.");
+  c.savedFileFault.clear();
   EXPECT_EQ(failedTaskText(TaskId::Sync, Rc::BadRequest, c),
             u"Operation failed!\n\nThe target of a sync must be folders on disk.");
   c.syncRefusal = "the backup folder lies inside a synced folder";

@@ -100,6 +100,8 @@ std::u16string failedTaskCause(TaskId id, Rc rc, const TaskState& state) {
     cause = state.kind[0] == SideKind::SavedState
                 ? u"A saved state holds no file data and cannot be the source of a sync."
                 : u"The target of a sync must be folders on disk.";
+  } else if (!state.savedFileFault.empty()) {
+    cause = toUtf16(state.savedFileFault) + u".";
   } else {
     for (int side = 0; side < 2; ++side) {
       if (state.kind[side] == SideKind::FileSystem) continue;

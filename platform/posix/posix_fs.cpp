@@ -306,7 +306,7 @@ FsStatus describe(Finder* f, const char* name, unsigned char type, FindEntry* en
       if (type != DT_LNK && fstatat(fd, name, &target, 0) == 0) st = target;
     }
   }
-  entry->modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  entry->modified = keptFileTime(unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
   if (isSpecial(st.st_mode)) {
     entry->attributes = attr::Device | (link ? attr::ReparsePoint : 0) |
                         (name[0] == '.' ? attr::Hidden : 0);
@@ -677,7 +677,7 @@ class PosixFs final : public Fs {
   FsStatus getFileTime(FileHandle file, uint64_t* modified) override {
     struct stat st;
     if (fstat(static_cast<int>(file), &st) != 0) return failErrno();
-    *modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    *modified = keptFileTime(unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
     return FsStatus::Ok;
   }
 
@@ -712,10 +712,10 @@ class PosixFs final : public Fs {
                         uint64_t modified) override {
     struct timespec times[2];
     int64_t s, ns;
-    fileTimeToUnix(accessed, &s, &ns);
+    fileTimeToUnix(keptFileTime(accessed), &s, &ns);
     times[0].tv_sec = static_cast<time_t>(s);
     times[0].tv_nsec = static_cast<long>(ns);
-    fileTimeToUnix(modified, &s, &ns);
+    fileTimeToUnix(keptFileTime(modified), &s, &ns);
     times[1].tv_sec = static_cast<time_t>(s);
     times[1].tv_nsec = static_cast<long>(ns);
     if (futimens(static_cast<int>(file), times) != 0) return failErrno();
