@@ -30,8 +30,18 @@ void addRows(HWND list, const std::vector<std::u16string>& rows) {
   for (const auto& row : rows) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(row)));
 }
 
+// Each list scrolls on its own to show a new selection or to fill the space a deleted row
+// leaves at its end; the target list then takes the source list's top row.
+void alignTops() {
+  const MainControls& c = app().controls;
+  const LRESULT top = SendMessageW(c.list[0], LB_GETTOPINDEX, 0, 0);
+  if (SendMessageW(c.list[1], LB_GETTOPINDEX, 0, 0) != top)
+    SendMessageW(c.list[1], LB_SETTOPINDEX, static_cast<WPARAM>(top), 0);
+}
+
 void selectInBoth(LRESULT row) {
   for (HWND list : app().controls.list) SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+  alignTops();
 }
 
 void onListNotification(int side, int code) {

@@ -312,6 +312,33 @@ TEST_F(MainWindowGuiTest, ScrollingOneListScrollsTheOther) {
   EXPECT_EQ(listSelection(target), 59);  // the key moved the selection, mirrored too
 }
 
+TEST_F(MainWindowGuiTest, DeletingNearTheEndOfALongListKeepsBothTopsEqual) {
+  Strings many;
+  for (int i = 0; i < 40; ++i) many.push_back(u"C:\\folder" + toUtf16(std::to_string(i)));
+  ProgramRun run(project("many.fwp", many, many));
+  HWND source = list(run, 0), target = list(run, 1);
+  // Deleting the last rows one by one: each list fills the space left at its end, and the new
+  // selection is the row above.
+  chooseRow(run, 0, 39);
+  ASSERT_GT(listTop(source), 0);
+  for (int remaining = 39; remaining > 30; --remaining) {
+    click(run.control(IDC_DELETE));
+    ASSERT_TRUE(waitUntil([&] { return listItems(target).size() == static_cast<size_t>(remaining); }));
+    EXPECT_EQ(listTop(target), listTop(source)) << remaining;
+    EXPECT_EQ(listSelection(source), remaining - 1);
+    EXPECT_EQ(listSelection(target), remaining - 1);
+  }
+  // A selection scrolled out of view by the other list: both come back to it together.
+  chooseRow(run, 1, 25);
+  SendMessageW(target, WM_VSCROLL, SB_TOP, 0);
+  ASSERT_EQ(listTop(source), 0);
+  click(run.control(IDC_DELETE));
+  ASSERT_TRUE(waitUntil([&] { return listItems(source).size() == 29; }));
+  EXPECT_GT(listTop(source), 0);
+  EXPECT_EQ(listTop(target), listTop(source));
+  EXPECT_EQ(listSelection(target), 25);
+}
+
 TEST_F(MainWindowGuiTest, BrowseLoadsProjectIntoBothColumnsAndBadFileSaysWrongFormat) {
   ProgramRun run;
   const std::u16string path = project("load.fwp", {u"C:\\x"}, {u"D:\\y"});
