@@ -342,6 +342,19 @@ void closeFileTree(HWND dialog, INT_PTR result) {
   EndDialog(dialog, result);
 }
 
+// The placement the window had when it was last closed; a minimised window comes back as it
+// was before it was minimised.
+WINDOWPLACEMENT storedPlacement() {
+  WINDOWPLACEMENT placement;
+  std::memcpy(&placement, workspace().shell.fileTreePlacement.data(), sizeof placement);
+  placement.length = sizeof placement;
+  if (placement.showCmd == SW_SHOWMINIMIZED || placement.showCmd == SW_MINIMIZE ||
+      placement.showCmd == SW_SHOWMINNOACTIVE)
+    placement.showCmd =
+        (placement.flags & WPF_RESTORETOMAXIMIZED) ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+  return placement;
+}
+
 void onInit(HWND dialog) {
   App& a = app();
   Workspace& ws = workspace();
@@ -358,10 +371,13 @@ void onInit(HWND dialog) {
     SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(a.fonts.small), TRUE);
 
   if (hasPlacement(ws.shell.fileTreePlacement)) {
-    WINDOWPLACEMENT placement;
-    std::memcpy(&placement, ws.shell.fileTreePlacement.data(), sizeof placement);
-    placement.length = sizeof placement;
+    // The dialog box shows the window itself, restored, after this: here only the restored
+    // rectangle is placed, without showing it, and the whole placement (maximised or not)
+    // once the window is shown.
+    WINDOWPLACEMENT placement = storedPlacement();
+    placement.showCmd = SW_HIDE;
     SetWindowPlacement(dialog, &placement);
+    PostMessageW(dialog, WM_TREE_PLACE, 0, 0);
   } else {
     centreOnOwner(dialog);
   }
@@ -465,6 +481,11 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
       auto* header = reinterpret_cast<NMHDR*>(lParam);
       if (header->idFrom != IDC_TREE || !gState->tree) return FALSE;
       SetWindowLongPtrW(dialog, DWLP_MSGRESULT, onTreeNotify(dialog, header));
+      return TRUE;
+    }
+    case WM_TREE_PLACE: {
+      const WINDOWPLACEMENT placement = storedPlacement();
+      SetWindowPlacement(dialog, &placement);
       return TRUE;
     }
     case WM_TREE_CHECK_TOGGLED: {

@@ -522,6 +522,40 @@ TEST_F(FileTreeGuiTest, CountPanelsShowWholeAndButtonsArePaintedAfterAResizeWith
   ASSERT_TRUE(waitGone(window));
 }
 
+TEST_F(FileTreeGuiTest, OpensInsideTheWorkAreaAndReopensMaximised) {
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  // A main window smaller than the File Tree at the top left: centred on it, the File Tree
+  // would reach above and left of the screen.
+  MoveWindow(run.main(), work.left, work.top, 500, 220, TRUE);
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  RECT r{};
+  GetWindowRect(window, &r);
+  EXPECT_GE(r.top, work.top);
+  EXPECT_GE(r.left, work.left);
+  EXPECT_LE(r.bottom, work.bottom);
+  PostMessageW(window, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  ASSERT_TRUE(waitUntil([&] { return IsZoomed(window) != 0; }));
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+
+  window = compare(run);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(waitUntil([&] { return IsZoomed(window) && IsWindowVisible(window); }));
+  // Restored, it goes back to where it was before it was maximised.
+  PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+  ASSERT_TRUE(waitUntil([&] { return !IsZoomed(window); }));
+  RECT restored{};
+  GetWindowRect(window, &restored);
+  EXPECT_EQ(restored.left, r.left);
+  EXPECT_EQ(restored.top, r.top);
+  EXPECT_EQ(restored.right - restored.left, r.right - r.left);
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
 TEST_F(FileTreeGuiTest, AFailedStateSaveSaysSoAndKeepsTheWindow) {
   everyCategory();
   FaultFs fs(systemFs());
