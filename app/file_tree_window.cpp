@@ -353,6 +353,9 @@ LRESULT onTreeNotify(HWND dialog, NMHDR* header) {
       UINT flags = 0;
       HTREEITEM item = hitItem(tree, &flags);
       if (!item || !(flags & (TVHT_ONITEMICON | TVHT_ONITEMLABEL))) return 0;
+      // The menu acts on this entry: it is selected first, so that the panel and the
+      // selection show which one.
+      SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
       const DWORD pos = GetMessagePos();
       showContextMenu(dialog, entryPathOf(tree, item),
                       {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))});

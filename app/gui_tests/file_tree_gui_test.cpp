@@ -662,7 +662,10 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == window; }, 10000))
       << "the File Tree window did not become active again";
   ASSERT_TRUE(run.settle());
-  mouseClick(tree, old, MouseButton::Right);
+  // The menu is for the entry under the mouse, not the selected one: that entry is selected
+  // first, and the selection stays shown while a button has the keys.
+  HTREEITEM same = childNamed(tree, pair, u"same.txt");
+  mouseClick(tree, labelPoint(tree, same), MouseButton::Right);
   HWND menu = nullptr;
   ASSERT_TRUE(waitUntil([&] {
     return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
@@ -670,10 +673,13 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   }, 10000)) << "no context menu";
   auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
   EXPECT_GT(GetMenuItemCount(items), 0);
+  EXPECT_EQ(next(tree, nullptr, TVGN_CARET), same);
+  EXPECT_TRUE(GetWindowLongW(tree, GWL_STYLE) & TVS_SHOWSELALWAYS);
   run.onWindowThread([] { EndMenu(); });
   EXPECT_TRUE(waitGone(menu));
   EXPECT_TRUE(IsWindow(window));
   EXPECT_TRUE(exists(dir.at("trg/old.txt")));
+  EXPECT_TRUE(exists(dir.at("trg/same.txt")));
   command(window, IDCANCEL);
   ASSERT_TRUE(waitGone(window));
 }
