@@ -57,9 +57,20 @@ void centreOver(HWND owner, HWND window) {
   RECT o, w;
   GetWindowRect(owner, &o);
   GetWindowRect(window, &w);
-  const ScreenPoint p = centredOrigin({o.left, o.top, o.right, o.bottom},
+  const int width = w.right - w.left, height = w.bottom - w.top;
+  const ScreenPoint c = centredOrigin({o.left, o.top, o.right, o.bottom},
                                       {w.left, w.top, w.right, w.bottom});
-  MoveWindow(window, p.x, p.y, w.right - w.left, w.bottom - w.top, TRUE);
+  // Centred over a small owner near an edge, the window would reach past it: it is kept in
+  // the work area of the monitor it is centred on.
+  RECT centred{c.x, c.y, c.x + width, c.y + height};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ScreenPoint p = c;
+  if (GetMonitorInfoW(MonitorFromRect(&centred, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    const RECT& a = monitor.rcWork;
+    p = originInside({a.left, a.top, a.right, a.bottom}, {c.x, c.y, c.x + width, c.y + height});
+  }
+  MoveWindow(window, p.x, p.y, width, height, TRUE);
 }
 
 void centreOnOwner(HWND window) {

@@ -83,6 +83,7 @@ struct ControlPlace {
 void placeControls(HWND parent, const std::vector<ControlPlace>& places);
 
 // Moves the window so that its centre is the owner's (the dialogs open over what opened them).
+// The window stays inside the work area of its monitor.
 void centreOver(HWND owner, HWND window);
 // centreOver the window's owner, when it has one.
 void centreOnOwner(HWND window);

@@ -55,19 +55,20 @@ HIMAGELIST buildFileTreeIcons() {
   return list;
 }
 
-void setCheck(HWND tree, HTREEITEM item, bool ticked) {
+UINT stateImageOf(const FileNode* node) {
+  return INDEXTOSTATEIMAGEMASK(static_cast<UINT>(tickStateOf(node)));
+}
+
+// The item's box as its node's marks say.
+void showTick(HWND tree, HTREEITEM item) {
+  const FileNode* node = nodeOfItem(tree, item);
+  if (!node) return;
   TVITEMW it{};
   it.mask = TVIF_STATE | TVIF_HANDLE;
   it.hItem = item;
   it.stateMask = TVIS_STATEIMAGEMASK;
-  it.state = INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1);
+  it.state = stateImageOf(node);
   SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
-}
-
-bool isChecked(HWND tree, HTREEITEM item) {
-  const UINT state = static_cast<UINT>(
-      SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_STATEIMAGEMASK));
-  return (state >> 12) == 2;
 }
 
 // A tree with check boxes may make their images only when it is first painted, and untick
@@ -81,6 +82,31 @@ void prepareCheckBoxes(HWND tree) {
   HGDIOBJ old = SelectObject(memory, bitmap);
   SendMessageW(tree, WM_PAINT, reinterpret_cast<WPARAM>(memory), 0);
   SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(tree, screen);
+}
+
+// Adds the partly ticked box to the boxes the tree made (blank, unticked, ticked): the
+// unticked box with a square inside, drawn on the window colour.
+void addPartlyTickedImage(HWND tree) {
+  auto boxes = reinterpret_cast<HIMAGELIST>(SendMessageW(tree, TVM_GETIMAGELIST, TVSIL_STATE, 0));
+  int cx = 0, cy = 0;
+  if (!boxes || ImageList_GetImageCount(boxes) != 3 || !ImageList_GetIconSize(boxes, &cx, &cy))
+    return;
+  HDC screen = GetDC(tree);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, cx, cy);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  RECT all{0, 0, cx, cy};
+  FillRect(memory, &all, GetSysColorBrush(COLOR_WINDOW));
+  ImageList_Draw(boxes, 1, memory, 0, 0, ILD_NORMAL);
+  // The square sits in the middle of the box, a third of its side from each edge.
+  const int side = (cx < cy ? cx : cy) / 3;
+  RECT inner{(cx - side) / 2, (cy - side) / 2, (cx - side) / 2 + side, (cy - side) / 2 + side};
+  FillRect(memory, &inner, GetSysColorBrush(COLOR_WINDOWTEXT));
+  SelectObject(memory, old);
+  ImageList_Add(boxes, bitmap, nullptr);
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(tree, screen);
@@ -101,10 +127,11 @@ void insertChildren(HWND tree, HTREEITEM parent, FileNode* siblings) {
     ins.item.iImage = ins.item.iSelectedImage = iconFor(node, colorize);
     ins.item.cChildren = node->children ? 1 : 0;
     ins.item.lParam = reinterpret_cast<LPARAM>(node);
-    // The box is set with the insertion itself: ticked unless the node is Excluded.
+    // The box is set with the insertion itself: unticked when the node is Excluded, partly
+    // ticked when something below it is.
     ins.item.mask |= TVIF_STATE;
     ins.item.stateMask = TVIS_STATEIMAGEMASK;
-    ins.item.state = INDEXTOSTATEIMAGEMASK((node->flags & Excluded) ? 1 : 2);
+    ins.item.state = stateImageOf(node);
     auto item = reinterpret_cast<HTREEITEM>(
         SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
     if (item) previous = item;
@@ -177,19 +204,21 @@ HTREEITEM nextItem(HWND tree, HTREEITEM item, UINT how) {
       SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
 }
 
-void setChecksBelow(HWND tree, HTREEITEM item, bool ticked) {
-  for (HTREEITEM c = nextItem(tree, item, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT)) {
-    setCheck(tree, c, ticked);
-    setChecksBelow(tree, c, ticked);
-  }
+// The boxes of the item and of every item inserted below it.
+void showTicksFrom(HWND tree, HTREEITEM item) {
+  showTick(tree, item);
+  for (HTREEITEM c = nextItem(tree, item, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT))
+    showTicksFrom(tree, c);
 }
 
-// A box was toggled, by a click or the space bar; ticked is its new state.
-void onCheckToggled(HWND dialog, HTREEITEM item, bool ticked) {
+// A box was toggled, by a click or the space bar. The tree has turned the box to its next
+// image already; what it becomes follows from the marks instead: a ticked entry is unticked,
+// an unticked or partly ticked one is ticked with everything below it.
+void onCheckToggled(HWND dialog, HTREEITEM item) {
   HWND tree = gState->tree;
   FileNode* node = nodeOfItem(tree, item);
   if (!node) return;
-  setChecksBelow(tree, item, ticked);
+  const bool ticked = tickStateOf(node) != TickState::Ticked;
   std::vector<FileNode*> ancestors;
   std::vector<HTREEITEM> ancestorItems;
   for (HTREEITEM p = nextItem(tree, item, TVGN_PARENT); p; p = nextItem(tree, p, TVGN_PARENT)) {
@@ -197,8 +226,10 @@ void onCheckToggled(HWND dialog, HTREEITEM item, bool ticked) {
     ancestorItems.push_back(p);
   }
   const SyncSettings& s = workspace().settings();
-  const size_t taken = applyCheck(node, ancestors, ticked, s.flagsSrc, s.flagsTrg);
-  for (size_t i = 0; i < taken; ++i) setCheck(tree, ancestorItems[i], ticked);
+  applyCheck(node, ancestors, ticked, s.flagsSrc, s.flagsTrg);
+  showTicksFrom(tree, item);
+  // Every ancestor, taken along or not, may turn from or to partly ticked.
+  for (HTREEITEM a : ancestorItems) showTick(tree, a);
   markTree(&gRootNode, liveMasks(), nullptr);
   showSelected(dialog);
 }
@@ -322,6 +353,9 @@ LRESULT onTreeNotify(HWND dialog, NMHDR* header) {
       UINT flags = 0;
       HTREEITEM item = hitItem(tree, &flags);
       if (!item || !(flags & (TVHT_ONITEMICON | TVHT_ONITEMLABEL))) return 0;
+      // The menu acts on this entry: it is selected first, so that the panel and the
+      // selection show which one.
+      SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
       const DWORD pos = GetMessagePos();
       showContextMenu(dialog, entryPathOf(tree, item),
                       {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))});
@@ -342,6 +376,19 @@ void closeFileTree(HWND dialog, INT_PTR result) {
   EndDialog(dialog, result);
 }
 
+// The placement the window had when it was last closed; a minimised window comes back as it
+// was before it was minimised.
+WINDOWPLACEMENT storedPlacement() {
+  WINDOWPLACEMENT placement;
+  std::memcpy(&placement, workspace().shell.fileTreePlacement.data(), sizeof placement);
+  placement.length = sizeof placement;
+  if (placement.showCmd == SW_SHOWMINIMIZED || placement.showCmd == SW_MINIMIZE ||
+      placement.showCmd == SW_SHOWMINNOACTIVE)
+    placement.showCmd =
+        (placement.flags & WPF_RESTORETOMAXIMIZED) ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+  return placement;
+}
+
 void onInit(HWND dialog) {
   App& a = app();
   Workspace& ws = workspace();
@@ -358,10 +405,13 @@ void onInit(HWND dialog) {
     SendDlgItemMessageW(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(a.fonts.small), TRUE);
 
   if (hasPlacement(ws.shell.fileTreePlacement)) {
-    WINDOWPLACEMENT placement;
-    std::memcpy(&placement, ws.shell.fileTreePlacement.data(), sizeof placement);
-    placement.length = sizeof placement;
+    // The dialog box shows the window itself, restored, after this: here only the restored
+    // rectangle is placed, without showing it, and the whole placement (maximised or not)
+    // once the window is shown.
+    WINDOWPLACEMENT placement = storedPlacement();
+    placement.showCmd = SW_HIDE;
     SetWindowPlacement(dialog, &placement);
+    PostMessageW(dialog, WM_TREE_PLACE, 0, 0);
   } else {
     centreOnOwner(dialog);
   }
@@ -374,6 +424,7 @@ void onInit(HWND dialog) {
 
   layoutFileTree(dialog);
   prepareCheckBoxes(gState->tree);
+  addPartlyTickedImage(gState->tree);
   gState->icons = buildFileTreeIcons();
   SendMessageW(gState->tree, TVM_SETIMAGELIST, TVSIL_NORMAL,
                reinterpret_cast<LPARAM>(gState->icons));
@@ -467,9 +518,14 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
       SetWindowLongPtrW(dialog, DWLP_MSGRESULT, onTreeNotify(dialog, header));
       return TRUE;
     }
+    case WM_TREE_PLACE: {
+      const WINDOWPLACEMENT placement = storedPlacement();
+      SetWindowPlacement(dialog, &placement);
+      return TRUE;
+    }
     case WM_TREE_CHECK_TOGGLED: {
       auto item = reinterpret_cast<HTREEITEM>(lParam);
-      onCheckToggled(dialog, item, isChecked(gState->tree, item));
+      onCheckToggled(dialog, item);
       return TRUE;
     }
     case WM_STATE_SAVE_FAILED: {

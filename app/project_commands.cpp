@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "app/app_state.h"
@@ -31,8 +32,25 @@ void addRows(HWND list, const std::vector<std::u16string>& rows) {
   for (const auto& row : rows) SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(row)));
 }
 
+// Each list scrolls on its own to show a new selection, and keeps its top row when rows are
+// deleted below it, even where that leaves room below its last row; LB_SETTOPINDEX stops at
+// the last full page. Both lists take the leader's top row, cut to that page.
+void alignTops(HWND leader) {
+  const MainControls& c = app().controls;
+  LRESULT top = SendMessageW(leader, LB_GETTOPINDEX, 0, 0);
+  RECT r{};
+  GetClientRect(leader, &r);
+  const LRESULT itemHeight = SendMessageW(leader, LB_GETITEMHEIGHT, 0, 0);
+  const LRESULT rows = SendMessageW(leader, LB_GETCOUNT, 0, 0);
+  if (itemHeight > 0) top = std::min(top, std::max<LRESULT>(0, rows - r.bottom / itemHeight));
+  for (HWND list : {leader, leader == c.list[0] ? c.list[1] : c.list[0]})
+    if (SendMessageW(list, LB_GETTOPINDEX, 0, 0) != top)
+      SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(top), 0);
+}
+
 void selectInBoth(LRESULT row) {
   for (HWND list : app().controls.list) SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+  alignTops(app().controls.list[0]);
 }
 
 void onListNotification(int side, int code) {
@@ -41,7 +59,7 @@ void onListNotification(int side, int code) {
     const int row = updateButtons(c.list[side]);
     HWND other = c.list[1 - side];
     SendMessageW(other, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
-    SendMessageW(other, LB_SETTOPINDEX, static_cast<WPARAM>(SendMessageW(c.list[side], LB_GETTOPINDEX, 0, 0)), 0);
+    alignTops(c.list[side]);
   } else if (code == LBN_DBLCLK) {
     editRow(false);
   }

@@ -2,7 +2,7 @@
 # Screenshots of the Windows program for people: builds Ferrywick.exe, starts it under Wine in a
 # virtual X server with a sample project on its command line, and captures the main window, the
 # About box, the folder pair dialog naming folders that overlap, the warning about a missing
-# folder, the File Tree window (a folder expanded, a file selected), the Options dialog, the
+# folder, the File Tree window (a folder expanded, a file selected and unticked), the Options dialog, the
 # question before the sync, its progress window, "Sync finished" and its list of failed entries
 # as PNG files.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default docs/screenshots)
@@ -64,8 +64,11 @@ take() {
   drive wait "File Tree" 60
   sleep 2
   drive tree "File Tree" 1004 0/0/1/1   # Root, the pair, Documents, budget.csv
+  drive key "File Tree" 1004 32     # Space unticks it: Documents and the pair partly ticked
   sleep 1
   shot file-tree.png "File Tree"
+  drive key "File Tree" 1004 32     # ticked again for the sync
+  sleep 1
   drive command "File Tree" 10007   # Options
   drive wait "Options" 30
   sleep 1

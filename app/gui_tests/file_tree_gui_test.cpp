@@ -261,6 +261,51 @@ TEST_F(FileTreeGuiTest, UntickingAPairRootExcludesAllAndTickingDeepTicksItsFolde
   ASSERT_TRUE(waitGone(window));
 }
 
+TEST_F(FileTreeGuiTest, AFolderWithSomethingUntickedBelowShowsAPartlyTickedBox) {
+  everyCategory();
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  auto boxes = reinterpret_cast<HIMAGELIST>(SendMessageW(tree, TVM_GETIMAGELIST, TVSIL_STATE, 0));
+  EXPECT_EQ(ImageList_GetImageCount(boxes), 4);  // blank, unticked, ticked, partly ticked
+  const LRESULT unticked = INDEXTOSTATEIMAGEMASK(1), ticked = INDEXTOSTATEIMAGEMASK(2),
+                partly = INDEXTOSTATEIMAGEMASK(3);
+  HTREEITEM root = next(tree, nullptr, TVGN_ROOT);
+  HTREEITEM pair = firstPair(tree);
+  expand(tree, pair);
+  HTREEITEM only = childNamed(tree, pair, u"Only");
+  expand(tree, only);
+  HTREEITEM a = childrenOf(tree, only)[0];
+  HTREEITEM file = childNamed(tree, pair, u"new.txt");
+
+  // One file unticked: every folder above it is partly ticked; its sibling folder is not.
+  clickBox(tree, file);
+  ASSERT_TRUE(waitUntil([&] { return boxState(tree, pair) == partly; }));
+  EXPECT_EQ(boxState(tree, root), partly);
+  EXPECT_EQ(boxState(tree, file), unticked);
+  EXPECT_EQ(boxState(tree, only), ticked);
+
+  // Unticking a folder deeper down: its box is unticked, the folders above it partly ticked,
+  // and the items inserted below it afterwards come unticked.
+  clickBox(tree, a);
+  ASSERT_TRUE(waitUntil([&] { return boxState(tree, only) == partly; }));
+  EXPECT_EQ(boxState(tree, a), unticked);
+  expand(tree, a);
+  EXPECT_EQ(boxState(tree, childrenOf(tree, a)[0]), unticked);
+
+  // A click on a partly ticked box ticks it and everything below it; the folders above, with
+  // nothing left unticked, are ticked again.
+  clickBox(tree, pair);
+  ASSERT_TRUE(waitUntil([&] { return boxState(tree, file) == ticked; }));
+  for (HTREEITEM i : {root, pair, only, a, childrenOf(tree, a)[0]})
+    EXPECT_EQ(boxState(tree, i), ticked);
+  EXPECT_FALSE(flagsOf(run, tree, file) & Excluded);
+  EXPECT_FALSE(flagsOf(run, tree, a) & Excluded);
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
 // The window opens with the keys in the tree, so that Space ticks and Enter asks: every sync
 // first says what it will do, owned by this window, and No returns to it as it was.
 TEST_F(FileTreeGuiTest, SyncAsksFirstWithTheFocusInTheTreeAndNoKeepsEveryUntick) {
@@ -522,6 +567,42 @@ TEST_F(FileTreeGuiTest, CountPanelsShowWholeAndButtonsArePaintedAfterAResizeWith
   ASSERT_TRUE(waitGone(window));
 }
 
+TEST_F(FileTreeGuiTest, OpensInsideTheWorkAreaAndReopensMaximised) {
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  // A main window smaller than the File Tree at the top left: centred on it, the File Tree
+  // would reach above and left of the screen.
+  MoveWindow(run.main(), work.left, work.top, 500, 220, TRUE);
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  RECT r{};
+  GetWindowRect(window, &r);
+  EXPECT_GE(r.top, work.top);
+  EXPECT_GE(r.left, work.left);
+  EXPECT_LE(r.bottom, work.bottom);
+  PostMessageW(window, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  ASSERT_TRUE(waitUntil([&] { return IsZoomed(window) != 0; }));
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+
+  window = compare(run);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(waitUntil([&] { return IsZoomed(window) && IsWindowVisible(window); }));
+  ASSERT_TRUE(run.settle());
+  EXPECT_EQ(focusOf(run), GetDlgItem(window, IDC_TREE));  // the keys still go to the tree
+  // Restored, it goes back to where it was before it was maximised.
+  PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+  ASSERT_TRUE(waitUntil([&] { return !IsZoomed(window); }));
+  RECT restored{};
+  GetWindowRect(window, &restored);
+  EXPECT_EQ(restored.left, r.left);
+  EXPECT_EQ(restored.top, r.top);
+  EXPECT_EQ(restored.right - restored.left, r.right - r.left);
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
 TEST_F(FileTreeGuiTest, AFailedStateSaveSaysSoAndKeepsTheWindow) {
   everyCategory();
   FaultFs fs(systemFs());
@@ -581,7 +662,10 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == window; }, 10000))
       << "the File Tree window did not become active again";
   ASSERT_TRUE(run.settle());
-  mouseClick(tree, old, MouseButton::Right);
+  // The menu is for the entry under the mouse, not the selected one: that entry is selected
+  // first, and the selection stays shown while a button has the keys.
+  HTREEITEM same = childNamed(tree, pair, u"same.txt");
+  mouseClick(tree, labelPoint(tree, same), MouseButton::Right);
   HWND menu = nullptr;
   ASSERT_TRUE(waitUntil([&] {
     return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
@@ -589,10 +673,13 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   }, 10000)) << "no context menu";
   auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
   EXPECT_GT(GetMenuItemCount(items), 0);
+  EXPECT_EQ(next(tree, nullptr, TVGN_CARET), same);
+  EXPECT_TRUE(GetWindowLongW(tree, GWL_STYLE) & TVS_SHOWSELALWAYS);
   run.onWindowThread([] { EndMenu(); });
   EXPECT_TRUE(waitGone(menu));
   EXPECT_TRUE(IsWindow(window));
   EXPECT_TRUE(exists(dir.at("trg/old.txt")));
+  EXPECT_TRUE(exists(dir.at("trg/same.txt")));
   command(window, IDCANCEL);
   ASSERT_TRUE(waitGone(window));
 }

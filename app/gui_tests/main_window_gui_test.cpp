@@ -312,6 +312,41 @@ TEST_F(MainWindowGuiTest, ScrollingOneListScrollsTheOther) {
   EXPECT_EQ(listSelection(target), 59);  // the key moved the selection, mirrored too
 }
 
+TEST_F(MainWindowGuiTest, DeletingNearTheEndOfALongListKeepsBothTopsEqual) {
+  Strings many;
+  for (int i = 0; i < 40; ++i) many.push_back(u"C:\\folder" + toUtf16(std::to_string(i)));
+  ProgramRun run(project("many.fwp", many, many));
+  HWND source = list(run, 0), target = list(run, 1);
+  // Deleting near the end, the row chosen in either list: each list fills the space left at
+  // its end, and the row that took the deleted one's place is selected in both.
+  for (int rows = 40; rows > 30; --rows) {
+    chooseRow(run, rows % 2, rows - 2);
+    click(run.control(IDC_DELETE));
+    ASSERT_TRUE(waitUntil([&] { return listItems(target).size() == static_cast<size_t>(rows - 1); }));
+    ASSERT_TRUE(run.settle());  // the rows go first, the selection after them
+    EXPECT_GT(listTop(source), 0);
+    EXPECT_EQ(listTop(target), listTop(source)) << rows;
+    EXPECT_EQ(listSelection(source), rows - 2);
+    EXPECT_EQ(listSelection(target), rows - 2);
+  }
+  // The last row: nothing is selected after it.
+  click(run.control(IDC_DELETE));
+  ASSERT_TRUE(waitUntil([&] { return listItems(source).size() == 29; }));
+  ASSERT_TRUE(run.settle());
+  EXPECT_EQ(listTop(target), listTop(source));
+  EXPECT_EQ(listSelection(target), -1);
+  // A selection scrolled out of view by the other list: both come back to it together.
+  chooseRow(run, 1, 26);
+  SendMessageW(target, WM_VSCROLL, SB_TOP, 0);
+  ASSERT_EQ(listTop(source), 0);
+  click(run.control(IDC_DELETE));
+  ASSERT_TRUE(waitUntil([&] { return listItems(source).size() == 28; }));
+  ASSERT_TRUE(run.settle());
+  EXPECT_GT(listTop(source), 0);
+  EXPECT_EQ(listTop(target), listTop(source));
+  EXPECT_EQ(listSelection(target), 26);
+}
+
 TEST_F(MainWindowGuiTest, BrowseLoadsProjectIntoBothColumnsAndBadFileSaysWrongFormat) {
   ProgramRun run;
   const std::u16string path = project("load.fwp", {u"C:\\x"}, {u"D:\\y"});

@@ -46,6 +46,14 @@ void excludeTree(FileNode* n, bool excluded) {
   }
 }
 
+bool anyExcluded(const FileNode* n) {
+  while (n) {
+    if ((n->flags & Excluded) || anyExcluded(n->link[0]) || anyExcluded(n->children)) return true;
+    n = n->link[1];
+  }
+  return false;
+}
+
 bool takenAlong(const FileNode* folder, bool tick, uint32_t flagsSrc, uint32_t flagsTrg) {
   const uint32_t f = folder->flags;
   const bool onlySource = f & OnlyInSource, onlyTarget = f & OnlyInTarget;
@@ -64,6 +72,11 @@ std::vector<FileNode*> childrenInOrder(FileNode* siblings) {
   collect(siblings, true, out);
   collect(siblings, false, out);
   return out;
+}
+
+TickState tickStateOf(const FileNode* node) {
+  if (node->flags & Excluded) return TickState::Unticked;
+  return anyExcluded(node->children) ? TickState::PartlyTicked : TickState::Ticked;
 }
 
 void setExcludedBelow(FileNode* node, bool excluded) { excludeTree(node->children, excluded); }

@@ -23,6 +23,12 @@ std::vector<FileNode*> childrenInOrder(FileNode* siblings);
 // Sets (excluded) or clears Excluded on every node below node, not on node itself.
 void setExcludedBelow(FileNode* node, bool excluded);
 
+// What an entry's check box shows; the values are the tree's state image indices.
+enum class TickState { Unticked = 1, Ticked = 2, PartlyTicked = 3 };
+// Unticked when the node is Excluded; partly ticked when it is not but something below it is;
+// ticked otherwise. Walks everything below the node.
+TickState tickStateOf(const FileNode* node);
+
 // The marks of one check box toggle. ancestors: the node's ancestors, nearest first (the
 // Root node may end the list). tick: the box is about to become ticked. Clears or sets the
 // node's Excluded mark and that of everything below it, and of each ancestor taken along: on

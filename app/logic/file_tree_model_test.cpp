@@ -87,6 +87,41 @@ TEST(ApplyCheckTest, UntickingExcludesEverythingBelowAndTickingRestores) {
   for (FileNode* n : {sub, deep, file}) EXPECT_FALSE(n->flags & Excluded);
 }
 
+TEST(TickStateTest, AFolderWithSomethingUntickedBelowIsPartlyTicked) {
+  TreeBuilder b;
+  FileNode* pair = b.add(nullptr, u"C:\\t", Folder);
+  FileNode* sub = b.add(pair, u"sub", Folder);
+  FileNode* deep = b.add(sub, u"deep", Folder);
+  FileNode* file = b.add(deep, u"f", 0);
+  // Siblings on both sides of the sibling tree, so the walk must look left and right.
+  FileNode* first = b.add(pair, u"a", 0);
+  FileNode* last = b.add(pair, u"z", 0);
+  EXPECT_EQ(tickStateOf(pair), TickState::Ticked);
+  EXPECT_EQ(tickStateOf(file), TickState::Ticked);  // a file has nothing below
+
+  // Unticked deep down: every folder above it is partly ticked, the file itself unticked.
+  applyCheck(file, {deep, sub, pair}, false, kDefaultFlagsSrc, kDefaultFlagsTrg);
+  EXPECT_EQ(tickStateOf(file), TickState::Unticked);
+  for (FileNode* n : {deep, sub, pair}) EXPECT_EQ(tickStateOf(n), TickState::PartlyTicked);
+  applyCheck(file, {deep, sub, pair}, true, kDefaultFlagsSrc, kDefaultFlagsTrg);
+  EXPECT_EQ(tickStateOf(pair), TickState::Ticked);
+
+  for (FileNode* n : {first, last}) {
+    applyCheck(n, {pair}, false, kDefaultFlagsSrc, kDefaultFlagsTrg);
+    EXPECT_EQ(tickStateOf(pair), TickState::PartlyTicked) << (n == first ? "first" : "last");
+    EXPECT_EQ(tickStateOf(sub), TickState::Ticked);
+    applyCheck(n, {pair}, true, kDefaultFlagsSrc, kDefaultFlagsTrg);
+  }
+  // Everything below unticked but the folder itself kept: still partly ticked. The folder
+  // unticked: unticked, whatever is below.
+  setExcludedBelow(pair, true);
+  EXPECT_EQ(tickStateOf(pair), TickState::PartlyTicked);
+  applyCheck(pair, {}, false, kDefaultFlagsSrc, kDefaultFlagsTrg);
+  EXPECT_EQ(tickStateOf(pair), TickState::Unticked);
+  file->flags &= ~Excluded;
+  EXPECT_EQ(tickStateOf(pair), TickState::Unticked);
+}
+
 TEST(ApplyCheckTest, TickingDeepInsideASourceOnlyTreeTicksTheFoldersToCreate) {
   TreeBuilder b;
   FileNode* rootNode = b.add(nullptr, u"Root", Folder);

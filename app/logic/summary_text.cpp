@@ -52,4 +52,15 @@ ScreenPoint centredOrigin(const ScreenRect& owner, const ScreenRect& window) {
   return {owner.left + (ownerWidth - width) / 2, owner.top + (ownerHeight - height) / 2};
 }
 
+ScreenPoint originInside(const ScreenRect& workArea, const ScreenRect& window) {
+  // The far edge first, then the near one: the near edge wins when the window does not fit.
+  auto clamp = [](int origin, int size, int low, int high) {
+    if (origin + size > high) origin = high - size;
+    if (origin < low) origin = low;
+    return origin;
+  };
+  return {clamp(window.left, window.right - window.left, workArea.left, workArea.right),
+          clamp(window.top, window.bottom - window.top, workArea.top, workArea.bottom)};
+}
+
 }  // namespace fw

@@ -24,6 +24,10 @@ struct ScreenPoint {
 // Where a window's top left corner goes to sit in the middle of its owner's rectangle; the
 // halves truncate towards zero, and nothing keeps the result on the screen.
 ScreenPoint centredOrigin(const ScreenRect& owner, const ScreenRect& window);
+// Where a window's top left corner goes so that the whole window lies inside the work area,
+// moved as little as it must. A window wider or taller than the area keeps its left or top
+// edge (and so its title bar) on the area's left or top edge.
+ScreenPoint originInside(const ScreenRect& workArea, const ScreenRect& window);
 
 }  // namespace fw
 

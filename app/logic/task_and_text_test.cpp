@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "app/logic/command_line.h"
 #include "app/logic/main_layout.h"
@@ -37,6 +38,26 @@ TEST(SummaryTextTest, CentringTruncatesTowardsZeroAndMayLeaveTheScreen) {
   ScreenPoint p = centredOrigin({0, 0, 101, 101}, {0, 0, 200, 300});
   EXPECT_EQ(p.x, -49);  // (101 - 200) / 2, not floored to -50
   EXPECT_EQ(p.y, -99);
+}
+
+TEST(SummaryTextTest, OriginInsideMovesOnlyWhatLeavesTheWorkArea) {
+  const ScreenRect work{0, 0, 1024, 740};  // a task bar below
+  auto origin = [&](ScreenRect w) {
+    const ScreenPoint p = originInside(work, w);
+    return std::pair<int, int>(p.x, p.y);
+  };
+  using P = std::pair<int, int>;
+  EXPECT_EQ(origin({10, 20, 410, 320}), P(10, 20));            // inside: untouched
+  EXPECT_EQ(origin({0, -3, 400, 297}), P(0, 0));               // 3 px above the top
+  EXPECT_EQ(origin({900, 600, 1300, 900}), P(624, 440));       // past right and bottom
+  EXPECT_EQ(origin({-50, 100, 350, 400}), P(0, 100));          // left of the area
+  EXPECT_EQ(origin({624, 440, 1024, 740}), P(624, 440));       // touching both far edges
+  // Larger than the area: the title bar stays reachable at the top left.
+  EXPECT_EQ(origin({-100, -100, 1200, 900}), P(0, 0));
+  EXPECT_EQ(origin({300, 300, 1600, 1100}), P(0, 0));
+  // A work area that does not start at 0 (a second monitor to the left, a bar on top).
+  EXPECT_EQ(originInside({-1280, 30, 0, 1024}, {-1300, 10, -900, 310}).x, -1280);
+  EXPECT_EQ(originInside({-1280, 30, 0, 1024}, {-1300, 10, -900, 310}).y, 30);
 }
 
 TEST(TaskFlowTest, OutcomesOfCancelsResultsAndTasks) {

@@ -112,6 +112,7 @@
 #define WM_STATE_SAVE_FAILED (WM_USER + 1) /* 1025: to the File Tree window; wParam task, lParam result */
 #define WM_WORKER_DONE (WM_APP + 1)        /* to the main window: a worker has returned */
 #define WM_TREE_CHECK_TOGGLED (WM_APP + 2) /* to the File Tree window: a box changed, lParam item */
+#define WM_TREE_PLACE (WM_APP + 3) /* to the File Tree window: apply its stored placement */
 
 
 #endif

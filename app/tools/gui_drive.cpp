@@ -15,6 +15,8 @@
 //   fw-gui-drive tree CAPTION ID PATH        in its tree view ID, follows PATH ("0/2/1": the
 //                                            first top item, its third child, that one's second),
 //                                            expanding each step, and selects the last item
+//   fw-gui-drive key CAPTION ID VK           posts the key VK (a number) down and up to its
+//                                            control ID
 // The caption "main" stands for the main window (class Ferrywick_MainWnd).
 #include <windows.h>
 #include <commctrl.h>
@@ -112,7 +114,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc >= 4 && std::wstring(argv[1]) == L"start") return start(argc, argv);
   if (HDESK desktop = OpenDesktopW(kDesktop, 0, FALSE, GENERIC_ALL)) SetThreadDesktop(desktop);
   if (argc < 3) {
-    std::fprintf(stderr, "usage: fw-gui-drive wait|gone|command|text|rect|menu|endmenu|tree CAPTION [ARG]\n");
+    std::fprintf(stderr, "usage: fw-gui-drive wait|gone|command|text|rect|menu|endmenu|tree|key CAPTION [ARG]\n");
     return 2;
   }
   const std::wstring verb = argv[1], caption = argv[2];
@@ -133,6 +135,13 @@ int wmain(int argc, wchar_t** argv) {
   const int id = static_cast<int>(std::wcstol(argv[3], nullptr, 10));
   if (verb == L"command") return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0) ? 0 : 1;
   if (verb == L"tree" && argc > 4) return selectInTree(GetDlgItem(window, id), argv[4]);
+  if (verb == L"key" && argc > 4) {
+    HWND control = GetDlgItem(window, id);
+    const auto key = static_cast<WPARAM>(std::wcstol(argv[4], nullptr, 10));
+    return PostMessageW(control, WM_KEYDOWN, key, 0) && PostMessageW(control, WM_KEYUP, key, 0)
+               ? 0
+               : 1;
+  }
   if (verb == L"settext" && argc > 4) return SetDlgItemTextW(window, id, argv[4]) ? 0 : 1;
   if (verb == L"text") {
     wchar_t text[1024] = L"";
