@@ -19,7 +19,8 @@ const char* fsOpName(FsOp op) {
   static const char* const names[] = {"findFirst", "findNext", "openRead", "create",
                                       "read",      "write",    "seek",     "setFileTimes",
                                       "setAttributes", "delete", "rename", "createDirectory",
-                                      "removeDirectory", "setPermissions", "createHardLink"};
+                                      "removeDirectory", "setPermissions", "createHardLink",
+                                      "addRoot"};
   int i = static_cast<int>(op);
   return i >= 0 && i < static_cast<int>(FsOp::Count) ? names[i] : "?";
 }
@@ -90,7 +91,8 @@ FsStatus FaultFs::check(FsOp op, const char16_t* path, const char16_t* path2) {
     default:
       break;
   }
-  if (logging_ && op != FsOp::Read && op != FsOp::Write && op != FsOp::FindNext) {
+  if (logging_ && op != FsOp::Read && op != FsOp::Write && op != FsOp::FindNext &&
+      op != FsOp::AddRoot) {
     std::string line = fsOpName(op);
     if (path) line += " " + toUtf8(path);
     if (path2) line += " -> " + toUtf8(path2);
@@ -200,6 +202,11 @@ FsStatus FaultFs::createDirectory(const char16_t* p) {
 FsStatus FaultFs::removeDirectory(const char16_t* p) {
   if (FsStatus s = check(FsOp::RemoveDirectory, p); s != FsStatus::Ok) return s;
   return base_.removeDirectory(p);
+}
+
+FsStatus FaultFs::addRoot(const char16_t* r) {
+  if (FsStatus s = check(FsOp::AddRoot, r); s != FsStatus::Ok) return s;
+  return base_.addRoot(r);
 }
 
 }  // namespace fw

@@ -37,6 +37,7 @@ enum class FsOp {
   RemoveDirectory,
   SetPermissions,
   CreateHardLink,
+  AddRoot,  // Fs::addRoot; counted but never logged (every run adds its roots)
   Count
 };
 
@@ -88,6 +89,7 @@ class FaultFs : public ForwardingFs {
   FsStatus createHardLink(const char16_t* e, const char16_t* n) override;
   FsStatus createDirectory(const char16_t* p) override;
   FsStatus removeDirectory(const char16_t* p) override;
+  FsStatus addRoot(const char16_t* r) override;
   int lastOsError() const override;
   FsStatus freeSpace(const char16_t* p, uint64_t* b) override {
     {

@@ -73,6 +73,8 @@ class ForwardingFs : public Fs {
     return base_.resolvedPath(p, r);
   }
   FsStatus freeSpace(const char16_t* p, uint64_t* b) override { return base_.freeSpace(p, b); }
+  FsStatus addRoot(const char16_t* r) override { return base_.addRoot(r); }
+  void dropRoot(const char16_t* r) override { base_.dropRoot(r); }
   int lastOsError() const override { return base_.lastOsError(); }
 
  protected:
