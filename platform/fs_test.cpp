@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
 
+#include "platform/long_path.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/testing/wine.h"
 #include "platform/text.h"
@@ -672,6 +674,108 @@ TEST(FsTest, FailuresAreWordedOnePerStatus) {
   EXPECT_NE(why.osError, 0);
   EXPECT_EQ(kept(systemFs(), FsStatus::Ok, &why), FsStatus::Ok);
   EXPECT_EQ(why.status, FsStatus::NotFound);
+}
+
+// A path in the form the engine builds below a root (the long form on Windows).
+std::u16string longOf(const std::u16string& path) {
+  std::u16string out(kPathBufferUnits, 0);
+  out.resize(toLongPath(out.data(), out.size(), path.c_str()));
+  return out;
+}
+
+// Makes at a link to the folder target; false where this system or user may not.
+bool folderLink(const std::u16string& target, const std::u16string& at) {
+  std::error_code ec;
+  std::filesystem::create_directory_symlink(std::filesystem::path(target),
+                                            std::filesystem::path(at), ec);
+  return !ec;
+}
+
+// Below an added root, a folder on the way that is a link is never followed, whatever the
+// call: it is refused (not reported missing) and what lies behind it stays as it was.
+TEST(FsTest, BelowARootAFolderLinkOnTheWayIsRefusedByEveryCall) {
+  TempDir dir;
+  writeFile(dir.at("outside/secret.txt"), "SECRET");
+  makeDir(dir.at("outside/sub"));
+  writeFile(dir.at("root/keep.txt"), "k");
+  if (!folderLink(dir.at("outside"), dir.at("root/d"))) GTEST_SKIP() << "no folder links here";
+  Fs& fs = systemFs();
+  auto in = [&](const char* relative) { return longOf(dir.at(relative)); };
+  {
+    RunRoots roots(fs);
+    ASSERT_EQ(roots.add(dir.at("root")), FsStatus::Ok);
+    std::u16string secret = in("root/d/secret.txt");
+    FileHandle f = kInvalidHandle;
+    uint32_t a = 0;
+    FindHandle h;
+    FindEntry e;
+    auto refused = [&](FsStatus s, const char* what) {
+      EXPECT_EQ(s, FsStatus::AccessDenied) << what << ": " << fsStatusName(s);
+#ifndef _WIN32
+      EXPECT_EQ(fs.lastOsError(), ELOOP) << what;
+#endif
+    };
+    refused(fs.openRead(secret.c_str(), &f), "openRead");
+    refused(fs.getAttributes(secret.c_str(), &a), "getAttributes");
+    refused(fs.setAttributes(secret.c_str(), attr::ReadOnly), "setAttributes");
+    refused(fs.deleteFile(secret.c_str()), "deleteFile");
+    refused(fs.createAlways(in("root/d/new.txt").c_str(), attr::Normal, &f), "createAlways");
+    refused(fs.createNew(in("root/d/new.txt").c_str(), attr::Normal, kOwnerOnly, &f),
+            "createNew");
+    refused(fs.createDirectory(in("root/d/made").c_str()), "createDirectory");
+    refused(fs.removeDirectory(in("root/d/sub").c_str()), "removeDirectory");
+    refused(fs.rename(in("root/keep.txt").c_str(), in("root/d/keep.txt").c_str(), true),
+            "rename into");
+    refused(fs.rename(secret.c_str(), in("root/stolen.txt").c_str(), false), "rename out of");
+    refused(fs.findFirst((in("root/d") + kPathSeparator + u"*").c_str(), &h, &e), "list it");
+    refused(fs.findFirst((in("root/d/sub") + kPathSeparator + u"*").c_str(), &h, &e),
+            "list below it");
+    FsStatus linked = fs.createHardLink(secret.c_str(), in("root/hard.txt").c_str());
+    EXPECT_TRUE(linked == FsStatus::AccessDenied || linked == FsStatus::Unsupported)
+        << fsStatusName(linked);
+    // Nothing there is still NotFound; the link itself is an entry of the root as before.
+    EXPECT_EQ(fs.getAttributes(in("root/none/x.txt").c_str(), &a), FsStatus::NotFound);
+    ASSERT_EQ(fs.getAttributes(in("root/d").c_str(), &a), FsStatus::Ok);
+    EXPECT_EQ(a & (attr::Directory | attr::ReparsePoint), attr::Directory | attr::ReparsePoint);
+    EXPECT_EQ(fs.openRead(in("root/keep.txt").c_str(), &f), FsStatus::Ok);
+    fs.close(f);
+  }
+  EXPECT_EQ(readFile(dir.at("outside/secret.txt")), "SECRET");
+  EXPECT_EQ(listNames(dir.at("outside")), (std::set<std::string>{"secret.txt", "sub"}));
+  EXPECT_FALSE(exists(dir.at("root/stolen.txt")));
+  EXPECT_FALSE(exists(dir.at("root/hard.txt")));
+  // Once the root is dropped, the path is used by name again, the link followed.
+  uint32_t a = 0;
+  EXPECT_EQ(systemFs().getAttributes(longOf(dir.at("root/d/secret.txt")).c_str(), &a),
+            FsStatus::Ok);
+}
+
+// The root itself may be a link: it is followed, and the folders below it are its own.
+// A folder swapped for a link after a call worked in it is not followed either.
+TEST(FsTest, ARootThatIsALinkIsFollowedAndAFolderSwappedLaterIsNot) {
+  TempDir dir;
+  writeFile(dir.at("real/a/f.txt"), "f");
+  makeDir(dir.at("outside"));
+  if (!folderLink(dir.at("real"), dir.at("root"))) GTEST_SKIP() << "no folder links here";
+  Fs& fs = systemFs();
+  auto in = [&](const char* relative) { return longOf(dir.at(relative)); };
+  RunRoots roots(fs);
+  ASSERT_EQ(roots.add(dir.at("root")), FsStatus::Ok);
+  uint32_t a = 0;
+  ASSERT_EQ(fs.getAttributes(in("root/a/f.txt").c_str(), &a), FsStatus::Ok);
+  // a is moved away and a link to the outside put in its place.
+  std::filesystem::rename(std::filesystem::path(dir.at("real/a")),
+                          std::filesystem::path(dir.at("real/moved")));
+  ASSERT_TRUE(folderLink(dir.at("outside"), dir.at("real/a")));
+  FileHandle f = kInvalidHandle;
+  FsStatus s = fs.createAlways(in("root/a/new.txt").c_str(), attr::Normal, &f);
+  if (s == FsStatus::Ok) fs.close(f);
+  EXPECT_TRUE(s == FsStatus::Ok || s == FsStatus::AccessDenied) << fsStatusName(s);
+  s = fs.deleteFile(in("root/a/f.txt").c_str());
+  EXPECT_TRUE(s == FsStatus::Ok || s == FsStatus::AccessDenied) << fsStatusName(s);
+  // Whether the call worked on in the folder it held (now "moved") or was refused, the
+  // outside folder got nothing.
+  EXPECT_TRUE(listNames(dir.at("outside")).empty());
 }
 
 #ifdef _WIN32
