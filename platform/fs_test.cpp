@@ -750,6 +750,54 @@ TEST(FsTest, BelowARootAFolderLinkOnTheWayIsRefusedByEveryCall) {
             FsStatus::Ok);
 }
 
+// Below an added root the calls do what they do without one, also where the folders a call
+// works in were renamed or removed and made again by earlier calls.
+TEST(FsTest, BelowARootEveryCallWorksAsWithoutOne) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  auto in = [&](const char* relative) { return longOf(dir.at(relative)); };
+  RunRoots roots(fs);
+  ASSERT_EQ(roots.add(dir.path()), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a/b").c_str()), FsStatus::Ok);
+  FileHandle f = kInvalidHandle;
+  ASSERT_EQ(fs.createAlways(in("a/b/x.txt").c_str(), attr::Normal, &f), FsStatus::Ok);
+  ASSERT_EQ(fs.write(f, "data", 4), FsStatus::Ok);
+  fs.close(f);
+  ASSERT_EQ(fs.createNew(in("a/b/y.txt").c_str(), attr::Normal, kOwnerOnly, &f), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_EQ(fs.createNew(in("a/b/y.txt").c_str(), attr::Normal, kOwnerOnly, &f), FsStatus::Exists);
+  ASSERT_EQ(fs.rename(in("a/b/x.txt").c_str(), in("a/b/y.txt").c_str(), true), FsStatus::Ok);
+  EXPECT_EQ(readFile(dir.at("a/b/y.txt")), "data");
+  ASSERT_EQ(fs.setAttributes(in("a/b/y.txt").c_str(), attr::Hidden), FsStatus::Ok);
+  uint32_t a = 0;
+  ASSERT_EQ(fs.getAttributes(in("a/b/y.txt").c_str(), &a), FsStatus::Ok);
+  EXPECT_EQ(a & (attr::Hidden | attr::Directory), attr::Hidden);
+  EXPECT_EQ(listNames(in("a/b")), (std::set<std::string>{"y.txt"}));
+  // A file on the way is no folder, and nothing there is NotFound.
+  EXPECT_NE(fs.getAttributes(in("a/b/y.txt/z").c_str(), &a), FsStatus::Ok);
+  EXPECT_EQ(fs.getAttributes(in("a/none/z").c_str(), &a), FsStatus::NotFound);
+  // a is renamed and made again: the calls below "a" reach the new folder, not the old one.
+  ASSERT_EQ(fs.rename(in("a").c_str(), in("old").c_str(), false), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a/b").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createAlways(in("a/b/new.txt").c_str(), attr::Normal, &f), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_TRUE(exists(dir.at("a/b/new.txt")));
+  EXPECT_FALSE(exists(dir.at("old/b/new.txt")));
+  // The same after a removal.
+  ASSERT_EQ(fs.deleteFile(in("a/b/new.txt").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.removeDirectory(in("a/b").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a/b").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createAlways(in("a/b/again.txt").c_str(), attr::Normal, &f), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_TRUE(exists(dir.at("a/b/again.txt")));
+  EXPECT_EQ(fs.setAttributes(in("old/b/y.txt").c_str(), attr::Normal), FsStatus::Ok);
+  EXPECT_EQ(fs.deleteFile(in("old/b/y.txt").c_str()), FsStatus::Ok);
+  EXPECT_EQ(fs.removeDirectory(in("old/b").c_str()), FsStatus::Ok);
+  EXPECT_FALSE(exists(dir.at("old/b")));
+}
+
 // The root itself may be a link: it is followed, and the folders below it are its own.
 // A folder swapped for a link after a call worked in it is not followed either.
 TEST(FsTest, ARootThatIsALinkIsFollowedAndAFolderSwappedLaterIsNot) {

@@ -10,11 +10,18 @@
 //   the attributes asked for.
 // - rename onto the same name in other letter case takes that case also where the file
 //   system ignores such a rename.
+// - Below a run's root (Fs::addRoot), every folder on the way from the root to the entry a
+//   call names is opened first, itself and not what a link there leads to, checked to be a
+//   folder and no reparse point, and held open without FILE_SHARE_DELETE until the call
+//   returns: while it is held nobody can rename it, remove it or put a link in its place, so
+//   the path the call then names leads through exactly the folders that were checked.
 
 #include <windows.h>
 #include <shellapi.h>
 
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/case_map.h"
 #include "platform/fs.h"
@@ -170,9 +177,102 @@ FsStatus takeLetterCase(const char16_t* from, const char16_t* to) {
   return FsStatus::Ok;
 }
 
+// ---- Paths below a run's roots ----
+
+#ifndef ERROR_STOPPED_ON_SYMLINK
+#define ERROR_STOPPED_ON_SYMLINK 681L
+#endif
+
+struct RootList {
+  std::mutex mutex;
+  std::vector<std::pair<std::u16string, int>> counted;  // each root (no final '\') and its adds
+};
+
+RootList& rootList() {
+  static RootList list;
+  return list;
+}
+
+std::u16string rootForm(const char16_t* root) {
+  std::u16string r(root);
+  while (!r.empty() && (r.back() == u'\\' || r.back() == u'/')) r.pop_back();
+  return r;
+}
+
+// The length of the longest added root that path lies below (the root, a separator and a
+// name at least), or npos.
+size_t rootBelow(const std::u16string_view path) {
+  RootList& list = rootList();
+  std::lock_guard<std::mutex> lock(list.mutex);
+  size_t best = std::u16string::npos;
+  for (const auto& c : list.counted) {
+    size_t n = c.first.size();
+    if (n == 0 || path.size() <= n + 1 || path[n] != u'\\' || path.substr(0, n) != c.first)
+      continue;
+    if (best == std::u16string::npos || n > best) best = n;
+  }
+  return best;
+}
+
+// The folders on the way from a root to the entry a path names, each open and checked while
+// this lives (see the top of the file). status is Ok, or why the way is refused: a folder
+// there that is a link or junction (AccessDenied, ERROR_STOPPED_ON_SYMLINK), not a folder
+// (IoError), missing (NotFound) or that cannot be opened.
+class HeldWay {
+ public:
+  explicit HeldWay(const char16_t* path) {
+    std::u16string_view p(path);
+    size_t root = p.empty() ? std::u16string::npos : rootBelow(p);
+    if (root == std::u16string::npos) return;
+    try {
+      std::u16string folder(p);
+      for (size_t at = p.find(u'\\', root + 1); at != std::u16string::npos;
+           at = p.find(u'\\', at + 1)) {
+        folder[at] = 0;
+        status = hold(folder.c_str());
+        folder[at] = u'\\';
+        if (status != FsStatus::Ok) return;
+      }
+    } catch (const std::bad_alloc&) {
+      status = fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+  }
+  ~HeldWay() {
+    for (HANDLE h : held_) CloseHandle(h);
+  }
+  HeldWay(const HeldWay&) = delete;
+  HeldWay& operator=(const HeldWay&) = delete;
+
+  FsStatus status = FsStatus::Ok;
+
+ private:
+  FsStatus hold(const char16_t* folder) {
+    HANDLE h = CreateFileW(wide(folder), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return failLast();
+    held_.push_back(h);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return failLast();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      fail(ERROR_STOPPED_ON_SYMLINK);
+      return FsStatus::AccessDenied;  // refused, not missing: something is there
+    }
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      fail(ERROR_DIRECTORY);
+      return FsStatus::IoError;
+    }
+    return FsStatus::Ok;
+  }
+
+  std::vector<HANDLE> held_;
+};
+
 class Win32Fs final : public Fs {
  public:
   FsStatus findFirst(const char16_t* pattern, FindHandle* handle, FindEntry* entry) override {
+    HeldWay way(pattern);
+    if (way.status != FsStatus::Ok) return way.status;
     *handle = kInvalidHandle;
     WIN32_FIND_DATAW data;
     HANDLE h = FindFirstFileExW(wide(pattern), FindExInfoBasic, &data, FindExSearchNameMatch,
@@ -214,6 +314,8 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus openRead(const char16_t* path, FileHandle* file) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     *file = kInvalidHandle;
     HANDLE h = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -228,6 +330,8 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     *file = kInvalidHandle;
     DWORD wanted = creationAttributes(attributes);
     DWORD existing = GetFileAttributesW(wide(path));
@@ -310,6 +414,8 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus getAttributes(const char16_t* path, uint32_t* attributes) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     DWORD a = GetFileAttributesW(wide(path));
     if (a == INVALID_FILE_ATTRIBUTES) return failLast();
     *attributes = a;
@@ -317,6 +423,8 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus setAttributes(const char16_t* path, uint32_t attributes) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     DWORD current = GetFileAttributesW(wide(path));
     if (current == INVALID_FILE_ATTRIBUTES) return failLast();
     // SetFileAttributesW replaces every settable bit: keep those that are not ours to set.
@@ -329,11 +437,17 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus deleteFile(const char16_t* path) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     if (!DeleteFileW(wide(path))) return failLast();
     return FsStatus::Ok;
   }
 
   FsStatus rename(const char16_t* from, const char16_t* to, bool replace) override {
+    HeldWay way(from);
+    if (way.status != FsStatus::Ok) return way.status;
+    HeldWay way2(to);
+    if (way2.status != FsStatus::Ok) return way2.status;
     bool caseOnly = sameIgnoringCase(from, to);
     if (replace && !caseOnly) {
       // As in createAlways: Wine run as root would replace a read-only file.
@@ -348,6 +462,10 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus createHardLink(const char16_t* existing, const char16_t* newPath) override {
+    HeldWay way(existing);
+    if (way.status != FsStatus::Ok) return way.status;
+    HeldWay way2(newPath);
+    if (way2.status != FsStatus::Ok) return way2.status;
     if (CreateHardLinkW(wide(newPath), wide(existing), nullptr)) return FsStatus::Ok;
     DWORD err = GetLastError();
     // A file system without hard links (FAT, exFAT, some network shares), or a file that has
@@ -361,17 +479,23 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus createDirectory(const char16_t* path) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     if (!CreateDirectoryW(wide(path), nullptr)) return failLast();
     return FsStatus::Ok;
   }
 
   FsStatus removeDirectory(const char16_t* path) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     if (!RemoveDirectoryW(wide(path))) return failLast();
     return FsStatus::Ok;
   }
 
   // The shell's file operation knows no long-path prefix and wants a list ended by two NULs.
   FsStatus moveToRecycleBin(const char16_t* path) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     DWORD attributes = GetFileAttributesW(wide(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) return failLast();
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_READONLY))
@@ -458,6 +582,39 @@ class Win32Fs final : public Fs {
     if (!GetDiskFreeSpaceExW(wide(folder.c_str()), &available, nullptr, nullptr)) return failLast();
     *bytes = available.QuadPart;
     return FsStatus::Ok;
+  }
+
+  FsStatus addRoot(const char16_t* root) override {
+    RootList& list = rootList();
+    try {
+      std::u16string r = rootForm(root);
+      std::lock_guard<std::mutex> lock(list.mutex);
+      for (auto& c : list.counted) {
+        if (c.first == r) {
+          ++c.second;
+          return FsStatus::Ok;
+        }
+      }
+      list.counted.emplace_back(std::move(r), 1);
+    } catch (const std::exception&) {  // no memory, or the lock
+      return fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return FsStatus::Ok;
+  }
+
+  void dropRoot(const char16_t* root) override {
+    RootList& list = rootList();
+    try {
+      std::u16string r = rootForm(root);
+      std::lock_guard<std::mutex> lock(list.mutex);
+      for (size_t i = 0; i < list.counted.size(); ++i) {
+        if (list.counted[i].first != r || --list.counted[i].second > 0) continue;
+        list.counted.erase(list.counted.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    } catch (const std::exception&) {
+      // The root stays added: its paths stay confined, which is safe.
+    }
   }
 
   int lastOsError() const override { return static_cast<int>(tLastError); }
