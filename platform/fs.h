@@ -20,7 +20,10 @@
 //   error and the lowerCaseTable() it builds on first use; the POSIX one also a process-wide
 //   flag, set once, that the kernel lacks getxattrat (listings then read the DOS bits by path),
 //   and reading the umask sets it to 077 for an instant, one thread at a time (another
-//   thread's file created then gets the stricter mask). None of this changes what a call
+//   thread's file created then gets the stricter mask). Both keep the roots added (addRoot)
+//   for the process; the POSIX one also, per thread, the folders below them it opened last
+//   (descriptors, let go of when a root is added or dropped or the program removes or renames
+//   a folder, and when the thread ends). None of this changes what a call
 //   does, so an implementation may be used from several threads at once as long as one handle
 //   is used by one thread at a time.
 #ifndef FERRYWICK_PLATFORM_FS_H
