@@ -551,7 +551,12 @@ class Place {
     if (rootLength == std::string::npos) return FsStatus::Ok;
     size_t slash = path.rfind('/');
     if (slash + 1 == path.size()) return fail(EINVAL);  // no name after the last '/'
-    HeldFolder* h = folderOf(t, path, rootLength, slash);
+    HeldFolder* h = nullptr;
+    try {
+      h = folderOf(t, path, rootLength, slash);
+    } catch (const std::bad_alloc&) {  // a long name in the scratch string
+      return fail(ENOMEM);
+    }
     if (!h) return failOnTheWay(errno);
     ++h->pins;
     held_ = h;
