@@ -796,6 +796,12 @@ TEST(FsTest, BelowARootEveryCallWorksAsWithoutOne) {
   EXPECT_EQ(fs.deleteFile(in("old/b/y.txt").c_str()), FsStatus::Ok);
   EXPECT_EQ(fs.removeDirectory(in("old/b").c_str()), FsStatus::Ok);
   EXPECT_FALSE(exists(dir.at("old/b")));
+#ifndef _WIN32
+  // A path a user gave that leaves the root by ".." is used by name, as without roots.
+  writeFile(dir.at("beside.txt"), "b");
+  EXPECT_EQ(fs.openRead(in("a/../beside.txt").c_str(), &f), FsStatus::Ok);
+  fs.close(f);
+#endif
 }
 
 // The root itself may be a link: it is followed, and the folders below it are its own.

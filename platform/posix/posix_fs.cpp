@@ -494,10 +494,6 @@ HeldFolder* folderOf(ThreadFolders& t, const std::string& path, size_t rootLengt
       at = next;
       continue;
     }
-    if (t.name == "..") {  // would lead out of the folder: no path of the engine's has it
-      errno = EINVAL;
-      return nullptr;
-    }
     int fd = openat(best->fd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
       int err = errno;
@@ -514,6 +510,17 @@ HeldFolder* folderOf(ThreadFolders& t, const std::string& path, size_t rootLengt
     at = next;
   }
   return best;
+}
+
+// Whether a name ".." follows the root in path: such a path was not built below the root by
+// the engine (whose names never are "..") but given by a user (a saved file beside the
+// folder, "root/../x.fws"), and is used by name as without roots.
+bool leavesBy(const std::string& path, size_t rootLength) {
+  for (size_t at = path.find("/..", rootLength); at != std::string::npos;
+       at = path.find("/..", at + 1)) {
+    if (at + 3 == path.size() || path[at + 3] == '/') return true;
+  }
+  return false;
 }
 
 // Where a call acts: the folder that holds its entry and the entry's name in it. For a path
@@ -548,7 +555,7 @@ class Place {
           (rootLength == std::string::npos || n > rootLength))
         rootLength = n;
     }
-    if (rootLength == std::string::npos) return FsStatus::Ok;
+    if (rootLength == std::string::npos || leavesBy(path, rootLength)) return FsStatus::Ok;
     size_t slash = path.rfind('/');
     if (slash + 1 == path.size()) return fail(EINVAL);  // no name after the last '/'
     HeldFolder* h = nullptr;

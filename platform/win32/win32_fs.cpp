@@ -211,6 +211,12 @@ size_t rootBelow(const std::u16string_view path) {
       continue;
     if (best == std::u16string::npos || n > best) best = n;
   }
+  // A ".." after the root: not a path the engine built below it (its names never are ".."),
+  // but one a user gave; used by name, as without roots.
+  for (size_t at = best == std::u16string::npos ? best : path.find(u"\\..", best);
+       at != std::u16string::npos; at = path.find(u"\\..", at + 1)) {
+    if (at + 3 == path.size() || path[at + 3] == u'\\') return std::u16string::npos;
+  }
   return best;
 }
 
