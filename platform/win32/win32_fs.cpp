@@ -18,6 +18,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <mutex>
 #include <string>
@@ -220,6 +221,35 @@ size_t rootBelow(const std::u16string_view path) {
   return best;
 }
 
+// NtCreateFile opens a name relative to a folder's handle: each folder on the way is opened
+// from the one above it, in one step, instead of by its whole path (which would be looked up
+// name by name again for every folder, a cost that grows with the square of the depth).
+using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                          ULONG, PVOID, ULONG);
+using StatusToErrorCall = ULONG(NTAPI*)(NTSTATUS);
+
+struct RelativeOpen {
+  NtCreateFileCall create = nullptr;
+  StatusToErrorCall toError = nullptr;
+};
+
+const RelativeOpen& relativeOpen() {
+  static const RelativeOpen calls = [] {
+    RelativeOpen r;
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll) {
+      r.create = reinterpret_cast<NtCreateFileCall>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+      r.toError = reinterpret_cast<StatusToErrorCall>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    }
+    if (!r.create || !r.toError) r = RelativeOpen{};
+    return r;
+  }();
+  return calls;
+}
+
 // The folders on the way from a root to the entry a path names, each open and checked while
 // this lives (see the top of the file). status is Ok, or why the way is refused: a folder
 // there that is a link or junction (AccessDenied, ERROR_STOPPED_ON_SYMLINK), not a folder
@@ -232,12 +262,34 @@ class HeldWay {
     if (root == std::u16string::npos) return;
     try {
       std::u16string folder(p);
-      for (size_t at = p.find(u'\\', root + 1); at != std::u16string::npos;
-           at = p.find(u'\\', at + 1)) {
-        folder[at] = 0;
-        status = hold(folder.c_str());
-        folder[at] = u'\\';
+      const RelativeOpen& relative = relativeOpen();
+      HANDLE above = INVALID_HANDLE_VALUE;
+      if (relative.create) {
+        // The root by name (it may be a link), shared in every way: it is not ours to hold.
+        std::u16string top(p.substr(0, root));
+        if (top.back() == u':') top += u'\\';  // the drive's root folder, not its volume
+        above = CreateFileW(wide(top.c_str()), FILE_TRAVERSE | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (above == INVALID_HANDLE_VALUE) {
+          status = failLast();
+          return;
+        }
+        held_.push_back(above);
+      }
+      size_t begin = root + 1;
+      for (size_t at = p.find(u'\\', begin); at != std::u16string::npos;
+           at = p.find(u'\\', begin)) {
+        if (relative.create) {
+          status = holdBelow(relative, above, p.substr(begin, at - begin));
+          above = held_.empty() ? INVALID_HANDLE_VALUE : held_.back();
+        } else {
+          folder[at] = 0;
+          status = hold(folder.c_str());
+          folder[at] = u'\\';
+        }
         if (status != FsStatus::Ok) return;
+        begin = at + 1;
       }
     } catch (const std::bad_alloc&) {
       status = fail(ERROR_NOT_ENOUGH_MEMORY);
@@ -252,11 +304,38 @@ class HeldWay {
   FsStatus status = FsStatus::Ok;
 
  private:
+  // Opens the folder name inside the folder above (itself, not what a link there leads to).
+  FsStatus holdBelow(const RelativeOpen& relative, HANDLE above, std::u16string_view name) {
+    if (name.size() * sizeof(char16_t) > 0xFFFE) return fail(ERROR_FILENAME_EXCED_RANGE);
+    UNICODE_STRING object;
+    object.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(name.data()));
+    object.Length = static_cast<USHORT>(name.size() * sizeof(char16_t));
+    object.MaximumLength = object.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &object, OBJ_CASE_INSENSITIVE, above, nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    constexpr ULONG kOpen = 0x00000001;  // FILE_OPEN
+    constexpr ULONG kOptions = 0x00000001 | 0x00000020 | 0x00004000 | 0x00200000;
+    // FILE_DIRECTORY_FILE, FILE_SYNCHRONOUS_IO_NONALERT, FILE_OPEN_FOR_BACKUP_INTENT,
+    // FILE_OPEN_REPARSE_POINT
+    NTSTATUS st = relative.create(&h, FILE_READ_ATTRIBUTES | FILE_TRAVERSE | SYNCHRONIZE,
+                                  &attributes, &io, nullptr, 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, kOpen, kOptions, nullptr, 0);
+    if (st < 0) return fail(relative.toError(st));
+    return check(h);
+  }
+
   FsStatus hold(const char16_t* folder) {
     HANDLE h = CreateFileW(wide(folder), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return failLast();
+    return check(h);
+  }
+
+  // Keeps h held and checks that it is a folder and no link.
+  FsStatus check(HANDLE h) {
     held_.push_back(h);
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) return failLast();
