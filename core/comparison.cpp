@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "core/entry_action.h"
 #include "core/scanner.h"
@@ -523,6 +524,15 @@ Rc compareSides(const SideInput* source, const SideInput* target, FileNode** roo
   *roots = nullptr;
   if (ctx.listingFailures) ctx.listingFailures->clear();
   if (!source && !target) return Rc::BadRequest;
+  // The folder sides' roots, for as long as they are read: no listing below one follows a
+  // link put on the way (Fs::addRoot).
+  std::optional<RunRoots> folderRoots;
+  if (ctx.fs) folderRoots.emplace(*ctx.fs);
+  for (const SideInput* side : {source, target}) {
+    if (side && !side->hasSavedFile() && folderRoots &&
+        folderRoots->add(side->roots) != FsStatus::Ok)
+      return Rc::Failed;
+  }
   // Each side goes to the source of its kind; one source that gets both sides reads them
   // together. The sources are asked in the order of their first side.
   const SideInput* inputs[2] = {source, target};

@@ -1,5 +1,9 @@
 #include "platform/fs.h"
 
+#include <new>
+
+#include "platform/long_path.h"
+
 namespace fw {
 
 const char* fsStatusName(FsStatus status) {
@@ -68,6 +72,35 @@ const char* fsStatusWord(FsStatus status) {
     case FsStatus::IoError: return "io-error";
   }
   return "io-error";
+}
+
+RunRoots::~RunRoots() {
+  for (auto it = added_.rbegin(); it != added_.rend(); ++it) fs_.dropRoot(it->c_str());
+}
+
+FsStatus RunRoots::add(const std::u16string& root) {
+  if (root.empty()) return FsStatus::Ok;
+  std::u16string form;
+  try {
+    form.resize(kPathBufferUnits);
+    added_.reserve(added_.size() + 1);
+  } catch (const std::bad_alloc&) {
+    return FsStatus::IoError;  // no memory: as a root the system could not keep
+  }
+  size_t n = toLongPath(form.data(), form.size(), root.c_str());
+  if (n == 0) return FsStatus::InvalidName;
+  form.resize(n);
+  FsStatus s = fs_.addRoot(form.c_str());
+  if (s == FsStatus::Ok) added_.push_back(std::move(form));
+  return s;
+}
+
+FsStatus RunRoots::add(const std::vector<std::u16string>& roots) {
+  for (const std::u16string& root : roots) {
+    FsStatus s = add(root);
+    if (s != FsStatus::Ok) return s;
+  }
+  return FsStatus::Ok;
 }
 
 }  // namespace fw

@@ -20,7 +20,10 @@
 //   error and the lowerCaseTable() it builds on first use; the POSIX one also a process-wide
 //   flag, set once, that the kernel lacks getxattrat (listings then read the DOS bits by path),
 //   and reading the umask sets it to 077 for an instant, one thread at a time (another
-//   thread's file created then gets the stricter mask). None of this changes what a call
+//   thread's file created then gets the stricter mask). Both keep the roots added (addRoot)
+//   for the process; the POSIX one also, per thread, the folders below them it opened last
+//   (descriptors, let go of when a root is added or dropped or the program removes or renames
+//   a folder, and when the thread ends). None of this changes what a call
 //   does, so an implementation may be used from several threads at once as long as one handle
 //   is used by one thread at a time.
 #ifndef FERRYWICK_PLATFORM_FS_H
@@ -29,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace fw {
 
@@ -368,6 +372,28 @@ class Fs {
   }
   // Ends a lock of lockFolder (one not held: nothing) and marks it not held.
   virtual void unlockFolder(FolderLock* lock) { lock->handle = kInvalidHandle; }
+  // The roots of a run. A run names each folder it reads or writes below before it begins
+  // (addRoot) and drops it when it ends (dropRoot); a root is given in the form the engine
+  // builds its paths from (toLongPath, a final separator ignored), and a root added n times
+  // is dropped after n drops. While a root is added, every call on a path below it (the root,
+  // kPathSeparator and at least one name) reaches that path's folder from the root's folder
+  // without following a link: the root itself may be a link (followed, as any path given by a
+  // user), but a folder on the way below it that is a link (or junction), or has become one
+  // since the comparison, fails the call with AccessDenied (the system's error says why, on
+  // POSIX ELOOP), and nothing outside the root is read, listed, created, written, renamed,
+  // deleted or given attributes through it. The folders on the way are held, not named
+  // again, while the call works in them: a folder swapped for a link in that instant is not
+  // followed either. A file named last that is a link to a file is still what it leads to for
+  // openRead and createAlways, as above. The root is the root's own path: one reached over
+  // another spelling or above it (fullPath, identify, resolvedPath, freeSpace, and the
+  // folders above the root that a run creates) is used by name, as without roots. addRoot
+  // fails only when the root cannot be kept (no memory, a name the system cannot hold); a
+  // run then does not begin. Here: nothing is kept, every path is used by name.
+  virtual FsStatus addRoot(const char16_t* root) {
+    (void)root;
+    return FsStatus::Ok;
+  }
+  virtual void dropRoot(const char16_t* root) { (void)root; }
 
   // Raw OS error of the calling thread's last failed call, for messages.
   virtual int lastOsError() const = 0;
@@ -380,6 +406,26 @@ class Fs {
 
 // The implementation of this operating system, alive for the whole program.
 Fs& systemFs();
+
+// The roots of one run, added to an Fs for as long as it lives (Fs::addRoot): each root as a
+// user gives it (toLongPath is applied), an empty one (no folder on that side) skipped.
+//   RunRoots roots(fs);
+//   if (roots.add(source.roots) != FsStatus::Ok || roots.add(target.roots) != ...) refuse;
+class RunRoots {
+ public:
+  explicit RunRoots(Fs& fs) : fs_(fs) {}
+  ~RunRoots();
+  RunRoots(const RunRoots&) = delete;
+  RunRoots& operator=(const RunRoots&) = delete;
+  // The first failure of Fs::addRoot (or InvalidName for a root too long to name); the roots
+  // added before it stay added until the end.
+  FsStatus add(const std::u16string& root);
+  FsStatus add(const std::vector<std::u16string>& roots);
+
+ private:
+  Fs& fs_;
+  std::vector<std::u16string> added_;  // in toLongPath form
+};
 
 }  // namespace fw
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <iterator>
 #include <map>
 #include <set>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/long_path.h"
 #include "platform/testing/temp_dir.h"
 #include "platform/testing/wine.h"
 #include "platform/text.h"
@@ -866,6 +868,162 @@ TEST(FsTest, FailuresAreWordedOnePerStatus) {
   EXPECT_NE(why.osError, 0);
   EXPECT_EQ(kept(systemFs(), FsStatus::Ok, &why), FsStatus::Ok);
   EXPECT_EQ(why.status, FsStatus::NotFound);
+}
+
+// A path in the form the engine builds below a root (the long form on Windows).
+std::u16string longOf(const std::u16string& path) {
+  std::u16string out(kPathBufferUnits, 0);
+  out.resize(toLongPath(out.data(), out.size(), path.c_str()));
+  return out;
+}
+
+// Makes at a link to the folder target; false where this system or user may not.
+bool folderLink(const std::u16string& target, const std::u16string& at) {
+  std::error_code ec;
+  std::filesystem::create_directory_symlink(std::filesystem::path(target),
+                                            std::filesystem::path(at), ec);
+  return !ec;
+}
+
+// Below an added root, a folder on the way that is a link is never followed, whatever the
+// call: it is refused (not reported missing) and what lies behind it stays as it was.
+TEST(FsTest, BelowARootAFolderLinkOnTheWayIsRefusedByEveryCall) {
+  TempDir dir;
+  writeFile(dir.at("outside/secret.txt"), "SECRET");
+  makeDir(dir.at("outside/sub"));
+  writeFile(dir.at("root/keep.txt"), "k");
+  if (!folderLink(dir.at("outside"), dir.at("root/d"))) GTEST_SKIP() << "no folder links here";
+  Fs& fs = systemFs();
+  auto in = [&](const char* relative) { return longOf(dir.at(relative)); };
+  {
+    RunRoots roots(fs);
+    ASSERT_EQ(roots.add(dir.at("root")), FsStatus::Ok);
+    std::u16string secret = in("root/d/secret.txt");
+    FileHandle f = kInvalidHandle;
+    uint32_t a = 0;
+    FindHandle h;
+    FindEntry e;
+    auto refused = [&](FsStatus s, const char* what) {
+      EXPECT_EQ(s, FsStatus::AccessDenied) << what << ": " << fsStatusName(s);
+#ifndef _WIN32
+      EXPECT_EQ(fs.lastOsError(), ELOOP) << what;
+#endif
+    };
+    refused(fs.openRead(secret.c_str(), &f), "openRead");
+    refused(fs.getAttributes(secret.c_str(), &a), "getAttributes");
+    refused(fs.setAttributes(secret.c_str(), attr::ReadOnly), "setAttributes");
+    refused(fs.deleteFile(secret.c_str()), "deleteFile");
+    refused(fs.createAlways(in("root/d/new.txt").c_str(), attr::Normal, &f), "createAlways");
+    refused(fs.createNew(in("root/d/new.txt").c_str(), attr::Normal, kOwnerOnly, &f),
+            "createNew");
+    refused(fs.createDirectory(in("root/d/made").c_str()), "createDirectory");
+    refused(fs.removeDirectory(in("root/d/sub").c_str()), "removeDirectory");
+    refused(fs.rename(in("root/keep.txt").c_str(), in("root/d/keep.txt").c_str(), true),
+            "rename into");
+    refused(fs.rename(secret.c_str(), in("root/stolen.txt").c_str(), false), "rename out of");
+    refused(fs.findFirst((in("root/d") + kPathSeparator + u"*").c_str(), &h, &e), "list it");
+    refused(fs.findFirst((in("root/d/sub") + kPathSeparator + u"*").c_str(), &h, &e),
+            "list below it");
+    FsStatus linked = fs.createHardLink(secret.c_str(), in("root/hard.txt").c_str());
+    EXPECT_TRUE(linked == FsStatus::AccessDenied || linked == FsStatus::Unsupported)
+        << fsStatusName(linked);
+    // Nothing there is still NotFound; the link itself is an entry of the root as before.
+    EXPECT_EQ(fs.getAttributes(in("root/none/x.txt").c_str(), &a), FsStatus::NotFound);
+    ASSERT_EQ(fs.getAttributes(in("root/d").c_str(), &a), FsStatus::Ok);
+    EXPECT_EQ(a & (attr::Directory | attr::ReparsePoint), attr::Directory | attr::ReparsePoint);
+    EXPECT_EQ(fs.openRead(in("root/keep.txt").c_str(), &f), FsStatus::Ok);
+    fs.close(f);
+  }
+  EXPECT_EQ(readFile(dir.at("outside/secret.txt")), "SECRET");
+  EXPECT_EQ(listNames(dir.at("outside")), (std::set<std::string>{"secret.txt", "sub"}));
+  EXPECT_FALSE(exists(dir.at("root/stolen.txt")));
+  EXPECT_FALSE(exists(dir.at("root/hard.txt")));
+  // Once the root is dropped, the path is used by name again, the link followed.
+  uint32_t a = 0;
+  EXPECT_EQ(systemFs().getAttributes(longOf(dir.at("root/d/secret.txt")).c_str(), &a),
+            FsStatus::Ok);
+}
+
+// Below an added root the calls do what they do without one, also where the folders a call
+// works in were renamed or removed and made again by earlier calls.
+TEST(FsTest, BelowARootEveryCallWorksAsWithoutOne) {
+  TempDir dir;
+  Fs& fs = systemFs();
+  auto in = [&](const char* relative) { return longOf(dir.at(relative)); };
+  RunRoots roots(fs);
+  ASSERT_EQ(roots.add(dir.path()), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a/b").c_str()), FsStatus::Ok);
+  FileHandle f = kInvalidHandle;
+  ASSERT_EQ(fs.createAlways(in("a/b/x.txt").c_str(), attr::Normal, &f), FsStatus::Ok);
+  ASSERT_EQ(fs.write(f, "data", 4), FsStatus::Ok);
+  fs.close(f);
+  ASSERT_EQ(fs.createNew(in("a/b/y.txt").c_str(), attr::Normal, kOwnerOnly, &f), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_EQ(fs.createNew(in("a/b/y.txt").c_str(), attr::Normal, kOwnerOnly, &f), FsStatus::Exists);
+  ASSERT_EQ(fs.rename(in("a/b/x.txt").c_str(), in("a/b/y.txt").c_str(), true), FsStatus::Ok);
+  EXPECT_EQ(readFile(dir.at("a/b/y.txt")), "data");
+  ASSERT_EQ(fs.setAttributes(in("a/b/y.txt").c_str(), attr::Hidden), FsStatus::Ok);
+  uint32_t a = 0;
+  ASSERT_EQ(fs.getAttributes(in("a/b/y.txt").c_str(), &a), FsStatus::Ok);
+  EXPECT_EQ(a & (attr::Hidden | attr::Directory), attr::Hidden);
+  EXPECT_EQ(listNames(in("a/b")), (std::set<std::string>{"y.txt"}));
+  // A file on the way is no folder, and nothing there is NotFound.
+  EXPECT_NE(fs.getAttributes(in("a/b/y.txt/z").c_str(), &a), FsStatus::Ok);
+  EXPECT_EQ(fs.getAttributes(in("a/none/z").c_str(), &a), FsStatus::NotFound);
+  // a is renamed and made again: the calls below "a" reach the new folder, not the old one.
+  ASSERT_EQ(fs.rename(in("a").c_str(), in("old").c_str(), false), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a/b").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createAlways(in("a/b/new.txt").c_str(), attr::Normal, &f), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_TRUE(exists(dir.at("a/b/new.txt")));
+  EXPECT_FALSE(exists(dir.at("old/b/new.txt")));
+  // The same after a removal.
+  ASSERT_EQ(fs.deleteFile(in("a/b/new.txt").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.removeDirectory(in("a/b").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createDirectory(in("a/b").c_str()), FsStatus::Ok);
+  ASSERT_EQ(fs.createAlways(in("a/b/again.txt").c_str(), attr::Normal, &f), FsStatus::Ok);
+  fs.close(f);
+  EXPECT_TRUE(exists(dir.at("a/b/again.txt")));
+  EXPECT_EQ(fs.setAttributes(in("old/b/y.txt").c_str(), attr::Normal), FsStatus::Ok);
+  EXPECT_EQ(fs.deleteFile(in("old/b/y.txt").c_str()), FsStatus::Ok);
+  EXPECT_EQ(fs.removeDirectory(in("old/b").c_str()), FsStatus::Ok);
+  EXPECT_FALSE(exists(dir.at("old/b")));
+#ifndef _WIN32
+  // A path a user gave that leaves the root by ".." is used by name, as without roots.
+  writeFile(dir.at("beside.txt"), "b");
+  EXPECT_EQ(fs.openRead(in("a/../beside.txt").c_str(), &f), FsStatus::Ok);
+  fs.close(f);
+#endif
+}
+
+// The root itself may be a link: it is followed, and the folders below it are its own.
+// A folder swapped for a link after a call worked in it is not followed either.
+TEST(FsTest, ARootThatIsALinkIsFollowedAndAFolderSwappedLaterIsNot) {
+  TempDir dir;
+  writeFile(dir.at("real/a/f.txt"), "f");
+  makeDir(dir.at("outside"));
+  if (!folderLink(dir.at("real"), dir.at("root"))) GTEST_SKIP() << "no folder links here";
+  Fs& fs = systemFs();
+  auto in = [&](const char* relative) { return longOf(dir.at(relative)); };
+  RunRoots roots(fs);
+  ASSERT_EQ(roots.add(dir.at("root")), FsStatus::Ok);
+  uint32_t a = 0;
+  ASSERT_EQ(fs.getAttributes(in("root/a/f.txt").c_str(), &a), FsStatus::Ok);
+  // a is moved away and a link to the outside put in its place.
+  std::filesystem::rename(std::filesystem::path(dir.at("real/a")),
+                          std::filesystem::path(dir.at("real/moved")));
+  ASSERT_TRUE(folderLink(dir.at("outside"), dir.at("real/a")));
+  FileHandle f = kInvalidHandle;
+  FsStatus s = fs.createAlways(in("root/a/new.txt").c_str(), attr::Normal, &f);
+  if (s == FsStatus::Ok) fs.close(f);
+  EXPECT_TRUE(s == FsStatus::Ok || s == FsStatus::AccessDenied) << fsStatusName(s);
+  s = fs.deleteFile(in("root/a/f.txt").c_str());
+  EXPECT_TRUE(s == FsStatus::Ok || s == FsStatus::AccessDenied) << fsStatusName(s);
+  // Whether the call worked on in the folder it held (now "moved") or was refused, the
+  // outside folder got nothing.
+  EXPECT_TRUE(listNames(dir.at("outside")).empty());
 }
 
 #ifdef _WIN32

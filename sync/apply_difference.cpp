@@ -708,6 +708,8 @@ Rc applyDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mo
   const char16_t* path = request.source->savedFile.c_str();
   const CancelFlag* cancel = request.cancel;
   FailureLog* failures = request.failures;
+  RunRoots roots(fs);
+  if (Rc rc = addJobRoots(request, roots); rc != Rc::Ok) return rc;
   markForJob(request);
   std::unique_ptr<char16_t[]> pathBuffer(new (std::nothrow) char16_t[kPathBufferUnits]);
   std::unique_ptr<char16_t[]> temporary(new (std::nothrow) char16_t[kPathBufferUnits]);
@@ -757,6 +759,9 @@ Rc applyDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mo
 }
 
 Rc applySavedDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mode) {
+  if (!request.fs) return Rc::BadRequest;
+  RunRoots roots(*request.fs);  // one registration for both passes
+  if (Rc rc = addJobRoots(request, roots); rc != Rc::Ok) return rc;
   std::vector<const FileNode*> tallied;
   Rc rc = applyDifference(request, tallies, mode, &tallied);
   if (rc != Rc::Ok || isCancelled(request.cancel)) return rc;

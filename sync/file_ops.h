@@ -12,7 +12,9 @@
 // below the sync's root begins in the path; 0 when the caller vouches for the whole path)
 // refuse to act when a folder on the path below the root is a link, since what lies below it
 // is elsewhere: a copy gives CannotOpen, a deletion CannotWrite, and createFolder and
-// updateAttributes do nothing.
+// updateAttributes do nothing. These checks name the cause early; that a folder swapped for a
+// link after them is not followed either is the Fs's part, for the roots a job adds
+// (Fs::addRoot): the call then fails (AccessDenied) and the operation with it.
 //
 // A file is never written in place. A copy goes to a temporary file in the destination's own
 // folder and replaces the destination only once it is complete and stamped with its time;

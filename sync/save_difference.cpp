@@ -153,6 +153,8 @@ Rc endDataSection(DataWalk& data) {
 
 Rc writeDataSection(const SyncRequest& request, SyncTallies tallies, CompressedWriter& writer,
                     std::u16string* failedEntry) {
+  RunRoots roots(*request.fs);
+  if (Rc rc = addJobRoots(request, roots); rc != Rc::Ok) return rc;
   markForJob(request);  // the folders with something to carry are entered
   DataWalk data;
   WalkBuffers buffers;
@@ -179,6 +181,9 @@ Rc saveDifference(const SyncRequest& request, SyncTallies tallies, const char16_
     return Rc::BadRequest;
   RootLocks locks;
   if (Rc rc = lockForJob(request, fileName, &locks); rc != Rc::Ok) return rc;
+  // Added before the writer: its destructor may still remove volumes written below a root.
+  RunRoots roots(*request.fs);
+  if (Rc rc = addJobRoots(request, roots); rc != Rc::Ok) return rc;
   std::unique_ptr<CompressedWriter> writer;
   Rc rc = CompressedWriter::create(*request.fs, FileKind::DifferenceFile, fileName, 0,
                                    splitLimit, &writer);

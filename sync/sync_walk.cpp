@@ -381,6 +381,27 @@ void markForJob(const SyncRequest& request) {
   markTree(&top, request.masks, nullptr);
 }
 
+Rc addJobRoots(const SyncRequest& request, RunRoots& roots) {
+  for (const SideInput* side : {request.source, request.target}) {
+    if (!side || side->hasSavedFile()) continue;
+    for (const std::u16string& root : side->roots) {
+      FsStatus s = roots.add(root);
+      if (s == FsStatus::Ok) continue;
+      if (request.failures) {
+        FsFailure why{s, s == FsStatus::InvalidName ? 0 : request.fs->lastOsError()};
+        try {
+          request.failures->push_back(
+              {root, failureText("cannot begin", Rc::Failed, why) + "; nothing was changed",
+               why.status, why.osError});
+        } catch (const std::bad_alloc&) {
+        }
+      }
+      return Rc::Failed;
+    }
+  }
+  return Rc::Ok;
+}
+
 Rc startWalk(const SyncRequest& request, SyncTallies tallies, WalkBuffers* buffers,
              WalkContext* ctx) {
   buffers->source.reset(new (std::nothrow) char16_t[kPathBufferUnits]);
@@ -432,6 +453,8 @@ Rc syncFolders(const SyncRequest& request, SyncTallies tallies) {
   if (!request.fs || !request.source || !request.target) return Rc::BadRequest;
   Fs& fs = *request.fs;
   const DiscardPolicy* discard = request.discard;
+  RunRoots roots(fs);
+  if (Rc rc = addJobRoots(request, roots); rc != Rc::Ok) return rc;
   markForJob(request);
   Rc rc = checkRoom(request);
   if (rc != Rc::Ok) return rc;

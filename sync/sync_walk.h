@@ -90,6 +90,11 @@ struct WalkBuffers {
   std::unique_ptr<char16_t[]> target;
 };
 
+// Adds the roots of the request's folder sides to its Fs for as long as roots lives
+// (Fs::addRoot), so that no call of the job below them follows a link put on the way. A root
+// that cannot be added is named in the failure log, and the job does nothing (Failed).
+Rc addJobRoots(const SyncRequest& request, RunRoots& roots);
+
 // Allocates the path buffers and fills ctx with them, the tallies and what the request says;
 // copies and hook stay for the job to set. OutOfMemory when the buffers cannot be had.
 Rc startWalk(const SyncRequest& request, SyncTallies tallies, WalkBuffers* buffers,

@@ -12,6 +12,9 @@ namespace fw {
 // an empty folder for a folder) and the entry then renamed over that placeholder of its own.
 // 0, or the errno of the failure (EEXIST: the name is taken; source is then as it was).
 int renameWithoutReplacing(const char* source, const char* target);
+// The same with each name taken in a folder descriptor (AT_FDCWD: the current folder).
+int renameWithoutReplacingAt(int sourceDir, const char* source, int targetDir,
+                             const char* target);
 
 }  // namespace fw
 

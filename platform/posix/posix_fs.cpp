@@ -47,6 +47,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "platform/access_list.h"
 #include "platform/case_map.h"
@@ -385,8 +387,8 @@ FsStatus copyThroughBuffer(int in, int out, uint32_t size, uint32_t* copied) {
 // narrow or widen it: a folder's bits are set, as a file's, once it exists), and a folder's
 // bits are changed through a handle opened without following a link, so that a link put in
 // its place changes nothing.
-FsStatus setFolderMode(const char* path, mode_t mode) {
-  int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+FsStatus setFolderMode(int dir, const char* name, mode_t mode) {
+  int fd = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno == ELOOP || errno == ENOTDIR ? refuseNotAFile() : failErrno();
   struct stat st;
   FsStatus s = FsStatus::Ok;
@@ -400,9 +402,9 @@ FsStatus setFolderMode(const char* path, mode_t mode) {
   return s;
 }
 
-FsStatus makeFolderWithMode(const char* path, mode_t mode) {
-  if (mkdir(path, mode & 0700) != 0) return failErrno();
-  return setFolderMode(path, mode);
+FsStatus makeFolderWithMode(int dir, const char* name, mode_t mode) {
+  if (mkdirat(dir, name, mode & 0700) != 0) return failErrno();
+  return setFolderMode(dir, name, mode);
 }
 
 // Access lists (fs.h: copyAccessList). The list is read and written as the raw extended
@@ -471,6 +473,317 @@ FsStatus nextEntry(Finder* f, FindEntry* entry) {
   }
 }
 
+// ---- Paths below a run's roots ----
+//
+// A run's roots (Fs::addRoot) are kept in one list for the process. A path below one is not
+// handed to the system whole, which would follow any link on the way, but reached from the
+// root's folder one name at a time, each folder opened with O_DIRECTORY|O_NOFOLLOW, and the
+// call then acts on its last name inside the folder that holds it (fstatat, openat, unlinkat,
+// renameat, mkdirat, linkat). A link on the way fails the open instead of being followed, and
+// a folder swapped for a link after it was opened is never looked up again by name.
+//
+// Each thread holds the folders it opened last (kHeldFolders of them): the next call in the
+// same folder, or below it, starts from there. A held folder stays the folder that was opened,
+// wherever it is moved meanwhile. A folder the program itself removes or renames, and a root
+// added or dropped, makes every thread let go of its held folders (gGeneration).
+
+struct RootList {
+  std::mutex mutex;
+  std::vector<std::pair<std::string, int>> counted;  // each root (no final '/') and its adds
+  std::shared_ptr<const std::vector<std::string>> roots;  // the same, for the threads to read
+};
+
+RootList& rootList() {
+  static RootList list;
+  return list;
+}
+
+std::atomic<uint64_t> gGeneration{1};
+
+// Tells every thread to let go of its held folders before its next call below a root.
+void foldersChanged() { gGeneration.fetch_add(1, std::memory_order_acq_rel); }
+
+constexpr int kHeldFolders = 16;
+
+struct HeldFolder {
+  std::string path;  // the folder's path as the calls name it, without a final '/'
+  size_t rootLength = 0;  // the length of the root it was reached from
+  int fd = -1;            // O_PATH
+  uint64_t used = 0;      // when it was last used, for the choice of one to let go
+  int pins = 0;           // places using it now: not let go of until they end
+  bool stale = false;     // to be let go of once unpinned; never used again
+
+  void release() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    stale = false;
+  }
+};
+
+struct ThreadFolders {
+  uint64_t generation = 0;
+  std::shared_ptr<const std::vector<std::string>> roots;
+  HeldFolder held[kHeldFolders];
+  uint64_t clock = 0;
+  std::string name;  // scratch: one name of a path
+
+  void letGo() {
+    for (HeldFolder& h : held) {
+      if (h.pins > 0) h.stale = true;
+      else h.release();
+    }
+  }
+  ~ThreadFolders() {
+    for (HeldFolder& h : held) h.release();
+  }
+};
+
+thread_local ThreadFolders tFolders;
+
+// Brings the thread's view of the roots up to date; its held folders go when anything changed.
+void refreshFolders(ThreadFolders& t) {
+  uint64_t generation = gGeneration.load(std::memory_order_acquire);
+  if (generation == t.generation) return;
+  t.letGo();
+  RootList& list = rootList();
+  std::lock_guard<std::mutex> lock(list.mutex);
+  t.roots = list.roots;
+  t.generation = generation;
+}
+
+// The answer for a folder on the way that could not be opened; err ELOOP for a link.
+FsStatus failOnTheWay(int err) {
+  if (err != ELOOP) return fail(err);
+  tLastError = ELOOP;
+  return FsStatus::AccessDenied;  // refused, not missing: something is there
+}
+
+// Takes fd as the held folder for path's first length bytes, letting go of the one used
+// longest ago (a stale one first; never a pinned one).
+HeldFolder* holdFolder(ThreadFolders& t, const std::string& path, size_t length,
+                       size_t rootLength, int fd) {
+  HeldFolder* slot = nullptr;
+  for (HeldFolder& h : t.held) {
+    if (h.pins > 0) continue;
+    if (h.fd < 0 || h.stale) {
+      slot = &h;
+      break;
+    }
+    if (!slot || h.used < slot->used) slot = &h;
+  }
+  if (!slot) {  // cannot happen: a call pins two folders at most
+    ::close(fd);
+    errno = EMFILE;
+    return nullptr;
+  }
+  slot->release();
+  try {
+    slot->path.assign(path, 0, length);
+  } catch (const std::bad_alloc&) {
+    ::close(fd);
+    errno = ENOMEM;
+    return nullptr;
+  }
+  slot->fd = fd;
+  slot->rootLength = rootLength;
+  slot->used = ++t.clock;
+  return slot;
+}
+
+// The held folder for the first end bytes of path, which lie at or below the root of
+// rootLength bytes: a held one, or opened from the nearest held folder above it (or from the
+// root) one name at a time. Null with errno set when a folder on the way cannot be opened:
+// ELOOP when it is a link.
+HeldFolder* folderOf(ThreadFolders& t, const std::string& path, size_t rootLength, size_t end) {
+  HeldFolder* best = nullptr;
+  for (HeldFolder& h : t.held) {
+    if (h.fd < 0 || h.stale || h.rootLength != rootLength) continue;
+    size_t n = h.path.size();
+    if (n > end || n < rootLength || (n < end && path[n] != '/')) continue;
+    if (path.compare(0, n, h.path) != 0) continue;
+    if (!best || n > best->path.size()) best = &h;
+  }
+  if (!best) {
+    // The root, by name: it may be a link, followed here once.
+    std::string& root = t.name;
+    if (rootLength == 0) root.assign("/");
+    else root.assign(path, 0, rootLength);
+    int fd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    best = holdFolder(t, path, rootLength, rootLength, fd);
+    if (!best) return nullptr;
+  }
+  best->used = ++t.clock;
+  size_t at = best->path.size();
+  while (at < end) {
+    size_t next = path.find('/', at + 1);
+    if (next == std::string::npos || next > end) next = end;
+    t.name.assign(path, at + 1, next - at - 1);
+    const char* name = t.name.c_str();
+    if (t.name.empty() || t.name == ".") {
+      at = next;
+      continue;
+    }
+    int fd = openat(best->fd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      int err = errno;
+      struct stat st;
+      // O_PATH|O_NOFOLLOW answers ENOTDIR for a link as for a file: tell them apart.
+      if (err == ENOTDIR && fstatat(best->fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(st.st_mode))
+        err = ELOOP;
+      errno = err;
+      return nullptr;
+    }
+    best = holdFolder(t, path, next, rootLength, fd);
+    if (!best) return nullptr;
+    at = next;
+  }
+  return best;
+}
+
+// Whether a name ".." follows the root in path: such a path was not built below the root by
+// the engine (whose names never are "..") but given by a user (a saved file beside the
+// folder, "root/../x.fws"), and is used by name as without roots.
+bool leavesBy(const std::string& path, size_t rootLength) {
+  for (size_t at = path.find("/..", rootLength); at != std::string::npos;
+       at = path.find("/..", at + 1)) {
+    if (at + 3 == path.size() || path[at + 3] == '/') return true;
+  }
+  return false;
+}
+
+// Where a call acts: the folder that holds its entry and the entry's name in it. For a path
+// below a root, a held folder (pinned while the place lives) and the last name; for any other
+// path, AT_FDCWD and the whole path, used by name as given.
+class Place {
+ public:
+  Place() = default;
+  Place(const Place&) = delete;
+  Place& operator=(const Place&) = delete;
+  ~Place() {
+    if (!held_) return;
+    if (--held_->pins == 0 && held_->stale) held_->release();
+  }
+
+  // Fills the place for path (as NativePath gives it); a failure when a folder on the way
+  // below a root cannot be opened.
+  FsStatus locate(const std::string& path) {
+    dir = AT_FDCWD;
+    name = path.c_str();
+    ThreadFolders& t = tFolders;
+    try {
+      refreshFolders(t);
+    } catch (const std::system_error&) {
+      return fail(EAGAIN);
+    }
+    if (!t.roots) return FsStatus::Ok;
+    size_t rootLength = std::string::npos;
+    for (const std::string& r : *t.roots) {
+      size_t n = r.size();
+      if (path.size() > n + 1 && path[n] == '/' && path.compare(0, n, r) == 0 &&
+          (rootLength == std::string::npos || n > rootLength))
+        rootLength = n;
+    }
+    if (rootLength == std::string::npos || leavesBy(path, rootLength)) return FsStatus::Ok;
+    size_t slash = path.rfind('/');
+    if (slash + 1 == path.size()) return fail(EINVAL);  // no name after the last '/'
+    HeldFolder* h = nullptr;
+    try {
+      h = folderOf(t, path, rootLength, slash);
+    } catch (const std::bad_alloc&) {  // a long name in the scratch string
+      return fail(ENOMEM);
+    }
+    if (!h) return failOnTheWay(errno);
+    ++h->pins;
+    held_ = h;
+    dir = h->fd;
+    name = path.c_str() + slash + 1;
+    return FsStatus::Ok;
+  }
+
+  bool belowRoot() const { return held_ != nullptr; }
+
+  int dir = AT_FDCWD;
+  const char* name = nullptr;
+
+ private:
+  HeldFolder* held_ = nullptr;
+};
+
+// The answer for a folder below a root that cannot be opened for listing: as for a folder on
+// the way when it is a link now.
+FsStatus failListed(const Place& at, int err) {
+  struct stat st;
+  if ((err == ELOOP || err == ENOTDIR) && fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode))
+    err = ELOOP;
+  return failOnTheWay(err);
+}
+
+// A path converted for the system and located: its folder and name (see Place).
+struct PlacedPath {
+  NativePath path;
+  Place at;
+  FsStatus status;
+  explicit PlacedPath(const char16_t* p)
+      : path(p), status(path.ok ? at.locate(path.value) : fail(EILSEQ)) {}
+};
+
+FsStatus addRootNamed(const char16_t* root) {
+  NativePath p(root);
+  if (!p.ok) return fail(EILSEQ);
+  std::string r = p.value;
+  while (!r.empty() && r.back() == '/') r.pop_back();  // "/" is ""
+  RootList& list = rootList();
+  std::lock_guard<std::mutex> lock(list.mutex);
+  try {
+    bool known = false;
+    for (auto& c : list.counted) {
+      if (c.first == r) {
+        ++c.second;
+        known = true;
+      }
+    }
+    if (!known) {
+      list.counted.emplace_back(r, 1);
+      auto roots = std::make_shared<std::vector<std::string>>();
+      for (auto& c : list.counted) roots->push_back(c.first);
+      list.roots = std::move(roots);
+    }
+  } catch (const std::bad_alloc&) {
+    return fail(ENOMEM);
+  }
+  foldersChanged();
+  return FsStatus::Ok;
+}
+
+void dropRootNamed(const char16_t* root) {
+  NativePath p(root);
+  if (!p.ok) return;
+  std::string r = p.value;
+  while (!r.empty() && r.back() == '/') r.pop_back();
+  {
+    RootList& list = rootList();
+    std::lock_guard<std::mutex> lock(list.mutex);
+    for (size_t i = 0; i < list.counted.size(); ++i) {
+      if (list.counted[i].first != r || --list.counted[i].second > 0) continue;
+      list.counted.erase(list.counted.begin() + static_cast<std::ptrdiff_t>(i));
+      try {
+        auto roots = std::make_shared<std::vector<std::string>>();
+        for (auto& c : list.counted) roots->push_back(c.first);
+        list.roots = roots->empty() ? nullptr : std::move(roots);
+      } catch (const std::bad_alloc&) {
+        // The list the threads read keeps the root: its paths stay confined, which is safe.
+      }
+      break;
+    }
+    foldersChanged();
+  }
+  // The folders this thread held under it are let go of now, not at its next call.
+  tFolders.letGo();
+}
+
 class PosixFs final : public Fs {
  public:
   FsStatus findFirst(const char16_t* pattern, FindHandle* handle, FindEntry* entry) override {
@@ -478,17 +791,20 @@ class PosixFs final : public Fs {
     size_t n = length16(pattern);
     if (n < 2 || pattern[n - 1] != u'*' || pattern[n - 2] != u'/') return fail(EINVAL);
     std::u16string folder16 = n > 2 ? std::u16string(pattern, n - 2) : std::u16string(1, u'/');
-    NativePath folder(folder16.c_str());
-    if (!folder.ok) return fail(EILSEQ);
-    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (dir < 0) return failErrno();
+    PlacedPath folder(folder16.c_str());
+    if (folder.status != FsStatus::Ok) return folder.status;
+    // Below a root the folder itself is not followed either, should it be a link now.
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK;
+    if (folder.at.belowRoot()) flags |= O_NOFOLLOW;
+    int dir = openat(folder.at.dir, folder.at.name, flags);
+    if (dir < 0) return folder.at.belowRoot() ? failListed(folder.at, errno) : failErrno();
     auto* f = new (std::nothrow) Finder;
     if (!f) {
       ::close(dir);
       return fail(ENOMEM);
     }
     f->fd = dir;
-    f->folder = folder.value;
+    f->folder = folder.path.value;
     if (f->folder.back() != '/') f->folder += '/';
     FsStatus s = nextEntry(f, entry);
     if (s != FsStatus::Ok) {
@@ -523,15 +839,15 @@ class PosixFs final : public Fs {
 
   FsStatus openRead(const char16_t* path, FileHandle* file) override {
     *file = kInvalidHandle;
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
     // Looked at before the open, since opening a device can have effects of its own, and
     // again on the open file, in case the entry was replaced between the two.
     struct stat st;
-    if (stat(p.c_str(), &st) != 0) return failErrno();
+    if (fstatat(p.at.dir, p.at.name, &st, 0) != 0) return failErrno();
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (!S_ISREG(st.st_mode)) return refuseNotAFile();
-    int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    int fd = openat(p.at.dir, p.at.name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return failErrno();
     FsStatus s = FsStatus::Ok;
     if (fstat(fd, &st) != 0 || !makeBlocking(fd)) s = failErrno();
@@ -557,19 +873,19 @@ class PosixFs final : public Fs {
   FsStatus createNew(const char16_t* path, uint32_t attributes, uint32_t permissions,
                      FileHandle* file) override {
     *file = kInvalidHandle;
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
     // O_EXCL refuses any entry at the name, a link too (followed or not): what is opened is
     // always a new regular file, which never blocks.
     bool exact = permissions != kDefaultPermissions;
-    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
-                  exact ? permissionBits(permissions) : 0666);
+    int fd = openat(p.at.dir, p.at.name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                    exact ? permissionBits(permissions) : 0666);
     if (fd < 0) return failErrno();
     struct stat st;
     if (fstat(fd, &st) != 0) {
       int err = errno;
       ::close(fd);
-      unlink(p.c_str());
+      unlinkat(p.at.dir, p.at.name, 0);
       return fail(err);
     }
     giveCreatedBits(fd, st, attributes, permissions);
@@ -587,10 +903,10 @@ class PosixFs final : public Fs {
 
   FsStatus getPermissions(const char16_t* path, uint32_t* permissions) override {
     *permissions = 0;
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
     struct stat st;
-    if (stat(p.c_str(), &st) != 0) return failErrno();
+    if (fstatat(p.at.dir, p.at.name, &st, 0) != 0) return failErrno();
     *permissions = st.st_mode & 07777;
     return FsStatus::Ok;
   }
@@ -691,16 +1007,16 @@ class PosixFs final : public Fs {
 
   FsStatus getEntryStamp(const char16_t* path, FileStamp* stamp) override {
     *stamp = FileStamp{};
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
     struct stat st;
-    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    if (fstatat(p.at.dir, p.at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failErrno();
     // As the listing: a link by what it leads to; one that leads nowhere is Device.
     uint32_t kind = 0;
     if (S_ISLNK(st.st_mode)) {
       kind = attr::ReparsePoint;
       struct stat target;
-      if (stat(p.c_str(), &target) == 0) st = target;
+      if (fstatat(p.at.dir, p.at.name, &target, 0) == 0) st = target;
     }
     if (isSpecial(st.st_mode)) kind |= attr::Device;
     else if (S_ISDIR(st.st_mode)) kind |= attr::Directory;
@@ -723,72 +1039,91 @@ class PosixFs final : public Fs {
   }
 
   FsStatus getAttributes(const char16_t* path, uint32_t* attributes) override {
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
     struct stat st;
-    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    if (fstatat(p.at.dir, p.at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failErrno();
     bool link = S_ISLNK(st.st_mode);
     struct stat target;
     // A link that leads nowhere is there, as Device, as the listing reports it.
-    if (link && stat(p.c_str(), &target) == 0) st = target;
-    const char* name = lastComponent(p.value);
+    if (link && fstatat(p.at.dir, p.at.name, &target, 0) == 0) st = target;
+    const char* name = lastComponent(p.path.value);
     if (isSpecial(st.st_mode)) {
       *attributes = attr::Device | (link ? attr::ReparsePoint : 0) |
                     (name[0] == '.' ? attr::Hidden : 0);
       return FsStatus::Ok;
     }
-    *attributes = attributesOf(st, EntryPlace{-1, name, p.c_str(), nullptr, nullptr});
+    int dirFd = p.at.belowRoot() ? p.at.dir : -1;
+    *attributes = attributesOf(st, EntryPlace{dirFd, name, p.path.c_str(), nullptr, nullptr});
     if (link) *attributes |= attr::ReparsePoint;
     return FsStatus::Ok;
   }
 
   FsStatus setAttributes(const char16_t* path, uint32_t attributes) override {
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
     // A symbolic link keeps no attributes of its own here, and chmod would change the file
     // or folder it points to, which may lie anywhere: a link is refused as a whole.
     struct stat st;
-    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    if (fstatat(p.at.dir, p.at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failErrno();
     if (isSpecial(st.st_mode)) return refuseNotAFile();
-    mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
-    if (mode != (st.st_mode & 07777) && chmod(p.c_str(), mode) != 0) return failErrno();
     char value[16];
-    lsetxattr(p.c_str(), kDosAttribName, value, dosAttribValue(attributes, value), 0);
+    size_t units = dosAttribValue(attributes, value);
+    // Set on the entry opened (never through a link put in its place meanwhile) where it can
+    // be read; otherwise by name in its folder.
+    int fd = openat(p.at.dir, p.at.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+      FsStatus s = FsStatus::Ok;
+      if (fstat(fd, &st) != 0) s = failErrno();
+      else if (isSpecial(st.st_mode)) s = refuseNotAFile();
+      mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
+      if (s == FsStatus::Ok && mode != (st.st_mode & 07777) && fchmod(fd, mode) != 0)
+        s = failErrno();
+      if (s == FsStatus::Ok) fsetxattr(fd, kDosAttribName, value, units, 0);
+      ::close(fd);
+      return s;
+    }
+    mode_t mode = readOnlyMode(st.st_mode, (attributes & attr::ReadOnly) != 0);
+    if (mode != (st.st_mode & 07777) && fchmodat(p.at.dir, p.at.name, mode, 0) != 0)
+      return failErrno();
+    if (!p.at.belowRoot()) lsetxattr(p.path.c_str(), kDosAttribName, value, units, 0);
     return FsStatus::Ok;
   }
 
   FsStatus deleteFile(const char16_t* path) override {
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
     struct stat st;
-    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    if (fstatat(p.at.dir, p.at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failErrno();
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (isReadOnlyFile(st)) return fail(EACCES);
-    if (unlink(p.c_str()) != 0) return failErrno();
+    if (unlinkat(p.at.dir, p.at.name, 0) != 0) return failErrno();
     return FsStatus::Ok;
   }
 
   FsStatus rename(const char16_t* from, const char16_t* to, bool replace) override {
-    NativePath source(from);
-    if (!source.ok) return fail(EILSEQ);
-    NativePath dest(to);
-    if (!dest.ok) return fail(EILSEQ);
-    const std::string& target = dest.value;
-    // A new name in one call where the file system can refuse an existing one itself; when the
-    // name is taken (perhaps by this entry in other letter case), as below.
+    PlacedPath source(from);
+    if (source.status != FsStatus::Ok) return source.status;
+    PlacedPath dest(to);
+    if (dest.status != FsStatus::Ok) return dest.status;
+    const Place& a = source.at;
+    const Place& b = dest.at;
+    struct stat s;
+    if (fstatat(a.dir, a.name, &s, AT_SYMLINK_NOFOLLOW) != 0) return failErrno();
+    // A folder held by some thread may be the one renamed, or lie below it.
+    if (S_ISDIR(s.st_mode)) foldersChanged();
+    // A new name in one call where the file system can refuse an existing one itself; when it
+    // cannot, or the name is taken (perhaps by this entry in other letter case), as below.
     bool noReplaceRefused = false;
     if (!replace) {
-      if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return FsStatus::Ok;
+      if (renameat2(a.dir, a.name, b.dir, b.name, RENAME_NOREPLACE) == 0) return FsStatus::Ok;
       noReplaceRefused = errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
     }
-    struct stat s;
-    if (lstat(source.c_str(), &s) != 0) return failErrno();
     struct stat d;
     // The same entry under another spelling (a file system that ignores case) is renamed to
     // exactly the name asked for.
     bool sameEntry = false;
-    if (lstat(target.c_str(), &d) == 0) {
+    if (fstatat(b.dir, b.name, &d, AT_SYMLINK_NOFOLLOW) == 0) {
       sameEntry = d.st_dev == s.st_dev && d.st_ino == s.st_ino;
       if (!sameEntry) {
         if (!replace) return fail(EEXIST);
@@ -796,7 +1131,7 @@ class PosixFs final : public Fs {
         // A link to a file is replaced itself; one to a folder is a folder here, and what the
         // listing calls Device is never replaced.
         struct stat t = d;
-        if (S_ISLNK(d.st_mode) && stat(target.c_str(), &t) != 0) return refuseNotAFile();
+        if (S_ISLNK(d.st_mode) && fstatat(b.dir, b.name, &t, 0) != 0) return refuseNotAFile();
         if (S_ISDIR(t.st_mode)) return fail(EACCES);
         if (isSpecial(t.st_mode)) return refuseNotAFile();
       }
@@ -804,61 +1139,65 @@ class PosixFs final : public Fs {
     // Without the one call (exFAT, FAT, some network file systems), a look and then a rename
     // could replace what another thread or program puts there between the two.
     if (noReplaceRefused && !sameEntry) {
-      int err = renameWithoutReplacing(source.c_str(), target.c_str());
+      int err = renameWithoutReplacingAt(a.dir, a.name, b.dir, b.name);
       return err == 0 ? FsStatus::Ok : fail(err);
     }
-    if (::rename(source.c_str(), target.c_str()) != 0) return failErrno();
+    if (renameat(a.dir, a.name, b.dir, b.name) != 0) return failErrno();
     return FsStatus::Ok;
   }
 
   FsStatus createHardLink(const char16_t* existing, const char16_t* newPath) override {
-    NativePath source(existing);
-    if (!source.ok) return fail(EILSEQ);
-    NativePath dest(newPath);
-    if (!dest.ok) return fail(EILSEQ);
+    PlacedPath source(existing);
+    if (source.status != FsStatus::Ok) return source.status;
+    PlacedPath dest(newPath);
+    if (dest.status != FsStatus::Ok) return dest.status;
     // Without AT_SYMLINK_FOLLOW: a symbolic link gets the second name itself.
-    if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, dest.c_str(), 0) == 0) return FsStatus::Ok;
+    if (linkat(source.at.dir, source.at.name, dest.at.dir, dest.at.name, 0) == 0)
+      return FsStatus::Ok;
     int err = errno;
     // EPERM for a file (not a folder) is the answer of a file system without hard links (FAT,
     // exFAT) or of a kernel that allows none to another user's file; EMLINK says the file has
     // as many names as it may have. A copy may still be made.
     struct stat st;
     bool cannotLink = err == EOPNOTSUPP || err == EMLINK ||
-                    (err == EPERM && lstat(source.c_str(), &st) == 0 && !S_ISDIR(st.st_mode));
+                    (err == EPERM &&
+                     fstatat(source.at.dir, source.at.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     !S_ISDIR(st.st_mode));
     if (!cannotLink) return fail(err);
     tLastError = err;
     return FsStatus::Unsupported;
   }
 
   FsStatus createDirectory(const char16_t* path) override {
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
-    if (mkdir(p.c_str(), 0777) != 0) return failErrno();
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
+    if (mkdirat(p.at.dir, p.at.name, 0777) != 0) return failErrno();
     return FsStatus::Ok;
   }
 
   FsStatus createDirectoryWithPermissions(const char16_t* path, uint32_t permissions) override {
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
-    return makeFolderWithMode(p.c_str(), permissionBits(permissions));
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
+    return makeFolderWithMode(p.at.dir, p.at.name, permissionBits(permissions));
   }
 
   FsStatus setFolderPermissions(const char16_t* path, uint32_t permissions) override {
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
-    return setFolderMode(p.c_str(), permissionBits(permissions));
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
+    return setFolderMode(p.at.dir, p.at.name, permissionBits(permissions));
   }
 
   FsStatus removeDirectory(const char16_t* path) override {
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
     struct stat st;
-    if (lstat(p.c_str(), &st) != 0) return failErrno();
+    if (fstatat(p.at.dir, p.at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return failErrno();
     if (S_ISLNK(st.st_mode)) {
-      if (unlink(p.c_str()) != 0) return failErrno();
+      if (unlinkat(p.at.dir, p.at.name, 0) != 0) return failErrno();
       return FsStatus::Ok;
     }
-    if (rmdir(p.c_str()) != 0) return failErrno();
+    foldersChanged();  // a held folder may be this one
+    if (unlinkat(p.at.dir, p.at.name, AT_REMOVEDIR) != 0) return failErrno();
     return FsStatus::Ok;
   }
 
@@ -957,6 +1296,9 @@ class PosixFs final : public Fs {
     lock->handle = kInvalidHandle;
   }
 
+  FsStatus addRoot(const char16_t* root) override { return addRootNamed(root); }
+  void dropRoot(const char16_t* root) override { dropRootNamed(root); }
+
   int lastOsError() const override { return tLastError; }
   bool concurrentUse() const override { return true; }
 
@@ -967,20 +1309,22 @@ class PosixFs final : public Fs {
   FsStatus create(const char16_t* path, uint32_t attributes, uint32_t permissions,
                   FileHandle* file) {
     *file = kInvalidHandle;
-    NativePath p(path);
-    if (!p.ok) return fail(EILSEQ);
+    PlacedPath p(path);
+    if (p.status != FsStatus::Ok) return p.status;
     struct stat st;
-    if (lstat(p.c_str(), &st) == 0) {
+    if (fstatat(p.at.dir, p.at.name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       // Through a link whose target is missing, the open would create a file wherever it
       // points.
-      if (S_ISLNK(st.st_mode) && stat(p.c_str(), &st) != 0) return refuseNotAFile();
+      if (S_ISLNK(st.st_mode) && fstatat(p.at.dir, p.at.name, &st, 0) != 0)
+        return refuseNotAFile();
       if (S_ISDIR(st.st_mode)) return fail(EISDIR);
       if (!S_ISREG(st.st_mode)) return refuseNotAFile();
       if (isReadOnlyFile(st)) return fail(EACCES);
     }
     bool exact = permissions != kDefaultPermissions;
-    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
-                  exact ? permissionBits(permissions) : 0666);
+    int fd = openat(p.at.dir, p.at.name,
+                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                    exact ? permissionBits(permissions) : 0666);
     if (fd < 0) return failErrno();
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !makeBlocking(fd)) {
       ::close(fd);
@@ -1010,32 +1354,37 @@ class PosixFs final : public Fs {
 
 }  // namespace
 
-int renameWithoutReplacing(const char* source, const char* target) {
+int renameWithoutReplacingAt(int sourceDir, const char* source, int targetDir,
+                             const char* target) {
   struct stat s;
-  if (lstat(source, &s) != 0) return errno;
+  if (fstatat(sourceDir, source, &s, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   bool folder = S_ISDIR(s.st_mode);
   if (!folder) {
-    if (linkat(AT_FDCWD, source, AT_FDCWD, target, 0) == 0) {
-      if (unlink(source) == 0) return 0;
+    if (linkat(sourceDir, source, targetDir, target, 0) == 0) {
+      if (unlinkat(sourceDir, source, 0) == 0) return 0;
       int err = errno;
-      unlink(target);
+      unlinkat(targetDir, target, 0);
       return err;
     }
     if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != ENOSYS)
       return errno;  // EEXIST among them: the name is taken
   }
   if (folder) {
-    if (mkdir(target, 0700) != 0) return errno;
+    if (mkdirat(targetDir, target, 0700) != 0) return errno;
   } else {
-    int fd = open(target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    int fd = openat(targetDir, target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW,
+                    0600);
     if (fd < 0) return errno;
     ::close(fd);
   }
-  if (::rename(source, target) == 0) return 0;
+  if (renameat(sourceDir, source, targetDir, target) == 0) return 0;
   int err = errno;
-  if (folder) rmdir(target);
-  else unlink(target);
+  unlinkat(targetDir, target, folder ? AT_REMOVEDIR : 0);
   return err;
+}
+
+int renameWithoutReplacing(const char* source, const char* target) {
+  return renameWithoutReplacingAt(AT_FDCWD, source, AT_FDCWD, target);
 }
 
 Fs& systemFs() {

@@ -20,7 +20,8 @@ const char* fsOpName(FsOp op) {
                                       "read",      "write",    "seek",     "setFileTimes",
                                       "setAttributes", "delete", "rename", "createDirectory",
                                       "removeDirectory", "setPermissions", "createHardLink",
-                                      "lockFolder",   "getFileStamp", "getEntryStamp"};
+                                      "lockFolder",   "getFileStamp", "getEntryStamp",
+                                      "addRoot"};
   int i = static_cast<int>(op);
   return i >= 0 && i < static_cast<int>(FsOp::Count) ? names[i] : "?";
 }
@@ -93,7 +94,7 @@ FsStatus FaultFs::check(FsOp op, const char16_t* path, const char16_t* path2) {
   }
   if (logging_ && op != FsOp::Read && op != FsOp::Write && op != FsOp::FindNext &&
       op != FsOp::LockFolder && op != FsOp::GetFileStamp &&
-      op != FsOp::GetEntryStamp) {
+      op != FsOp::GetEntryStamp && op != FsOp::AddRoot) {
     std::string line = fsOpName(op);
     if (path) line += " " + toUtf8(path);
     if (path2) line += " -> " + toUtf8(path2);
@@ -221,6 +222,11 @@ FsStatus FaultFs::lockFolder(const char16_t* p, bool x, FolderLock* l) {
 FsStatus FaultFs::removeDirectory(const char16_t* p) {
   if (FsStatus s = check(FsOp::RemoveDirectory, p); s != FsStatus::Ok) return s;
   return base_.removeDirectory(p);
+}
+
+FsStatus FaultFs::addRoot(const char16_t* r) {
+  if (FsStatus s = check(FsOp::AddRoot, r); s != FsStatus::Ok) return s;
+  return base_.addRoot(r);
 }
 
 }  // namespace fw

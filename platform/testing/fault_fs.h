@@ -40,6 +40,7 @@ enum class FsOp {
   LockFolder,  // counted and failed, not logged
   GetFileStamp,   // neither is logged: they change nothing
   GetEntryStamp,
+  AddRoot,  // Fs::addRoot; counted but never logged (every run adds its roots)
   Count
 };
 
@@ -94,6 +95,7 @@ class FaultFs : public ForwardingFs {
   FsStatus createDirectory(const char16_t* p) override;
   FsStatus removeDirectory(const char16_t* p) override;
   FsStatus lockFolder(const char16_t* p, bool x, FolderLock* l) override;
+  FsStatus addRoot(const char16_t* r) override;
   int lastOsError() const override;
   FsStatus freeSpace(const char16_t* p, uint64_t* b) override {
     {

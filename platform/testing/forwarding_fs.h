@@ -88,6 +88,8 @@ class ForwardingFs : public Fs {
     return base_.lockFolder(p, x, l);
   }
   void unlockFolder(FolderLock* l) override { base_.unlockFolder(l); }
+  FsStatus addRoot(const char16_t* r) override { return base_.addRoot(r); }
+  void dropRoot(const char16_t* r) override { base_.dropRoot(r); }
   int lastOsError() const override { return base_.lastOsError(); }
 
  protected:

@@ -10,11 +10,19 @@
 //   the attributes asked for.
 // - rename onto the same name in other letter case takes that case also where the file
 //   system ignores such a rename.
+// - Below a run's root (Fs::addRoot), every folder on the way from the root to the entry a
+//   call names is opened first, itself and not what a link there leads to, checked to be a
+//   folder and no reparse point, and held open without FILE_SHARE_DELETE until the call
+//   returns: while it is held nobody can rename it, remove it or put a link in its place, so
+//   the path the call then names leads through exactly the folders that were checked.
 
 #include <windows.h>
 #include <shellapi.h>
+#include <winternl.h>
 
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/case_map.h"
 #include "platform/fs.h"
@@ -170,9 +178,186 @@ FsStatus takeLetterCase(const char16_t* from, const char16_t* to) {
   return FsStatus::Ok;
 }
 
+// ---- Paths below a run's roots ----
+
+#ifndef ERROR_STOPPED_ON_SYMLINK
+#define ERROR_STOPPED_ON_SYMLINK 681L
+#endif
+
+struct RootList {
+  std::mutex mutex;
+  std::vector<std::pair<std::u16string, int>> counted;  // each root (no final '\') and its adds
+};
+
+RootList& rootList() {
+  static RootList list;
+  return list;
+}
+
+std::u16string rootForm(const char16_t* root) {
+  std::u16string r(root);
+  while (!r.empty() && (r.back() == u'\\' || r.back() == u'/')) r.pop_back();
+  return r;
+}
+
+// The length of the longest added root that path lies below (the root, a separator and a
+// name at least), or npos.
+size_t rootBelow(const std::u16string_view path) {
+  RootList& list = rootList();
+  std::lock_guard<std::mutex> lock(list.mutex);
+  size_t best = std::u16string::npos;
+  for (const auto& c : list.counted) {
+    size_t n = c.first.size();
+    if (n == 0 || path.size() <= n + 1 || path[n] != u'\\' || path.substr(0, n) != c.first)
+      continue;
+    if (best == std::u16string::npos || n > best) best = n;
+  }
+  // A ".." after the root: not a path the engine built below it (its names never are ".."),
+  // but one a user gave; used by name, as without roots.
+  for (size_t at = best == std::u16string::npos ? best : path.find(u"\\..", best);
+       at != std::u16string::npos; at = path.find(u"\\..", at + 1)) {
+    if (at + 3 == path.size() || path[at + 3] == u'\\') return std::u16string::npos;
+  }
+  return best;
+}
+
+// NtCreateFile opens a name relative to a folder's handle: each folder on the way is opened
+// from the one above it, in one step, instead of by its whole path (which would be looked up
+// name by name again for every folder, a cost that grows with the square of the depth).
+using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                          PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                          ULONG, PVOID, ULONG);
+using StatusToErrorCall = ULONG(NTAPI*)(NTSTATUS);
+
+struct RelativeOpen {
+  NtCreateFileCall create = nullptr;
+  StatusToErrorCall toError = nullptr;
+};
+
+const RelativeOpen& relativeOpen() {
+  static const RelativeOpen calls = [] {
+    RelativeOpen r;
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll) {
+      r.create = reinterpret_cast<NtCreateFileCall>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+      r.toError = reinterpret_cast<StatusToErrorCall>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    }
+    if (!r.create || !r.toError) r = RelativeOpen{};
+    return r;
+  }();
+  return calls;
+}
+
+// The folders on the way from a root to the entry a path names, each open and checked while
+// this lives (see the top of the file). status is Ok, or why the way is refused: a folder
+// there that is a link or junction (AccessDenied, ERROR_STOPPED_ON_SYMLINK), not a folder
+// (IoError), missing (NotFound) or that cannot be opened.
+class HeldWay {
+ public:
+  explicit HeldWay(const char16_t* path) {
+    std::u16string_view p(path);
+    size_t root = p.empty() ? std::u16string::npos : rootBelow(p);
+    if (root == std::u16string::npos) return;
+    try {
+      std::u16string folder(p);
+      const RelativeOpen& relative = relativeOpen();
+      HANDLE above = INVALID_HANDLE_VALUE;
+      if (relative.create) {
+        // The root by name (it may be a link), shared in every way: it is not ours to hold.
+        std::u16string top(p.substr(0, root));
+        if (top.back() == u':') top += u'\\';  // the drive's root folder, not its volume
+        above = CreateFileW(wide(top.c_str()), FILE_TRAVERSE | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (above == INVALID_HANDLE_VALUE) {
+          status = failLast();
+          return;
+        }
+        held_.push_back(above);
+      }
+      size_t begin = root + 1;
+      for (size_t at = p.find(u'\\', begin); at != std::u16string::npos;
+           at = p.find(u'\\', begin)) {
+        if (relative.create) {
+          status = holdBelow(relative, above, p.substr(begin, at - begin));
+          above = held_.empty() ? INVALID_HANDLE_VALUE : held_.back();
+        } else {
+          folder[at] = 0;
+          status = hold(folder.c_str());
+          folder[at] = u'\\';
+        }
+        if (status != FsStatus::Ok) return;
+        begin = at + 1;
+      }
+    } catch (const std::bad_alloc&) {
+      status = fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+  }
+  ~HeldWay() {
+    for (HANDLE h : held_) CloseHandle(h);
+  }
+  HeldWay(const HeldWay&) = delete;
+  HeldWay& operator=(const HeldWay&) = delete;
+
+  FsStatus status = FsStatus::Ok;
+
+ private:
+  // Opens the folder name inside the folder above (itself, not what a link there leads to).
+  FsStatus holdBelow(const RelativeOpen& relative, HANDLE above, std::u16string_view name) {
+    if (name.size() * sizeof(char16_t) > 0xFFFE) return fail(ERROR_FILENAME_EXCED_RANGE);
+    UNICODE_STRING object;
+    object.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(name.data()));
+    object.Length = static_cast<USHORT>(name.size() * sizeof(char16_t));
+    object.MaximumLength = object.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &object, OBJ_CASE_INSENSITIVE, above, nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    constexpr ULONG kOpen = 0x00000001;  // FILE_OPEN
+    constexpr ULONG kOptions = 0x00000001 | 0x00000020 | 0x00004000 | 0x00200000;
+    // FILE_DIRECTORY_FILE, FILE_SYNCHRONOUS_IO_NONALERT, FILE_OPEN_FOR_BACKUP_INTENT,
+    // FILE_OPEN_REPARSE_POINT
+    NTSTATUS st = relative.create(&h, FILE_READ_ATTRIBUTES | FILE_TRAVERSE | SYNCHRONIZE,
+                                  &attributes, &io, nullptr, 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, kOpen, kOptions, nullptr, 0);
+    if (st < 0) return fail(relative.toError(st));
+    return check(h);
+  }
+
+  FsStatus hold(const char16_t* folder) {
+    HANDLE h = CreateFileW(wide(folder), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return failLast();
+    return check(h);
+  }
+
+  // Keeps h held and checks that it is a folder and no link.
+  FsStatus check(HANDLE h) {
+    held_.push_back(h);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return failLast();
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      fail(ERROR_STOPPED_ON_SYMLINK);
+      return FsStatus::AccessDenied;  // refused, not missing: something is there
+    }
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      fail(ERROR_DIRECTORY);
+      return FsStatus::IoError;
+    }
+    return FsStatus::Ok;
+  }
+
+  std::vector<HANDLE> held_;
+};
+
 class Win32Fs final : public Fs {
  public:
   FsStatus findFirst(const char16_t* pattern, FindHandle* handle, FindEntry* entry) override {
+    HeldWay way(pattern);
+    if (way.status != FsStatus::Ok) return way.status;
     *handle = kInvalidHandle;
     WIN32_FIND_DATAW data;
     HANDLE h = FindFirstFileExW(wide(pattern), FindExInfoBasic, &data, FindExSearchNameMatch,
@@ -214,6 +399,8 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus openRead(const char16_t* path, FileHandle* file) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     *file = kInvalidHandle;
     HANDLE h = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -228,6 +415,8 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus createAlways(const char16_t* path, uint32_t attributes, FileHandle* file) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     *file = kInvalidHandle;
     DWORD wanted = creationAttributes(attributes);
     DWORD existing = GetFileAttributesW(wide(path));
@@ -336,6 +525,8 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus getAttributes(const char16_t* path, uint32_t* attributes) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     DWORD a = GetFileAttributesW(wide(path));
     if (a == INVALID_FILE_ATTRIBUTES) return failLast();
     *attributes = a;
@@ -343,6 +534,8 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus setAttributes(const char16_t* path, uint32_t attributes) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     DWORD current = GetFileAttributesW(wide(path));
     if (current == INVALID_FILE_ATTRIBUTES) return failLast();
     // SetFileAttributesW replaces every settable bit: keep those that are not ours to set.
@@ -355,11 +548,17 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus deleteFile(const char16_t* path) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     if (!DeleteFileW(wide(path))) return failLast();
     return FsStatus::Ok;
   }
 
   FsStatus rename(const char16_t* from, const char16_t* to, bool replace) override {
+    HeldWay way(from);
+    if (way.status != FsStatus::Ok) return way.status;
+    HeldWay way2(to);
+    if (way2.status != FsStatus::Ok) return way2.status;
     bool caseOnly = sameIgnoringCase(from, to);
     if (replace && !caseOnly) {
       // As in createAlways: Wine run as root would replace a read-only file.
@@ -374,6 +573,10 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus createHardLink(const char16_t* existing, const char16_t* newPath) override {
+    HeldWay way(existing);
+    if (way.status != FsStatus::Ok) return way.status;
+    HeldWay way2(newPath);
+    if (way2.status != FsStatus::Ok) return way2.status;
     if (CreateHardLinkW(wide(newPath), wide(existing), nullptr)) return FsStatus::Ok;
     DWORD err = GetLastError();
     // A file system without hard links (FAT, exFAT, some network shares), or a file that has
@@ -387,17 +590,23 @@ class Win32Fs final : public Fs {
   }
 
   FsStatus createDirectory(const char16_t* path) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     if (!CreateDirectoryW(wide(path), nullptr)) return failLast();
     return FsStatus::Ok;
   }
 
   FsStatus removeDirectory(const char16_t* path) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     if (!RemoveDirectoryW(wide(path))) return failLast();
     return FsStatus::Ok;
   }
 
   // The shell's file operation knows no long-path prefix and wants a list ended by two NULs.
   FsStatus moveToRecycleBin(const char16_t* path) override {
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     DWORD attributes = GetFileAttributesW(wide(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) return failLast();
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_READONLY))
@@ -525,6 +734,39 @@ class Win32Fs final : public Fs {
   void unlockFolder(FolderLock* lock) override {
     if (lock->held()) CloseHandle(reinterpret_cast<HANDLE>(lock->handle));
     lock->handle = kInvalidHandle;
+  }
+
+  FsStatus addRoot(const char16_t* root) override {
+    RootList& list = rootList();
+    try {
+      std::u16string r = rootForm(root);
+      std::lock_guard<std::mutex> lock(list.mutex);
+      for (auto& c : list.counted) {
+        if (c.first == r) {
+          ++c.second;
+          return FsStatus::Ok;
+        }
+      }
+      list.counted.emplace_back(std::move(r), 1);
+    } catch (const std::exception&) {  // no memory, or the lock
+      return fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return FsStatus::Ok;
+  }
+
+  void dropRoot(const char16_t* root) override {
+    RootList& list = rootList();
+    try {
+      std::u16string r = rootForm(root);
+      std::lock_guard<std::mutex> lock(list.mutex);
+      for (size_t i = 0; i < list.counted.size(); ++i) {
+        if (list.counted[i].first != r || --list.counted[i].second > 0) continue;
+        list.counted.erase(list.counted.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    } catch (const std::exception&) {
+      // The root stays added: its paths stay confined, which is safe.
+    }
   }
 
   int lastOsError() const override { return static_cast<int>(tLastError); }
