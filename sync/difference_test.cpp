@@ -800,7 +800,7 @@ TEST_F(DifferenceTest, AnyFailureOfAOnePassApplyChangesNothingAndNamesTheEntry) 
   noLinks.failNth(FsOp::CreateHardLink, 1, FsStatus::Unsupported, true);
   ASSERT_RC_OK(syncFromDifference(kMirror, 0, kDefaultIgnoreList, ApplyMode::OnePass, &noLinks));
   EXPECT_EQ(contentsOf(trg_.path()), contentsOf(src_.path()));
-  EXPECT_TRUE(failures_.empty());
+  EXPECT_TRUE(failures_.empty()) << (failures_.empty() ? "" : toUtf8(failures_[0].path) + ": " + failures_[0].reason);
 }
 
 // Failures that are the entry's own do not stop a two-pass apply, which puts each file in place

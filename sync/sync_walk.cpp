@@ -294,7 +294,10 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       return rc;
     }
     if (a.what == EntryChange::Attributes) {
-      if (!stillAsCompared(ctx, node, changed, destination)) return Rc::Ok;
+      // Where the data pass of an apply has just written the winner's content, the file is to
+      // be that version now, not the one the comparison saw there.
+      const int expected = ctx.hook && ctx.hook->tallied(node) ? winner : changed;
+      if (!stillAsCompared(ctx, node, expected, destination)) return Rc::Ok;
       FsFailure why;
       Rc rc = updateAttributes(fs, destination, node->side[winner].attributes, start, &why);
       takeSpelling(ctx, node, destination, nameStart, winner);
