@@ -20,6 +20,7 @@
 #include <shellapi.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -256,10 +257,19 @@ const RelativeOpen& relativeOpen() {
 // (IoError), missing (NotFound) or that cannot be opened.
 class HeldWay {
  public:
+  static constexpr std::ptrdiff_t kMaxHeldFolders = 64;
+
   explicit HeldWay(const char16_t* path) {
     std::u16string_view p(path);
     size_t root = p.empty() ? std::u16string::npos : rootBelow(p);
     if (root == std::u16string::npos) return;
+    // Every call opens each folder on its way, so the cost grows with the square of the depth
+    // (a tree 600 folders deep took many minutes under Wine). Deeper than kMaxHeldFolders below
+    // the root, a path is used by name, as without roots; the file operations' own link check
+    // on the path still refuses a link there.
+    if (std::count(p.begin() + static_cast<std::ptrdiff_t>(root) + 1, p.end(), u'\\') >
+        kMaxHeldFolders)
+      return;
     try {
       std::u16string folder(p);
       const RelativeOpen& relative = relativeOpen();
