@@ -21,8 +21,8 @@ bool sameName(const std::u16string& a, const std::u16string& b) {
          });
 }
 
-// A path in the form the file functions take, without a trailing separator (but "/" and
-// "C:\" keep theirs); empty when it does not fit.
+}  // namespace
+
 std::u16string longForm(Fs& fs, const std::u16string& path) {
   std::u16string full;
   if (fs.fullPath(path.c_str(), &full) != FsStatus::Ok) full = path;
@@ -32,6 +32,8 @@ std::u16string longForm(Fs& fs, const std::u16string& path) {
   buffer.resize(n);
   return buffer;
 }
+
+namespace {
 
 // Cuts the last name off path into *name; false at the volume's top, which keeps its
 // separator ("/", "\\?\C:\").

@@ -47,6 +47,10 @@ Rc findOverlappingRoots(Fs& fs, const SideInput* source, const SideInput* target
 // target /y/.. are the same folder".
 std::u16string rootOverlapText(const RootOverlap& overlap);
 
+// A folder path a user gave, in the form the file functions take (fullPath, then toLongPath),
+// without a trailing separator (but "/" and "C:\" keep theirs); empty when it does not fit.
+std::u16string longForm(Fs& fs, const std::u16string& path);
+
 }  // namespace fw
 
 #endif  // FERRYWICK_CORE_ROOT_OVERLAP_H

@@ -5,6 +5,7 @@
 #include <new>
 #include <thread>
 
+#include "core/root_overlap.h"
 #include "core/temporary_name.h"
 #include "platform/long_path.h"
 #include "platform/text.h"
@@ -14,18 +15,6 @@ namespace fw {
 namespace {
 
 constexpr auto kRetryEvery = std::chrono::milliseconds(100);
-
-// A path in the form the file functions take, without a trailing separator (but "/" and
-// "C:\" keep theirs); empty when it does not fit.
-std::u16string longForm(Fs& fs, const std::u16string& path) {
-  std::u16string full;
-  if (fs.fullPath(path.c_str(), &full) != FsStatus::Ok) full = path;
-  std::u16string buffer(kPathBufferUnits, u'\0');
-  size_t n = toLongPath(buffer.data(), buffer.size(), full.c_str());
-  if (n > 1 && buffer[n - 1] == kPathSeparator && buffer[n - 2] != u':') --n;
-  buffer.resize(n);
-  return buffer;
-}
 
 // Cuts the last name off a long-form path; false at the volume's top (or the long form's
 // prefix), which is left as it is.
