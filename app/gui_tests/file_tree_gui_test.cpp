@@ -593,9 +593,12 @@ TEST_F(FileTreeGuiTest, OpensInsideTheWorkAreaAndReopensMaximised) {
   EXPECT_EQ(focusOf(run), GetDlgItem(window, IDC_TREE));  // the keys still go to the tree
   // Restored, it goes back to where it was before it was maximised.
   PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
-  ASSERT_TRUE(waitUntil([&] { return !IsZoomed(window); }));
+  // IsZoomed turns false before the window has its restored rectangle: wait for that.
   RECT restored{};
-  GetWindowRect(window, &restored);
+  EXPECT_TRUE(waitUntil([&] {
+    GetWindowRect(window, &restored);
+    return !IsZoomed(window) && restored.right - restored.left == r.right - r.left;
+  }));
   EXPECT_EQ(restored.left, r.left);
   EXPECT_EQ(restored.top, r.top);
   EXPECT_EQ(restored.right - restored.left, r.right - r.left);
