@@ -278,6 +278,12 @@ struct Finder {
   alignas(8) char buffer[32768];
 };
 
+// The modification time of what st describes, as every call of this layer reports it: within
+// what a file here keeps (keptFileTime), so a listing, a stamp and an open file agree.
+uint64_t modifiedOf(const struct stat& st) {
+  return keptFileTime(unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
+}
+
 // Fills entry from one directory entry. NotFound when the entry vanished meanwhile (it is
 // skipped); any other failure to examine it fails the listing: a folder whose names can be
 // read but whose entries cannot be examined (read but no search permission) must not pass for
@@ -308,7 +314,7 @@ FsStatus describe(Finder* f, const char* name, unsigned char type, FindEntry* en
       if (type != DT_LNK && fstatat(fd, name, &target, 0) == 0) st = target;
     }
   }
-  entry->modified = keptFileTime(unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
+  entry->modified = modifiedOf(st);
   if (isSpecial(st.st_mode)) {
     entry->attributes = attr::Device | (link ? attr::ReparsePoint : 0) |
                         (name[0] == '.' ? attr::Hidden : 0);
@@ -439,7 +445,7 @@ FsStatus copyAccessListOf(int in, int out) {
 FileStamp stampOf(const struct stat& st, uint32_t kind) {
   FileStamp stamp;
   stamp.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-  stamp.modified = unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  stamp.modified = modifiedOf(st);
   stamp.changed = unixToFileTime(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
   stamp.attributes = kind;
   return stamp;
@@ -993,7 +999,7 @@ class PosixFs final : public Fs {
   FsStatus getFileTime(FileHandle file, uint64_t* modified) override {
     struct stat st;
     if (fstat(static_cast<int>(file), &st) != 0) return failErrno();
-    *modified = keptFileTime(unixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
+    *modified = modifiedOf(st);
     return FsStatus::Ok;
   }
 
