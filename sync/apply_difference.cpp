@@ -78,12 +78,7 @@ struct Run {
 // Names an entry the run could not handle, in the run's failure list.
 void noteEntry(Run& run, const char16_t* path, const std::string& reason,
                const FsFailure& why = {}) {
-  if (!run.failures) return;
-  try {
-    run.failures->push_back({fromLongPath(path), reason, why.status, why.osError});
-  } catch (const std::bad_alloc&) {
-    // The tallies still count it; only its name is lost.
-  }
+  logFailure(run.failures, path, reason, why);
 }
 
 // Keeps the entry whose failure ends the run, and why; CannotWrite.

@@ -1,5 +1,9 @@
 #include "sync/failure_text.h"
 
+#include <new>
+
+#include "platform/long_path.h"
+
 namespace fw {
 namespace {
 
@@ -21,6 +25,15 @@ std::string failureText(const char* action, Rc rc, const FsFailure& why) {
   if (why.failed()) return std::string(action) + ": " + fsFailureText(why);
   if (rc == Rc::OutOfMemory) return std::string(action) + ": out of memory";
   return std::string(action) + ": " + refusalWords(rc);
+}
+
+void logFailure(FailureLog* log, const char16_t* path, const std::string& reason,
+                const FsFailure& why) {
+  if (!log) return;
+  try {
+    log->push_back({fromLongPath(path), reason, why.status, why.osError});
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 }  // namespace fw

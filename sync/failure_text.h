@@ -8,6 +8,7 @@
 
 #include "core/result.h"
 #include "platform/fs.h"
+#include "sync/sync_stats.h"
 
 namespace fw {
 
@@ -16,6 +17,11 @@ namespace fw {
 // by the result code ("cannot copy: a link to a folder lies on its path, ..."), never by its
 // name.
 std::string failureText(const char* action, Rc rc, const FsFailure& why);
+
+// Names the entry at path (an engine path; kept without its long-path prefix) in log, when
+// there is one. Out of memory, its name is lost; the tallies still count it.
+void logFailure(FailureLog* log, const char16_t* path, const std::string& reason,
+                const FsFailure& why = {});
 
 // An entry left alone because it is not the version the comparison saw (as_compared.h), and a
 // copy thrown away because its source was written while it was read.

@@ -349,11 +349,7 @@ void noteFailure(WalkContext& ctx, const char16_t* path, const std::string& reas
   if (!ctx.failures) return;
   // The copies handed over before this entry report first, as they would in a walk alone.
   if (ctx.copies) ctx.copies->finish();
-  try {
-    ctx.failures->push_back({fromLongPath(path), reason, why.status, why.osError});
-  } catch (const std::bad_alloc&) {
-    // The tallies still count it; only its name is lost.
-  }
+  logFailure(ctx.failures, path, reason, why);
 }
 
 bool putRoot(char16_t* buffer, const std::u16string& root, size_t* length) {
