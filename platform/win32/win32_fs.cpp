@@ -516,6 +516,8 @@ class Win32Fs final : public Fs {
 
   FsStatus getEntryStamp(const char16_t* path, FileStamp* stamp) override {
     *stamp = FileStamp{};
+    HeldWay way(path);
+    if (way.status != FsStatus::Ok) return way.status;
     // The entry itself, as its folder's listing reports it (a link is not followed).
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data)) return failLast();
