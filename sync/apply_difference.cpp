@@ -1,11 +1,11 @@
 #include "sync/apply_difference.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "core/sibling_tree.h"
 #include "formats/compressed_reader.h"
@@ -396,17 +396,12 @@ void putBack(Run& run, Staged& s) {
 Rc installStaged(Run& run) {
   // A target file that changed since the comparison keeps its place: its staged file goes,
   // named, and the rest of the set is put in place.
-  size_t kept = 0;
-  for (Staged& s : run.staged) {
-    if (mayInstall(run, s.destination.c_str(), s.node, s.added)) {
-      if (&run.staged[kept] != &s) run.staged[kept] = std::move(s);
-      ++kept;
-      continue;
-    }
+  std::erase_if(run.staged, [&run](const Staged& s) {
+    if (mayInstall(run, s.destination.c_str(), s.node, s.added)) return false;
     discardTemporary(run.fs, temporaryOf(run, s));
     tallyOutcome(run, false, false, true, s.size, s.old, s.added);
-  }
-  run.staged.resize(kept);
+    return true;
+  });
   Rc rc = createPendingFolders(run);
   for (size_t i = 0; rc == Rc::Ok && i < run.staged.size(); ++i)
     if (!run.staged[i].added) rc = keepAside(run, run.staged[i]);
