@@ -8,7 +8,7 @@
 namespace fw {
 namespace {
 
-constexpr wchar_t kKey[] = L"SOFTWARE\\Ferrywick";
+const wchar_t* gKey = L"SOFTWARE\\Ferrywick";
 
 static_assert(sizeof(WINDOWPLACEMENT) == kPlacementBytes, "the registry holds the record as it is");
 
@@ -18,11 +18,11 @@ class Win32Registry final : public RegistryAccess {
 
   bool openForQuery(Hive hive) override {
     close();
-    return RegOpenKeyExW(root(hive), kKey, 0, KEY_QUERY_VALUE, &key_) == ERROR_SUCCESS;
+    return RegOpenKeyExW(root(hive), gKey, 0, KEY_QUERY_VALUE, &key_) == ERROR_SUCCESS;
   }
   bool openForWrite(Hive hive) override {
     close();
-    return RegCreateKeyExW(root(hive), kKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+    return RegCreateKeyExW(root(hive), gKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                            nullptr, &key_, nullptr) == ERROR_SUCCESS;
   }
   void close() override {
@@ -81,5 +81,8 @@ void saveSettings(HWND mainWindow) {
   Win32Registry registry;
   saveSettingsTo(registry, ws.settings(), ws.shell);
 }
+
+const wchar_t* settingsKey() { return gKey; }
+void useSettingsKey(const wchar_t* key) { gKey = key; }
 
 }  // namespace fw

@@ -11,6 +11,10 @@ namespace fw {
 void loadSettings();
 // Once while the main window is destroyed: its placement and every setting, into both hives.
 void saveSettings(HWND mainWindow);
+// The key every setting lives under in both hives, "SOFTWARE\\Ferrywick". Test runs that share
+// one registry and run at once each name a key of their own before the program starts.
+const wchar_t* settingsKey();
+void useSettingsKey(const wchar_t* key);
 
 }  // namespace fw
 

@@ -74,14 +74,21 @@ if(FW_BUILD_TESTS)
     ${FW_RESOURCES})
   add_dependencies(gui_tests fw_app_icon)
   target_link_libraries(gui_tests PRIVATE fw_app_win fw_testing GTest::gtest)
-  # On a virtual X server of its own (scripts/with-xvfb.sh picks a free display), so that it
-  # runs beside the other tests (ctest -j). The longest test: started first.
+  # In three shards, each on a virtual X server of its own (scripts/with-xvfb.sh picks a free
+  # display) with a desktop and a settings key of its own (gui_main.cpp), so that they run beside
+  # each other and the other tests (ctest -j): the tests mostly wait for Wine. The longest tests:
+  # started first.
   find_program(FW_XVFB Xvfb)
   if(FW_XVFB)
-    add_test(NAME gui_tests
-             COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/with-xvfb.sh
-                     ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:gui_tests> --gtest_brief=1)
-    set_tests_properties(gui_tests PROPERTIES TIMEOUT 300 COST 1000)
+    set(shards 3)
+    math(EXPR last "${shards} - 1")
+    foreach(shard RANGE ${last})
+      add_test(NAME gui_tests_${shard}
+               COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/with-xvfb.sh
+                       ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:gui_tests> --gtest_brief=1)
+      set_tests_properties(gui_tests_${shard} PROPERTIES TIMEOUT 300 COST 1000
+        ENVIRONMENT "GTEST_TOTAL_SHARDS=${shards};GTEST_SHARD_INDEX=${shard}")
+    endforeach()
   endif()
 endif()
 

@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "app/gui_tests/gui_harness.h"
 #include "app/resources/resource_ids.h"
+#include "app/settings_registry.h"
 #include "core/result_test_util.h"
 #include "formats/project_file.h"
 #include "platform/testing/temp_dir.h"

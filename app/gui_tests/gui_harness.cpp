@@ -15,6 +15,7 @@
 #include "app/app_state.h"
 #include "app/program.h"
 #include "app/resources/resource_ids.h"
+#include "app/settings_registry.h"
 
 namespace fw {
 namespace {
@@ -515,10 +516,10 @@ void answerFileDialog(HWND dialog, const std::u16string& path) {
 }
 
 void deleteSettingsKey() {
-  RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Ferrywick");
-  RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\Ferrywick");
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ferrywick");
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ferrywick");
+  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    RegDeleteTreeW(hive, settingsKey());
+    RegDeleteKeyW(hive, settingsKey());
+  }
 }
 
 }  // namespace fw

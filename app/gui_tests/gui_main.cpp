@@ -3,15 +3,28 @@
 // window that is hidden or destroyed (two seconds each time), and the tests would spend most of
 // their time waiting. So the process starts itself again on that desktop and passes on the
 // exit code. On Windows the tests run where they are started.
+// A shard of the tests (GTEST_SHARD_INDEX, run beside the other shards through one Wine server)
+// takes a desktop and a settings key of its own, so that the shards neither share the windows
+// of one X server nor read each other's settings.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "app/settings_registry.h"
+
 namespace {
 
-constexpr wchar_t kDesktop[] = L"FerrywickTests";
+// "" outside a shard, else the shard's number.
+std::wstring shard() {
+  wchar_t index[16] = L"";
+  if (GetEnvironmentVariableW(L"GTEST_SHARD_INDEX", index, 16) >= 16) return L"";
+  return index;
+}
+const std::wstring kDesktop = L"FerrywickTests" + shard();
+const std::wstring kSettingsKey =
+    shard().empty() ? std::wstring(L"SOFTWARE\\Ferrywick") : L"SOFTWARE\\FerrywickTests" + shard();
 
 bool underWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"); }
 
@@ -25,7 +38,7 @@ std::wstring currentDesktop() {
 
 int runOnOwnDesktop() {
   const wchar_t size[] = L"1024x768";
-  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer\\Desktops", kDesktop, REG_SZ,
+  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer\\Desktops", kDesktop.c_str(), REG_SZ,
                   size, sizeof size);
   std::wstring desktop = kDesktop;
   STARTUPINFOW startup{};
@@ -51,6 +64,7 @@ int runOnOwnDesktop() {
 
 int main(int argc, char** argv) {
   if (underWine() && currentDesktop() != kDesktop) return runOnOwnDesktop();
+  fw::useSettingsKey(kSettingsKey.c_str());
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -10,7 +10,7 @@ class SettingsGuiTest : public GuiTest {
  protected:
   static bool readValue(HKEY hive, const wchar_t* name, DWORD* type, std::vector<uint8_t>* data) {
     HKEY key;
-    if (RegOpenKeyExW(hive, L"SOFTWARE\\Ferrywick", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(hive, settingsKey(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
       return false;
     DWORD size = 0;
     bool ok = RegQueryValueExW(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
@@ -39,7 +39,7 @@ class SettingsGuiTest : public GuiTest {
   }
   static void store(HKEY hive, const wchar_t* name, DWORD type, const void* data, DWORD size) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(hive, L"SOFTWARE\\Ferrywick", 0, nullptr, 0, KEY_WRITE, nullptr,
+    ASSERT_EQ(RegCreateKeyExW(hive, settingsKey(), 0, nullptr, 0, KEY_WRITE, nullptr,
                               &key, nullptr), ERROR_SUCCESS);
     RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
