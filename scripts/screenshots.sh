@@ -118,9 +118,16 @@ printf 'minutes\n' > "$work/sample/source/Shared/minutes.txt"
 printf 'an old export\n' > "$work/sample/target/Shared"
 scripts/wine-run.sh "$win/cli/ferrywick-cli.exe" --version >/dev/null  # makes the prefix
 ln -sfn "$work/sample" "$WINEPREFIX/dosdevices/s:"
+# A mirror (the source wins everywhere, also over what is only in the target): a missing folder
+# would then empty its row's other side, and the program warns of it after the comparison.
+for v in flagsSrc:252 flagsTrg:0; do
+  scripts/wine-run.sh reg add 'HKCU\Software\Ferrywick' /v "${v%%:*}" /t REG_DWORD /d "${v#*:}" /f \
+    >/dev/null
+done
 scripts/wine-run.sh "$win/cli/ferrywick-cli.exe" save-project -q --source 'S:\source' \
   --target 'S:\target' --source 'S:\unplugged' --target 'S:\backup' -o "$project"
 mkdir -p "$work/sample/backup"
+printf 'notes of last year\n' > "$work/sample/backup/notes.txt"  # what a mirror of nothing would delete
 
 FW_SHOTS_INSIDE=1 xvfb-run -a -s "-screen 0 800x560x24" "$0" "$out"
 echo "Screenshots in $out:"
