@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "sync/deletion_guard.h"
 #include "sync/discard.h"
+#include "sync/sync_walk.h"
 
 namespace fw {
 namespace {
@@ -103,6 +104,19 @@ bool confirmSync(HWND owner) {
   const SyncSettings& s = task.settings;
   const MarkMasks masks = makeMarkMasks(s.flagsSrc, s.flagsTrg, s.flagsColorize);
   if (task.firstRoot && !workerRunning()) markTree(task.firstRoot, masks, nullptr);
+
+  // Room on every volume the sync writes to, checked as the sync will check it, but while the
+  // user still has the tree and every untick to change.
+  if (task.firstRoot && task.fs) {
+    FailureLog failures;
+    const bool frees = s.backupDir.empty() && !s.recycleBin;
+    if (checkSyncRoom(*task.fs, task.firstRoot, task.currentInput(0), target, frees, &failures) ==
+        Rc::CannotWrite) {
+      MessageBoxW(owner, wide(u"The sync cannot start:\r\n" + failureListText(failures)),
+                  L"Error", MB_OK | MB_ICONERROR);
+      return false;
+    }
+  }
 
   // What to beware of: missing folders, entries left alone, much to delete. These are always
   // asked; the plain question only while the user has not turned it off.

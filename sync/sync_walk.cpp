@@ -420,20 +420,14 @@ Rc startWalk(const SyncRequest& request, SyncTallies tallies, WalkBuffers* buffe
   return Rc::Ok;
 }
 
-namespace {
-
-// What the sync writes into each root of the rows it walks and what it frees there, as the
-// marking pass tallied them. A file moved aside (a backup folder, the recycle bin) frees
-// nothing: it stays on its drive, or goes to one that is not checked.
-Rc checkRoom(const SyncRequest& request) {
+Rc checkSyncRoom(Fs& fs, FileNode* firstRoot, const SideInput& source, const SideInput& target,
+                 bool frees, FailureLog* failures) {
   std::vector<SpaceNeed> needs;
   try {
-    const SideInput* inputs[2] = {request.source, request.target};
-    const bool frees = !(request.discard && request.discard->active());
-    FileNode* root = request.firstRoot;
-    for (size_t i = 0; i < request.source->roots.size() && root; ++i, root = root->link[1]) {
-      if (request.source->roots[i].empty() || i >= request.target->roots.size() ||
-          request.target->roots[i].empty())
+    const SideInput* inputs[2] = {&source, &target};
+    FileNode* root = firstRoot;
+    for (size_t i = 0; i < source.roots.size() && root; ++i, root = root->link[1]) {
+      if (source.roots[i].empty() || i >= target.roots.size() || target.roots[i].empty())
         continue;
       for (int side = 0; side < 2; ++side) {
         const SideCounts& c = root->counts[side];
@@ -443,10 +437,8 @@ Rc checkRoom(const SyncRequest& request) {
   } catch (const std::bad_alloc&) {
     return Rc::OutOfMemory;
   }
-  return checkFreeSpace(*request.fs, needs, "the sync", request.failures);
+  return checkFreeSpace(fs, needs, "the sync", failures);
 }
-
-}  // namespace
 
 Rc syncFolders(const SyncRequest& request, SyncTallies tallies) {
   if (!request.fs || !request.source || !request.target) return Rc::BadRequest;
@@ -455,7 +447,10 @@ Rc syncFolders(const SyncRequest& request, SyncTallies tallies) {
   RunRoots roots(fs);
   if (Rc rc = addJobRoots(request, roots); rc != Rc::Ok) return rc;
   markForJob(request);
-  Rc rc = checkRoom(request);
+  // A file moved aside (a backup folder, the recycle bin) frees nothing: it stays on its
+  // drive, or goes to one that is not checked.
+  Rc rc = checkSyncRoom(*request.fs, request.firstRoot, *request.source, *request.target,
+                        !(request.discard && request.discard->active()), request.failures);
   if (rc != Rc::Ok) return rc;
   WalkBuffers buffers;
   WalkContext ctx;

@@ -84,6 +84,13 @@ void markForJob(const SyncRequest& request);
 // request.failures when given.
 Rc syncFolders(const SyncRequest& request, SyncTallies tallies);
 
+// The check syncFolders makes first, for a caller that asks before it starts one: what the
+// marked tree below firstRoot writes into each root of the rows and, when `frees` (no old
+// versions kept), what it frees there, against the room on each volume (checkFreeSpace: Ok,
+// CannotWrite with the volume named in *failures, OutOfMemory).
+Rc checkSyncRoom(Fs& fs, FileNode* firstRoot, const SideInput& source, const SideInput& target,
+                 bool frees, FailureLog* failures);
+
 // The two path buffers of a walk.
 struct WalkBuffers {
   std::unique_ptr<char16_t[]> source;

@@ -3,6 +3,7 @@
 // recycle-bin and ask-before-sync items of the File menu.
 #include "app/gui_tests/gui_fixture.h"
 #include "app/safety_net.h"
+#include "platform/testing/fault_fs.h"
 
 namespace fw {
 namespace {
@@ -76,6 +77,33 @@ TEST_F(SafetyNetGuiTest, AMassDeletionJoinsTheQuestionBeforeTheSyncAndNoChangesN
   ASSERT_TRUE(waitGone(summary));
   EXPECT_FALSE(exists(dir.at("trg/one.txt")));
   EXPECT_FALSE(exists(dir.at("trg/two.txt")));
+}
+
+// A volume without room for what the sync writes is named before the sync starts, and the
+// File Tree window stays as it was: the user can untick and try again.
+TEST_F(SafetyNetGuiTest, TooLittleRoomIsSaidBeforeTheSyncAndTheFileTreeStays) {
+  writeFile(dir.at("src/big.bin"), std::string(4096, 'x'));
+  FaultFs fs(systemFs());
+  fs.reportFreeSpace(100);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &fs; });
+  run.onWindowThread([] { workspace().shell.askBeforeSync = 0; });
+  click(run.control(IDC_COMPARE));
+  HWND tree = waitForWindow(run, u"File Tree", 10000);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  HWND error = waitForDialog(run, u"Error", 10000);
+  ASSERT_NE(error, nullptr) << "no word of the missing room";
+  const std::u16string text = messageText(error);
+  EXPECT_NE(text.find(u"not enough free space for the sync"), std::u16string::npos) << toUtf8(text);
+  // The volume, by the first folder of the rows on it.
+  EXPECT_NE(text.find(dir.at("src") + u": "), std::u16string::npos) << toUtf8(text);
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+  ASSERT_TRUE(run.settle());
+  EXPECT_FALSE(run.workerBusy());
+  EXPECT_EQ(findWindow(run, u"File Tree"), tree);
+  EXPECT_FALSE(exists(dir.at("trg/big.bin")));
+  fs.clearFaults();
 }
 
 TEST_F(SafetyNetGuiTest, FoldersThatOverlapAreRefusedBeforeTheComparison) {
