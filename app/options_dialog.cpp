@@ -1,4 +1,5 @@
 // The Options dialog (119) on a working copy of the settings.
+#include <optional>
 #include <string>
 
 #include "app/app_state.h"
@@ -30,6 +31,33 @@ void setRowSwatch(HWND dialog, int row) {
   setSwatch(colorizeId(row), dialog, swatchId(row), kSwatchBitmaps[row]);
 }
 
+SyncAction rowAction(HWND dialog, int row) {
+  if (IsDlgButtonChecked(dialog, radioId(row, 0)) == BST_CHECKED) return SyncAction::SourceWins;
+  if (IsDlgButtonChecked(dialog, radioId(row, 1)) == BST_CHECKED) return SyncAction::TargetWins;
+  return SyncAction::NoChange;
+}
+
+// The words beside a row: what a sync does with its radio choice as it stands.
+void showRowEffect(HWND dialog, int row) {
+  SetDlgItemTextW(dialog, IDC_OPT_FIRST_EFFECT + row,
+                  reinterpret_cast<const wchar_t*>(rowEffectText(row, rowAction(dialog, row))));
+}
+
+void setRowAction(HWND dialog, int row, SyncAction action) {
+  CheckRadioButton(dialog, radioId(row, 0), radioId(row, 2),
+                   radioId(row, static_cast<int>(action)));
+  showRowEffect(dialog, row);
+}
+
+std::optional<OptionsPreset> presetOf(int id) {
+  switch (id) {
+    case IDC_OPT_PRESET_MIRROR: return OptionsPreset::Mirror;
+    case IDC_OPT_PRESET_TWO_WAY: return OptionsPreset::TwoWay;
+    case IDC_OPT_PRESET_UPDATE: return OptionsPreset::Update;
+    default: return std::nullopt;
+  }
+}
+
 INT_PTR CALLBACK optionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* copy = reinterpret_cast<OptionsWorkingCopy*>(GetWindowLongPtrW(dialog, DWLP_USER));
   switch (message) {
@@ -39,7 +67,7 @@ INT_PTR CALLBACK optionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       copy = reinterpret_cast<OptionsWorkingCopy*>(lParam);
       const OptionsMatrix m = matrixFromMasks(copy->flagsSrc, copy->flagsTrg, copy->flagsColorize);
       for (int r = 0; r < kCategoryRows; ++r) {
-        CheckDlgButton(dialog, radioId(r, static_cast<int>(m.action[r])), BST_CHECKED);
+        setRowAction(dialog, r, m.action[r]);
         CheckDlgButton(dialog, colorizeId(r), m.colorize[r] ? BST_CHECKED : BST_UNCHECKED);
         setRowSwatch(dialog, r);
       }
@@ -48,19 +76,26 @@ INT_PTR CALLBACK optionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     }
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
-      for (int r = 0; r < kCategoryRows; ++r)
+      for (int r = 0; r < kCategoryRows; ++r) {
         if (id == colorizeId(r)) {
           setRowSwatch(dialog, r);
           return TRUE;
         }
+        if (id >= radioId(r, 0) && id <= radioId(r, 2)) {  // by mouse or arrow key
+          showRowEffect(dialog, r);
+          return TRUE;
+        }
+      }
+      if (const std::optional<OptionsPreset> preset = presetOf(id)) {
+        const PresetMasks p = presetMasks(*preset);
+        const OptionsMatrix m = matrixFromMasks(p.flagsSrc, p.flagsTrg, 0);
+        for (int r = 0; r < kCategoryRows; ++r) setRowAction(dialog, r, m.action[r]);
+        return TRUE;
+      }
       if (id == IDOK) {
         OptionsMatrix m{};
         for (int r = 0; r < kCategoryRows; ++r) {
-          m.action[r] = IsDlgButtonChecked(dialog, radioId(r, 0)) == BST_CHECKED
-                            ? SyncAction::SourceWins
-                        : IsDlgButtonChecked(dialog, radioId(r, 1)) == BST_CHECKED
-                            ? SyncAction::TargetWins
-                            : SyncAction::NoChange;
+          m.action[r] = rowAction(dialog, r);
           m.colorize[r] = IsDlgButtonChecked(dialog, colorizeId(r)) == BST_CHECKED;
         }
         masksFromMatrix(m, copy->flagsSrc, copy->flagsTrg, copy->flagsColorize);

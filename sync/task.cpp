@@ -100,6 +100,12 @@ bool savable(TaskState& s, int side) {
 
 }  // namespace
 
+int sideWithoutSavedFile(const TaskState& s) {
+  for (int side = 0; side < 2; ++side)
+    if (lacksSavedFile(s.kind[side], s.currentInput(side))) return side;
+  return -1;
+}
+
 bool taskAllowed(TaskId id, SideKind source, SideKind target) {
   switch (id) {
     case TaskId::Sync:
@@ -157,6 +163,7 @@ Rc runTask(TaskId id, TaskState& s) {
   Fs& fs = *s.fs;
   s.saveProblem = EntryFailure{};
   s.lockRefusal.clear();
+  if (sideWithoutSavedFile(s) >= 0) return Rc::BadRequest;  // no tree is not an empty one
   // The folders stay locked to the task's end, unless the caller holds them for longer.
   RootLocks own;
   const bool callerLocked = s.locks.held();

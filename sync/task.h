@@ -104,6 +104,15 @@ struct TaskState {
   }
 };
 
+// A side set to a saved kind whose file was never chosen (its Open dialog was cancelled) has no
+// tree at all, which is not an empty one: compared as empty it would have a sync copy all of
+// the other side to it, or delete all of the other side. Every task refuses such a side.
+inline bool lacksSavedFile(SideKind kind, const SideInput& input) {
+  return kind != SideKind::FileSystem && !input.hasSavedFile();
+}
+// The first side (0 source, 1 target) whose current input lacksSavedFile, or -1.
+int sideWithoutSavedFile(const TaskState& state);
+
 // Whether the side kinds allow a task (the File Tree window's buttons follow this):
 //   Sync: a source that is not a SavedState (folders, or a difference that carries the data)
 //     and a FileSystem target;
@@ -126,6 +135,8 @@ bool taskAllowed(TaskId id, SideKind source, SideKind target);
 //     (savedFileFault saying why when a saved file failed it);
 //   a Sync that has run removes those leftovers (removedLeftovers);
 //   any other id: nothing, Ok.
+// Any task is refused with BadRequest, before it locks or reads anything, while a side is of a
+// saved kind without its file (sideWithoutSavedFile).
 // SaveDifference and Sync start with both statistics at zero and failures empty. A save is
 // refused with BadRequest before it writes anything when its side cannot be saved whole
 // (checkSavable), saveProblem then naming the entry. Without an Fs: BadRequest.

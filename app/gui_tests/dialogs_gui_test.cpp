@@ -1,4 +1,5 @@
-// The folder pair dialog with a saved side, and the About box, through the real windows.
+// The folder pair dialog with a saved side, the Options dialog's presets and row texts, and the
+// About box, through the real windows.
 #include <shlobj.h>
 #include <commctrl.h>
 
@@ -153,6 +154,71 @@ TEST_F(DialogsGuiTest, FolderBrowserPutsThePickedFolderIntoItsFieldAndCancelLeav
   command(pair, IDOK);
   ASSERT_TRUE(waitGone(pair));
   EXPECT_EQ(listItems(list(run, 1)), (Strings{dir.at("picked")}));
+}
+
+// The presets set every row's radios; the words beside each row follow them and a radio
+// clicked by itself; the dialog shows every text whole, the longest words too.
+TEST_F(DialogsGuiTest, OptionsPresetsSetTheRadiosAndEachRowSaysWhatASyncDoes) {
+  ProgramRun run;
+  command(run.main(), IDM_OPTIONS);
+  HWND options = waitForDialog(run, u"Options");
+  ASSERT_NE(options, nullptr);
+  const auto effects = [&] {
+    Strings out;
+    for (int r = 0; r < 5; ++r) out.push_back(itemText(options, IDC_OPT_FIRST_EFFECT + r));
+    return out;
+  };
+  // The column checked in each row: 0 Source, 1 Target, 2 No change.
+  const auto columns = [&] {
+    std::vector<int> out;
+    for (int r = 0; r < 5; ++r)
+      for (int c = 0; c < 3; ++c)
+        if (SendDlgItemMessageW(options, IDC_OPT_FIRST_RADIO + 4 * r + c, BM_GETCHECK, 0, 0) ==
+            BST_CHECKED)
+          out.push_back(c);
+    return out;
+  };
+  EXPECT_EQ(columns(), (std::vector<int>{0, 1, 0, 1, 0}));
+  EXPECT_EQ(effects(), (Strings{u"copy to target", u"copy to source", u"copy to target",
+                                u"copy to source", u"copy to target"}));
+  EXPECT_EQ(textLayoutFaults(options), std::vector<std::string>{});
+
+  click(GetDlgItem(options, IDC_OPT_PRESET_MIRROR));
+  ASSERT_TRUE(waitUntil([&] { return columns() == std::vector<int>{0, 0, 0, 0, 0}; }));
+  EXPECT_EQ(effects(), (Strings{u"copy to target", u"delete on target", u"copy to target",
+                                u"copy to target", u"copy to target"}));
+  EXPECT_EQ(textLayoutFaults(options), std::vector<std::string>{});
+
+  // "Only in source" set to "Target" by a click of its own reads as a deletion.
+  PostMessageW(GetDlgItem(options, IDC_OPT_FIRST_RADIO + 1), BM_CLICK, 0, 0);
+  EXPECT_TRUE(waitUntil([&] { return effects()[0] == u"delete on source"; }))
+      << toUtf8(effects()[0]);
+  EXPECT_EQ(textLayoutFaults(options), std::vector<std::string>{});
+
+  click(GetDlgItem(options, IDC_OPT_PRESET_TWO_WAY));
+  ASSERT_TRUE(waitUntil([&] { return columns() == std::vector<int>{0, 1, 0, 1, 0}; }));
+  EXPECT_EQ(effects()[0], u"copy to target");
+  EXPECT_EQ(effects()[1], u"copy to source");
+
+  click(GetDlgItem(options, IDC_OPT_PRESET_UPDATE));
+  ASSERT_TRUE(waitUntil([&] { return columns() == std::vector<int>{0, 2, 0, 2, 0}; }));
+  EXPECT_EQ(effects(), (Strings{u"copy to target", u"nothing", u"copy to target", u"nothing",
+                                u"copy to target"}));
+  // The colours are not the presets' to change; OK keeps what the preset set.
+  for (int r = 0; r < 5; ++r)
+    EXPECT_EQ(SendDlgItemMessageW(options, IDC_OPT_FIRST_RADIO + 4 * r + 3, BM_GETCHECK, 0, 0),
+              BST_CHECKED);
+  click(GetDlgItem(options, IDOK));
+  ASSERT_TRUE(waitGone(options));
+  uint32_t src = 0, trg = 0, col = 0;
+  run.onWindowThread([&] {
+    src = workspace().settings().flagsSrc;
+    trg = workspace().settings().flagsTrg;
+    col = workspace().settings().flagsColorize;
+  });
+  EXPECT_EQ(src, 0xD8u);
+  EXPECT_EQ(trg, 0u);
+  EXPECT_EQ(col, 0xFCu);
 }
 
 TEST_F(DialogsGuiTest, AboutBoxShowsItsLinkAndCloses) {

@@ -97,6 +97,43 @@ TEST_F(MainWindowGuiTest, SwitchingToSavedKindAsksForFileAndCancelLeavesEmptyRow
   EXPECT_TRUE(IsWindowEnabled(run.control(IDC_ADD)));
 }
 
+// A saved side whose Open was cancelled has no file, which is not an empty side: Compare stays
+// off until it has one, and a Compare that comes anyway is refused, naming the side.
+TEST_F(MainWindowGuiTest, CompareWaitsForTheFileOfASavedSide) {
+  writeFile(dir.at("src/a.txt"), "a");
+  const std::u16string state = stateFile("b.fws", "machine-b");
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  EXPECT_TRUE(IsWindowEnabled(run.control(IDC_COMPARE)));
+  chooseKind(run, 1, 1);
+  HWND open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(waitGone(open));
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 1)) == Strings{u""}; }));
+  EXPECT_FALSE(IsWindowEnabled(run.control(IDC_COMPARE)));
+
+  command(run.main(), IDC_COMPARE);
+  HWND error = waitForWindow(run, u"Error", 10000);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(messageText(error),
+            u"Operation failed!\n\nThe target is set to \"Saved state\" but has no file: choose "
+            u"one with the \"...\" button beside it. Without its file the side is not compared "
+            u"as empty. Nothing was read or changed.");
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+  EXPECT_FALSE(findWindow(run, u"File Tree"));
+  EXPECT_TRUE(IsWindowEnabled(run.main()));
+
+  // The "..." beside it gives the side its file: Compare is on again.
+  click(run.control(IDC_BROWSE_TARGET));
+  open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  answerFileDialog(open, state);
+  ASSERT_TRUE(waitGone(open));
+  ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(run.control(IDC_COMPARE)) != 0; }));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{dir.at("machine-b")}));
+}
+
 // Arrow keys move over the kinds without opening anything; Enter confirms; leaving the box
 // puts back the kind in force when the one shown would need a file.
 TEST_F(MainWindowGuiTest, KindsChosenWithTheKeysWaitForEnter) {

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "core/entry_action.h"
 #include "sync/settings_table.h"
 
 namespace fw {
@@ -27,6 +28,30 @@ void masksFromMatrix(const OptionsMatrix& m, uint32_t& flagsSrc, uint32_t& flags
     if (m.action[r] == SyncAction::TargetWins) flagsTrg |= bits;
     if (m.colorize[r]) flagsColorize |= bits;
   }
+}
+
+PresetMasks presetMasks(OptionsPreset preset) {
+  constexpr uint32_t all = CategoryOnlyInSource | CategoryOnlyInTarget | CategoryNewerInSource |
+                           CategoryNewerInTarget | CategoryOtherDifference;
+  constexpr uint32_t toTarget = CategoryOnlyInSource | CategoryNewerInSource |
+                                CategoryOtherDifference;
+  switch (preset) {
+    case OptionsPreset::Mirror: return {all, 0};
+    case OptionsPreset::TwoWay: return {toTarget, CategoryOnlyInTarget | CategoryNewerInTarget};
+    case OptionsPreset::Update: return {toTarget, 0};
+  }
+  return {kDefaultFlagsSrc, kDefaultFlagsTrg};
+}
+
+const char16_t* rowEffectText(int row, SyncAction action) {
+  if (action == SyncAction::NoChange) return u"nothing";
+  const bool toTarget = action == SyncAction::SourceWins;
+  // The rule the sync itself follows (deletionMask) for this row alone.
+  const uint32_t bits = kCategoryRowBits[row];
+  const MarkMasks masks = makeMarkMasks(toTarget ? bits : 0, toTarget ? 0 : bits, 0);
+  if (deletionMask(masks) & bits)
+    return (bits & CategoryOnlyInTarget) ? u"delete on target" : u"delete on source";
+  return toTarget ? u"copy to target" : u"copy to source";
 }
 
 std::optional<uint32_t> splitSizeFromText(const std::u16string& text) {

@@ -66,12 +66,19 @@ void fitKindBoxChars(Workspace& ws) {
   }
 }
 
+int sideWithoutSavedFile(const Workspace& ws) {
+  for (int side = 0; side < 2; ++side)
+    if (lacksSavedFile(ws.sides[side].kind, ws.sides[side].selected())) return side;
+  return -1;
+}
+
 ButtonStates buttonStates(const Workspace& ws, int selection, bool workerRunning) {
   ButtonStates b;
   b.add = ws.sides[kSourceSide].kind == SideKind::FileSystem ||
           ws.sides[kTargetSide].kind == SideKind::FileSystem;
   b.edit = b.remove = selection >= 0;
-  b.compare = !ws.sides[kSourceSide].selected().roots.empty() && !workerRunning;
+  b.compare = !ws.sides[kSourceSide].selected().roots.empty() && !workerRunning &&
+              sideWithoutSavedFile(ws) < 0;
   return b;
 }
 

@@ -37,9 +37,13 @@ struct ButtonStates {
   bool remove = false;
   bool compare = false;
 };
+// The first side (0 source, 1 target) set to a saved kind without its file (its Open was
+// cancelled), or -1. Such a side cannot be compared (lacksSavedFile): it is not empty.
+int sideWithoutSavedFile(const Workspace& ws);
+
 // "Add" when either side is a folder side; "Edit" and "Delete" when a row is selected (selection
-// >= 0); "Compare" when the source's selected input has rows and no earlier worker is still
-// running (a cancelled one may be).
+// >= 0); "Compare" when the source's selected input has rows, no earlier worker is still
+// running (a cancelled one may be) and no side is a saved kind without its file.
 ButtonStates buttonStates(const Workspace& ws, int selection, bool workerRunning);
 
 // Loads a project (FileSystem), state or difference file into a side (see loadSideFile of the

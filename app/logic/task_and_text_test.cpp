@@ -8,6 +8,7 @@
 #include "app/logic/command_line.h"
 #include "app/logic/main_layout.h"
 #include "app/logic/options_edit.h"
+#include "app/logic/project_model.h"
 #include "app/logic/summary_text.h"
 #include "app/logic/task_flow.h"
 #include "core/result_test_util.h"
@@ -340,6 +341,63 @@ TEST(FailedTaskTextTest, ASyncWithoutRoomNamesTheFolderAndTheShortfall) {
                 u": not enough free space for the sync: 2.9 kB needed, 1000 B free (2.0 kB "
                 u"short); nothing was changed.");
   EXPECT_FALSE(exists(dir.at("trg/big.bin")));
+}
+
+// A side switched to a saved kind whose Open was cancelled has no tree: Compare is off, and
+// every task refuses it, where compared as empty it would have copied or deleted everything.
+TEST(SavedSideWithoutFileTest, CompareIsOffAndEveryTaskRefusesItBeforeTouchingAnything) {
+  TempDir dir;
+  writeFile(dir.at("src/a.txt"), "a");
+  writeFile(dir.at("trg/b.txt"), "b");
+  FaultFs fs(systemFs());
+  Workspace ws;
+  ws.task.fs = &fs;
+  ws.sides[0].inputs[0].roots = {dir.at("src")};
+  ws.sides[1].inputs[0].roots = {dir.at("trg")};
+  EXPECT_TRUE(buttonStates(ws, -1, false).compare);
+  ws.sides[1].kind = SideKind::SavedState;
+  padSelectedRows(ws);  // the target's list shows an empty row beside the source's folder
+  EXPECT_EQ(sideWithoutSavedFile(ws), 1);
+  EXPECT_FALSE(buttonStates(ws, -1, false).compare);
+
+  // Had Compare run anyway: refused, nothing read, and the box says why and what to do.
+  publishSides(ws);
+  TaskState& s = ws.task;
+  s.savedFileFault = "stale";  // left from an earlier comparison; not the cause now
+  EXPECT_EQ(runTask(TaskId::Compare, s), Rc::BadRequest);
+  EXPECT_EQ(s.firstRoot, nullptr);
+  EXPECT_EQ(failedTaskText(TaskId::Compare, Rc::BadRequest, s),
+            u"Operation failed!\n\nThe target is set to \"Saved state\" but has no file: "
+            u"choose one with the \"...\" button beside it. Without its file the side is not "
+            u"compared as empty. Nothing was read or changed.");
+
+  // The folders compared, then the source switched to a difference without its file: a sync
+  // would have taken the folders' tree as the difference's; it and the saves change nothing.
+  ws.sides[1].kind = SideKind::FileSystem;
+  publishSides(ws);
+  ASSERT_RC_OK(runTask(TaskId::Compare, s));
+  s.settings.flagsSrc = 0xFC;
+  s.settings.flagsTrg = 0;
+  FileNode top{};
+  top.children = s.firstRoot;
+  markTree(&top, makeMarkMasks(s.settings.flagsSrc, s.settings.flagsTrg, 0), nullptr);
+  ws.sides[0].kind = SideKind::SavedDifference;
+  EXPECT_EQ(sideWithoutSavedFile(ws), 0);
+  publishSides(ws);
+  s.saveFileName = dir.at("out.fwd");
+  const int mutatedBefore = fs.mutatingCalls();
+  for (TaskId id : {TaskId::Sync, TaskId::SaveDifference, TaskId::SaveTargetState})
+    EXPECT_EQ(runTask(id, s), Rc::BadRequest) << static_cast<int>(id);
+  EXPECT_EQ(fs.mutatingCalls(), mutatedBefore);
+  EXPECT_TRUE(exists(dir.at("trg/b.txt")));
+  EXPECT_FALSE(exists(dir.at("out.fwd")));
+  EXPECT_EQ(failedTaskCause(TaskId::Sync, Rc::BadRequest, s).substr(0, 47),
+            u"The source is set to \"Saved difference\" but has");
+
+  // Once the side has its file, Compare is on again.
+  ws.sides[0].inputs[2] = SideInput{{dir.at("src")}, dir.at("d.fwd")};
+  EXPECT_EQ(sideWithoutSavedFile(ws), -1);
+  EXPECT_TRUE(buttonStates(ws, -1, false).compare);
 }
 
 // The "Details..." list of a sync says why each entry failed, in the words the command line

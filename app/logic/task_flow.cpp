@@ -65,6 +65,13 @@ std::optional<TaskId> TaskGate::workerReturned() {
   return next;
 }
 
+std::u16string savedFileMissingText(int side, SideKind kind) {
+  return std::u16string(side == 0 ? u"The source" : u"The target") + u" is set to \"" +
+         sideKindLabel(kind) +
+         u"\" but has no file: choose one with the \"...\" button beside it. Without its file "
+         u"the side is not compared as empty.";
+}
+
 std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state) {
   std::u16string text = u"Operation failed!";
   const std::u16string cause = failedTaskCause(id, rc, state);
@@ -73,6 +80,9 @@ std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state) {
 }
 
 std::u16string failedTaskCause(TaskId id, Rc rc, const TaskState& state) {
+  // Refused before anything else was looked at, so no other cause can be the real one.
+  if (const int side = sideWithoutSavedFile(state); side >= 0)
+    return savedFileMissingText(side, state.kind[side]) + u" Nothing was read or changed.";
   std::u16string cause;
   const bool save = id == TaskId::SaveSourceState || id == TaskId::SaveTargetState ||
                     id == TaskId::SaveDifference;

@@ -54,11 +54,16 @@ std::u16string syncWarningText(TaskState& state);
 // The same lines without the question, for a dialog that asks it itself.
 std::u16string syncWarnings(TaskState& state);
 
+// What is wrong with a side of a saved kind that has no file (lacksSavedFile): which side, and
+// how to give it one.
+std::u16string savedFileMissingText(int side, SideKind kind);
+
 // The message of a task that ended with a result other than Ok: "Operation failed!" and,
 // after an empty line, what caused it when that is known (the entry that stopped a save, the
 // file that could not be written, the saved side that could not be read).
 std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state);
-// Only what caused it, as failedTaskText words it after the empty line; empty when unknown.
+// Only what caused it, as failedTaskText words it after the empty line; empty when unknown. A
+// side without its saved file (sideWithoutSavedFile) is named before any other cause.
 std::u16string failedTaskCause(TaskId id, Rc rc, const TaskState& state);
 
 // After a difference save: the file and each further volume of its set that is there, each with

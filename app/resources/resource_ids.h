@@ -115,4 +115,10 @@
 #define WM_TREE_PLACE (WM_APP + 3) /* to the File Tree window: apply its stored placement */
 
 
+/* Options dialog (119): the presets and, per row, what its choice does. */
+#define IDC_OPT_PRESET_MIRROR 1200
+#define IDC_OPT_PRESET_TWO_WAY 1201
+#define IDC_OPT_PRESET_UPDATE 1202
+#define IDC_OPT_FIRST_EFFECT 1203 /* 1203..1207, a row each */
+
 #endif
