@@ -32,7 +32,9 @@ HMENU popupHolding(HMENU bar, UINT command, int* position) {
   return nullptr;
 }
 
-void showCheck(HWND window) {
+}  // namespace
+
+void showSafetyChecks(HWND window) {
   HMENU bar = GetMenu(window);
   if (!bar) return;
   const bool on = workspace().settings().recycleBin != 0;
@@ -40,6 +42,8 @@ void showCheck(HWND window) {
   const bool ask = workspace().shell.askBeforeSync != 0;
   CheckMenuItem(bar, kAskBeforeSyncCommand, MF_BYCOMMAND | (ask ? MF_CHECKED : MF_UNCHECKED));
 }
+
+namespace {
 
 // What the question before a sync shows, and the answer to "Do not ask again".
 struct SyncQuestion {
@@ -136,7 +140,7 @@ bool confirmSync(HWND owner) {
                                          syncQuestionProc, reinterpret_cast<LPARAM>(&q));
   if (q.offerNoAsk && q.noAsk) {
     ws.shell.askBeforeSync = 0;
-    showCheck(app().mainWindow);
+    showSafetyChecks(app().mainWindow);
   }
   return answer == IDYES;
 }
@@ -155,22 +159,27 @@ bool confirmRootsApart(HWND owner) {
 void addSafetyMenuItems(HWND window) {
   HMENU bar = GetMenu(window);
   int position = 0;
-  HMENU file = bar ? popupHolding(bar, IDM_OPTIONS, &position) : nullptr;
+  HMENU file = bar ? popupHolding(bar, IDM_SAFETY, &position) : nullptr;
+  if (!file && bar) file = popupHolding(bar, IDM_OPTIONS, &position);
   if (!file) return;
   InsertMenuW(file, static_cast<UINT>(position + 1), MF_BYPOSITION | MF_STRING,
               static_cast<UINT_PTR>(kRecycleBinCommand), kRecycleBinItemText);
   InsertMenuW(file, static_cast<UINT>(position + 2), MF_BYPOSITION | MF_STRING,
               static_cast<UINT_PTR>(kAskBeforeSyncCommand), kAskBeforeSyncItemText);
-  showCheck(window);
+  showSafetyChecks(window);
 }
 
 bool onSafetyCommand(HWND window, int id) {
+  if (id == IDM_SAFETY) {
+    runSafetyDialog(window);
+    return true;
+  }
   uint32_t* on = nullptr;
   if (id == kRecycleBinCommand) on = &workspace().settings().recycleBin;
   if (id == kAskBeforeSyncCommand) on = &workspace().shell.askBeforeSync;
   if (!on) return false;
   *on = *on ? 0 : 1;
-  showCheck(window);
+  showSafetyChecks(window);
   return true;
 }
 

@@ -2,7 +2,8 @@
 // to beware of: missing folders, entries left alone, much to delete), the refusal of a backup
 // folder that cannot be used and of folders that overlap, and the main menu's items "Move
 // deleted files to the Recycle Bin" and "Ask before every sync", whose states live in the
-// settings (the registry values "recycleBin" and "askBeforeSync").
+// settings (the registry values "recycleBin" and "askBeforeSync"), and the Safety dialog that
+// edits all of its settings.
 #ifndef FERRYWICK_APP_SAFETY_NET_H
 #define FERRYWICK_APP_SAFETY_NET_H
 
@@ -30,12 +31,21 @@ bool confirmSync(HWND owner);
 bool confirmRootsApart(HWND owner);
 
 // Puts the recycle-bin item and the ask-before-sync item into the File menu of the window's
-// menu, after "Options...", checked as the settings say.
+// menu, after "Safety..." (or "Options..."), checked as the settings say.
 void addSafetyMenuItems(HWND window);
 
-// An item's command: turns its setting over and checks or unchecks the item. False for any
-// other command.
+// An item's command: turns its setting over and checks or unchecks the item; "Safety..." opens
+// the Safety dialog. False for any other command.
 bool onSafetyCommand(HWND window, int id);
+
+// Checks or unchecks the two items as the settings say.
+void showSafetyChecks(HWND window);
+
+// The Safety dialog over the window: the backup folder (refused inside or around a folder of
+// the project), the recycle bin, the mass-deletion limits, the hour-shift tolerance and the
+// question before every sync. OK makes them the settings (saved with the others at the end),
+// Cancel changes nothing.
+void runSafetyDialog(HWND owner);
 
 }  // namespace fw
 

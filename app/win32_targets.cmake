@@ -37,6 +37,7 @@ add_library(fw_app_win STATIC
   options_dialog.cpp
   save_diff_dialog.cpp
   safety_net.cpp
+  safety_dialog.cpp
 )
 target_link_libraries(fw_app_win PUBLIC fw_app_logic comctl32 comdlg32 shell32 ole32 advapi32
                       gdi32 user32)
@@ -46,6 +47,7 @@ set(FW_RESOURCES
   resources/folder_pair_about.rc
   resources/file_tree.rc
   resources/dialogs.rc
+  resources/safety.rc
 )
 set_source_files_properties(resources/file_tree.rc PROPERTIES
   OBJECT_DEPENDS "${FW_BITMAPS};${CMAKE_CURRENT_SOURCE_DIR}/resources/resource_ids.h")

@@ -95,6 +95,12 @@ take() {
   drive gone "Failed entries" 10
   drive command "Sync finished" 1
   drive gone "Sync finished" 10
+  drive command main 40140          # Safety...: backup folder, limits, hour shift
+  drive wait "Safety" 30
+  sleep 1
+  shot safety.png "Safety"
+  drive command "Safety" 2          # Cancel
+  drive gone "Safety" 10
   drive command main 40008          # Exit
   drive gone main 10
 }

@@ -301,10 +301,11 @@ bool contains(const std::vector<FileIdentity>& ids, const FileIdentity& id) {
   return false;
 }
 
-}  // namespace
-
-Rc prepareBackupFolder(Fs& fs, const std::u16string& folder, const SideInput& source,
-                       const SideInput& target, std::u16string* longForm, std::string* why) {
+// prepareBackupFolder, or with create false its checks alone: a missing folder then passes,
+// judged by the folders above it.
+Rc backupFolder(Fs& fs, const std::u16string& folder, const SideInput& source,
+                const SideInput& target, bool create, std::u16string* longForm,
+                std::string* why) {
   try {
     std::u16string full;
     if (folder.empty() || fs.fullPath(folder.c_str(), &full) != FsStatus::Ok) {
@@ -352,7 +353,9 @@ Rc prepareBackupFolder(Fs& fs, const std::u16string& folder, const SideInput& so
     if (overlap(&root)) return refuse(root);
     uint32_t a = 0;
     FsStatus there = fs.getAttributes(dir.c_str(), &a);
-    if (there == FsStatus::NotFound) {
+    if (there == FsStatus::NotFound && !create) {
+      // Made by the sync that needs it.
+    } else if (there == FsStatus::NotFound) {
       // Only the folder itself is made: nothing is written outside it.
       if (fs.createDirectory(dir.c_str()) != FsStatus::Ok) {
         *why = "the backup folder " + toUtf8Escaped(full) +
@@ -372,6 +375,19 @@ Rc prepareBackupFolder(Fs& fs, const std::u16string& folder, const SideInput& so
   } catch (const std::bad_alloc&) {
     return Rc::OutOfMemory;
   }
+}
+
+}  // namespace
+
+Rc prepareBackupFolder(Fs& fs, const std::u16string& folder, const SideInput& source,
+                       const SideInput& target, std::u16string* longForm, std::string* why) {
+  return backupFolder(fs, folder, source, target, true, longForm, why);
+}
+
+Rc checkBackupFolder(Fs& fs, const std::u16string& folder, const SideInput& source,
+                     const SideInput& target, std::string* why) {
+  std::u16string longForm;
+  return backupFolder(fs, folder, source, target, false, &longForm, why);
 }
 
 }  // namespace fw

@@ -85,6 +85,10 @@ void dropBackup(Fs& fs, const std::u16string& backup, const char16_t* path);
 // the folder's long form for DiscardPolicy::backupRoot. *why says what is wrong otherwise.
 Rc prepareBackupFolder(Fs& fs, const std::u16string& folder, const SideInput& source,
                        const SideInput& target, std::u16string* longForm, std::string* why);
+// The same refusals without making anything, for a folder the user is choosing: Ok also for
+// a folder that does not exist yet (its parent is checked when a sync makes it).
+Rc checkBackupFolder(Fs& fs, const std::u16string& folder, const SideInput& source,
+                     const SideInput& target, std::string* why);
 
 }  // namespace fw
 

@@ -375,6 +375,11 @@ TEST_F(SafetyNetTest, ABackupFolderInsideARootOrHoldingOneIsRefused) {
   EXPECT_FALSE(exists(trg_.at("versions/x")));
   EXPECT_RC(Rc::BadRequest,
             prepareBackupFolder(*fs_, src_.path(), source_, target_, &longForm, &why));
+  // The check alone refuses the same, and makes nothing where it passes.
+  EXPECT_RC(Rc::BadRequest, checkBackupFolder(*fs_, trg_.at("versions"), source_, target_, &why));
+  EXPECT_NE(why.find("must lie outside"), std::string::npos) << why;
+  ASSERT_RC_OK(checkBackupFolder(*fs_, backup_.at("later"), source_, target_, &why));
+  EXPECT_FALSE(exists(backup_.at("later")));
   // A folder that holds a root: the target below the backup folder.
   target_.roots = {backup_.at("nested/target")};
   EXPECT_RC(Rc::BadRequest,

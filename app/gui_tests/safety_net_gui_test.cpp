@@ -1,7 +1,8 @@
 // The safety net through the real windows: the question before a sync that deletes much, with
-// No as the answer that changes nothing, the refusal of folders that overlap, and the
-// recycle-bin and ask-before-sync items of the File menu.
+// No as the answer that changes nothing, the refusal of folders that overlap, the
+// recycle-bin and ask-before-sync items of the File menu, and the Safety dialog.
 #include "app/gui_tests/gui_fixture.h"
+#include "app/logic/safety_edit.h"
 #include "app/safety_net.h"
 #include "platform/testing/fault_fs.h"
 
@@ -162,6 +163,117 @@ TEST_F(SafetyNetGuiTest, TheAskBeforeSyncItemIsOnByDefaultAndItsStateIsStored) {
   }
   ProgramRun again;
   EXPECT_FALSE(checked(again.main()));
+}
+
+// The Safety dialog shows the settings; Cancel keeps them whatever was typed, a value it
+// refuses keeps the dialog open with the box to mend in focus, and OK stores every value,
+// which the menu's items follow and the next start finds again.
+TEST_F(SafetyNetGuiTest, TheSafetyDialogStoresItsValuesOnOkAndChangesNothingOnCancel) {
+  const std::u16string backup = dir.at("versions");
+  auto checked = [](HWND window, int item) {
+    return (GetMenuState(GetMenu(window), static_cast<UINT>(item), MF_BYCOMMAND) & MF_CHECKED) !=
+           0;
+  };
+  auto tick = [](HWND dialog, int id, bool on) {
+    SendMessageW(GetDlgItem(dialog, id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+  };
+  auto type = [](HWND dialog, int id, const std::u16string& text) {
+    SetDlgItemTextW(dialog, id, wide(text));
+  };
+  auto fill = [&](HWND box, const std::u16string& folder) {
+    type(box, IDC_SAFETY_BACKUP, folder);
+    type(box, IDC_SAFETY_PERCENT, u"80");
+    type(box, IDC_SAFETY_SHARE_FILES, u"3");
+    type(box, IDC_SAFETY_FILES, u"200");
+    type(box, IDC_SAFETY_TIME_SHIFT, u"1");
+    tick(box, IDC_SAFETY_RECYCLE, true);
+    tick(box, IDC_SAFETY_ASK, false);
+  };
+  auto stored = [](const ProgramRun& run) {
+    SafetyWorkingCopy now;
+    run.onWindowThread([&] { now = beginSafetyEdit(workspace().settings(), workspace().shell); });
+    return now;
+  };
+  {
+    ProgramRun run(pairProject());
+    ASSERT_NE(GetMenuState(GetMenu(run.main()), IDM_SAFETY, MF_BYCOMMAND), 0xFFFFFFFFu);
+    command(run.main(), IDM_SAFETY);
+    HWND box = waitForDialog(run, u"Safety", 10000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(textLayoutFaults(box), std::vector<std::string>{});
+    EXPECT_EQ(itemText(box, IDC_SAFETY_BACKUP), u"");
+    EXPECT_EQ(itemText(box, IDC_SAFETY_PERCENT), u"50");
+    EXPECT_EQ(itemText(box, IDC_SAFETY_SHARE_FILES), u"10");
+    EXPECT_EQ(itemText(box, IDC_SAFETY_FILES), u"1000");
+    EXPECT_EQ(itemText(box, IDC_SAFETY_TIME_SHIFT), u"0");
+    EXPECT_EQ(IsDlgButtonChecked(box, IDC_SAFETY_RECYCLE), static_cast<UINT>(BST_UNCHECKED));
+    EXPECT_EQ(IsDlgButtonChecked(box, IDC_SAFETY_ASK), static_cast<UINT>(BST_CHECKED));
+    fill(box, backup);
+    command(box, IDCANCEL);
+    ASSERT_TRUE(waitGone(box));
+    ASSERT_TRUE(run.settle());
+    const SafetyWorkingCopy kept = stored(run);
+    EXPECT_EQ(kept.backupDir, u"");
+    EXPECT_FALSE(kept.recycleBin);
+    EXPECT_EQ(kept.massDeletePercent, 50u);
+    EXPECT_EQ(kept.massDeleteShareFiles, 10u);
+    EXPECT_EQ(kept.massDeleteFiles, 1000u);
+    EXPECT_EQ(kept.timeShiftHours, 0u);
+    EXPECT_TRUE(kept.askBeforeSync);
+
+    command(run.main(), IDM_SAFETY);
+    box = waitForDialog(run, u"Safety", 10000);
+    ASSERT_NE(box, nullptr);
+    // A number out of its range, then a backup folder inside the project's target: each is
+    // named, and the dialog stays with that box in focus.
+    fill(box, dir.at("trg/versions"));
+    type(box, IDC_SAFETY_TIME_SHIFT, u"25");
+    command(box, IDOK);
+    HWND error = waitForDialog(run, u"Error", 10000);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(messageText(error), u"The time shift must be a whole number from 0 to 24.");
+    command(error, IDOK);
+    ASSERT_TRUE(waitGone(error));
+    ASSERT_TRUE(run.settle());
+    EXPECT_EQ(focusOf(run), GetDlgItem(box, IDC_SAFETY_TIME_SHIFT));
+    type(box, IDC_SAFETY_TIME_SHIFT, u"1");
+    command(box, IDOK);
+    error = waitForDialog(run, u"Error", 10000);
+    ASSERT_NE(error, nullptr);
+    EXPECT_NE(messageText(error).find(u"must lie outside the synced folder " + dir.at("trg")),
+              std::u16string::npos)
+        << toUtf8(messageText(error));
+    command(error, IDOK);
+    ASSERT_TRUE(waitGone(error));
+    ASSERT_TRUE(run.settle());
+    EXPECT_EQ(focusOf(run), GetDlgItem(box, IDC_SAFETY_BACKUP));
+    EXPECT_EQ(stored(run).massDeletePercent, 50u) << "a refused OK stores nothing";
+
+    type(box, IDC_SAFETY_BACKUP, backup);
+    command(box, IDOK);
+    ASSERT_TRUE(waitGone(box));
+    ASSERT_TRUE(run.settle());
+    EXPECT_TRUE(checked(run.main(), kRecycleBinCommand));
+    EXPECT_FALSE(checked(run.main(), kAskBeforeSyncCommand));
+    EXPECT_FALSE(exists(backup)) << "made by the first sync that needs it";
+    run.exit();
+  }
+  ProgramRun again;
+  const SafetyWorkingCopy now = stored(again);
+  EXPECT_EQ(now.backupDir, backup);
+  EXPECT_TRUE(now.recycleBin);
+  EXPECT_EQ(now.massDeletePercent, 80u);
+  EXPECT_EQ(now.massDeleteShareFiles, 3u);
+  EXPECT_EQ(now.massDeleteFiles, 200u);
+  EXPECT_EQ(now.timeShiftHours, 1u);
+  EXPECT_FALSE(now.askBeforeSync);
+  command(again.main(), IDM_SAFETY);
+  HWND box = waitForDialog(again, u"Safety", 10000);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(itemText(box, IDC_SAFETY_BACKUP), backup);
+  EXPECT_EQ(itemText(box, IDC_SAFETY_FILES), u"200");
+  command(box, IDCANCEL);
+  ASSERT_TRUE(waitGone(box));
 }
 
 }  // namespace

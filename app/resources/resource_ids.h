@@ -121,4 +121,16 @@
 #define IDC_OPT_PRESET_UPDATE 1202
 #define IDC_OPT_FIRST_EFFECT 1203 /* 1203..1207, a row each */
 
+/* Safety dialog (142), from the File menu's "Safety...". */
+#define IDD_SAFETY 142
+#define IDM_SAFETY 40140
+#define IDC_SAFETY_BACKUP 1220
+#define IDC_SAFETY_BROWSE 1221
+#define IDC_SAFETY_RECYCLE 1222
+#define IDC_SAFETY_PERCENT 1223
+#define IDC_SAFETY_SHARE_FILES 1224
+#define IDC_SAFETY_FILES 1225
+#define IDC_SAFETY_TIME_SHIFT 1226
+#define IDC_SAFETY_ASK 1227
+
 #endif
