@@ -48,8 +48,10 @@ std::u16string shellFormOf(const std::u16string& path,
 }
 
 DiskState recheckSide(Fs& fs, const std::u16string& fsPath, const FileNode* node, int side) {
-  // A conflicting entry is never acted on, and its two sides are of different kinds.
-  if (node->flags & Conflict) return DiskState::NotLooked;
+  // A conflicting entry is never acted on, and its two sides are of different kinds; a side
+  // that could not be read as a whole (a link to a folder, a special file) was never taken for
+  // what a plain look would find there.
+  if (node->flags & (Conflict | unlistedFlag(side))) return DiskState::NotLooked;
   const bool present = comparedOnSide(node, side);
   FileStamp now;
   const FsStatus s = fs.getEntryStamp(fsPath.c_str(), &now);

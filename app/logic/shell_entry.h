@@ -56,7 +56,8 @@ enum class DiskState {
   Unknown,     // it cannot be examined now
 };
 
-// Side s of node at fsPath (in the form the file functions take).
+// Side s of node at fsPath (in the form the file functions take). Not looked at for an entry
+// marked Conflict, nor on a side marked unlisted.
 DiskState recheckSide(Fs& fs, const std::u16string& fsPath, const FileNode* node, int side);
 
 // Whether the sides' states call for the entry to be marked: something gone or changed.

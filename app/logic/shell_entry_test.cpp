@@ -136,9 +136,13 @@ TEST_F(RecheckTest, GoneChangedAndUnchangedEntriesOnEitherSide) {
   g.flags = OnlyInSource;
   EXPECT_EQ(state(other, g, 1), DiskState::Changed);
 
-  // A conflicting entry is never acted on: not looked at.
+  // A conflicting entry is never acted on, and a side that could not be read as a whole (a
+  // link to a folder, say) is not judged by a plain look: neither is looked at.
   g.flags = Conflict;
   EXPECT_EQ(state(other, g), DiskState::NotLooked);
+  g.flags = TargetUnlisted;
+  EXPECT_EQ(state(other, g, 1), DiskState::NotLooked);
+  EXPECT_EQ(state(other, g, 0), DiskState::Changed);
 }
 
 TEST(ChangedLabelTest, SaysWhichSideAnEntryIsGoneFromUnlessItChanged) {
