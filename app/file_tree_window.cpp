@@ -342,8 +342,10 @@ void openEntry(HWND dialog, HTREEITEM item, int side) {
   const std::u16string path = pathToOpen(tree, item, pathsOf(chain, false, onDisk), side);
   const std::u16string shellPath = shellPathOf(path);
   if (shellPath.empty()) {
-    const std::u16string text = u"This path is too long for the shell to open, and the disk "
-                                u"gives it no short form:\n\n" + path;
+    const std::u16string text =
+        u"The shell cannot open this path: it is longer than the shell takes, and the disk "
+        u"gives no short form of it (short names are off on that drive, or the entry is "
+        u"gone):\n\n" + path;
     MessageBoxW(dialog, wide(text), L"Error", MB_OK | MB_ICONERROR);
     return;
   }

@@ -807,7 +807,8 @@ TEST_F(FileTreeGuiTest, AnEntryChangedOnDiskIsUntickedAndMarkedWhenTheWindowIsAc
   ASSERT_NE(options, nullptr);
   click(GetDlgItem(options, IDCANCEL));
   ASSERT_TRUE(waitGone(options));
-  EXPECT_TRUE(waitUntil([&] { return itemOf(tree, same).text == u"same.txt (gone from the target)"; }))
+  EXPECT_TRUE(
+      waitUntil([&] { return itemOf(tree, same).text == u"same.txt (gone from the target)"; }))
       << toUtf8(itemOf(tree, same).text);
   EXPECT_FALSE(itemOf(tree, same).checked);
   EXPECT_TRUE(flagsOf(run, tree, same) & Excluded);
@@ -853,7 +854,7 @@ TEST_F(FileTreeGuiTest, AnEntryChangedOnDiskIsUntickedAndMarkedWhenTheWindowIsAc
   ASSERT_TRUE(waitGone(window));
 }
 
-TEST_F(FileTreeGuiTest, AnEntryBeyondTheShellsPathLimitGetsItsMenuByItsShortForm) {
+TEST_F(FileTreeGuiTest, AnEntryBeyondTheShellsPathLimitGoesByItsShortFormOrIsNamedInAMessage) {
   // Six folders of 40 characters each: the file's path passes 260 whatever the temporary
   // folder's.
   std::vector<std::string> names;
@@ -893,6 +894,20 @@ TEST_F(FileTreeGuiTest, AnEntryBeyondTheShellsPathLimitGetsItsMenuByItsShortForm
     PostMessageW(opened, WM_CLOSE, 0, 0);
     EXPECT_TRUE(waitGone(opened, 10000)) << "the program that opened the file did not close";
   }
+
+  // Gone from the disk, it has no short form either: the message says so, and once it is
+  // closed the entry shows why.
+  removeTree(dir.at("src/" + deep));
+  mouseClick(tree, labelPoint(tree, item), MouseButton::Left, 2);
+  HWND error = waitForWindow(run, u"Error", 10000);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(messageText(error).find(u"The shell cannot open this path"), 0u);
+  EXPECT_NE(messageText(error).find(dir.at("src/" + deep)), std::u16string::npos);
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+  EXPECT_TRUE(waitUntil(
+      [&] { return itemOf(tree, item).text == u"settings.ini (gone from the source)"; }))
+      << toUtf8(itemOf(tree, item).text);
   command(window, IDCANCEL);
   ASSERT_TRUE(waitGone(window));
 }
