@@ -854,6 +854,55 @@ TEST_F(FileTreeGuiTest, AnEntryChangedOnDiskIsUntickedAndMarkedWhenTheWindowIsAc
   ASSERT_TRUE(waitGone(window));
 }
 
+TEST_F(FileTreeGuiTest, TheShellsDeleteFromTheMenuLeavesTheEntryMarkedGone) {
+  everyCategory();
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM pair = firstPair(tree);
+  expand(tree, pair);
+  HTREEITEM same = childNamed(tree, pair, u"same.txt");
+  mouseClick(tree, labelPoint(tree, same), MouseButton::Right);
+  HWND menu = nullptr;
+  ASSERT_TRUE(waitUntil([&] {
+    return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
+           nullptr;
+  }, 10000)) << "no context menu";
+  // The shell's Delete, chosen by its key, acts on the target's copy.
+  auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
+  bool offered = false;
+  for (int i = 0; i < GetMenuItemCount(items); ++i) {
+    wchar_t text[64] = {};
+    GetMenuStringW(items, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+    offered = offered || fromWide(text) == u"&Delete";
+  }
+  if (!offered) {
+    run.onWindowThread([] { EndMenu(); });
+    GTEST_SKIP() << "this shell's menu has no Delete";
+  }
+  pressKey(menu, 'D');
+  // The shell may ask first.
+  HWND question = nullptr;
+  EXPECT_TRUE(waitUntil([&] {
+    question =
+        findThreadWindow(run, [&](HWND w) { return classOf(w) == u"#32770" && w != window; });
+    return question != nullptr || !exists(dir.at("trg/same.txt"));
+  }, 10000));
+  if (question && exists(dir.at("trg/same.txt"))) {
+    click(GetDlgItem(question, IDYES));
+    EXPECT_TRUE(waitGone(question));
+  }
+  EXPECT_TRUE(waitUntil([&] { return !exists(dir.at("trg/same.txt")); }, 10000));
+  EXPECT_TRUE(exists(dir.at("src/same.txt")));
+  EXPECT_TRUE(
+      waitUntil([&] { return itemOf(tree, same).text == u"same.txt (gone from the target)"; }))
+      << toUtf8(itemOf(tree, same).text);
+  EXPECT_FALSE(itemOf(tree, same).checked);
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
 TEST_F(FileTreeGuiTest, AnEntryBeyondTheShellsPathLimitGoesByItsShortFormOrIsNamedInAMessage) {
   // Six folders of 40 characters each: the file's path passes 260 whatever the temporary
   // folder's.
