@@ -9,12 +9,14 @@
 
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "app/app_state.h"
 #include "app/file_dialogs.h"
 #include "app/logic/file_tree_model.h"
+#include "app/logic/shell_entry.h"
 #include "app/logic/task_flow.h"
 #include "app/resources/resource_ids.h"
 #include "app/safety_net.h"
@@ -22,6 +24,7 @@
 #include "app/shell_dialogs.h"
 #include "app/tasks.h"
 #include "core/comparison.h"
+#include "core/root_overlap.h"
 
 namespace fw {
 namespace {
@@ -29,10 +32,18 @@ namespace {
 FileNode gRootNode;
 const char16_t kRootName[] = u"Root";
 
+// The entries the shell was handed, to be looked at on disk again, and those found gone or
+// changed there with the text their rows show.
+struct ShellMarks {
+  std::vector<std::vector<FileNode*>> actedOn;  // each from its pair root down
+  std::unordered_map<const FileNode*, std::u16string> changed;
+};
+
 struct FileTreeState {
   HWND tree = nullptr;
   HIMAGELIST icons = nullptr;
   std::unordered_set<HTREEITEM> filled;  // items whose entries have been inserted
+  ShellMarks shell;
 };
 FileTreeState* gState = nullptr;
 
@@ -269,9 +280,89 @@ HTREEITEM hitItem(HWND tree, UINT* flags) {
   return hit.hItem;
 }
 
-void showContextMenu(HWND dialog, const std::u16string& path, POINT at) {
+// The nodes from the item's pair root down to its own; empty for the Root item.
+std::vector<FileNode*> chainOf(HWND tree, HTREEITEM item) {
+  std::vector<FileNode*> chain;
+  for (HTREEITEM i = item; i; i = nextItem(tree, i, TVGN_PARENT)) {
+    FileNode* n = nodeOfItem(tree, i);
+    if (!n || n == &gRootNode) break;
+    chain.insert(chain.begin(), n);
+  }
+  return chain;
+}
+
+// The entry's path on each side (all = false: only where the side is a folder on disk and the
+// comparison saw the entry there).
+SidePaths pathsOf(const std::vector<FileNode*>& chain, bool all, bool onDisk[2]) {
+  const Workspace& ws = workspace();
+  const int row = chain.empty() ? -1 : pairRowOf(gRootNode.children, chain[0]);
+  std::u16string roots[2];
+  for (int s = 0; s < 2; ++s) {
+    onDisk[s] = ws.sides[s].kind == SideKind::FileSystem;
+    const std::vector<std::u16string>& r = ws.sides[s].selected().roots;
+    if (row >= 0 && static_cast<size_t>(row) < r.size()) roots[s] = r[row];
+  }
+  const std::vector<const FileNode*> nodes(chain.begin(), chain.end());
+  return all ? sidePaths(nodes, roots) : copiesOnDisk(nodes, roots, onDisk);
+}
+
+// The copy the shell acts on: that of side, or (side -1) the one a double click opens. With
+// no copy on disk on either side, the path the tree names the entry by.
+std::u16string pathToOpen(HWND tree, HTREEITEM item, const SidePaths& copies, int side) {
+  if (side < 0) side = sideToOpen(copies);
+  return side >= 0 ? copies.path[side] : entryPathOf(tree, item);
+}
+
+// The path in a form the shell takes; empty when it has none (see shellFormOf).
+std::u16string shellPathOf(const std::u16string& path) {
+  return shellFormOf(path, [](const std::u16string& longPath) -> std::u16string {
+    DWORD n = GetShortPathNameW(wide(longPath), nullptr, 0);
+    if (n == 0) return {};
+    std::wstring buffer(n, L'\0');
+    n = GetShortPathNameW(wide(longPath), buffer.data(), n);
+    if (n == 0 || n >= buffer.size()) return {};
+    return fromWide(buffer.c_str());
+  });
+}
+
+void noteActedOn(std::vector<FileNode*> chain) {
+  std::vector<std::vector<FileNode*>>& acted = gState->shell.actedOn;
+  for (const std::vector<FileNode*>& c : acted)
+    if (c.back() == chain.back()) return;
+  acted.push_back(std::move(chain));
+}
+
+// Opens side's copy of the entry (-1: the one a double click opens) with the shell's default
+// verb, working folder its folder. A path the shell cannot take is named in a message instead.
+void openEntry(HWND dialog, HTREEITEM item, int side) {
+  HWND tree = gState->tree;
+  std::vector<FileNode*> chain = chainOf(tree, item);
+  if (chain.empty()) return;
+  bool onDisk[2];
+  const std::u16string path = pathToOpen(tree, item, pathsOf(chain, false, onDisk), side);
+  const std::u16string shellPath = shellPathOf(path);
+  if (shellPath.empty()) {
+    const std::u16string text =
+        u"The shell cannot open this path: it is longer than the shell takes, and the disk "
+        u"gives no short form of it (short names are off on that drive, or the entry is "
+        u"gone):\n\n" + path;
+    MessageBoxW(dialog, wide(text), L"Error", MB_OK | MB_ICONERROR);
+    return;
+  }
+  noteActedOn(std::move(chain));
+  ShellExecuteW(dialog, nullptr, wide(shellPath), nullptr, wide(folderPart(shellPath)),
+                SW_SHOWNORMAL);
+}
+
+// The shell's context menu object for a path (owned by the dialog); null on any failure. A
+// short form the shell cannot parse (one shell looks a file up by its long form, which passes
+// the limit) is taken as a plain list of its names instead: it is there, since the disk gave
+// that form for it.
+IContextMenu* shellMenuOf(HWND dialog, const std::u16string& path, bool shortForm) {
   PIDLIST_ABSOLUTE pidl = nullptr;
-  if (FAILED(SHParseDisplayName(wide(path), nullptr, &pidl, 0, nullptr))) return;
+  if (FAILED(SHParseDisplayName(wide(path), nullptr, &pidl, 0, nullptr)) &&
+      !(shortForm && (pidl = SHSimpleIDListFromPath(wide(path)))))
+    return nullptr;
   IShellFolder* parent = nullptr;
   PCUITEMID_CHILD child = nullptr;
   IContextMenu* menuObject = nullptr;
@@ -282,27 +373,141 @@ void showContextMenu(HWND dialog, const std::u16string& path, POINT at) {
     parent->Release();
   }
   CoTaskMemFree(pidl);
-  if (!menuObject) return;
+  return menuObject;
+}
+
+void invokeShellCommand(HWND dialog, IContextMenu* menuObject, int chosen, POINT at) {
+  CMINVOKECOMMANDINFOEX info{};
+  info.cbSize = sizeof info;
+  info.fMask = CMIC_MASK_UNICODE | CMIC_MASK_PTINVOKE;
+  if (GetKeyState(VK_CONTROL) < 0) info.fMask |= CMIC_MASK_CONTROL_DOWN;
+  if (GetKeyState(VK_SHIFT) < 0) info.fMask |= CMIC_MASK_SHIFT_DOWN;
+  info.hwnd = dialog;
+  info.lpVerb = MAKEINTRESOURCEA(chosen - 1);
+  info.lpVerbW = MAKEINTRESOURCEW(chosen - 1);
+  info.nShow = SW_SHOWNORMAL;
+  info.ptInvoke = at;
+  menuObject->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
+}
+
+// The entry's context menu: "Open source's" and "Open target's" (each greyed where that side
+// holds no copy on disk), then the shell's own menu for the copy a double click opens, with
+// command ids 1 to 32767. After a shell command the entry is looked at on disk again: a
+// Delete or Rename leaves it gone.
+void showEntryMenu(HWND dialog, HTREEITEM item, POINT at) {
+  HWND tree = gState->tree;
+  std::vector<FileNode*> chain = chainOf(tree, item);
+  if (chain.empty()) return;  // "Root" is no entry on disk
+  bool onDisk[2];
+  const SidePaths copies = pathsOf(chain, false, onDisk);
+  const std::u16string path = pathToOpen(tree, item, copies, -1);
+  const std::u16string shellPath = shellPathOf(path);
   HMENU menu = CreatePopupMenu();
-  if (menu && SUCCEEDED(menuObject->QueryContextMenu(menu, 0, 1, 0x7FFF, CMF_NORMAL))) {
-    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0,
-                                      dialog, nullptr);
-    if (chosen > 0) {
-      CMINVOKECOMMANDINFOEX info{};
-      info.cbSize = sizeof info;
-      info.fMask = CMIC_MASK_UNICODE | CMIC_MASK_PTINVOKE;
-      if (GetKeyState(VK_CONTROL) < 0) info.fMask |= CMIC_MASK_CONTROL_DOWN;
-      if (GetKeyState(VK_SHIFT) < 0) info.fMask |= CMIC_MASK_SHIFT_DOWN;
-      info.hwnd = dialog;
-      info.lpVerb = MAKEINTRESOURCEA(chosen - 1);
-      info.lpVerbW = MAKEINTRESOURCEW(chosen - 1);
-      info.nShow = SW_SHOWNORMAL;
-      info.ptInvoke = at;
-      menuObject->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
-    }
+  if (!menu) return;
+  AppendMenuW(menu, copies.path[0].empty() ? MF_GRAYED : MF_ENABLED, IDM_TREE_OPEN_SOURCE,
+              L"Open source's");
+  AppendMenuW(menu, copies.path[1].empty() ? MF_GRAYED : MF_ENABLED, IDM_TREE_OPEN_TARGET,
+              L"Open target's");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  IContextMenu* menuObject = nullptr;
+  if (shellPath.empty()) {
+    AppendMenuW(menu, MF_GRAYED, IDM_TREE_SHELL_TOO_LONG, L"Path too long for the shell");
+  } else if ((menuObject = shellMenuOf(dialog, shellPath, shellPath != path)) &&
+             FAILED(menuObject->QueryContextMenu(menu, GetMenuItemCount(menu), 1, 0x7FFF,
+                                                 CMF_NORMAL))) {
+    menuObject->Release();
+    menuObject = nullptr;
   }
-  if (menu) DestroyMenu(menu);
-  menuObject->Release();
+  if (GetMenuItemCount(menu) == 3) DeleteMenu(menu, 2, MF_BYPOSITION);  // the separator
+  const int chosen =
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, dialog, nullptr);
+  if (chosen == IDM_TREE_OPEN_SOURCE || chosen == IDM_TREE_OPEN_TARGET) {
+    openEntry(dialog, item, chosen - IDM_TREE_OPEN_SOURCE);
+  } else if (menuObject && chosen > 0 && chosen <= 0x7FFF) {
+    invokeShellCommand(dialog, menuObject, chosen, at);
+    noteActedOn(std::move(chain));
+    PostMessageW(dialog, WM_TREE_RECHECK, 0, 0);
+  }
+  DestroyMenu(menu);
+  if (menuObject) menuObject->Release();
+}
+
+// The item that shows the chain's entry, null when it is not inserted; way gets the items of
+// its ancestors that are, from "Root" down.
+HTREEITEM findItem(HWND tree, const std::vector<FileNode*>& chain, std::vector<HTREEITEM>* way) {
+  HTREEITEM at = nextItem(tree, nullptr, TVGN_ROOT);
+  for (FileNode* n : chain) {
+    if (!at) return nullptr;
+    way->push_back(at);
+    HTREEITEM c = nextItem(tree, at, TVGN_CHILD);
+    while (c && nodeOfItem(tree, c) != n) c = nextItem(tree, c, TVGN_NEXT);
+    at = c;
+  }
+  return at;
+}
+
+// A row whose entry is gone or changed on disk: greyed, with the label saying so.
+void showChangedMark(HWND tree, HTREEITEM item, const std::u16string& label) {
+  TVITEMW it{};
+  it.mask = TVIF_TEXT | TVIF_STATE | TVIF_HANDLE;
+  it.hItem = item;
+  it.pszText = const_cast<wchar_t*>(wide(label));
+  it.stateMask = it.state = TVIS_CUT;
+  SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+}
+
+// Marked entries keep their marks when their rows are made again (Options rebuilds the tree).
+void showChangedMarksBelow(HWND tree, HTREEITEM parent) {
+  const auto& changed = gState->shell.changed;
+  if (changed.empty()) return;
+  for (HTREEITEM c = nextItem(tree, parent, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT)) {
+    const auto found = changed.find(nodeOfItem(tree, c));
+    if (found != changed.end()) showChangedMark(tree, c, found->second);
+  }
+}
+
+// Looks at the entries the shell was handed, and the selected one, on disk again. One that is
+// gone or changed since the comparison is unticked as a click on its box would untick it, so
+// that a sync leaves it alone rather than finding it changed, and its row says what became of
+// it. A pair root is not looked at: a missing root is the run's own case.
+void recheckEntries(HWND dialog) {
+  HWND tree = gState->tree;
+  ShellMarks& marks = gState->shell;
+  std::vector<std::vector<FileNode*>> chains = marks.actedOn;
+  if (HTREEITEM selected = nextItem(tree, nullptr, TVGN_CARET))
+    chains.push_back(chainOf(tree, selected));
+  Fs& fs = *workspace().task.fs;
+  const SyncSettings& settings = workspace().settings();
+  bool marked = false;
+  for (const std::vector<FileNode*>& chain : chains) {
+    if (chain.size() < 2 || marks.changed.count(chain.back())) continue;
+    FileNode* node = chain.back();
+    bool onDisk[2];
+    const SidePaths paths = pathsOf(chain, true, onDisk);
+    DiskState states[2] = {DiskState::NotLooked, DiskState::NotLooked};
+    for (int s = 0; s < 2; ++s)
+      if (onDisk[s] && !paths.path[s].empty())
+        states[s] = recheckSide(fs, longForm(fs, paths.path[s]), node, s);
+    if (!changedOnDisk(states)) continue;
+    std::vector<FileNode*> ancestors(chain.rbegin() + 1, chain.rend());
+    ancestors.push_back(&gRootNode);
+    applyCheck(node, ancestors, false, settings.flagsSrc, settings.flagsTrg);
+    std::u16string label = changedLabel(node->name, states);
+    std::vector<HTREEITEM> way;
+    if (HTREEITEM item = findItem(tree, chain, &way)) {
+      showTicksFrom(tree, item);
+      showChangedMark(tree, item, label);
+    }
+    for (HTREEITEM a : way) showTick(tree, a);
+    marks.changed.emplace(node, std::move(label));
+    marked = true;
+  }
+  std::erase_if(marks.actedOn, [&](const std::vector<FileNode*>& c) {
+    return marks.changed.count(c.back()) != 0;
+  });
+  if (!marked) return;
+  markTree(&gRootNode, liveMasks(), nullptr);
+  showSelected(dialog);
 }
 
 LRESULT onTreeNotify(HWND dialog, NMHDR* header) {
@@ -317,6 +522,9 @@ LRESULT onTreeNotify(HWND dialog, NMHDR* header) {
       }
       return 0;
     }
+    case TVN_ITEMEXPANDEDW:
+      showChangedMarksBelow(tree, reinterpret_cast<NMTREEVIEWW*>(header)->itemNew.hItem);
+      return 0;
     case TVN_SELCHANGEDW: {
       auto* nm = reinterpret_cast<NMTREEVIEWW*>(header);
       if (nm->itemNew.hItem) showDetails(dialog, nodeOfItem(tree, nm->itemNew.hItem));
@@ -344,9 +552,7 @@ LRESULT onTreeNotify(HWND dialog, NMHDR* header) {
       if (!item || !(flags & (TVHT_ONITEMICON | TVHT_ONITEMLABEL))) return 0;
       FileNode* node = nodeOfItem(tree, item);
       if (!node || isFolder(node)) return 0;
-      const std::u16string path = entryPathOf(tree, item);
-      const std::u16string folder = folderPart(path);
-      ShellExecuteW(dialog, nullptr, wide(path), nullptr, wide(folder), SW_SHOWNORMAL);
+      openEntry(dialog, item, -1);
       return 0;
     }
     case NM_RCLICK: {
@@ -357,8 +563,8 @@ LRESULT onTreeNotify(HWND dialog, NMHDR* header) {
       // selection show which one.
       SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
       const DWORD pos = GetMessagePos();
-      showContextMenu(dialog, entryPathOf(tree, item),
-                      {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))});
+      showEntryMenu(dialog, item,
+                    {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))});
       return 0;
     }
     default:
@@ -528,6 +734,15 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
       onCheckToggled(dialog, item);
       return TRUE;
     }
+    case WM_ACTIVATE:
+      // Back from another program (the one an entry was opened with, a file manager): the
+      // entries the shell was handed, and the selected one, may have changed meanwhile.
+      if (LOWORD(wParam) != WA_INACTIVE && gState->tree)
+        PostMessageW(dialog, WM_TREE_RECHECK, 0, 0);
+      return FALSE;
+    case WM_TREE_RECHECK:
+      recheckEntries(dialog);
+      return TRUE;
     case WM_STATE_SAVE_FAILED: {
       // The worker has returned: what it left in the task state is for this thread to read.
       waitForWorker();

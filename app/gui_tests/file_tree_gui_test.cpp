@@ -687,6 +687,280 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   ASSERT_TRUE(waitGone(window));
 }
 
+// The context menu a right click on the item shows, read and closed again: whether "Open
+// source's" and "Open target's" are enabled, and how many items it has.
+struct EntryMenu {
+  bool source = false, target = false;
+  int items = 0;
+  bool tooLong = false;
+};
+EntryMenu entryMenuOf(const ProgramRun& run, HWND tree, HTREEITEM item) {
+  // On the icon, which a long label may push the middle of out of sight.
+  const POINT label = labelPoint(tree, item);
+  POINT at = label;
+  for (int x = 0; x < label.x; ++x) {
+    TVHITTESTINFO hit{};
+    hit.pt = {x, label.y};
+    SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+    if (hit.hItem == item && (hit.flags & TVHT_ONITEMICON)) {
+      at = {x + 4, label.y};
+      break;
+    }
+  }
+  mouseClick(tree, at, MouseButton::Right);
+  HWND menu = nullptr;
+  EntryMenu out;
+  if (!waitUntil([&] {
+        return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
+               nullptr;
+      }, 10000)) {
+    ADD_FAILURE() << "no context menu";
+    return out;
+  }
+  auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
+  const std::pair<int, const char16_t*> own[] = {{IDM_TREE_OPEN_SOURCE, u"Open source's"},
+                                                 {IDM_TREE_OPEN_TARGET, u"Open target's"}};
+  for (const auto& [id, text] : own) {
+    wchar_t shown[64] = {};
+    GetMenuStringW(items, id, shown, 64, MF_BYCOMMAND);
+    EXPECT_EQ(fromWide(shown), text);
+  }
+  out.source = !(GetMenuState(items, IDM_TREE_OPEN_SOURCE, MF_BYCOMMAND) & MF_GRAYED);
+  out.target = !(GetMenuState(items, IDM_TREE_OPEN_TARGET, MF_BYCOMMAND) & MF_GRAYED);
+  out.items = GetMenuItemCount(items);
+  out.tooLong = GetMenuState(items, IDM_TREE_SHELL_TOO_LONG, MF_BYCOMMAND) != 0xFFFFFFFF;
+  run.onWindowThread([] { EndMenu(); });
+  EXPECT_TRUE(waitGone(menu));
+  return out;
+}
+
+TEST_F(FileTreeGuiTest, ContextMenuOffersEachSidesCopyOnlyWhereItIsOnDisk) {
+  everyCategory();
+  {
+    ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+    HWND window = compare(run);
+    ASSERT_NE(window, nullptr);
+    HWND tree = GetDlgItem(window, IDC_TREE);
+    HTREEITEM pair = firstPair(tree);
+    expand(tree, pair);
+    const struct {
+      const char16_t* name;
+      bool source, target;
+    } cases[] = {{u"same.txt", true, true}, {u"new.txt", true, false},
+                 {u"old.txt", false, true}, {u"gone", false, true}};
+    for (const auto& c : cases) {
+      const EntryMenu m = entryMenuOf(run, tree, childNamed(tree, pair, c.name));
+      EXPECT_EQ(m.source, c.source) << toUtf8(c.name);
+      EXPECT_EQ(m.target, c.target) << toUtf8(c.name);
+      EXPECT_GT(m.items, 3) << "the shell's own items follow";
+    }
+    command(window, IDCANCEL);
+    ASSERT_TRUE(waitGone(window));
+  }
+
+  // A saved state of the source holds no file to open: only the target's copies are offered.
+  TaskState task;
+  task.fs = &systemFs();
+  task.inputs[0][0].roots = {dir.at("src")};
+  task.inputs[1][0].roots = {dir.at("trg")};
+  ASSERT_EQ(runTask(TaskId::Compare, task), Rc::Ok);
+  task.saveFileName = dir.at("src.fws");
+  ASSERT_EQ(runTask(TaskId::SaveSourceState, task), Rc::Ok);
+  ProgramRun run(dir.at("src.fws"));
+  run.onWindowThread([&] { workspace().sides[1].inputs[0].roots = {dir.at("trg")}; });
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM pair = firstPair(tree);
+  expand(tree, pair);
+  EntryMenu m = entryMenuOf(run, tree, childNamed(tree, pair, u"same.txt"));
+  EXPECT_FALSE(m.source);
+  EXPECT_TRUE(m.target);
+  m = entryMenuOf(run, tree, childNamed(tree, pair, u"new.txt"));
+  EXPECT_FALSE(m.source);
+  EXPECT_FALSE(m.target);
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
+TEST_F(FileTreeGuiTest, AnEntryChangedOnDiskIsUntickedAndMarkedWhenTheWindowIsActiveAgain) {
+  everyCategory();
+  writeFile(dir.at("src/settings.ini"), "[section]\n");
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM pair = firstPair(tree);
+  expand(tree, pair);
+  HTREEITEM same = childNamed(tree, pair, u"same.txt"), old = childNamed(tree, pair, u"old.txt");
+  auto cut = [&](HTREEITEM item) {
+    return (SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_CUT) &
+            TVIS_CUT) != 0;
+  };
+
+  // The selected entry is removed by another program; the window is made active again when a
+  // dialog it owns closes.
+  select(tree, same);
+  removeTree(dir.at("trg/same.txt"));
+  click(GetDlgItem(window, IDC_TREE_OPTIONS));
+  HWND options = waitForDialog(run, u"Options");
+  ASSERT_NE(options, nullptr);
+  click(GetDlgItem(options, IDCANCEL));
+  ASSERT_TRUE(waitGone(options));
+  EXPECT_TRUE(
+      waitUntil([&] { return itemOf(tree, same).text == u"same.txt (gone from the target)"; }))
+      << toUtf8(itemOf(tree, same).text);
+  EXPECT_FALSE(itemOf(tree, same).checked);
+  EXPECT_TRUE(flagsOf(run, tree, same) & Excluded);
+  EXPECT_TRUE(cut(same));
+  EXPECT_EQ(itemOf(tree, old).text, u"old.txt");
+  EXPECT_TRUE(itemOf(tree, old).checked);
+  EXPECT_FALSE(cut(old));
+
+  // An entry opened from the tree and changed there is looked at again once the window is
+  // active, whichever entry is selected then.
+  HTREEITEM settings = childNamed(tree, pair, u"settings.ini");
+  mouseClick(tree, labelPoint(tree, settings), MouseButton::Left, 2);
+  HWND opened = nullptr;
+  ASSERT_TRUE(waitUntil([&] { return (opened = anyWindowTitled(u"settings.ini")) != nullptr; },
+                        20000))
+      << "no program opened the file";
+  writeFile(dir.at("src/settings.ini"), "[section]\nkey=value\n");
+  PostMessageW(opened, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(waitGone(opened, 10000)) << "the program that opened the file did not close";
+  mouseClick(tree, labelPoint(tree, old), MouseButton::Left);
+  EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == window; }, 10000));
+  EXPECT_TRUE(waitUntil([&] {
+    return itemOf(tree, settings).text == u"settings.ini (changed since the comparison)";
+  })) << toUtf8(itemOf(tree, settings).text);
+  EXPECT_FALSE(itemOf(tree, settings).checked);
+  EXPECT_TRUE(flagsOf(run, tree, settings) & Excluded);
+  EXPECT_TRUE(itemOf(tree, old).checked);
+
+  // The marks outlive a rebuild of the tree by Options.
+  click(GetDlgItem(window, IDC_TREE_OPTIONS));
+  options = waitForDialog(run, u"Options");
+  ASSERT_NE(options, nullptr);
+  click(GetDlgItem(options, IDOK));
+  ASSERT_TRUE(waitGone(options));
+  ASSERT_TRUE(run.settle());
+  pair = firstPair(tree);
+  expand(tree, pair);
+  same = childNamed(tree, pair, u"same.txt (gone from the target)");
+  ASSERT_NE(same, nullptr) << "the mark is lost";
+  EXPECT_FALSE(itemOf(tree, same).checked);
+  EXPECT_TRUE(cut(same));
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
+TEST_F(FileTreeGuiTest, TheShellsDeleteFromTheMenuLeavesTheEntryMarkedGone) {
+  everyCategory();
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM pair = firstPair(tree);
+  expand(tree, pair);
+  HTREEITEM same = childNamed(tree, pair, u"same.txt");
+  mouseClick(tree, labelPoint(tree, same), MouseButton::Right);
+  HWND menu = nullptr;
+  ASSERT_TRUE(waitUntil([&] {
+    return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
+           nullptr;
+  }, 10000)) << "no context menu";
+  // The shell's Delete, chosen by its key, acts on the target's copy.
+  auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
+  bool offered = false;
+  for (int i = 0; i < GetMenuItemCount(items); ++i) {
+    wchar_t text[64] = {};
+    GetMenuStringW(items, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+    offered = offered || fromWide(text) == u"&Delete";
+  }
+  if (!offered) {
+    run.onWindowThread([] { EndMenu(); });
+    GTEST_SKIP() << "this shell's menu has no Delete";
+  }
+  pressKey(menu, 'D');
+  // The shell may ask first.
+  HWND question = nullptr;
+  EXPECT_TRUE(waitUntil([&] {
+    question =
+        findThreadWindow(run, [&](HWND w) { return classOf(w) == u"#32770" && w != window; });
+    return question != nullptr || !exists(dir.at("trg/same.txt"));
+  }, 10000));
+  if (question && exists(dir.at("trg/same.txt"))) {
+    click(GetDlgItem(question, IDYES));
+    EXPECT_TRUE(waitGone(question));
+  }
+  EXPECT_TRUE(waitUntil([&] { return !exists(dir.at("trg/same.txt")); }, 10000));
+  EXPECT_TRUE(exists(dir.at("src/same.txt")));
+  EXPECT_TRUE(
+      waitUntil([&] { return itemOf(tree, same).text == u"same.txt (gone from the target)"; }))
+      << toUtf8(itemOf(tree, same).text);
+  EXPECT_FALSE(itemOf(tree, same).checked);
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
+TEST_F(FileTreeGuiTest, AnEntryBeyondTheShellsPathLimitGoesByItsShortFormOrIsNamedInAMessage) {
+  // Six folders of 40 characters each: the file's path passes 260 whatever the temporary
+  // folder's.
+  std::vector<std::string> names;
+  std::string deep;
+  for (char letter = 'a'; letter < 'g'; ++letter) {
+    names.push_back(std::string(40, letter));
+    deep += names.back() + "/";
+  }
+  names.push_back("settings.ini");
+  deep += names.back();
+  writeFile(dir.at("src/" + deep), "[x]\n");
+  ASSERT_GT(dir.at("src/" + deep).size(), 260u);
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM item = firstPair(tree);
+  for (const std::string& name : names) {
+    expand(tree, item);
+    item = childNamed(tree, item, toUtf16(name));
+    ASSERT_NE(item, nullptr) << name;
+  }
+  SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+  const EntryMenu m = entryMenuOf(run, tree, item);
+  EXPECT_TRUE(m.source);
+  EXPECT_FALSE(m.target);
+  EXPECT_FALSE(m.tooLong);
+  EXPECT_GT(m.items, 3) << "the shell gave no menu for the short form";
+  // A double click opens it by that form too.
+  mouseClick(tree, labelPoint(tree, item), MouseButton::Left, 2);
+  HWND opened = nullptr;
+  EXPECT_TRUE(waitUntil([&] { return (opened = anyWindowTitled(u"settings.ini")) != nullptr; },
+                        20000))
+      << "no program opened the file";
+  EXPECT_FALSE(findWindow(run, u"Error"));
+  if (opened) {
+    PostMessageW(opened, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(waitGone(opened, 10000)) << "the program that opened the file did not close";
+  }
+
+  // Gone from the disk, it has no short form either: the message says so, and once it is
+  // closed the entry shows why.
+  removeTree(dir.at("src/" + deep));
+  mouseClick(tree, labelPoint(tree, item), MouseButton::Left, 2);
+  HWND error = waitForWindow(run, u"Error", 10000);
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(messageText(error).find(u"The shell cannot open this path"), 0u);
+  EXPECT_NE(messageText(error).find(dir.at("src/" + deep)), std::u16string::npos);
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+  EXPECT_TRUE(waitUntil(
+      [&] { return itemOf(tree, item).text == u"settings.ini (gone from the source)"; }))
+      << toUtf8(itemOf(tree, item).text);
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+}
+
 }  // namespace
 }  // namespace fw
 

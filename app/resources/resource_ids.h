@@ -132,5 +132,10 @@
 #define IDC_SAFETY_FILES 1225
 #define IDC_SAFETY_TIME_SHIFT 1226
 #define IDC_SAFETY_ASK 1227
+/* File Tree window: the context menu's own items and the re-check of entries on disk. */
+#define IDM_TREE_OPEN_SOURCE 40100
+#define IDM_TREE_OPEN_TARGET 40101
+#define IDM_TREE_SHELL_TOO_LONG 40102 /* greyed: the shell cannot take the path */
+#define WM_TREE_RECHECK (WM_APP + 40) /* to the File Tree window: look at the entries again */
 
 #endif
