@@ -115,4 +115,11 @@
 #define WM_TREE_PLACE (WM_APP + 3) /* to the File Tree window: apply its stored placement */
 
 
+/* Progress window (118, 120 as it runs a task): bar, current file, estimates (1100..1119). */
+#define IDC_PROGRESS_FILE 1100    /* the file being copied or stored now */
+#define IDC_PROGRESS_BAR 1101     /* 0..1000 of the task's files and bytes */
+#define IDC_PROGRESS_DONE 1102    /* "42% of 35 files, 1.2 GB" */
+#define IDC_PROGRESS_RATE 1103    /* "12 MB/s, about 2 min left" */
+#define IDC_PROGRESS_ENTRIES 1104 /* a comparison's "1,234 entries read" */
+
 #endif
