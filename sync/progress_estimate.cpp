@@ -108,7 +108,7 @@ std::string rateText(double bytesPerSecond, char decimalPoint) {
 }
 
 std::string timeLeftText(double seconds) {
-  if (seconds < 10) return "a few seconds left";
+  if (seconds < 5) return "a few seconds left";
   if (seconds < 60) {
     const int steps = static_cast<int>(std::ceil(seconds / 5));
     return "about " + std::to_string(5 * steps) + " s left";

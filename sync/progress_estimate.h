@@ -75,7 +75,7 @@ RateEstimate estimateRate(const RateWindow& window, uint64_t totalWork);
 
 // "12.3 MB/s" (formatSize per second).
 std::string rateText(double bytesPerSecond, char decimalPoint = '.');
-// "a few seconds left" (under 10 s), "about 40 s left" (in steps of 5 s), "about 2 min left",
+// "a few seconds left" (under 5 s), "about 40 s left" (in steps of 5 s), "about 2 min left",
 // "about 1 h 5 min left", "more than a day left"; always rounded up.
 std::string timeLeftText(double seconds);
 // "42% of 35 files, 1.2 GB", or without the bytes while the total has none.

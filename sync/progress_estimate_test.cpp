@@ -107,8 +107,9 @@ TEST(RateEstimateTest, SamplingFasterThanTheWindowHoldsKeepsTheNewest) {
 
 TEST(ProgressTextTest, TimesAreShortAndRoundedUp) {
   EXPECT_EQ(timeLeftText(0), "a few seconds left");
-  EXPECT_EQ(timeLeftText(9.9), "a few seconds left");
-  EXPECT_EQ(timeLeftText(10), "about 10 s left");
+  EXPECT_EQ(timeLeftText(4.9), "a few seconds left");
+  EXPECT_EQ(timeLeftText(5), "about 5 s left");
+  EXPECT_EQ(timeLeftText(9.9), "about 10 s left");
   EXPECT_EQ(timeLeftText(41), "about 45 s left");
   EXPECT_EQ(timeLeftText(59), "about 60 s left");
   EXPECT_EQ(timeLeftText(61), "about 2 min left");

@@ -391,7 +391,10 @@ TEST_F(TaskGuiTest, AComparisonShowsTheEntriesReadSoFar) {
   EXPECT_GT(read, 1);
   EXPECT_LT(read, 20);
   slow.release();
-  EXPECT_NE(waitForWindow(run, u"File Tree", 10000), nullptr);
+  HWND tree = waitForWindow(run, u"File Tree", 10000);
+  ASSERT_NE(tree, nullptr);
+  command(tree, IDCANCEL);
+  ASSERT_TRUE(waitGone(tree));
 }
 
 TEST_F(TaskGuiTest, CancelClosesTheProgressWindowAtOnceAndKeepsCompareOffUntilTheWorkerEnds) {
