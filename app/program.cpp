@@ -66,7 +66,8 @@ bool startProgram(HINSTANCE instance, const wchar_t* commandLine, int showComman
       firstCommandLineToken(reinterpret_cast<const char16_t*>(commandLine));
   adoptUserLocale();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_TREEVIEW_CLASSES};
+  INITCOMMONCONTROLSEX controls{
+      sizeof controls, ICC_STANDARD_CLASSES | ICC_TREEVIEW_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
   resetApp();

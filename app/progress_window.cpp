@@ -3,6 +3,10 @@
 // (126) that the summary's "Details..." opens.
 #include "app/progress_window.h"
 
+#include <commctrl.h>
+
+#include <cmath>
+
 #include "app/app_state.h"
 #include "app/logic/summary_text.h"
 #include "app/logic/task_flow.h"
@@ -10,6 +14,10 @@
 #include "app/resources/resource_ids.h"
 #include "app/shell_dialogs.h"
 #include "app/tasks.h"
+#include "platform/long_path.h"
+#include "platform/text.h"
+#include "sync/deletion_guard.h"
+#include "sync/progress_estimate.h"
 
 namespace fw {
 namespace {
@@ -18,6 +26,104 @@ namespace {
 // and when it is that box after a cancelled sync.
 constexpr LPARAM kSummaryBox = 1;
 constexpr LPARAM kCancelledSummaryBox = 2;
+
+// What the one progress window shows beside the counts, kept between ticks of its timer.
+struct ProgressDisplay {
+  TaskId task = TaskId::Compare;
+  ProgressFigures totals;  // what the task is to do, from the comparison
+  RateWindow rates;
+  uint64_t entrySeen = 0;  // the current entry's change count last shown
+};
+ProgressDisplay gDisplay;  // window thread only
+
+constexpr int kBarRange = 1000;
+
+// Moves the controls at or below top (dialog units: the row of buttons) down by height and
+// makes the window that much taller, leaving a band of height at top for the new controls.
+void openBand(HWND dialog, int top, int height) {
+  RECT band{0, top, 0, top + height};
+  MapDialogRect(dialog, &band);
+  const int shift = band.bottom - band.top;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    if (r.top >= band.top)
+      SetWindowPos(child, nullptr, r.left, r.top + shift, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  RECT w;
+  GetWindowRect(dialog, &w);
+  SetWindowPos(dialog, nullptr, 0, 0, w.right - w.left, w.bottom - w.top + shift,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// A control of the band, in dialog units, in the dialog's font.
+HWND addControl(HWND dialog, const wchar_t* windowClass, DWORD style, int id, int x, int y,
+                int width, int height) {
+  RECT r{x, y, x + width, y + height};
+  MapDialogRect(dialog, &r);
+  HWND control = CreateWindowExW(0, windowClass, L"", WS_CHILD | WS_VISIBLE | style, r.left,
+                                 r.top, r.right - r.left, r.bottom - r.top, dialog,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 app().instance, nullptr);
+  SendMessageW(control, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
+  return control;
+}
+
+// The progress role of the dialog for task: under the counts of a sync or a difference save,
+// the file being copied, a bar over the task's files and bytes, the share done and the
+// estimates; under a comparison's "Working...", the entries read so far. The timer that
+// refreshes them is started here for the comparison too (the counts' caller starts it for the
+// others).
+void addProgressBand(HWND dialog, TaskId task) {
+  gDisplay = ProgressDisplay{};
+  gDisplay.task = task;
+  if (task == TaskId::Compare) {
+    if (!app().gate.running()) workspace().task.entriesRead.store(0, std::memory_order_relaxed);
+    openBand(dialog, 27, 10);
+    addControl(dialog, L"STATIC", SS_CENTER | SS_NOPREFIX, IDC_PROGRESS_ENTRIES, 7, 28, 120, 8);
+    SetTimer(dialog, IDT_PROGRESS_TIMER, 1000, nullptr);
+    return;
+  }
+  if (!showsCounts(task)) return;
+  gDisplay.totals = taskTotals(task, workspace().task);
+  openBand(dialog, 93, 42);
+  addControl(dialog, L"STATIC", SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, IDC_PROGRESS_FILE, 7,
+             93, 140, 8);
+  HWND bar = addControl(dialog, PROGRESS_CLASSW, 0, IDC_PROGRESS_BAR, 7, 104, 140, 10);
+  SendMessageW(bar, PBM_SETRANGE32, 0, kBarRange);
+  addControl(dialog, L"STATIC", SS_LEFT | SS_NOPREFIX, IDC_PROGRESS_DONE, 7, 117, 140, 8);
+  addControl(dialog, L"STATIC", SS_LEFT | SS_NOPREFIX, IDC_PROGRESS_RATE, 7, 126, 140, 8);
+}
+
+// A tick of the timer: the band's figures now, and a sample for the estimates.
+void showProgress(HWND dialog) {
+  const TaskState& task = workspace().task;
+  ProgressDisplay& d = gDisplay;
+  if (!showsCounts(d.task)) {
+    const uint64_t n = valueOf(task.entriesRead);
+    if (n > 0)  // a saved side is read without a count
+      SetDlgItemTextW(dialog, IDC_PROGRESS_ENTRIES,
+                      wide(groupedNumber(n) + (n == 1 ? u" entry read" : u" entries read")));
+    return;
+  }
+  std::u16string path;
+  if (task.okStats.current.readIfChanged(&d.entrySeen, &path))
+    SetDlgItemTextW(dialog, IDC_PROGRESS_FILE,
+                    wide(path.empty() ? path : fromLongPath(path.c_str())));
+  if (workOf(d.totals) == 0) return;  // nothing known to measure against
+  const char point = app().decimalPoint;
+  const ProgressFigures done = progressDone(task.okStats, task.failedStats);
+  const double fraction = progressFraction(d.totals, done);
+  SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_SETPOS,
+                      static_cast<WPARAM>(std::lround(fraction * kBarRange)), 0);
+  SetDlgItemTextW(dialog, IDC_PROGRESS_DONE,
+                  wide(toUtf16(progressText(d.totals, fraction, point))));
+  addSample(d.rates, static_cast<double>(GetTickCount64()) / 1000, done.bytes, workOf(done));
+  SetDlgItemTextW(dialog, IDC_PROGRESS_RATE,
+                  wide(toUtf16(estimateText(estimateRate(d.rates, workOf(d.totals)), point))));
+}
 
 INT_PTR CALLBACK failuresProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
@@ -133,6 +239,10 @@ void fillSummary(HWND dialog) {
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
+      if (std::optional<TaskId> task = taskFromCommand(static_cast<int>(lParam))) {
+        addProgressBand(dialog, *task);
+        showProgress(dialog);
+      }
       centreOver(app().mainWindow, dialog);
       fillSummary(dialog);
       if (lParam == kCancelledSummaryBox) SetWindowTextW(dialog, L"Sync cancelled");
@@ -143,6 +253,7 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_TIMER:
       if (wParam != IDT_PROGRESS_TIMER) return FALSE;
       fillSummary(dialog);
+      showProgress(dialog);
       SetTimer(dialog, IDT_PROGRESS_TIMER, 1000, nullptr);
       return TRUE;
     case WM_COMMAND: {

@@ -62,7 +62,7 @@ void launchWorker(TaskId id, bool withProgressWindow) {
 HWND createProgressWindow(TaskId id) {
   App& a = app();
   HWND window = CreateDialogParamW(a.instance, MAKEINTRESOURCEW(progressTemplateFor(id)),
-                                   a.mainWindow, progressDialogProc, 0);
+                                   a.mainWindow, progressDialogProc, static_cast<LPARAM>(id));
   if (window && showsCounts(id)) {
     SetWindowTextW(window, reinterpret_cast<const wchar_t*>(progressCaptionFor(id)));
     SetDlgItemTextW(window, IDOK, L"Cancel");

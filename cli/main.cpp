@@ -52,8 +52,8 @@ struct Run {
 // Runs a task with live progress on a terminal; Ctrl+C cancels it.
 Rc runWithProgress(Run& run, TaskId id, bool showProgress) {
   bool live = showProgress && !run.options.quiet && isatty(fileno(stderr));
-  Progress progress(live ? &run.state.okStats : nullptr,
-                    id == TaskId::SaveDifference ? "saved" : "written");
+  Progress progress(live ? &run.state.okStats : nullptr, &run.state.failedStats,
+                    taskTotals(id, run.state), id == TaskId::SaveDifference ? "saved" : "written");
   Rc rc = runTask(id, run.state);
   progress.stop();
   return rc;

@@ -1,13 +1,15 @@
 #include "cli/progress.h"
 
-#include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "core/format_size.h"
 
 namespace fw {
 
-Progress::Progress(const SyncStats* stats, const char* verb) : stats_(stats), verb_(verb) {
+Progress::Progress(const SyncStats* stats, const SyncStats* failed, ProgressFigures totals,
+                   const char* verb)
+    : stats_(stats), failed_(failed), totals_(totals), verb_(verb) {
   if (!stats_) return;
   thread_ = std::thread([this] {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -17,10 +19,24 @@ Progress::Progress(const SyncStats* stats, const char* verb) : stats_(stats), ve
 
 void Progress::show() {
   uint32_t files = valueOf(stats_->addedFiles) + valueOf(stats_->modifiedFiles);
-  std::fprintf(stderr, "\r%u files %s, %s   ", files, verb_,
-               formatSize(valueOf(stats_->addedBytes)).c_str());
+  std::string line = std::to_string(files) + " files " + verb_ + ", " +
+                     formatSize(valueOf(stats_->addedBytes));
+  if (workOf(totals_) > 0) {
+    static const SyncStats kNone;
+    const ProgressFigures done = progressDone(*stats_, failed_ ? *failed_ : kNone);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    addSample(rates_, seconds, done.bytes, workOf(done));
+    line += " (" + progressText(totals_, progressFraction(totals_, done)) + ")";
+    const std::string estimate = estimateText(estimateRate(rates_, workOf(totals_)));
+    if (!estimate.empty()) line += ", " + estimate;
+  }
+  // Spaces over what is left of a longer line before.
+  const int length = static_cast<int>(line.size());
+  std::fprintf(stderr, "\r%s%*s", line.c_str(), shownLength_ > length ? shownLength_ - length : 0,
+               "");
   std::fflush(stderr);
-  shown_ = true;
+  if (length > shownLength_) shownLength_ = length;
 }
 
 void Progress::stop() {
@@ -31,7 +47,7 @@ void Progress::stop() {
   }
   wake_.notify_all();
   thread_.join();
-  if (shown_) std::fprintf(stderr, "\r%60s\r", "");
+  if (shownLength_ > 0) std::fprintf(stderr, "\r%*s\r", shownLength_, "");
 }
 
 }  // namespace fw

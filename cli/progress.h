@@ -1,19 +1,25 @@
-// Live progress of a long task on a terminal: files and bytes done, once a second, on stderr.
+// Live progress of a long task on a terminal, once a second on stderr: files and bytes done,
+// and, where the comparison gave the task's totals, the share done, the rate and the time left.
 #ifndef FERRYWICK_CLI_PROGRESS_H
 #define FERRYWICK_CLI_PROGRESS_H
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "sync/progress_estimate.h"
 #include "sync/sync_stats.h"
 
 namespace fw {
 
 class Progress {
  public:
-  // With stats null it shows nothing (not a terminal, --quiet).
-  Progress(const SyncStats* stats, const char* verb);
+  // With stats null it shows nothing (not a terminal, --quiet). failed: the run's other record
+  // (what failed counts as handled too); totals: what the task is to do (taskTotals), none
+  // known when zero.
+  Progress(const SyncStats* stats, const SyncStats* failed, ProgressFigures totals,
+           const char* verb);
   ~Progress() { stop(); }
   // Ends the display and clears its line.
   void stop();
@@ -21,11 +27,15 @@ class Progress {
  private:
   void show();
   const SyncStats* stats_;
+  const SyncStats* failed_;
+  ProgressFigures totals_;
   const char* verb_;
+  RateWindow rates_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  int shownLength_ = 0;  // of the line on the terminal, to be overwritten
   std::mutex mutex_;
   std::condition_variable wake_;
   bool done_ = false;
-  bool shown_ = false;
   std::thread thread_;
 };
 

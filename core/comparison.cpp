@@ -430,6 +430,7 @@ class FolderSides final : public SideSource {
     shared.leftovers = ctx_.leftovers;
     shared.leftoverBefore = ctx_.leftoverBefore;
     shared.listingFailures = ctx_.listingFailures;
+    shared.entriesRead = ctx_.entriesRead;
     Rc rc = scanSides(shared, scan, &root->children, ctx_.scanThreads);
     for (int s = 0; s < 2; ++s) {
       if (!scan.listFailed[s]) continue;

@@ -4,6 +4,7 @@
 #ifndef FERRYWICK_CORE_COMPARISON_H
 #define FERRYWICK_CORE_COMPARISON_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -110,6 +111,9 @@ struct CompareContext {
   // Where the folders that exist but could not be listed are kept with why, when given
   // (cleared by compareSides); unlistedFolders reads it.
   std::vector<ListingFailure>* listingFailures = nullptr;
+  // When given, grows by one for every entry listed in the folders (not in a saved file), for
+  // a progress display to read while the comparison runs.
+  std::atomic<uint64_t>* entriesRead = nullptr;
 };
 
 // Compares source against target row by row into the chain of root nodes at *roots (chained

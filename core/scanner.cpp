@@ -95,6 +95,7 @@ void noteLeftover(ScanContext& ctx, size_t patternLength, const char16_t* name) 
 Rc addEntry(ScanContext& ctx, size_t patternLength, FileNode** tree, FileNode* found, int side,
             const FindEntry& entry) {
   MergedEntry merged;
+  if (ctx.entriesRead) ctx.entriesRead->fetch_add(1, std::memory_order_relaxed);
   Rc rc = mergeEntry(*ctx.pool, tree, found, side, sideEntry(entry), &merged);
   if (rc != Rc::Ok || merged.how != Merged::Enter) return rc;
   return scanInto(ctx, patternLength, merged.node, side, entry);

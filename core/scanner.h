@@ -4,6 +4,7 @@
 #ifndef FERRYWICK_CORE_SCANNER_H
 #define FERRYWICK_CORE_SCANNER_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -59,6 +60,8 @@ struct ScanContext {
   // side as bit 1 << side), for the caller to enter later; links to folders and folders
   // nested too deep are still marked unlisted at once.
   std::vector<Descent>* deferred = nullptr;
+  // When given, grows by one for every entry listed (for a progress display; relaxed).
+  std::atomic<uint64_t>* entriesRead = nullptr;
 };
 
 // One row's roots for scanSides: the pattern buffer of each side to be listed (null for a

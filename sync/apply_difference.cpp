@@ -213,6 +213,7 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
   const SideInfo& src = node->side[0];
   uint64_t old = node->counts[1].bytesExisting;
   bool added = (node->flags & (OnlyInSource | OnlyInTarget)) != 0;
+  run.ok.current.set(run.path);
   // A difference carries no permission bits: a replaced file keeps those of the file it
   // replaces, a new one gets what a new file gets; one whose predecessor cannot be examined
   // stays the owner's alone. Until it is in place, it is the owner's alone in every case.

@@ -70,6 +70,7 @@ Rc writeNodeData(DataWalk& data, FileNode* node, size_t pathEnd) {
   Rc rc = writeEntryHead(data, end);
   if (rc != Rc::Ok) return rc;
   uint64_t copied = 0;
+  ctx.okStats->current.set(ctx.sourcePath);
   rc = copyFileData(data.writer, *ctx.fs, ctx.sourcePath, &ctx.okStats->addedBytes, &copied,
                     ctx.cancel, &node->side[0]);
   if (rc != Rc::Ok) return rc;

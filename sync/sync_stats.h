@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "sync/current_entry.h"
 
 namespace fw {
 
@@ -22,12 +23,14 @@ struct SyncStats {
   std::atomic<uint64_t> untouchedBytes{0};  // bytes of the untouched files
   std::atomic<uint64_t> addedBytes{0};      // bytes written into files; grows during a copy
   std::atomic<uint64_t> deletedBytes{0};    // bytes of removed files and of replaced versions
+  CurrentEntry current;  // okStats only: the file being copied or stored now, full path
 
   void reset() {
     for (auto* f : {&untouchedFiles, &addedFiles, &modifiedFiles, &deletedFiles})
       f->store(0, std::memory_order_relaxed);
     for (auto* f : {&untouchedBytes, &addedBytes, &deletedBytes})
       f->store(0, std::memory_order_relaxed);
+    current.clear();
   }
 };
 

@@ -97,6 +97,7 @@ void copyEntry(WalkContext& ctx, FileNode* node, const char16_t* destination,
   SyncStats& ok = *ctx.okStats;
   SyncStats& failed = *ctx.failedStats;
   int winner = 1 - changed;
+  ok.current.set(from);
   CopyOptions options;
   options.progress = &ok.addedBytes;
   options.cancel = ctx.cancel;

@@ -68,6 +68,8 @@ Rc compare(TaskState& s, const RootLocks& locks) {
   ctx.cancel = &s.cancelRequested;
   ctx.timeShiftHours = s.settings.timeShiftHours;
   ctx.listingFailures = &s.listingFailures;
+  s.entriesRead.store(0, std::memory_order_relaxed);
+  ctx.entriesRead = &s.entriesRead;
   SavedSides saved(ctx);
   s.savedFileFault.clear();
   Rc rc = compareSides(&s.currentInput(0), &s.currentInput(1), &s.firstRoot, ctx);

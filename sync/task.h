@@ -71,6 +71,7 @@ struct TaskState {
   SyncSettings settings;
   SyncStats okStats;
   SyncStats failedStats;
+  std::atomic<uint64_t> entriesRead{0};  // by a running comparison, in the folders so far
   CancelFlag cancelRequested{0};
   std::u16string saveFileName;  // chosen in a save dialog
   // Filled by the worker, read after it has ended: every entry a sync or difference apply

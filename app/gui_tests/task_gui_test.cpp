@@ -5,6 +5,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <set>
+#include <string>
+
+#include <windows.h>
+#include <commctrl.h>
 
 #include "app/gui_tests/gui_fixture.h"
 #include "core/format_size.h"
@@ -309,6 +313,88 @@ TEST_F(TaskGuiTest, ProgressCountsChangeWhileALargeFileIsCopied) {
   EXPECT_EQ(lines(itemText(summary, IDC_SUMMARY_OK))[6], u"5.0 MB");
   command(summary, IDOK);
   ASSERT_TRUE(waitGone(summary));
+}
+
+// Below the counts, which stay where they were: the file being copied, the bar over the
+// sync's files and bytes, the share done and, once a few seconds are sampled, the rate and the
+// time left. The Sync finished summary has none of it.
+TEST_F(TaskGuiTest, TheProgressWindowShowsTheFileTheBarAndTheEstimates) {
+  writeFile(dir.at("src/big.bin"), std::string(5 << 20, 'b'));  // 80 blocks of 64 KiB
+  HeldFs slow;
+  slow.allowWrites(0);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HeldFs::LetGo letGo{slow};
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
+  HWND progress = waitForWindow(run, u"Sync in progress", 10000);
+  ASSERT_NE(progress, nullptr);
+  HWND bar = GetDlgItem(progress, IDC_PROGRESS_BAR);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 1000);
+  auto screenRect = [&](int id) {
+    RECT r{};
+    GetWindowRect(GetDlgItem(progress, id), &r);
+    return r;
+  };
+  EXPECT_LE(screenRect(IDC_SUMMARY_OK).bottom, screenRect(IDC_PROGRESS_FILE).top);
+  EXPECT_LE(screenRect(IDC_PROGRESS_RATE).bottom, screenRect(IDOK).top);
+  RECT client{};
+  GetClientRect(progress, &client);
+  MapWindowPoints(progress, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  EXPECT_LE(screenRect(IDOK).bottom, client.bottom) << "the button fell off the window";
+
+  ASSERT_TRUE(waitUntil([&] { return slow.writes > 0; }));
+  EXPECT_TRUE(waitUntil([&] {
+    return itemText(progress, IDC_PROGRESS_FILE).find(u"big.bin") != std::u16string::npos;
+  })) << toUtf8(itemText(progress, IDC_PROGRESS_FILE));
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(itemText(progress, IDC_PROGRESS_DONE), u"0% of 1 file, 5.0 MB");
+  // 40 blocks of 5 MB and one file's share: 2.5 of 5.0625 MiB of work.
+  slow.allowWrites(40);
+  EXPECT_TRUE(waitUntil([&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) == 494; }))
+      << SendMessageW(bar, PBM_GETPOS, 0, 0);
+  EXPECT_EQ(itemText(progress, IDC_PROGRESS_DONE), u"49% of 1 file, 5.0 MB");
+  EXPECT_TRUE(waitUntil([&] {
+    const std::u16string rate = itemText(progress, IDC_PROGRESS_RATE);
+    return rate.find(u"/s, ") != std::u16string::npos && rate.ends_with(u" left");
+  }, 10000)) << toUtf8(itemText(progress, IDC_PROGRESS_RATE));
+  slow.release();
+  HWND summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  EXPECT_EQ(GetDlgItem(summary, IDC_PROGRESS_BAR), nullptr);
+  EXPECT_EQ(GetDlgItem(summary, IDC_PROGRESS_FILE), nullptr);
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+}
+
+TEST_F(TaskGuiTest, AComparisonShowsTheEntriesReadSoFar) {
+  for (int i = 0; i < 20; ++i) writeFile(dir.at("src/f" + std::to_string(i)), "x");
+  HeldFs slow;
+  slow.allowEntries(0);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &slow; });
+  HeldFs::LetGo letGo{slow};
+  click(run.control(IDC_COMPARE));
+  HWND working = waitForDialog(run, u"Ferrywick");
+  ASSERT_NE(working, nullptr);
+  ASSERT_TRUE(waitUntil([&] { return slow.entries > 0; }));
+  EXPECT_EQ(itemText(working, IDC_PROGRESS_ENTRIES), u"");
+  slow.allowEntries(12);
+  ASSERT_TRUE(waitUntil([&] { return slow.entries > 12; }));
+  std::u16string text;
+  EXPECT_TRUE(waitUntil([&] {
+    text = itemText(working, IDC_PROGRESS_ENTRIES);
+    return text.ends_with(u" entries read");
+  })) << toUtf8(text);
+  const int read = std::stoi(toUtf8(text));
+  EXPECT_GT(read, 1);
+  EXPECT_LT(read, 20);
+  slow.release();
+  HWND tree = waitForWindow(run, u"File Tree", 10000);
+  ASSERT_NE(tree, nullptr);
+  command(tree, IDCANCEL);
+  ASSERT_TRUE(waitGone(tree));
 }
 
 TEST_F(TaskGuiTest, CancelClosesTheProgressWindowAtOnceAndKeepsCompareOffUntilTheWorkerEnds) {

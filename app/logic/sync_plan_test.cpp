@@ -6,6 +6,7 @@
 #include "platform/testing/temp_dir.h"
 #include "core/sibling_tree.h"
 #include "platform/text.h"
+#include "sync/progress_estimate.h"
 #include "sync/task.h"
 
 namespace fw {
@@ -23,6 +24,18 @@ class SyncPlanTest : public ::testing::Test {
   }
   SyncPlan plan(const MarkMasks& masks) {
     return planSync(s.firstRoot, s.inputs[0][0], s.inputs[1][0], masks);
+  }
+  // The progress window measures the sync against the same files and bytes as the plan.
+  void expectProgressTotalsOf(const SyncPlan& p) {
+    uint64_t files = 0, bytes = 0;
+    for (const SidePlan& side : p.side) {
+      files += uint64_t{side.total.filesToCopy} + side.total.filesToReplace +
+               side.total.filesToDelete;
+      bytes += side.total.bytesToWrite;
+    }
+    const ProgressFigures total = taskTotals(TaskId::Sync, s);
+    EXPECT_EQ(total.files, files);
+    EXPECT_EQ(total.bytes, bytes);
   }
 
   TempDir dir;
@@ -52,6 +65,7 @@ TEST_F(SyncPlanTest, CountsEachSideOfEachRowFromTheMarkingPassAndNewFolders) {
   compare(mirror);
 
   const SyncPlan p = plan(mirror);
+  expectProgressTotalsOf(p);
   EXPECT_FALSE(p.side[0].total.any());
   EXPECT_TRUE(p.side[0].rows.empty());
   const SidePlan& t = p.side[1];
@@ -82,6 +96,7 @@ TEST_F(SyncPlanTest, CountsEachSideOfEachRowFromTheMarkingPassAndNewFolders) {
   const MarkMasks back = makeMarkMasks(0, kEverythingToTarget, 0);
   markTree(s.firstRoot, back, nullptr);
   const SyncPlan q = plan(back);
+  expectProgressTotalsOf(q);
   EXPECT_FALSE(q.side[1].total.any());
   ASSERT_EQ(q.side[0].rows.size(), 2u);
   EXPECT_EQ(q.side[0].rows[0].changes.filesToCopy, 1u);    // gone.txt

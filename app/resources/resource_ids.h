@@ -137,5 +137,11 @@
 #define IDM_TREE_OPEN_TARGET 40101
 #define IDM_TREE_SHELL_TOO_LONG 40102 /* greyed: the shell cannot take the path */
 #define WM_TREE_RECHECK (WM_APP + 40) /* to the File Tree window: look at the entries again */
+/* Progress window (118, 120 as it runs a task): bar, current file, estimates (1100..1119). */
+#define IDC_PROGRESS_FILE 1100    /* the file being copied or stored now */
+#define IDC_PROGRESS_BAR 1101     /* 0..1000 of the task's files and bytes */
+#define IDC_PROGRESS_DONE 1102    /* "42% of 35 files, 1.2 GB" */
+#define IDC_PROGRESS_RATE 1103    /* "12 MB/s, about 2 min left" */
+#define IDC_PROGRESS_ENTRIES 1104 /* a comparison's "1,234 entries read" */
 
 #endif
