@@ -35,9 +35,9 @@ size_t putName(char16_t* buffer, size_t at, const char16_t* name, size_t length)
 }
 
 // Tallies an entry that the run leaves alone: what it has on the target, less the files an
-// earlier pass of the run has tallied already. path (end units long, its side's spelling
-// side) names the entry for the observer; a folder whose files that pass tallied in part has
-// each of the others named, its path extended in place and cut back.
+// earlier pass of the run has tallied already. path (end units long) names the entry on side
+// for the observer; a folder whose files that pass tallied in part has each of the others
+// named, their names (as side spells them) put after path and cut back.
 void addUntouched(const WalkContext& ctx, FileNode* node, char16_t* path, size_t end, int side) {
   SyncStats& ok = *ctx.okStats;
   if (!ctx.hook || !ctx.hook->talliedAny()) {
