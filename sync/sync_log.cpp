@@ -295,7 +295,9 @@ void SyncLog::finish(Rc result, bool cancelled, const SyncStats& ok, const SyncS
     }
     if (!failures.empty()) text += kEol;
     text += "Result:   ";
-    if (result != Rc::Ok)
+    if (result != Rc::Ok && !failures.empty())
+      text += "stopped before the end; the last failure above says why";
+    else if (result != Rc::Ok)
       text += std::string("stopped before the end: ") + resultWords(result);
     else
       text += cancelled ? "cancelled; what is listed above was done" : "finished";

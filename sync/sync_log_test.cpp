@@ -230,6 +230,25 @@ TEST_F(SyncLogRunTest, ALogThatCannotBeWrittenLeavesTheSyncAsItWas) {
   EXPECT_NE(t.logProblem.find("the disk is full"), std::string::npos) << t.logProblem;
 }
 
+TEST_F(SyncLogRunTest, ASyncRefusedForWantOfRoomSaysWhyAndDidNothing) {
+  writeAt(src_.at("big.bin"), noise(4096, 3), kT);
+  FaultFs fs(systemFs());
+  fs.reportFreeSpace(100);
+  TaskState s;
+  s.logFile = logs_.at("refused.log");
+  EXPECT_EQ(compareAndSync(s, fs), Rc::CannotWrite);
+  EXPECT_FALSE(exists(trg_.at("big.bin")));
+  std::vector<std::string> lines = linesOf(readFile(s.logFile));
+  EXPECT_FALSE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("copied", 0) == 0;
+  }));
+  ASSERT_EQ(s.failures.size(), 1u);
+  EXPECT_TRUE(hasLine(lines, "failed     " + shown(s.failures[0].path) + ": " +
+                                 s.failures[0].reason));
+  EXPECT_NE(s.failures[0].reason.find("free space"), std::string::npos);
+  EXPECT_TRUE(hasLine(lines, "Result:   stopped before the end; the last failure above says why"));
+}
+
 TEST_F(SyncLogRunTest, TheApplyOfADifferenceIsLoggedWithTheFileItCameFrom) {
   writeAt(src_.at("carried.txt"), "carried", kT + kHour);
   writeAt(src_.at("replacing.txt"), "new", kT + kHour);
