@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <clocale>
 #include <cstring>
@@ -46,6 +47,16 @@ void adoptUserLocale() {
     app().decimalPoint = conventions->decimal_point[0];
 }
 
+// Where the logs of the syncs go: Ferrywick\Logs in the user's local application data (not
+// roamed: a log belongs to the machine whose folders it names). Empty, and no log, where the
+// system names no such folder.
+std::u16string syncLogFolder() {
+  wchar_t folder[MAX_PATH];
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+    return {};
+  return reinterpret_cast<const char16_t*>(folder) + std::u16string(u"\\Ferrywick\\Logs");
+}
+
 void showMainWindow(HWND window, int showCommand) {
   const Workspace& ws = workspace();
   if (hasPlacement(ws.shell.mainPlacement)) {
@@ -76,6 +87,7 @@ bool startProgram(HINSTANCE instance, const wchar_t* commandLine, int showComman
   a.ws = std::make_unique<Workspace>();
   a.ws->task.pool.setBlockSize(kDefaultBlockSize);
   loadSettings();
+  a.ws->task.logFolder = syncLogFolder();
   createFonts();
   a.accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
 

@@ -4,6 +4,7 @@
 #include "app/progress_window.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cmath>
 
@@ -144,6 +145,15 @@ INT_PTR CALLBACK failuresProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
   }
 }
 
+// A log that could not be written is told once, after the summary; the sync stands.
+void tellLogProblem() {
+  const std::string& problem = workspace().task.logProblem;
+  if (problem.empty()) return;
+  const std::u16string text = u"The log of this sync could not be written whole: " +
+                              toUtf16Escaped(problem) + u".";
+  MessageBoxW(app().mainWindow, wide(text), L"Warning", MB_OK | MB_ICONWARNING);
+}
+
 void showOutcome(TaskOutcome outcome, TaskId id, int resultCode) {
   HWND main = app().mainWindow;
   switch (outcome) {
@@ -156,6 +166,7 @@ void showOutcome(TaskOutcome outcome, TaskId id, int resultCode) {
     case TaskOutcome::SyncFinished:
       DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_SYNC_FINISHED), main,
                       progressDialogProc, kSummaryBox);
+      tellLogProblem();
       break;
     case TaskOutcome::FileTree: {
       // A missing folder (an unmounted drive) looks like an emptied one: say so first.
@@ -206,6 +217,7 @@ bool isProgressCommand(int id) {
 void showSyncCancelled() {
   DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_SYNC_FINISHED), app().mainWindow,
                   progressDialogProc, kCancelledSummaryBox);
+  tellLogProblem();
 }
 
 bool stopTaskBeforeClosing() {
@@ -249,6 +261,9 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       if ((lParam == kSummaryBox || lParam == kCancelledSummaryBox) &&
           !workspace().task.failures.empty())
         ShowWindow(GetDlgItem(dialog, IDC_SUMMARY_DETAILS), SW_SHOW);
+      if ((lParam == kSummaryBox || lParam == kCancelledSummaryBox) &&
+          !workspace().task.logWritten.empty())
+        ShowWindow(GetDlgItem(dialog, IDC_SUMMARY_LOG), SW_SHOW);
       return TRUE;
     case WM_TIMER:
       if (wParam != IDT_PROGRESS_TIMER) return FALSE;
@@ -260,6 +275,11 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       const int id = LOWORD(wParam);
       if (id == IDC_SUMMARY_DETAILS) {
         DialogBoxParamW(app().instance, MAKEINTRESOURCEW(IDD_FAILURES), dialog, failuresProc, 0);
+        return TRUE;
+      }
+      if (id == IDC_SUMMARY_LOG) {
+        ShellExecuteW(dialog, L"open", wide(workspace().task.logWritten), nullptr, nullptr,
+                      SW_SHOWNORMAL);
         return TRUE;
       }
       if (!isProgressCommand(id)) return FALSE;

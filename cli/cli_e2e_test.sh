@@ -324,6 +324,26 @@ check "failed entry's cause in JSON" is "$(json_get "$work/out" '[e["status"] fo
 check "failed entry named in JSON" is "$(json_get "$work/out" '[e["failed"][-10:] for e in j if "failed" in e and isinstance(e["failed"], str)]')" "['locked.txt']"
 check "others deleted" test ! -e "$X/trg/a.txt"
 chmod u+w "$X/trg/locked.txt"
+# --log-file: what the sync did, what failed and why, and the totals; a log that cannot be
+# written is a warning, never a failed sync.
+L="$work/log"; mkdir -p "$L/src" "$L/trg"
+echo new >"$L/src/new.txt"; echo old >"$L/trg/old.txt"
+echo keep >"$L/trg/locked.txt"; chmod a-w "$L/trg/locked.txt"
+fw sync --mirror --allow-mass-delete --log-file "$(p "$L/run.log")" "$(p "$L/src")" "$(p "$L/trg")"
+check "sync with a log exits 1 for its failure" is "$rc" 1
+tr -d '\r' <"$L/run.log" >"$L/run.lf" 2>/dev/null
+check "log: the row" has "$L/run.lf" "^Row 1: .*src -> .*trg$"
+check "log: copied" has "$L/run.lf" "^copied .*new.txt$"
+check "log: deleted" has "$L/run.lf" "^deleted .*old.txt$"
+check "log: the failure with why" has "$L/run.lf" "^failed .*locked.txt: cannot delete: access is denied"
+check "log: totals" has "$L/run.lf" "^  Added files: *1 *0$"
+check "log: its end" has "$L/run.lf" "^Ended: *[0-9-]* [0-9:]* [+-][0-9][0-9]:[0-9][0-9]$"
+chmod u+w "$L/trg/locked.txt"
+fw sync --quiet --log-file "$(p "$L/nowhere/run.log")" "$(p "$L/src")" "$(p "$L/trg")"
+check "unwritable log: the sync succeeds" is "$rc" 0
+check "unwritable log: a warning" has "$work/err" "warning: cannot create the log .*run.log"
+fw compare --log-file "$(p "$L/c.log")" "$(p "$L/src")" "$(p "$L/trg")"
+check "--log-file belongs to sync" is "$rc" 64
 mkdir -p "$X/k1" "$X/k2/kind"; echo f >"$X/k1/kind"; echo x >"$X/k2/kind/inner"
 mkdir -p "$X/k1/other"; echo ii >"$X/k1/other/inner"; echo xyz >"$X/k2/other"
 fw compare "$(p "$X/k1")" "$(p "$X/k2")"

@@ -93,6 +93,8 @@ const OptionEntry kOptions[] = {
      "save-state, save-diff: the file to write"},
     {"--side", nullptr, "source|target", setSide, SettingGroup::Options,
      "save-state: which side (default source)"},
+    {"--log-file", nullptr, "FILE", setText<&CliOptions::logFile>, SettingGroup::Options,
+     "sync: write a log of every entry done or failed, and the totals, to FILE"},
     {"--dry-run", nullptr, nullptr, setFlag<&CliOptions::dryRun, true>, SettingGroup::Options,
      "sync: show what would be done, change nothing"},
     {"--no-verify", nullptr, nullptr, setFlag<&CliOptions::verify, false>, SettingGroup::Options,
@@ -275,6 +277,10 @@ bool validate(const std::vector<std::string>& positional, CliOptions* o, std::st
   if (o->command != CliCommand::Sync &&
       (!o->settings.backupDir.empty() || o->allowMassDelete)) {
     *error = "--backup-dir and --allow-mass-delete belong to sync";
+    return false;
+  }
+  if (!o->logFile.empty() && (o->command != CliCommand::Sync || o->dryRun)) {
+    *error = "--log-file belongs to sync, without --dry-run";
     return false;
   }
   return true;

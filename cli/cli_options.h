@@ -23,6 +23,7 @@ struct CliOptions {
   std::string project;               // --project FILE.fwp
   std::string file;                  // roots FILE, verify FILE.fwd
   std::string output;       // -o FILE
+  std::string logFile;      // --log-file FILE: sync writes its log there
   int side = 0;             // --side source|target
   bool dryRun = false;
   bool json = false;

@@ -159,5 +159,16 @@ TEST(CliOptionsTest, UsageErrors) {
   EXPECT_EQ(o.command, CliCommand::Version);
 }
 
+TEST(CliOptionsTest, LogFileBelongsToASyncThatRuns) {
+  CliOptions o;
+  std::string e;
+  ASSERT_TRUE(parse({"sync", "--log-file", "run.log", "a", "b"}, &o, &e)) << e;
+  EXPECT_EQ(o.logFile, "run.log");
+  EXPECT_FALSE(parse({"sync", "--dry-run", "--log-file", "run.log", "a", "b"}, &o, &e));
+  EXPECT_EQ(e, "--log-file belongs to sync, without --dry-run");
+  EXPECT_FALSE(parse({"save-diff", "--log-file", "run.log", "-o", "d.fwd", "a", "b"}, &o, &e));
+  EXPECT_FALSE(parse({"sync", "a", "b", "--log-file"}, &o, &e));  // no FILE
+}
+
 }  // namespace
 }  // namespace fw

@@ -198,6 +198,10 @@ int syncCommand(Run& run) {
   // From a difference the apply checks the set as it goes, in one pass: a damaged or
   // incomplete set changes nothing, and the failure log says why.
   rc = runWithProgress(run, TaskId::Sync, true);
+  // Asked for by name, so told even with --quiet; the sync's own outcome stands.
+  if (!run.state.logProblem.empty())
+    std::fprintf(stderr, "ferrywick-cli: warning: %s; the sync went on without it\n",
+                 run.state.logProblem.c_str());
   if (run.interrupted()) return interrupted(run);
   if (rc != Rc::Ok && !run.state.syncRefusal.empty())
     return reportFailure(run.options, rc, run.state.syncRefusal + "; nothing was changed"),
@@ -333,6 +337,8 @@ int cliMain(int argc, const char* const* argv) {
   run.state.settings = run.options.settings;
   if (!run.state.settings.backupDir.empty())
     run.state.settings.backupDir = absolutePath(*run.state.fs, run.state.settings.backupDir);
+  if (!run.options.logFile.empty())
+    run.state.logFile = absolutePath(*run.state.fs, run.options.logFile);
   gCancel = &run.state.cancelRequested;
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);

@@ -67,6 +67,7 @@ struct Run {
   const DiscardPolicy* discard = nullptr;  // what becomes of a replaced target file
   FsFailure failure{};  // the failed write that ended the run, for its reason
   FailureLog* failures = nullptr;  // where every entry that fails is named
+  SyncObserver* observer = nullptr;  // told of every entry put in place or left alone
   bool windowsNames = kWindowsNames;
   bool rootReceives = false;  // something is written below the current target root
   // The entry whose failure ended the run (empty: none did), and why.
@@ -291,6 +292,7 @@ Rc writeFileEntry(Run& run, const FileNode* node, uint64_t size) {
     noteEntry(run, run.path, failureText("cannot write", Rc::CannotWrite, why), why);
   }
   if (!entryOk) discardTemporary(fs, run.temporary);
+  else tellDone(run.observer, added ? EntryDone::Copied : EntryDone::Replaced, run.path);
   tallyOutcome(run, entryOk, replaced, true, size, old, added);
   return rc;
 }
@@ -422,8 +424,14 @@ Rc installStaged(Run& run) {
     for (size_t i = installed; i-- > 0;) putBack(run, run.staged[i]);
     run.staged.erase(run.staged.begin(), run.staged.begin() + static_cast<ptrdiff_t>(installed));
   } else {
-    for (const Staged& s : run.staged)
+    // Only now is any of it done, the folders made for it first.
+    for (const std::u16string& folder : run.createdFolders)
+      tellDone(run.observer, EntryDone::FolderCreated, folder.c_str());
+    for (const Staged& s : run.staged) {
       tallyOutcome(run, true, s.replaced, true, s.size, s.old, s.added);
+      tellDone(run.observer, s.added ? EntryDone::Copied : EntryDone::Replaced,
+               s.destination.c_str());
+    }
   }
   for (const Staged& s : run.staged)
     if (!s.aside.empty()) discardTemporary(run.fs, s.aside.c_str());
@@ -560,6 +568,7 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
       if (!folder && !(node->flags & Ignored)) {  // an ignored one is no part of the run
         tally(run.ok.untouchedFiles, 1);
         tally(run.ok.untouchedBytes, size);
+        tellDone(run.observer, EntryDone::LeftAlone, run.path);
       }
     } else if (folder && run.staging) {
       try {
@@ -569,6 +578,10 @@ Rc readEntries(Run& run, FileNode* firstRoot, std::vector<const FileNode*>* tall
       }
     } else if (folder) {
       createFolder(run.fs, run.path, run.rootEnd);
+      uint32_t a = 0;  // an existing one is no failure, a missing one fails its entries
+      if (run.observer && run.fs.getAttributes(run.path, &a) == FsStatus::Ok &&
+          (a & attr::Directory))
+        run.observer->entryDone(EntryDone::FolderCreated, run.path);
     } else {
       rc = writeFileEntry(run, node, size);
       if (rc != Rc::Ok) return rc;
@@ -721,6 +734,7 @@ Rc applyDifference(const SyncRequest& request, SyncTallies tallies, ApplyMode mo
           0};
   run.discard = request.discard;
   run.failures = failures;
+  run.observer = request.observer;
   run.windowsNames = request.windowsNames;
   if (staging) {
     rc = checkRoom(run, request.firstRoot, failures);

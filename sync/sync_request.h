@@ -3,6 +3,8 @@
 #ifndef FERRYWICK_SYNC_SYNC_REQUEST_H
 #define FERRYWICK_SYNC_SYNC_REQUEST_H
 
+#include <cstdint>
+
 #include "core/cancel_flag.h"
 #include "core/comparison.h"
 #include "core/file_node.h"
@@ -12,6 +14,30 @@
 namespace fw {
 
 struct DiscardPolicy;  // discard.h
+
+// What a run did with one entry that it did not fail on (a failure goes to the failure list).
+enum class EntryDone : uint8_t {
+  Copied,         // a file written where its side had none
+  Replaced,       // a file written over the other version
+  Attributes,     // a file that took the other side's attributes or letter case only
+  Deleted,        // a file, or a folder with everything in it
+  FolderCreated,  // a folder made for what goes into it
+  LeftAlone,      // nothing to do: a file, or a folder with everything in it
+};
+
+// Told of every entry a run is done with (SyncRequest::observer). Called from the walk's
+// thread and from the threads that copy files beside it, at the same time: an implementation
+// takes care of that itself. path is the entry's path as the run uses it (long form), on the
+// side that changed, or the target's for an entry left alone where the target has it.
+class SyncObserver {
+ public:
+  virtual ~SyncObserver() = default;
+  virtual void entryDone(EntryDone what, const char16_t* path) = 0;
+};
+
+inline void tellDone(SyncObserver* observer, EntryDone what, const char16_t* path) {
+  if (observer) observer->entryDone(what, path);
+}
 
 #ifdef _WIN32
 inline constexpr bool kWindowsNames = true;
@@ -30,6 +56,7 @@ struct SyncRequest {
   MarkMasks masks = makeMarkMasks(kDefaultFlagsSrc, kDefaultFlagsTrg, kDefaultFlagsColorize);
   const CancelFlag* cancel = nullptr;
   FailureLog* failures = nullptr;  // where every entry that fails is named; none: not named
+  SyncObserver* observer = nullptr;  // told of every entry done but failed ones; none: not told
   // What becomes of the files a sync deletes or replaces (discard.h); none: they are gone.
   const DiscardPolicy* discard = nullptr;
   // The caller holds the run's folder locks (root_locks.h); otherwise syncAll and

@@ -24,9 +24,21 @@ bool isTallied(const WalkContext& ctx, const FileNode* node) {
   return ctx.hook && ctx.hook->tallied(node);
 }
 
+// Writes the separator and name at position at of a PathBuffer; the new length, or 0 when it
+// does not fit.
+size_t putName(char16_t* buffer, size_t at, const char16_t* name, size_t length) {
+  if (at + 1 + length + 1 > kPathBufferUnits) return 0;
+  buffer[at] = kPathSeparator;
+  for (size_t i = 0; i < length; ++i) buffer[at + 1 + i] = name[i];
+  buffer[at + 1 + length] = 0;
+  return at + 1 + length;
+}
+
 // Tallies an entry that the run leaves alone: what it has on the target, less the files an
-// earlier pass of the run has tallied already.
-void addUntouched(const WalkContext& ctx, FileNode* node) {
+// earlier pass of the run has tallied already. path (end units long) names the entry on side
+// for the observer; a folder whose files that pass tallied in part has each of the others
+// named, their names (as side spells them) put after path and cut back.
+void addUntouched(const WalkContext& ctx, FileNode* node, char16_t* path, size_t end, int side) {
   SyncStats& ok = *ctx.okStats;
   if (!ctx.hook || !ctx.hook->talliedAny()) {
     tally(ok.untouchedFiles, node->counts[1].filesExisting);
@@ -36,18 +48,15 @@ void addUntouched(const WalkContext& ctx, FileNode* node) {
     tally(ok.untouchedFiles, node->counts[1].filesExisting);
     tally(ok.untouchedBytes, node->counts[1].bytesExisting);
   } else {
-    forEachInOrder(node->children, [&](FileNode* child) { addUntouched(ctx, child); });
+    forEachInOrder(node->children, [&](FileNode* child) {
+      const char16_t* name = sideName(child, side);
+      size_t at = ctx.observer && end != 0 ? putName(path, end, name, length16(name)) : 0;
+      addUntouched(ctx, child, path, at, side);
+    });
+    if (end != 0) path[end] = 0;
+    return;
   }
-}
-
-// Writes the separator and name at position at of a PathBuffer; the new length, or 0 when it
-// does not fit.
-size_t putName(char16_t* buffer, size_t at, const char16_t* name, size_t length) {
-  if (at + 1 + length + 1 > kPathBufferUnits) return 0;
-  buffer[at] = kPathSeparator;
-  for (size_t i = 0; i < length; ++i) buffer[at + 1 + i] = name[i];
-  buffer[at + 1 + length] = 0;
-  return at + 1 + length;
+  if (end != 0) tellDone(ctx.observer, EntryDone::LeftAlone, path);
 }
 
 // Whether some node at or below tree passes test.
@@ -119,6 +128,7 @@ void copyEntry(WalkContext& ctx, FileNode* node, const char16_t* destination,
       noteFailure(ctx, destination, failureText("cannot copy", r.copyResult, r.failure),
                   r.failure);
   } else {
+    tellDone(ctx.observer, added ? EntryDone::Copied : EntryDone::Replaced, destination);
     takeSpelling(ctx, node, destination, nameStart, winner);
   }
   SyncStats& s = r.copyResult == Rc::Ok ? ok : failed;
@@ -182,7 +192,10 @@ Rc emptyAndRemove(WalkContext& ctx, size_t sn, size_t tn, FileNode* node, int d)
   path[d == 1 ? tn : sn] = 0;  // the entries' walk wrote their names after it
   if (rc != Rc::Ok || isCancelled(ctx.cancel)) return rc;
   FsFailure why;
-  if (kept(*ctx.fs, ctx.fs->removeDirectory(path), &why) == FsStatus::Ok) return Rc::Ok;
+  if (kept(*ctx.fs, ctx.fs->removeDirectory(path), &why) == FsStatus::Ok) {
+    tellDone(ctx.observer, EntryDone::Deleted, path);
+    return Rc::Ok;
+  }
   if (leavesSomethingBelow(node->children)) return Rc::Ok;  // it stays for what was left alone
   if (valueOf(ctx.failedStats->deletedFiles) != failedBefore) return Rc::Ok;  // named below
   tally(ctx.failedStats->deletedFiles, 1);  // the folder itself, so that the run says so
@@ -276,6 +289,7 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       tally(s.deletedFiles, node->counts[d].filesExisting);
       tally(s.deletedBytes, node->counts[d].bytesExisting);
       if (rc != Rc::Ok) noteFailure(ctx, path, failureText("cannot delete", rc, why), why);
+      else tellDone(ctx.observer, EntryDone::Deleted, path);
       return Rc::Ok;
     }
     // Add, Replace, Attributes: the changed side takes the winner's version.
@@ -288,6 +302,11 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
     if (isFolder(node)) {
       // Created the owner's alone; its source's bits once its entries are handed over.
       createFolder(fs, destination, start, from);
+      if (ctx.observer) {  // an existing one is no failure, a missing one fails its entries
+        uint32_t a = 0;
+        if (fs.getAttributes(destination, &a) == FsStatus::Ok && (a & attr::Directory))
+          ctx.observer->entryDone(EntryDone::FolderCreated, destination);
+      }
       Rc rc = applyTree(ctx, sn, tn, node->children);
       ctx.sourcePath[sn] = 0;  // the entries' walk wrote their names after it
       ctx.targetPath[tn] = 0;
@@ -303,6 +322,7 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
       Rc rc = updateAttributes(fs, destination, node->side[winner].attributes, start, &why);
       takeSpelling(ctx, node, destination, nameStart, winner);
       if (!isTallied(ctx, node)) tally(rc == Rc::Ok ? ok.modifiedFiles : failed.modifiedFiles, 1);
+      if (rc == Rc::Ok) tellDone(ctx.observer, EntryDone::Attributes, destination);
       if (rc == Rc::Failed)
         noteFailure(ctx, destination,
                     "cannot set the attributes: the file system does not keep them");
@@ -332,7 +352,10 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
     return Rc::Ok;
   }
   if (flags & HasAction) return applyTree(ctx, sn, tn, node->children);
-  addUntouched(ctx, node);
+  if (flags & OnlyInSource)
+    addUntouched(ctx, node, ctx.sourcePath, sn, 0);
+  else
+    addUntouched(ctx, node, ctx.targetPath, tn, 1);
   return Rc::Ok;
 }
 
@@ -416,6 +439,7 @@ Rc startWalk(const SyncRequest& request, SyncTallies tallies, WalkBuffers* buffe
   ctx->masks = request.masks;
   ctx->fs = request.fs;
   ctx->failures = request.failures;
+  ctx->observer = request.observer;
   ctx->discard = request.discard;
   ctx->windowsNames = request.windowsNames;
   return Rc::Ok;

@@ -39,6 +39,7 @@ struct WalkContext {
   Fs* fs = nullptr;
   // Where every failed entry is named, or none.
   FailureLog* failures = nullptr;
+  SyncObserver* observer = nullptr;  // told of every entry done but failed ones, or none
   // What becomes of the files a sync deletes or replaces (discard.h); none: they are gone.
   const DiscardPolicy* discard = nullptr;
   // Where a sync hands its file copies to other threads (copy_queue.h); none: it copies them

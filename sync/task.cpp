@@ -14,6 +14,7 @@
 #include "sync/save_difference.h"
 #include "sync/settings_table.h"
 #include "sync/sync_all.h"
+#include "sync/sync_log.h"
 
 namespace fw {
 namespace {
@@ -98,6 +99,26 @@ bool savable(TaskState& s, int side) {
     return true;
   s.saveProblem = {problem.entry, problem.reason};
   return false;
+}
+
+// Creates the log a sync writes, if any (TaskState::logFile, logFolder). False when there is
+// none: not asked for, or it cannot be created (logProblem says why).
+bool startLog(TaskState& s, const SideInput& target, SyncLog* log) {
+  if (!s.logFile.empty()) log->create(s.logFile, s.currentInput(0), target);
+  else if (!s.logFolder.empty()) log->createIn(s.logFolder, s.currentInput(0), target);
+  else return false;
+  if (log->created()) s.logWritten = log->path();
+  s.logProblem = log->problem();
+  return log->good();
+}
+
+// Ends the log with the failures and totals (nothing more where a write failed before), and
+// keeps the newest logs of its folder.
+void endLog(TaskState& s, Rc rc, SyncLog* log) {
+  if (!log->created()) return;
+  log->finish(rc, isCancelled(&s.cancelRequested), s.okStats, s.failedStats, s.failures);
+  s.logProblem = log->problem();
+  if (s.logFile.empty()) pruneLogs(*s.fs, s.logFolder);
 }
 
 }  // namespace
@@ -197,6 +218,8 @@ Rc runTask(TaskId id, TaskState& s) {
                             s.saveFileName.c_str(), splitLimit, &s.failedEntry);
     }
     case TaskId::Sync:
+      s.logWritten.clear();
+      s.logProblem.clear();
       s.okStats.reset();
       s.failedStats.reset();
       s.failures.clear();
@@ -215,7 +238,10 @@ Rc runTask(TaskId id, TaskState& s) {
       SyncRequest request = requestOf(s, target);
       request.failures = &s.failures;
       request.discard = discard.active() ? &discard : nullptr;
+      SyncLog log(fs);
+      if (startLog(s, target, &log)) request.observer = &log;
       Rc rc = syncAll(request, {s.okStats, s.failedStats});
+      endLog(s, rc, &log);
       if (rc == Rc::Ok && !isCancelled(&s.cancelRequested)) removeLeftovers(s, locks);
       return rc;
     }

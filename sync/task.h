@@ -88,6 +88,14 @@ struct TaskState {
   std::u16string failedEntry;
   // Why the last sync was refused before it changed anything (its backup folder), or empty.
   std::string syncRefusal;
+  // Where a sync writes its log (sync_log.h): logFile names the file; else, when logFolder is
+  // set, a new file there, of which the newest kLogsKept are kept. Both empty: no log. After
+  // the sync, logWritten is the file written (empty: none) and logProblem why it could not be
+  // written whole (empty: it was); neither stops or fails the sync.
+  std::u16string logFile;
+  std::u16string logFolder;
+  std::u16string logWritten;
+  std::string logProblem;
   // The run's folder locks (root_locks.h) when its caller holds them over several tasks (the
   // command line: the comparison and the sync); not held, each task takes its own. Why the
   // last task was refused because another run held a folder (refusal()), or empty.
@@ -131,7 +139,8 @@ bool taskAllowed(TaskId id, SideKind source, SideKind target);
 //     BadRequest when taskAllowed does not allow it;
 //   Sync: syncAll, refused with BadRequest when taskAllowed does not allow it, and with the
 //     code of prepareBackupFolder (syncRefusal saying why) for a backupDir it refuses; deleted
-//     and replaced files go to backupDir, else with recycleBin to the recycle bin;
+//     and replaced files go to backupDir, else with recycleBin to the recycle bin; a sync that
+//     runs is logged as logFile and logFolder say;
 //   Compare: compareSides of both sides' current inputs into firstRoot, listing leftovers
 //     (savedFileFault saying why when a saved file failed it);
 //   a Sync that has run removes those leftovers (removedLeftovers);

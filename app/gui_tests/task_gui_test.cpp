@@ -10,10 +10,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <shlobj.h>
+
 #include "app/gui_tests/gui_fixture.h"
 #include "core/format_size.h"
 #include "platform/testing/fault_fs.h"
 #include "platform/testing/forwarding_fs.h"
+#include "sync/sync_log.h"
 
 namespace fw {
 namespace {
@@ -619,6 +622,58 @@ TEST_F(TaskGuiTest, ComparisonOfAVanishedStateFileNamesTheFile) {
   EXPECT_FALSE(findWindow(run, u"File Tree"));
   command(error, IDOK);
   ASSERT_TRUE(waitGone(error));
+}
+
+// A sync writes its log into the local application data folder, failures named, and the
+// summary's "Log..." is there to open it; a sync that writes no log shows no such button.
+TEST_F(TaskGuiTest, ASyncWritesItsLogAndTheSummaryOffersIt) {
+  writeFile(dir.at("src/good.txt"), "g");
+  writeFile(dir.at("src/locked.txt"), "l");
+  FaultFs fs(systemFs());
+  fs.failPath(FsOp::OpenRead, u"locked", FsStatus::InUse, ERROR_SHARING_VIOLATION);
+  ProgramRun run(pairProject(), [&] { workspace().task.fs = &fs; });
+  HWND tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
+  HWND summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  HWND log = GetDlgItem(summary, IDC_SUMMARY_LOG);
+  ASSERT_TRUE(waitUntil([&] { return IsWindowVisible(log) != 0; }));
+  EXPECT_TRUE(IsWindowEnabled(log));
+  EXPECT_EQ(itemText(summary, IDC_SUMMARY_LOG), u"Log...");
+  EXPECT_EQ(textLayoutFaults(summary), std::vector<std::string>{});
+  wchar_t local[MAX_PATH];
+  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local),
+            S_OK);
+  const std::u16string folder =
+      reinterpret_cast<const char16_t*>(local) + std::u16string(u"\\Ferrywick\\Logs\\");
+  std::u16string written;
+  run.onWindowThread([&] { written = workspace().task.logWritten; });
+  EXPECT_EQ(written.rfind(folder, 0), 0u) << toUtf8(written);
+  EXPECT_TRUE(isLogFileName(written.substr(folder.size())));
+  const std::string text = readFile(written);
+  EXPECT_NE(text.find("copied     " + toUtf8(dir.at("trg")) + "\\good.txt\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("locked.txt: cannot copy: another program has it open\r\n"),
+            std::string::npos)
+      << text;
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
+
+  run.onWindowThread([&] { workspace().task.logFolder.clear(); });
+  writeFile(dir.at("src/more.txt"), "m");
+  tree = compare(run);
+  ASSERT_NE(tree, nullptr);
+  click(GetDlgItem(tree, IDT_SYNC));
+  ASSERT_TRUE(answerSyncQuestion(run, IDYES));
+  summary = waitForWindow(run, u"Sync finished", 10000);
+  ASSERT_NE(summary, nullptr);
+  ASSERT_TRUE(run.settle());
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(summary, IDC_SUMMARY_LOG)));
+  command(summary, IDOK);
+  ASSERT_TRUE(waitGone(summary));
 }
 
 }  // namespace

@@ -114,6 +114,8 @@
 #define WM_TREE_CHECK_TOGGLED (WM_APP + 2) /* to the File Tree window: a box changed, lParam item */
 #define WM_TREE_PLACE (WM_APP + 3) /* to the File Tree window: apply its stored placement */
 
+/* Sync finished dialog (118): its log of the sync. */
+#define IDC_SUMMARY_LOG 1120 /* shown only when the sync wrote a log */
 
 /* Options dialog (119): the presets and, per row, what its choice does. */
 #define IDC_OPT_PRESET_MIRROR 1200
