@@ -5,10 +5,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "app/file_tree_window.h"
 #include "app/gui_tests/gui_fixture.h"
+#include "app/logic/file_tree_model.h"
 #include "app/safety_net.h"
 #include "app/shell_dialogs.h"
 #include "platform/testing/fault_fs.h"
@@ -304,6 +306,105 @@ TEST_F(FileTreeGuiTest, AFolderWithSomethingUntickedBelowShowsAPartlyTickedBox) 
   EXPECT_FALSE(flagsOf(run, tree, a) & Excluded);
   command(window, IDCANCEL);
   ASSERT_TRUE(waitGone(window));
+}
+
+// The node of that name in a sibling tree; null when there is none.
+FileNode* nodeNamed(FileNode* siblings, const std::u16string& name) {
+  for (FileNode* n : childrenInOrder(siblings))
+    if (name == n->name) return n;
+  return nullptr;
+}
+
+// Keypad "*" on "Root" inserts and expands everything below it at once. Each box it inserts
+// shows the marks, partly ticked folders included, and a click on "Root" afterwards reaches
+// every item.
+TEST_F(FileTreeGuiTest, ExpandAllShowsEveryBoxAsMarkedAndClicksOnRootReachEveryItem) {
+  for (int a = 0; a < 16; ++a)
+    for (int b = 0; b < 5; ++b)
+      for (int f = 0; f < 25; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "src/a%02d/b%d/f%02d", a, b, f);
+        writeFile(dir.at(name), "");
+      }
+  ProgramRun run(quoted(project("p.fwp", {dir.at("src")}, {dir.at("trg")})));
+  HWND window = compare(run);
+  ASSERT_NE(window, nullptr);
+  command(window, IDCANCEL);
+  ASSERT_TRUE(waitGone(window));
+  // A file unticked while the window is closed: its folders are inserted only by the "*", and
+  // must come in partly ticked.
+  run.onWindowThread([] {
+    FileNode* n = workspace().task.firstRoot;
+    for (const char16_t* name : {u"a05", u"b1", u"f07"}) n = n ? nodeNamed(n->children, name) : n;
+    if (n) n->flags |= Excluded;
+  });
+  std::thread modal([&] { run.onWindowThread([&] { runFileTreeWindow(run.main()); }); });
+  // However the test ends, the window is closed and the thread that opened it joined.
+  struct CloseAndJoin {
+    std::thread& modal;
+    const ProgramRun& run;
+    ~CloseAndJoin() {
+      if (HWND w = findWindow(run, u"File Tree")) command(w, IDCANCEL);
+      modal.join();
+    }
+  } closeAndJoin{modal, run};
+  window = waitForFileTree(run);
+  ASSERT_NE(window, nullptr);
+  HWND tree = GetDlgItem(window, IDC_TREE);
+  HTREEITEM root = next(tree, nullptr, TVGN_ROOT);
+  HTREEITEM pair = firstPair(tree);
+  // And a folder unticked with a click before, its entries not inserted yet.
+  expand(tree, pair);
+  HTREEITEM a03 = childNamed(tree, pair, u"a03");
+  expand(tree, a03);
+  clickBox(tree, childNamed(tree, a03, u"b2"));
+  ASSERT_TRUE(waitUntil([&] { return boxState(tree, a03) == INDEXTOSTATEIMAGEMASK(3); }));
+
+  select(tree, root);
+  pressKey(tree, VK_MULTIPLY);
+  ASSERT_TRUE(run.settle(60000));
+  EXPECT_EQ(SendMessageW(tree, TVM_GETCOUNT, 0, 0), 2 + 16 + 80 + 2000);
+  // Every item against what it should show, by its path below the pair ("" for the pair,
+  // null for "Root"); the names of the first few that differ. Read on the window thread: a
+  // message from another thread costs a trip to the Wine server.
+  auto wrongBoxes = [&](const std::function<int(const std::u16string*)>& expected) {
+    std::vector<std::string> wrong;
+    std::function<void(HTREEITEM, const std::u16string*)> walk = [&](HTREEITEM item,
+                                                                     const std::u16string* path) {
+      const Item it = itemOf(tree, item);
+      const LRESULT state = SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item),
+                                         TVIS_STATEIMAGEMASK | TVIS_EXPANDED);
+      const bool shut = it.hasChildren && !(state & TVIS_EXPANDED);
+      if ((state >> 12) != expected(path) || shut) {
+        if (wrong.size() < 5)
+          wrong.push_back(toUtf8(path ? *path : u"Root") + (shut ? " (collapsed)" : ""));
+      }
+      for (HTREEITEM c : childrenOf(tree, item)) {
+        const std::u16string name = itemOf(tree, c).text;
+        const std::u16string child = !path ? u"" : path->empty() ? name : *path + u"/" + name;
+        walk(c, &child);
+      }
+    };
+    run.onWindowThread([&] { walk(root, nullptr); });
+    return wrong;
+  };
+  EXPECT_EQ(wrongBoxes([](const std::u16string* p) {
+              if (!p || p->empty() || *p == u"a03" || *p == u"a05" || *p == u"a05/b1") return 3;
+              if (p->rfind(u"a03/b2", 0) == 0 || *p == u"a05/b1/f07") return 1;
+              return 2;
+            }),
+            std::vector<std::string>{});
+
+  // "Root" partly ticked: a click ticks everything; a second click unticks everything.
+  HTREEITEM last = next(tree, nullptr, TVGN_LASTVISIBLE);
+  for (int box : {2, 1}) {
+    clickBox(tree, root);
+    ASSERT_TRUE(
+        waitUntil([&] { return boxState(tree, last) == INDEXTOSTATEIMAGEMASK(box); }, 60000));
+    ASSERT_TRUE(run.settle(60000));
+    EXPECT_EQ(wrongBoxes([&](const std::u16string*) { return box; }), std::vector<std::string>{})
+        << "after the click that should make every box " << box;
+  }
 }
 
 // The window opens with the keys in the tree, so that Space ticks and Enter asks: every sync
