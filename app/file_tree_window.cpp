@@ -237,6 +237,15 @@ HTREEITEM nextItem(HWND tree, HTREEITEM item, UINT how) {
 void showTicksAround(HWND tree, HTREEITEM item, const std::vector<HTREEITEM>& ancestorItems) {
   const TickStates states(&gRootNode);
   TreeBatch batch(tree);
+  // A box changed on an item the tree shows makes it update its scroll bars and draw, even
+  // with redraw off (under Wine); below a collapsed item it only records the box. So the item
+  // is collapsed meanwhile and expanded again, laid out once, with the same first item shown
+  // and the same selection.
+  const bool expanded =
+      SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED) != 0;
+  HTREEITEM firstShown = nextItem(tree, nullptr, TVGN_FIRSTVISIBLE);
+  HTREEITEM selected = nextItem(tree, nullptr, TVGN_CARET);
+  if (expanded) SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(item));
   std::vector<HTREEITEM> pending{item};
   while (!pending.empty()) {
     HTREEITEM i = pending.back();
@@ -246,6 +255,12 @@ void showTicksAround(HWND tree, HTREEITEM item, const std::vector<HTREEITEM>& an
       pending.push_back(c);
   }
   for (HTREEITEM a : ancestorItems) showTick(tree, a, states);
+  if (!expanded) return;
+  SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+  if (selected && nextItem(tree, nullptr, TVGN_CARET) != selected)
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(selected));
+  if (firstShown)
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, reinterpret_cast<LPARAM>(firstShown));
 }
 
 // Keypad "*": every folder below the item inserted and expanded. The folders are expanded
@@ -258,7 +273,8 @@ void expandAllBelow(HTREEITEM top) {
   const uint32_t colorize = workspace().settings().flagsColorize;
   const TickStates states(topNode);
   TreeBatch batch(tree);
-  SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(top));
+  if (SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(top), TVIS_EXPANDED))
+    SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(top));
   std::vector<HTREEITEM> folders;  // each before the folders below it
   std::vector<std::pair<HTREEITEM, FileNode*>> pending{{top, topNode}};
   while (!pending.empty()) {
@@ -603,7 +619,12 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
       if (header->idFrom != IDC_TREE || !gState->tree) return FALSE;
-      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, onTreeNotify(dialog, header));
+      // An answer of 0 is what the dialog box gives when this returns FALSE: no
+      // SetWindowLongPtr, a trip to the Wine server, for each of the many notifications a
+      // batch of changes to the tree sends.
+      const LRESULT result = onTreeNotify(dialog, header);
+      if (!result) return FALSE;
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
       return TRUE;
     }
     case WM_TREE_PLACE: {
