@@ -66,21 +66,43 @@ HIMAGELIST buildFileTreeIcons() {
   return list;
 }
 
-UINT stateImageOf(const FileNode* node) {
-  return INDEXTOSTATEIMAGEMASK(static_cast<UINT>(tickStateOf(node)));
-}
-
-// The item's box as its node's marks say.
-void showTick(HWND tree, HTREEITEM item) {
-  const FileNode* node = nodeOfItem(tree, item);
-  if (!node) return;
+// The item's box as the marks say; set only when it shows something else.
+void showTick(HWND tree, HTREEITEM item, const TickStates& states) {
   TVITEMW it{};
-  it.mask = TVIF_STATE | TVIF_HANDLE;
+  it.mask = TVIF_PARAM | TVIF_STATE | TVIF_HANDLE;
   it.hItem = item;
   it.stateMask = TVIS_STATEIMAGEMASK;
-  it.state = stateImageOf(node);
+  if (!SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it)) || !it.lParam) return;
+  const UINT wanted =
+      INDEXTOSTATEIMAGEMASK(static_cast<UINT>(states.of(reinterpret_cast<FileNode*>(it.lParam))));
+  if ((it.state & TVIS_STATEIMAGEMASK) == wanted) return;
+  it.mask = TVIF_STATE | TVIF_HANDLE;
+  it.state = wanted;
   SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
 }
+
+// Many items changed at once: the tree draws nothing until the batch ends and then all of it
+// once, instead of laying out and drawing itself for every change; the wait cursor shows
+// meanwhile. A batch runs to its end without handling other messages (nothing can change the
+// tree or the marks under it): each is one pass over the items the tree holds.
+class TreeBatch {
+ public:
+  explicit TreeBatch(HWND tree)
+      : tree_(tree), cursor_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {
+    SendMessageW(tree_, WM_SETREDRAW, FALSE, 0);
+  }
+  ~TreeBatch() {
+    SendMessageW(tree_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(tree_, nullptr, TRUE);
+    SetCursor(cursor_);
+  }
+  TreeBatch(const TreeBatch&) = delete;
+  TreeBatch& operator=(const TreeBatch&) = delete;
+
+ private:
+  HWND tree_;
+  HCURSOR cursor_;
+};
 
 // A tree with check boxes may make their images only when it is first painted, and untick
 // every item it holds then; that paint comes whenever the window is first shown, and a
@@ -123,6 +145,26 @@ void addPartlyTickedImage(HWND tree) {
   ReleaseDC(tree, screen);
 }
 
+// One item for the node, after the item `after` below the parent.
+HTREEITEM insertItem(HWND tree, HTREEITEM parent, HTREEITEM after, FileNode* node,
+                     uint32_t colorize, TickState tick) {
+  TVINSERTSTRUCTW ins{};
+  ins.hParent = parent;
+  ins.hInsertAfter = after;
+  ins.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_PARAM;
+  ins.item.pszText = const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(node->name));
+  ins.item.iImage = ins.item.iSelectedImage = iconFor(node, colorize);
+  ins.item.cChildren = node->children ? 1 : 0;
+  ins.item.lParam = reinterpret_cast<LPARAM>(node);
+  // The box is set with the insertion itself: unticked when the node is Excluded, partly
+  // ticked when something below it is.
+  ins.item.mask |= TVIF_STATE;
+  ins.item.stateMask = TVIS_STATEIMAGEMASK;
+  ins.item.state = INDEXTOSTATEIMAGEMASK(static_cast<UINT>(tick));
+  return reinterpret_cast<HTREEITEM>(
+      SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+}
+
 void insertChildren(HWND tree, HTREEITEM parent, FileNode* siblings) {
   const uint32_t colorize = workspace().settings().flagsColorize;
   SendMessageW(tree, WM_SETREDRAW, FALSE, 0);
@@ -130,21 +172,7 @@ void insertChildren(HWND tree, HTREEITEM parent, FileNode* siblings) {
   // end of the list for every item.
   HTREEITEM previous = TVI_LAST;
   for (FileNode* node : childrenInOrder(siblings)) {
-    TVINSERTSTRUCTW ins{};
-    ins.hParent = parent;
-    ins.hInsertAfter = previous;
-    ins.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_PARAM;
-    ins.item.pszText = const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(node->name));
-    ins.item.iImage = ins.item.iSelectedImage = iconFor(node, colorize);
-    ins.item.cChildren = node->children ? 1 : 0;
-    ins.item.lParam = reinterpret_cast<LPARAM>(node);
-    // The box is set with the insertion itself: unticked when the node is Excluded, partly
-    // ticked when something below it is.
-    ins.item.mask |= TVIF_STATE;
-    ins.item.stateMask = TVIS_STATEIMAGEMASK;
-    ins.item.state = stateImageOf(node);
-    auto item = reinterpret_cast<HTREEITEM>(
-        SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    HTREEITEM item = insertItem(tree, parent, previous, node, colorize, tickStateOf(node));
     if (item) previous = item;
   }
   SendMessageW(tree, WM_SETREDRAW, TRUE, 0);
@@ -215,11 +243,88 @@ HTREEITEM nextItem(HWND tree, HTREEITEM item, UINT how) {
       SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
 }
 
-// The boxes of the item and of every item inserted below it.
-void showTicksFrom(HWND tree, HTREEITEM item) {
-  showTick(tree, item);
-  for (HTREEITEM c = nextItem(tree, item, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT))
-    showTicksFrom(tree, c);
+// After a toggle: the boxes of the item, of every item inserted below it and of its
+// ancestors (each may turn from or to partly ticked), in one batch.
+void showTicksAround(HWND tree, HTREEITEM item, const std::vector<HTREEITEM>& ancestorItems) {
+  const TickStates states(&gRootNode);
+  TreeBatch batch(tree);
+  // A box changed on an item the tree shows makes it update its scroll bars and draw, even
+  // with redraw off (under Wine); below a collapsed item it only records the box. So the item
+  // is collapsed meanwhile and expanded again, laid out once, with the same first item shown
+  // and the same selection.
+  const bool expanded =
+      SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED) != 0;
+  HTREEITEM firstShown = nextItem(tree, nullptr, TVGN_FIRSTVISIBLE);
+  HTREEITEM selected = nextItem(tree, nullptr, TVGN_CARET);
+  if (expanded) SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(item));
+  std::vector<HTREEITEM> pending{item};
+  while (!pending.empty()) {
+    HTREEITEM i = pending.back();
+    pending.pop_back();
+    showTick(tree, i, states);
+    for (HTREEITEM c = nextItem(tree, i, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT))
+      pending.push_back(c);
+  }
+  for (HTREEITEM a : ancestorItems) showTick(tree, a, states);
+  if (!expanded) return;
+  SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+  if (selected && nextItem(tree, nullptr, TVGN_CARET) != selected)
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(selected));
+  if (firstShown)
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, reinterpret_cast<LPARAM>(firstShown));
+}
+
+// Keypad "*": every folder below the item inserted and expanded. The folders are expanded
+// deepest first while the item itself is collapsed, so that the tree lays out the items it
+// shows once, when the item is expanded last, instead of once for every folder.
+void expandAllBelow(HTREEITEM top) {
+  HWND tree = gState->tree;
+  FileNode* topNode = nodeOfItem(tree, top);
+  if (!topNode || !topNode->children) return;
+  const uint32_t colorize = workspace().settings().flagsColorize;
+  const TickStates states(topNode);
+  TreeBatch batch(tree);
+  if (SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(top), TVIS_EXPANDED))
+    SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(top));
+  std::vector<HTREEITEM> folders;  // each before the folders below it
+  std::vector<std::pair<HTREEITEM, FileNode*>> pending{{top, topNode}};
+  while (!pending.empty()) {
+    const auto [item, node] = pending.back();
+    pending.pop_back();
+    folders.push_back(item);
+    if (gState->filled.insert(item).second) {
+      HTREEITEM previous = TVI_LAST;
+      for (FileNode* child : childrenInOrder(node->children)) {
+        HTREEITEM c = insertItem(tree, item, previous, child, colorize, states.of(child));
+        if (!c) continue;
+        previous = c;
+        if (child->children) pending.push_back({c, child});
+      }
+    } else {
+      for (HTREEITEM c = nextItem(tree, item, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT)) {
+        FileNode* child = nodeOfItem(tree, c);
+        if (child && child->children) pending.push_back({c, child});
+      }
+    }
+  }
+  for (auto f = folders.rbegin(); f != folders.rend(); ++f)
+    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(*f));
+  SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(top));
+}
+
+constexpr UINT_PTR kTreeKeysSubclassId = 1;
+
+// The tree's keys before the tree sees them: keypad "*" expands everything below the selected
+// item here, in one batch, and not in the tree, which would expand folder by folder, laying
+// out and drawing itself after each.
+LRESULT CALLBACK treeKeysProc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                              DWORD_PTR) {
+  if (message == WM_KEYDOWN && wParam == VK_MULTIPLY && gState) {
+    if (HTREEITEM item = nextItem(tree, nullptr, TVGN_CARET)) expandAllBelow(item);
+    return 0;
+  }
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(tree, treeKeysProc, kTreeKeysSubclassId);
+  return DefSubclassProc(tree, message, wParam, lParam);
 }
 
 // A box was toggled, by a click or the space bar. The tree has turned the box to its next
@@ -238,9 +343,7 @@ void onCheckToggled(HWND dialog, HTREEITEM item) {
   }
   const SyncSettings& s = workspace().settings();
   applyCheck(node, ancestors, ticked, s.flagsSrc, s.flagsTrg);
-  showTicksFrom(tree, item);
-  // Every ancestor, taken along or not, may turn from or to partly ticked.
-  for (HTREEITEM a : ancestorItems) showTick(tree, a);
+  showTicksAround(tree, item, ancestorItems);
   markTree(&gRootNode, liveMasks(), nullptr);
   showSelected(dialog);
 }
@@ -629,6 +732,7 @@ void onInit(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, static_cast<int>(id)), taskAllowed(id, source, target));
 
   layoutFileTree(dialog);
+  SetWindowSubclass(gState->tree, treeKeysProc, kTreeKeysSubclassId, 0);
   prepareCheckBoxes(gState->tree);
   addPartlyTickedImage(gState->tree);
   gState->icons = buildFileTreeIcons();
@@ -721,7 +825,12 @@ INT_PTR CALLBACK fileTreeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
       if (header->idFrom != IDC_TREE || !gState->tree) return FALSE;
-      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, onTreeNotify(dialog, header));
+      // An answer of 0 is what the dialog box gives when this returns FALSE: no
+      // SetWindowLongPtr, a trip to the Wine server, for each of the many notifications a
+      // batch of changes to the tree sends.
+      const LRESULT result = onTreeNotify(dialog, header);
+      if (!result) return FALSE;
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
       return TRUE;
     }
     case WM_TREE_PLACE: {

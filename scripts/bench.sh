@@ -8,7 +8,9 @@
 # "timeshift" (not part of "all"): the comparison with --ignore-time-shift 1 against the plain
 # one, on a target whose every file is one hour later than the source's.
 # "tree" (not part of "all"): the File Tree window under Wine, opened on 100,000 entries and a
-# folder of 10,000 expanded; three runs, each making its own files.
+# folder of 10,000 expanded; then keypad "*" on "Root" over 100,000 entries and the untick of
+# "Root" with all of them shown; three runs, each making its own files. With BASE_GUI_TESTS set
+# to the gui_tests.exe of an earlier build, that build's runs are interleaved with ours.
 # Prints medians of 5 warm runs and their ratios; docs/benchmarks.md records the figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -186,14 +188,33 @@ if [ "$what" = tree ]; then
   cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE="$(pwd)/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build/win -j"$(nproc)" --target gui_tests >/dev/null
-  open=(); expand=()
+  gui() {  # gui EXE FILTER: the benchmark's line of results
+    xvfb-run -a -s "-screen 0 1024x768x24" scripts/wine-run.sh "$1" \
+      --gtest_also_run_disabled_tests --gtest_filter="$2" 2>/dev/null | grep -E '^(open on|expand-all)' || true
+  }
+  open=(); expand=(); all=(); untick=(); ball=(); buntick=()
+  base=${BASE_GUI_TESTS:-}
   for _ in 1 2 3; do
-    line=$(xvfb-run -a -s "-screen 0 1024x768x24" scripts/wine-run.sh build/win/app/gui_tests.exe \
-             --gtest_also_run_disabled_tests --gtest_filter='*BenchmarkOpenAndExpandLargeTree' \
-             2>/dev/null | grep '^open on' || true)
+    line=$(gui build/win/app/gui_tests.exe '*BenchmarkOpenAndExpandLargeTree')
     echo "$line"
     open+=("$(sed -n 's/.*entries: \([0-9]*\) ms.*/\1/p' <<<"$line")")
     expand+=("$(sed -n 's/.*folder: \([0-9]*\) ms.*/\1/p' <<<"$line")")
+    line=$(gui build/win/app/gui_tests.exe '*BenchmarkExpandAllAndUntickLargeTree')
+    echo "$line"
+    all+=("$(sed -n 's/.*entries: \([0-9]*\) ms.*/\1/p' <<<"$line")")
+    untick+=("$(sed -n 's/.*folder: \([0-9]*\) ms.*/\1/p' <<<"$line")")
+    if [ -n "$base" ]; then
+      line=$(gui "$base" '*BenchmarkExpandAllAndUntickLargeTree')
+      echo "earlier build: $line"
+      ball+=("$(sed -n 's/.*entries: \([0-9]*\) ms.*/\1/p' <<<"$line")")
+      buntick+=("$(sed -n 's/.*folder: \([0-9]*\) ms.*/\1/p' <<<"$line")")
+    fi
   done
-  echo "File Tree window: open $(printf '%s\n' "${open[@]}" | median) ms, expand $(printf '%s\n' "${expand[@]}" | median) ms (medians of 3; target under 500 ms each)"
+  echo "File Tree window: open $(m "${open[@]}") ms, expand $(m "${expand[@]}") ms (medians of 3; target under 500 ms each)"
+  a=$(m "${all[@]}"); u=$(m "${untick[@]}")
+  echo "  expand-all of 100,000 entries ${a} ms, untick of the expanded top folder ${u} ms (medians of 3; target under 2000 ms each)"
+  if [ -n "$base" ]; then
+    ba=$(m "${ball[@]}"); bu=$(m "${buntick[@]}")
+    echo "  earlier build: expand-all ${ba} ms, untick ${bu} ms; ours against it $(ratio "$a" "$ba"), $(ratio "$u" "$bu")"
+  fi
 fi

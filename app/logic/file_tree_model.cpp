@@ -79,6 +79,32 @@ TickState tickStateOf(const FileNode* node) {
   return anyExcluded(node->children) ? TickState::PartlyTicked : TickState::Ticked;
 }
 
+TickStates::TickStates(const FileNode* top) {
+  if (walk(top->children) && !(top->flags & Excluded)) partly_.insert(top);
+}
+
+// Whether anything in the sibling tree, or below any of its nodes, is Excluded; records the
+// nodes it passes that are partly ticked. Without recursion on the right links, as collect.
+bool TickStates::walk(const FileNode* n) {
+  bool any = false;
+  while (n) {
+    if (walk(n->link[0])) any = true;
+    const bool excluded = n->flags & Excluded;
+    if (walk(n->children) && !excluded) {
+      partly_.insert(n);
+      any = true;
+    }
+    if (excluded) any = true;
+    n = n->link[1];
+  }
+  return any;
+}
+
+TickState TickStates::of(const FileNode* node) const {
+  if (node->flags & Excluded) return TickState::Unticked;
+  return partly_.count(node) ? TickState::PartlyTicked : TickState::Ticked;
+}
+
 void setExcludedBelow(FileNode* node, bool excluded) { excludeTree(node->children, excluded); }
 
 size_t applyCheck(FileNode* node, const std::vector<FileNode*>& ancestors, bool tick,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/file_node.h"
@@ -28,6 +29,20 @@ enum class TickState { Unticked = 1, Ticked = 2, PartlyTicked = 3 };
 // Unticked when the node is Excluded; partly ticked when it is not but something below it is;
 // ticked otherwise. Walks everything below the node.
 TickState tickStateOf(const FileNode* node);
+
+// The boxes of a node and of everything below it, worked out in one walk: what tickStateOf
+// gives for each of them, without walking each one's subtree again. Valid until an Excluded
+// mark at or below the node changes.
+class TickStates {
+ public:
+  explicit TickStates(const FileNode* top);
+  // node must be the top node or lie below it.
+  TickState of(const FileNode* node) const;
+
+ private:
+  bool walk(const FileNode* siblings);
+  std::unordered_set<const FileNode*> partly_;  // not Excluded, something below them is
+};
 
 // The marks of one check box toggle. ancestors: the node's ancestors, nearest first (the
 // Root node may end the list). tick: the box is about to become ticked. Clears or sets the

@@ -6,6 +6,7 @@
 
 #include "core/comparison.h"
 #include "core/sibling_tree.h"
+#include "platform/text.h"
 
 namespace fw {
 namespace {
@@ -120,6 +121,49 @@ TEST(TickStateTest, AFolderWithSomethingUntickedBelowIsPartlyTicked) {
   EXPECT_EQ(tickStateOf(pair), TickState::Unticked);
   file->flags &= ~Excluded;
   EXPECT_EQ(tickStateOf(pair), TickState::Unticked);
+}
+
+// The one-walk boxes against tickStateOf on every node, for marks at the top, deep down, on
+// both sides of a sibling tree, and on a folder whose entries are still ticked.
+TEST(TickStatesTest, OneWalkAgreesWithTickStateOfEverywhere) {
+  TreeBuilder b;
+  FileNode* pair = b.add(nullptr, u"C:\\t", Folder);
+  std::vector<FileNode*> all{pair};
+  for (const char16_t* top : {u"m", u"c", u"x", u"a", u"z"}) {
+    FileNode* folder = all.emplace_back(b.add(pair, top, Folder));
+    for (const char16_t* sub : {u"k", u"d", u"q"}) {
+      FileNode* inner = all.emplace_back(b.add(folder, sub, Folder));
+      for (const char16_t* file : {u"5", u"2", u"8", u"1", u"9"})
+        all.push_back(b.add(inner, file, 0));
+    }
+    all.push_back(b.add(folder, u"f", 0));
+  }
+  auto agrees = [&](const char* what) {
+    const TickStates states(pair);
+    int partly = 0;
+    for (FileNode* n : all) {
+      EXPECT_EQ(states.of(n), tickStateOf(n)) << what << ": " << toUtf8(n->name);
+      partly += states.of(n) == TickState::PartlyTicked;
+    }
+    return partly;
+  };
+  EXPECT_EQ(agrees("nothing unticked"), 0);
+  // Each mark alone: the first and last in a sibling tree's order and one in its middle, at
+  // every depth.
+  for (FileNode* n : all) {
+    n->flags |= Excluded;
+    const int partly = agrees("one unticked");
+    if (n != pair) {
+      EXPECT_GT(partly, 0) << toUtf8(n->name);
+    }
+    n->flags &= ~Excluded;
+  }
+  // A folder unticked with everything below it ticked, and another partly ticked inside an
+  // unticked one.
+  all[1]->flags |= Excluded;   // m
+  all[21]->flags |= Excluded;  // c
+  all[30]->flags |= Excluded;  // a file in c\d
+  agrees("several");
 }
 
 TEST(ApplyCheckTest, TickingDeepInsideASourceOnlyTreeTicksTheFoldersToCreate) {
