@@ -598,10 +598,12 @@ void recheckEntries(HWND dialog) {
     std::u16string label = changedLabel(node->name, states);
     std::vector<HTREEITEM> way;
     if (HTREEITEM item = findItem(tree, chain, &way)) {
-      showTicksFrom(tree, item);
+      showTicksAround(tree, item, way);
       showChangedMark(tree, item, label);
+    } else {
+      const TickStates states(&gRootNode);
+      for (HTREEITEM a : way) showTick(tree, a, states);
     }
-    for (HTREEITEM a : way) showTick(tree, a);
     marks.changed.emplace(node, std::move(label));
     marked = true;
   }
