@@ -249,5 +249,25 @@ TEST_F(SettingsStoreTest, TheQuestionBeforeASyncIsOnUntilTurnedOffAndStaysOff) {
   EXPECT_EQ(shell.askBeforeSync, 1u);
 }
 
+TEST_F(SettingsStoreTest, RecentProjectsRoundTripInOrderAndEmptyValuesAreSkipped) {
+  shell.recentProjects = {u"C:\\b.fwp", u"C:\\a.fwp"};
+  saveSettingsTo(registry, settings, shell);
+  EXPECT_EQ(registry.keys[Hive::CurrentUser][u"Recent1"], FakeRegistry::textBytes(u"C:\\b.fwp", true));
+  EXPECT_EQ(registry.keys[Hive::CurrentUser][u"Recent8"], FakeRegistry::textBytes(u"", true));
+  shell.recentProjects.clear();
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(shell.recentProjects, (std::vector<std::u16string>{u"C:\\b.fwp", u"C:\\a.fwp"}));
+
+  // A gap left by hand is closed up; a key without the values has no recent projects.
+  registry.keys[Hive::CurrentUser][u"Recent1"] = FakeRegistry::textBytes(u"", true);
+  registry.keys[Hive::CurrentUser][u"Recent5"] = FakeRegistry::textBytes(u"D:\\c.fwp", false);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(shell.recentProjects, (std::vector<std::u16string>{u"C:\\a.fwp", u"D:\\c.fwp"}));
+  registry.keys.erase(Hive::CurrentUser);
+  registry.keys[Hive::LocalMachine] = {};
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_TRUE(shell.recentProjects.empty());
+}
+
 }  // namespace
 }  // namespace fw
