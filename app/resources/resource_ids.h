@@ -114,5 +114,10 @@
 #define WM_TREE_CHECK_TOGGLED (WM_APP + 2) /* to the File Tree window: a box changed, lParam item */
 #define WM_TREE_PLACE (WM_APP + 3) /* to the File Tree window: apply its stored placement */
 
+/* Main window's project file: Save and the recently used projects of the File menu. */
+#define IDM_SAVE 40020
+#define IDM_RECENT_FIRST 40030 /* "&1 path" .. "&8 path": 40030..40037 */
+#define IDM_RECENT_LAST 40037
+#define IDM_RECENT_SEPARATOR 40038 /* between the recent projects and Exit */
 
 #endif
