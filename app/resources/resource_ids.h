@@ -116,8 +116,9 @@
 
 /* Main window's project file: Save and the recently used projects of the File menu. */
 #define IDM_SAVE 40020
-#define IDM_RECENT_FIRST 40030 /* "&1 path" .. "&8 path": 40030..40037 */
-#define IDM_RECENT_LAST 40037
-#define IDM_RECENT_SEPARATOR 40038 /* between the recent projects and Exit */
+/* "&1 path" .. "&8 path": 40040..40047 (40030 and 40031 are the safety items, safety_net.h) */
+#define IDM_RECENT_FIRST 40040
+#define IDM_RECENT_LAST 40047
+#define IDM_RECENT_SEPARATOR 40048 /* between the recent projects and Exit */
 
 #endif
