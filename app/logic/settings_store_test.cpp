@@ -202,8 +202,8 @@ TEST_F(SettingsStoreTest, SafetyNetValuesDefaultToOffAndRoundTripClamped) {
 TEST_F(SettingsStoreTest, EverySettingOfTheTableIsStoredAndLoadedWithinItsRange) {
   saveSettingsTo(registry, settings, shell);
   auto& key = registry.keys[Hive::CurrentUser];
-  const size_t placements = 2, shellSwitches = 1;  // askBeforeSync
-  EXPECT_EQ(key.size(), settingTable().size() + placements + shellSwitches);
+  const size_t placements = 2, shellSwitches = 1, recentProjects = 8;  // askBeforeSync
+  EXPECT_EQ(key.size(), settingTable().size() + placements + shellSwitches + recentProjects);
   for (const SettingEntry& e : settingTable()) {
     SCOPED_TRACE(toUtf8(e.registryName));
     ASSERT_TRUE(key.count(e.registryName));
