@@ -21,9 +21,24 @@ std::u16string editText(HWND dialog, int id) {
   return text;
 }
 
+// Opens the browser at the folder whose path lParam gives (the field's text), when it exists.
+int CALLBACK browserProc(HWND browser, UINT message, LPARAM, LPARAM start) {
+  if (message == BFFM_INITIALIZED && start && *reinterpret_cast<const wchar_t*>(start))
+    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, start);
+  return 0;
+}
+
+// The folder browser for the field editId, named for its side, starting at the path typed in
+// the field, with a button to make a new folder.
 void browseInto(HWND dialog, int editId) {
+  const std::u16string typed = editText(dialog, editId);
   BROWSEINFOW info{};
   info.hwndOwner = dialog;
+  info.lpszTitle = editId == IDC_PAIR_SOURCE_EDIT ? L"Choose the source folder"
+                                                   : L"Choose the target folder";
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  info.lpfn = browserProc;
+  info.lParam = reinterpret_cast<LPARAM>(wide(typed));
   PIDLIST_ABSOLUTE picked = SHBrowseForFolderW(&info);
   if (!picked) return;
   wchar_t path[MAX_PATH] = {};
@@ -58,7 +73,13 @@ INT_PTR CALLBACK folderPairProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       // The field to type into first: the source, or the target when the source is saved.
       const int first = pair->sourceEditable || !pair->targetEditable ? IDC_PAIR_SOURCE_EDIT
                                                                       : IDC_PAIR_TARGET_EDIT;
-      if (IsWindowEnabled(GetDlgItem(dialog, first))) SetFocus(GetDlgItem(dialog, first));
+      if (IsWindowEnabled(GetDlgItem(dialog, first))) {
+        // Selected whole, so that typing replaces the path shown: WM_NEXTDLGCTL moves the focus
+        // as the dialog manager does, selecting an edit's text, once the dialog is up.
+        SetFocus(GetDlgItem(dialog, first));
+        PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, first)),
+                     TRUE);
+      }
       showOverlapWarning(dialog);
       return FALSE;  // the focus is set
     }

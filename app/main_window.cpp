@@ -119,6 +119,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return 0;
     }
     case WM_CLOSE:
+      if (!askToSaveChanges()) return 0;        // Cancel: the project stays open
       if (!stopTaskBeforeClosing()) return 0;  // No: the task goes on
       break;
     case WM_DESTROY:

@@ -32,7 +32,18 @@ void onKindChanged(int side);
 void editRow(bool addMode);
 void deleteRow();
 void swapSidesCommand();
-void saveProjectAs();
+// Save As: asks for a file; Save: the project's file, or Save As when it has none. True when the
+// project was written.
+bool saveProjectAs();
+bool saveProjectCommand();
+// Before the project is replaced or the program ends: "Save changes to <name>?" when the folder
+// columns changed since they were last opened or saved. False when the user cancels (or the
+// save asked for fails): nothing may change then.
+bool askToSaveChanges();
+// The title naming the project's file, and the recent projects in the File menu above Exit.
+void showProjectFile();
+// Opens the recent project at index; a file that is gone is named and taken off the list.
+void openRecentProject(size_t index);
 void optionsCommand();
 void openWebPage();
 // Handles a command of the main window; false when it is not one.

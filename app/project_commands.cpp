@@ -10,6 +10,7 @@
 #include "app/file_dialogs.h"
 #include "app/logic/options_edit.h"
 #include "app/logic/project_model.h"
+#include "app/logic/project_session.h"
 #include "app/main_window.h"
 #include "app/resources/product.h"
 #include "app/resources/resource_ids.h"
@@ -83,9 +84,45 @@ void refreshLists() {
   padSelectedRows(ws);
   for (int side = 0; side < 2; ++side) addRows(app().controls.list[side], ws.sides[side].selected().roots);
   updateButtons(nullptr);
+  showProjectFile();
+}
+
+void showProjectFile() {
+  HWND main = app().mainWindow;
+  const std::u16string title = projectTitle(workspace());
+  if (windowText(main) != title) SetWindowTextW(main, wide(title));
+
+  HMENU bar = GetMenu(main);
+  if (!bar) return;
+  for (UINT id = IDM_RECENT_FIRST; id <= IDM_RECENT_LAST; ++id) DeleteMenu(bar, id, MF_BYCOMMAND);
+  DeleteMenu(bar, IDM_RECENT_SEPARATOR, MF_BYCOMMAND);
+  const std::vector<std::u16string>& recent = workspace().shell.recentProjects;
+  if (recent.empty()) return;
+  HMENU file = GetSubMenu(bar, 0);
+  const int items = GetMenuItemCount(file);
+  int exitAt = 0;
+  while (exitAt < items && GetMenuItemID(file, exitAt) != IDM_EXIT) ++exitAt;
+  UINT at = static_cast<UINT>(exitAt);
+  for (size_t i = 0; i < recent.size() && i <= IDM_RECENT_LAST - IDM_RECENT_FIRST; ++i)
+    InsertMenuW(file, at++, MF_BYPOSITION | MF_STRING, IDM_RECENT_FIRST + i,
+                wide(recentMenuText(i, recent[i])));
+  InsertMenuW(file, at, MF_BYPOSITION | MF_SEPARATOR, IDM_RECENT_SEPARATOR, nullptr);
+}
+
+bool askToSaveChanges() {
+  Workspace& ws = workspace();
+  if (!projectChanged(ws)) return true;
+  const std::u16string text = u"Save changes to " + projectName(ws) + u"?";
+  switch (MessageBoxW(app().mainWindow, wide(text), L"Ferrywick",
+                      MB_YESNOCANCEL | MB_ICONWARNING)) {
+    case IDYES: return saveProjectCommand();
+    case IDNO: return true;
+    default: return false;
+  }
 }
 
 void newProjectCommand() {
+  if (!askToSaveChanges()) return;
   waitForWorker();  // a cancelled comparison may still be filling the pool
   newProject(workspace());
   fitKindBoxes();  // moved first, then filled: no old text is left beside a moved box
@@ -105,12 +142,36 @@ Rc loadSideFileCommand(const wchar_t* path, int side, SideKind kind) {
 }
 
 Rc chooseSideFile(int side, SideKind kind) {
+  if (kind == SideKind::FileSystem && !askToSaveChanges()) return Rc::Ok;
   const std::optional<std::u16string> path = askOpenPath(app().mainWindow, fileFilterFor(kind));
   if (!path) return Rc::Ok;
   const Rc rc = loadSideFileCommand(wide(*path), side, kind);
-  // The sentence the command line gives, naming the file and what is wrong with it.
-  if (rc != Rc::Ok) showError(wide(toUtf16(refusedFileText(*workspace().task.fs, *path))));
+  if (rc == Rc::Ok) return rc;
+  // Names the file and what is wrong with it: for a saved state or difference the sentence
+  // the command line gives.
+  Fs& fs = *workspace().task.fs;
+  showError(wide(kind == SideKind::FileSystem ? projectRefusalText(fs, *path, rc)
+                                              : toUtf16(refusedFileText(fs, *path))));
   return rc;
+}
+
+void openRecentProject(size_t index) {
+  Workspace& ws = workspace();
+  if (index >= ws.shell.recentProjects.size() || !askToSaveChanges()) return;
+  const std::u16string path = ws.shell.recentProjects[index];
+  const Rc rc = loadSideFileCommand(wide(path), kSourceSide, SideKind::FileSystem);
+  if (rc == Rc::Ok) return;
+  FileHandle file;
+  const bool missing = ws.task.fs->openRead(path.c_str(), &file) != FsStatus::Ok;
+  if (!missing) ws.task.fs->close(file);
+  std::u16string text = projectRefusalText(*ws.task.fs, path, rc);
+  if (missing) {
+    // A project that is gone leaves the list.
+    forgetRecent(ws.shell.recentProjects, path);
+    showProjectFile();
+    text += u"; it is taken off the list of recent projects";
+  }
+  showError(wide(text));
 }
 
 namespace {
@@ -205,14 +266,39 @@ void swapSidesCommand() {
   refreshLists();
 }
 
-void saveProjectAs() {
-  const std::optional<std::u16string> path =
-      askSavePath(app().mainWindow, fileFilterFor(SideKind::FileSystem));
-  if (!path) return;
+namespace {
+
+// Writes the folder columns to path; on success the project has that file and no changes.
+bool saveProjectTo(const std::u16string& path) {
   Workspace& ws = workspace();
   const Rc rc = saveProject(*ws.task.fs, ws.sides[0].inputs[0].roots, ws.sides[1].inputs[0].roots,
-                            path->c_str());
-  if (rc != Rc::Ok) showError(kWriteFailed);
+                            path.c_str());
+  if (rc != Rc::Ok) {
+    showError(kWriteFailed);
+    return false;
+  }
+  std::u16string full;
+  if (ws.task.fs->fullPath(path.c_str(), &full) != FsStatus::Ok) full = path;
+  markProjectSaved(ws, full);
+  rememberRecent(ws.shell.recentProjects, full);
+  fitKindBoxes();
+  showKindBox(0);
+  showKindBox(1);
+  showProjectFile();
+  return true;
+}
+
+}  // namespace
+
+bool saveProjectAs() {
+  const std::optional<std::u16string> path =
+      askSavePath(app().mainWindow, fileFilterFor(SideKind::FileSystem));
+  return path && saveProjectTo(*path);
+}
+
+bool saveProjectCommand() {
+  const std::u16string path = workspace().project.path;
+  return path.empty() ? saveProjectAs() : saveProjectTo(path);
 }
 
 void optionsCommand() {
@@ -246,6 +332,7 @@ bool onMainCommand(int id, int code, HWND) {
     case IDM_OPEN:
       chooseSideFile(0, SideKind::FileSystem);
       return true;
+    case IDM_SAVE: saveProjectCommand(); return true;
     case IDM_SAVE_AS: saveProjectAs(); return true;
     case IDM_SWAP: swapSidesCommand(); return true;
     case IDM_OPTIONS: optionsCommand(); return true;
@@ -262,6 +349,10 @@ bool onMainCommand(int id, int code, HWND) {
       return true;
     }
     default: break;
+  }
+  if (id >= IDM_RECENT_FIRST && id <= IDM_RECENT_LAST) {
+    openRecentProject(static_cast<size_t>(id - IDM_RECENT_FIRST));
+    return true;
   }
   // F5 does what a click on Compare does, and nothing while the button is disabled.
   if (id == IDC_COMPARE && code == 1 && !IsWindowEnabled(app().controls.compare)) return true;

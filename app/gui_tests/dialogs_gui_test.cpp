@@ -3,7 +3,8 @@
 #include <shlobj.h>
 #include <commctrl.h>
 
-#include <chrono>
+#include <functional>
+#include <string>
 
 #include "app/gui_tests/gui_fixture.h"
 #include "sync/task.h"
@@ -21,12 +22,24 @@ HWND waitForOwnedDialog(const ProgramRun& run, HWND owner) {
       return GetWindow(w, GW_OWNER) == owner && classOf(w) == u"#32770";
     });
     return found != nullptr;
-  }, 10000) ? found : nullptr;
+  }, 30000) ? found : nullptr;
+}
+
+// The first child window, at any depth, that passes the test.
+HWND findChild(HWND parent, const std::function<bool(HWND)>& test) {
+  std::pair<const std::function<bool(HWND)>*, HWND> search{&test, nullptr};
+  EnumChildWindows(parent, [](HWND w, LPARAM p) -> BOOL {
+    auto* s = reinterpret_cast<std::pair<const std::function<bool(HWND)>*, HWND>*>(p);
+    if (!(*s->first)(w)) return TRUE;
+    s->second = w;
+    return FALSE;
+  }, reinterpret_cast<LPARAM>(&search));
+  return search.second;
 }
 
 // The text of the item selected in the folder browser's tree.
 std::u16string browserSelection(HWND browser) {
-  HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+  HWND tree = findChild(browser, [](HWND w) { return classOf(w) == u"SysTreeView32"; });
   if (!tree) return u"";
   auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
   if (!item) return u"";
@@ -115,45 +128,92 @@ TEST_F(DialogsGuiTest, FolderPairDialogWarnsOfFoldersThatOverlapAsTheyAreTyped) 
   EXPECT_EQ(listItems(list(run, 1)), (Strings{dir.at("c"), dir.at("a/sub")}));
 }
 
-TEST_F(DialogsGuiTest, FolderBrowserPutsThePickedFolderIntoItsFieldAndCancelLeavesIt) {
-  makeDir(dir.at("picked"));
+// The browser is asked for its folder by our own callback as it opens and fills its tree one
+// folder at a time down to it, reading each folder on the way: the test's folders lie at the
+// top of the drive, so that a deep temporary folder on a loaded machine does not make it slow.
+TEST_F(DialogsGuiTest, FolderBrowserStartsAtTheTypedFolderAndPutsThePickedOneIntoItsField) {
+  const std::u16string top = dir.path().substr(0, 3) + u"fw-browse-" +
+                             toUtf16(std::to_string(GetCurrentProcessId())) + u"-" +
+                             toUtf16(std::to_string(GetTickCount()));
+  makeDir(top + u"\\picked");
+  struct Remove {
+    std::u16string path;
+    ~Remove() { removeTree(path); }
+  } remove{top};
   ProgramRun run;
   click(run.control(IDC_ADD));
   HWND pair = waitForWindow(run, u"Folder comparison");
   ASSERT_NE(pair, nullptr);
   SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT, L"typed");
 
+  // Named for its side, with a button for a new folder; Cancel leaves the field.
   click(GetDlgItem(pair, IDC_PAIR_TARGET_BROWSE));
   HWND browser = waitForOwnedDialog(run, pair);
   ASSERT_NE(browser, nullptr) << "no folder browser";
+  EXPECT_NE(findChild(browser, [](HWND w) { return textOf(w) == u"Choose the target folder"; }),
+            nullptr);
+  EXPECT_NE(findChild(browser, [](HWND w) {
+    return classOf(w) == u"Button" && textOf(w).find(u"New Folder") != std::u16string::npos;
+  }), nullptr) << "no button for a new folder";
   command(browser, IDCANCEL);
   ASSERT_TRUE(waitGone(browser));
   EXPECT_EQ(itemText(pair, IDC_PAIR_TARGET_EDIT), u"typed");
 
+  // It opens at the folder typed; the user picks the folder inside it, and OK puts that one's
+  // path into the field.
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT, wide(top));
   click(GetDlgItem(pair, IDC_PAIR_TARGET_BROWSE));
   browser = waitForOwnedDialog(run, pair);
   ASSERT_NE(browser, nullptr);
-  // The browser fills a folder's items only as it expands it, and a selection asked for while
-  // it does may not reach the folder: it is asked for again until the browser shows it.
-  // Asked again at most twice a second, so that a slow expansion can finish in between.
-  auto asked = std::chrono::steady_clock::time_point{};
+  const std::u16string topName = top.substr(3);
+  ASSERT_TRUE(waitUntil([&] { return browserSelection(browser) == topName; }, 30000))
+      << "the browser did not open at the typed folder: " << toUtf8(browserSelection(browser))
+      << [&] {
+           std::string out;
+           findChild(browser, [&](HWND w) {
+             out += " [" + toUtf8(classOf(w)) + " '" + toUtf8(textOf(w)) + "']";
+             return false;
+           });
+           return out;
+         }();
+  HWND tree = findChild(browser, [](HWND w) { return classOf(w) == u"SysTreeView32"; });
+  ASSERT_NE(tree, nullptr);
   ASSERT_TRUE(waitUntil([&] {
-    if (browserSelection(browser) == u"picked")
-      return IsWindowEnabled(GetDlgItem(browser, IDOK)) != 0;
-    if (std::chrono::steady_clock::now() - asked > std::chrono::milliseconds(500)) {
-      SendMessageW(browser, BFFM_SETSELECTIONW, TRUE,
-                   reinterpret_cast<LPARAM>(wide(dir.at("picked"))));
-      asked = std::chrono::steady_clock::now();
-    }
+    if (browserSelection(browser) == u"picked") return IsWindowEnabled(GetDlgItem(browser, IDOK)) != 0;
+    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+    auto child = reinterpret_cast<HTREEITEM>(
+        SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)));
+    if (!child) return false;
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(child));
     return false;
-  }, 20000)) << "the folder browser did not select the folder";
+  }, 15000)) << "the folder inside could not be picked";
   click(GetDlgItem(browser, IDOK));
   ASSERT_TRUE(waitGone(browser));
-  EXPECT_EQ(itemText(pair, IDC_PAIR_TARGET_EDIT), dir.at("picked"));
+  EXPECT_EQ(itemText(pair, IDC_PAIR_TARGET_EDIT), top + u"\\picked");
   EXPECT_EQ(itemText(pair, IDC_PAIR_SOURCE_EDIT), u"");
   command(pair, IDOK);
   ASSERT_TRUE(waitGone(pair));
-  EXPECT_EQ(listItems(list(run, 1)), (Strings{dir.at("picked")}));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{top + u"\\picked"}));
+}
+
+// Edit selects the path shown, so that typing replaces it.
+TEST_F(DialogsGuiTest, EditSelectsTheFieldsTextSoTypingReplacesIt) {
+  ProgramRun run(quoted(project("p.fwp", {u"C:\\old"}, {u"D:\\old"})));
+  chooseRow(run, 0, 0);
+  click(run.control(IDC_EDIT));
+  HWND pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  HWND source = GetDlgItem(pair, IDC_PAIR_SOURCE_EDIT);
+  ASSERT_TRUE(waitUntil([&] { return focusOf(run) == source; }));
+  DWORD from = 1, to = 0;
+  SendMessageW(source, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+  EXPECT_EQ(from, 0u);
+  EXPECT_EQ(to, 6u);
+  PostMessageW(source, WM_CHAR, L'E', 0);
+  ASSERT_TRUE(waitUntil([&] { return itemText(pair, IDC_PAIR_SOURCE_EDIT) == u"E"; }));
+  command(pair, IDCANCEL);
+  ASSERT_TRUE(waitGone(pair));
 }
 
 // The presets set every row's radios; the words beside each row follow them and a radio

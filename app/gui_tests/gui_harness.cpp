@@ -177,8 +177,21 @@ void ProgramRun::exit() {
   // A test that stopped early can leave a modal dialog open, which keeps the main window from
   // closing: cancel the program's dialogs until it has shut down, so that a failure stays one
   // failure and does not hang the rest of the run.
+  // A project with changes asks whether to save them: No, so that a test leaves no file behind.
   const DWORD thread = threadId_;
-  while (thread && !waitUntil([&] { return !IsWindow(main_); }, 2000)) {
+  const auto saveQuestion = [&] {
+    return findThreadWindow(*this, [](HWND w) {
+      return classOf(w) == u"#32770" && messageText(w).rfind(u"Save changes to ", 0) == 0;
+    });
+  };
+  while (thread && IsWindow(main_)) {
+    if (waitUntil([&] { return !IsWindow(main_) || saveQuestion(); }, 2000)) {
+      if (HWND question = saveQuestion()) {
+        PostMessageW(question, WM_COMMAND, IDNO, 0);
+        (void)waitGone(question);
+      }
+      continue;
+    }
     EnumThreadWindows(thread, [](HWND w, LPARAM) -> BOOL {
       wchar_t cls[16] = L"";
       GetClassNameW(w, cls, 16);

@@ -31,7 +31,7 @@ TEST_F(MainWindowGuiTest, QuotedProjectOnCommandLineFillsBothColumns) {
   wchar_t cls[64];
   GetClassNameW(run.main(), cls, 64);
   EXPECT_EQ(fromWide(cls), u"Ferrywick_MainWnd");
-  EXPECT_EQ(textOf(run.main()), u"Ferrywick");
+  EXPECT_EQ(textOf(run.main()), u"My pairs.fwp - Ferrywick");
   EXPECT_EQ(listItems(list(run, 0)), (Strings{u"C:\\src\\a", u"C:\\src\\b"}));
   EXPECT_EQ(listItems(list(run, 1)), (Strings{u"D:\\trg\\a", u""}));
   for (int side = 0; side < 2; ++side) {
@@ -207,8 +207,10 @@ TEST_F(MainWindowGuiTest, KeysOfTheFileMenuAndF5) {
   EXPECT_EQ(fromWide(text), u"&New\tCtrl+N");
   GetMenuStringW(file, IDM_OPEN, text, 64, MF_BYCOMMAND);
   EXPECT_EQ(fromWide(text), u"&Open...\tCtrl+O");
+  GetMenuStringW(file, IDM_SAVE, text, 64, MF_BYCOMMAND);
+  EXPECT_EQ(fromWide(text), u"&Save\tCtrl+S");
   GetMenuStringW(file, IDM_SAVE_AS, text, 64, MF_BYCOMMAND);
-  EXPECT_EQ(fromWide(text), u"&Save As...\tCtrl+S");
+  EXPECT_EQ(fromWide(text), u"&Save As...\tCtrl+Shift+S");
 
   // A key of the accelerator table arrives as WM_KEYDOWN with Ctrl held: the test holds it.
   const auto withControl = [&](WORD key) {
@@ -227,11 +229,11 @@ TEST_F(MainWindowGuiTest, KeysOfTheFileMenuAndF5) {
       SetKeyboardState(keys);
     });
   };
+  // Ctrl+S saves to the project's own file, without a dialog.
+  removeTree(dir.at("p.fwp"));
   withControl('S');
-  HWND save = waitForWindow(run, u"Save As");
-  ASSERT_NE(save, nullptr);
-  PostMessageW(save, WM_COMMAND, IDCANCEL, 0);
-  ASSERT_TRUE(waitGone(save));
+  EXPECT_TRUE(waitUntil([&] { return exists(dir.at("p.fwp")); }));
+  EXPECT_FALSE(findWindow(run, u"Save As"));
   withControl('O');
   HWND open = waitForWindow(run, u"Open");
   ASSERT_NE(open, nullptr);
@@ -403,11 +405,15 @@ TEST_F(MainWindowGuiTest, BrowseLoadsProjectIntoBothColumnsAndBadFileSaysWrongFo
   HWND error = waitForWindow(run, u"Error");
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(messageText(error), u"Wrong file format! " + dir.at("bad.fwp") +
-                                    u" is damaged, or it is not a file of this program");
+                                    u" is not a project of this program");
   command(error, IDOK);
   ASSERT_TRUE(waitGone(error));
-  EXPECT_TRUE(listItems(list(run, 0)).empty());
-  EXPECT_EQ(comboSelectionText(kindBox(run, 0)), u"File system");
+  // The project shown stays as it was.
+  ASSERT_TRUE(run.settle());
+  EXPECT_EQ(listItems(list(run, 0)), (Strings{u"C:\\x"}));
+  EXPECT_EQ(listItems(list(run, 1)), (Strings{u"D:\\y"}));
+  EXPECT_EQ(comboSelectionText(kindBox(run, 0)), u"load.fwp");
+  EXPECT_EQ(textOf(run.main()), u"load.fwp - Ferrywick");
 }
 
 TEST_F(MainWindowGuiTest, SaveAsWritesTheFolderColumns) {
@@ -423,6 +429,141 @@ TEST_F(MainWindowGuiTest, SaveAsWritesTheFolderColumns) {
   }));
   EXPECT_EQ(saved.source, (Strings{u"C:\\a", u""}));
   EXPECT_EQ(saved.target, (Strings{u"D:\\a", u"D:\\b"}));
+}
+
+// Adds a row through the folder pair dialog.
+void addRow(const ProgramRun& run, const std::u16string& source, const std::u16string& target) {
+  const size_t rows = listItems(run.control(IDC_LIST_SOURCE)).size();
+  click(run.control(IDC_ADD));
+  HWND pair = waitForWindow(run, u"Folder comparison");
+  ASSERT_NE(pair, nullptr);
+  SetDlgItemTextW(pair, IDC_PAIR_SOURCE_EDIT, wide(source));
+  SetDlgItemTextW(pair, IDC_PAIR_TARGET_EDIT, wide(target));
+  command(pair, IDOK);
+  ASSERT_TRUE(waitGone(pair));
+  ASSERT_TRUE(waitUntil([&] { return listItems(run.control(IDC_LIST_SOURCE)).size() == rows + 1; }));
+}
+
+// The question before changed rows are dropped; answers it, false when it did not come.
+[[nodiscard]] bool answerSaveChanges(const ProgramRun& run, const std::u16string& name,
+                                     int answer) {
+  HWND ask = waitForDialog(run, u"Ferrywick", 10000);
+  if (!ask) return false;
+  EXPECT_EQ(messageText(ask), u"Save changes to " + name + u"?");
+  command(ask, answer);
+  return waitGone(ask);
+}
+
+TEST_F(MainWindowGuiTest, ChangedRowsAskToBeSavedAndCancelKeepsThem) {
+  ProgramRun run(quoted(project("p.fwp", {u"C:\\a"}, {u"D:\\a"})));
+  addRow(run, u"C:\\b", u"D:\\b");
+  const Strings rows{u"C:\\a", u"C:\\b"};
+
+  // New, Open and closing the window: Cancel leaves everything as it was.
+  for (int id : {IDM_NEW, IDM_OPEN}) {
+    command(run.main(), id);
+    ASSERT_TRUE(answerSaveChanges(run, u"p.fwp", IDCANCEL));
+    ASSERT_TRUE(run.settle());
+    EXPECT_FALSE(findWindow(run, u"Open"));
+    EXPECT_EQ(listItems(list(run, 0)), rows);
+  }
+  PostMessageW(run.main(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(answerSaveChanges(run, u"p.fwp", IDCANCEL));
+  ASSERT_TRUE(run.settle());
+  EXPECT_TRUE(IsWindow(run.main()));
+  EXPECT_EQ(listItems(list(run, 0)), rows);
+  EXPECT_EQ(textOf(run.main()), u"p.fwp - Ferrywick");
+
+  // No drops the changes: the file keeps its one row.
+  command(run.main(), IDM_NEW);
+  ASSERT_TRUE(answerSaveChanges(run, u"p.fwp", IDNO));
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 0)).empty(); }));
+  EXPECT_EQ(textOf(run.main()), u"Untitled - Ferrywick");
+  Project saved;
+  ASSERT_EQ(loadProject(systemFs(), dir.at("p.fwp").c_str(), &saved), Rc::Ok);
+  EXPECT_EQ(saved.source, (Strings{u"C:\\a"}));
+
+  // A new project unchanged asks nothing; changed, Yes saves it through Save As first.
+  command(run.main(), IDM_NEW);
+  ASSERT_TRUE(run.settle());
+  EXPECT_FALSE(findWindow(run, u"Ferrywick"));
+  addRow(run, u"C:\\new", u"");
+  command(run.main(), IDM_OPEN);
+  ASSERT_TRUE(answerSaveChanges(run, u"Untitled", IDYES));
+  HWND save = waitForWindow(run, u"Save As");
+  ASSERT_NE(save, nullptr);
+  answerFileDialog(save, dir.at("new.fwp"));
+  HWND open = waitForWindow(run, u"Open");
+  ASSERT_NE(open, nullptr);
+  PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(waitGone(open));
+  ASSERT_EQ(loadProject(systemFs(), dir.at("new.fwp").c_str(), &saved), Rc::Ok);
+  EXPECT_EQ(saved.source, (Strings{u"C:\\new"}));
+  EXPECT_EQ(textOf(run.main()), u"new.fwp - Ferrywick");
+}
+
+// The File menu's recent projects, above Exit: "&1" the one used last.
+Strings recentItems(const ProgramRun& run) {
+  HMENU file = GetSubMenu(GetMenu(run.main()), 0);
+  Strings items;
+  for (int i = 0; i < GetMenuItemCount(file); ++i) {
+    const UINT id = GetMenuItemID(file, i);
+    if (id < IDM_RECENT_FIRST || id > IDM_RECENT_LAST) continue;
+    EXPECT_EQ(id, static_cast<UINT>(IDM_RECENT_FIRST + items.size()));
+    wchar_t text[300] = L"";
+    GetMenuStringW(file, static_cast<UINT>(i), text, 300, MF_BYPOSITION);
+    items.push_back(fromWide(text));
+  }
+  if (!items.empty()) {
+    const int count = GetMenuItemCount(file);
+    EXPECT_EQ(GetMenuItemID(file, count - 1), static_cast<UINT>(IDM_EXIT));
+    EXPECT_EQ(GetMenuItemID(file, count - 3), static_cast<UINT>(IDM_RECENT_FIRST + items.size() - 1));
+  }
+  return items;
+}
+
+TEST_F(MainWindowGuiTest, SaveWritesTheSameFileAndRecentProjectsAreListedAndKept) {
+  const std::u16string in = project("in.fwp", {u"C:\\a"}, {u"D:\\a"});
+  {
+    ProgramRun run(quoted(in));
+    EXPECT_EQ(recentItems(run), (Strings{u"&1 " + in}));
+    addRow(run, u"C:\\b", u"D:\\b");
+    command(run.main(), IDM_SAVE);
+    Project saved;
+    ASSERT_TRUE(waitUntil([&] {
+      return loadProject(systemFs(), in.c_str(), &saved) == Rc::Ok && saved.source.size() == 2;
+    }));
+    EXPECT_EQ(saved.target, (Strings{u"D:\\a", u"D:\\b"}));
+    EXPECT_FALSE(findWindow(run, u"Save As"));
+
+    command(run.main(), IDM_SAVE_AS);
+    HWND save = waitForWindow(run, u"Save As");
+    ASSERT_NE(save, nullptr);
+    answerFileDialog(save, dir.at("out.fwp"));
+    ASSERT_TRUE(waitUntil([&] { return textOf(run.main()) == u"out.fwp - Ferrywick"; }));
+    EXPECT_EQ(comboSelectionText(kindBox(run, 1)), u"out.fwp");
+    EXPECT_EQ(recentItems(run), (Strings{u"&1 " + dir.at("out.fwp"), u"&2 " + in}));
+  }
+  // Kept for the next start; a recent project opens from the menu.
+  ProgramRun run;
+  EXPECT_EQ(recentItems(run), (Strings{u"&1 " + dir.at("out.fwp"), u"&2 " + in}));
+  command(run.main(), IDM_RECENT_FIRST + 1);
+  ASSERT_TRUE(waitUntil([&] { return listItems(list(run, 0)).size() == 2; }));
+  EXPECT_EQ(textOf(run.main()), u"in.fwp - Ferrywick");
+  EXPECT_EQ(recentItems(run), (Strings{u"&1 " + in, u"&2 " + dir.at("out.fwp")}));
+
+  // A recent project that is gone is named, and leaves the list; the rows stay.
+  removeTree(dir.at("out.fwp"));
+  command(run.main(), IDM_RECENT_FIRST + 1);
+  HWND error = waitForWindow(run, u"Error");
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(messageText(error).rfind(dir.at("out.fwp") + u" cannot be opened", 0), 0u)
+      << toUtf8(messageText(error));
+  command(error, IDOK);
+  ASSERT_TRUE(waitGone(error));
+  ASSERT_TRUE(run.settle());
+  EXPECT_EQ(recentItems(run), (Strings{u"&1 " + in}));
+  EXPECT_EQ(listItems(list(run, 0)).size(), 2u);
 }
 
 }  // namespace

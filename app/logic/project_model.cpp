@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/logic/project_session.h"
 #include "core/root_overlap.h"
 #include "formats/project_file.h"
 #include "platform/fs.h"
@@ -54,6 +55,7 @@ void clearInputs(Workspace& ws, int n) {
 
 void newProject(Workspace& ws) {
   clearInputs(ws, 1);
+  ws.project = ProjectDocument{};
   for (auto& labels : ws.kindLabels) labels[0] = sideKindLabel(SideKind::FileSystem);
   fitKindBoxChars(ws);
 }
@@ -118,6 +120,8 @@ Rc readSideFile(Workspace& ws, const char16_t* path, int side, SideKind kind) {
   if (kind == SideKind::FileSystem) {
     Project project;
     Rc rc = loadProject(fs, path, &project);
+    if (rc != Rc::Ok) return rc;
+    newProject(ws);
     ws.sides[kSourceSide].inputs[0].roots = std::move(project.source);
     ws.sides[kTargetSide].inputs[0].roots = std::move(project.target);
     return rc;
@@ -134,14 +138,19 @@ Rc readSideFile(Workspace& ws, const char16_t* path, int side, SideKind kind) {
 }  // namespace
 
 Rc loadSideFile(Workspace& ws, const char16_t* path, int side, SideKind kind) {
-  if (kind == SideKind::FileSystem) newProject(ws);
   Rc rc = readSideFile(ws, path, side, kind);
+  // A project that cannot be read leaves the one shown as it was.
+  if (kind == SideKind::FileSystem && rc != Rc::Ok) return rc;
 
   std::u16string label = sideKindLabel(kind);
   if (rc == Rc::Ok) {
     std::u16string full;
-    label = fileNamePart(ws.task.fs->fullPath(path, &full) == FsStatus::Ok ? full
-                                                                            : std::u16string(path));
+    if (ws.task.fs->fullPath(path, &full) != FsStatus::Ok) full = path;
+    label = fileNamePart(full);
+    if (kind == SideKind::FileSystem) {
+      markProjectSaved(ws, full);
+      rememberRecent(ws.shell.recentProjects, full);
+    }
   }
   const int k = static_cast<int>(kind);
   if (kind == SideKind::FileSystem) {

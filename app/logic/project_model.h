@@ -25,7 +25,8 @@ void padSelectedRows(Workspace& ws);
 // saved file): n = 1 the project's folder lists only, n = 3 everything.
 void clearInputs(Workspace& ws, int n);
 
-// New project: clearInputs(1) and entry 0 of both kind boxes back to "File system".
+// New project: clearInputs(1), entry 0 of both kind boxes back to "File system", and an
+// untitled project without changes.
 void newProject(Workspace& ws);
 
 // Each side's kindBoxChars: the length of the longest of its box's entries.
@@ -48,9 +49,10 @@ ButtonStates buttonStates(const Workspace& ws, int selection, bool workerRunning
 
 // Loads a project (FileSystem), state or difference file into a side (see loadSideFile of the
 // main window). A project is read by loadProject: its source column and its target column
-// become the two sides' folder lists, whichever side was loaded. The kind box label becomes
-// the file's name on success and the kind's own text on failure; for a project in both boxes.
-// Calls newProject first for a project. Returns the reader's result.
+// become the two sides' folder lists, whichever side was loaded, after newProject; the project
+// then has that file, unchanged, and heads the recent projects. A project that cannot be read
+// changes nothing. The kind box label becomes the file's name on success and, for a saved kind,
+// the kind's own text on failure; for a project in both boxes. Returns the reader's result.
 Rc loadSideFile(Workspace& ws, const char16_t* path, int side, SideKind kind);
 
 // What start-up does with the command line's token: a project, else a state, else a

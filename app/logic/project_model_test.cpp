@@ -1,4 +1,5 @@
 #include "app/logic/project_model.h"
+#include "app/logic/project_session.h"
 
 #include <gtest/gtest.h>
 
@@ -191,20 +192,25 @@ TEST_F(LoadSideFileTest, UnreadableFileLeavesSideEmptyUnderTheKindsOwnText) {
   EXPECT_FALSE(ws.sides[1].inputs[1].hasSavedFile());
   EXPECT_EQ(ws.kindLabels[1][1], u"Saved state");
 
-  // A project that fails clears both folder columns.
-  ws.sides[0].inputs[0].roots = {u"a"};
+  // A project that fails leaves the project shown as it was: rows, names, file.
+  const std::u16string good = dir.at("good.fwp");
+  ASSERT_RC_OK(saveProject(systemFs(), Strings{u"a"}, Strings{u"b"}, good.c_str()));
+  ASSERT_RC_OK(loadSideFile(ws, good.c_str(), kSourceSide, SideKind::FileSystem));
+  ws.sides[0].inputs[0].roots.push_back(u"added");
   EXPECT_NE(loadSideFile(ws, bad.c_str(), kSourceSide, SideKind::FileSystem), Rc::Ok);
-  EXPECT_TRUE(ws.sides[0].inputs[0].roots.empty());
-  EXPECT_EQ(ws.kindLabels[0][0], u"File system");
+  EXPECT_EQ(ws.sides[0].inputs[0].roots, (Strings{u"a", u"added"}));
+  EXPECT_EQ(ws.kindLabels[0][0], u"good.fwp");
+  EXPECT_EQ(ws.project.path, good);
+  EXPECT_TRUE(projectChanged(ws));
 
   // So does one whose list cannot be two columns of the same length.
   const std::u16string odd = dir.at("odd.fwp");
   ASSERT_RC_OK(writeRawFile(systemFs(), FileKind::ProjectFile, odd,
                             std::string("a\0b\0c\0\0", 7)));
-  ws.sides[1].inputs[0].roots = {u"t"};
   EXPECT_NE(loadSideFile(ws, odd.c_str(), kSourceSide, SideKind::FileSystem), Rc::Ok);
-  EXPECT_TRUE(ws.sides[0].inputs[0].roots.empty());
-  EXPECT_TRUE(ws.sides[1].inputs[0].roots.empty());
+  EXPECT_EQ(ws.sides[0].inputs[0].roots, (Strings{u"a", u"added"}));
+  EXPECT_EQ(ws.sides[1].inputs[0].roots, (Strings{u"b"}));
+  EXPECT_EQ(ws.shell.recentProjects, (Strings{good}));
 }
 
 TEST_F(LoadSideFileTest, StartupTokenNamingAStateFileLoadsItAsSavedState) {

@@ -26,6 +26,13 @@ constexpr SwitchValue kSwitches[] = {
     {u"askBeforeSync", &ShellSettings::askBeforeSync},
 };
 
+// The recently used projects: "Recent1" (the most recent) to "Recent8", REG_SZ, an empty text
+// where the list is shorter.
+constexpr size_t kRecentValues = 8;
+std::u16string recentValueName(size_t index) {
+  return u"Recent" + std::u16string(1, static_cast<char16_t>(u'1' + index));
+}
+
 // Copies a value over a fixed-size field the way a registry query into that field does: a
 // missing value, or one larger than the field, leaves the field as it was; a smaller one
 // overwrites its first bytes only.
@@ -48,6 +55,7 @@ void setDefaultSettings(SyncSettings& settings, ShellSettings& shell) {
   shell.mainPlacement.fill(0);
   shell.fileTreePlacement.fill(0);
   shell.askBeforeSync = 1;
+  shell.recentProjects.clear();
 }
 
 StoredText decodeStoredText(const std::vector<uint8_t>& data) {
@@ -91,6 +99,13 @@ void loadSettingsFrom(RegistryAccess& registry, SyncSettings& settings, ShellSet
     field = clampStoredSetting(e, field);
   }
 
+  for (size_t i = 0; i < kRecentValues; ++i) {
+    std::vector<uint8_t> data;
+    if (!registry.query(recentValueName(i).c_str(), &data)) continue;
+    std::u16string path = decodeStoredText(data).text;
+    if (!path.empty()) shell.recentProjects.push_back(std::move(path));
+  }
+
   // With the key present, a missing (or empty) "ignore" means no ignore list at all.
   settings.ignore.clear();
   shell.hasIgnore = false;
@@ -121,6 +136,10 @@ void saveSettingsTo(RegistryAccess& registry, const SyncSettings& settings,
       else
         registry.writeString(e.registryName, settings.*e.text);
     }
+    for (size_t i = 0; i < kRecentValues; ++i)
+      registry.writeString(recentValueName(i).c_str(), i < shell.recentProjects.size()
+                                                           ? shell.recentProjects[i]
+                                                           : std::u16string());
     registry.close();
   }
 }

@@ -202,8 +202,8 @@ TEST_F(SettingsStoreTest, SafetyNetValuesDefaultToOffAndRoundTripClamped) {
 TEST_F(SettingsStoreTest, EverySettingOfTheTableIsStoredAndLoadedWithinItsRange) {
   saveSettingsTo(registry, settings, shell);
   auto& key = registry.keys[Hive::CurrentUser];
-  const size_t placements = 2, shellSwitches = 1;  // askBeforeSync
-  EXPECT_EQ(key.size(), settingTable().size() + placements + shellSwitches);
+  const size_t placements = 2, shellSwitches = 1, recentProjects = 8;  // askBeforeSync
+  EXPECT_EQ(key.size(), settingTable().size() + placements + shellSwitches + recentProjects);
   for (const SettingEntry& e : settingTable()) {
     SCOPED_TRACE(toUtf8(e.registryName));
     ASSERT_TRUE(key.count(e.registryName));
@@ -247,6 +247,26 @@ TEST_F(SettingsStoreTest, TheQuestionBeforeASyncIsOnUntilTurnedOffAndStaysOff) {
   registry.keys[Hive::CurrentUser][u"askBeforeSync"] = FakeRegistry::dword(7);
   loadSettingsFrom(registry, settings, shell);
   EXPECT_EQ(shell.askBeforeSync, 1u);
+}
+
+TEST_F(SettingsStoreTest, RecentProjectsRoundTripInOrderAndEmptyValuesAreSkipped) {
+  shell.recentProjects = {u"C:\\b.fwp", u"C:\\a.fwp"};
+  saveSettingsTo(registry, settings, shell);
+  EXPECT_EQ(registry.keys[Hive::CurrentUser][u"Recent1"], FakeRegistry::textBytes(u"C:\\b.fwp", true));
+  EXPECT_EQ(registry.keys[Hive::CurrentUser][u"Recent8"], FakeRegistry::textBytes(u"", true));
+  shell.recentProjects.clear();
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(shell.recentProjects, (std::vector<std::u16string>{u"C:\\b.fwp", u"C:\\a.fwp"}));
+
+  // A gap left by hand is closed up; a key without the values has no recent projects.
+  registry.keys[Hive::CurrentUser][u"Recent1"] = FakeRegistry::textBytes(u"", true);
+  registry.keys[Hive::CurrentUser][u"Recent5"] = FakeRegistry::textBytes(u"D:\\c.fwp", false);
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_EQ(shell.recentProjects, (std::vector<std::u16string>{u"C:\\a.fwp", u"D:\\c.fwp"}));
+  registry.keys.erase(Hive::CurrentUser);
+  registry.keys[Hive::LocalMachine] = {};
+  loadSettingsFrom(registry, settings, shell);
+  EXPECT_TRUE(shell.recentProjects.empty());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/comparison.h"
 #include "sync/task.h"
@@ -50,6 +51,16 @@ struct ShellSettings {
   // 1: the File Tree window asks before every sync, saying what it will do; 0: only when
   // there is something to warn about ("Do not ask again", the File menu turns it back on).
   uint32_t askBeforeSync = 1;
+  // The File menu's recently used projects, most recent first (project_session.h).
+  std::vector<std::u16string> recentProjects;
+};
+
+// The project's file and the folder columns as last opened from it or saved to it (or as a new
+// project started), which tell whether there are changes to save.
+struct ProjectDocument {
+  std::u16string path;  // empty: not saved yet ("Untitled")
+  std::vector<std::u16string> savedSource;
+  std::vector<std::u16string> savedTarget;
 };
 
 struct Workspace {
@@ -60,6 +71,7 @@ struct Workspace {
   bool addMode = false;
   TaskState task;
   ShellSettings shell;
+  ProjectDocument project;
 
   Workspace();
   SyncSettings& settings() { return task.settings; }

@@ -145,5 +145,11 @@
 #define IDC_PROGRESS_DONE 1102    /* "42% of 35 files, 1.2 GB" */
 #define IDC_PROGRESS_RATE 1103    /* "12 MB/s, about 2 min left" */
 #define IDC_PROGRESS_ENTRIES 1104 /* a comparison's "1,234 entries read" */
+/* Main window's project file: Save and the recently used projects of the File menu. */
+#define IDM_SAVE 40020
+/* "&1 path" .. "&8 path": 40040..40047 (40030 and 40031 are the safety items, safety_net.h) */
+#define IDM_RECENT_FIRST 40040
+#define IDM_RECENT_LAST 40047
+#define IDM_RECENT_SEPARATOR 40048 /* between the recent projects and Exit */
 
 #endif
