@@ -2,9 +2,10 @@
 # Screenshots of the Windows program for people: builds Ferrywick.exe, starts it under Wine in a
 # virtual X server with a sample project on its command line, and captures the main window, the
 # About box, the folder pair dialog naming folders that overlap, the warning about a missing
-# folder, the File Tree window (a folder expanded, a file selected and unticked), the Options dialog, the
-# question before the sync, its progress window, "Sync finished" and its list of failed entries
-# as PNG files.
+# folder, the File Tree window (a folder expanded, a file selected and unticked), the Options
+# dialog with its presets, the question before the sync, its progress window with its bar,
+# "Sync finished" with its Log... button, its list of failed entries and the Safety dialog as
+# PNG files.
 # Usage: scripts/screenshots.sh [OUTDIR]   (default docs/screenshots)
 #        FW_WIN_BUILD=DIR picks the Windows build folder (default build/win, as scripts/test.sh).
 set -euo pipefail
