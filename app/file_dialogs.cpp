@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include "app/app_state.h"
 
@@ -32,6 +33,32 @@ std::optional<std::u16string> askOpenPath(HWND owner, const FileFilter& filter) 
 
 std::optional<std::u16string> askSavePath(HWND owner, const FileFilter& filter) {
   return ask(owner, filter, true);
+}
+
+namespace {
+
+// Opens the browser at the folder whose path lParam gives, when it exists.
+int CALLBACK browserProc(HWND browser, UINT message, LPARAM, LPARAM start) {
+  if (message == BFFM_INITIALIZED && start && *reinterpret_cast<const wchar_t*>(start))
+    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, start);
+  return 0;
+}
+
+}  // namespace
+
+void browseFolderInto(HWND dialog, int editId, const wchar_t* title) {
+  const std::u16string typed = windowText(GetDlgItem(dialog, editId));
+  BROWSEINFOW info{};
+  info.hwndOwner = dialog;
+  info.lpszTitle = title;
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  info.lpfn = browserProc;
+  info.lParam = reinterpret_cast<LPARAM>(wide(typed));
+  PIDLIST_ABSOLUTE picked = SHBrowseForFolderW(&info);
+  if (!picked) return;
+  wchar_t path[MAX_PATH] = {};
+  if (SHGetPathFromIDListW(picked, path)) SetDlgItemTextW(dialog, editId, path);
+  CoTaskMemFree(picked);
 }
 
 }  // namespace fw

@@ -1,8 +1,8 @@
 // The folder pair dialog (102), which adds or edits one row's two folders.
 #include <windows.h>
-#include <shlobj.h>
 
 #include "app/app_state.h"
+#include "app/file_dialogs.h"
 #include "app/resources/resource_ids.h"
 #include "app/shell_dialogs.h"
 
@@ -19,31 +19,6 @@ std::u16string editText(HWND dialog, int id) {
   std::u16string text = windowText(GetDlgItem(dialog, id));
   if (text.size() > kMaxPathChars) text.resize(kMaxPathChars);
   return text;
-}
-
-// Opens the browser at the folder whose path lParam gives (the field's text), when it exists.
-int CALLBACK browserProc(HWND browser, UINT message, LPARAM, LPARAM start) {
-  if (message == BFFM_INITIALIZED && start && *reinterpret_cast<const wchar_t*>(start))
-    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, start);
-  return 0;
-}
-
-// The folder browser for the field editId, named for its side, starting at the path typed in
-// the field, with a button to make a new folder.
-void browseInto(HWND dialog, int editId) {
-  const std::u16string typed = editText(dialog, editId);
-  BROWSEINFOW info{};
-  info.hwndOwner = dialog;
-  info.lpszTitle = editId == IDC_PAIR_SOURCE_EDIT ? L"Choose the source folder"
-                                                   : L"Choose the target folder";
-  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-  info.lpfn = browserProc;
-  info.lParam = reinterpret_cast<LPARAM>(wide(typed));
-  PIDLIST_ABSOLUTE picked = SHBrowseForFolderW(&info);
-  if (!picked) return;
-  wchar_t path[MAX_PATH] = {};
-  if (SHGetPathFromIDListW(picked, path)) SetDlgItemTextW(dialog, editId, path);
-  CoTaskMemFree(picked);
 }
 
 // Names the folders of the row as typed that overlap one another or another row's.
@@ -103,10 +78,10 @@ INT_PTR CALLBACK folderPairProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
           EndDialog(dialog, IDCANCEL);
           return TRUE;
         case IDC_PAIR_SOURCE_BROWSE:
-          browseInto(dialog, IDC_PAIR_SOURCE_EDIT);
+          browseFolderInto(dialog, IDC_PAIR_SOURCE_EDIT, L"Choose the source folder");
           return TRUE;
         case IDC_PAIR_TARGET_BROWSE:
-          browseInto(dialog, IDC_PAIR_TARGET_EDIT);
+          browseFolderInto(dialog, IDC_PAIR_TARGET_EDIT, L"Choose the target folder");
           return TRUE;
         default:
           return FALSE;

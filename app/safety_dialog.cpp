@@ -1,8 +1,8 @@
 // The Safety dialog (142) on a working copy of the safety-net settings.
 #include <windows.h>
-#include <shlobj.h>
 
 #include "app/app_state.h"
+#include "app/file_dialogs.h"
 #include "app/logic/safety_edit.h"
 #include "app/resources/resource_ids.h"
 #include "app/safety_net.h"
@@ -14,18 +14,6 @@ namespace {
 // The number boxes, in the order of safetyNumbers().
 constexpr int kNumberIds[] = {IDC_SAFETY_PERCENT, IDC_SAFETY_SHARE_FILES, IDC_SAFETY_FILES,
                               IDC_SAFETY_TIME_SHIFT};
-
-void browseBackupFolder(HWND dialog) {
-  BROWSEINFOW info{};
-  info.hwndOwner = dialog;
-  info.lpszTitle = L"The folder that keeps the files a sync deletes or replaces:";
-  info.ulFlags = BIF_RETURNONLYFSDIRS;
-  PIDLIST_ABSOLUTE picked = SHBrowseForFolderW(&info);
-  if (!picked) return;
-  wchar_t path[MAX_PATH] = {};
-  if (SHGetPathFromIDListW(picked, path)) SetDlgItemTextW(dialog, IDC_SAFETY_BACKUP, path);
-  CoTaskMemFree(picked);
-}
 
 // Says why the box's value is refused and puts the focus on it, its text selected.
 bool refuse(HWND dialog, int id, const std::u16string& text) {
@@ -78,7 +66,8 @@ INT_PTR CALLBACK safetyProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDC_SAFETY_BROWSE:
-          browseBackupFolder(dialog);
+          browseFolderInto(dialog, IDC_SAFETY_BACKUP,
+                           L"The folder that keeps the files a sync deletes or replaces:");
           return TRUE;
         case IDOK:
           if (readBoxes(dialog, *copy)) EndDialog(dialog, IDOK);
