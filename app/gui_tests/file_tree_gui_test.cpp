@@ -83,7 +83,8 @@ void clickBox(HWND tree, HTREEITEM item) {
     if (hit.hItem == item && (hit.flags & TVHT_ONITEMSTATEICON)) {
       const LRESULT before = boxState(tree, item);
       mouseClick(tree, {x + 4, y});
-      EXPECT_TRUE(waitUntil([&] { return boxState(tree, item) != before; }))
+      // Long enough for a click that turns a thousand boxes on a loaded machine.
+      EXPECT_TRUE(waitUntil([&] { return boxState(tree, item) != before; }, 60000))
           << "the click did not reach the box";
       return;
     }
