@@ -32,6 +32,16 @@ struct SideInput {
   bool hasSavedFile() const { return !savedFile.empty(); }
 };
 
+// Calls f(row, root) for each row with a folder on both sides, the rows a sync walks, root
+// running along the pair roots from firstRoot (link[1]), one per row.
+template <class Node, class F>
+void forEachSyncedRow(Node* firstRoot, const SideInput& source, const SideInput& target, F f) {
+  Node* root = firstRoot;
+  for (size_t row = 0; row < source.roots.size() && root; ++row, root = root->link[1])
+    if (!source.roots[row].empty() && row < target.roots.size() && !target.roots[row].empty())
+      f(row, root);
+}
+
 enum DiffCategory : uint32_t {
   CategoryOnlyInSource = 0x08,
   CategoryOnlyInTarget = 0x04,

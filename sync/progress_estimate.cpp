@@ -30,19 +30,20 @@ ProgressFigures taskTotals(TaskId id, const TaskState& state) {
   const SideInput& target = id == TaskId::Sync
                                 ? state.inputs[1][static_cast<int>(SideKind::FileSystem)]
                                 : state.currentInput(1);
-  const FileNode* root = state.firstRoot;
-  for (size_t row = 0; row < source.roots.size() && root; ++row, root = root->link[1]) {
-    if (source.roots[row].empty()) continue;
-    if (id == TaskId::SaveDifference) {  // the data that travels; deletions are in the tree
+  if (id == TaskId::SaveDifference) {  // the data that travels; deletions are in the tree
+    const FileNode* root = state.firstRoot;
+    for (size_t row = 0; row < source.roots.size() && root; ++row, root = root->link[1]) {
+      if (source.roots[row].empty()) continue;
       const SideCounts& c = root->counts[1];
       total.files += uint64_t{c.filesAdd} + c.filesModify;
       total.bytes += c.bytesAdd;
-      continue;
     }
-    if (row >= target.roots.size() || target.roots[row].empty()) continue;
+    return total;
+  }
+  forEachSyncedRow(state.firstRoot, source, target, [&](size_t, const FileNode* root) {
     addCounts(total, root->counts[1]);
     if (!source.hasSavedFile()) addCounts(total, root->counts[0]);
-  }
+  });
   return total;
 }
 

@@ -450,15 +450,12 @@ Rc checkSyncRoom(Fs& fs, FileNode* firstRoot, const SideInput& source, const Sid
   std::vector<SpaceNeed> needs;
   try {
     const SideInput* inputs[2] = {&source, &target};
-    FileNode* root = firstRoot;
-    for (size_t i = 0; i < source.roots.size() && root; ++i, root = root->link[1]) {
-      if (source.roots[i].empty() || i >= target.roots.size() || target.roots[i].empty())
-        continue;
+    forEachSyncedRow(firstRoot, source, target, [&](size_t row, const FileNode* root) {
       for (int side = 0; side < 2; ++side) {
         const SideCounts& c = root->counts[side];
-        needs.push_back({inputs[side]->roots[i], c.bytesAdd, frees ? c.bytesDelete : 0});
+        needs.push_back({inputs[side]->roots[row], c.bytesAdd, frees ? c.bytesDelete : 0});
       }
-    }
+    });
   } catch (const std::bad_alloc&) {
     return Rc::OutOfMemory;
   }

@@ -61,10 +61,7 @@ SyncPlan planSync(FileNode* firstRoot, const SideInput& source, const SideInput&
                   const MarkMasks& masks) {
   SyncPlan plan;
   const SideInput* inputs[2] = {&source, &target};
-  FileNode* root = firstRoot;
-  for (size_t row = 0; row < source.roots.size() && root; ++row, root = root->link[1]) {
-    if (source.roots[row].empty() || row >= target.roots.size() || target.roots[row].empty())
-      continue;
+  forEachSyncedRow(firstRoot, source, target, [&](size_t row, FileNode* root) {
     PlannedChanges folderChanges[2];
     if (root->children) countFolders(root->children, masks, folderChanges);
     for (int side = 0; side < 2; ++side) {
@@ -83,7 +80,7 @@ SyncPlan planSync(FileNode* firstRoot, const SideInput& source, const SideInput&
       add(plan.side[side].total, r.changes);
       plan.side[side].rows.push_back(std::move(r));
     }
-  }
+  });
   return plan;
 }
 
