@@ -1,18 +1,21 @@
 // Generated tree pairs on a disk that other programs go on changing: between the comparison
-// and the sync a mutator edits, deletes, creates and retimes random files on both sides, and
-// it writes into a file while the sync copies it. After every sync:
+// and the sync a mutator edits, deletes, creates and retimes random files on both sides, swaps
+// a folder for a link to a folder outside both (where the system makes such links), and it
+// writes into a file while the sync copies it. After every sync:
 //   (a) no version that existed when the sync began is lost, unless the comparison told the
 //       sync to replace or delete exactly that version (an entry it saw and nobody touched);
 //   (b) every entry the mutator touched is as the mutator left it, and named by the run when
 //       the sync was to act on it (on itself, or on a folder above it);
 //   (c) every file holds a version that existed (none is torn);
-//   (d) a second comparison and sync, with nobody writing, end with nothing left to do.
+//   (d) nothing outside the two folders changed, and nothing of it was read into them;
+//   (e) a second comparison and sync, with nobody writing, end with nothing left to do.
 // FW_PROPERTY_CASES sets the number of tree pairs; FW_PROPERTY_SEED the first seed.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <random>
 #include <set>
@@ -38,8 +41,9 @@ constexpr bool kPosixBuild = true;
 #endif
 
 // Every file below base by its '/'-joined path ("src/a/b.txt"), with its content; folders
-// with the content "/".
+// with the content "/", links with kLinkContent.
 using Files = std::map<std::string, std::string>;
+constexpr const char* kLinkContent = "->";
 
 std::string readAll(const stdfs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -48,15 +52,19 @@ std::string readAll(const stdfs::path& p) {
   return out.str();
 }
 
-Files snapshot(const stdfs::path& base) {
+Files snapshot(const stdfs::path& base,
+               std::initializer_list<const char*> folders = {"src", "trg"}) {
   Files out;
-  for (const char* side : {"src", "trg"}) {
+  for (const char* side : folders) {
     std::error_code ec;
     for (auto it = stdfs::recursive_directory_iterator(base / side, ec);
          it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
       if (ec) break;
-      std::string rel = stdfs::relative(it->path(), base).generic_string();
-      out[rel] = stdfs::is_directory(it->symlink_status()) ? "/" : readAll(it->path());
+      std::string rel = it->path().lexically_relative(base).generic_string();
+      if (stdfs::is_symlink(it->symlink_status()))
+        out[rel] = kLinkContent;
+      else
+        out[rel] = stdfs::is_directory(it->symlink_status()) ? "/" : readAll(it->path());
     }
   }
   return out;
@@ -167,8 +175,33 @@ class LiveDiskCase {
       else setModified(p, kT + 5 * kHour + static_cast<uint64_t>(i));
       touched.insert(path);
     }
+    // Last, as no later change may reach through it: a folder below a root moved away (to
+    // away/, beside the roots) and a link to outside/ put in its place.
+    if (swapFolders_ && folders.size() > 2 && chance(40)) {
+      const std::string& path = folders[2 + pick(static_cast<int>(folders.size()) - 2)];
+      std::error_code ec;
+      stdfs::rename(base_ / path, base_ / "away", ec);
+      if (!ec) {
+        stdfs::create_directory_symlink(base_ / "outside", base_ / path, ec);
+        if (!ec) {
+          swapped = path;
+          touched.insert(path);
+        }
+      }
+    }
     return touched;
   }
+
+  // Where links to folders can be made, outside/ beside the roots with a few files, for the
+  // mutator to swap a folder for a link to it.
+  void allowFolderSwaps() {
+    swapFolders_ = true;
+    stdfs::create_directories(base_ / "outside" / "d");
+    writeFile((base_ / "outside" / "secret.txt").u16string(), "outside secret");
+    writeFile((base_ / "outside" / "d" / "g.txt").u16string(), "outside g");
+    setModified((base_ / "outside" / "secret.txt").u16string(), kT);
+  }
+  std::string swapped;  // the folder swapped for a link, if any
 
   static constexpr const char* kSide[2] = {"src", "trg"};
 
@@ -176,6 +209,7 @@ class LiveDiskCase {
   std::mt19937 rng_;
   uint32_t seed_;
   stdfs::path base_;
+  bool swapFolders_ = false;
 };
 
 class LiveDiskPropertyTest : public ::testing::Test {
@@ -215,7 +249,7 @@ class LiveDiskPropertyTest : public ::testing::Test {
 TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysNamed) {
   int cases = envInt("FW_PROPERTY_CASES", runningUnderWine() ? 30 : 200);
   uint32_t first = static_cast<uint32_t>(envInt("FW_PROPERTY_SEED", 1));
-  int namedCases = 0, writtenWhileRead = 0;
+  int namedCases = 0, writtenWhileRead = 0, swappedFolders = 0;
   for (uint32_t seed = first; seed < first + static_cast<uint32_t>(cases); ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     TempDir dir;
@@ -224,6 +258,8 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
     stdfs::create_directory(base / "trg");
     LiveDiskCase gen(seed, base);
     gen.fill("", 0);
+    if (kPosixBuild && !runningUnderWine()) gen.allowFolderSwaps();
+    const Files outside = snapshot(base, {"outside"});
     bool mirror = gen.chance(50);
     uint32_t flagsSrc = mirror ? kMirror : kDefaultFlagsSrc;
     uint32_t flagsTrg = mirror ? 0 : kDefaultFlagsTrg;
@@ -242,16 +278,17 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
     ASSERT_EQ(runTask(TaskId::Sync, s), Rc::Ok);
     std::string duringCopy;
     if (!fs.written.empty()) {
-      duringCopy = stdfs::relative(stdfs::path(fs.written), base).generic_string();
+      duringCopy = stdfs::path(fs.written).lexically_relative(base).generic_string();
       before[duringCopy] = fs.content;
       touched.insert(duringCopy);
       ++writtenWhileRead;
     }
     Files after = snapshot(base);
+    if (!gen.swapped.empty()) ++swappedFolders;
     MarkMasks masks = makeMarkMasks(flagsSrc, flagsTrg, 0);
     std::set<std::string> named;
     for (const EntryFailure& f : s.failures)
-      named.insert(stdfs::relative(stdfs::path(f.path), base).generic_string());
+      named.insert(stdfs::path(f.path).lexically_relative(base).generic_string());
     if (!named.empty()) ++namedCases;
 
     // What the sync was told to do at path's side, by the node the comparison made.
@@ -304,8 +341,38 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
     std::set<std::string> versions;
     for (const Files* f : {&compared, static_cast<const Files*>(&before)})
       for (const auto& [path, content] : *f) versions.insert(content);
+    // A name at, above or below path, on either side.
+    auto namedAround = [&](const std::string& path) {
+      if (namedAtOrAbove(path)) return true;
+      for (const std::string& n : named) {
+        std::string twin = (n.compare(0, 3, "src") == 0 ? "trg" : "src") + n.substr(3);
+        for (const std::string& m : {n, twin})
+          if (m.size() > path.size() && m.compare(0, path.size(), path) == 0 &&
+              m[path.size()] == '/')
+            return true;
+      }
+      return false;
+    };
     for (const auto& [path, content] : before) {
       if (content == "/") continue;
+      if (path == gen.swapped) {
+        // The link stays, and if the sync was to act on anything the folder held (or on its
+        // twin's entries through it), what it left alone is named.
+        EXPECT_EQ(after.count(path) ? after.at(path) : "", kLinkContent)
+            << path << ": the link put in a folder's place was not left alone";
+        bool acted = involved(path);
+        for (const auto& [was, c] : compared) {
+          std::string twin = (was.compare(0, 3, "src") == 0 ? "trg" : "src") + was.substr(3);
+          for (const std::string& w : {was, twin})
+            if (w.size() > path.size() && w.compare(0, path.size(), path) == 0 &&
+                w[path.size()] == '/' && involved(w))
+              acted = true;
+        }
+        if (acted) {
+          EXPECT_TRUE(namedAround(path)) << path << ": swapped for a link, not named";
+        }
+        continue;
+      }
       auto now = after.find(path);
       bool kept = now != after.end() && now->second == content;
       if (touched.count(path)) {
@@ -336,6 +403,8 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
     // (c)
     for (const auto& [path, content] : after)
       EXPECT_TRUE(versions.count(content)) << path << ": torn or foreign content";
+    // (d)
+    EXPECT_EQ(snapshot(base, {"outside"}), outside) << "a folder outside both was changed";
     if (!duringCopy.empty()) {
       EXPECT_TRUE(named.count(duringCopy)) << duringCopy << ": written while copied, not named";
     }
@@ -345,7 +414,9 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
       return;
     }
 
-    // (d) Nobody writes now: a second comparison and sync put the sides in step.
+    // (e) Nobody writes now: a second comparison and sync put the sides in step (the link
+    // gone, as a link to a folder is never entered).
+    if (!gen.swapped.empty()) stdfs::remove(base / gen.swapped);
     TaskState again;
     again.kind[0] = again.kind[1] = SideKind::FileSystem;
     again.inputs[0][0].roots = s.inputs[0][0].roots;
@@ -362,6 +433,7 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
   EXPECT_GT(namedCases, cases / 5);
   if (kPosixBuild && !runningUnderWine()) {
     EXPECT_GT(writtenWhileRead, cases / 5);
+    EXPECT_GT(swappedFolders, cases / 10);
   }
 }
 

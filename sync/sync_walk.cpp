@@ -114,6 +114,7 @@ void copyEntry(WalkContext& ctx, FileNode* node, const char16_t* destination,
   options.mayReplace = !added;
   options.discard = ctx.discard;
   options.sourceAsCompared = &node->side[winner];
+  options.sourceComparedAsLink = (node->flags & linkFlag(winner)) != 0;
   if (!added) options.destinationAsCompared = &node->side[changed];
   ReplaceOutcome r =
       replaceFile(*ctx.fs, destination, from, node->side[winner].attributes, options);
@@ -169,6 +170,9 @@ bool stillAsCompared(WalkContext& ctx, FileNode* node, int side, const char16_t*
   if (a.what == EntryChange::Delete) {
     tally(failed.deletedFiles, node->counts[side].filesExisting);
     tally(failed.deletedBytes, node->counts[side].bytesExisting);
+  } else if (a.what == EntryChange::Add && isFolder(node)) {  // a folder to copy, as a whole
+    tally(failed.addedFiles, node->counts[a.changes].filesAdd);
+    tally(failed.addedBytes, node->counts[a.changes].bytesAdd);
   } else if (!isTallied(ctx, node)) {
     tally(failed.modifiedFiles, 1);
   }
@@ -300,6 +304,11 @@ Rc applyNode(WalkContext& ctx, size_t sl, size_t tl, FileNode* node) {
     const char16_t* from = winner == 1 ? ctx.targetPath : ctx.sourcePath;
     size_t start = changed == 1 ? ctx.targetRootLength : ctx.sourceRootLength;
     if (isFolder(node)) {
+      // A folder copied from the other side must still be the folder compared there, not a
+      // link put in its place (whose bits the new folder would take); an apply's comes from
+      // the saved difference.
+      if (a.what == EntryChange::Add && !ctx.hook && !stillAsCompared(ctx, node, winner, from))
+        return Rc::Ok;
       // Created the owner's alone; its source's bits once its entries are handed over.
       createFolder(fs, destination, start, from);
       if (ctx.observer) {  // an existing one is no failure, a missing one fails its entries
