@@ -76,6 +76,7 @@ Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const 
     } else {
       n->side[side].modified = entry.modified;
       n->side[side].size = entry.size;
+      if (entry.link) n->flags |= linkFlag(side);
     }
     return Rc::Ok;
   }
@@ -100,6 +101,7 @@ Rc mergeEntry(NodePool& pool, FileNode** tree, FileNode* found, int side, const 
     return Rc::Ok;
   }
   classifyEntry(n, side, entry.name, entry.modified, entry.size, entry.attributes);
+  if (entry.link) n->flags |= linkFlag(side);
   return Rc::Ok;
 }
 
@@ -281,7 +283,9 @@ SideEntry targetEntry(const FileNode* b) {
                    : (b->flags & TargetUnlisted) ? EntryKind::Special
                                                  : EntryKind::File;
   const SideInfo& info = b->side[1];
-  return SideEntry{b->name, length16(b->name), info.modified, info.size, info.attributes, kind};
+  return SideEntry{b->name,   length16(b->name), info.modified,
+                   info.size, info.attributes,    kind,
+                   (b->flags & TargetLink) != 0};
 }
 
 // Merges the target-only node b into a, a node of the source, as the scanner would have merged

@@ -156,6 +156,7 @@ struct SideEntry {
   uint64_t size;
   uint8_t attributes;  // AttrByte
   EntryKind kind;
+  bool link = false;  // a file: a link to one, listed as what it leads to
 };
 
 // What mergeEntry made of an entry, for the side's reader to go on with.

@@ -61,11 +61,17 @@ enum NodeFlag : uint32_t {
   // An entry of a saved difference's tree that this comparison's ignore list leaves out: kept
   // (and Excluded) so that the file data it carries are read past, not written, and reported.
   Ignored = 0x10000,
+  // A file of that side was a link to a file when the comparison listed it, and so was read as
+  // what it leads to; a sync reads a file only as what it was then: a link swapped in for a
+  // file since is not followed.
+  SourceLink = 0x20000,
+  TargetLink = 0x40000,
 };
 
 // The bits a second side's scan or load keeps when it meets a node again; it clears the rest.
 inline constexpr uint32_t kKeptOnMerge =
-    Red | Folder | SourceUnlisted | TargetUnlisted | Conflict | OtherSpelling | KeptForMissingRoot;
+    Red | Folder | SourceUnlisted | TargetUnlisted | Conflict | OtherSpelling | KeptForMissingRoot |
+    SourceLink | TargetLink;
 inline constexpr uint32_t kCategoryBits = 0xFC;
 
 struct FileNode {
@@ -79,6 +85,7 @@ struct FileNode {
 
 inline bool isFolder(const FileNode* n) { return (n->flags & Folder) != 0; }
 inline uint32_t unlistedFlag(int side) { return side == 0 ? SourceUnlisted : TargetUnlisted; }
+inline uint32_t linkFlag(int side) { return side == 0 ? SourceLink : TargetLink; }
 
 // How deep folders are entered below a root; deeper ones count as unlisted. The saved files
 // nest no deeper either.

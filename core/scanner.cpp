@@ -76,7 +76,8 @@ SideEntry sideEntry(const FindEntry& entry) {
                    folder ? 0 : entry.modified,
                    folder ? 0 : entry.size,
                    toAttrByte(entry.attributes),
-                   kind};
+                   kind,
+                   kind == EntryKind::File && (entry.attributes & attr::ReparsePoint)};
 }
 
 // Lists a leftover temporary file: the folder's path (the pattern without its "*") and name.

@@ -29,6 +29,13 @@ inline bool isRecordedVersion(const FileStamp& stamp, const SideInfo& recorded) 
   return stamp.size == recorded.size && stamp.modified == recorded.modified;
 }
 
+// Whether a file just opened for reading (opened: its stamp) is still the entry its path names,
+// where the comparison saw a file there and no link: one swapped for a link between the look
+// and the open (to a file elsewhere, given the recorded size and time) is not read. A link the
+// comparison saw is read as what it leads to, as it was compared. One look at the path.
+// comparedAsLink: the node's linkFlag of that side.
+bool openedAsCompared(Fs& fs, const char16_t* path, const FileStamp& opened, bool comparedAsLink);
+
 }  // namespace fw
 
 #endif  // FERRYWICK_SYNC_AS_COMPARED_H

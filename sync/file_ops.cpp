@@ -164,7 +164,9 @@ Rc copyFile(Fs& fs, const char16_t* destination, const char16_t* source, uint32_
     fs.close(in);
     return Rc::CannotOpen;
   }
-  if (stamped && options.sourceAsCompared && !isRecordedVersion(before, *options.sourceAsCompared)) {
+  if (stamped && options.sourceAsCompared &&
+      (!isRecordedVersion(before, *options.sourceAsCompared) ||
+       !openedAsCompared(fs, source, before, options.sourceComparedAsLink))) {
     fs.close(in);
     out.changed = kChangedSinceComparison;
     out.changedSource = true;

@@ -76,6 +76,7 @@ struct CopyOptions {
   // a file new on its side needs no look: its rename never replaces anything).
   const SideInfo* sourceAsCompared = nullptr;
   const SideInfo* destinationAsCompared = nullptr;
+  bool sourceComparedAsLink = false;  // the source was a link to a file (SourceLink, TargetLink)
 };
 
 // Puts a finished temporary file in place of destination in one rename. An existing

@@ -72,7 +72,7 @@ Rc writeNodeData(DataWalk& data, FileNode* node, size_t pathEnd) {
   uint64_t copied = 0;
   ctx.okStats->current.set(ctx.sourcePath);
   rc = copyFileData(data.writer, *ctx.fs, ctx.sourcePath, &ctx.okStats->addedBytes, &copied,
-                    ctx.cancel, &node->side[0]);
+                    ctx.cancel, node);
   if (rc != Rc::Ok) return rc;
   if (isCancelled(ctx.cancel)) return Rc::Ok;
   tally(ctx.okStats->addedFiles, 1);
@@ -85,7 +85,7 @@ Rc writeNodeData(DataWalk& data, FileNode* node, size_t pathEnd) {
 
 Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
                 std::atomic<uint64_t>* counter, uint64_t* local, const CancelFlag* cancel,
-                const SideInfo* recorded) {
+                const FileNode* recorded) {
   *local = 0;
   std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCopyBlockSize]);
   if (!buffer) return Rc::OutOfMemory;
@@ -94,7 +94,9 @@ Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
   FileStamp before;
   FsStatus stamped = fs.getFileStamp(file, &before);
   if ((stamped != FsStatus::Ok && stamped != FsStatus::Unsupported) ||
-      (stamped == FsStatus::Ok && recorded && !isRecordedVersion(before, *recorded))) {
+      (stamped == FsStatus::Ok && recorded &&
+       (!isRecordedVersion(before, recorded->side[0]) ||
+        !openedAsCompared(fs, path, before, (recorded->flags & SourceLink) != 0)))) {
     fs.close(file);
     return Rc::Failed;  // not the version the tree section describes
   }

@@ -54,13 +54,13 @@ Rc writeRootData(DataWalk& data, FileNode* tree, size_t pathEnd);
 // Compresses the file at path into the writer in 64 KiB pieces, adding every piece to
 // *counter and counting the file's bytes in *local. The data are of one version of the file:
 // its size, last-write time and change time (Fs::getFileStamp) are read before and after, and
-// must be recorded's (when given: the size and time the tree section holds) and stay the
-// same; the save then fails rather than store a mix (a new comparison and save take the new
-// version). CannotOpen when it cannot be opened, Failed when a read fails or the file is not
+// must be recorded's (when given: the source side of the node the tree section holds, a file
+// there and no link unless the comparison saw one) and stay the same; the save then fails
+// rather than store a mix (a new comparison and save take the new version). CannotOpen when it cannot be opened, Failed when a read fails or the file is not
 // that one version, or the writer's code.
 Rc copyFileData(CompressedWriter* writer, Fs& fs, const char16_t* path,
                 std::atomic<uint64_t>* counter, uint64_t* local, const CancelFlag* cancel,
-                const SideInfo* recorded = nullptr);
+                const FileNode* recorded = nullptr);
 
 // The data section of the request's compared tree through writer, the tree section being
 // written: the tree marked with the request's masks (markForJob), every pair whose source root

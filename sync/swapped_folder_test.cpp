@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -197,6 +198,53 @@ TEST_F(SwappedFolderTest, ASavedDifferenceCarriesNothingFromASwappedSourceFolder
   // The save fails on the entry it could not read, names it and keeps no file.
   EXPECT_EQ(rc, Rc::CannotOpen);
   EXPECT_EQ(failedEntry, src_.at("d/id_rsa"));
+  EXPECT_FALSE(exists(saved));
+}
+
+// A source file swapped for a link after the comparison, to a file outside given the same size
+// and time, is not read into the target or into a saved difference; a link the comparison saw
+// is still copied as what it leads to. A folder swapped for a link is not made on the other side.
+TEST_F(SwappedFolderTest, AFileOrFolderSwappedForALinkAfterTheComparisonIsNotCopied) {
+  writeAt(src_.at("id.txt"), "mine", kT);
+  writeAt(src_.at("e/a.txt"), "in e", kT);
+  fsys::create_directories(fsys::path(src_.at("empty")));
+  fillOutside({"secret", "linked"});
+  writeAt(out_.at("secret"), "SECR", kT);  // as long as id.txt, and of its time
+  before_ = contentsBelow(out_.path());
+  fsys::create_symlink(fsys::path(out_.at("linked")), fsys::path(src_.at("link.txt")));
+  ASSERT_RC_OK(compare());
+  fsys::remove(fsys::path(src_.at("id.txt")));
+  fsys::create_symlink(fsys::path(out_.at("secret")), fsys::path(src_.at("id.txt")));
+  for (const char* folder : {"e", "empty"}) {
+    fsys::rename(fsys::path(src_.at(folder)), fsys::path(src_.at(folder) + u".away"));
+    fsys::create_directory_symlink(fsys::path(out_.path()), fsys::path(src_.at(folder)));
+  }
+
+  SyncRequest mirror = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  mirror.failures = &failures_;
+  ASSERT_RC_OK(syncAll(mirror, {ok_, failed_}));
+  EXPECT_FALSE(exists(trg_.at("id.txt")));
+  EXPECT_FALSE(exists(trg_.at("e")));
+  EXPECT_FALSE(exists(trg_.at("empty")));
+  EXPECT_EQ(readFile(trg_.at("link.txt")), "OUTSIDE linked");
+  std::set<std::u16string> named;
+  for (const EntryFailure& f : failures_) named.insert(f.path);
+  EXPECT_EQ(named, (std::set<std::u16string>{src_.at("id.txt"), src_.at("e"), src_.at("empty")}));
+  EXPECT_EQ(valueOf(failed_.addedFiles), 2u);
+  EXPECT_EQ(contentsBelow(out_.path()), before_);
+
+  // A save of the difference fails on it and keeps no file.
+  for (const char* link : {"id.txt", "link.txt", "e", "empty"}) fsys::remove(fsys::path(src_.at(link)));
+  writeAt(src_.at("id.txt"), "mine", kT);
+  ASSERT_RC_OK(compare());
+  fsys::remove(fsys::path(src_.at("id.txt")));
+  fsys::create_symlink(fsys::path(out_.at("secret")), fsys::path(src_.at("id.txt")));
+  SyncRequest request = requestFor(systemFs(), source_, target_, roots_, kMirror, 0);
+  std::u16string saved = out_.at("saved.fwd");
+  std::u16string failedEntry;
+  Rc rc = saveDifference(request, {ok_, failed_}, saved.c_str(), kNoSplit, &failedEntry);
+  EXPECT_EQ(rc, Rc::Failed);
+  EXPECT_EQ(failedEntry, src_.at("id.txt"));
   EXPECT_FALSE(exists(saved));
 }
 
