@@ -104,9 +104,8 @@ void showProgress(HWND dialog) {
   ProgressDisplay& d = gDisplay;
   if (!showsCounts(d.task)) {
     const uint64_t n = valueOf(task.entriesRead);
-    if (n > 0)  // a saved side is read without a count
-      SetDlgItemTextW(dialog, IDC_PROGRESS_ENTRIES,
-                      wide(groupedNumber(n) + (n == 1 ? u" entry read" : u" entries read")));
+    if (n > 0)  // nothing before the first entry of a side is read
+      SetDlgItemTextW(dialog, IDC_PROGRESS_ENTRIES, wide(toUtf16(entriesReadText(n))));
     return;
   }
   std::u16string path;

@@ -60,7 +60,10 @@ Rc runWithProgress(Run& run, TaskId id, bool showProgress) {
 }
 
 Rc compare(Run& run) {
-  Rc rc = runWithProgress(run, TaskId::Compare, false);
+  const bool live = !run.options.quiet && isatty(fileno(stderr));
+  Progress progress(live ? &run.state.entriesRead : nullptr);
+  Rc rc = runTask(TaskId::Compare, run.state);
+  progress.stop();
   if (rc == Rc::Ok && !run.interrupted()) {
     // The sync walk and the difference save read the counts and marks of this pass.
     FileNode top{};

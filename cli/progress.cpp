@@ -10,7 +10,14 @@ namespace fw {
 Progress::Progress(const SyncStats* stats, const SyncStats* failed, ProgressFigures totals,
                    const char* verb)
     : stats_(stats), failed_(failed), totals_(totals), verb_(verb) {
-  if (!stats_) return;
+  if (stats_) start();
+}
+
+Progress::Progress(const std::atomic<uint64_t>* entriesRead) : entries_(entriesRead) {
+  if (entries_) start();
+}
+
+void Progress::start() {
   thread_ = std::thread([this] {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return done_; })) show();
@@ -18,6 +25,11 @@ Progress::Progress(const SyncStats* stats, const SyncStats* failed, ProgressFigu
 }
 
 void Progress::show() {
+  if (entries_) {
+    const uint64_t n = entries_->load(std::memory_order_relaxed);
+    if (n > 0) print(entriesReadText(n));
+    return;
+  }
   uint32_t files = valueOf(stats_->addedFiles) + valueOf(stats_->modifiedFiles);
   std::string line = std::to_string(files) + " files " + verb_ + ", " +
                      formatSize(valueOf(stats_->addedBytes));
@@ -31,6 +43,10 @@ void Progress::show() {
     const std::string estimate = estimateText(estimateRate(rates_, workOf(totals_)));
     if (!estimate.empty()) line += ", " + estimate;
   }
+  print(line);
+}
+
+void Progress::print(const std::string& line) {
   // Spaces over what is left of a longer line before.
   const int length = static_cast<int>(line.size());
   std::fprintf(stderr, "\r%s%*s", line.c_str(), shownLength_ > length ? shownLength_ - length : 0,

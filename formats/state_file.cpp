@@ -314,6 +314,7 @@ Rc readTree(TreeReadContext& ctx, FileNode** tree, int side, bool skip) {
     rc = mergeEntry(*ctx.pool, level.tree, found, side, sideEntry(rec, units), &merged);
     if (rc == Rc::Ok) rc = firstTime(node->name, units);
     if (rc != Rc::Ok) return rc;
+    if (ctx.entriesRead) ctx.entriesRead->fetch_add(1, std::memory_order_relaxed);
     if (merged.how == Merged::Enter) {
       rc = enter({&node->children, node->children != nullptr, false});
     } else if (merged.how == Merged::PassOver) {
@@ -436,6 +437,7 @@ void SavedSideReader::close() {
 SavedSides::SavedSides(CompareContext& c) : ctx(c) {
   for (int s = 0; s < 2; ++s) {
     side[s].setup(ctx.fs, ctx.pool, ctx.ignoreList, ctx.cancel);
+    side[s].countEntriesIn(ctx.entriesRead);
     ctx.saved[s] = &side[s];
   }
 }

@@ -87,6 +87,7 @@ struct TreeReadContext {
   // Ignored names become Ignored|Excluded nodes (with what is below them) instead of being
   // left out: a difference's data section names them, and their sizes say what to read past.
   bool keepIgnored = false;
+  std::atomic<uint64_t>* entriesRead = nullptr;  // grows by every entry merged, when given
 };
 
 // Merges one folder level of the saved tree, and everything below it, into *tree as side 0 or
@@ -127,6 +128,8 @@ class SavedSideReader : public SideSource {
   // What readRow needs besides the file: the comparison's pool, ignore list and cancel flag
   // (all must outlive the reader's use), and the Fs to read through.
   void setup(Fs* fs, NodePool* pool, const char16_t* ignoreList, const CancelFlag* cancel);
+  // Where the entries read are counted as they are merged (CompareContext::entriesRead).
+  void countEntriesIn(std::atomic<uint64_t>* entriesRead) { read_.entriesRead = entriesRead; }
   // Opens the saved file of the one side given (as a state file, else as a difference file)
   // and reads past its list of root names; both sides, or none: BadRequest.
   Rc open(const SideInput* source, const SideInput* target) override;

@@ -132,6 +132,10 @@ std::string progressText(const ProgressFigures& total, double fraction, char dec
   return text;
 }
 
+std::string entriesReadText(uint64_t entries) {
+  return number(entries) + (entries == 1 ? " entry read" : " entries read");
+}
+
 std::string estimateText(const RateEstimate& e, char decimalPoint) {
   std::string text;
   if (e.hasRate) text = rateText(e.bytesPerSecond, decimalPoint);

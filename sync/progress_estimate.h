@@ -81,6 +81,8 @@ std::string timeLeftText(double seconds);
 // "42% of 35 files, 1.2 GB", or without the bytes while the total has none.
 std::string progressText(const ProgressFigures& total, double fraction,
                          char decimalPoint = '.');
+// A comparison's "1,234 entries read" (TaskState::entriesRead), "1 entry read".
+std::string entriesReadText(uint64_t entries);
 // "12.3 MB/s, about 2 min left", what of it is known, or empty.
 std::string estimateText(const RateEstimate& estimate, char decimalPoint = '.');
 

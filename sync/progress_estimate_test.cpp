@@ -133,6 +133,8 @@ TEST(ProgressTextTest, TheShareBlendsFilesAndBytes) {
   EXPECT_EQ(progressText(total, 0.999), "99% of 4 files, 512 kB");
   EXPECT_EQ(progressText({1, 0}, 1.0), "100% of 1 file");
   EXPECT_EQ(progressText({12345, 0}, 0), "0% of 12,345 files");
+  EXPECT_EQ(entriesReadText(1), "1 entry read");
+  EXPECT_EQ(entriesReadText(1234567), "1,234,567 entries read");
 }
 
 // What a sync and a difference save count as done comes to exactly the totals planned from the
@@ -188,6 +190,13 @@ TEST_F(ProgressTotalsTest, ADifferenceSaveEndsAtItsTotals) {
   EXPECT_EQ(done.bytes, total.bytes);
   EXPECT_EQ(done.files, total.files);
   EXPECT_EQ(taskTotals(TaskId::Compare, state_).files, 0u);
+
+  // A comparison against the saved difference counts its entries as it reads them too.
+  state_.kind[0] = SideKind::SavedDifference;
+  state_.inputs[0][2].roots = {src_.path()};
+  state_.inputs[0][2].savedFile = state_.saveFileName;
+  ASSERT_RC_OK(runTask(TaskId::Compare, state_));
+  EXPECT_EQ(valueOf(state_.entriesRead), 10u);
 }
 
 }  // namespace
