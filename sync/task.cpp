@@ -182,6 +182,8 @@ Rc lockTask(TaskId id, TaskState& s, RootLocks* locks) {
 
 Rc runTask(TaskId id, TaskState& s) {
   s.failedEntry.clear();
+  s.logWritten.clear();  // a log is only ever of the task just run
+  s.logProblem.clear();
   if (!s.fs) return Rc::BadRequest;
   Fs& fs = *s.fs;
   s.saveProblem = EntryFailure{};
@@ -218,8 +220,6 @@ Rc runTask(TaskId id, TaskState& s) {
                             s.saveFileName.c_str(), splitLimit, &s.failedEntry);
     }
     case TaskId::Sync:
-      s.logWritten.clear();
-      s.logProblem.clear();
       s.okStats.reset();
       s.failedStats.reset();
       s.failures.clear();

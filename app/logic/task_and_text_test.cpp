@@ -280,6 +280,13 @@ TEST(FailedTaskTextTest, NamesTheEntryTheOutputOrTheSavedSide) {
             u"Operation failed!\n\nthe backup folder lies inside a synced folder; nothing was "
             u"changed.");
   c.syncRefusal.clear();
+  c.failures.push_back({u"/b/x.txt", "cannot write: the disk is full"});
+  c.logWritten = u"/logs/sync-20261208-120000.log";
+  EXPECT_EQ(failedTaskText(TaskId::Sync, Rc::CannotWrite, c),
+            u"Operation failed!\n\n/b/x.txt: cannot write: the disk is full.\n\nThe log of this "
+            u"sync: /logs/sync-20261208-120000.log");
+  c.failures.clear();
+  c.logWritten.clear();
   EXPECT_EQ(failedTaskText(TaskId::Compare, Rc::OutOfMemory, c),
             u"Operation failed!\n\nThere is not enough memory.");
   c.lockRefusal = u"row 1: the target /t is in use by another run of this program";

@@ -8,6 +8,7 @@
 #include "core/root_overlap.h"
 #include "formats/compressed_writer.h"
 #include "formats/volume_set.h"
+#include "platform/long_path.h"
 #include "platform/text.h"
 
 namespace fw {
@@ -76,6 +77,8 @@ std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state) {
   std::u16string text = u"Operation failed!";
   const std::u16string cause = failedTaskCause(id, rc, state);
   if (!cause.empty()) text += u"\n\n" + cause;
+  if (id == TaskId::Sync && !state.logWritten.empty())
+    text += u"\n\nThe log of this sync: " + fromLongPath(state.logWritten.c_str());
   return text;
 }
 

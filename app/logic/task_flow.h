@@ -60,7 +60,8 @@ std::u16string savedFileMissingText(int side, SideKind kind);
 
 // The message of a task that ended with a result other than Ok: "Operation failed!" and,
 // after an empty line, what caused it when that is known (the entry that stopped a save, the
-// file that could not be written, the saved side that could not be read).
+// file that could not be written, the saved side that could not be read), and where a sync
+// wrote a log before it failed, where that log is.
 std::u16string failedTaskText(TaskId id, Rc rc, const TaskState& state);
 // Only what caused it, as failedTaskText words it after the empty line; empty when unknown. A
 // side without its saved file (sideWithoutSavedFile) is named before any other cause.
