@@ -10,7 +10,8 @@ pkgs=()
 add() { pkgs+=("$@"); }
 for w in "${want[@]}"; do
   case "$w" in
-    native) add build-essential cmake zlib1g-dev libgtest-dev python3 man-db ;;  # man: the install test
+    # man: the install test; ccache: scripts/test.sh compiles again only what changed
+    native) add build-essential cmake zlib1g-dev libgtest-dev python3 man-db ccache ;;
     windows) add cmake g++-mingw-w64-x86-64-posix libz-mingw-w64-dev mingw-w64-tools googletest wine wine64 ;;
     gui) add xvfb xauth imagemagick ;;
     fuzz) add clang-14 libclang-rt-14-dev zlib1g-dev ;;
@@ -19,7 +20,7 @@ for w in "${want[@]}"; do
     package) add build-essential cmake dpkg-dev file ;;
     all) add build-essential cmake zlib1g-dev libgtest-dev googletest g++-mingw-w64-x86-64-posix \
              libz-mingw-w64-dev mingw-w64-tools wine wine64 xvfb xauth imagemagick clang-14 \
-             libclang-rt-14-dev libbenchmark-dev rsync pigz python3 man-db dpkg-dev file ;;
+             libclang-rt-14-dev libbenchmark-dev rsync pigz python3 man-db dpkg-dev file ccache ;;
     *) echo "install-deps: unknown group '$w'" >&2; exit 64 ;;
   esac
 done

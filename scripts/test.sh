@@ -63,11 +63,22 @@ count_stage() {  # count_stage NAME STATUS_FILE
 # the generator it was made with. Unity builds (each target's sources compiled a few at a time
 # as one) halve the compile time, most of it spent in the same headers; a build without them
 # (scripts/run.sh, a developer's own) still checks that every file includes what it uses.
+#
+# Compiles go through ccache where it is installed: a run compiles again only the batches whose
+# sources or headers changed since any earlier run on this machine, also in another clone (its
+# paths are taken relative to the clone; the debug information may then name the clone that
+# compiled a batch first).
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=true CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-3G}
+fi
 configure() {
   local dir=$1; shift
   local generator=()
   if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null; then generator=(-G Ninja); fi
-  cmake -S . -B "$dir" "${generator[@]}" -DFW_WERROR=ON -DCMAKE_UNITY_BUILD=ON "$@" >"$logs/configure-$(basename "$dir")" 2>&1 ||
+  cmake -S . -B "$dir" "${generator[@]}" -DFW_WERROR=ON -DCMAKE_UNITY_BUILD=ON "${launcher[@]}" "$@" \
+    >"$logs/configure-$(basename "$dir")" 2>&1 ||
     { cat "$logs/configure-$(basename "$dir")"; return 1; }
 }
 
