@@ -43,9 +43,13 @@ struct FileTreeState {
   HWND tree = nullptr;
   HIMAGELIST icons = nullptr;
   std::unordered_set<HTREEITEM> filled;  // items whose entries have been inserted
+  // The boxes as the Excluded marks say; worked out when first asked for after a change.
+  std::optional<TickStates> ticks;
   ShellMarks shell;
 };
 FileTreeState* gState = nullptr;
+// The tree view's own window procedure, below treeProc (the same for every tree view).
+WNDPROC gTreeViewProc = nullptr;
 
 MarkMasks liveMasks() {
   const SyncSettings& s = workspace().settings();
@@ -66,19 +70,67 @@ HIMAGELIST buildFileTreeIcons() {
   return list;
 }
 
-// The item's box as the marks say; set only when it shows something else.
-void showTick(HWND tree, HTREEITEM item, const TickStates& states) {
+// The boxes of every entry as the marks say.
+const TickStates& currentTicks() {
+  if (!gState->ticks) gState->ticks.emplace(&gRootNode);
+  return *gState->ticks;
+}
+
+// The marks are the truth about the boxes. The tree's own box images are set when items are
+// inserted and then left alone: the box drawn over each row as it is painted, and the box
+// read by anyone asking the tree for an item's state, come from the marks (see drawTrueBox
+// and treeProc). So a change of the marks costs one pass over the entries and one redraw,
+// however many items the tree holds, rather than a message per item: under Wine every
+// message naming an item looks it up in a list of all items, and a box set on an item the
+// tree shows makes it recount its scroll bars.
+void marksChanged(HWND tree) {
+  gState->ticks.reset();
+  InvalidateRect(tree, nullptr, TRUE);
+}
+
+// The tree's own procedure, bypassing treeProc.
+LRESULT callTree(HWND tree, UINT message, WPARAM wParam, LPARAM lParam) {
+  return CallWindowProcW(gTreeViewProc, tree, message, wParam, lParam);
+}
+
+// The state image the marks give the item's box; 0 for an item without a node.
+UINT trueBox(HWND tree, HTREEITEM item) {
   TVITEMW it{};
-  it.mask = TVIF_PARAM | TVIF_STATE | TVIF_HANDLE;
+  it.mask = TVIF_PARAM | TVIF_HANDLE;
   it.hItem = item;
-  it.stateMask = TVIS_STATEIMAGEMASK;
-  if (!SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it)) || !it.lParam) return;
-  const UINT wanted =
-      INDEXTOSTATEIMAGEMASK(static_cast<UINT>(states.of(reinterpret_cast<FileNode*>(it.lParam))));
-  if ((it.state & TVIS_STATEIMAGEMASK) == wanted) return;
-  it.mask = TVIF_STATE | TVIF_HANDLE;
-  it.state = wanted;
-  SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+  if (!callTree(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it)) || !it.lParam) return 0;
+  return INDEXTOSTATEIMAGEMASK(
+      static_cast<UINT>(currentTicks().of(reinterpret_cast<FileNode*>(it.lParam))));
+}
+
+// After the tree has painted a row: where its own image of the box is out of date, the box
+// the marks give, drawn over it. The box lies left of the item's icon, which lies left of
+// its text.
+void drawTrueBox(HWND tree, const NMTVCUSTOMDRAW& draw) {
+  auto item = reinterpret_cast<HTREEITEM>(draw.nmcd.dwItemSpec);
+  const UINT wanted = trueBox(tree, item);
+  const auto shown = static_cast<UINT>(
+      callTree(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_STATEIMAGEMASK));
+  if (!wanted || shown == wanted) return;
+  auto boxes = reinterpret_cast<HIMAGELIST>(callTree(tree, TVM_GETIMAGELIST, TVSIL_STATE, 0));
+  auto icons = reinterpret_cast<HIMAGELIST>(callTree(tree, TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
+  int boxW = 0, boxH = 0, iconW = 0, iconH = 0;
+  RECT text{};
+  std::memcpy(&text, &item, sizeof item);  // the message takes the item in the rectangle
+  if (!boxes || !ImageList_GetIconSize(boxes, &boxW, &boxH) ||
+      (icons && !ImageList_GetIconSize(icons, &iconW, &iconH)) ||
+      !callTree(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text)))
+    return;
+  const int x = text.left - iconW - boxW;
+  const int y = (draw.nmcd.rc.top + draw.nmcd.rc.bottom) / 2 - boxH / 2;
+  // The images are drawn through a mask: the old box is wiped out first.
+  const auto background = static_cast<COLORREF>(callTree(tree, TVM_GETBKCOLOR, 0, 0));
+  HBRUSH brush = background == CLR_NONE ? GetSysColorBrush(COLOR_WINDOW)
+                                        : CreateSolidBrush(background);
+  const RECT box{x, y, x + boxW, y + boxH};
+  FillRect(draw.nmcd.hdc, &box, brush);
+  if (background != CLR_NONE) DeleteObject(brush);
+  ImageList_Draw(boxes, static_cast<int>(wanted >> 12), draw.nmcd.hdc, x, y, ILD_NORMAL);
 }
 
 // Many items changed at once: the tree draws nothing until the batch ends and then all of it
@@ -145,12 +197,14 @@ void addPartlyTickedImage(HWND tree) {
   ReleaseDC(tree, screen);
 }
 
-// One item for the node, after the item `after` below the parent.
-HTREEITEM insertItem(HWND tree, HTREEITEM parent, HTREEITEM after, FileNode* node,
-                     uint32_t colorize, TickState tick) {
+// One item for the node, the last below the parent. TVI_LAST rather than the item before it:
+// the tree keeps its parent's last item, while an item named in a message is looked up in a
+// list of all items under Wine.
+HTREEITEM insertItem(HWND tree, HTREEITEM parent, FileNode* node, uint32_t colorize,
+                     TickState tick) {
   TVINSERTSTRUCTW ins{};
   ins.hParent = parent;
-  ins.hInsertAfter = after;
+  ins.hInsertAfter = TVI_LAST;
   ins.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_PARAM;
   ins.item.pszText = const_cast<wchar_t*>(reinterpret_cast<const wchar_t*>(node->name));
   ins.item.iImage = ins.item.iSelectedImage = iconFor(node, colorize);
@@ -167,14 +221,10 @@ HTREEITEM insertItem(HWND tree, HTREEITEM parent, HTREEITEM after, FileNode* nod
 
 void insertChildren(HWND tree, HTREEITEM parent, FileNode* siblings) {
   const uint32_t colorize = workspace().settings().flagsColorize;
+  const TickStates& ticks = currentTicks();
   SendMessageW(tree, WM_SETREDRAW, FALSE, 0);
-  // Each item goes in after the one before it: the same as appending, without a walk to the
-  // end of the list for every item.
-  HTREEITEM previous = TVI_LAST;
-  for (FileNode* node : childrenInOrder(siblings)) {
-    HTREEITEM item = insertItem(tree, parent, previous, node, colorize, tickStateOf(node));
-    if (item) previous = item;
-  }
+  for (FileNode* node : childrenInOrder(siblings))
+    insertItem(tree, parent, node, colorize, ticks.of(node));
   SendMessageW(tree, WM_SETREDRAW, TRUE, 0);
 }
 
@@ -229,6 +279,7 @@ void showSelected(HWND dialog) {
 
 void fillTree(HWND dialog) {
   HWND tree = gState->tree;
+  gState->ticks.reset();
   markTree(&gRootNode, liveMasks(), nullptr);
   insertChildren(tree, TVI_ROOT, &gRootNode);
   auto top = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
@@ -243,88 +294,80 @@ HTREEITEM nextItem(HWND tree, HTREEITEM item, UINT how) {
       SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
 }
 
-// After a toggle: the boxes of the item, of every item inserted below it and of its
-// ancestors (each may turn from or to partly ticked), in one batch.
-void showTicksAround(HWND tree, HTREEITEM item, const std::vector<HTREEITEM>& ancestorItems) {
-  const TickStates states(&gRootNode);
-  TreeBatch batch(tree);
-  // A box changed on an item the tree shows makes it update its scroll bars and draw, even
-  // with redraw off (under Wine); below a collapsed item it only records the box. So the item
-  // is collapsed meanwhile and expanded again, laid out once, with the same first item shown
-  // and the same selection.
-  const bool expanded =
-      SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED) != 0;
-  HTREEITEM firstShown = nextItem(tree, nullptr, TVGN_FIRSTVISIBLE);
-  HTREEITEM selected = nextItem(tree, nullptr, TVGN_CARET);
-  if (expanded) SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(item));
-  std::vector<HTREEITEM> pending{item};
-  while (!pending.empty()) {
-    HTREEITEM i = pending.back();
-    pending.pop_back();
-    showTick(tree, i, states);
-    for (HTREEITEM c = nextItem(tree, i, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT))
-      pending.push_back(c);
-  }
-  for (HTREEITEM a : ancestorItems) showTick(tree, a, states);
-  if (!expanded) return;
-  SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
-  if (selected && nextItem(tree, nullptr, TVGN_CARET) != selected)
-    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(selected));
-  if (firstShown)
-    SendMessageW(tree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, reinterpret_cast<LPARAM>(firstShown));
-}
-
-// Keypad "*": every folder below the item inserted and expanded. The folders are expanded
-// deepest first while the item itself is collapsed, so that the tree lays out the items it
-// shows once, when the item is expanded last, instead of once for every folder.
+// Keypad "*": every folder below the item inserted and expanded. The items go in a level at
+// a time, so that the folders, which the tree looks up for each item inserted below them, come
+// early in its list of all items. The folders are expanded deepest first while the item
+// itself is collapsed, so that the tree lays out the items it shows once, when the item is
+// expanded last, instead of once for every folder.
 void expandAllBelow(HTREEITEM top) {
   HWND tree = gState->tree;
   FileNode* topNode = nodeOfItem(tree, top);
   if (!topNode || !topNode->children) return;
   const uint32_t colorize = workspace().settings().flagsColorize;
-  const TickStates states(topNode);
+  const TickStates& ticks = currentTicks();
   TreeBatch batch(tree);
   if (SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(top), TVIS_EXPANDED))
     SendMessageW(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(top));
-  std::vector<HTREEITEM> folders;  // each before the folders below it
-  std::vector<std::pair<HTREEITEM, FileNode*>> pending{{top, topNode}};
-  while (!pending.empty()) {
-    const auto [item, node] = pending.back();
-    pending.pop_back();
-    folders.push_back(item);
-    if (gState->filled.insert(item).second) {
-      HTREEITEM previous = TVI_LAST;
-      for (FileNode* child : childrenInOrder(node->children)) {
-        HTREEITEM c = insertItem(tree, item, previous, child, colorize, states.of(child));
-        if (!c) continue;
-        previous = c;
-        if (child->children) pending.push_back({c, child});
-      }
-    } else {
-      for (HTREEITEM c = nextItem(tree, item, TVGN_CHILD); c; c = nextItem(tree, c, TVGN_NEXT)) {
-        FileNode* child = nodeOfItem(tree, c);
-        if (child && child->children) pending.push_back({c, child});
+  std::vector<HTREEITEM> folders;  // a level at a time, from the item down
+  std::vector<std::pair<HTREEITEM, FileNode*>> level{{top, topNode}}, below;
+  while (!level.empty()) {
+    for (const auto& [item, node] : level) {
+      folders.push_back(item);
+      if (gState->filled.insert(item).second) {
+        for (FileNode* child : childrenInOrder(node->children)) {
+          HTREEITEM c = insertItem(tree, item, child, colorize, ticks.of(child));
+          if (c && child->children) below.push_back({c, child});
+        }
+      } else {
+        for (HTREEITEM c = nextItem(tree, item, TVGN_CHILD); c;
+             c = nextItem(tree, c, TVGN_NEXT)) {
+          FileNode* child = nodeOfItem(tree, c);
+          if (child && child->children) below.push_back({c, child});
+        }
       }
     }
+    level.swap(below);
+    below.clear();
   }
   for (auto f = folders.rbegin(); f != folders.rend(); ++f)
     SendMessageW(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(*f));
   SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(top));
 }
 
-constexpr UINT_PTR kTreeKeysSubclassId = 1;
-
-// The tree's keys before the tree sees them: keypad "*" expands everything below the selected
-// item here, in one batch, and not in the tree, which would expand folder by folder, laying
-// out and drawing itself after each.
-LRESULT CALLBACK treeKeysProc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                              DWORD_PTR) {
-  if (message == WM_KEYDOWN && wParam == VK_MULTIPLY && gState) {
-    if (HTREEITEM item = nextItem(tree, nullptr, TVGN_CARET)) expandAllBelow(item);
-    return 0;
+// The tree's messages before the tree sees them. Keypad "*" expands everything below the
+// selected item here, in one batch, and not in the tree, which would expand folder by folder,
+// laying out and drawing itself after each. A question for an item's state is answered with
+// the box the marks give (see marksChanged). A plain window procedure rather than
+// SetWindowSubclass: under Wine that looks the subclass up in a window property, a trip to
+// the Wine server, for every message the tree gets.
+LRESULT CALLBACK treeProc(HWND tree, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (gState && tree == gState->tree) {
+    switch (message) {
+      case WM_KEYDOWN:
+        if (wParam != VK_MULTIPLY) break;
+        if (HTREEITEM item = nextItem(tree, nullptr, TVGN_CARET)) expandAllBelow(item);
+        return 0;
+      case TVM_GETITEMSTATE: {
+        const LRESULT state = callTree(tree, message, wParam, lParam);
+        const UINT box = trueBox(tree, reinterpret_cast<HTREEITEM>(wParam));
+        if (!box || !(lParam & TVIS_STATEIMAGEMASK)) return state;
+        return (state & ~TVIS_STATEIMAGEMASK) | (box & lParam);
+      }
+      case TVM_GETITEMW:
+      case TVM_GETITEMA: {
+        const LRESULT found = callTree(tree, message, wParam, lParam);
+        // The A and W forms share the fields used here.
+        auto* it = reinterpret_cast<TVITEMW*>(lParam);
+        if (!found || !(it->mask & TVIF_STATE)) return found;
+        if (const UINT box = trueBox(tree, it->hItem))
+          it->state = (it->state & ~TVIS_STATEIMAGEMASK) | box;
+        return found;
+      }
+      default:
+        break;
+    }
   }
-  if (message == WM_NCDESTROY) RemoveWindowSubclass(tree, treeKeysProc, kTreeKeysSubclassId);
-  return DefSubclassProc(tree, message, wParam, lParam);
+  return callTree(tree, message, wParam, lParam);
 }
 
 // A box was toggled, by a click or the space bar. The tree has turned the box to its next
@@ -334,16 +377,13 @@ void onCheckToggled(HWND dialog, HTREEITEM item) {
   HWND tree = gState->tree;
   FileNode* node = nodeOfItem(tree, item);
   if (!node) return;
-  const bool ticked = tickStateOf(node) != TickState::Ticked;
+  const bool ticked = currentTicks().of(node) != TickState::Ticked;
   std::vector<FileNode*> ancestors;
-  std::vector<HTREEITEM> ancestorItems;
-  for (HTREEITEM p = nextItem(tree, item, TVGN_PARENT); p; p = nextItem(tree, p, TVGN_PARENT)) {
+  for (HTREEITEM p = nextItem(tree, item, TVGN_PARENT); p; p = nextItem(tree, p, TVGN_PARENT))
     ancestors.push_back(nodeOfItem(tree, p));
-    ancestorItems.push_back(p);
-  }
   const SyncSettings& s = workspace().settings();
   applyCheck(node, ancestors, ticked, s.flagsSrc, s.flagsTrg);
-  showTicksAround(tree, item, ancestorItems);
+  marksChanged(tree);
   markTree(&gRootNode, liveMasks(), nullptr);
   showSelected(dialog);
 }
@@ -595,15 +635,10 @@ void recheckEntries(HWND dialog) {
     std::vector<FileNode*> ancestors(chain.rbegin() + 1, chain.rend());
     ancestors.push_back(&gRootNode);
     applyCheck(node, ancestors, false, settings.flagsSrc, settings.flagsTrg);
+    marksChanged(tree);
     std::u16string label = changedLabel(node->name, states);
     std::vector<HTREEITEM> way;
-    if (HTREEITEM item = findItem(tree, chain, &way)) {
-      showTicksAround(tree, item, way);
-      showChangedMark(tree, item, label);
-    } else {
-      const TickStates states(&gRootNode);
-      for (HTREEITEM a : way) showTick(tree, a, states);
-    }
+    if (HTREEITEM item = findItem(tree, chain, &way)) showChangedMark(tree, item, label);
     marks.changed.emplace(node, std::move(label));
     marked = true;
   }
@@ -618,6 +653,20 @@ void recheckEntries(HWND dialog) {
 LRESULT onTreeNotify(HWND dialog, NMHDR* header) {
   HWND tree = gState->tree;
   switch (header->code) {
+    case NM_CUSTOMDRAW: {
+      auto* draw = reinterpret_cast<NMTVCUSTOMDRAW*>(header);
+      switch (draw->nmcd.dwDrawStage) {
+        case CDDS_PREPAINT:
+          return CDRF_NOTIFYITEMDRAW;
+        case CDDS_ITEMPREPAINT:
+          return CDRF_NOTIFYPOSTPAINT;
+        case CDDS_ITEMPOSTPAINT:
+          drawTrueBox(tree, *draw);
+          return CDRF_DODEFAULT;
+        default:
+          return CDRF_DODEFAULT;
+      }
+    }
     case TVN_ITEMEXPANDINGW: {
       auto* nm = reinterpret_cast<NMTREEVIEWW*>(header);
       HTREEITEM item = nm->itemNew.hItem;
@@ -654,6 +703,11 @@ LRESULT onTreeNotify(HWND dialog, NMHDR* header) {
     case NM_DBLCLK: {
       UINT flags = 0;
       HTREEITEM item = hitItem(tree, &flags);
+      // The second click of a double click on a box turns it again, as the tree does.
+      if (item && (flags & TVHT_ONITEMSTATEICON)) {
+        PostMessageW(dialog, WM_TREE_CHECK_TOGGLED, 0, reinterpret_cast<LPARAM>(item));
+        return 0;
+      }
       if (!item || !(flags & (TVHT_ONITEMICON | TVHT_ONITEMLABEL))) return 0;
       FileNode* node = nodeOfItem(tree, item);
       if (!node || isFolder(node)) return 0;
@@ -734,7 +788,8 @@ void onInit(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, static_cast<int>(id)), taskAllowed(id, source, target));
 
   layoutFileTree(dialog);
-  SetWindowSubclass(gState->tree, treeKeysProc, kTreeKeysSubclassId, 0);
+  gTreeViewProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+      gState->tree, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(treeProc)));
   prepareCheckBoxes(gState->tree);
   addPartlyTickedImage(gState->tree);
   gState->icons = buildFileTreeIcons();
