@@ -126,7 +126,7 @@ if [ $win_ok -eq 0 ]; then
   fi
   # The tests under Wine, several at once: each has its own temporary folders, the GUI test
   # its own X server, and they share the prefix through the one server.
-  ctest --test-dir build/win --output-on-failure -j"$((jobs * 3))" >"$logs/win" 2>&1 &
+  ctest --test-dir build/win --output-on-failure -j"$((jobs * 2))" >"$logs/win" 2>&1 &
   win_tests=$!
   step "Windows tests under Wine started"
 fi
