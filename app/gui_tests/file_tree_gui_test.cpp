@@ -769,6 +769,17 @@ HWND anyWindowTitled(const std::u16string& part) {
   return findAnyWindow([&](HWND w) { return textOf(w).find(part) != std::u16string::npos; });
 }
 
+// The context menu the program shows, waited for as long as a loaded machine takes; null when
+// none comes.
+HWND contextMenu(const ProgramRun& run) {
+  HWND menu = nullptr;
+  const bool shown = waitUntil([&] {
+    return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
+           nullptr;
+  }, 30000);
+  return shown ? menu : nullptr;
+}
+
 // The count panels show their labels whole beside the values; after a resize with the mouse
 // every button is painted where it now is.
 TEST_F(FileTreeGuiTest, CountPanelsShowWholeAndButtonsArePaintedAfterAResizeWithTheMouse) {
@@ -898,11 +909,8 @@ TEST_F(FileTreeGuiTest, DoubleClickOpensAFileWithTheShellAndRightClickShowsItsMe
   // first, and the selection stays shown while a button has the keys.
   HTREEITEM same = childNamed(tree, pair, u"same.txt");
   mouseClick(tree, labelPoint(tree, same), MouseButton::Right);
-  HWND menu = nullptr;
-  ASSERT_TRUE(waitUntil([&] {
-    return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
-           nullptr;
-  }, 30000)) << "no context menu";
+  HWND menu = contextMenu(run);
+  ASSERT_NE(menu, nullptr) << "no context menu";
   auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
   EXPECT_GT(GetMenuItemCount(items), 0);
   EXPECT_EQ(next(tree, nullptr, TVGN_CARET), same);
@@ -937,12 +945,9 @@ EntryMenu entryMenuOf(const ProgramRun& run, HWND tree, HTREEITEM item) {
     }
   }
   mouseClick(tree, at, MouseButton::Right);
-  HWND menu = nullptr;
+  HWND menu = contextMenu(run);
   EntryMenu out;
-  if (!waitUntil([&] {
-        return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
-               nullptr;
-      }, 10000)) {
+  if (!menu) {
     ADD_FAILURE() << "no context menu";
     return out;
   }
@@ -1093,11 +1098,8 @@ TEST_F(FileTreeGuiTest, TheShellsDeleteFromTheMenuLeavesTheEntryMarkedGone) {
   expand(tree, pair);
   HTREEITEM same = childNamed(tree, pair, u"same.txt");
   mouseClick(tree, labelPoint(tree, same), MouseButton::Right);
-  HWND menu = nullptr;
-  ASSERT_TRUE(waitUntil([&] {
-    return (menu = findThreadWindow(run, [](HWND w) { return classOf(w) == u"#32768"; })) !=
-           nullptr;
-  }, 10000)) << "no context menu";
+  HWND menu = contextMenu(run);
+  ASSERT_NE(menu, nullptr) << "no context menu";
   // The shell's Delete, chosen by its key, acts on the target's copy.
   auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
   bool offered = false;
