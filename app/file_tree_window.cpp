@@ -575,13 +575,11 @@ void showEntryMenu(HWND dialog, HTREEITEM item, POINT at) {
   if (menuObject) menuObject->Release();
 }
 
-// The item that shows the chain's entry, null when it is not inserted; way gets the items of
-// its ancestors that are, from "Root" down.
-HTREEITEM findItem(HWND tree, const std::vector<FileNode*>& chain, std::vector<HTREEITEM>* way) {
+// The item that shows the chain's entry, null when it is not inserted.
+HTREEITEM findItem(HWND tree, const std::vector<FileNode*>& chain) {
   HTREEITEM at = nextItem(tree, nullptr, TVGN_ROOT);
   for (FileNode* n : chain) {
     if (!at) return nullptr;
-    way->push_back(at);
     HTREEITEM c = nextItem(tree, at, TVGN_CHILD);
     while (c && nodeOfItem(tree, c) != n) c = nextItem(tree, c, TVGN_NEXT);
     at = c;
@@ -635,10 +633,8 @@ void recheckEntries(HWND dialog) {
     std::vector<FileNode*> ancestors(chain.rbegin() + 1, chain.rend());
     ancestors.push_back(&gRootNode);
     applyCheck(node, ancestors, false, settings.flagsSrc, settings.flagsTrg);
-    marksChanged(tree);
     std::u16string label = changedLabel(node->name, states);
-    std::vector<HTREEITEM> way;
-    if (HTREEITEM item = findItem(tree, chain, &way)) showChangedMark(tree, item, label);
+    if (HTREEITEM item = findItem(tree, chain)) showChangedMark(tree, item, label);
     marks.changed.emplace(node, std::move(label));
     marked = true;
   }
@@ -646,6 +642,7 @@ void recheckEntries(HWND dialog) {
     return marks.changed.count(c.back()) != 0;
   });
   if (!marked) return;
+  marksChanged(tree);
   markTree(&gRootNode, liveMasks(), nullptr);
   showSelected(dialog);
 }

@@ -49,9 +49,12 @@ struct Run {
   }
 };
 
+// Whether a progress line may be shown: standard error is a terminal, and not --quiet.
+bool liveProgress(const Run& run) { return !run.options.quiet && isatty(fileno(stderr)); }
+
 // Runs a task with live progress on a terminal; Ctrl+C cancels it.
 Rc runWithProgress(Run& run, TaskId id, bool showProgress) {
-  bool live = showProgress && !run.options.quiet && isatty(fileno(stderr));
+  bool live = showProgress && liveProgress(run);
   Progress progress(live ? &run.state.okStats : nullptr, &run.state.failedStats,
                     taskTotals(id, run.state), id == TaskId::SaveDifference ? "saved" : "written");
   Rc rc = runTask(id, run.state);
@@ -60,8 +63,7 @@ Rc runWithProgress(Run& run, TaskId id, bool showProgress) {
 }
 
 Rc compare(Run& run) {
-  const bool live = !run.options.quiet && isatty(fileno(stderr));
-  Progress progress(live ? &run.state.entriesRead : nullptr);
+  Progress progress(liveProgress(run) ? &run.state.entriesRead : nullptr);
   Rc rc = runTask(TaskId::Compare, run.state);
   progress.stop();
   if (rc == Rc::Ok && !run.interrupted()) {

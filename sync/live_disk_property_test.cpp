@@ -70,6 +70,17 @@ Files snapshot(const stdfs::path& base,
   return out;
 }
 
+// The same '/'-joined path on the other side ("src/a" for "trg/a").
+std::string twinOf(const std::string& path) {
+  return (path.compare(0, 3, "src") == 0 ? "trg" : "src") + path.substr(3);
+}
+
+// Whether path lies below folder (not at it).
+bool isBelow(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+         path[folder.size()] == '/';
+}
+
 int envInt(const char* name, int fallback) {
   const char* v = std::getenv(name);
   return v && *v ? std::atoi(v) : fallback;
@@ -317,8 +328,7 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
     // and destination both changed names the one it looked at first.
     auto namedAtOrAbove = [&](const std::string& path) {
       for (std::string p = path; p.find('/') != std::string::npos; p.erase(p.rfind('/'))) {
-        std::string twin = (p.compare(0, 3, "src") == 0 ? "trg" : "src") + p.substr(3);
-        if (named.count(p) || named.count(twin)) return true;
+        if (named.count(p) || named.count(twinOf(p))) return true;
       }
       return false;
     };
@@ -332,9 +342,7 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
            p.erase(p.rfind('/')))
         if (toldTo(p).what == EntryChange::Delete) top = p;
       for (const std::string& n : named)
-        if (!top.empty() && n.compare(0, top.size(), top) == 0 &&
-            (n.size() == top.size() || n[top.size()] == '/'))
-          return true;
+        if (!top.empty() && (n == top || isBelow(n, top))) return true;
       return false;
     };
     // (a) and (b), file by file.
@@ -344,13 +352,8 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
     // A name at, above or below path, on either side.
     auto namedAround = [&](const std::string& path) {
       if (namedAtOrAbove(path)) return true;
-      for (const std::string& n : named) {
-        std::string twin = (n.compare(0, 3, "src") == 0 ? "trg" : "src") + n.substr(3);
-        for (const std::string& m : {n, twin})
-          if (m.size() > path.size() && m.compare(0, path.size(), path) == 0 &&
-              m[path.size()] == '/')
-            return true;
-      }
+      for (const std::string& n : named)
+        if (isBelow(n, path) || isBelow(twinOf(n), path)) return true;
       return false;
     };
     for (const auto& [path, content] : before) {
@@ -361,13 +364,9 @@ TEST_F(LiveDiskPropertyTest, ChangesMadeAfterTheComparisonAreNeverLostAndAlwaysN
         EXPECT_EQ(after.count(path) ? after.at(path) : "", kLinkContent)
             << path << ": the link put in a folder's place was not left alone";
         bool acted = involved(path);
-        for (const auto& [was, c] : compared) {
-          std::string twin = (was.compare(0, 3, "src") == 0 ? "trg" : "src") + was.substr(3);
-          for (const std::string& w : {was, twin})
-            if (w.size() > path.size() && w.compare(0, path.size(), path) == 0 &&
-                w[path.size()] == '/' && involved(w))
-              acted = true;
-        }
+        for (const auto& [was, c] : compared)
+          for (const std::string& w : {was, twinOf(was)})
+            if (isBelow(w, path) && involved(w)) acted = true;
         if (acted) {
           EXPECT_TRUE(namedAround(path)) << path << ": swapped for a link, not named";
         }
